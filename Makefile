@@ -1,0 +1,33 @@
+# Front door: `make run` builds and opens the menu, `make test` builds and runs every suite
+# (a g++ build, then a clang build under AddressSanitizer + UndefinedBehaviorSanitizer).
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+BENCH_RUNS ?= 1000
+
+.PHONY: all build test test-fast test-asan run bench clean
+
+all: build
+
+build:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+test-fast: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIK_WERROR=ON -DTAVIK_SANITIZE=ON \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+test: test-fast test-asan
+
+run: build
+	./build/testtavik
+
+bench: build
+	./build/tavik_speed $(BENCH_RUNS)
+
+clean:
+	rm -rf build build-asan

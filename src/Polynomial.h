@@ -1,0 +1,52 @@
+// Polynomials of 256 unsigned 32-bit coefficients modulo Q, stored back to back as vectors;
+// element-wise operations, the NTT and PolyVec_mult, the samplers and the challenge.
+#pragma once
+#include <cstdint>
+
+#include "params.h"
+
+namespace tavik {
+
+// Twiddles: zetas[k] = MONT * r^br(k) mod Q for k in 1..255 (r = 2225); zetas[0] = 0 unused.
+extern const uint32_t zetas[256];
+// zetas_inv[k] = Q - zetas[255 - k] for k in 0..254; zetas_inv[255] = 0 unused.
+extern const uint32_t zetas_inv[256];
+
+// In place, ordinary form -> NTT form; inputs below B leave outputs below B + 16Q (no reduction).
+void forward_ntt(uint32_t *p);
+// out = a * b (negacyclic), a and b NTT form below 18Q; out ordinary form in [0, 2Q). out may not alias a or b.
+void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b);
+// a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
+// else out[0] = sum of a[i] * b[i] for i < b_count, below 2 * b_count * Q.
+// An operand whose flag is 0 is transformed in place first and its flag set to 1.
+void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
+                  int32_t *b_flag, uint32_t b_count);
+
+// dst = src, count polynomials; the two never overlap.
+void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count);
+// out = a + b, 32-bit wrap, no reduction; out may be a or b.
+void PolyVec_add(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+// out = a - b + 2Q, 32-bit wrap, no reduction; out may be a or b.
+void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+// Any 32-bit value -> canonical residue in [0, Q), in place.
+void PolyVec_freeze(uint32_t *v, uint32_t count);
+// 1 at the first stored value that differs, else 0 (raw comparison, not residues).
+int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count);
+// 1 at the first coefficient whose centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
+int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound);
+
+// A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
+void Generate_A(uint32_t *A, const uint8_t *rho);
+// One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of nonce.
+void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta);
+// One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
+// (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
+void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
+// Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
+// `needed` (>= 1) coefficients to out, returns how many.
+uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
+
+// c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
+void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1);
+
+}  // namespace tavik

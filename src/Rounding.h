@@ -1,0 +1,29 @@
+// Power2Round, the 16-times-scaled Decompose, and hints; scalar rules and their vector forms.
+#pragma once
+#include <cstdint>
+
+#include "params.h"
+
+namespace tavik {
+
+// a in [0, Q) -> a1 in [0, 511], a0 = Q + r with r in [-4095, 4096], a = a1 * 2^13 + r mod Q.
+void Power2Round(uint32_t *a1, uint32_t *a0, uint32_t a);
+// a below 64Q -> returns a1 in [0, 15]; *a0 = Q + r0 with r0 in [-2095616, 2095616], 16a = a1*Q + r0 mod 16Q.
+uint32_t Decompose(uint32_t *a0, uint32_t a);
+// The a1 of Decompose(a), nothing stored.
+uint32_t HighBits(uint32_t a);
+// 1 when HighBits(a) != HighBits(b), else 0.
+uint32_t Make_hint(uint32_t a, uint32_t b);
+// hint 0 -> HighBits(a); nonzero -> a1 + 1 when r0 > 0, else a1 - 1, both mod 16.
+uint32_t Use_hint(uint32_t hint, uint32_t a);
+
+// t (K polys, any 32-bit values) -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096].
+void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+// Decompose of every coefficient of count polynomials; a1 and a0 must not alias a.
+void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
+// h = Make_hint(a, b) over K polys; returns the number of ones.
+uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b);
+// out = Use_hint(hint, a) over K polys.
+void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+
+}  // namespace tavik
