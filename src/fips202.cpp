@@ -31,7 +31,7 @@ void store64(uint8_t *x, uint64_t u) {
 
 // Absorbs the whole input with rate r and domain byte 0x1F; no permutation after the pad.
 void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen) {
-  for (auto &lane : s) lane = 0;
+  for (size_t i = 0; i < 25; ++i) s[i] = 0;
   while (inlen >= r) {
     for (size_t i = 0; i < r / 8; ++i) s[i] ^= load64(in + 8 * i);
     KeccakF1600_StatePermute(s);

@@ -1,0 +1,89 @@
+#include "cpu.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#define TAVIK_X86 1
+#endif
+
+namespace tavik {
+namespace {
+
+#if TAVIK_X86
+uint64_t read_xcr0() {
+  uint32_t lo, hi;
+  __asm__ __volatile__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  return (uint64_t(hi) << 32) | lo;
+}
+#endif
+
+struct Features {
+  bool avx2 = false;
+  bool avx512 = false;
+};
+
+Features detect() {
+  Features f;
+#if TAVIK_X86
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+  const bool osxsave = (c >> 27) & 1;
+  if (!osxsave) return f;
+  const uint64_t xcr0 = read_xcr0();
+  const bool ymm = (xcr0 & 0x6) == 0x6;
+  const bool zmm = (xcr0 & 0xE6) == 0xE6;
+  if (__get_cpuid_max(0, nullptr) < 7) return f;
+  __cpuid_count(7, 0, a, b, c, d);
+  const bool avx2 = (b >> 5) & 1, bmi2 = (b >> 8) & 1;
+  const bool avx512f = (b >> 16) & 1, avx512bw = (b >> 30) & 1, avx512vl = (b >> 31) & 1;
+  f.avx2 = ymm && avx2 && bmi2;
+  f.avx512 = f.avx2 && zmm && avx512f && avx512bw && avx512vl;
+#endif
+  return f;
+}
+
+const Features &features() {
+  static const Features f = detect();
+  return f;
+}
+
+Backend choose() {
+  Backend best = backend_available(Backend::avx512) ? Backend::avx512
+                 : backend_available(Backend::avx2) ? Backend::avx2
+                                                    : Backend::scalar;
+  const char *env = std::getenv("TAVIK_BACKEND");
+  if (env == nullptr) return best;
+  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
+    if (std::strcmp(env, backend_name(b)) == 0 && backend_available(b)) return b;
+  }
+  return best;
+}
+
+}  // namespace
+
+bool backend_available(Backend b) {
+  switch (b) {
+    case Backend::scalar: return true;
+    case Backend::avx2: return features().avx2;
+    case Backend::avx512: return features().avx512;
+  }
+  return false;
+}
+
+Backend active_backend() {
+  static const Backend b = choose();
+  return b;
+}
+
+const char *backend_name(Backend b) {
+  switch (b) {
+    case Backend::scalar: return "scalar";
+    case Backend::avx2: return "avx2";
+    case Backend::avx512: return "avx512";
+  }
+  return "scalar";
+}
+
+}  // namespace tavik
