@@ -27,7 +27,7 @@ run: build
 	./build/testtavik
 
 bench: build
-	./build/tavik_speed $(BENCH_RUNS)
+	./build/tavik_speed --compare $(BENCH_RUNS)
 
 clean:
 	rm -rf build build-asan

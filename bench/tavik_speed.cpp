@@ -1,0 +1,183 @@
+// Benchmark: time-stamp-counter ticks of the three calls and of the building blocks that dominate
+// them, printed as medians and averages. `tavik_speed [runs]` measures the path in use;
+// `tavik_speed --compare [runs]` measures every available path in turn and prints the ratios.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "Polynomial.h"
+#include "cpu.h"
+#include "cpucycles.h"
+#include "fips202.h"
+#include "params.h"
+#include "signature.h"
+#include "speed.h"
+
+using namespace tavik;
+
+namespace {
+
+struct Result {
+  std::string name;
+  uint64_t median;
+};
+
+// Ticks of the time-stamp counter per microsecond, measured against the monotonic clock.
+double tsc_ticks_per_us() {
+  timespec a{}, b{};
+  clock_gettime(CLOCK_MONOTONIC, &a);
+  const uint64_t t0 = cpucycles();
+  do clock_gettime(CLOCK_MONOTONIC, &b);
+  while ((b.tv_sec - a.tv_sec) * 1000000000L + (b.tv_nsec - a.tv_nsec) < 50000000L);
+  const uint64_t t1 = cpucycles();
+  const double ns = double((b.tv_sec - a.tv_sec) * 1000000000L + (b.tv_nsec - a.tv_nsec));
+  return double(t1 - t0) / (ns / 1000.0);
+}
+
+// Runs body `runs` times, prints the summary under `name`, and records the median.
+template <typename Body>
+void measure(std::vector<Result> &results, const char *name, size_t runs, Body body) {
+  std::vector<uint64_t> t(runs);
+  for (size_t i = 0; i < runs; ++i) {
+    const uint64_t start = cpucycles();
+    body(i);
+    t[i] = cpucycles() - start;
+  }
+  print_results(name, t.data(), runs);  // sorts t
+  const uint64_t median = runs % 2 ? t[runs / 2] : (t[runs / 2 - 1] + t[runs / 2]) >> 1;
+  results.push_back({name, median});
+}
+
+std::vector<Result> run_all(size_t runs) {
+  std::vector<Result> r;
+  static uint8_t pk[PK_BYTES], sk[SK_BYTES], sig[SIG_BYTES], msg[59];
+  uint64_t siglen = 0;
+  for (size_t i = 0; i < sizeof msg; ++i) msg[i] = uint8_t(i);
+
+  measure(r, "sig_keygen:", runs, [&](size_t) { sig_keygen(pk, sk); });
+  SignStats stats;
+  measure(r, "sig_sign:", runs, [&](size_t i) {
+    msg[0] = uint8_t(i);
+    msg[1] = uint8_t(i >> 8);
+    sign_with_stats(sk, msg, sizeof msg, sig, &siglen, &stats);
+  });
+  int failures = 0;
+  measure(r, "sig_verf:", runs, [&](size_t) { failures += sig_verf(pk, sig, siglen, msg, sizeof msg) != 0; });
+  if (failures != 0) std::printf("verification failures: %d\n\n", failures);
+
+  static uint32_t A[K * L * N], v[L * N], out[N], c[N], w1[K * N];
+  uint8_t rho[SEED_BYTES] = {1, 2, 3};
+  uint8_t seed80[SEED_BYTES + CRH_BYTES] = {4, 5, 6};
+  uint8_t flags[K];
+  uint64_t state[25] = {};
+  for (uint32_t i = 0; i < L * N; ++i) v[i] = (i * 7919u) % Q;
+  for (uint32_t i = 0; i < K * N; ++i) w1[i] = i % 16;
+
+  measure(r, "Generate_A:", runs, [&](size_t i) {
+    rho[0] = uint8_t(i);
+    Generate_A(A, rho);
+  });
+  measure(r, "forward_ntt:", runs, [&](size_t) { forward_ntt(v); PolyVec_freeze(v, 1); });
+  measure(r, "inverse_ntt:", runs, [&](size_t) { inverse_ntt(out, A, v); });
+  measure(r, "PolyVec_mult (row of A times vector):", runs, [&](size_t) {
+    int32_t fa = 1, fv = 1;
+    PolyVec_mult(out, A, &fa, L, v, &fv, L);
+  });
+  measure(r, "poly_uniform_gamma1m1:", runs, [&](size_t i) { poly_uniform_gamma1m1(flags, out, seed80, uint32_t(i)); });
+  measure(r, "challenge:", runs, [&](size_t i) {
+    w1[0] = uint32_t(i) % 16;
+    challenge(c, seed80, w1);
+  });
+  measure(r, "KeccakF1600_StatePermute:", runs, [&](size_t) { KeccakF1600_StatePermute(state); });
+
+  std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",
+              double(stats.attempts) / double(runs), (unsigned long long)stats.attempts, runs);
+  return r;
+}
+
+// Runs this program for one path in a child and reads back its "name<TAB>median" lines.
+std::vector<Result> run_child(const char *self, Backend b, size_t runs) {
+  std::vector<Result> r;
+  int fds[2];
+  if (pipe(fds) != 0) return r;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 3);
+    close(fds[0]);
+    setenv("TAVIK_BACKEND", backend_name(b), 1);
+    const std::string n = std::to_string(runs);
+    execl(self, self, "--report-fd3", n.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  FILE *f = fdopen(fds[0], "r");
+  char line[256];
+  while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+    char *tab = std::strchr(line, '\t');
+    if (tab == nullptr) continue;
+    *tab = '\0';
+    r.push_back({line, std::strtoull(tab + 1, nullptr, 10)});
+  }
+  if (f != nullptr) std::fclose(f);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return r;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  bool compare = false, report = false;
+  size_t runs = 10000;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--compare") == 0) compare = true;
+    else if (std::strcmp(argv[i], "--report-fd3") == 0) report = true;
+    else runs = std::max<size_t>(1, std::strtoull(argv[i], nullptr, 10));
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  if (compare) {
+    std::vector<Backend> paths;
+    std::vector<std::vector<Result>> results;
+    for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
+      if (!backend_available(b)) continue;
+      paths.push_back(b);
+      results.push_back(run_child("/proc/self/exe", b, runs));
+    }
+    const double tpu = tsc_ticks_per_us();
+    std::printf("medians in time-stamp-counter ticks (%.0f ticks per microsecond), %zu runs\n", tpu, runs);
+    std::printf("%-40s", "");
+    for (Backend b : paths) std::printf("%12s", backend_name(b));
+    for (size_t p = 1; p < paths.size(); ++p) std::printf("%10s/%s", "scalar", backend_name(paths[p]));
+    std::printf("\n");
+    for (size_t row = 0; row < results[0].size(); ++row) {
+      std::printf("%-40s", results[0][row].name.c_str());
+      for (auto &res : results) std::printf("%12llu", row < res.size() ? (unsigned long long)res[row].median : 0ULL);
+      for (size_t p = 1; p < paths.size(); ++p) {
+        const double m = row < results[p].size() ? double(results[p][row].median) : 0.0;
+        std::printf("%16.2fx", m > 0 ? double(results[0][row].median) / m : 0.0);
+      }
+      std::printf("\n");
+    }
+    return 0;
+  }
+
+  std::printf("path: %s\n", backend_name(active_backend()));
+  std::printf("time-stamp counter: %.0f ticks per microsecond\n\n", tsc_ticks_per_us());
+  const std::vector<Result> r = run_all(runs);
+  if (report) {
+    FILE *f = fdopen(3, "w");
+    if (f != nullptr) {
+      for (const auto &x : r) std::fprintf(f, "%s\t%llu\n", x.name.c_str(), (unsigned long long)x.median);
+      std::fclose(f);
+    }
+  }
+  return 0;
+}

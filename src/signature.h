@@ -1,0 +1,21 @@
+// The three calls of the scheme (declared for C in tavik.h) and the signing statistics.
+#pragma once
+#include <cstdint>
+
+#include "tavik.h"
+
+namespace tavik {
+
+// Why signing attempts ended; filled by sign_with_stats.
+struct SignStats {
+  uint64_t attempts = 0;        // attempts made, the successful one included
+  uint64_t z_rejects = 0;       // ended on the norm of z
+  uint64_t variant_rejects = 0; // both candidates failed for some polynomial
+  uint64_t hint_rejects = 0;    // more than 96 hint ones
+};
+
+// sig_sign with its attempt statistics added to *stats (stats may be null).
+int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
+                        uint64_t *siglen, SignStats *stats);
+
+}  // namespace tavik

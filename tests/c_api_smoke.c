@@ -1,0 +1,22 @@
+/* Uses the library from C through the public header only. */
+#include <stdio.h>
+#include <string.h>
+
+#include "tavik.h"
+
+int main(void) {
+  static uint8_t pk[TAVIK_PK_BYTES], sk[TAVIK_SK_BYTES], sig[TAVIK_SIG_BYTES];
+  uint8_t seed[TAVIK_SEED_BYTES];
+  const uint8_t msg[] = "a message from C";
+  uint64_t siglen = 0;
+  memset(seed, 7, sizeof seed);
+  if (sig_keygen_from_seed(pk, sk, seed) != TAVIK_OK) return 1;
+  if (sig_sign(sk, msg, sizeof msg, sig, &siglen) != TAVIK_OK || siglen != TAVIK_SIG_BYTES) return 2;
+  if (sig_verf(pk, sig, siglen, msg, sizeof msg) != TAVIK_OK) return 3;
+  sig[0] ^= 1;
+  if (sig_verf(pk, sig, siglen, msg, sizeof msg) != TAVIK_INVALID_SIGNATURE) return 4;
+  if (sig_keygen(NULL, sk) != TAVIK_ILLEGAL_PARAMETER) return 5;
+  if (sig_keygen(pk, sk) != TAVIK_OK) return 6;
+  puts("C interface works");
+  return 0;
+}
