@@ -35,12 +35,21 @@ int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count);
 // 1 at the first coefficient whose centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
 int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound);
 
+// Matrix candidates: 3-byte little-endian values of buf[0..len); values up to 4Q - 1 give f mod Q.
+// Writes at most `needed` coefficients to out, returns how many.
+uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 // A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho);
-// One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of nonce.
+// Secret candidates: bits 0-2, then bits 5-7 of each byte of buf[0..len); a value t <= 2 * eta gives
+// Q + eta - t. Writes at most `needed` coefficients to out, returns how many. Feeding a stream in
+// consecutive pieces fills the same coefficients as feeding it whole.
+uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
+// One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of
+// nonce; squeezes one more block at a time until all 256 coefficients are filled.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta);
 // One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
 // (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
+// Squeezes one more block at a time until all 256 coefficients are filled.
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
 // Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
 // `needed` (>= 1) coefficients to out, returns how many.

@@ -1,0 +1,12 @@
+#include "Reduce.h"
+
+namespace tavik {
+
+// a below Q * 2^32 -> r in [0, 2Q) with r = a * 2^-32 mod Q.
+uint32_t montgomery_reduce(uint64_t a) {
+  const uint32_t t = uint32_t(a) * QINV;  // t * Q = -a modulo 2^32
+  const uint64_t s = a + uint64_t(t) * Q;  // divisible by 2^32
+  return uint32_t(s >> 32);
+}
+
+}  // namespace tavik
