@@ -1,0 +1,35 @@
+// The two implementations behind fips202x4.h, callable directly so that each can be checked
+// against the single-stream SHAKE whatever path the process selected.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "fips202x4.h"
+
+#if defined(__x86_64__)
+#define TAVIK_FIPS202X4_AVX2 1
+#endif
+
+namespace tavik {
+
+// Portable path, for any processor: de-interleaves and permutes each stream with the
+// single-stream permutation.
+void KeccakF1600_StatePermute4x_portable(uint64_t s[100]);
+// Absorbs four inputs of inlen bytes with rate r (168 or 136) and the 0x1F domain byte.
+void keccakx4_absorb_portable(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+                              const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
+// Squeezes nblocks blocks of r bytes (168 or 136) into each output.
+void keccakx4_squeezeblocks_portable(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                                     uint64_t nblocks, uint64_t s[100], size_t r);
+
+#if TAVIK_FIPS202X4_AVX2
+// AVX2 path: only to be called when backend_available(Backend::avx2) is true. Same contracts
+// as the portable twins above.
+void KeccakF1600_StatePermute4x_avx2(uint64_t s[100]);
+void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+                          const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
+void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                                 uint64_t nblocks, uint64_t s[100], size_t r);
+#endif
+
+}  // namespace tavik

@@ -1,0 +1,213 @@
+// Every path of the four-stream SHAKE against the single-stream SHAKE, stream by stream.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <initializer_list>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cpu.h"
+#include "fips202.h"
+#include "fips202x4.h"
+#include "fips202x4_internal.h"
+
+namespace {
+
+using namespace tavik;
+
+using PermuteFn = void (*)(uint64_t *);
+using AbsorbFn = void (*)(uint64_t *, size_t, const uint8_t *, const uint8_t *, const uint8_t *,
+                          const uint8_t *, uint64_t);
+using SqueezeFn = void (*)(uint8_t *, uint8_t *, uint8_t *, uint8_t *, uint64_t, uint64_t *,
+                           size_t);
+
+// The public entry points, shaped like the path-specific ones (rate as an argument).
+void absorb_dispatch(uint64_t *s, size_t r, const uint8_t *a, const uint8_t *b, const uint8_t *c,
+                     const uint8_t *d, uint64_t len) {
+  auto *st = reinterpret_cast<keccakx4_state *>(s);
+  if (r == SHAKE128_RATE) shake128x4_absorb(st, a, b, c, d, len);
+  else shake256x4_absorb(st, a, b, c, d, len);
+}
+
+void squeeze_dispatch(uint8_t *a, uint8_t *b, uint8_t *c, uint8_t *d, uint64_t n, uint64_t *s,
+                      size_t r) {
+  auto *st = reinterpret_cast<keccakx4_state *>(s);
+  if (r == SHAKE128_RATE) shake128x4_squeezeblocks(a, b, c, d, n, st);
+  else shake256x4_squeezeblocks(a, b, c, d, n, st);
+}
+
+struct Path {
+  std::string name;
+  bool needs_avx2;
+  PermuteFn permute;
+  AbsorbFn absorb;
+  SqueezeFn squeeze;
+};
+
+std::vector<Path> paths() {
+  std::vector<Path> p = {
+      {"portable", false, KeccakF1600_StatePermute4x_portable, keccakx4_absorb_portable,
+       keccakx4_squeezeblocks_portable},
+      {"dispatch", false, KeccakF1600_StatePermute4x, absorb_dispatch, squeeze_dispatch},
+  };
+#if TAVIK_FIPS202X4_AVX2
+  p.push_back({"avx2", true, KeccakF1600_StatePermute4x_avx2, keccakx4_absorb_avx2,
+               keccakx4_squeezeblocks_avx2});
+#endif
+  return p;
+}
+
+class Fips202x4 : public ::testing::TestWithParam<Path> {
+ protected:
+  void SetUp() override {
+    if (GetParam().needs_avx2 && !backend_available(Backend::avx2))
+      GTEST_SKIP() << "no AVX2 on this processor";
+  }
+};
+
+std::vector<uint8_t> random_bytes(std::mt19937_64 &rng, size_t n) {
+  std::vector<uint8_t> v(n);
+  for (auto &b : v) b = uint8_t(rng());
+  return v;
+}
+
+// Scalar reference: nblocks of the SHAKE stream (rate r) of in.
+std::vector<uint8_t> scalar_stream(size_t r, const std::vector<uint8_t> &in, uint64_t nblocks) {
+  uint64_t st[25];
+  std::vector<uint8_t> out(r * nblocks);
+  const uint8_t none = 0;
+  const uint8_t *data = in.empty() ? &none : in.data();  // the four-stream side gets null
+  if (r == SHAKE128_RATE) {
+    shake128_absorb(st, data, in.size());
+    shake128_squeezeblocks(out.data(), nblocks, st);
+  } else {
+    shake256_absorb(st, data, in.size());
+    shake256_squeezeblocks(out.data(), nblocks, st);
+  }
+  return out;
+}
+
+constexpr size_t kGuard = 40;  // bytes around each output that must stay untouched
+constexpr uint8_t kFill = 0xA5;
+
+// Absorbs the four inputs (equal lengths) with the path and squeezes the block counts of
+// `squeezes` one call after another; checks each stream against the scalar stream and checks
+// that nothing outside the requested output was written.
+void check_streams(const Path &p, size_t r, const std::array<std::vector<uint8_t>, 4> &in,
+                   const std::vector<uint64_t> &squeezes, const std::string &what) {
+  uint64_t total = 0;
+  for (uint64_t n : squeezes) total += n;
+  keccakx4_state st;
+  p.absorb(st.s, r, in[0].data(), in[1].data(), in[2].data(), in[3].data(), in[0].size());
+  // One output buffer per stream, shifted by j bytes so the outputs are not all aligned.
+  std::array<std::vector<uint8_t>, 4> buf;
+  for (auto &b : buf) b.assign(total * r + 2 * kGuard + 4, kFill);
+  uint64_t done = 0;
+  for (uint64_t n : squeezes) {
+    uint8_t *o[4];
+    for (size_t j = 0; j < 4; ++j) o[j] = buf[j].data() + kGuard + j + done * r;
+    p.squeeze(o[0], o[1], o[2], o[3], n, st.s, r);
+    done += n;
+  }
+  for (size_t j = 0; j < 4; ++j) {
+    const std::vector<uint8_t> want = scalar_stream(r, in[j], total);
+    const uint8_t *got = buf[j].data() + kGuard + j;
+    ASSERT_EQ(0, std::memcmp(got, want.data(), want.size()))
+        << p.name << " " << what << " stream " << j;
+    for (size_t k = 0; k < kGuard + j; ++k)
+      ASSERT_EQ(kFill, buf[j][k]) << p.name << " " << what << " wrote before stream " << j;
+    for (size_t k = kGuard + j + want.size(); k < buf[j].size(); ++k)
+      ASSERT_EQ(kFill, buf[j][k]) << p.name << " " << what << " wrote past stream " << j;
+  }
+}
+
+TEST_P(Fips202x4, PermutationEqualsFourScalarPermutations) {
+  const Path &p = GetParam();
+  std::mt19937_64 rng(0x4b43u);
+  for (int trial = 0; trial < 20; ++trial) {
+    keccakx4_state st;
+    uint64_t ref[4][25];
+    for (size_t i = 0; i < 25; ++i)
+      for (size_t j = 0; j < 4; ++j) st.s[4 * i + j] = ref[j][i] = rng();
+    if (trial == 0)  // all-zero states, the start of every stream
+      for (size_t i = 0; i < 25; ++i)
+        for (size_t j = 0; j < 4; ++j) st.s[4 * i + j] = ref[j][i] = 0;
+    // Applied twice, so that an error in the second half of the rounds cannot cancel out.
+    for (int rep = 0; rep < 2; ++rep) {
+      p.permute(st.s);
+      for (size_t j = 0; j < 4; ++j) KeccakF1600_StatePermute(ref[j]);
+      for (size_t i = 0; i < 25; ++i)
+        for (size_t j = 0; j < 4; ++j)
+          ASSERT_EQ(ref[j][i], st.s[4 * i + j]) << p.name << " trial " << trial << " lane " << i
+                                                << " stream " << j;
+    }
+  }
+}
+
+TEST_P(Fips202x4, StreamsEqualScalarForAllShortLengths) {
+  const Path &p = GetParam();
+  std::mt19937_64 rng(0x5eedu);
+  for (size_t r : {SHAKE128_RATE, SHAKE256_RATE}) {
+    for (size_t len = 0; len <= 300; ++len) {
+      std::array<std::vector<uint8_t>, 4> in;
+      for (auto &v : in) v = random_bytes(rng, len);
+      check_streams(p, r, in, {2}, "rate " + std::to_string(r) + " len " + std::to_string(len));
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST_P(Fips202x4, SamplerShapesAndContinuedSqueezes) {
+  const Path &p = GetParam();
+  struct Shape {
+    size_t rate;
+    size_t inlen;
+    std::vector<uint64_t> squeezes;
+  };
+  const Shape shapes[] = {
+      {SHAKE128_RATE, 33, {5}},           // matrix: 840 bytes per polynomial
+      {SHAKE128_RATE, 33, {5, 1}},        // matrix with one extra block
+      {SHAKE256_RATE, 33, {2}},           // secret polynomials
+      {SHAKE256_RATE, 33, {2, 1}},        // secret polynomial short after two blocks
+      {SHAKE256_RATE, 82, {5}},           // masking polynomials
+      {SHAKE256_RATE, 82, {5, 1, 1}},     // masking, squeezing on block by block
+      {SHAKE256_RATE, 688, {1, 1, 1}},    // long input, several absorbed blocks
+      {SHAKE128_RATE, 33, {0, 1, 0, 3}},  // empty squeezes leave the stream where it was
+      {SHAKE256_RATE, 136, {1, 2}},       // exactly one rate of input
+      {SHAKE128_RATE, 167, {3}},          // rate minus one: single padding byte 0x9F
+      {SHAKE256_RATE, 1472, {1}},         // packed public key length
+  };
+  std::mt19937_64 rng(0xabcdu);
+  for (const Shape &sh : shapes) {
+    std::array<std::vector<uint8_t>, 4> in;
+    // Streams that differ in their last byte only, as the samplers' nonces do.
+    in[0] = random_bytes(rng, sh.inlen);
+    for (size_t j = 1; j < 4; ++j) {
+      in[j] = in[0];
+      if (sh.inlen != 0) in[j][sh.inlen - 1] = uint8_t(in[0][sh.inlen - 1] + j);
+    }
+    std::string what = "rate " + std::to_string(sh.rate) + " inlen " + std::to_string(sh.inlen);
+    check_streams(p, sh.rate, in, sh.squeezes, what);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_P(Fips202x4, InputsMayBeTheSameBuffer) {
+  const Path &p = GetParam();
+  std::mt19937_64 rng(7);
+  const std::vector<uint8_t> in = random_bytes(rng, 200);
+  keccakx4_state st;
+  p.absorb(st.s, SHAKE256_RATE, in.data(), in.data(), in.data(), in.data(), in.size());
+  std::array<std::vector<uint8_t>, 4> out;
+  for (auto &o : out) o.assign(2 * SHAKE256_RATE, 0);
+  p.squeeze(out[0].data(), out[1].data(), out[2].data(), out[3].data(), 2, st.s, SHAKE256_RATE);
+  const std::vector<uint8_t> want = scalar_stream(SHAKE256_RATE, in, 2);
+  for (size_t j = 0; j < 4; ++j) EXPECT_EQ(want, out[j]) << p.name << " stream " << j;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPaths, Fips202x4, ::testing::ValuesIn(paths()),
+                         [](const ::testing::TestParamInfo<Path> &info) { return info.param.name; });
+
+}  // namespace
