@@ -1,0 +1,27 @@
+// Linked into every suite: when TAVIK_BACKEND asks for a path this processor cannot run, the
+// suite's tests are skipped instead of silently running on another path.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cpu.h"
+
+namespace {
+
+class BackendEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    const char *want = std::getenv("TAVIK_BACKEND");
+    if (want == nullptr) return;
+    for (auto b : {tavik::Backend::scalar, tavik::Backend::avx2, tavik::Backend::avx512}) {
+      if (std::strcmp(want, tavik::backend_name(b)) == 0 && !tavik::backend_available(b)) {
+        GTEST_SKIP() << "path " << want << " is not available on this processor";
+      }
+    }
+  }
+};
+
+const auto *const registered = testing::AddGlobalTestEnvironment(new BackendEnvironment);
+
+}  // namespace
