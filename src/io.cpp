@@ -1,0 +1,221 @@
+// Bit-plane coefficient codec and the byte layouts of keys and signatures.
+#include "io.h"
+
+#include <cstring>
+
+#include "Polynomial.h"
+
+namespace tavik {
+
+// Classes 0..5: s1, s2, t1, t0, z, w1.
+const IO_var IO_var_table[6] = {{3, 2}, {3, 2}, {9, 0}, {13, 4095}, {19, 261833}, {4, 0}};
+
+namespace {
+
+constexpr size_t POS_BYTES = OMEGA;  // hint position bytes, then K count bytes
+constexpr uint32_t MINUS_ONE = Q - 1;
+
+// Classes 2 and 5 store the value as it is; the others store offset + s.
+inline bool is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
+
+// Stored value of coefficient x (read as signed) for an offset class: off + x when x <= off,
+// else off + x - Q. Computed in unsigned arithmetic, so any 32-bit x is defined.
+inline uint32_t stored_value(uint32_t x, int32_t off) {
+  uint32_t above = 0u - uint32_t(int32_t(x) > off);
+  return uint32_t(off) + x - (Q & above);
+}
+
+inline uint64_t load64_le(const uint8_t *p) {
+  uint64_t w = 0;
+  for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
+  return w;
+}
+
+inline void store64_le(uint8_t *p, uint64_t w) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(w >> (8 * i));
+}
+
+}  // namespace
+
+// in: 256 coefficients (stored value must fit W bits; wider bits are dropped) -> 32 * W bytes.
+// cls in 0..5. out must not overlap in.
+void compress(uint8_t *out, const uint32_t *in, uint32_t cls) {
+  const uint32_t w = uint32_t(IO_var_table[cls].width);
+  const int32_t off = IO_var_table[cls].offset;
+  const bool shifted = is_offset_class(cls);
+  for (uint32_t g = 0; g < N / 8; ++g) {
+    const uint32_t *x = in + 8 * g;
+    uint8_t *o = out + g * w;
+    for (uint32_t i = 0; i < w; ++i) {
+      uint32_t byte = 0;
+      for (uint32_t j = 0; j < 8; ++j) {
+        uint32_t v = shifted ? stored_value(x[j], off) : x[j];
+        byte |= ((v >> i) & 1) << j;
+      }
+      o[i] = uint8_t(byte);
+    }
+  }
+}
+
+// in: 32 * W bytes -> all 256 coefficients: Q + s (classes 0, 1, 3, 4), t1 << 13 (class 2),
+// w1 (class 5). cls in 0..5. out must not overlap in.
+void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) {
+  const uint32_t w = uint32_t(IO_var_table[cls].width);
+  const int32_t off = IO_var_table[cls].offset;
+  const uint32_t shift = cls == IO_T1 ? D : 0;
+  const uint32_t add = is_offset_class(cls) ? Q - uint32_t(off) : 0;
+  for (uint32_t g = 0; g < N / 8; ++g) {
+    const uint8_t *b = in + g * w;
+    for (uint32_t j = 0; j < 8; ++j) {
+      uint32_t v = 0;
+      for (uint32_t i = 0; i < w; ++i) v |= uint32_t((b[i] >> j) & 1) << i;
+      out[8 * g + j] = (v << shift) + add;
+    }
+  }
+}
+
+// pk (1472 bytes) = rho || t1; t1: K polys with values 0..511.
+void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1) {
+  std::memcpy(pk, rho, SEED_BYTES);
+  for (uint32_t i = 0; i < K; ++i) compress(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
+}
+
+// pk (1472 bytes) -> rho (32 bytes), A (K*L polys, NTT form, [0, Q)) expanded from it, t1 = 8192 * stored.
+void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) {
+  std::memcpy(rho, pk, SEED_BYTES);
+  Generate_A(A, rho);
+  for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
+}
+
+// sk[0..928) = rho || key || s1 (L polys) || s2 (K polys); s in [-2, 2] given as s or Q + s.
+void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2) {
+  std::memcpy(sk, rho, SEED_BYTES);
+  std::memcpy(sk + SEED_BYTES, key, SEED_BYTES);
+  uint8_t *p = sk + 2 * SEED_BYTES;
+  for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) compress(p, s1 + i * N, IO_S1);
+  for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) compress(p, s2 + i * N, IO_S2);
+}
+
+// sk[0..928) -> rho, key (32 bytes each), A expanded from rho, s1 and s2 as Q + s in [Q - 2, Q + 5].
+void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk) {
+  std::memcpy(rho, sk, SEED_BYTES);
+  std::memcpy(key, sk + SEED_BYTES, SEED_BYTES);
+  Generate_A(A, rho);
+  const uint8_t *p = sk + 2 * SEED_BYTES;
+  for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) decompress(s1 + i * N, p, IO_S1);
+  for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) decompress(s2 + i * N, p, IO_S2);
+}
+
+// sk928 = secret key + 928: writes t0 (K polys, s in [-4095, 4096] as s or Q + s) at
+// sk928[48..2128); the 48 bytes of tr are left untouched.
+void pack_sk2(uint8_t *sk928, const uint32_t *t0) {
+  for (uint32_t i = 0; i < K; ++i) compress(sk928 + CRH_BYTES + i * POLY_T0_BYTES, t0 + i * N, IO_T0);
+}
+
+// sk928 = secret key + 928 -> tr (48 bytes, not copied when tr == sk928), t0 as Q + s.
+void unpack_sk2(uint8_t *tr, uint32_t *t0, const uint8_t *sk928) {
+  if (tr != sk928) std::memmove(tr, sk928, CRH_BYTES);
+  for (uint32_t i = 0; i < K; ++i) decompress(t0 + i * N, sk928 + CRH_BYTES + i * POLY_T0_BYTES, IO_T0);
+}
+
+// w1: K polys with values 0..15 -> 640 bytes.
+void pack_w1(uint8_t *out, const uint32_t *w1) {
+  for (uint32_t i = 0; i < K; ++i) compress(out + i * POLY_W1_BYTES, w1 + i * N, IO_W1);
+}
+
+// z: L polys, s in [-261833, 262454] given as s (up to 261833) or Q + s -> 2432 bytes.
+void pack_z(uint8_t *out, const uint32_t *z) {
+  for (uint32_t i = 0; i < L; ++i) compress(out + i * POLY_Z_BYTES, z + i * N, IO_Z);
+}
+
+// 2432 bytes -> z: L polys as Q + s, s in [-261833, 262454].
+void unpack_z(uint32_t *z, const uint8_t *in) {
+  for (uint32_t i = 0; i < L; ++i) decompress(z + i * N, in + i * POLY_Z_BYTES, IO_Z);
+}
+
+// h: K polys (only values equal to 1 count) -> 101 canonical bytes: ascending positions per
+// polynomial, cumulative counts, zeros after the last position. Ones past the 96th are dropped.
+void pack_h(uint8_t *out, const uint32_t *h) {
+  std::memset(out, 0, H_BYTES);
+  uint32_t n = 0;
+  for (uint32_t i = 0; i < K; ++i) {
+    for (uint32_t k = 0; k < N; ++k) {
+      if (h[i * N + k] == 1 && n < OMEGA) out[n++] = uint8_t(k);
+    }
+    out[POS_BYTES + i] = uint8_t(n);
+  }
+}
+
+// 101 bytes -> h: K polys of 0/1; reads only in[0..101). Returns 0 when the field is what
+// pack_h writes, else 1. Counts above 96 are read as 96; a count below its predecessor gives its
+// polynomial no ones and becomes the next start.
+int32_t unpack_h(uint32_t *h, const uint8_t *in) {
+  std::memset(h, 0, K * N * sizeof(uint32_t));
+  uint32_t bad = 0;
+  uint32_t start = 0;
+  for (uint32_t i = 0; i < K; ++i) {
+    uint32_t end = in[POS_BYTES + i];
+    bad |= uint32_t(end > OMEGA) | uint32_t(end < start);
+    if (end > OMEGA) end = OMEGA;
+    for (uint32_t j = start; j < end; ++j) {
+      if (j > start) bad |= uint32_t(in[j] <= in[j - 1]);
+      h[i * N + in[j]] = 1;
+    }
+    start = end;
+  }
+  for (uint32_t j = start; j < POS_BYTES; ++j) bad |= uint32_t(in[j] != 0);
+  return int32_t(bad);
+}
+
+// c: one poly with coefficients 0, 1, Q - 1 (any other nonzero value packs as 1) -> 40 bytes.
+// Signs past the 64th nonzero coefficient are not stored.
+void pack_c(uint8_t *out, const uint32_t *c) {
+  uint64_t signs = 0;
+  uint32_t m = 0;
+  for (uint32_t g = 0; g < N / 8; ++g) {
+    uint32_t flags = 0;
+    for (uint32_t j = 0; j < 8; ++j) {
+      uint32_t x = c[8 * g + j];
+      if (x == 0) continue;
+      flags |= 1u << j;
+      if (m < 64) signs |= uint64_t(x == MINUS_ONE) << m;
+      ++m;
+    }
+    out[g] = uint8_t(flags);
+  }
+  store64_le(out + 32, signs);
+}
+
+// 40 bytes -> c with coefficients 0, 1, Q - 1; a set flag past the 64th gives 1. Reads only
+// in[0..40). Returns 0 when every sign bit at or above the number of set flags is 0, else 1.
+int32_t unpack_c(uint32_t *c, const uint8_t *in) {
+  const uint64_t signs = load64_le(in + 32);
+  uint32_t m = 0;
+  for (uint32_t g = 0; g < N / 8; ++g) {
+    for (uint32_t j = 0; j < 8; ++j) {
+      uint32_t set = (in[g] >> j) & 1;
+      uint32_t neg = m < 64 ? uint32_t(signs >> m) & 1 : 0;
+      c[8 * g + j] = set == 0 ? 0 : neg != 0 ? MINUS_ONE : 1;
+      m += set;
+    }
+  }
+  return int32_t(m < 64 && (signs >> m) != 0);
+}
+
+// sig (2573 bytes) = z (2432) || h (101) || c (40).
+void pack_signature(uint8_t *sig, const uint32_t *z, const uint32_t *h, const uint32_t *c) {
+  pack_z(sig, z);
+  pack_h(sig + SIG_Z_BYTES, h);
+  pack_c(sig + SIG_Z_BYTES + H_BYTES, c);
+}
+
+// sig (2573 bytes) -> z (Q + s), h (0/1), c (0, 1, Q - 1); returns 0 when the hint and
+// challenge fields are canonical, else 1.
+int32_t unpack_signature(uint32_t *z, uint32_t *h, uint32_t *c, const uint8_t *sig) {
+  unpack_z(z, sig);
+  int32_t bad = unpack_h(h, sig + SIG_Z_BYTES);
+  bad |= unpack_c(c, sig + SIG_Z_BYTES + H_BYTES);
+  return bad;
+}
+
+}  // namespace tavik
