@@ -10,12 +10,14 @@
 namespace tavik {
 namespace {
 
+// The 8 bytes at x as a little-endian word.
 uint64_t load64(const uint8_t *x) {
   uint64_t r = 0;
   for (unsigned i = 0; i < 8; ++i) r |= uint64_t(x[i]) << (8 * i);
   return r;
 }
 
+// Writes u to x[0..7], least significant byte first.
 void store64(uint8_t *x, uint64_t u) {
   for (unsigned i = 0; i < 8; ++i) x[i] = uint8_t(u >> (8 * i));
 }

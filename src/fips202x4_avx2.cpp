@@ -13,10 +13,14 @@
 namespace tavik {
 namespace {
 
-// Rotates each 64-bit lane left by n; rotations by whole bytes use one byte shuffle.
+// Rotates each 64-bit lane left by n (1 to 63). Rotations by whole bytes take one byte
+// shuffle; the left shift by 1 is an add, which more execution ports accept than shifts.
 template <int n>
 inline __m256i rol(__m256i a) {
-  if constexpr (n == 8) {
+  static_assert(n > 0 && n < 64);
+  if constexpr (n == 1) {
+    return _mm256_or_si256(_mm256_add_epi64(a, a), _mm256_srli_epi64(a, 63));
+  } else if constexpr (n == 8) {
     const __m256i m = _mm256_setr_epi8(7, 0, 1, 2, 3, 4, 5, 6, 15, 8, 9, 10, 11, 12, 13, 14,
                                        7, 0, 1, 2, 3, 4, 5, 6, 15, 8, 9, 10, 11, 12, 13, 14);
     return _mm256_shuffle_epi8(a, m);
@@ -29,6 +33,7 @@ inline __m256i rol(__m256i a) {
   }
 }
 
+// a ^ b ^ c ^ d ^ e, lane by lane.
 inline __m256i xor5(__m256i a, __m256i b, __m256i c, __m256i d, __m256i e) {
   return _mm256_xor_si256(_mm256_xor_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(c, d)), e);
 }
@@ -109,6 +114,7 @@ inline __m256i chi(__m256i b0, __m256i b1, __m256i b2) {
     Y##su = chi(Bu, Ba, Be);                                                           \
   } while (0)
 
+// Loads / stores the four words p[0..3] (any alignment).
 inline __m256i load4(const uint64_t *p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 }
@@ -129,6 +135,7 @@ inline void transpose4(__m256i &r0, __m256i &r1, __m256i &r2, __m256i &r3) {
   r3 = _mm256_permute2x128_si256(t1, t3, 0x31);
 }
 
+// The 8 bytes at p as a little-endian word.
 inline uint64_t load64(const uint8_t *p) {
   uint64_t v;
   std::memcpy(&v, p, 8);  // x86-64 is little-endian, as the lane byte order requires

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <ostream>
 #include <cstring>
 #include <random>
 #include <string>
@@ -45,6 +46,9 @@ struct Path {
   AbsorbFn absorb;
   SqueezeFn squeeze;
 };
+
+// Names the path in failure messages instead of dumping its bytes.
+void PrintTo(const Path &p, std::ostream *os) { *os << p.name; }
 
 std::vector<Path> paths() {
   std::vector<Path> p = {
