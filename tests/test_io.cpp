@@ -309,7 +309,7 @@ TEST(Layout, HintStrictDecoding) {
       {"count 96", field(ramp, {0, 0, 0, 0, 96}), 0},
       {"count 97", field(ramp, {0, 0, 0, 0, 97}), 1},
       {"count 255 first", field(ramp, {255, 255, 255, 255, 255}), 1},
-      {"decreasing counts", field({3, 200, 7}, {2, 1, 3, 3, 3}), 1},
+      {"decreasing counts", field({3, 5, 7}, {2, 1, 3, 3, 3}), 1},
       {"equal positions", field({5, 5}, {2, 2, 2, 2, 2}), 1},
       {"decreasing positions", field({6, 5}, {2, 2, 2, 2, 2}), 1},
       {"increasing positions", field({5, 6}, {2, 2, 2, 2, 2}), 0},
@@ -334,7 +334,7 @@ TEST(Layout, HintStrictDecoding) {
   for (uint32_t x : h) ASSERT_EQ(x, 0u);
   unpack_h(h.data(), cases[5].f.data());
   std::vector<uint32_t> want(K * N, 0);
-  want[3] = want[200] = want[2 * N + 200] = want[2 * N + 7] = 1;
+  want[3] = want[5] = want[2 * N + 5] = want[2 * N + 7] = 1;
   EXPECT_EQ(h, want);
 }
 
