@@ -39,7 +39,7 @@ void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen) 
     inlen -= r;
   }
   uint8_t block[SHAKE128_RATE] = {};
-  std::memcpy(block, in, inlen);
+  if (inlen != 0) std::memcpy(block, in, inlen);  // in may be null when nothing remains
   block[inlen] = 0x1F;
   block[r - 1] |= 0x80;
   for (size_t i = 0; i < r / 8; ++i) s[i] ^= load64(block + 8 * i);
