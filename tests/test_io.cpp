@@ -40,14 +40,6 @@ int32_t on_exact_heap(const Bytes &field, F decode_fn) {
   return decode_fn(buf.get());
 }
 
-TEST(Codec, Table) {
-  const int32_t expect[6][2] = {{3, 2}, {3, 2}, {9, 0}, {13, 4095}, {19, 261833}, {4, 0}};
-  for (int c = 0; c < 6; ++c) {
-    EXPECT_EQ(IO_var_table[c].width, expect[c][0]);
-    EXPECT_EQ(IO_var_table[c].offset, expect[c][1]);
-  }
-}
-
 // Each example group is placed in groups 0 and 31; the groups between hold coefficient 0, whose
 // bit planes are those of the stored zero (the offset): 0xFF where the offset has a 1 bit.
 TEST(Codec, WorkedExamples) {
