@@ -1,0 +1,63 @@
+#include "randombytes.h"
+
+#include <fcntl.h>
+
+#include "randombytes_seam.h"
+
+namespace tavik {
+
+RandomPlatform randombytes_platform = REAL_RANDOM_PLATFORM;
+
+namespace {
+
+// Largest piece read from the device at once.
+constexpr uint64_t DEVICE_PIECE = 1048576;
+
+// Descriptor of "/dev/urandom": -1 until first needed, then open for the life of the process.
+int32_t fd = -1;
+
+// Fills buf[0..len) from the device: opens it once (retrying every second), then reads pieces of
+// at most 1 MiB, sleeping a second after any read that yields nothing. Never fails.
+void fallback(uint8_t *buf, uint64_t len) {
+  while (fd == -1) {
+    fd = randombytes_platform.open("/dev/urandom", O_RDONLY);
+    if (fd == -1) randombytes_platform.sleep(1);
+  }
+  while (len > 0) {
+    const uint64_t want = len < DEVICE_PIECE ? len : DEVICE_PIECE;
+    const ssize_t got = randombytes_platform.read(fd, buf, want);
+    if (got < 1) {
+      randombytes_platform.sleep(1);
+      continue;
+    }
+    buf += got;
+    len -= static_cast<uint64_t>(got);
+  }
+}
+
+}  // namespace
+
+// Fills buf[0..len) from getrandom (flags 0); a failing call hands the missing bytes to the device.
+void randombytes(uint8_t *buf, uint64_t len) {
+  uint64_t done = 0;
+  while (done < len) {
+    const int32_t got = static_cast<int32_t>(
+        randombytes_platform.syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0));
+    if (got < 0) {
+      fallback(buf + done, len - done);
+      return;
+    }
+    done += static_cast<uint64_t>(got);
+  }
+}
+
+int32_t randombytes_seam_fd() { return fd; }
+
+int32_t randombytes_seam_reset() {
+  randombytes_platform = REAL_RANDOM_PLATFORM;
+  const int32_t old = fd;
+  fd = -1;
+  return old;
+}
+
+}  // namespace tavik

@@ -1,0 +1,51 @@
+// Test seam of the random sources: the platform calls they make, held as replaceable pointers.
+// Left alone, every pointer is the real call and the sources behave exactly as without it.
+#pragma once
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavik {
+
+// System-call number of getrandom: 318 on x86-64, the platform's own number elsewhere.
+#if defined(__x86_64__)
+inline constexpr long GETRANDOM_SYSCALL = 318;
+#else
+inline constexpr long GETRANDOM_SYSCALL = SYS_getrandom;
+#endif
+
+// The platform calls of one random source.
+struct RandomPlatform {
+  // Generic system-call entry with three arguments; returns the raw result (-1 on failure).
+  long (*syscall3)(long number, void *buf, size_t len, unsigned flags);
+  // Opens path with flags; returns a descriptor or -1.
+  int (*open)(const char *path, int flags);
+  // Reads up to len bytes; returns the count, 0 at end of file or -1.
+  ssize_t (*read)(int fd, void *buf, size_t len);
+  // Sleeps for the given number of seconds; returns the seconds left unslept.
+  unsigned (*sleep)(unsigned seconds);
+};
+
+// Real generic system-call entry: syscall(number, buf, len, flags).
+inline long real_syscall3(long number, void *buf, size_t len, unsigned flags) {
+  return ::syscall(number, buf, len, flags);
+}
+// Real open(path, flags) (no mode: never creates a file).
+inline int real_open(const char *path, int flags) { return ::open(path, flags); }
+
+// The real calls; what every random source starts with.
+inline constexpr RandomPlatform REAL_RANDOM_PLATFORM = {real_syscall3, real_open, ::read, ::sleep};
+
+// The calls `randombytes` makes; tests may replace any of them.
+extern RandomPlatform randombytes_platform;
+// Device descriptor of `randombytes`: -1 until its first fallback.
+int32_t randombytes_seam_fd();
+// Restores the real calls and forgets the device descriptor without closing it; returns the
+// forgotten descriptor (-1 if none) so a test that opened the real device can close it.
+int32_t randombytes_seam_reset();
+
+}  // namespace tavik
