@@ -1,0 +1,198 @@
+#include "testtavik_util.h"
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <time.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "testtavik_seam.h"
+
+tavik::RandomPlatform test_random_platform = tavik::REAL_RANDOM_PLATFORM;
+
+namespace {
+
+// Largest piece read from the device at once.
+constexpr uint64_t DEVICE_PIECE = 1048576;
+
+// The driver's descriptor of "/dev/urandom": -1 until first needed, never closed.
+int32_t fd = -1;
+
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+
+// Reports a log file that cannot be opened to the system log.
+void report_open_failure(const char *path) {
+  syslog(LOG_ERR, "WriteF error: fail to open log file[%s]", path);
+}
+
+}  // namespace
+
+void test_getrandombytes(uint8_t *buf, uint64_t len) {
+  uint64_t done = 0;
+  while (done < len) {
+    const int32_t got = static_cast<int32_t>(
+        test_random_platform.syscall3(tavik::GETRANDOM_SYSCALL, buf + done, len - done, 0));
+    if (got < 0) {
+      test_fallbackrandombytes(buf + done, len - done);
+      return;
+    }
+    done += static_cast<uint64_t>(got);
+  }
+}
+
+void test_fallbackrandombytes(uint8_t *buf, uint64_t len) {
+  while (fd == -1) {
+    fd = test_random_platform.open("/dev/urandom", O_RDONLY);
+    if (fd == -1) test_random_platform.sleep(1);
+  }
+  while (len > 0) {
+    const uint64_t want = len < DEVICE_PIECE ? len : DEVICE_PIECE;
+    const ssize_t got = test_random_platform.read(fd, buf, want);
+    if (got < 1) {
+      test_random_platform.sleep(1);
+      continue;
+    }
+    buf += got;
+    len -= static_cast<uint64_t>(got);
+  }
+}
+
+int32_t test_random_seam_fd() { return fd; }
+
+int32_t test_random_seam_reset() {
+  test_random_platform = tavik::REAL_RANDOM_PLATFORM;
+  const int32_t old = fd;
+  fd = -1;
+  return old;
+}
+
+uint64_t test_cpucycles() {
+#if defined(__x86_64__) || defined(__i386__)
+  uint32_t lo, hi;
+  __asm__ __volatile__("rdtsc" : "=a"(lo), "=d"(hi));
+  return (static_cast<uint64_t>(hi) << 32) | lo;
+#else
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+#endif
+}
+
+int32_t test_timevalsub(struct timeval *result, const struct timeval *x, const struct timeval *y) {
+  const bool y_earlier = y->tv_sec < x->tv_sec || (y->tv_sec == x->tv_sec && y->tv_usec < x->tv_usec);
+  const struct timeval *from = y_earlier ? y : x;
+  const struct timeval *to = y_earlier ? x : y;
+  result->tv_sec = to->tv_sec - from->tv_sec;
+  result->tv_usec = to->tv_usec - from->tv_usec;
+  if (result->tv_usec < 0) {
+    result->tv_usec += 1000000;
+    result->tv_sec -= 1;
+  }
+  return y_earlier ? 1 : 0;
+}
+
+int32_t test_timevaladd(struct timeval *acc, const struct timeval *add) {
+  const auto usec = acc->tv_usec + add->tv_usec;
+  if (usec > 999999) {
+    acc->tv_usec = usec - 1000000;
+    acc->tv_sec += add->tv_sec + 1;
+  } else {
+    acc->tv_usec = usec;
+    acc->tv_sec += add->tv_sec;
+  }
+  return 0;
+}
+
+bool test_writef(const char *path, const char *fmt, ...) {
+  FILE *fp = std::fopen(path, "a+");
+  if (fp == nullptr) {
+    report_open_failure(path);
+    return false;
+  }
+  va_list args;
+  va_start(args, fmt);
+  bool ok = std::vfprintf(fp, fmt, args) >= 0;
+  va_end(args);
+  ok = std::fputc('\n', fp) != EOF && ok;
+  ok = std::fflush(fp) == 0 && ok;
+  ok = std::fclose(fp) == 0 && ok;
+  return ok;
+}
+
+bool test_writehexf(const char *path, const uint8_t *data, int32_t len, const char *fmt, ...) {
+  FILE *fp = std::fopen(path, "a+");
+  if (fp == nullptr) {
+    report_open_failure(path);
+    return false;
+  }
+  va_list args;
+  va_start(args, fmt);
+  bool ok = std::vfprintf(fp, fmt, args) >= 0;
+  va_end(args);
+
+  // Sized in 64 bits: 2 * len + 1 would overflow int32_t for len above 2^30 - 1.
+  const size_t n = len > 0 ? static_cast<size_t>(len) : 0;
+  char *hex = static_cast<char *>(std::calloc(2 * n + 1, 1));
+  if (hex == nullptr) {
+    std::fclose(fp);
+    return false;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    hex[2 * i] = HEX_DIGITS[data[i] >> 4];
+    hex[2 * i + 1] = HEX_DIGITS[data[i] & 0x0F];
+  }
+  ok = std::fprintf(fp, "%s\n", hex) >= 0 && ok;
+  std::free(hex);
+  ok = std::fflush(fp) == 0 && ok;
+  ok = std::fclose(fp) == 0 && ok;
+  return ok;
+}
+
+int32_t test_printhex(const char *label, const uint8_t *data, uint64_t len) {
+  if (label != nullptr) std::printf("%s", label);
+  for (uint64_t i = 0; i < len; ++i) std::printf("%02X", data[i]);
+  return std::printf("\n");
+}
+
+void test_getmicrotime(char *buf) {
+  struct timeval tv = {};
+  gettimeofday(&tv, nullptr);
+  const time_t secs = tv.tv_sec;
+  const struct tm *lt = localtime(&secs);
+  // Formatted at full width first; buf receives exactly 24 characters and a NUL, even for a
+  // year beyond 9999 or a time the C library cannot convert (then the date reads as zeros).
+  char text[96] = {};
+  if (lt != nullptr) {
+    std::snprintf(text, sizeof text, "%04d%02d%02d-%02d:%02d:%02d.%06ld", lt->tm_year + 1900,
+                  lt->tm_mon + 1, lt->tm_mday, lt->tm_hour, lt->tm_min, lt->tm_sec,
+                  static_cast<long>(tv.tv_usec));
+  } else {
+    std::snprintf(text, sizeof text, "00000000-00:00:00.%06ld", static_cast<long>(tv.tv_usec));
+  }
+  std::memcpy(buf, text, 24);
+  buf[24] = '\0';
+}
+
+void test_ltrim(char *str, int32_t c) {
+  if (str == nullptr) return;
+  const char ch = static_cast<char>(c);
+  const char *p = str;
+  while (*p == ch && *p != '\0') ++p;
+  if (*p == '\0') return;
+  std::memmove(str, p, std::strlen(p) + 1);
+}
+
+void test_rtrim(char *str, int32_t c) {
+  if (str == nullptr) return;
+  const char ch = static_cast<char>(c);
+  size_t len = std::strlen(str);
+  while (len > 0 && str[len - 1] == ch) str[--len] = '\0';
+}
+
+void test_trim(char *str, int32_t c) {
+  test_ltrim(str, c);
+  test_rtrim(str, c);
+}
