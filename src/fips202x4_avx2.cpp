@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "fips202.h"
-#include "wipe.h"
 
 namespace tavik {
 namespace {
@@ -142,12 +141,11 @@ inline uint64_t load64(const uint8_t *p) {
   return v;
 }
 
-// XORs one rate block (r / 8 lanes, r = 168 or 136) of each of the four inputs into s.
-inline void xor_block(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
-                      const uint8_t *in2, const uint8_t *in3) {
-  const size_t lanes = r / 8;
-  size_t i = 0;
-  for (; i + 4 <= lanes; i += 4) {
+// XORs lanes [from, to) of the four inputs (8 bytes per lane, all inside the inputs) into s.
+inline void xor_lanes(uint64_t s[100], size_t from, size_t to, const uint8_t *in0,
+                      const uint8_t *in1, const uint8_t *in2, const uint8_t *in3) {
+  size_t i = from;
+  for (; i + 4 <= to; i += 4) {
     __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in0 + 8 * i));
     __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in1 + 8 * i));
     __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in2 + 8 * i));
@@ -158,7 +156,7 @@ inline void xor_block(uint64_t s[100], size_t r, const uint8_t *in0, const uint8
     store4(s + 4 * i + 8, _mm256_xor_si256(load4(s + 4 * i + 8), c));
     store4(s + 4 * i + 12, _mm256_xor_si256(load4(s + 4 * i + 12), d));
   }
-  for (; i < lanes; ++i) {
+  for (; i < to; ++i) {
     const __m256i v = _mm256_setr_epi64x((long long)load64(in0 + 8 * i),
                                          (long long)load64(in1 + 8 * i),
                                          (long long)load64(in2 + 8 * i),
@@ -205,24 +203,26 @@ void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const u
                           const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {
   const __m256i zero = _mm256_setzero_si256();
   for (size_t i = 0; i < 100; i += 4) store4(s + i, zero);
+  const size_t lanes = r / 8;
   uint64_t pos = 0;
   while (inlen - pos >= r) {
-    xor_block(s, r, in0 + pos, in1 + pos, in2 + pos, in3 + pos);
+    xor_lanes(s, 0, lanes, in0 + pos, in1 + pos, in2 + pos, in3 + pos);
     KeccakF1600_StatePermute4x_avx2(s);
     pos += r;
   }
-  // The last 0 to r-1 bytes of each input, padded with 0x1F ... 0x80 to a whole block.
+  // The last 0 to r-1 bytes, padded with 0x1F after them and 0x80 in byte r-1, straight into
+  // the lanes: whole words of input, one word with the last rest % 8 bytes and the 0x1F, and
+  // the 0x80 in the top byte of the last lane (the same lane when rest is r-1: 0x9F).
   const size_t rest = size_t(inlen - pos);
-  alignas(32) uint8_t block[4][SHAKE128_RATE];
-  const uint8_t *in[4] = {in0, in1, in2, in3};
+  const size_t whole = rest / 8, tail = rest % 8;
+  xor_lanes(s, 0, whole, in0 + pos, in1 + pos, in2 + pos, in3 + pos);
+  const uint8_t *in[4] = {in0 + pos, in1 + pos, in2 + pos, in3 + pos};
   for (size_t j = 0; j < 4; ++j) {
-    std::memset(block[j], 0, r);
-    if (rest != 0) std::memcpy(block[j], in[j] + pos, rest);
-    block[j][rest] = 0x1F;
-    block[j][r - 1] |= 0x80;
+    uint64_t w = 0;  // built in a register: no copy of the (possibly secret) input on the stack
+    for (size_t k = 0; k < tail; ++k) w |= uint64_t(in[j][8 * whole + k]) << (8 * k);
+    s[4 * whole + j] ^= w | (uint64_t(0x1F) << (8 * tail));
+    s[4 * (lanes - 1) + j] ^= uint64_t(0x80) << 56;
   }
-  xor_block(s, r, block[0], block[1], block[2], block[3]);
-  secure_wipe(block, sizeof block);
 }
 
 void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
