@@ -8,7 +8,9 @@
 // shifted down, and the two halves are blended back together.
 //
 // Layout: coefficient i lives in register i / 8, lane i % 8, as in memory. The levels with
-// len >= 8 pair whole registers. For len 4, 2 and 1 eight registers (64 coefficients) are
+// len >= 8 pair whole registers; each pass holds eight of the 32 registers of a polynomial:
+// registers g, g + 4, ..., g + 28 (coefficients 32m + 8g + lane) for the levels 128, 64, 32, and
+// registers 8c .. 8c + 7 (coefficients 64c .. 64c + 63) for the levels 16 down to 1. For len 4, 2 and 1 eight registers (64 coefficients) are
 // transposed so that pairs again sit in different registers, and transposed back afterwards, so
 // that the stored NTT form has the positions of the scalar transform.
 #include "ntt_avx2.h"
@@ -158,7 +160,7 @@ inline V load_lanes(const int32_t (&t)[8]) { return _mm256_load_si256(reinterpre
 // Copies the odd lanes onto the even lanes below them.
 inline V odd_down(V a) { return _mm256_castps_si256(_mm256_movehdup_ps(_mm256_castsi256_ps(a))); }
 
-// Even lanes of the high halves of the 64-bit values pe (from the even products) and po (odd).
+// Lane 2j gets the high half of the 64-bit lane j of pe (the even products), lane 2j + 1 that of po.
 inline V high_halves(V pe, V po) { return _mm256_blend_epi32(odd_down(pe), po, 0xAA); }
 
 // A twiddle as the four registers the Montgomery product reads.
@@ -201,7 +203,7 @@ inline V montmul_first(V a) {
   return high_halves(_mm256_sub_epi64(pe, me), _mm256_sub_epi64(po, mo));
 }
 
-// 64-bit values P (even products in pe, odd in po), each in [0, 2^63 - 2^54) -> P * 2^-32 mod Q,
+// 64-bit values P (even lanes' in pe, odd lanes' in po), each in [0, 2^62) -> P * 2^-32 mod Q,
 // in (-Q/2, P / 2^32 + Q/2].
 inline V montgomery_reduce64(V pe, V po) {
   const V q = _mm256_set1_epi32(int32_t(Q));
@@ -257,13 +259,8 @@ inline void transpose8(V (&r)[8]) {
   }
 }
 
-// Coefficients 0..255 of a polynomial as 32 registers: the eight registers that one pass works on.
-// First pass of the forward transform (levels 128, 64, 32): registers g, g + 4, ..., g + 28, so
-// register m holds coefficients 32m + 8g .. 32m + 8g + 7. Second pass and the first pass of the
-// inverse: registers 8c .. 8c + 7, coefficients 64c .. 64c + 63.
-
-// Sum of products of up to four pairs of registers, reduced: in (-Q/2, 1.77Q) for inputs
-// below 18Q.
+// Coefficients at .. at + 7 of the sum of up to four products a[i] * b[i], Montgomery-reduced:
+// in (-Q/2, 1.77Q) for inputs below 18Q.
 inline V product_sum(const uint32_t *a, const uint32_t *b, uint32_t terms, size_t at) {
   V pe = _mm256_setzero_si256(), po = _mm256_setzero_si256();
   for (uint32_t i = 0; i < terms; ++i) {
