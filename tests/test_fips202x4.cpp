@@ -24,7 +24,7 @@ using AbsorbFn = void (*)(uint64_t *, size_t, const uint8_t *, const uint8_t *, 
 using SqueezeFn = void (*)(uint8_t *, uint8_t *, uint8_t *, uint8_t *, uint64_t, uint64_t *,
                            size_t);
 
-// The public entry points, shaped like the path-specific ones (rate as an argument).
+// The public entry points, shaped like the per-path ones (rate as an argument).
 void absorb_dispatch(uint64_t *s, size_t r, const uint8_t *a, const uint8_t *b, const uint8_t *c,
                      const uint8_t *d, uint64_t len) {
   auto *st = reinterpret_cast<keccakx4_state *>(s);
@@ -50,6 +50,7 @@ struct Path {
 // Names the path in failure messages instead of dumping its bytes.
 void PrintTo(const Path &p, std::ostream *os) { *os << p.name; }
 
+// Every path built into this binary; the AVX2 one is skipped at run time without AVX2.
 std::vector<Path> paths() {
   std::vector<Path> p = {
       {"portable", false, KeccakF1600_StatePermute4x_portable, keccakx4_absorb_portable,
@@ -71,6 +72,7 @@ class Fips202x4 : public ::testing::TestWithParam<Path> {
   }
 };
 
+// n bytes from rng.
 std::vector<uint8_t> random_bytes(std::mt19937_64 &rng, size_t n) {
   std::vector<uint8_t> v(n);
   for (auto &b : v) b = uint8_t(rng());
