@@ -96,9 +96,9 @@ TEST(Signature, KnownAnswerForZeroSeed) {
   Sig sig;
   uint64_t siglen = 0;
   ASSERT_EQ(sig_sign(sk.data(), msg, sizeof msg, sig.data(), &siglen), 0);
-  EXPECT_EQ(digest_hex(pk.data(), pk.size()), "PK_DIGEST");
-  EXPECT_EQ(digest_hex(sk.data(), sk.size()), "SK_DIGEST");
-  EXPECT_EQ(digest_hex(sig.data(), sig.size()), "SIG_DIGEST");
+  EXPECT_EQ(digest_hex(pk.data(), pk.size()), "2c8ffc397891c91be70a35be1144ceb2");
+  EXPECT_EQ(digest_hex(sk.data(), sk.size()), "07be541fb46c56ea25fba41bc3738783");
+  EXPECT_EQ(digest_hex(sig.data(), sig.size()), "ab08f5d664e1568026b0ae8e326ee9aa");
 }
 
 TEST(Signature, KeyStructure) {
