@@ -4,8 +4,10 @@
 #include <cstring>
 
 #include "Reduce.h"
+#include "cpu.h"
 #include "fips202.h"
 #include "io.h"
+#include "ntt_avx2.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -162,17 +164,26 @@ void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b) {
 // An operand whose flag is 0 is transformed in place first and its flag set to 1.
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
                   int32_t *b_flag, uint32_t b_count) {
+  // The vector kernels keep the positions of the NTT form and give congruent results within the
+  // ranges stated in ntt_avx2.h, so operands may be shared with the scalar definition below.
+  const bool vector = active_backend() != Backend::scalar;
+  void (*const ntt)(uint32_t *) = vector ? forward_ntt_avx2 : forward_ntt;
   if (*a_flag == 0) {
     *a_flag = 1;
-    for (uint32_t i = 0; i < a_count; ++i) forward_ntt(a + size_t(i) * N);
+    for (uint32_t i = 0; i < a_count; ++i) ntt(a + size_t(i) * N);
   }
   if (*b_flag == 0) {
     *b_flag = 1;
-    for (uint32_t i = 0; i < b_count; ++i) forward_ntt(b + size_t(i) * N);
+    for (uint32_t i = 0; i < b_count; ++i) ntt(b + size_t(i) * N);
   }
 
   if (a_count == 1) {
-    for (uint32_t i = 0; i < b_count; ++i) inverse_ntt(out + size_t(i) * N, a, b + size_t(i) * N);
+    void (*const product)(uint32_t *, const uint32_t *, const uint32_t *) = vector ? inverse_ntt_avx2 : inverse_ntt;
+    for (uint32_t i = 0; i < b_count; ++i) product(out + size_t(i) * N, a, b + size_t(i) * N);
+    return;
+  }
+  if (vector) {
+    poly_inner_product_avx2(out, a, b, b_count);
     return;
   }
 
