@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -232,9 +233,10 @@ const char *measurement_refusal(int32_t count, int32_t len) {
 // ---- menu input ----
 
 // Zeroes buf (INPUT_BUFFER_BYTES), reads one line of at most 1022 characters from stdin and trims
-// newlines at both ends; false when nothing could be read.
+// newlines at both ends; false when nothing could be read (errno then tells why, 0 if unknown).
 bool read_line(char *buf) {
   memset(buf, 0, INPUT_BUFFER_BYTES);
+  errno = 0;
   if (fgets(buf, INPUT_READ_BYTES, stdin) == nullptr) return false;
   test_trim(buf, '\n');
   return true;
@@ -291,7 +293,10 @@ int32_t test_sig_iterative() {
   for (;;) {
     print_menu();
     if (!read_line(buf)) {
-      if (feof(stdin)) return 0;  // end of input ends the menu like "q"
+      // End of input ends the menu like "q", and so does a read error that no retry can cure
+      // (closed or unreadable stdin); an interrupted read shows the menu again.
+      if (feof(stdin) || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) return 0;
+      clearerr(stdin);
       continue;
     }
     if (buf[0] == 'q') return 0;

@@ -24,9 +24,11 @@ struct ProgramRun {
   int status;  // exit status; -1 when it was killed (time limit, output limit or other signal)
 };
 
-// Runs the program in the current directory with args, input on a pipe as standard input, and
-// stdout and stderr collected in files; kills it after 60 seconds or 8 MiB of output to a file.
-ProgramRun run_program(const std::vector<std::string> &args, const std::string &input) {
+// Runs the program in the current directory with args, input on a pipe as standard input (or, with
+// stdin_path, that file opened read-only), and stdout and stderr collected in files; kills it after
+// 60 seconds or 8 MiB of output to a file.
+ProgramRun run_program(const std::vector<std::string> &args, const std::string &input,
+                       const char *stdin_path = nullptr) {
   char out_path[] = "/tmp/tavik_console_out_XXXXXX";
   char err_path[] = "/tmp/tavik_console_err_XXXXXX";
   const int out_fd = mkstemp(out_path);
@@ -46,7 +48,7 @@ ProgramRun run_program(const std::vector<std::string> &args, const std::string &
   if (pid == 0) {
     const struct rlimit most = {8 << 20, 8 << 20};
     setrlimit(RLIMIT_FSIZE, &most);
-    dup2(in_pipe[0], 0);
+    dup2(stdin_path == nullptr ? in_pipe[0] : open(stdin_path, O_RDONLY), 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     close(in_pipe[0]);
@@ -304,6 +306,12 @@ TEST(Console, EndOfInputEndsTheMenuAndUnreadAnswersTakeDefaults) {
     SCOPED_TRACE(c.input);
     expect_run(menu(c.input), c.expected);
   }
+}
+
+TEST(Console, UnreadableInputEndsTheMenu) {
+  h4::ScopedTempCwd dir;
+  // Reading a directory fails with an error that no retry cures: the menu ends after one showing.
+  expect_run(run_program({}, "", "."), BANNER + MENU);
 }
 
 TEST(Console, ArgumentsOtherThanASingleTOpenTheMenu) {
