@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_RUNS ?= 1000
 
-.PHONY: all build test test-fast test-asan run bench clean
+.PHONY: all build test test-fast test-asan run bench fuzz clean
 
 all: build
 
@@ -30,4 +30,13 @@ bench: build
 	./build/tavik_speed --compare $(BENCH_RUNS)
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
+
+FUZZ_SECONDS ?= 60
+fuzz:
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+	  -DTAVIK_FUZZ=ON -DTAVIK_SANITIZE=ON -DTAVIK_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus-verify build-fuzz/corpus-fields
+	./build-fuzz/fuzz_verify -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus-verify
+	./build-fuzz/fuzz_signature_fields -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus-fields
