@@ -4,19 +4,16 @@
 #include <cstring>
 
 #include "Polynomial.h"
+#include "cpu.h"
+#include "io_avx2.h"
+#include "io_planes.h"
 
 namespace tavik {
-
-// Classes 0..5: s1, s2, t1, t0, z, w1.
-const IO_var IO_var_table[6] = {{3, 2}, {3, 2}, {9, 0}, {13, 4095}, {19, 261833}, {4, 0}};
 
 namespace {
 
 constexpr size_t POS_BYTES = OMEGA;  // hint position bytes, then K count bytes
 constexpr uint32_t MINUS_ONE = Q - 1;
-
-// Classes 2 and 5 store the value as it is; the others store offset + s.
-inline bool is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
 
 // Stored value of coefficient x (read as signed) for an offset class: off + x when x <= off,
 // else off + x - Q. Computed in unsigned arithmetic, so any 32-bit x is defined.
@@ -25,52 +22,107 @@ inline uint32_t stored_value(uint32_t x, int32_t off) {
   return uint32_t(off) + x - (Q & above);
 }
 
-inline uint64_t load64_le(const uint8_t *p) {
-  uint64_t w = 0;
-  for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
-  return w;
+// 8x8 bit-matrix transpose: bit j of byte i of the result is bit i of byte j of x.
+inline uint64_t transpose8x8(uint64_t x) {
+  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+  x ^= t ^ (t << 7);
+  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+  x ^= t ^ (t << 14);
+  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+  x ^= t ^ (t << 28);
+  return x;
 }
 
-inline void store64_le(uint8_t *p, uint64_t w) {
-  for (int i = 0; i < 8; ++i) p[i] = uint8_t(w >> (8 * i));
+// The 8 values of a group are held as four pairs: pair j has value j in its low half and value
+// j + 4 in its high half, so one mask picks a byte of two values at once.
+constexpr uint64_t PAIR_BYTE = 0x000000FF000000FFull;
+
+// Class CLS: 256 coefficients -> 32 * W bytes. Per group, byte k of the 8 stored values is
+// gathered into one word (value j in byte j) whose transpose is bit planes 8k .. 8k + 7.
+template <uint32_t CLS>
+void compress_class(uint8_t *out, const uint32_t *in) {
+  constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
+  constexpr int32_t OFF = IO_var_table[CLS].offset;
+  for (uint32_t g = 0; g < N / 8; ++g, in += 8, out += W) {
+    uint64_t pair[4];
+    for (uint32_t j = 0; j < 4; ++j) {
+      const uint32_t lo = is_offset_class(CLS) ? stored_value(in[j], OFF) : in[j];
+      const uint32_t hi = is_offset_class(CLS) ? stored_value(in[j + 4], OFF) : in[j + 4];
+      pair[j] = lo | uint64_t(hi) << 32;
+    }
+    for_each_word<plane_words<W>>([&](auto k) {
+      uint64_t x = 0;
+      for (uint32_t j = 0; j < 4; ++j) x |= ((pair[j] >> (8 * k)) & PAIR_BYTE) << (8 * j);
+      store_le<planes_in_word<W>(k)>(out + 8 * k, transpose8x8(x));
+    });
+  }
+}
+
+// Class CLS: 32 * W bytes -> 256 coefficients. Per group, each word of up to 8 planes is
+// transposed back into byte k of the 8 stored values; planes above W read as 0.
+template <uint32_t CLS>
+void decompress_class(uint32_t *out, const uint8_t *in) {
+  constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
+  constexpr uint32_t SHIFT = CLS == IO_T1 ? D : 0;
+  constexpr uint32_t ADD = is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
+  for (uint32_t g = 0; g < N / 8; ++g, in += W, out += 8) {
+    uint64_t pair[4] = {};
+    for_each_word<plane_words<W>>([&](auto k) {
+      const uint64_t x = transpose8x8(load_le<planes_in_word<W>(k)>(in + 8 * k));
+      for (uint32_t j = 0; j < 4; ++j) pair[j] |= ((x >> (8 * j)) & PAIR_BYTE) << (8 * k);
+    });
+    for (uint32_t j = 0; j < 4; ++j) {
+      out[j] = (uint32_t(pair[j]) << SHIFT) + ADD;
+      out[j + 4] = (uint32_t(pair[j] >> 32) << SHIFT) + ADD;
+    }
+  }
 }
 
 }  // namespace
 
 // in: 256 coefficients (stored value must fit W bits; wider bits are dropped) -> 32 * W bytes.
-// cls in 0..5. out must not overlap in.
-void compress(uint8_t *out, const uint32_t *in, uint32_t cls) {
-  const uint32_t w = uint32_t(IO_var_table[cls].width);
-  const int32_t off = IO_var_table[cls].offset;
-  const bool shifted = is_offset_class(cls);
-  for (uint32_t g = 0; g < N / 8; ++g) {
-    const uint32_t *x = in + 8 * g;
-    uint8_t *o = out + g * w;
-    for (uint32_t i = 0; i < w; ++i) {
-      uint32_t byte = 0;
-      for (uint32_t j = 0; j < 8; ++j) {
-        uint32_t v = shifted ? stored_value(x[j], off) : x[j];
-        byte |= ((v >> i) & 1) << j;
-      }
-      o[i] = uint8_t(byte);
-    }
+// cls in 0..5 (any other value writes nothing). out must not overlap in.
+void compress_scalar(uint8_t *out, const uint32_t *in, uint32_t cls) {
+  switch (cls) {
+    case IO_S1: compress_class<IO_S1>(out, in); break;
+    case IO_S2: compress_class<IO_S2>(out, in); break;
+    case IO_T1: compress_class<IO_T1>(out, in); break;
+    case IO_T0: compress_class<IO_T0>(out, in); break;
+    case IO_Z: compress_class<IO_Z>(out, in); break;
+    case IO_W1: compress_class<IO_W1>(out, in); break;
+    default: break;
   }
 }
 
 // in: 32 * W bytes -> all 256 coefficients: Q + s (classes 0, 1, 3, 4), t1 << 13 (class 2),
-// w1 (class 5). cls in 0..5. out must not overlap in.
+// w1 (class 5). cls in 0..5 (any other value writes nothing). out must not overlap in.
+void decompress_scalar(uint32_t *out, const uint8_t *in, uint32_t cls) {
+  switch (cls) {
+    case IO_S1: decompress_class<IO_S1>(out, in); break;
+    case IO_S2: decompress_class<IO_S2>(out, in); break;
+    case IO_T1: decompress_class<IO_T1>(out, in); break;
+    case IO_T0: decompress_class<IO_T0>(out, in); break;
+    case IO_Z: decompress_class<IO_Z>(out, in); break;
+    case IO_W1: decompress_class<IO_W1>(out, in); break;
+    default: break;
+  }
+}
+
+// As compress_scalar, on the path in use (the AVX2 form on the vector paths).
+void compress(uint8_t *out, const uint32_t *in, uint32_t cls) {
+  if (active_backend() != Backend::scalar) {
+    compress_avx2(out, in, cls);
+  } else {
+    compress_scalar(out, in, cls);
+  }
+}
+
+// As decompress_scalar, on the path in use (the AVX2 form on the vector paths).
 void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) {
-  const uint32_t w = uint32_t(IO_var_table[cls].width);
-  const int32_t off = IO_var_table[cls].offset;
-  const uint32_t shift = cls == IO_T1 ? D : 0;
-  const uint32_t add = is_offset_class(cls) ? Q - uint32_t(off) : 0;
-  for (uint32_t g = 0; g < N / 8; ++g) {
-    const uint8_t *b = in + g * w;
-    for (uint32_t j = 0; j < 8; ++j) {
-      uint32_t v = 0;
-      for (uint32_t i = 0; i < w; ++i) v |= uint32_t((b[i] >> j) & 1) << i;
-      out[8 * g + j] = (v << shift) + add;
-    }
+  if (active_backend() != Backend::scalar) {
+    decompress_avx2(out, in, cls);
+  } else {
+    decompress_scalar(out, in, cls);
   }
 }
 
@@ -183,13 +235,13 @@ void pack_c(uint8_t *out, const uint32_t *c) {
     }
     out[g] = uint8_t(flags);
   }
-  store64_le(out + 32, signs);
+  store_le<8>(out + 32, signs);
 }
 
 // 40 bytes -> c with coefficients 0, 1, Q - 1; a set flag past the 64th gives 1. Reads only
 // in[0..40). Returns 0 when every sign bit at or above the number of set flags is 0, else 1.
 int32_t unpack_c(uint32_t *c, const uint8_t *in) {
-  const uint64_t signs = load64_le(in + 32);
+  const uint64_t signs = load_le<8>(in + 32);
   uint32_t m = 0;
   for (uint32_t g = 0; g < N / 8; ++g) {
     for (uint32_t j = 0; j < 8; ++j) {

@@ -12,7 +12,7 @@ struct IO_var {
   int32_t offset;
 };
 // Classes 0..5: s1, s2, t1, t0, z, w1.
-extern const IO_var IO_var_table[6];
+inline constexpr IO_var IO_var_table[6] = {{3, 2}, {3, 2}, {9, 0}, {13, 4095}, {19, 261833}, {4, 0}};
 enum : uint32_t { IO_S1 = 0, IO_S2 = 1, IO_T1 = 2, IO_T0 = 3, IO_Z = 4, IO_W1 = 5 };
 
 // Writes 32 * W bytes: byte g*W + i holds bit i of the stored values of coefficients 8g..8g+7.
@@ -20,6 +20,10 @@ enum : uint32_t { IO_S1 = 0, IO_S2 = 1, IO_T1 = 2, IO_T0 = 3, IO_Z = 4, IO_W1 = 
 void compress(uint8_t *out, const uint32_t *in, uint32_t cls);
 // Reads 32 * W bytes, overwrites all 256 coefficients: Q + s (classes 0,1,3,4), t1 << 13, or w1.
 void decompress(uint32_t *out, const uint8_t *in, uint32_t cls);
+// The portable forms of compress and decompress, same contracts and results; compress and
+// decompress run these on the scalar path.
+void compress_scalar(uint8_t *out, const uint32_t *in, uint32_t cls);
+void decompress_scalar(uint32_t *out, const uint8_t *in, uint32_t cls);
 
 // pk = rho || t1 (K polys, values 0..511).
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1);

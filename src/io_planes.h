@@ -1,0 +1,72 @@
+// Bit-plane layout helpers shared by the portable and the AVX2 codec. Everything here has
+// internal linkage, so each file compiles its own copy with its own instruction set.
+#pragma once
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+#include "io.h"
+#include "params.h"
+
+namespace tavik {
+namespace {
+
+// Classes 2 and 5 store the value as it is; the others store offset + s.
+constexpr bool is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
+
+// A group of 8 coefficients spans W bit planes, handled as words of up to 8 planes each: word k
+// holds planes 8k .. 8k + 7, that is byte k of every stored value.
+template <uint32_t W>
+constexpr uint32_t plane_words = (W + 7) / 8;
+// Number of planes (bytes) in word k of a group of width W: 8, or what is left for the last one.
+template <uint32_t W>
+constexpr uint32_t planes_in_word(uint32_t k) { return W - 8 * k < 8 ? W - 8 * k : 8; }
+
+// Calls f(std::integral_constant<uint32_t, k>()) for k = 0 .. COUNT - 1, unrolled at compile time.
+template <uint32_t COUNT, typename F>
+inline void for_each_word(F &&f) {
+  [&]<uint32_t... k>(std::integer_sequence<uint32_t, k...>) {
+    (f(std::integral_constant<uint32_t, k>()), ...);
+  }(std::make_integer_sequence<uint32_t, COUNT>());
+}
+
+// Little-endian load of n <= 8 bytes into the low bytes of a word (the rest 0). Composed of
+// power-of-two loads, so no partial word goes through memory.
+template <uint32_t n>
+inline uint64_t load_le(const uint8_t *p) {
+  static_assert(n >= 1 && n <= 8);
+  if constexpr (std::endian::native == std::endian::little && (n & (n - 1)) == 0) {
+    std::conditional_t<n == 8, uint64_t, std::conditional_t<n == 4, uint32_t, std::conditional_t<n == 2, uint16_t, uint8_t>>> w;
+    std::memcpy(&w, p, n);
+    return w;
+  } else if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint32_t head = std::bit_floor(n);
+    return load_le<head>(p) | load_le<n - head>(p + head) << (8 * head);
+  } else {
+    uint64_t w = 0;
+    for (uint32_t i = 0; i < n; ++i) w |= uint64_t(p[i]) << (8 * i);
+    return w;
+  }
+}
+
+// Little-endian store of the n <= 8 low bytes of w, in power-of-two pieces.
+template <uint32_t n>
+inline void store_le(uint8_t *p, uint64_t w) {
+  static_assert(n >= 1 && n <= 8);
+  if constexpr (std::endian::native == std::endian::little && (n & (n - 1)) == 0) {
+    const std::conditional_t<n == 8, uint64_t, std::conditional_t<n == 4, uint32_t, std::conditional_t<n == 2, uint16_t, uint8_t>>> x =
+        decltype(x)(w);
+    std::memcpy(p, &x, n);
+  } else if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint32_t head = std::bit_floor(n);
+    store_le<head>(p, w);
+    store_le<n - head>(p + head, w >> (8 * head));
+  } else {
+    for (uint32_t i = 0; i < n; ++i) p[i] = uint8_t(w >> (8 * i));
+  }
+}
+
+}  // namespace
+}  // namespace tavik
