@@ -1,61 +1,13 @@
-// Power2Round, the 16-times-scaled Decompose and the hints, scalar and over whole vectors.
-// Every rule is straight-line 32-bit arithmetic: quotients come from a shift by 22 (2^22 is just
-// above Q) and signs from arithmetic shifts, so the vector loops compile to lane-wise code.
+// Power2Round, the 16-times-scaled Decompose and the hints, scalar and over whole vectors. The
+// rules themselves are in rounding_rules.h; the vector forms run its loops compiled for AVX2
+// (rounding_avx2.cpp) on the vector paths and the copy compiled here on the scalar path.
 #include "Rounding.h"
 
+#include "cpu.h"
+#include "rounding_avx2.h"
+#include "rounding_rules.h"
+
 namespace tavik {
-
-namespace {
-
-constexpr uint32_t LOW_MASK = (1u << D) - 1;     // 0x1FFF
-constexpr uint32_t P2R_WRAP = (512u << D) - Q;   // 3071: 512 * 8192 - Q
-constexpr uint32_t P2R_LOW_BASE = Q - 4095;      // stored low part of a0 = -4095
-static_assert(P2R_WRAP == 3071 && P2R_LOW_BASE == 4187138);
-
-// All ones when the signed reading of x is negative, else 0.
-inline uint32_t sign_mask(uint32_t x) { return uint32_t(int32_t(x) >> 31); }
-
-// Any 32-bit x -> x mod Q in [0, Q): x - Q * ((x >> 22) + 1) lies in [-Q, Q), then the sign fix.
-inline uint32_t freeze32(uint32_t x) {
-  uint32_t d = x - Q * ((x >> 22) + 1);
-  return d + (Q & sign_mask(d));
-}
-
-// a in [0, Q) -> *a1 in [0, 511], *a0 = Q + r with r in [-4095, 4096].
-inline void power2round(uint32_t *a1, uint32_t *a0, uint32_t a) {
-  uint32_t e = (a & LOW_MASK) - 4097;  // low 13 bits minus 4097, in [-4097, 4094]
-  e += 8192 & sign_mask(e);            // now in [0, 8191]; a0 = e - 4095
-  uint32_t hi = (a + 4095 - e) >> D;   // (a - a0) / 8192, in [0, 512]
-  *a0 = e + P2R_LOW_BASE + (P2R_WRAP & (0u - (hi >> 9)));
-  *a1 = hi & 0x1FF;
-}
-
-// a below 64Q -> m mod 16 where m*Q is the multiple nearest 16a; *low = Q + r0, r0 = 16a - m*Q.
-inline uint32_t decompose(uint32_t *low, uint32_t a) {
-  uint32_t v = a << 4;
-  uint32_t r = v - Q * ((a >> 18) + 1);  // 16a mod Q, before the sign fix
-  r += Q & sign_mask(r);
-  // t = (r - 2095617) mod Q, which is also Q + r0 - 2095617 for the centred r0.
-  uint32_t t = r - (HALF_Q + 1);
-  t += Q & sign_mask(t);
-  *low = t + (HALF_Q + 1);
-  uint32_t x = v + HALF_Q - t;  // 16a - r0 = m * Q
-  uint32_t j = x >> 22;         // m - 1 for m >= 1, 0 for m = 0
-  uint32_t m = j + (((j + 1) * Q - x - 1) >> 31);
-  return m & 15;
-}
-
-// hint 0 -> a1; otherwise a1 + 1 when r0 > 0, else a1 - 1, modulo 16.
-inline uint32_t use_hint(uint32_t hint, uint32_t a) {
-  uint32_t low;
-  uint32_t a1 = decompose(&low, a);
-  uint32_t up = (Q - low) >> 31;                  // 1 when low > Q, that is r0 > 0
-  uint32_t step = 15u ^ (14u & (0u - up));        // 1 or 15
-  uint32_t use = 0u - uint32_t(hint != 0);
-  return (a1 + (step & use)) & 15;
-}
-
-}  // namespace
 
 // a in [0, Q) -> a1 in [0, 511], a0 = Q + r with r in [-4095, 4096], a = a1 * 2^13 + r mod Q.
 void Power2Round(uint32_t *a1, uint32_t *a0, uint32_t a) { power2round(a1, a0, a); }
@@ -70,36 +22,42 @@ uint32_t HighBits(uint32_t a) {
 }
 
 // a, b below 64Q -> 1 when their high parts differ, else 0.
-uint32_t Make_hint(uint32_t a, uint32_t b) { return uint32_t(HighBits(a) != HighBits(b)); }
+uint32_t Make_hint(uint32_t a, uint32_t b) { return make_hint(a, b); }
 
 // a below 64Q, any hint (nonzero counts as 1) -> corrected high part in [0, 15].
 uint32_t Use_hint(uint32_t hint, uint32_t a) { return use_hint(hint, a); }
 
 // t: K polys of any 32-bit values -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096]. No aliasing.
 void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t) {
-  for (uint32_t i = 0; i < K * N; ++i) power2round(&t1[i], &t0[i], freeze32(t[i]));
+  if (active_backend() != Backend::scalar) {
+    PolyVec_Power2Round_avx2(t1, t0, t);
+  } else {
+    power2round_loop(t1, t0, t);
+  }
 }
 
 // a: count polys below 64Q -> a1 in [0, 15], a0 = Q + r0; a1 and a0 must not alias a.
 void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count) {
-  for (uint32_t i = 0; i < count * N; ++i) a1[i] = decompose(&a0[i], a[i]);
+  if (active_backend() != Backend::scalar) {
+    PolyVec_decompose_avx2(a1, a0, a, count);
+  } else {
+    decompose_loop(a1, a0, a, count);
+  }
 }
 
 // a, b: K polys below 64Q -> h in {0, 1}; returns the number of ones. h may alias a or b.
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b) {
-  uint32_t ones = 0;
-  for (uint32_t i = 0; i < K * N; ++i) {
-    uint32_t lo_a, lo_b;
-    uint32_t bit = uint32_t(decompose(&lo_a, a[i]) != decompose(&lo_b, b[i]));
-    h[i] = bit;
-    ones += bit;
-  }
-  return ones;
+  if (active_backend() != Backend::scalar) return PolyVec_make_hint_avx2(h, a, b);
+  return make_hint_loop(h, a, b);
 }
 
 // hint: K polys (nonzero = 1), a: K polys below 64Q -> out in [0, 15]. out may alias either input.
 void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a) {
-  for (uint32_t i = 0; i < K * N; ++i) out[i] = use_hint(hint[i], a[i]);
+  if (active_backend() != Backend::scalar) {
+    PolyVec_use_hint_avx2(out, hint, a);
+  } else {
+    use_hint_loop(out, hint, a);
+  }
 }
 
 }  // namespace tavik
