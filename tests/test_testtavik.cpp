@@ -13,9 +13,9 @@
 
 namespace {
 
-using h4::capture;
-using h4::Captured;
-using h4::mask;
+using driver_test::capture;
+using driver_test::Captured;
+using driver_test::mask;
 
 const std::string FORWARD_HEAD =
     "begin to test sig_verf based on forward reasoning(legal signature data should be verified success)\n";
@@ -76,7 +76,7 @@ TEST(ForwardReasoning, TwoKeysThreeSignaturesEachShowRealData) {
   // Every dumped signature verifies with the key pair and message dumped before it.
   std::vector<uint8_t> pk, msg;
   int verified = 0;
-  for (const h4::Dump &d : h4::dumps(r.out)) {
+  for (const driver_test::Dump &d : driver_test::dumps(r.out)) {
     if (d.label == "gen public key:") pk = d.bytes;
     if (d.label == "random msg:") msg = d.bytes;
     if (d.label == "signature value:") {
@@ -135,17 +135,17 @@ TEST(BackwardReasoning, EachModeAltersOneByteAndRejectsEveryTamperedTriple) {
   for (int mode = 0; mode <= 2; ++mode) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const Captured r = capture([&] { return test_sig_verf_backward_reasoning(30, 59, mode); });
-    const std::vector<int> offs = h4::offsets(r.out);
+    const std::vector<int> offs = driver_test::offsets(r.out);
     if (mode == 1 && r.ret == -1) {
       // An offset on a signature byte that verification never reads leaves a valid signature:
       // the run then ends at that iteration, and the check below confirms the triple verifies.
       EXPECT_EQ(mask(r.out), backward_expected(30, 59, mode, int(offs.size()), false));
-      h4::expect_backward_faithful(r.out, mode, 59, false);
+      driver_test::expect_backward_faithful(r.out, mode, 59, false);
       continue;
     }
     EXPECT_EQ(r.ret, 0);
     EXPECT_EQ(mask(r.out), backward_expected(30, 59, mode, 30, true));
-    h4::expect_backward_faithful(r.out, mode, 59, true);
+    driver_test::expect_backward_faithful(r.out, mode, 59, true);
   }
 }
 
@@ -153,15 +153,15 @@ TEST(BackwardReasoning, OneByteMessageAlwaysAltersOffsetZero) {
   const Captured r = capture([] { return test_sig_verf_backward_reasoning(20, 1, 2); });
   ASSERT_EQ(r.ret, 0);
   EXPECT_EQ(mask(r.out), backward_expected(20, 1, 2, 20, true));
-  EXPECT_EQ(h4::offsets(r.out), std::vector<int>(20, 0));
-  h4::expect_backward_faithful(r.out, 2, 1, true);
+  EXPECT_EQ(driver_test::offsets(r.out), std::vector<int>(20, 0));
+  driver_test::expect_backward_faithful(r.out, 2, 1, true);
 }
 
 TEST(BackwardReasoning, LongestMessageWorksAndLongerIsRefused) {
   Captured r = capture([] { return test_sig_verf_backward_reasoning(3, 3300, 2); });
   EXPECT_EQ(r.ret, 0);
   EXPECT_EQ(mask(r.out), backward_expected(3, 3300, 2, 3, true));
-  h4::expect_backward_faithful(r.out, 2, 3300, true);
+  driver_test::expect_backward_faithful(r.out, 2, 3300, true);
 
   r = capture([] { return test_sig_verf_backward_reasoning(3, 3301, 2); });
   EXPECT_EQ(r.ret, 0);
@@ -193,7 +193,7 @@ TEST(BackwardReasoning, RunsWithinOneSecondDrawTheSameOffsets) {
     if (time(nullptr) != before) continue;  // crossed a second: the seeds differ
     ASSERT_EQ(a.ret, 0);
     ASSERT_EQ(b.ret, 0);
-    EXPECT_EQ(h4::offsets(a.out), h4::offsets(b.out));
+    EXPECT_EQ(driver_test::offsets(a.out), driver_test::offsets(b.out));
     return;
   }
   GTEST_SKIP() << "could not run twice within one second";
@@ -221,8 +221,8 @@ void expect_record(const std::vector<std::string> &lines, size_t first) {
     EXPECT_EQ(lines[at + 5], "-api :sig_sign");
     EXPECT_EQ(mask(lines[at + 6]), "signature value:<2573 bytes>");
     EXPECT_EQ(lines[at + 7], "-api :sig_verf return OK");
-    const std::vector<h4::Dump> d =
-        h4::dumps(lines[at + 2] + "\n" + lines[at + 4] + "\n" + lines[at + 6] + "\n");
+    const std::vector<driver_test::Dump> d =
+        driver_test::dumps(lines[at + 2] + "\n" + lines[at + 4] + "\n" + lines[at + 6] + "\n");
     ASSERT_EQ(d.size(), 3u);
     EXPECT_EQ(sig_verf(d[0].bytes.data(), d[2].bytes.data(), d[2].bytes.size(), d[1].bytes.data(),
                        d[1].bytes.size()),
@@ -233,13 +233,13 @@ void expect_record(const std::vector<std::string> &lines, size_t first) {
 }
 
 TEST(CompleteProcess, TwoRunsAppendTwoVerifiableRecords) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   for (int run = 1; run <= 2; ++run) {
     const Captured r = capture(test_complete_process_print);
     EXPECT_EQ(r.ret, 0);
     EXPECT_EQ(r.out, PROCESS_OUT);
     EXPECT_EQ(r.err, "");
-    const std::vector<std::string> lines = h4::split_lines(h4::read_file(TEST_RESULT_FILE));
+    const std::vector<std::string> lines = driver_test::split_lines(driver_test::read_file(TEST_RESULT_FILE));
     // 84 lines per record, and the empty piece after the file's final newline.
     ASSERT_EQ(lines.size(), size_t(84 * run + 1));
     for (int rec = 0; rec < run; ++rec) expect_record(lines, size_t(rec) * 84);
@@ -248,7 +248,7 @@ TEST(CompleteProcess, TwoRunsAppendTwoVerifiableRecords) {
 }
 
 TEST(CompleteProcess, UnwritableDirectoryKeepsStdoutAndSaysSoOnStderr) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   dir.make_unwritable();
   const Captured r = capture(test_complete_process_print);
   EXPECT_EQ(r.ret, 0);

@@ -16,7 +16,7 @@
 
 namespace {
 
-using h4::mask;
+using driver_test::mask;
 
 struct ProgramRun {
   std::string out;
@@ -77,7 +77,7 @@ ProgramRun run_program(const std::vector<std::string> &args, const std::string &
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  ProgramRun r{h4::read_file(out_path), h4::read_file(err_path),
+  ProgramRun r{driver_test::read_file(out_path), driver_test::read_file(err_path),
                status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1};
   close(out_fd);
   close(err_fd);
@@ -199,7 +199,7 @@ void expect_run(const ProgramRun &r, const std::string &expected) {
 }
 
 TEST(Console, ChoicesOutsideTheMenuAreInvalid) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   // Empty line, 0, 8, -1, letters, q after a space or a tab, and a number that narrows to 0.
   expect_run(menu("\n0\n8\n-1\nabc\n q\n\tq\n4294967296\nq\n"), BANNER + repeat(MENU + INVALID, 8) + MENU);
   // A line of more than 1022 characters is read in two pieces: the rest is the next choice.
@@ -207,7 +207,7 @@ TEST(Console, ChoicesOutsideTheMenuAreInvalid) {
 }
 
 TEST(Console, LinesStartingWithQEndTheMenu) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   for (const char *input : {"q\n", "quit\n", "q7\n", "q\n1\n2\n"}) {
     SCOPED_TRACE(input);
     expect_run(menu(input), BANNER + MENU);
@@ -215,14 +215,14 @@ TEST(Console, LinesStartingWithQEndTheMenu) {
 }
 
 TEST(Console, IllegalParameterItemsAndChoiceParsing) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   // " 1" and "3abc" select 1 and 3; 4294967297 narrows to 1.
   expect_run(menu("1\n2\n3\n 1\n3abc\n4294967297\nq\n"),
              BANNER + MENU + ITEM1 + MENU + ITEM2 + MENU + ITEM3 + MENU + ITEM1 + MENU + ITEM3 + MENU + ITEM1 + MENU);
 }
 
 TEST(Console, ForwardReasoningItem) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   // Defaults; a length above 3300 reaches the test, which refuses it and passes; 2 keys, -3 -> 1
   // signature, 1-byte messages.
   expect_run(menu("4\n\n\n\n4\n\n\n4000\n4\n2\n-3\n1\nq\n"),
@@ -231,7 +231,7 @@ TEST(Console, ForwardReasoningItem) {
 }
 
 TEST(Console, BackwardReasoningItemModes) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   // " 5" with defaults (mode 0); 2 iterations of 1 byte with mode answer 3 -> 0; -1 -> 0; mode 2.
   const ProgramRun r = menu(" 5\n\n\n\n5\n2\n1\n3\n5\n\n\n-1\n5\n\n\n2\nq\n");
   expect_run(r, BANNER + MENU + Q5 + backward(1, 59, 0) + MENU + Q5 + backward(2, 1, 0) + MENU + Q5 +
@@ -244,30 +244,30 @@ TEST(Console, BackwardReasoningItemModes) {
     runs.push_back(r.out.substr(at, next == std::string::npos ? std::string::npos : next - at));
   }
   ASSERT_EQ(runs.size(), 5u);
-  h4::expect_backward_faithful(runs[0], 0, 59, true);
-  h4::expect_backward_faithful(runs[1], 0, 1, true);
-  h4::expect_backward_faithful(runs[2], 0, 59, true);
-  h4::expect_backward_faithful(runs[3], 2, 59, true);
+  driver_test::expect_backward_faithful(runs[0], 0, 59, true);
+  driver_test::expect_backward_faithful(runs[1], 0, 1, true);
+  driver_test::expect_backward_faithful(runs[2], 0, 59, true);
+  driver_test::expect_backward_faithful(runs[3], 2, 59, true);
 }
 
 TEST(Console, BackwardReasoningItemSignatureMode) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   const ProgramRun r = menu("5\n3\n\n1\nq\n");
   if (r.out.find("backward reasoning  failed!") != std::string::npos) {
     // A byte that verification never reads was altered: the test fails and the menu ends.
-    const int iterations = int(h4::offsets(r.out).size());
+    const int iterations = int(driver_test::offsets(r.out).size());
     expect_run(r, BANNER + MENU + Q5 + backward(3, 59, 1, false, iterations));
-    h4::expect_backward_faithful(r.out, 1, 59, false);
+    driver_test::expect_backward_faithful(r.out, 1, 59, false);
     return;
   }
   expect_run(r, BANNER + MENU + Q5 + backward(3, 59, 1) + MENU);
-  h4::expect_backward_faithful(r.out, 1, 59, true);
+  driver_test::expect_backward_faithful(r.out, 1, 59, true);
 }
 
 TEST(Console, CompleteProcessItemTwiceAppendsTwoRecords) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   expect_run(menu("6\n6\nq\n"), BANNER + MENU + ITEM6 + MENU + ITEM6 + MENU);
-  const std::vector<std::string> lines = h4::split_lines(h4::read_file("tavik_c_test_result.txt"));
+  const std::vector<std::string> lines = driver_test::split_lines(driver_test::read_file("tavik_c_test_result.txt"));
   ASSERT_EQ(lines.size(), 2 * 84 + 1u);
   for (size_t first : {size_t(0), size_t(84)}) {
     EXPECT_EQ(lines[first], "begin the complete process test of tavik-c");
@@ -280,7 +280,7 @@ TEST(Console, CompleteProcessItemTwiceAppendsTwoRecords) {
 }
 
 TEST(Console, PerformanceItem) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   // Mode 2 -> time; mode 1 with 2 runs of 1 byte; 3301 refused without a test; -5 -> 59; a mode
   // that is not a number -> time, with the longest message.
   expect_run(menu("7\n2\n\n\n7\n1\n2\n1\n7\n\n\n3301\n7\n\n\n-5\n7\nx\n\n3300\nq\n"),
@@ -289,7 +289,7 @@ TEST(Console, PerformanceItem) {
 }
 
 TEST(Console, EndOfInputEndsTheMenuAndUnreadAnswersTakeDefaults) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   struct Case {
     const char *input;
     std::string expected;
@@ -309,13 +309,13 @@ TEST(Console, EndOfInputEndsTheMenuAndUnreadAnswersTakeDefaults) {
 }
 
 TEST(Console, UnreadableInputEndsTheMenu) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   // Reading a directory fails with an error that no retry cures: the menu ends after one showing.
   expect_run(run_program({}, "", "."), BANNER + MENU);
 }
 
 TEST(Console, ArgumentsOtherThanASingleTOpenTheMenu) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   const std::vector<std::vector<std::string>> variants = {{}, {"T"}, {"tt"}, {"t", "x"}, {"x", "t"}, {""}};
   for (const auto &args : variants) {
     SCOPED_TRACE(args.empty() ? std::string("(none)") : args[0]);

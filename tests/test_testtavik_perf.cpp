@@ -17,9 +17,9 @@
 
 namespace {
 
-using h4::capture;
-using h4::Captured;
-using h4::mask;
+using driver_test::capture;
+using driver_test::Captured;
+using driver_test::mask;
 
 TEST(PerformanceFormat, TimeSummaryAndAverage) {
   struct Case {
@@ -61,11 +61,11 @@ TEST(PerformanceFormat, CycleSummary) {
 }
 
 TEST(PerformanceFormat, LogLines) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   const struct timeval total = {12, 345678};
   EXPECT_TRUE(test_writef_time_line("sig_sign", 59, 1000, &total));
   EXPECT_TRUE(test_writef_cpu_line("sig_verf", 3300, 7, 100));
-  EXPECT_EQ(h4::read_file(TEST_PERFORMANCE_FILE), "time|sig_sign|59|1000|12.345678|0.012345\n"
+  EXPECT_EQ(driver_test::read_file(TEST_PERFORMANCE_FILE), "time|sig_sign|59|1000|12.345678|0.012345\n"
                                                   "cpucy|sig_verf|3300|7|100|14\n");
 }
 
@@ -107,7 +107,7 @@ TEST(InteractivePerformance, TimeTestPrintsFreshTotalsOfItsOwnRun) {
   EXPECT_EQ(mask(r.out), TIME_HEAD + perf_params(3, 59) + "sig_keygen" + line + "sig_sign" + line + "sig_verf" +
                              line + "[STAMP]time performance test end\n");
   const struct timeval *totals[] = {&tKeyTotal, &tSignTotal, &tVerfTotal};
-  const std::vector<std::string> lines = h4::split_lines(r.out);
+  const std::vector<std::string> lines = driver_test::split_lines(r.out);
   for (int i = 0; i < 3; ++i) {
     EXPECT_LT(totals[i]->tv_sec, 100);
     char expected[64];
@@ -125,7 +125,7 @@ TEST(InteractivePerformance, CycleTestPrintsFreshTotalsAndTheirAverage) {
   EXPECT_EQ(mask(r.out), CPU_HEAD + perf_params(2, 1) + "sig_keygen" + line + "sig_sign" + line + "sig_verf" + line +
                              "[STAMP]cpu cycle performance test end\n");
   const uint64_t totals[] = {lCpuCyKeyTotal, lCpuCySignTotal, lCpuCyVerfTotal};
-  const std::vector<std::string> lines = h4::split_lines(r.out);
+  const std::vector<std::string> lines = driver_test::split_lines(r.out);
   for (int i = 0; i < 3; ++i) {
     EXPECT_GT(totals[i], 0u);
     EXPECT_LT(totals[i], 1ull << 40);
@@ -192,7 +192,7 @@ TEST(AutomaticRun, RealListsGiveTheDocumentedRun) {
 }
 
 TEST(AutomaticRun, InjectedListsProduceTheWholeLogStructureAndAppend) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   const int32_t lengths[] = {1, 7};
   const int32_t counts[] = {1, 3};
   for (int run = 1; run <= 2; ++run) {
@@ -201,7 +201,7 @@ TEST(AutomaticRun, InjectedListsProduceTheWholeLogStructureAndAppend) {
     EXPECT_EQ(r.out, "the testmessage length list: 1 7\n");
     EXPECT_EQ(r.err, "");
   }
-  const std::vector<std::string> lines = h4::split_lines(h4::read_file(TEST_PERFORMANCE_FILE));
+  const std::vector<std::string> lines = driver_test::split_lines(driver_test::read_file(TEST_PERFORMANCE_FILE));
   ASSERT_EQ(lines.size(), 2 * 34 + 1u);
   size_t at = expect_auto_run(lines, 0, {1, 7}, {1, 3});
   at = expect_auto_run(lines, at, {1, 7}, {1, 3});
@@ -209,13 +209,13 @@ TEST(AutomaticRun, InjectedListsProduceTheWholeLogStructureAndAppend) {
 }
 
 TEST(AutomaticRun, IllegalEntriesLeaveOneFailureLineEachAndTheRunGoesOn) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   const int32_t lengths[] = {0, 2, 3301};
   const int32_t counts[] = {0, 1};
   const Captured r = capture([&] { return test_sig_performance_auto_lists(lengths, 3, counts, 2); });
   EXPECT_EQ(r.ret, 0);
   EXPECT_EQ(r.out, "the testmessage length list: 0 2 3301\n");
-  std::string masked = mask(h4::read_file(TEST_PERFORMANCE_FILE));
+  std::string masked = mask(driver_test::read_file(TEST_PERFORMANCE_FILE));
   masked = std::regex_replace(masked, std::regex(R"(\|2\|1\|[0-9.]+\|[0-9.]+)"), "|2|1|X|X");
   const std::string failures = "message length is illegal.\nmessage length is illegal.\n"
                                "the times of test is illegal.\n";
@@ -232,14 +232,14 @@ TEST(AutomaticRun, IllegalEntriesLeaveOneFailureLineEachAndTheRunGoesOn) {
 }
 
 TEST(AutomaticRun, SingleMeasurementsReturnTheirVerdict) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   const Captured r = capture([] {
     return (test_sig_performance_auto_time(0, 59) == -1) + 2 * (test_sig_performance_auto_cpu(1, 3301) == -1) +
            4 * (test_sig_performance_auto_cpu(2, 3300) == 0);
   });
   EXPECT_EQ(r.ret, 7);
   EXPECT_EQ(r.out, "");
-  const std::vector<std::string> lines = h4::split_lines(h4::read_file(TEST_PERFORMANCE_FILE));
+  const std::vector<std::string> lines = driver_test::split_lines(driver_test::read_file(TEST_PERFORMANCE_FILE));
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[0], "the times of test is illegal.");
   EXPECT_EQ(lines[1], "message length is illegal.");
@@ -248,7 +248,7 @@ TEST(AutomaticRun, SingleMeasurementsReturnTheirVerdict) {
 }
 
 TEST(AutomaticRun, UnwritableLogIsReportedOnceOnStderr) {
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   dir.make_unwritable();
   const int32_t lengths[] = {1, 2};
   const int32_t counts[] = {1};
@@ -286,7 +286,7 @@ TEST(AutomaticRun, ProgressIsDrawnOnATerminalAndErasedAtTheEnd) {
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no pseudo-terminal";
   const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
   ASSERT_GE(slave, 0);
-  h4::ScopedTempCwd dir;
+  driver_test::ScopedTempCwd dir;
   const int32_t lengths[] = {1, 59};
   const int32_t counts[] = {1, 60};
 
@@ -295,7 +295,7 @@ TEST(AutomaticRun, ProgressIsDrawnOnATerminalAndErasedAtTheEnd) {
   const int saved = dup(2);
   dup2(slave, 2);
   const auto started = std::chrono::steady_clock::now();
-  h4::FdCapture out(1);
+  driver_test::FdCapture out(1);
   const int32_t ret = test_sig_performance_auto_lists(lengths, 2, counts, 2);
   const std::string printed = out.finish();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
@@ -314,7 +314,7 @@ TEST(AutomaticRun, ProgressIsDrawnOnATerminalAndErasedAtTheEnd) {
 
   EXPECT_EQ(ret, 0);
   EXPECT_EQ(printed, "the testmessage length list: 1 59\n");
-  const std::vector<std::string> lines = h4::split_lines(h4::read_file(TEST_PERFORMANCE_FILE));
+  const std::vector<std::string> lines = driver_test::split_lines(driver_test::read_file(TEST_PERFORMANCE_FILE));
   expect_auto_run(lines, 0, {1, 59}, {1, 60});
 
   // Redraws: "\r" + line + "\033[K"; then the erase "\r\033[K".

@@ -17,7 +17,7 @@
 
 #include "tavik.h"
 
-namespace h4 {
+namespace driver_test {
 
 // A fresh directory under /tmp that is the working directory while the object lives.
 class ScopedTempCwd {
@@ -256,4 +256,4 @@ inline void expect_backward_faithful(const std::string &text, int32_t mode, int3
   }
 }
 
-}  // namespace h4
+}  // namespace driver_test
