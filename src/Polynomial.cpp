@@ -6,8 +6,12 @@
 #include "Reduce.h"
 #include "cpu.h"
 #include "fips202.h"
+#include "fips202x4.h"
 #include "io.h"
 #include "ntt_avx2.h"
+#include "polyvec_ops_avx2.h"
+#include "polyvec_ops_impl.h"
+#include "rej_avx2.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -79,20 +83,6 @@ constexpr uint32_t FWD_OFFSET = 2 * Q;
 constexpr uint32_t INV_OFFSET = 256 * Q;
 static_assert(FWD_OFFSET == 8382466 && INV_OFFSET == 1072955648);
 static_assert(uint64_t(2) * INV_OFFSET < (uint64_t(1) << 32), "inverse sums stay below 512Q");
-
-// Any 32-bit x -> x mod Q: the shift by 22 never overestimates the quotient, so d is in [-Q, Q)
-// and adding Q under the sign mask finishes the reduction.
-inline uint32_t freeze1(uint32_t x) {
-  const uint32_t d = x - ((x >> 22) + 1) * Q;
-  return d + (Q & uint32_t(int32_t(d) >> 31));
-}
-
-// Centred |x mod Q| in [0, (Q - 1) / 2], without a branch.
-inline uint32_t centred_abs(uint32_t x) {
-  int32_t e = int32_t(HALF_Q) - int32_t(freeze1(x));
-  e ^= e >> 31;  // a negative e becomes -e - 1
-  return HALF_Q - uint32_t(e);
-}
 
 // Mask sampler: candidates up to 4 * (GAMMA1 - 1) are accepted and folded onto
 // [0, 2 * (GAMMA1 - 1)]; the coefficient is Q + (GAMMA1 - 1) - t.
@@ -197,52 +187,163 @@ void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count,
 }
 
 // ---------------------------------------------------------------------------------------------
-// Element-wise operations. The coefficient-wise loops have no data-dependent branch.
+// Element-wise operations: the loops of polyvec_ops_impl.h, or their AVX2 build on the vector
+// paths. The coefficient-wise loops have no data-dependent branch.
+
+namespace {
+
+// True when the AVX2 kernels run (the avx2 and avx512 paths share them).
+bool use_avx2() {
+#if TAVIK_POLYVEC_OPS_AVX2 && TAVIK_REJ_AVX2
+  return active_backend() != Backend::scalar;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
 
 // dst = src, count polynomials; the two never overlap.
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count) {
-  const size_t n = size_t(count) * N;
-  for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+#if TAVIK_POLYVEC_OPS_AVX2
+  if (use_avx2()) {
+    PolyVec_assignment_avx2(dst, src, count);
+    return;
+  }
+#endif
+  assignment_loop(dst, src, size_t(count) * N);
 }
 
 // out = a + b, 32-bit wrap, no reduction; out may be a or b.
 void PolyVec_add(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
-  const size_t n = size_t(count) * N;
-  for (size_t i = 0; i < n; ++i) out[i] = a[i] + b[i];
+#if TAVIK_POLYVEC_OPS_AVX2
+  if (use_avx2()) {
+    PolyVec_add_avx2(out, a, b, count);
+    return;
+  }
+#endif
+  add_loop(out, a, b, size_t(count) * N);
 }
 
 // out = a - b + 2Q, 32-bit wrap, no reduction; out may be a or b.
 void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
-  const size_t n = size_t(count) * N;
-  for (size_t i = 0; i < n; ++i) out[i] = a[i] - b[i] + Q2;
+#if TAVIK_POLYVEC_OPS_AVX2
+  if (use_avx2()) {
+    PolyVec_sub_avx2(out, a, b, count);
+    return;
+  }
+#endif
+  sub_loop(out, a, b, size_t(count) * N);
 }
 
 // Any 32-bit value -> canonical residue in [0, Q), in place.
 void PolyVec_freeze(uint32_t *v, uint32_t count) {
-  const size_t n = size_t(count) * N;
-  for (size_t i = 0; i < n; ++i) v[i] = freeze1(v[i]);
+#if TAVIK_POLYVEC_OPS_AVX2
+  if (use_avx2()) {
+    PolyVec_freeze_avx2(v, count);
+    return;
+  }
+#endif
+  freeze_loop(v, size_t(count) * N);
 }
 
-// 1 at the first stored value that differs, else 0 (raw comparison, not residues).
+// 1 if a stored value differs, else 0 (raw comparison, not residues).
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count) {
-  const size_t n = size_t(count) * N;
-  for (size_t i = 0; i < n; ++i) {
-    if (a[i] != b[i]) return 1;
-  }
-  return 0;
+#if TAVIK_POLYVEC_OPS_AVX2
+  if (use_avx2()) return PolyVec_compare_avx2(a, b, count);
+#endif
+  return compare_loop(a, b, size_t(count) * N);
 }
 
-// 1 at the first coefficient whose centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
+// 1 if some coefficient's centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
 int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound) {
-  const size_t n = size_t(count) * N;
-  for (size_t i = 0; i < n; ++i) {
-    if (centred_abs(v[i]) >= bound) return 1;
-  }
-  return 0;
+#if TAVIK_POLYVEC_OPS_AVX2
+  if (use_avx2()) return PolyVec_check_norm_avx2(v, count, bound);
+#endif
+  return check_norm_loop(v, size_t(count) * N, bound);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Samplers.
+// Samplers. On the vector paths the rejection steps are the AVX2 kernels of rej_avx2.h and the
+// batched samplers draw four SHAKE streams side by side; every output equals the scalar one.
+
+namespace {
+
+using RejStep = uint32_t (*)(uint32_t *, uint32_t, const uint8_t *, uint32_t);
+using RejEtaStep = uint32_t (*)(uint32_t *, uint32_t, const uint8_t *, uint32_t, uint32_t);
+
+constexpr uint32_t MATRIX_DRAW = 5 * SHAKE128_RATE;  // 840 bytes, 280 candidates
+constexpr uint32_t ETA_DRAW = 2 * SHAKE256_RATE;     // 272 bytes, first squeeze
+constexpr uint32_t GAMMA1_DRAW = 5 * SHAKE256_RATE;  // 680 bytes, first squeeze
+constexpr uint32_t EXTRA_DRAW = SHAKE256_RATE;       // each further block of the two SHAKE256 samplers
+static_assert(L == 4, "the batched samplers fill one four-stream batch per row / mask vector");
+
+// The rejection steps of the path in use.
+RejStep uniform_step() {
+#if TAVIK_REJ_AVX2
+  if (use_avx2()) return rej_uniform_avx2;
+#endif
+  return rej_uniform;
+}
+RejEtaStep eta_step() {
+#if TAVIK_REJ_AVX2
+  if (use_avx2()) return rej_eta_avx2;
+#endif
+  return rej_eta;
+}
+RejStep gamma1m1_step() {
+#if TAVIK_REJ_AVX2
+  if (use_avx2()) return rej_gamma1m1_avx2;
+#endif
+  return rej_gamma1m1;
+}
+
+// Completes polynomial a of A from position `filled` (<= N) with the retry draws e = 1, 2, ...:
+// each hashes in = rho followed by the index byte plus e (modulo 256) and fills the remaining
+// places from its first candidate on. in (33 bytes) keeps the last index byte used.
+void finish_matrix_poly(uint32_t *a, uint32_t filled, uint8_t *in, uint32_t index, RejStep step) {
+  uint8_t buf[MATRIX_DRAW];
+  for (uint32_t e = 1; filled < N; ++e) {
+    in[SEED_BYTES] = uint8_t(index + e);
+    shake128(buf, sizeof buf, in, SEED_BYTES + 1);
+    filled += step(a + filled, N - filled, buf, sizeof buf);
+  }
+}
+
+// First draw of a masking polynomial: buf holds the first 680 bytes of its stream. When nonce %
+// 4 == 0 writes the 5 choice flags from bits 0-4 of byte 0 and takes candidates from byte 2 on.
+// Returns how many coefficients of out were filled.
+uint32_t gamma1m1_first(uint8_t *choice_flags, uint32_t *out, const uint8_t *buf, uint32_t nonce,
+                        RejStep step) {
+  if (nonce % 4 == 0) {
+    for (uint32_t i = 0; i < K; ++i) choice_flags[i] = uint8_t((buf[0] >> i) & 1);
+    return step(out, N, buf + 2, GAMMA1_DRAW - 2);
+  }
+  return step(out, N, buf, GAMMA1_DRAW);
+}
+
+// Squeezes one more block of all four SHAKE256 streams of st at a time, into the start of
+// buf[0..3], and hands block j to fill(j, block), which returns how many coefficients it added to
+// polynomial j, until every filled[j] is N. A lane that needs nothing more starts with N.
+template <typename Fill>
+void squeeze_until_full(keccakx4_state *st, uint8_t *const buf[4], uint32_t filled[4], Fill fill) {
+  while (filled[0] < N || filled[1] < N || filled[2] < N || filled[3] < N) {
+    shake256x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], 1, st);
+    for (uint32_t j = 0; j < 4; ++j) {
+      if (filled[j] < N) filled[j] += fill(j, buf[j]);
+    }
+  }
+}
+
+// Writes the 82-byte input of the masking sampler: the 80-byte seed, then nonce's low 16 bits
+// little-endian.
+void gamma1m1_input(uint8_t *in, const uint8_t *seed, uint32_t nonce) {
+  std::memcpy(in, seed, GAMMA1_SEED_BYTES);
+  in[GAMMA1_SEED_BYTES] = uint8_t(nonce);
+  in[GAMMA1_SEED_BYTES + 1] = uint8_t(nonce >> 8);
+}
+
+}  // namespace
 
 // Matrix candidates: 3-byte little-endian values of buf[0..len); those up to 4Q - 1 are kept as
 // f mod Q. Writes at most `needed` coefficients to out, returns how many.
@@ -257,20 +358,33 @@ uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_
 
 // A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho) {
-  uint8_t in[SEED_BYTES + 1];
-  uint8_t buf[5 * SHAKE128_RATE];
-  std::memcpy(in, rho, SEED_BYTES);
+  const RejStep step = uniform_step();
+  if (!use_avx2()) {
+    uint8_t in[SEED_BYTES + 1];
+    uint8_t buf[MATRIX_DRAW];
+    std::memcpy(in, rho, SEED_BYTES);
+    for (uint32_t p = 0; p < K * L; ++p) {
+      uint32_t *a = A + size_t(p) * N;
+      const uint32_t index = 4 * p;  // 16 * row + 4 * column
+      in[SEED_BYTES] = uint8_t(index);
+      shake128(buf, sizeof buf, in, sizeof in);
+      finish_matrix_poly(a, step(a, N, buf, sizeof buf), in, index, step);
+    }
+    return;
+  }
+
+  // One row at a time: its four polynomials from four SHAKE128 streams side by side.
+  uint8_t in[L][SEED_BYTES + 1];
+  uint8_t buf[L][MATRIX_DRAW];
+  keccakx4_state st;
+  for (uint32_t j = 0; j < L; ++j) std::memcpy(in[j], rho, SEED_BYTES);
   for (uint32_t i = 0; i < K; ++i) {
+    for (uint32_t j = 0; j < L; ++j) in[j][SEED_BYTES] = uint8_t(16 * i + 4 * j);
+    shake128x4_absorb(&st, in[0], in[1], in[2], in[3], SEED_BYTES + 1);
+    shake128x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], MATRIX_DRAW / SHAKE128_RATE, &st);
     for (uint32_t j = 0; j < L; ++j) {
       uint32_t *a = A + size_t(i * L + j) * N;
-      const uint32_t index = 16 * i + 4 * j;
-      uint32_t filled = 0;
-      // Each retry e = 1, 2, ... hashes the index byte plus e and fills the remaining places.
-      for (uint32_t e = 0; filled < N; ++e) {
-        in[SEED_BYTES] = uint8_t(index + e);
-        shake128(buf, sizeof buf, in, sizeof in);
-        filled += rej_uniform(a + filled, N - filled, buf, sizeof buf);
-      }
+      finish_matrix_poly(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
     }
   }
 }
@@ -290,22 +404,57 @@ uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t le
 
 // One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of nonce.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta) {
+  const RejEtaStep step = eta_step();
   uint8_t in[SEED_BYTES + 1];
   uint64_t state[25];
-  uint8_t buf[2 * SHAKE256_RATE];
+  uint8_t buf[ETA_DRAW];
   std::memcpy(in, seed, SEED_BYTES);
   in[SEED_BYTES] = uint8_t(nonce);
   shake256_absorb(state, in, sizeof in);
-  shake256_squeezeblocks(buf, 2, state);
-  uint32_t filled = rej_eta(out, N, buf, sizeof buf, eta);
+  shake256_squeezeblocks(buf, ETA_DRAW / SHAKE256_RATE, state);
+  uint32_t filled = step(out, N, buf, sizeof buf, eta);
   // Still short: further blocks of the same stream, one at a time, into the start of buf.
   while (filled < N) {
     shake256_squeezeblocks(buf, 1, state);
-    filled += rej_eta(out + filled, N - filled, buf, SHAKE256_RATE, eta);
+    filled += step(out + filled, N - filled, buf, EXTRA_DRAW, eta);
   }
   secure_wipe(in, sizeof in);
   secure_wipe(state, sizeof state);
   secure_wipe(buf, sizeof buf);
+}
+
+// count polynomials into out: polynomial k is Poly_uniform_eta(seed, first_nonce + k, eta).
+void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
+                         uint32_t eta) {
+  const uint32_t first = uint32_t(first_nonce);
+  uint32_t k = 0;
+  if (use_avx2()) {
+    const RejEtaStep step = eta_step();
+    uint8_t in[4][SEED_BYTES + 1];
+    uint8_t buf[4][ETA_DRAW];
+    uint8_t *const bufs[4] = {buf[0], buf[1], buf[2], buf[3]};
+    keccakx4_state st;
+    for (uint32_t j = 0; j < 4; ++j) std::memcpy(in[j], seed, SEED_BYTES);
+    // Batches of up to four streams; a batch of two or three repeats its last nonce in the
+    // spare lanes, whose output is not used. A single polynomial left over goes alone below.
+    while (count - k >= 2) {
+      const uint32_t n = count - k < 4 ? count - k : 4;
+      for (uint32_t j = 0; j < 4; ++j) in[j][SEED_BYTES] = uint8_t(first + k + (j < n ? j : n - 1));
+      shake256x4_absorb(&st, in[0], in[1], in[2], in[3], SEED_BYTES + 1);
+      shake256x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], ETA_DRAW / SHAKE256_RATE, &st);
+      uint32_t *const poly = out + size_t(k) * N;
+      uint32_t filled[4] = {N, N, N, N};
+      for (uint32_t j = 0; j < n; ++j) filled[j] = step(poly + size_t(j) * N, N, buf[j], ETA_DRAW, eta);
+      squeeze_until_full(&st, bufs, filled, [&](uint32_t j, const uint8_t *block) {
+        return step(poly + size_t(j) * N + filled[j], N - filled[j], block, EXTRA_DRAW, eta);
+      });
+      k += n;
+    }
+    secure_wipe(in, sizeof in);
+    secure_wipe(buf, sizeof buf);
+    secure_wipe(&st, sizeof st);
+  }
+  for (; k < count; ++k) Poly_uniform_eta(out + size_t(k) * N, seed, int32_t(first + k), eta);
 }
 
 // Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
@@ -325,32 +474,47 @@ uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32
 // One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
 // (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
+  const RejStep step = gamma1m1_step();
   uint8_t in[GAMMA1_SEED_BYTES + 2];
   uint64_t state[25];
-  uint8_t buf[5 * SHAKE256_RATE];
-  std::memcpy(in, seed, GAMMA1_SEED_BYTES);
-  in[GAMMA1_SEED_BYTES] = uint8_t(nonce);
-  in[GAMMA1_SEED_BYTES + 1] = uint8_t(nonce >> 8);
+  uint8_t buf[GAMMA1_DRAW];
+  gamma1m1_input(in, seed, nonce);
   shake256_absorb(state, in, sizeof in);
-  shake256_squeezeblocks(buf, 5, state);
-
-  const uint8_t *cand = buf;
-  uint32_t len = sizeof buf;
-  if (nonce % 4 == 0) {
-    // Byte 0 carries the flags in bits 0-4; byte 1 is skipped.
-    for (uint32_t i = 0; i < K; ++i) choice_flags[i] = uint8_t((buf[0] >> i) & 1);
-    cand += 2;
-    len -= 2;
-  }
-  uint32_t filled = rej_gamma1m1(out, N, cand, len);
+  shake256_squeezeblocks(buf, GAMMA1_DRAW / SHAKE256_RATE, state);
+  uint32_t filled = gamma1m1_first(choice_flags, out, buf, nonce, step);
   // Still short: further blocks of the same stream, one at a time, into the start of buf.
   while (filled < N) {
     shake256_squeezeblocks(buf, 1, state);
-    filled += rej_gamma1m1(out + filled, N - filled, buf, SHAKE256_RATE);
+    filled += step(out + filled, N - filled, buf, EXTRA_DRAW);
   }
   secure_wipe(in, sizeof in);
   secure_wipe(state, sizeof state);
   secure_wipe(buf, sizeof buf);
+}
+
+// The L = 4 masking polynomials of nonces nonce .. nonce + 3 into out, each as
+// poly_uniform_gamma1m1; the one whose nonce is a multiple of 4 writes the choice flags.
+void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
+  if (!use_avx2()) {
+    for (uint32_t j = 0; j < L; ++j) poly_uniform_gamma1m1(choice_flags, out + size_t(j) * N, seed, nonce + j);
+    return;
+  }
+  const RejStep step = gamma1m1_step();
+  uint8_t in[L][GAMMA1_SEED_BYTES + 2];
+  uint8_t buf[L][GAMMA1_DRAW];
+  keccakx4_state st;
+  for (uint32_t j = 0; j < L; ++j) gamma1m1_input(in[j], seed, nonce + j);
+  shake256x4_absorb(&st, in[0], in[1], in[2], in[3], GAMMA1_SEED_BYTES + 2);
+  shake256x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], GAMMA1_DRAW / SHAKE256_RATE, &st);
+  uint32_t filled[L];
+  for (uint32_t j = 0; j < L; ++j) filled[j] = gamma1m1_first(choice_flags, out + size_t(j) * N, buf[j], nonce + j, step);
+  uint8_t *const bufs[L] = {buf[0], buf[1], buf[2], buf[3]};
+  squeeze_until_full(&st, bufs, filled, [&](uint32_t j, const uint8_t *block) {
+    return step(out + size_t(j) * N + filled[j], N - filled[j], block, EXTRA_DRAW);
+  });
+  secure_wipe(in, sizeof in);
+  secure_wipe(buf, sizeof buf);
+  secure_wipe(&st, sizeof st);
 }
 
 // ---------------------------------------------------------------------------------------------

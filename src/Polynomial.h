@@ -47,10 +47,18 @@ uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t le
 // One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of
 // nonce; squeezes one more block at a time until all 256 coefficients are filled.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta);
+// count polynomials back to back in out: polynomial k equals Poly_uniform_eta(seed, first_nonce + k,
+// eta) (nonce low byte, so it wraps at 256). On the vector paths four streams are drawn at once.
+void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
+                         uint32_t eta);
 // One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
 // (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
 // Squeezes one more block at a time until all 256 coefficients are filled.
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
+// The L = 4 masking polynomials of nonces nonce .. nonce + 3 (32-bit wrap) back to back in out, each
+// equal to poly_uniform_gamma1m1's; the call whose nonce is a multiple of 4 writes the 5 choice
+// flags. On the vector paths the four streams are drawn at once.
+void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
 // Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
 // `needed` (>= 1) coefficients to out, returns how many.
 uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);

@@ -1,0 +1,97 @@
+// Bodies of the element-wise vector operations, written as plain loops that vectorise. This
+// header is compiled twice: by Polynomial.cpp with the base instruction set and by
+// polyvec_ops_avx2.cpp with AVX2, which picks between the two copies at run time. Everything
+// here has internal linkage so that the two copies never merge at link time.
+//
+// Coefficient-wise loops have no data-dependent branch. The two tests scan blocks of 16
+// coefficients without a branch and stop after the first block with a hit, which gives the
+// answer of a scan that stops at the first hit.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "params.h"
+
+// add and sub work in blocks of eight coefficients, each block read in full before it is
+// written, so out equal to an input is safe without a run-time overlap check (which would send
+// that case down a one-at-a-time path) and each block compiles to whole-register operations.
+// clang would otherwise vectorise the outer loop instead, with exactly that check.
+#if defined(__clang__)
+#define TAVIK_VECTORISE_BLOCKS_ONLY _Pragma("clang loop vectorize(disable)")
+#else
+#define TAVIK_VECTORISE_BLOCKS_ONLY
+#endif
+
+namespace tavik {
+namespace {
+
+constexpr size_t LANES = 8;         // coefficients per block of add and sub
+constexpr size_t SCAN_BLOCK = 16;   // coefficients per branch-free block of the two tests
+static_assert(N % LANES == 0 && N % SCAN_BLOCK == 0);
+
+// Any 32-bit x -> x mod Q in [0, Q): the shift by 22 never overestimates the quotient, so d is
+// in [-Q, Q) and adding Q under the sign mask finishes the reduction.
+inline uint32_t freeze1(uint32_t x) {
+  const uint32_t d = x - ((x >> 22) + 1) * Q;
+  return d + (Q & uint32_t(int32_t(d) >> 31));
+}
+
+// Centred |x mod Q| in [0, (Q - 1) / 2], without a branch.
+inline uint32_t centred_abs(uint32_t x) {
+  int32_t e = int32_t(HALF_Q) - int32_t(freeze1(x));
+  e ^= e >> 31;  // a negative e becomes -e - 1
+  return HALF_Q - uint32_t(e);
+}
+
+// dst = src over n coefficients; the two never overlap.
+inline void assignment_loop(uint32_t *dst, const uint32_t *src, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+}
+
+// out = a + b over n coefficients (a multiple of 8), 32-bit wrap; out may be a or b.
+inline void add_loop(uint32_t *out, const uint32_t *a, const uint32_t *b, size_t n) {
+  TAVIK_VECTORISE_BLOCKS_ONLY
+  for (size_t i = 0; i < n; i += LANES) {
+    uint32_t t[LANES];
+    for (size_t j = 0; j < LANES; ++j) t[j] = a[i + j] + b[i + j];
+    for (size_t j = 0; j < LANES; ++j) out[i + j] = t[j];
+  }
+}
+
+// out = a - b + 2Q over n coefficients (a multiple of 8), 32-bit wrap; out may be a or b.
+inline void sub_loop(uint32_t *out, const uint32_t *a, const uint32_t *b, size_t n) {
+  TAVIK_VECTORISE_BLOCKS_ONLY
+  for (size_t i = 0; i < n; i += LANES) {
+    uint32_t t[LANES];
+    for (size_t j = 0; j < LANES; ++j) t[j] = a[i + j] - b[i + j] + Q2;
+    for (size_t j = 0; j < LANES; ++j) out[i + j] = t[j];
+  }
+}
+
+// v = v mod Q in [0, Q) over n coefficients, any 32-bit input.
+inline void freeze_loop(uint32_t *v, size_t n) {
+  for (size_t i = 0; i < n; ++i) v[i] = freeze1(v[i]);
+}
+
+// 1 if a and b differ in a stored value among n coefficients (n a multiple of 16), else 0.
+inline int32_t compare_loop(const uint32_t *a, const uint32_t *b, size_t n) {
+  for (size_t i = 0; i < n; i += SCAN_BLOCK) {
+    uint32_t diff = 0;
+    for (size_t j = 0; j < SCAN_BLOCK; ++j) diff |= a[i + j] ^ b[i + j];
+    if (diff != 0) return 1;
+  }
+  return 0;
+}
+
+// 1 if some centred |v mod Q| among n coefficients (n a multiple of 16) is >= bound, else 0.
+inline int32_t check_norm_loop(const uint32_t *v, size_t n, uint32_t bound) {
+  for (size_t i = 0; i < n; i += SCAN_BLOCK) {
+    uint32_t hit = 0;
+    for (size_t j = 0; j < SCAN_BLOCK; ++j) hit |= uint32_t(centred_abs(v[i + j]) >= bound);
+    if (hit != 0) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace tavik
