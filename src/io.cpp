@@ -110,20 +110,24 @@ void decompress_scalar(uint32_t *out, const uint8_t *in, uint32_t cls) {
 
 // As compress_scalar, on the path in use (the AVX2 form on the vector paths).
 void compress(uint8_t *out, const uint32_t *in, uint32_t cls) {
+#if TAVIK_IO_AVX2
   if (active_backend() != Backend::scalar) {
     compress_avx2(out, in, cls);
-  } else {
-    compress_scalar(out, in, cls);
+    return;
   }
+#endif
+  compress_scalar(out, in, cls);
 }
 
 // As decompress_scalar, on the path in use (the AVX2 form on the vector paths).
 void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) {
+#if TAVIK_IO_AVX2
   if (active_backend() != Backend::scalar) {
     decompress_avx2(out, in, cls);
-  } else {
-    decompress_scalar(out, in, cls);
+    return;
   }
+#endif
+  decompress_scalar(out, in, cls);
 }
 
 // pk (1472 bytes) = rho || t1; t1: K polys with values 0..511.

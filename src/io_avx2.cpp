@@ -6,6 +6,8 @@
 // runs the same steps backwards. Only the bytes of the group are loaded and stored.
 #include "io_avx2.h"
 
+#if TAVIK_IO_AVX2
+
 #include <immintrin.h>
 
 #include "io.h"
@@ -113,3 +115,5 @@ void decompress_avx2(uint32_t *out, const uint8_t *in, uint32_t cls) {
 }
 
 }  // namespace tavik
+
+#endif  // TAVIK_IO_AVX2

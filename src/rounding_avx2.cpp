@@ -1,6 +1,8 @@
 // The vector rounding loops of rounding_rules.h, compiled with AVX2: eight coefficients a step.
 #include "rounding_avx2.h"
 
+#if TAVIK_ROUNDING_AVX2
+
 #include "rounding_rules.h"
 
 namespace tavik {
@@ -20,3 +22,5 @@ uint32_t PolyVec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *
 void PolyVec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *a) { use_hint_loop(out, hint, a); }
 
 }  // namespace tavik
+
+#endif  // TAVIK_ROUNDING_AVX2

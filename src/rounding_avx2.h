@@ -3,8 +3,13 @@
 #pragma once
 #include <cstdint>
 
+#if defined(__x86_64__)
+#define TAVIK_ROUNDING_AVX2 1
+#endif
+
 namespace tavik {
 
+#if TAVIK_ROUNDING_AVX2
 // As PolyVec_Power2Round: t (K polys, any 32-bit values) -> t1 in [0, 511], t0 = Q + r.
 void PolyVec_Power2Round_avx2(uint32_t *t1, uint32_t *t0, const uint32_t *t);
 // As PolyVec_decompose: count polys below 64Q -> a1 in [0, 15], a0 = Q + r0; no aliasing with a.
@@ -13,5 +18,6 @@ void PolyVec_decompose_avx2(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint3
 uint32_t PolyVec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *b);
 // As PolyVec_use_hint: K polys -> out in [0, 15]; out may alias either input.
 void PolyVec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+#endif
 
 }  // namespace tavik

@@ -30,9 +30,11 @@ struct Kernels {
 // The path in use, and the AVX2 copies when this processor runs them.
 std::vector<Kernels> kernels() {
   std::vector<Kernels> k = {{"path in use", PolyVec_decompose, PolyVec_make_hint, PolyVec_use_hint, PolyVec_Power2Round}};
+#if TAVIK_ROUNDING_AVX2
   if (backend_available(Backend::avx2)) {
     k.push_back({"avx2", PolyVec_decompose_avx2, PolyVec_make_hint_avx2, PolyVec_use_hint_avx2, PolyVec_Power2Round_avx2});
   }
+#endif
   return k;
 }
 
