@@ -4,6 +4,8 @@
 //   "seed_hex msg_hex"          -> "pk_hex sk_hex sig_hex verdict", the key pair made by
 //                                  sig_keygen_from_seed, the signature made by sig_sign and the
 //                                  result of sig_verf on that signature;
+//   "S sk_hex msg_hex"          -> "sig_hex", the signature sig_sign makes with the given
+//                                  secret key (any 3056 bytes);
 //   "V pk_hex sig_hex msg_hex"  -> "verdict", the result of sig_verf on the given bytes (the
 //                                  signature length passed is the number of bytes given; "-"
 //                                  stands for an empty field).
@@ -97,6 +99,19 @@ int main() {
       }
       std::cout << sig_verf(a.data(), data_or_dummy(b), b.size(), data_or_dummy(c), c.size())
                 << '\n';
+    } else if (words.size() == 3 && words[0] == "S") {
+      if (!from_hex(words[1], a) || !from_hex(words[2], b) || a.size() != TAVIK_SK_BYTES) {
+        std::cerr << "malformed signing line\n";
+        return 2;
+      }
+      static uint8_t sig[TAVIK_SIG_BYTES];
+      uint64_t siglen = 0;
+      if (sig_sign(a.data(), data_or_dummy(b), b.size(), sig, &siglen) != TAVIK_OK ||
+          siglen != TAVIK_SIG_BYTES) {
+        std::cerr << "sig_sign failed for a message of " << b.size() << " bytes\n";
+        return 1;
+      }
+      std::cout << to_hex(sig, sizeof sig) << '\n';
     } else if (words.size() == 2) {
       if (!from_hex(words[0], a) || !from_hex(words[1], b)) {
         std::cerr << "malformed seed and message line\n";
@@ -105,7 +120,8 @@ int main() {
       const int status = keygen_sign_verify(a, b);
       if (status != 0) return status;
     } else {
-      std::cerr << "expected \"seed_hex msg_hex\" or \"V pk_hex sig_hex msg_hex\"\n";
+      std::cerr << "expected \"seed_hex msg_hex\", \"S sk_hex msg_hex\" or "
+                   "\"V pk_hex sig_hex msg_hex\"\n";
       return 2;
     }
   }

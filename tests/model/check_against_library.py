@@ -36,6 +36,12 @@ CASES = [
     (stream("seed 2", 32), stream("msg 1", 1)),
 ] + [(stream(f"seed {k}", 32), stream(f"msg {k}", 59 if k % 2 else 1)) for k in range(3, 19)]
 
+# Secret keys not made by key generation (signing takes any 3056 bytes): the t0 field of a
+# case's key replaced by constant bytes. Their larger c*t0 makes signing abandon attempts for
+# too many hint ones, a path that keys made by key generation practically never take.
+# (case whose key is altered, byte that fills t0, message)
+FORGED_KEYS = [(0, 0xFF, b'a'), (6, 0x00, b'a')]
+
 # Signing takes a handful of attempts; this many means the model itself has gone wrong.
 MAX_MODEL_ATTEMPTS = 200
 
@@ -94,6 +100,14 @@ def run_kat(binary, lines, backend):
     if len(out) != len(lines):
         raise RuntimeError(f"{binary} answered {len(out)} of {len(lines)} lines")
     return out
+
+
+def parse_hex(text):
+    """Bytes of hex text, or None when it is not hex."""
+    try:
+        return bytes.fromhex(text)
+    except ValueError:
+        return None
 
 
 def hexed(b):
@@ -260,13 +274,26 @@ def main():
         expected.append((pk, sk, sig))
         for name, count in stats.items():
             paths[name] = paths.get(name, 0) + count
+    forged = []   # (secret key, message, model signature)
+    for n, fill, msg in FORGED_KEYS:
+        sk = expected[n][1][:976] + bytes([fill]) * 2080
+        stats = {}
+        try:
+            sig = model.sign(sk, msg, stats=stats, max_attempts=MAX_MODEL_ATTEMPTS)
+        except Exception as err:  # pylint: disable=broad-except
+            tally.check(False, f"model, forged key of case {n}: {type(err).__name__} {err}")
+            sig = b''
+        forged.append((sk, msg, sig))
+        for name, count in stats.items():
+            paths[name] = paths.get(name, 0) + count
     # The cases must reach the signing paths whose faults only show in some signatures.
-    for name in ('z', 'candidates', 'rescued_plain', 'rescued_perturbed'):
+    for name in ('z', 'candidates', 'hint', 'rescued_plain', 'rescued_perturbed'):
         tally.check(paths.get(name, 0) > 0, f"the cases never reach signing path '{name}'")
     print("signing paths taken by the model: "
           + ", ".join(f"{name} {count}" for name, count in paths.items()))
 
-    kat_lines = [f"{seed.hex()} {msg.hex()}" for seed, msg in CASES]
+    kat_lines = ([f"{seed.hex()} {msg.hex()}" for seed, msg in CASES]
+                 + [f"S {sk.hex()} {msg.hex()}" for sk, msg, _ in forged])
     for backend in backends():
         where = f"[{backend or os.environ.get('TAVIK_BACKEND')}]"
         try:
@@ -275,13 +302,18 @@ def main():
             tally.check(False, f"{where} {err}")
             continue
 
+        for (n, fill, _), (_, msg, sig), answer in zip(FORGED_KEYS, forged, answers[len(CASES):]):
+            diff = first_difference("signature", SIG_FIELDS, parse_hex(answer.strip()) or b'', sig)
+            tally.check(diff is None, f"{where} case {n} key with t0 bytes {fill:02X}, message of "
+                                      f"{len(msg)} bytes: {diff}")
+
         library = [None] * len(CASES)   # (pk, sig, msg) as the library made them
         for n, ((seed, msg), (pk, sk, sig), answer) in enumerate(zip(CASES, expected, answers)):
             what = f"{where} case {n} (seed {seed[:4].hex()}..., message of {len(msg)} bytes)"
             words = answer.split()
-            if not tally.check(len(words) == 4, f"{what}: malformed answer"):
+            got = [parse_hex(w) for w in words[:3]]
+            if not tally.check(len(words) == 4 and None not in got, f"{what}: malformed answer"):
                 continue
-            got = [bytes.fromhex(w) for w in words[:3]]
             library[n] = (got[0], got[2], msg)
             for name, fields, g, w in (("public key", PK_FIELDS, got[0], pk),
                                        ("secret key", SK_FIELDS, got[1], sk),
