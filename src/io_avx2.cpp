@@ -57,11 +57,9 @@ void compress_class(uint8_t *out, const uint32_t *in) {
     // Dword k of each half: byte k of its four values; then lane k: byte k of all eight.
     v = _mm256_permutevar8x32_epi32(transpose_bytes4x4(v), words);
     v = transpose8x8(v);
-    const __m128i lo = _mm256_castsi256_si128(v);
-    const __m128i hi = _mm256_extracti128_si256(v, 1);
     for_each_word<plane_words<W>>([&](auto k) {
-      const uint64_t x = uint64_t(k < 2 ? _mm_extract_epi64(lo, k & 1) : _mm_extract_epi64(hi, k & 1));
-      store_le<planes_in_word<W>(k)>(out + 8 * k, x);
+      constexpr int word = decltype(k)::value;
+      store_le<planes_in_word<W>(word)>(out + 8 * word, uint64_t(_mm256_extract_epi64(v, word)));
     });
   }
 }
