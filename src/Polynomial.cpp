@@ -188,7 +188,8 @@ void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count,
 
 // ---------------------------------------------------------------------------------------------
 // Element-wise operations: the loops of polyvec_ops_impl.h, or their AVX2 build on the vector
-// paths. The coefficient-wise loops have no data-dependent branch.
+// paths for add, sub, freeze and check_norm. The coefficient-wise loops have no data-dependent
+// branch.
 
 namespace {
 
@@ -205,13 +206,7 @@ bool use_avx2() {
 
 // dst = src, count polynomials; the two never overlap.
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count) {
-#if TAVIK_POLYVEC_OPS_AVX2
-  if (use_avx2()) {
-    PolyVec_assignment_avx2(dst, src, count);
-    return;
-  }
-#endif
-  assignment_loop(dst, src, size_t(count) * N);
+  if (count != 0) std::memcpy(dst, src, size_t(count) * N * sizeof *dst);
 }
 
 // out = a + b, 32-bit wrap, no reduction; out may be a or b.
@@ -249,9 +244,6 @@ void PolyVec_freeze(uint32_t *v, uint32_t count) {
 
 // 1 if a stored value differs, else 0 (raw comparison, not residues).
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count) {
-#if TAVIK_POLYVEC_OPS_AVX2
-  if (use_avx2()) return PolyVec_compare_avx2(a, b, count);
-#endif
   return compare_loop(a, b, size_t(count) * N);
 }
 

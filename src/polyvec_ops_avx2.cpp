@@ -10,10 +10,6 @@
 
 namespace tavik {
 
-void PolyVec_assignment_avx2(uint32_t *dst, const uint32_t *src, uint32_t count) {
-  assignment_loop(dst, src, size_t(count) * N);
-}
-
 void PolyVec_add_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   add_loop(out, a, b, size_t(count) * N);
 }
@@ -23,10 +19,6 @@ void PolyVec_sub_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint3
 }
 
 void PolyVec_freeze_avx2(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
-
-int32_t PolyVec_compare_avx2(const uint32_t *a, const uint32_t *b, uint32_t count) {
-  return compare_loop(a, b, size_t(count) * N);
-}
 
 int32_t PolyVec_check_norm_avx2(const uint32_t *v, uint32_t count, uint32_t bound) {
   return check_norm_loop(v, size_t(count) * N, bound);

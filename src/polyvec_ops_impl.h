@@ -1,7 +1,7 @@
 // Bodies of the element-wise vector operations, written as plain loops that vectorise. This
 // header is compiled twice: by Polynomial.cpp with the base instruction set and by
-// polyvec_ops_avx2.cpp with AVX2, which picks between the two copies at run time. Everything
-// here has internal linkage so that the two copies never merge at link time.
+// polyvec_ops_avx2.cpp with AVX2; Polynomial.cpp picks between the two copies at run time.
+// Everything here has internal linkage so that the two copies never merge at link time.
 //
 // Coefficient-wise loops have no data-dependent branch. The two tests scan blocks of 16
 // coefficients without a branch and stop after the first block with a hit, which gives the
@@ -41,11 +41,6 @@ inline uint32_t centred_abs(uint32_t x) {
   int32_t e = int32_t(HALF_Q) - int32_t(freeze1(x));
   e ^= e >> 31;  // a negative e becomes -e - 1
   return HALF_Q - uint32_t(e);
-}
-
-// dst = src over n coefficients; the two never overlap.
-inline void assignment_loop(uint32_t *dst, const uint32_t *src, size_t n) {
-  for (size_t i = 0; i < n; ++i) dst[i] = src[i];
 }
 
 // out = a + b over n coefficients (a multiple of 8), 32-bit wrap; out may be a or b.
