@@ -27,6 +27,7 @@ struct CompactTable {
   uint64_t idx[256];
 };
 
+// The table above, built at compile time.
 constexpr CompactTable make_compact_table() {
   CompactTable t{};
   for (uint32_t m = 0; m < 256; ++m) {

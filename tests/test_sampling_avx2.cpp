@@ -30,6 +30,7 @@ using Bytes = std::vector<uint8_t>;
 using Poly = std::array<uint32_t, N>;
 constexpr uint32_t GUARD = 0xA5A5A5A5u;
 
+// True when the AVX2 builds can be called on this processor.
 bool have_avx2() { return backend_available(Backend::avx2); }
 
 // "index i: expected X, got Y" for the first position where a and b differ, or "" if none.
@@ -55,6 +56,7 @@ struct Kernel {
   std::vector<uint32_t> boundary;  // candidate values around the accept and fold limits
 };
 
+// The three kernels with their twins (eta at several bounds); empty where no AVX2 build exists.
 std::vector<Kernel> kernels() {
   std::vector<Kernel> k;
 #if TAVIK_REJ_AVX2
