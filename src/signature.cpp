@@ -44,8 +44,8 @@ void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   const uint8_t *key = seedbuf + 2 * SEED_BYTES;
 
   Generate_A(A, rho);
-  for (uint32_t i = 0; i < L; ++i) Poly_uniform_eta(poly(s1, i), seedbuf, int32_t(i), ETA);
-  for (uint32_t i = 0; i < K; ++i) Poly_uniform_eta(poly(t, i), seedbuf, int32_t(L + i), ETA);
+  PolyVec_uniform_eta(s1, seedbuf, 0, L, ETA);
+  PolyVec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
   pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
 
   int32_t a_flag = 1, s1_flag = 0;
@@ -125,7 +125,7 @@ void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
   uint32_t nonce = 0;
   for (;;) {
     if (stats != nullptr) ++stats->attempts;
-    for (uint32_t j = 0; j < L; ++j) poly_uniform_gamma1m1(st.choice_flags, poly(st.y, j), mask_seed, nonce + j);
+    PolyVec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
     nonce += 4;
     PolyVec_assignment(st.z, st.y, L);
     int32_t y_flag = 0;
