@@ -109,8 +109,11 @@ std::vector<Result> run_child(const char *self, Backend b, size_t runs) {
   if (pipe(fds) != 0) return r;
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(fds[1], 3);
-    close(fds[0]);
+    close(fds[0]);  // may be descriptor 3 itself, so it goes before the dup2
+    if (fds[1] != 3) {
+      dup2(fds[1], 3);
+      close(fds[1]);
+    }
     setenv("TAVIK_BACKEND", backend_name(b), 1);
     const std::string n = std::to_string(runs);
     execl(self, self, "--report-fd3", n.c_str(), static_cast<char *>(nullptr));
@@ -152,6 +155,7 @@ int main(int argc, char **argv) {
       results.push_back(run_child("/proc/self/exe", b, runs));
     }
     const double tpu = tsc_ticks_per_us();
+    std::printf("\n%s\n", std::string(72, '=').c_str());
     std::printf("medians in time-stamp-counter ticks (%.0f ticks per microsecond), %zu runs\n", tpu, runs);
     std::printf("%-40s", "");
     for (Backend b : paths) std::printf("%12s", backend_name(b));

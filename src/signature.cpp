@@ -74,11 +74,12 @@ struct SignState {
   uint32_t y[L * N], z[L * N];
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
-  uint32_t product[K * N];  // c*s1, c*s2, then c*t0; finally the hint
+  uint32_t product[K * N];  // c*s1; then c*t0 polynomial by polynomial; finally the hint
   uint32_t ct0x[K * N];
   uint32_t candidate[N], r1[N], r0[N];
   uint8_t choice_flags[K];
-  int32_t s1_flag, s2_flag, t0_flag, t0x_flag[K];
+  // Domain flags: s1 as a whole, s2, t0 and t0x per polynomial, each transformed on first use.
+  int32_t s1_flag, s2_flag[K], t0_flag[K], t0x_flag[K];
 
   void wipe() {
     secure_wipe(seeds, sizeof seeds);
@@ -137,18 +138,19 @@ void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
 
     PolyVec_mult(st.product, st.c, &c_flag, 1, st.s1, &st.s1_flag, L);
     PolyVec_add(st.z, st.z, st.product, L);
-    PolyVec_mult(st.product, st.c, &c_flag, 1, st.s2, &st.s2_flag, K);
-    PolyVec_sub(st.w0, st.w, st.product, K);
-    PolyVec_mult(st.product, st.c, &c_flag, 1, st.t0, &st.t0_flag, K);
-
     PolyVec_freeze(st.z, L);
     if (PolyVec_check_norm(st.z, L, Z_BOUND) != 0) {
       if (stats != nullptr) ++stats->z_rejects;
       continue;
     }
 
+    // Polynomial by polynomial: w0[i] = w[i] - c*s2[i] and product[i] = c*t0[i] are made only
+    // when polynomial i is examined, so an abandoned attempt skips the products it never reads.
     bool accepted = true;
     for (uint32_t i = 0; i < K && accepted; ++i) {
+      PolyVec_mult(st.candidate, st.c, &c_flag, 1, poly(st.s2, i), &st.s2_flag[i], 1);
+      PolyVec_sub(poly(st.w0, i), poly(st.w, i), st.candidate, 1);
+      PolyVec_mult(poly(st.product, i), st.c, &c_flag, 1, poly(st.t0, i), &st.t0_flag[i], 1);
       uint32_t f = st.choice_flags[i];
       if (try_variant(st, i, f, &c_flag)) continue;
       f = 1 - f;
@@ -168,8 +170,7 @@ void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
       if (stats != nullptr) ++stats->hint_rejects;
       continue;
     }
-    PolyVec_freeze(st.z, L);
-    pack_signature(sig, st.z, st.product, st.c_saved);
+    pack_signature(sig, st.z, st.product, st.c_saved);  // z is still frozen from its norm check
     return;
   }
 }
@@ -192,8 +193,8 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
   perturb_t0(st.t0x, st.t0);
   std::memcpy(st.hash_in + CRH_BYTES, msg, msglen);
   shake256(mu, CRH_BYTES, st.hash_in, CRH_BYTES + msglen);
-  st.s1_flag = st.s2_flag = st.t0_flag = 0;
-  for (auto &f : st.t0x_flag) f = 0;
+  st.s1_flag = 0;
+  for (uint32_t i = 0; i < K; ++i) st.s2_flag[i] = st.t0_flag[i] = st.t0x_flag[i] = 0;
 
   sign_attempts(st, sig, stats);
   *siglen = SIG_BYTES;
