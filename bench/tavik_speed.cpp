@@ -16,6 +16,10 @@
 #include "cpu.h"
 #include "cpucycles.h"
 #include "fips202.h"
+#include "fips202x4.h"
+#if defined(__x86_64__)
+#include "ntt_avx2.h"
+#endif
 #include "params.h"
 #include "signature.h"
 #include "speed.h"
@@ -84,18 +88,31 @@ std::vector<Result> run_all(size_t runs) {
     rho[0] = uint8_t(i);
     Generate_A(A, rho);
   });
-  measure(r, "forward_ntt:", runs, [&](size_t) { forward_ntt(v); PolyVec_freeze(v, 1); });
-  measure(r, "inverse_ntt:", runs, [&](size_t) { inverse_ntt(out, A, v); });
+  // The transforms of the path in use (PolyVec_mult calls these).
+  void (*fwd)(uint32_t *) = forward_ntt;
+  void (*inv)(uint32_t *, const uint32_t *, const uint32_t *) = inverse_ntt;
+#if defined(__x86_64__)
+  if (active_backend() != Backend::scalar) {
+    fwd = forward_ntt_avx2;
+    inv = inverse_ntt_avx2;
+  }
+#endif
+  measure(r, "forward_ntt:", runs, [&](size_t) { fwd(v); PolyVec_freeze(v, 1); });
+  measure(r, "inverse_ntt:", runs, [&](size_t) { inv(out, A, v); });
   measure(r, "PolyVec_mult (row of A times vector):", runs, [&](size_t) {
     int32_t fa = 1, fv = 1;
     PolyVec_mult(out, A, &fa, L, v, &fv, L);
   });
   measure(r, "poly_uniform_gamma1m1:", runs, [&](size_t i) { poly_uniform_gamma1m1(flags, out, seed80, uint32_t(i)); });
+  measure(r, "PolyVec_uniform_gamma1m1 (4 polynomials):", runs,
+          [&](size_t i) { PolyVec_uniform_gamma1m1(flags, v, seed80, uint32_t(4 * i)); });
   measure(r, "challenge:", runs, [&](size_t i) {
     w1[0] = uint32_t(i) % 16;
     challenge(c, seed80, w1);
   });
   measure(r, "KeccakF1600_StatePermute:", runs, [&](size_t) { KeccakF1600_StatePermute(state); });
+  static uint64_t state4[100] = {};
+  measure(r, "KeccakF1600_StatePermute4x:", runs, [&](size_t) { KeccakF1600_StatePermute4x(state4); });
 
   std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",
               double(stats.attempts) / double(runs), (unsigned long long)stats.attempts, runs);
@@ -168,6 +185,12 @@ int main(int argc, char **argv) {
         const double m = row < results[p].size() ? double(results[p][row].median) : 0.0;
         std::printf("%16.2fx", m > 0 ? double(results[0][row].median) / m : 0.0);
       }
+      std::printf("\n");
+    }
+    for (size_t p = 0; p < paths.size(); ++p) {
+      std::printf("%s path in microseconds:", backend_name(paths[p]));
+      for (size_t row = 0; row < 3 && row < results[p].size(); ++row)
+        std::printf(" %s %.1f", results[p][row].name.c_str(), double(results[p][row].median) / tpu);
       std::printf("\n");
     }
     return 0;
