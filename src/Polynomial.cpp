@@ -9,6 +9,7 @@
 #include "fips202x4.h"
 #include "io.h"
 #include "ntt_avx2.h"
+#include "ntt_rules.h"
 #include "polyvec_ops_avx2.h"
 #include "polyvec_ops_impl.h"
 #include "rej_avx2.h"
@@ -21,27 +22,9 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Constants of the transform, derived at compile time from their rules.
 
-constexpr uint32_t ROOT = 2225;  // primitive 512th root of unity modulo Q
-
-constexpr uint32_t mulmod(uint32_t a, uint32_t b) { return uint32_t(uint64_t(a) * b % Q); }
-
-constexpr uint32_t powmod(uint32_t base, uint32_t e) {
-  uint32_t r = 1;
-  for (; e != 0; e >>= 1) {
-    if (e & 1) r = mulmod(r, base);
-    base = mulmod(base, base);
-  }
-  return r;
-}
-
-// The 8-bit number whose bits are those of k in reverse order.
-constexpr uint32_t bitrev8(uint32_t k) {
-  uint32_t r = 0;
-  for (int j = 0; j < 8; ++j) r |= ((k >> j) & 1) << (7 - j);
-  return r;
-}
-
-static_assert(powmod(ROOT, 256) == Q - 1, "r^256 = -1, so r has order 512");
+using ntt_rules::mulmod;
+using ntt_rules::NTT_SCALE;
+using ntt_rules::zeta_fwd;
 
 struct Table {
   uint32_t v[256];
@@ -50,7 +33,7 @@ struct Table {
 // zetas[k] = MONT * r^br(k) mod Q for k = 1..255, in the order the forward transform uses them.
 constexpr Table make_zetas() {
   Table t{};
-  for (uint32_t k = 1; k < 256; ++k) t.v[k] = mulmod(MONT, powmod(ROOT, bitrev8(k)));
+  for (uint32_t k = 1; k < 256; ++k) t.v[k] = zeta_fwd(k);
   return t;
 }
 constexpr Table ZETAS = make_zetas();
@@ -73,10 +56,6 @@ static_assert(ZETAS_INV.v[0] == 2096088 && ZETAS_INV.v[1] == 3108098 &&
 static_assert(ZETAS_INV.v[252] == 2944051 && ZETAS_INV.v[253] == 2210322 &&
               ZETAS_INV.v[254] == 4174833 && ZETAS_INV.v[255] == 0);
 
-// MONT^2 / 256 mod Q: removes the 2^-32 of the pointwise product and the 256 of the inverse.
-constexpr uint32_t NTT_SCALE = mulmod(mulmod(mulmod(MONT, MONT), Q - 1), (Q - 1) / 256);
-static_assert(NTT_SCALE == 3140608);
-static_assert(mulmod(NTT_SCALE, 256) == mulmod(MONT, MONT));
 
 // Offsets that keep the butterfly differences non-negative in unsigned arithmetic.
 constexpr uint32_t FWD_OFFSET = 2 * Q;

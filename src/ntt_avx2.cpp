@@ -20,6 +20,7 @@
 #include <cstddef>
 
 #include "Reduce.h"
+#include "ntt_rules.h"
 #include "params.h"
 
 namespace tavik {
@@ -31,46 +32,20 @@ using V = __m256i;
 // ---------------------------------------------------------------------------------------------
 // Twiddle tables, derived at compile time from r = 2225 and the Montgomery factor.
 
-constexpr uint32_t ROOT = 2225;  // primitive 512th root of unity modulo Q
+using ntt_rules::mulmod;
+using ntt_rules::powmod;
+using ntt_rules::zeta_fwd;
+using ntt_rules::zeta_inv;
 constexpr uint32_t QINV_POS = 0u - QINV;  // Q^-1 modulo 2^32
 static_assert(uint32_t(Q * QINV_POS) == 1u);
 
-constexpr uint32_t mulmod(uint32_t a, uint32_t b) { return uint32_t(uint64_t(a) * b % Q); }
-
-constexpr uint32_t powmod(uint32_t base, uint32_t e) {
-  uint32_t r = 1;
-  for (; e != 0; e >>= 1) {
-    if (e & 1) r = mulmod(r, base);
-    base = mulmod(base, base);
-  }
-  return r;
-}
-
-constexpr uint32_t bitrev8(uint32_t k) {
-  uint32_t r = 0;
-  for (uint32_t j = 0; j < 8; ++j) r |= ((k >> j) & 1) << (7 - j);
-  return r;
-}
-
-static_assert(powmod(ROOT, 256) == Q - 1, "r has order 512");
-
-// Forward twiddle k in [1, 255]: MONT * r^br(k) mod Q, in [0, Q).
-constexpr uint32_t zeta_fwd(uint32_t k) { return mulmod(MONT, powmod(ROOT, bitrev8(k))); }
-// Inverse twiddle k in [0, 254]: Q - zeta_fwd(255 - k), in [0, Q).
-constexpr uint32_t zeta_inv(uint32_t k) { return Q - zeta_fwd(255 - k); }
-
-static_assert(zeta_fwd(1) == 16400 && zeta_fwd(2) == 1980911 && zeta_fwd(7) == 3869184);
-static_assert(zeta_fwd(252) == 863625 && zeta_fwd(255) == 2095145);
-static_assert(zeta_inv(0) == 2096088 && zeta_inv(3) == 3327608 && zeta_inv(254) == 4174833);
 
 // x in [0, Q) -> the representative in [-(Q-1)/2, (Q-1)/2].
 constexpr int32_t centre(uint32_t x) { return x > HALF_Q ? int32_t(x) - int32_t(Q) : int32_t(x); }
 // The Montgomery companion of a twiddle: z * Q^-1 mod 2^32, as a 32-bit pattern.
 constexpr int32_t companion(int32_t z) { return int32_t(uint32_t(z) * QINV_POS); }
 
-// MONT^2 / 256 mod Q: removes the 2^-32 of the pointwise product and the 256 of the inverse.
-constexpr uint32_t SCALE = mulmod(mulmod(mulmod(MONT, MONT), Q - 1), (Q - 1) / 256);
-static_assert(SCALE == 3140608);
+constexpr uint32_t SCALE = ntt_rules::NTT_SCALE;
 constexpr uint32_t MONT_INV = powmod(MONT, Q - 2);  // 2^-32 mod Q
 static_assert(MONT_INV == 1042689);
 // Last inverse twiddle with the scaling folded in: montmul(montmul(d, z), SCALE) = montmul(d, this).
