@@ -83,29 +83,13 @@ void decompress_class(uint32_t *out, const uint8_t *in) {
 // in: 256 coefficients (stored value must fit W bits; wider bits are dropped) -> 32 * W bytes.
 // cls in 0..5 (any other value writes nothing). out must not overlap in.
 void compress_scalar(uint8_t *out, const uint32_t *in, uint32_t cls) {
-  switch (cls) {
-    case IO_S1: compress_class<IO_S1>(out, in); break;
-    case IO_S2: compress_class<IO_S2>(out, in); break;
-    case IO_T1: compress_class<IO_T1>(out, in); break;
-    case IO_T0: compress_class<IO_T0>(out, in); break;
-    case IO_Z: compress_class<IO_Z>(out, in); break;
-    case IO_W1: compress_class<IO_W1>(out, in); break;
-    default: break;
-  }
+  with_class(cls, [&](auto c) { compress_class<decltype(c)::value>(out, in); });
 }
 
 // in: 32 * W bytes -> all 256 coefficients: Q + s (classes 0, 1, 3, 4), t1 << 13 (class 2),
 // w1 (class 5). cls in 0..5 (any other value writes nothing). out must not overlap in.
 void decompress_scalar(uint32_t *out, const uint8_t *in, uint32_t cls) {
-  switch (cls) {
-    case IO_S1: decompress_class<IO_S1>(out, in); break;
-    case IO_S2: decompress_class<IO_S2>(out, in); break;
-    case IO_T1: decompress_class<IO_T1>(out, in); break;
-    case IO_T0: decompress_class<IO_T0>(out, in); break;
-    case IO_Z: decompress_class<IO_Z>(out, in); break;
-    case IO_W1: decompress_class<IO_W1>(out, in); break;
-    default: break;
-  }
+  with_class(cls, [&](auto c) { decompress_class<decltype(c)::value>(out, in); });
 }
 
 // As compress_scalar, on the path in use (the AVX2 form on the vector paths).

@@ -88,28 +88,12 @@ void decompress_class(uint32_t *out, const uint8_t *in) {
 
 // 256 coefficients -> 32 * W bytes of class cls, as compress_scalar. out must not overlap in.
 void compress_avx2(uint8_t *out, const uint32_t *in, uint32_t cls) {
-  switch (cls) {
-    case IO_S1: compress_class<IO_S1>(out, in); break;
-    case IO_S2: compress_class<IO_S2>(out, in); break;
-    case IO_T1: compress_class<IO_T1>(out, in); break;
-    case IO_T0: compress_class<IO_T0>(out, in); break;
-    case IO_Z: compress_class<IO_Z>(out, in); break;
-    case IO_W1: compress_class<IO_W1>(out, in); break;
-    default: break;
-  }
+  with_class(cls, [&](auto c) { compress_class<decltype(c)::value>(out, in); });
 }
 
 // 32 * W bytes of class cls -> 256 coefficients, as decompress_scalar. out must not overlap in.
 void decompress_avx2(uint32_t *out, const uint8_t *in, uint32_t cls) {
-  switch (cls) {
-    case IO_S1: decompress_class<IO_S1>(out, in); break;
-    case IO_S2: decompress_class<IO_S2>(out, in); break;
-    case IO_T1: decompress_class<IO_T1>(out, in); break;
-    case IO_T0: decompress_class<IO_T0>(out, in); break;
-    case IO_Z: decompress_class<IO_Z>(out, in); break;
-    case IO_W1: decompress_class<IO_W1>(out, in); break;
-    default: break;
-  }
+  with_class(cls, [&](auto c) { decompress_class<decltype(c)::value>(out, in); });
 }
 
 }  // namespace tavik

@@ -16,6 +16,21 @@ namespace {
 // Classes 2 and 5 store the value as it is; the others store offset + s.
 constexpr bool is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
 
+// Calls f(std::integral_constant<uint32_t, cls>()) for a class in 0..5; any other value calls
+// nothing. Lets each codec form be written once as a template over the class.
+template <typename F>
+inline void with_class(uint32_t cls, F &&f) {
+  switch (cls) {
+    case IO_S1: f(std::integral_constant<uint32_t, IO_S1>()); break;
+    case IO_S2: f(std::integral_constant<uint32_t, IO_S2>()); break;
+    case IO_T1: f(std::integral_constant<uint32_t, IO_T1>()); break;
+    case IO_T0: f(std::integral_constant<uint32_t, IO_T0>()); break;
+    case IO_Z: f(std::integral_constant<uint32_t, IO_Z>()); break;
+    case IO_W1: f(std::integral_constant<uint32_t, IO_W1>()); break;
+    default: break;
+  }
+}
+
 // A group of 8 coefficients spans W bit planes, handled as words of up to 8 planes each: word k
 // holds planes 8k .. 8k + 7, that is byte k of every stored value.
 template <uint32_t W>
