@@ -13,21 +13,23 @@ namespace {
 // Largest piece read from the device at once.
 constexpr uint64_t DEVICE_PIECE = 1048576;
 
-// Descriptor of "/dev/urandom": -1 until first needed, then open for the life of the process.
+// Descriptor of "/dev/urandom" of `randombytes`: -1 until first needed, then open for good.
 int32_t fd = -1;
 
-// Fills buf[0..len) from the device: opens it once (retrying every second), then reads pieces of
-// at most 1 MiB, sleeping a second after any read that yields nothing. Never fails.
-void fallback(uint8_t *buf, uint64_t len) {
-  while (fd == -1) {
-    fd = randombytes_platform.open("/dev/urandom", O_RDONLY);
-    if (fd == -1) randombytes_platform.sleep(1);
+const RandomSource SCHEME_SOURCE = {&randombytes_platform, &fd};
+
+}  // namespace
+
+void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
+  while (*src.fd == -1) {
+    *src.fd = src.platform->open("/dev/urandom", O_RDONLY);
+    if (*src.fd == -1) src.platform->sleep(1);
   }
   while (len > 0) {
     const uint64_t want = len < DEVICE_PIECE ? len : DEVICE_PIECE;
-    const ssize_t got = randombytes_platform.read(fd, buf, want);
+    const ssize_t got = src.platform->read(*src.fd, buf, want);
     if (got < 1) {
-      randombytes_platform.sleep(1);
+      src.platform->sleep(1);
       continue;
     }
     buf += got;
@@ -35,21 +37,20 @@ void fallback(uint8_t *buf, uint64_t len) {
   }
 }
 
-}  // namespace
-
-// Fills buf[0..len) from getrandom (flags 0); a failing call hands the missing bytes to the device.
-void randombytes(uint8_t *buf, uint64_t len) {
+void random_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
   uint64_t done = 0;
   while (done < len) {
-    const int32_t got = static_cast<int32_t>(
-        randombytes_platform.syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0));
+    const int32_t got = static_cast<int32_t>(src.platform->syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0));
     if (got < 0) {
-      fallback(buf + done, len - done);
+      random_device_fill(src, buf + done, len - done);
       return;
     }
     done += static_cast<uint64_t>(got);
   }
 }
+
+// Fills buf[0..len) from getrandom (flags 0); a failing call hands the missing bytes to the device.
+void randombytes(uint8_t *buf, uint64_t len) { random_fill(SCHEME_SOURCE, buf, len); }
 
 int32_t randombytes_seam_fd() { return fd; }
 

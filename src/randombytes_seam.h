@@ -40,6 +40,19 @@ inline int real_open(const char *path, int flags) { return ::open(path, flags); 
 // The real calls; what every random source starts with.
 inline constexpr RandomPlatform REAL_RANDOM_PLATFORM = {real_syscall3, real_open, ::read, ::sleep};
 
+// One random source: its platform calls and its device descriptor (-1 until first needed).
+// The scheme and the driver each own one; they share the logic, never the state.
+struct RandomSource {
+  RandomPlatform *platform;
+  int32_t *fd;
+};
+// Fills buf[0..len) from getrandom (flags 0); the first negative result hands the missing bytes,
+// at the current position, to random_device_fill. Length 0 makes no call.
+void random_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
+// Fills buf[0..len) from "/dev/urandom": opens it once (even for len 0, retrying every second),
+// then reads pieces of at most 1 MiB, sleeping a second after a read that yields nothing.
+void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
+
 // The calls `randombytes` makes; tests may replace any of them.
 extern RandomPlatform randombytes_platform;
 // Device descriptor of `randombytes`: -1 until its first fallback.

@@ -9,17 +9,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cpucycles.h"
 #include "testtavik_seam.h"
 
 tavik::RandomPlatform test_random_platform = tavik::REAL_RANDOM_PLATFORM;
 
 namespace {
 
-// Largest piece read from the device at once.
-constexpr uint64_t DEVICE_PIECE = 1048576;
-
 // The driver's descriptor of "/dev/urandom": -1 until first needed, never closed.
 int32_t fd = -1;
+
+// The driver's own random source: its own calls and descriptor, the scheme's logic.
+const tavik::RandomSource DRIVER_SOURCE = {&test_random_platform, &fd};
 
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
@@ -30,35 +31,9 @@ void report_open_failure(const char *path) {
 
 }  // namespace
 
-void test_getrandombytes(uint8_t *buf, uint64_t len) {
-  uint64_t done = 0;
-  while (done < len) {
-    const int32_t got = static_cast<int32_t>(
-        test_random_platform.syscall3(tavik::GETRANDOM_SYSCALL, buf + done, len - done, 0));
-    if (got < 0) {
-      test_fallbackrandombytes(buf + done, len - done);
-      return;
-    }
-    done += static_cast<uint64_t>(got);
-  }
-}
+void test_getrandombytes(uint8_t *buf, uint64_t len) { tavik::random_fill(DRIVER_SOURCE, buf, len); }
 
-void test_fallbackrandombytes(uint8_t *buf, uint64_t len) {
-  while (fd == -1) {
-    fd = test_random_platform.open("/dev/urandom", O_RDONLY);
-    if (fd == -1) test_random_platform.sleep(1);
-  }
-  while (len > 0) {
-    const uint64_t want = len < DEVICE_PIECE ? len : DEVICE_PIECE;
-    const ssize_t got = test_random_platform.read(fd, buf, want);
-    if (got < 1) {
-      test_random_platform.sleep(1);
-      continue;
-    }
-    buf += got;
-    len -= static_cast<uint64_t>(got);
-  }
-}
+void test_fallbackrandombytes(uint8_t *buf, uint64_t len) { tavik::random_device_fill(DRIVER_SOURCE, buf, len); }
 
 int32_t test_random_seam_fd() { return fd; }
 
@@ -69,17 +44,7 @@ int32_t test_random_seam_reset() {
   return old;
 }
 
-uint64_t test_cpucycles() {
-#if defined(__x86_64__) || defined(__i386__)
-  uint32_t lo, hi;
-  __asm__ __volatile__("rdtsc" : "=a"(lo), "=d"(hi));
-  return (static_cast<uint64_t>(hi) << 32) | lo;
-#else
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-#endif
-}
+uint64_t test_cpucycles() { return tavik::cpucycles(); }
 
 int32_t test_timevalsub(struct timeval *result, const struct timeval *x, const struct timeval *y) {
   const bool y_earlier = y->tv_sec < x->tv_sec || (y->tv_sec == x->tv_sec && y->tv_usec < x->tv_usec);
