@@ -1,6 +1,5 @@
 #include "testtavik_util.h"
 
-#include <fcntl.h>
 #include <syslog.h>
 #include <time.h>
 
@@ -24,9 +23,17 @@ const tavik::RandomSource DRIVER_SOURCE = {&test_random_platform, &fd};
 
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
-// Reports a log file that cannot be opened to the system log.
-void report_open_failure(const char *path) {
-  syslog(LOG_ERR, "WriteF error: fail to open log file[%s]", path);
+// Opens path for appending; a file that cannot be opened is reported to the system log (null).
+FILE *open_log(const char *path) {
+  FILE *fp = std::fopen(path, "a+");
+  if (fp == nullptr) syslog(LOG_ERR, "WriteF error: fail to open log file[%s]", path);
+  return fp;
+}
+
+// Flushes and closes fp; true when ok and both succeed.
+bool close_log(FILE *fp, bool ok) {
+  ok = std::fflush(fp) == 0 && ok;
+  return std::fclose(fp) == 0 && ok;
 }
 
 }  // namespace
@@ -72,27 +79,19 @@ int32_t test_timevaladd(struct timeval *acc, const struct timeval *add) {
 }
 
 bool test_writef(const char *path, const char *fmt, ...) {
-  FILE *fp = std::fopen(path, "a+");
-  if (fp == nullptr) {
-    report_open_failure(path);
-    return false;
-  }
+  FILE *fp = open_log(path);
+  if (fp == nullptr) return false;
   va_list args;
   va_start(args, fmt);
   bool ok = std::vfprintf(fp, fmt, args) >= 0;
   va_end(args);
   ok = std::fputc('\n', fp) != EOF && ok;
-  ok = std::fflush(fp) == 0 && ok;
-  ok = std::fclose(fp) == 0 && ok;
-  return ok;
+  return close_log(fp, ok);
 }
 
 bool test_writehexf(const char *path, const uint8_t *data, int32_t len, const char *fmt, ...) {
-  FILE *fp = std::fopen(path, "a+");
-  if (fp == nullptr) {
-    report_open_failure(path);
-    return false;
-  }
+  FILE *fp = open_log(path);
+  if (fp == nullptr) return false;
   va_list args;
   va_start(args, fmt);
   bool ok = std::vfprintf(fp, fmt, args) >= 0;
@@ -111,9 +110,7 @@ bool test_writehexf(const char *path, const uint8_t *data, int32_t len, const ch
   }
   ok = std::fprintf(fp, "%s\n", hex) >= 0 && ok;
   std::free(hex);
-  ok = std::fflush(fp) == 0 && ok;
-  ok = std::fclose(fp) == 0 && ok;
-  return ok;
+  return close_log(fp, ok);
 }
 
 int32_t test_printhex(const char *label, const uint8_t *data, uint64_t len) {
