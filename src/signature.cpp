@@ -65,7 +65,8 @@ void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   secure_wipe(t0, sizeof t0);
 }
 
-// Working storage of one signing call. Everything but A, c and the hash input is secret.
+// Working storage of one signing call. Everything but A and the hash input (tr, message) is secret
+// or reveals something of an abandoned attempt.
 struct SignState {
   uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho, key, mu: key || mu is the mask seed
   uint8_t hash_in[CRH_BYTES + MAX_MSG_BYTES];  // tr || message
@@ -91,6 +92,10 @@ struct SignState {
     secure_wipe(z, sizeof z);
     secure_wipe(w, sizeof w);
     secure_wipe(w0, sizeof w0);
+    secure_wipe(w1, sizeof w1);  // high parts and challenges of abandoned attempts
+    secure_wipe(c, sizeof c);
+    secure_wipe(c_saved, sizeof c_saved);
+    secure_wipe(r1, sizeof r1);
     secure_wipe(product, sizeof product);
     secure_wipe(ct0x, sizeof ct0x);
     secure_wipe(candidate, sizeof candidate);
