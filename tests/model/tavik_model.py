@@ -10,7 +10,7 @@ only sound because every value that reaches an output depends on residues alone.
 where the stored representative matters, the perturbation t0x of t0, works on the exact value
 the secret-key decoder produces (Q + a0).
 
-Run directly, the module checks itself against the known answers of the scheme's description
+Run directly, the module checks itself against fixed known answers of its building blocks
 and prints "N passed, M failed".
 """
 
@@ -589,7 +589,7 @@ def verify(pk, sig, msg):
 
 
 # ---------------------------------------------------------------------------------------------
-# Self-check against the known answers of the scheme's description
+# Self-check against fixed known answers of the building blocks
 # ---------------------------------------------------------------------------------------------
 
 def selftest(report):
