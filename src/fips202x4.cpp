@@ -88,48 +88,52 @@ void KeccakF1600_StatePermute4x(uint64_t s[100]) {
   KeccakF1600_StatePermute4x_portable(s);
 }
 
-void shake128x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in1,
-                       const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {
+namespace {
+
+// Four-stream absorb at rate r on the path in use.
+void absorb4(keccakx4_state *st, size_t r, const uint8_t *in0, const uint8_t *in1, const uint8_t *in2,
+             const uint8_t *in3, uint64_t inlen) {
 #if TAVIK_FIPS202X4_AVX2
   if (use_avx2()) {
-    keccakx4_absorb_avx2(st->s, SHAKE128_RATE, in0, in1, in2, in3, inlen);
+    keccakx4_absorb_avx2(st->s, r, in0, in1, in2, in3, inlen);
     return;
   }
 #endif
-  keccakx4_absorb_portable(st->s, SHAKE128_RATE, in0, in1, in2, in3, inlen);
+  keccakx4_absorb_portable(st->s, r, in0, in1, in2, in3, inlen);
+}
+
+// Four-stream squeeze of nblocks blocks at rate r on the path in use.
+void squeeze4(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3, uint64_t nblocks,
+              keccakx4_state *st, size_t r) {
+#if TAVIK_FIPS202X4_AVX2
+  if (use_avx2()) {
+    keccakx4_squeezeblocks_avx2(out0, out1, out2, out3, nblocks, st->s, r);
+    return;
+  }
+#endif
+  keccakx4_squeezeblocks_portable(out0, out1, out2, out3, nblocks, st->s, r);
+}
+
+}  // namespace
+
+void shake128x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in1,
+                       const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {
+  absorb4(st, SHAKE128_RATE, in0, in1, in2, in3, inlen);
 }
 
 void shake128x4_squeezeblocks(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                               uint64_t nblocks, keccakx4_state *st) {
-#if TAVIK_FIPS202X4_AVX2
-  if (use_avx2()) {
-    keccakx4_squeezeblocks_avx2(out0, out1, out2, out3, nblocks, st->s, SHAKE128_RATE);
-    return;
-  }
-#endif
-  keccakx4_squeezeblocks_portable(out0, out1, out2, out3, nblocks, st->s, SHAKE128_RATE);
+  squeeze4(out0, out1, out2, out3, nblocks, st, SHAKE128_RATE);
 }
 
 void shake256x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in1,
                        const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {
-#if TAVIK_FIPS202X4_AVX2
-  if (use_avx2()) {
-    keccakx4_absorb_avx2(st->s, SHAKE256_RATE, in0, in1, in2, in3, inlen);
-    return;
-  }
-#endif
-  keccakx4_absorb_portable(st->s, SHAKE256_RATE, in0, in1, in2, in3, inlen);
+  absorb4(st, SHAKE256_RATE, in0, in1, in2, in3, inlen);
 }
 
 void shake256x4_squeezeblocks(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                               uint64_t nblocks, keccakx4_state *st) {
-#if TAVIK_FIPS202X4_AVX2
-  if (use_avx2()) {
-    keccakx4_squeezeblocks_avx2(out0, out1, out2, out3, nblocks, st->s, SHAKE256_RATE);
-    return;
-  }
-#endif
-  keccakx4_squeezeblocks_portable(out0, out1, out2, out3, nblocks, st->s, SHAKE256_RATE);
+  squeeze4(out0, out1, out2, out3, nblocks, st, SHAKE256_RATE);
 }
 
 }  // namespace tavik
