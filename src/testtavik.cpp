@@ -129,24 +129,53 @@ void progress_stop() {
 
 // ---- measuring loops shared by the interactive and the automatic performance tests ----
 
+// One measured call in wall-clock time, through its named Start, Stop, Diff and Total variables.
+struct TimeMeter {
+  struct timeval *start, *stop, *diff, *total;
+  void reset() const { *total = {0, 0}; }
+  void begin() const { gettimeofday(start, nullptr); }
+  // Reads the clock first, then adds |stop - start| to the total.
+  void end() const {
+    gettimeofday(stop, nullptr);
+    test_timevalsub(diff, start, stop);
+    test_timevaladd(total, diff);
+  }
+};
+
+// One measured call in time-stamp-counter ticks; the difference (modulo 2^64) goes to Total.
+struct CpuMeter {
+  uint64_t *start, *stop, *total;
+  void reset() const { *total = 0; }
+  void begin() const { *start = test_cpucycles(); }
+  void end() const {
+    *stop = test_cpucycles();
+    *total += *stop - *start;
+  }
+};
+
+// Meters of sig_keygen, sig_sign and sig_verf, in that order.
+const TimeMeter TIME_METERS[3] = {{&tKeyStart, &tKeyStop, &tKeyDiff, &tKeyTotal},
+                                  {&tSignStart, &tSignStop, &tSignDiff, &tSignTotal},
+                                  {&tVerfStart, &tVerfStop, &tVerfDiff, &tVerfTotal}};
+const CpuMeter CPU_METERS[3] = {{&lCpuCyKeyStart, &lCpuCyKeyStop, &lCpuCyKeyTotal},
+                                {&lCpuCySignStart, &lCpuCySignStop, &lCpuCySignTotal},
+                                {&lCpuCyVerfStart, &lCpuCyVerfStop, &lCpuCyVerfTotal}};
+
 // Runs count repetitions of sig_keygen, sig_sign and sig_verf over fresh keys and len-byte random
-// messages (1 <= len <= 3300), each call timed alone into t*Diff and added to t*Total (reset first).
+// messages (1 <= len <= 3300); each meter brackets its call alone and totals it (reset first).
 // Returns 0, or FAIL_KEYGEN / FAIL_SIGN / FAIL_VERF at the first failing call.
-int32_t measure_time(int32_t count, int32_t len) {
+template <typename Meter>
+int32_t measure(const Meter (&m)[3], int32_t count, int32_t len) {
   uint8_t pk[PK_BYTES + 1], sk[SK_BYTES + 1], msg[MAX_MSG_BYTES + 1], sig[SIG_BYTES + 1];
   uint64_t siglen = 0;
   int32_t failed = 0;
-  tKeyTotal = {0, 0};
-  tSignTotal = {0, 0};
-  tVerfTotal = {0, 0};
+  for (const Meter &meter : m) meter.reset();
   for (int32_t i = 0; i < count; ++i) {
     memset(pk, 0, sizeof pk);
     memset(sk, 0, sizeof sk);
-    gettimeofday(&tKeyStart, nullptr);
+    m[0].begin();
     int32_t ret = sig_keygen(pk, sk);
-    gettimeofday(&tKeyStop, nullptr);
-    test_timevalsub(&tKeyDiff, &tKeyStart, &tKeyStop);
-    test_timevaladd(&tKeyTotal, &tKeyDiff);
+    m[0].end();
     if (ret != 0) {
       failed = FAIL_KEYGEN;
       break;
@@ -154,20 +183,16 @@ int32_t measure_time(int32_t count, int32_t len) {
     memset(msg, 0, sizeof msg);
     memset(sig, 0, sizeof sig);
     test_getrandombytes(msg, uint64_t(len));
-    gettimeofday(&tSignStart, nullptr);
+    m[1].begin();
     ret = sig_sign(sk, msg, uint64_t(len), sig, &siglen);
-    gettimeofday(&tSignStop, nullptr);
-    test_timevalsub(&tSignDiff, &tSignStart, &tSignStop);
-    test_timevaladd(&tSignTotal, &tSignDiff);
+    m[1].end();
     if (ret != 0) {
       failed = FAIL_SIGN;
       break;
     }
-    gettimeofday(&tVerfStart, nullptr);
+    m[2].begin();
     ret = sig_verf(pk, sig, siglen, msg, uint64_t(len));
-    gettimeofday(&tVerfStop, nullptr);
-    test_timevalsub(&tVerfDiff, &tVerfStart, &tVerfStop);
-    test_timevaladd(&tVerfTotal, &tVerfDiff);
+    m[2].end();
     if (ret != 0) {
       failed = FAIL_VERF;
       break;
@@ -178,50 +203,8 @@ int32_t measure_time(int32_t count, int32_t len) {
   return failed;
 }
 
-// The cycle-counting twin of measure_time: lCpuCy*Start/Stop around each call, the differences
-// (modulo 2^64) added to lCpuCy*Total (reset first). Same arguments and result.
-int32_t measure_cpu(int32_t count, int32_t len) {
-  uint8_t pk[PK_BYTES + 1], sk[SK_BYTES + 1], msg[MAX_MSG_BYTES + 1], sig[SIG_BYTES + 1];
-  uint64_t siglen = 0;
-  int32_t failed = 0;
-  lCpuCyKeyTotal = 0;
-  lCpuCySignTotal = 0;
-  lCpuCyVerfTotal = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    memset(pk, 0, sizeof pk);
-    memset(sk, 0, sizeof sk);
-    lCpuCyKeyStart = test_cpucycles();
-    int32_t ret = sig_keygen(pk, sk);
-    lCpuCyKeyStop = test_cpucycles();
-    lCpuCyKeyTotal += lCpuCyKeyStop - lCpuCyKeyStart;
-    if (ret != 0) {
-      failed = FAIL_KEYGEN;
-      break;
-    }
-    memset(msg, 0, sizeof msg);
-    memset(sig, 0, sizeof sig);
-    test_getrandombytes(msg, uint64_t(len));
-    lCpuCySignStart = test_cpucycles();
-    ret = sig_sign(sk, msg, uint64_t(len), sig, &siglen);
-    lCpuCySignStop = test_cpucycles();
-    lCpuCySignTotal += lCpuCySignStop - lCpuCySignStart;
-    if (ret != 0) {
-      failed = FAIL_SIGN;
-      break;
-    }
-    lCpuCyVerfStart = test_cpucycles();
-    ret = sig_verf(pk, sig, siglen, msg, uint64_t(len));
-    lCpuCyVerfStop = test_cpucycles();
-    lCpuCyVerfTotal += lCpuCyVerfStop - lCpuCyVerfStart;
-    if (ret != 0) {
-      failed = FAIL_VERF;
-      break;
-    }
-    progress_step();
-  }
-  tavik::secure_wipe(sk, sizeof sk);
-  return failed;
-}
+int32_t measure_time(int32_t count, int32_t len) { return measure(TIME_METERS, count, len); }
+int32_t measure_cpu(int32_t count, int32_t len) { return measure(CPU_METERS, count, len); }
 
 // Refusal text for an illegal measurement (length checked first), or null when both are legal.
 const char *measurement_refusal(int32_t count, int32_t len) {
@@ -648,89 +631,97 @@ int32_t test_format_progress(char *buf, size_t size, const char *phase, int32_t 
                   static_cast<unsigned long long>(permille % 10), h, m, s);
 }
 
-// ---- interactive performance tests ----
+// ---- interactive and automatic performance tests ----
 
-int32_t test_sig_performance_time(int32_t count, int32_t len) {
+namespace {
+
+// What distinguishes the wall-clock measurements from the cycle-counting ones.
+struct PerfMode {
+  const char *phase;       // name shown by the progress line
+  const char *begin_line;  // console line with the time stamp, before the checks
+  const char *end_line;    // console line with the time stamp, after the summaries
+  int32_t (*measure)(int32_t count, int32_t len);
+  void (*print_summaries)(int32_t count);
+  void (*write_lines)(int32_t len, int32_t count);
+};
+
+const PerfMode TIME_MODE = {
+    "time", "[%s]begin to test tavik-c time performance\n", "[%s]time performance test end\n", measure_time,
+    [](int32_t count) {
+      test_print_time_summary("sig_keygen", count, &tKeyTotal);
+      test_print_time_summary("sig_sign", count, &tSignTotal);
+      test_print_time_summary("sig_verf", count, &tVerfTotal);
+    },
+    [](int32_t len, int32_t count) {
+      test_writef_time_line("sig_keygen", len, count, &tKeyTotal);
+      test_writef_time_line("sig_sign", len, count, &tSignTotal);
+      test_writef_time_line("sig_verf", len, count, &tVerfTotal);
+    }};
+
+const PerfMode CPU_MODE = {
+    "cpucycle", "[%s]begin to test tavik-c cpu cycle performance\n", "[%s]cpu cycle performance test end\n",
+    measure_cpu,
+    [](int32_t count) {
+      test_print_cpu_summary("sig_keygen", count, lCpuCyKeyTotal);
+      test_print_cpu_summary("sig_sign", count, lCpuCySignTotal);
+      test_print_cpu_summary("sig_verf", count, lCpuCyVerfTotal);
+    },
+    [](int32_t len, int32_t count) {
+      test_writef_cpu_line("sig_keygen", len, count, lCpuCyKeyTotal);
+      test_writef_cpu_line("sig_sign", len, count, lCpuCySignTotal);
+      test_writef_cpu_line("sig_verf", len, count, lCpuCyVerfTotal);
+    }};
+
+// Prints fmt with a fresh time stamp.
+void print_stamped(const char *fmt) {
   char stamp[STAMP_BYTES];
   memset(stamp, 0, sizeof stamp);
   test_getmicrotime(stamp);
-  printf("[%s]begin to test tavik-c time performance\n", stamp);
+  printf(fmt, stamp);
+}
+
+// Menu item 7 in one mode: header, checks, measurement, console summaries.
+int32_t performance_interactive(const PerfMode &mode, int32_t count, int32_t len) {
+  print_stamped(mode.begin_line);
   printf("the times of test is [%d]\n", count);
   printf("the length of test-message is [%d]\n", len);
   if (const char *refusal = measurement_refusal(count, len)) {
     printf("%s\n", refusal);
     return -1;
   }
-  if (const int32_t failed = measure_time(count, len)) {
+  if (const int32_t failed = mode.measure(count, len)) {
     printf("%s\n", FAIL_LINES[failed]);
     return -1;
   }
-  test_print_time_summary("sig_keygen", count, &tKeyTotal);
-  test_print_time_summary("sig_sign", count, &tSignTotal);
-  test_print_time_summary("sig_verf", count, &tVerfTotal);
-  memset(stamp, 0, sizeof stamp);
-  test_getmicrotime(stamp);
-  printf("[%s]time performance test end\n", stamp);
+  mode.print_summaries(count);
+  print_stamped(mode.end_line);
   return 0;
 }
 
-int32_t test_sig_performance_cpu(int32_t count, int32_t len) {
-  char stamp[STAMP_BYTES];
-  memset(stamp, 0, sizeof stamp);
-  test_getmicrotime(stamp);
-  printf("[%s]begin to test tavik-c cpu cycle performance\n", stamp);
-  printf("the times of test is [%d]\n", count);
-  printf("the length of test-message is [%d]\n", len);
-  if (const char *refusal = measurement_refusal(count, len)) {
-    printf("%s\n", refusal);
-    return -1;
-  }
-  if (const int32_t failed = measure_cpu(count, len)) {
-    printf("%s\n", FAIL_LINES[failed]);
-    return -1;
-  }
-  test_print_cpu_summary("sig_keygen", count, lCpuCyKeyTotal);
-  test_print_cpu_summary("sig_sign", count, lCpuCySignTotal);
-  test_print_cpu_summary("sig_verf", count, lCpuCyVerfTotal);
-  memset(stamp, 0, sizeof stamp);
-  test_getmicrotime(stamp);
-  printf("[%s]cpu cycle performance test end\n", stamp);
-  return 0;
-}
-
-// ---- automatic performance run ----
-
-int32_t test_sig_performance_auto_time(int32_t count, int32_t len) {
+// One measurement of the automatic run: its three log lines, or one refusal or failure line.
+int32_t performance_auto(const PerfMode &mode, int32_t count, int32_t len) {
   if (const char *refusal = measurement_refusal(count, len)) {
     test_writef(TEST_PERFORMANCE_FILE, "%s", refusal);
     return -1;
   }
-  progress_measurement("time", len, count);
-  if (const int32_t failed = measure_time(count, len)) {
+  progress_measurement(mode.phase, len, count);
+  if (const int32_t failed = mode.measure(count, len)) {
     test_writef(TEST_PERFORMANCE_FILE, "%s", FAIL_LINES[failed]);
     return -1;
   }
-  test_writef_time_line("sig_keygen", len, count, &tKeyTotal);
-  test_writef_time_line("sig_sign", len, count, &tSignTotal);
-  test_writef_time_line("sig_verf", len, count, &tVerfTotal);
+  mode.write_lines(len, count);
   return 0;
 }
 
-int32_t test_sig_performance_auto_cpu(int32_t count, int32_t len) {
-  if (const char *refusal = measurement_refusal(count, len)) {
-    test_writef(TEST_PERFORMANCE_FILE, "%s", refusal);
-    return -1;
-  }
-  progress_measurement("cpucycle", len, count);
-  if (const int32_t failed = measure_cpu(count, len)) {
-    test_writef(TEST_PERFORMANCE_FILE, "%s", FAIL_LINES[failed]);
-    return -1;
-  }
-  test_writef_cpu_line("sig_keygen", len, count, lCpuCyKeyTotal);
-  test_writef_cpu_line("sig_sign", len, count, lCpuCySignTotal);
-  test_writef_cpu_line("sig_verf", len, count, lCpuCyVerfTotal);
-  return 0;
-}
+}  // namespace
+
+int32_t test_sig_performance_time(int32_t count, int32_t len) { return performance_interactive(TIME_MODE, count, len); }
+
+int32_t test_sig_performance_cpu(int32_t count, int32_t len) { return performance_interactive(CPU_MODE, count, len); }
+
+int32_t test_sig_performance_auto_time(int32_t count, int32_t len) { return performance_auto(TIME_MODE, count, len); }
+
+int32_t test_sig_performance_auto_cpu(int32_t count, int32_t len) { return performance_auto(CPU_MODE, count, len); }
 
 int32_t test_sig_performance_auto_lists(const int32_t *lengths, size_t nlengths, const int32_t *counts,
                                         size_t ncounts) {
