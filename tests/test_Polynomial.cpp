@@ -10,12 +10,15 @@
 #include "Polynomial.h"
 #include "fips202.h"
 #include "io.h"
+#include "poly_reference.h"
 
 using namespace tavik;
 
 namespace {
 
-using Poly = std::array<uint32_t, N>;
+using poly_reference::Poly;
+using poly_reference::reduced;
+using poly_reference::schoolbook;
 constexpr uint32_t GUARD = 0xA5A5A5A5u;
 
 Poly random_poly(std::mt19937 &rng, uint32_t below) {
@@ -25,28 +28,8 @@ Poly random_poly(std::mt19937 &rng, uint32_t below) {
   return p;
 }
 
-// a * b modulo X^256 + 1 and Q, coefficients in [0, Q).
-Poly schoolbook(const uint32_t *a, const uint32_t *b) {
-  std::array<int64_t, N> acc{};
-  for (uint32_t i = 0; i < N; ++i) {
-    for (uint32_t j = 0; j < N; ++j) {
-      const int64_t prod = int64_t(uint64_t(a[i] % Q) * (b[j] % Q) % Q);
-      if (i + j < N) acc[i + j] += prod;
-      else acc[i + j - N] -= prod;
-    }
-  }
-  Poly r;
-  for (uint32_t i = 0; i < N; ++i) r[i] = uint32_t(((acc[i] % Q) + Q) % Q);
-  return r;
-}
-
 Poly ntt_of(Poly p) {
   forward_ntt(p.data());
-  return p;
-}
-
-Poly reduced(Poly p) {
-  for (uint32_t &x : p) x %= Q;
   return p;
 }
 

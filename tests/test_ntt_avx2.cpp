@@ -13,12 +13,15 @@
 #include "cpu.h"
 #include "ntt_avx2.h"
 #include "params.h"
+#include "poly_reference.h"
 
 using namespace tavik;
 
 namespace {
 
-using Poly = std::array<uint32_t, N>;
+using poly_reference::Poly;
+using poly_reference::reduced;
+using poly_reference::schoolbook;
 
 constexpr uint64_t FWD_BOUND = 12 * uint64_t(Q);  // forward_ntt_avx2 output
 constexpr uint64_t PRODUCT_BOUND = 2 * uint64_t(Q);  // inverse / inner product output
@@ -50,21 +53,6 @@ Poly evaluate(const Poly &p) {
     for (uint32_t j = N; j-- > 0;) acc = (acc * x + p[j] % Q) % Q;
     out[i] = uint32_t(acc);
   }
-  return out;
-}
-
-// a * b mod (X^256 + 1, Q), coefficients in [0, Q).
-Poly schoolbook(const Poly &a, const Poly &b) {
-  std::array<uint64_t, N> acc{};
-  for (uint32_t i = 0; i < N; ++i) {
-    for (uint32_t j = 0; j < N; ++j) {
-      const uint64_t t = mulq(a[i], b[j]);
-      if (i + j < N) acc[i + j] += t;
-      else acc[i + j - N] += Q - t;
-    }
-  }
-  Poly out{};
-  for (uint32_t i = 0; i < N; ++i) out[i] = uint32_t(acc[i] % Q);
   return out;
 }
 
@@ -167,11 +155,6 @@ Poly forward_avx2(Poly p) {
 
 Poly forward_scalar(Poly p) {
   forward_ntt(p.data());
-  return p;
-}
-
-Poly reduced(Poly p) {
-  for (uint32_t &x : p) x %= Q;
   return p;
 }
 
