@@ -23,10 +23,15 @@ const tavik::RandomSource DRIVER_SOURCE = {&test_random_platform, &fd};
 
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
-// Opens path for appending; a file that cannot be opened is reported to the system log (null).
-FILE *open_log(const char *path) {
+// Opens path for appending and writes the formatted text; *ok tells whether that text was
+// written. A file that cannot be opened is reported to the system log (null).
+FILE *open_log(const char *path, bool *ok, const char *fmt, va_list args) {
   FILE *fp = std::fopen(path, "a+");
-  if (fp == nullptr) syslog(LOG_ERR, "WriteF error: fail to open log file[%s]", path);
+  if (fp == nullptr) {
+    syslog(LOG_ERR, "WriteF error: fail to open log file[%s]", path);
+    return nullptr;
+  }
+  *ok = std::vfprintf(fp, fmt, args) >= 0;
   return fp;
 }
 
@@ -79,23 +84,23 @@ int32_t test_timevaladd(struct timeval *acc, const struct timeval *add) {
 }
 
 bool test_writef(const char *path, const char *fmt, ...) {
-  FILE *fp = open_log(path);
-  if (fp == nullptr) return false;
+  bool ok = false;
   va_list args;
   va_start(args, fmt);
-  bool ok = std::vfprintf(fp, fmt, args) >= 0;
+  FILE *fp = open_log(path, &ok, fmt, args);
   va_end(args);
+  if (fp == nullptr) return false;
   ok = std::fputc('\n', fp) != EOF && ok;
   return close_log(fp, ok);
 }
 
 bool test_writehexf(const char *path, const uint8_t *data, int32_t len, const char *fmt, ...) {
-  FILE *fp = open_log(path);
-  if (fp == nullptr) return false;
+  bool ok = false;
   va_list args;
   va_start(args, fmt);
-  bool ok = std::vfprintf(fp, fmt, args) >= 0;
+  FILE *fp = open_log(path, &ok, fmt, args);
   va_end(args);
+  if (fp == nullptr) return false;
 
   // Sized in 64 bits: 2 * len + 1 would overflow int32_t for len above 2^30 - 1.
   const size_t n = len > 0 ? static_cast<size_t>(len) : 0;
