@@ -1,0 +1,145 @@
+// Keccak-f[1600] written once over an abstract lane type, so that one text serves every width:
+// a 64-bit integer (one state), four states in a 256-bit register, eight in a 512-bit register.
+// The operations type Ops supplies, for its lane type Ops::V:
+//   V load(const uint64_t *), store(uint64_t *, V)     one lane of every state (W consecutive words)
+//   V bcast(uint64_t)                                  the same word in every state
+//   V xor2(V, V)                                       exclusive or
+//   V xor5(V, V, V, V, V)                              the column parity of theta
+//   V chi(V a, V b, V c)                               a ^ (~b & c)
+//   template <int n> V rol(V)                          rotate each 64-bit word left by n (1..63)
+// The interleaved state holds lane i of state j at s[W * i + j]. Everything here has internal
+// linkage: each file that includes it compiles the permutation for its own instruction set.
+#pragma once
+#include <cstdint>
+
+#include "fips202.h"
+
+namespace tavik {
+namespace {
+
+// One round from the 25 lanes X** to the 25 lanes Y** (named by plane b, g, k, m, s and column
+// a, e, i, o, u), with operations O, lane type V and round constant rc. Each plane of Y gathers
+// five lanes of X along the pi step, rotated by their rho offsets. Named variables rather than
+// arrays keep more lanes in registers (the compilers spill arrays of vectors more).
+#define TAVIK_KECCAK_ROUND(O, V, X, Y, rc)                                                         \
+  do {                                                                                             \
+    const V ca = O::xor5(X##ba, X##ga, X##ka, X##ma, X##sa);                                       \
+    const V ce = O::xor5(X##be, X##ge, X##ke, X##me, X##se);                                       \
+    const V ci = O::xor5(X##bi, X##gi, X##ki, X##mi, X##si);                                       \
+    const V co = O::xor5(X##bo, X##go, X##ko, X##mo, X##so);                                       \
+    const V cu = O::xor5(X##bu, X##gu, X##ku, X##mu, X##su);                                       \
+    const V da = O::xor2(cu, O::template rol<1>(ce));                                              \
+    const V de = O::xor2(ca, O::template rol<1>(ci));                                              \
+    const V di = O::xor2(ce, O::template rol<1>(co));                                              \
+    const V d_o = O::xor2(ci, O::template rol<1>(cu));                                             \
+    const V du = O::xor2(co, O::template rol<1>(ca));                                              \
+    V b0, b1, b2, b3, b4;                                                                          \
+                                                                                                   \
+    b0 = O::xor2(X##ba, da);                                                                       \
+    b1 = O::template rol<44>(O::xor2(X##ge, de));                                                  \
+    b2 = O::template rol<43>(O::xor2(X##ki, di));                                                  \
+    b3 = O::template rol<21>(O::xor2(X##mo, d_o));                                                 \
+    b4 = O::template rol<14>(O::xor2(X##su, du));                                                  \
+    Y##ba = O::xor2(O::chi(b0, b1, b2), O::bcast(rc));                                             \
+    Y##be = O::chi(b1, b2, b3);                                                                    \
+    Y##bi = O::chi(b2, b3, b4);                                                                    \
+    Y##bo = O::chi(b3, b4, b0);                                                                    \
+    Y##bu = O::chi(b4, b0, b1);                                                                    \
+                                                                                                   \
+    b0 = O::template rol<28>(O::xor2(X##bo, d_o));                                                 \
+    b1 = O::template rol<20>(O::xor2(X##gu, du));                                                  \
+    b2 = O::template rol<3>(O::xor2(X##ka, da));                                                   \
+    b3 = O::template rol<45>(O::xor2(X##me, de));                                                  \
+    b4 = O::template rol<61>(O::xor2(X##si, di));                                                  \
+    Y##ga = O::chi(b0, b1, b2);                                                                    \
+    Y##ge = O::chi(b1, b2, b3);                                                                    \
+    Y##gi = O::chi(b2, b3, b4);                                                                    \
+    Y##go = O::chi(b3, b4, b0);                                                                    \
+    Y##gu = O::chi(b4, b0, b1);                                                                    \
+                                                                                                   \
+    b0 = O::template rol<1>(O::xor2(X##be, de));                                                   \
+    b1 = O::template rol<6>(O::xor2(X##gi, di));                                                   \
+    b2 = O::template rol<25>(O::xor2(X##ko, d_o));                                                 \
+    b3 = O::template rol<8>(O::xor2(X##mu, du));                                                   \
+    b4 = O::template rol<18>(O::xor2(X##sa, da));                                                  \
+    Y##ka = O::chi(b0, b1, b2);                                                                    \
+    Y##ke = O::chi(b1, b2, b3);                                                                    \
+    Y##ki = O::chi(b2, b3, b4);                                                                    \
+    Y##ko = O::chi(b3, b4, b0);                                                                    \
+    Y##ku = O::chi(b4, b0, b1);                                                                    \
+                                                                                                   \
+    b0 = O::template rol<27>(O::xor2(X##bu, du));                                                  \
+    b1 = O::template rol<36>(O::xor2(X##ga, da));                                                  \
+    b2 = O::template rol<10>(O::xor2(X##ke, de));                                                  \
+    b3 = O::template rol<15>(O::xor2(X##mi, di));                                                  \
+    b4 = O::template rol<56>(O::xor2(X##so, d_o));                                                 \
+    Y##ma = O::chi(b0, b1, b2);                                                                    \
+    Y##me = O::chi(b1, b2, b3);                                                                    \
+    Y##mi = O::chi(b2, b3, b4);                                                                    \
+    Y##mo = O::chi(b3, b4, b0);                                                                    \
+    Y##mu = O::chi(b4, b0, b1);                                                                    \
+                                                                                                   \
+    b0 = O::template rol<62>(O::xor2(X##bi, di));                                                  \
+    b1 = O::template rol<55>(O::xor2(X##go, d_o));                                                 \
+    b2 = O::template rol<39>(O::xor2(X##ku, du));                                                  \
+    b3 = O::template rol<41>(O::xor2(X##ma, da));                                                  \
+    b4 = O::template rol<2>(O::xor2(X##se, de));                                                   \
+    Y##sa = O::chi(b0, b1, b2);                                                                    \
+    Y##se = O::chi(b1, b2, b3);                                                                    \
+    Y##si = O::chi(b2, b3, b4);                                                                    \
+    Y##so = O::chi(b3, b4, b0);                                                                    \
+    Y##su = O::chi(b4, b0, b1);                                                                    \
+  } while (0)
+
+// Keccak-f[1600] on the Ops::W interleaved states of s, two rounds per pass (A -> E -> A).
+template <class Ops>
+[[gnu::always_inline]] inline void keccak_permute_lanes(uint64_t *s) {
+  using V = typename Ops::V;
+  constexpr int W = Ops::W;
+  V Aba = Ops::load(s + W * 0), Abe = Ops::load(s + W * 1), Abi = Ops::load(s + W * 2),
+    Abo = Ops::load(s + W * 3), Abu = Ops::load(s + W * 4);
+  V Aga = Ops::load(s + W * 5), Age = Ops::load(s + W * 6), Agi = Ops::load(s + W * 7),
+    Ago = Ops::load(s + W * 8), Agu = Ops::load(s + W * 9);
+  V Aka = Ops::load(s + W * 10), Ake = Ops::load(s + W * 11), Aki = Ops::load(s + W * 12),
+    Ako = Ops::load(s + W * 13), Aku = Ops::load(s + W * 14);
+  V Ama = Ops::load(s + W * 15), Ame = Ops::load(s + W * 16), Ami = Ops::load(s + W * 17),
+    Amo = Ops::load(s + W * 18), Amu = Ops::load(s + W * 19);
+  V Asa = Ops::load(s + W * 20), Ase = Ops::load(s + W * 21), Asi = Ops::load(s + W * 22),
+    Aso = Ops::load(s + W * 23), Asu = Ops::load(s + W * 24);
+  V Eba, Ebe, Ebi, Ebo, Ebu, Ega, Ege, Egi, Ego, Egu, Eka, Eke, Eki, Eko, Eku;
+  V Ema, Eme, Emi, Emo, Emu, Esa, Ese, Esi, Eso, Esu;
+  for (int round = 0; round < 24; round += 2) {
+    TAVIK_KECCAK_ROUND(Ops, V, A, E, KeccakF_RoundConstants[round]);
+    TAVIK_KECCAK_ROUND(Ops, V, E, A, KeccakF_RoundConstants[round + 1]);
+  }
+  Ops::store(s + W * 0, Aba); Ops::store(s + W * 1, Abe); Ops::store(s + W * 2, Abi);
+  Ops::store(s + W * 3, Abo); Ops::store(s + W * 4, Abu);
+  Ops::store(s + W * 5, Aga); Ops::store(s + W * 6, Age); Ops::store(s + W * 7, Agi);
+  Ops::store(s + W * 8, Ago); Ops::store(s + W * 9, Agu);
+  Ops::store(s + W * 10, Aka); Ops::store(s + W * 11, Ake); Ops::store(s + W * 12, Aki);
+  Ops::store(s + W * 13, Ako); Ops::store(s + W * 14, Aku);
+  Ops::store(s + W * 15, Ama); Ops::store(s + W * 16, Ame); Ops::store(s + W * 17, Ami);
+  Ops::store(s + W * 18, Amo); Ops::store(s + W * 19, Amu);
+  Ops::store(s + W * 20, Asa); Ops::store(s + W * 21, Ase); Ops::store(s + W * 22, Asi);
+  Ops::store(s + W * 23, Aso); Ops::store(s + W * 24, Asu);
+}
+
+// The operations on one state in 64-bit integers; compiled with BMI1 the chi step is one andn.
+struct ScalarLaneOps {
+  using V = uint64_t;
+  static constexpr int W = 1;
+  static V load(const uint64_t *p) { return *p; }
+  static void store(uint64_t *p, V v) { *p = v; }
+  static V bcast(uint64_t x) { return x; }
+  static V xor2(V a, V b) { return a ^ b; }
+  static V xor5(V a, V b, V c, V d, V e) { return a ^ b ^ c ^ d ^ e; }
+  static V chi(V a, V b, V c) { return a ^ (~b & c); }
+  template <int n>
+  static V rol(V a) {
+    static_assert(n > 0 && n < 64);
+    return (a << n) | (a >> (64 - n));
+  }
+};
+
+}  // namespace
+}  // namespace tavik
