@@ -18,10 +18,19 @@ void lanes_in(uint64_t s[100], const uint64_t t[25], size_t j) {
   for (size_t i = 0; i < 25; ++i) s[4 * i + j] = t[i];
 }
 
-// True when the AVX2 kernels are to run (avx2 and avx512 paths share them).
+// True when the AVX2 kernels are to run.
 bool use_avx2() {
 #if TAVIK_FIPS202X4_AVX2
-  return active_backend() != Backend::scalar;
+  return active_backend() == Backend::avx2;
+#else
+  return false;
+#endif
+}
+
+// True when the AVX-512 kernels are to run.
+bool use_avx512() {
+#if TAVIK_FIPS202X4_AVX512
+  return active_backend() == Backend::avx512;
 #else
   return false;
 #endif
@@ -66,6 +75,12 @@ void keccakx4_squeezeblocks_portable(uint8_t *out0, uint8_t *out1, uint8_t *out2
 }
 
 void KeccakF1600_StatePermute4x(uint64_t s[100]) {
+#if TAVIK_FIPS202X4_AVX512
+  if (use_avx512()) {
+    KeccakF1600_StatePermute4x_avx512(s);
+    return;
+  }
+#endif
 #if TAVIK_FIPS202X4_AVX2
   if (use_avx2()) {
     KeccakF1600_StatePermute4x_avx2(s);
@@ -80,6 +95,12 @@ namespace {
 // Four-stream absorb at rate r on the path in use.
 void absorb4(keccakx4_state *st, size_t r, const uint8_t *in0, const uint8_t *in1, const uint8_t *in2,
              const uint8_t *in3, uint64_t inlen) {
+#if TAVIK_FIPS202X4_AVX512
+  if (use_avx512()) {
+    keccakx4_absorb_avx512(st->s, r, in0, in1, in2, in3, inlen);
+    return;
+  }
+#endif
 #if TAVIK_FIPS202X4_AVX2
   if (use_avx2()) {
     keccakx4_absorb_avx2(st->s, r, in0, in1, in2, in3, inlen);
@@ -92,6 +113,12 @@ void absorb4(keccakx4_state *st, size_t r, const uint8_t *in0, const uint8_t *in
 // Four-stream squeeze of nblocks blocks at rate r on the path in use.
 void squeeze4(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3, uint64_t nblocks,
               keccakx4_state *st, size_t r) {
+#if TAVIK_FIPS202X4_AVX512
+  if (use_avx512()) {
+    keccakx4_squeezeblocks_avx512(out0, out1, out2, out3, nblocks, st->s, r);
+    return;
+  }
+#endif
 #if TAVIK_FIPS202X4_AVX2
   if (use_avx2()) {
     keccakx4_squeezeblocks_avx2(out0, out1, out2, out3, nblocks, st->s, r);

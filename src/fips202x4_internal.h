@@ -8,6 +8,7 @@
 
 #if defined(__x86_64__)
 #define TAVIK_FIPS202X4_AVX2 1
+#define TAVIK_FIPS202X4_AVX512 1
 #endif
 
 namespace tavik {
@@ -30,6 +31,19 @@ void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const u
                           const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
 void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                                  uint64_t nblocks, uint64_t s[100], size_t r);
+#endif
+
+#if TAVIK_FIPS202X4_AVX512
+// AVX-512 path (AVX-512F and VL on 256-bit registers): only to be called when
+// backend_available(Backend::avx512) is true. Same contracts as the portable twins above.
+void KeccakF1600_StatePermute4x_avx512(uint64_t s[100]);
+void keccakx4_absorb_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+                            const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
+void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                                   uint64_t nblocks, uint64_t s[100], size_t r);
+// Keccak-f[1600] on eight states interleaved lane by lane (lane i of state j at s[8*i + j]) on
+// 512-bit registers.
+void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]);
 #endif
 
 }  // namespace tavik

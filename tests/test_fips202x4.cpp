@@ -13,6 +13,7 @@
 #include "fips202.h"
 #include "fips202x4.h"
 #include "fips202x4_internal.h"
+#include "keccak_reference.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void squeeze_dispatch(uint8_t *a, uint8_t *b, uint8_t *c, uint8_t *d, uint64_t n
 
 struct Path {
   std::string name;
-  bool needs_avx2;
+  Backend needs;
   PermuteFn permute;
   AbsorbFn absorb;
   SqueezeFn squeeze;
@@ -50,16 +51,20 @@ struct Path {
 // Names the path in failure messages instead of dumping its bytes.
 void PrintTo(const Path &p, std::ostream *os) { *os << p.name; }
 
-// Every path built into this binary; the AVX2 one is skipped at run time without AVX2.
+// Every path built into this binary; a vector one is skipped at run time on a processor without it.
 std::vector<Path> paths() {
   std::vector<Path> p = {
-      {"portable", false, KeccakF1600_StatePermute4x_portable, keccakx4_absorb_portable,
+      {"portable", Backend::scalar, KeccakF1600_StatePermute4x_portable, keccakx4_absorb_portable,
        keccakx4_squeezeblocks_portable},
-      {"dispatch", false, KeccakF1600_StatePermute4x, absorb_dispatch, squeeze_dispatch},
+      {"dispatch", Backend::scalar, KeccakF1600_StatePermute4x, absorb_dispatch, squeeze_dispatch},
   };
 #if TAVIK_FIPS202X4_AVX2
-  p.push_back({"avx2", true, KeccakF1600_StatePermute4x_avx2, keccakx4_absorb_avx2,
+  p.push_back({"avx2", Backend::avx2, KeccakF1600_StatePermute4x_avx2, keccakx4_absorb_avx2,
                keccakx4_squeezeblocks_avx2});
+#endif
+#if TAVIK_FIPS202X4_AVX512
+  p.push_back({"avx512", Backend::avx512, KeccakF1600_StatePermute4x_avx512,
+               keccakx4_absorb_avx512, keccakx4_squeezeblocks_avx512});
 #endif
   return p;
 }
@@ -67,8 +72,8 @@ std::vector<Path> paths() {
 class Fips202x4 : public ::testing::TestWithParam<Path> {
  protected:
   void SetUp() override {
-    if (GetParam().needs_avx2 && !backend_available(Backend::avx2))
-      GTEST_SKIP() << "no AVX2 on this processor";
+    if (!backend_available(GetParam().needs))
+      GTEST_SKIP() << "no " << backend_name(GetParam().needs) << " on this processor";
   }
 };
 
@@ -212,6 +217,27 @@ TEST_P(Fips202x4, InputsMayBeTheSameBuffer) {
   const std::vector<uint8_t> want = scalar_stream(SHAKE256_RATE, in, 2);
   for (size_t j = 0; j < 4; ++j) EXPECT_EQ(want, out[j]) << p.name << " stream " << j;
 }
+
+#if TAVIK_FIPS202X4_AVX512
+// The eight-state permutation, state by state, against the step-by-step definition.
+TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
+  if (!backend_available(Backend::avx512)) GTEST_SKIP() << "no avx512 on this processor";
+  std::mt19937_64 rng(0x8a8au);
+  for (int trial = 0; trial < 8; ++trial) {
+    alignas(64) uint64_t s[200];
+    uint64_t ref[8][25];
+    for (size_t i = 0; i < 25; ++i)
+      for (size_t j = 0; j < 8; ++j) s[8 * i + j] = ref[j][i] = trial == 0 ? 0 : rng();
+    for (int rep = 0; rep < 2; ++rep) {
+      KeccakF1600_StatePermute8x_avx512(s);
+      for (auto &r : ref) keccak_reference::permute(r);
+      for (size_t i = 0; i < 25; ++i)
+        for (size_t j = 0; j < 8; ++j)
+          ASSERT_EQ(ref[j][i], s[8 * i + j]) << "trial " << trial << " lane " << i << " state " << j;
+    }
+  }
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, Fips202x4, ::testing::ValuesIn(paths()),
                          [](const ::testing::TestParamInfo<Path> &info) { return info.param.name; });
