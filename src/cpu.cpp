@@ -37,9 +37,9 @@ Features detect() {
   const bool zmm = (xcr0 & 0xE6) == 0xE6;
   if (__get_cpuid_max(0, nullptr) < 7) return f;
   __cpuid_count(7, 0, a, b, c, d);
-  const bool avx2 = (b >> 5) & 1, bmi2 = (b >> 8) & 1;
+  const bool bmi1 = (b >> 3) & 1, avx2 = (b >> 5) & 1, bmi2 = (b >> 8) & 1;
   const bool avx512f = (b >> 16) & 1, avx512bw = (b >> 30) & 1, avx512vl = (b >> 31) & 1;
-  f.avx2 = ymm && avx2 && bmi2;
+  f.avx2 = ymm && avx2 && bmi1 && bmi2;
   f.avx512 = f.avx2 && zmm && avx512f && avx512bw && avx512vl;
 #endif
   return f;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "cpu.h"
+#include "fips202_internal.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -29,12 +31,23 @@ void store64(uint8_t *x, uint64_t u) {
   for (unsigned i = 0; i < 8; ++i) x[i] = uint8_t(u >> (8 * i));
 }
 
+using Permute = void (*)(uint64_t *);
+
+// The single-stream permutation of the path in use.
+Permute permutation() {
+#if TAVIK_FIPS202_BMI
+  if (active_backend() != Backend::scalar) return KeccakF1600_StatePermute_bmi;
+#endif
+  return KeccakF1600_StatePermute_portable;
+}
+
 // Absorbs the whole input with rate r and domain byte 0x1F; no permutation after the pad.
 void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen) {
+  const Permute permute = permutation();
   for (size_t i = 0; i < 25; ++i) s[i] = 0;
   while (inlen >= r) {
     for (size_t i = 0; i < r / 8; ++i) s[i] ^= load64(in + 8 * i);
-    KeccakF1600_StatePermute(s);
+    permute(s);
     in += r;
     inlen -= r;
   }
@@ -47,8 +60,9 @@ void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen) 
 }
 
 void keccak_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t s[25], size_t r) {
+  const Permute permute = permutation();
   while (nblocks-- > 0) {
-    KeccakF1600_StatePermute(s);
+    permute(s);
     for (size_t i = 0; i < r / 8; ++i) store64(out + 8 * i, s[i]);
     out += r;
   }
@@ -72,7 +86,9 @@ void shake(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen, siz
 
 }  // namespace
 
-void KeccakF1600_StatePermute(uint64_t state[25]) {
+void KeccakF1600_StatePermute(uint64_t state[25]) { permutation()(state); }
+
+void KeccakF1600_StatePermute_portable(uint64_t state[25]) {
   uint64_t Aba = state[0], Abe = state[1], Abi = state[2], Abo = state[3], Abu = state[4];
   uint64_t Aga = state[5], Age = state[6], Agi = state[7], Ago = state[8], Agu = state[9];
   uint64_t Aka = state[10], Ake = state[11], Aki = state[12], Ako = state[13], Aku = state[14];

@@ -1,0 +1,16 @@
+// The single-stream Keccak-f[1600] for processors of the vector paths, which all have BMI1 and
+// BMI2: the shared round text on 64-bit integers, where chi's ~b & c is one andn and rotations
+// are rorx, which leave their source intact.
+#include "fips202_internal.h"
+
+#if TAVIK_FIPS202_BMI
+
+#include "keccak_rounds.h"
+
+namespace tavik {
+
+void KeccakF1600_StatePermute_bmi(uint64_t state[25]) { keccak_permute_lanes<ScalarLaneOps>(state); }
+
+}  // namespace tavik
+
+#endif  // TAVIK_FIPS202_BMI
