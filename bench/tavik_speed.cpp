@@ -1,6 +1,8 @@
 // Benchmark: time-stamp-counter ticks of the three calls and of the building blocks that dominate
 // them, printed as medians and averages. `tavik_speed [runs]` measures the path in use;
 // `tavik_speed --compare [runs]` measures every available path in turn and prints the ratios.
+// `--json` or `--csv` prints one record per measured call and path instead of the text.
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,15 +25,14 @@
 #include "params.h"
 #include "signature.h"
 #include "speed.h"
+#include "speed_records.h"
 
 using namespace tavik;
 
 namespace {
 
-struct Result {
-  std::string name;
-  uint64_t median;
-};
+// Text output of the measurements; off when records are printed instead.
+bool g_text = true;
 
 // Ticks of the time-stamp counter per microsecond, measured against the monotonic clock.
 double tsc_ticks_per_us() {
@@ -45,7 +46,7 @@ double tsc_ticks_per_us() {
   return double(t1 - t0) / (ns / 1000.0);
 }
 
-// Runs body `runs` times, prints the summary under `name`, and records the median.
+// Runs body `runs` times, prints the summary under `name` (text mode), and records its statistics.
 template <typename Body>
 void measure(std::vector<Result> &results, const char *name, size_t runs, Body body) {
   std::vector<uint64_t> t(runs);
@@ -54,9 +55,8 @@ void measure(std::vector<Result> &results, const char *name, size_t runs, Body b
     body(i);
     t[i] = cpucycles() - start;
   }
-  print_results(name, t.data(), runs);  // sorts t
-  const uint64_t median = runs % 2 ? t[runs / 2] : (t[runs / 2 - 1] + t[runs / 2]) >> 1;
-  results.push_back({name, median});
+  if (g_text) print_results(name, t.data(), runs);
+  results.push_back(summarise(name, backend_name(active_backend()), t.data(), runs));
 }
 
 std::vector<Result> run_all(size_t runs) {
@@ -83,7 +83,7 @@ std::vector<Result> run_all(size_t runs) {
   });
   int failures = 0;
   measure(r, "sig_verf:", runs, [&](size_t) { failures += sig_verf(pk, sig, siglen, msg, sizeof msg) != 0; });
-  if (failures != 0) std::printf("verification failures: %d\n\n", failures);
+  if (failures != 0) std::fprintf(g_text ? stdout : stderr, "verification failures: %d\n\n", failures);
 
   static uint32_t A[K * L * N], v[L * N], out[N], c[N], w1[K * N];
   uint8_t rho[SEED_BYTES] = {1, 2, 3};
@@ -123,13 +123,16 @@ std::vector<Result> run_all(size_t runs) {
   static uint64_t state4[100] = {};
   measure(r, "KeccakF1600_StatePermute4x:", runs, [&](size_t) { KeccakF1600_StatePermute4x(state4); });
 
-  std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",
-              double(stats.attempts) / double(runs), (unsigned long long)stats.attempts, runs);
+  if (g_text) {
+    std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",
+                double(stats.attempts) / double(runs), (unsigned long long)stats.attempts, runs);
+  }
   return r;
 }
 
-// Runs this program for one path in a child and reads back its "name<TAB>median" lines.
-std::vector<Result> run_child(const char *self, Backend b, size_t runs) {
+// Runs this program for one path in a child and reads back its report lines; with `quiet` the
+// child's text output is discarded.
+std::vector<Result> run_child(const char *self, Backend b, size_t runs, bool quiet) {
   std::vector<Result> r;
   int fds[2];
   if (pipe(fds) != 0) return r;
@@ -140,6 +143,10 @@ std::vector<Result> run_child(const char *self, Backend b, size_t runs) {
       dup2(fds[1], 3);
       close(fds[1]);
     }
+    if (quiet) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0) dup2(null, 1);
+    }
     setenv("TAVIK_BACKEND", backend_name(b), 1);
     const std::string n = std::to_string(runs);
     execl(self, self, "--report-fd3", n.c_str(), static_cast<char *>(nullptr));
@@ -147,12 +154,10 @@ std::vector<Result> run_child(const char *self, Backend b, size_t runs) {
   }
   close(fds[1]);
   FILE *f = fdopen(fds[0], "r");
-  char line[256];
+  char line[512];
+  Result x;
   while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
-    char *tab = std::strchr(line, '\t');
-    if (tab == nullptr) continue;
-    *tab = '\0';
-    r.push_back({line, std::strtoull(tab + 1, nullptr, 10)});
+    if (parse_report_line(line, &x)) r.push_back(x);
   }
   if (f != nullptr) std::fclose(f);
   int status = 0;
@@ -160,17 +165,27 @@ std::vector<Result> run_child(const char *self, Backend b, size_t runs) {
   return r;
 }
 
+// Prints the records in the chosen form; `format` is "json" or "csv".
+void print_records(const std::string &format, double tpu, const std::vector<Result> &results) {
+  const Environment env = describe_environment(tpu);
+  std::fputs((format == "json" ? records_json(env, results) : records_csv(env, results)).c_str(), stdout);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   bool compare = false, report = false;
+  std::string format;  // empty for text, else "json" or "csv"
   size_t runs = 10000;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--compare") == 0) compare = true;
     else if (std::strcmp(argv[i], "--report-fd3") == 0) report = true;
+    else if (std::strcmp(argv[i], "--json") == 0) format = "json";
+    else if (std::strcmp(argv[i], "--csv") == 0) format = "csv";
     else runs = std::max<size_t>(1, std::strtoull(argv[i], nullptr, 10));
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  g_text = format.empty();
 
   if (compare) {
     std::vector<Backend> paths;
@@ -178,9 +193,15 @@ int main(int argc, char **argv) {
     for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
       if (!backend_available(b)) continue;
       paths.push_back(b);
-      results.push_back(run_child("/proc/self/exe", b, runs));
+      results.push_back(run_child("/proc/self/exe", b, runs, !g_text));
     }
     const double tpu = tsc_ticks_per_us();
+    if (!g_text) {
+      std::vector<Result> all;
+      for (const auto &res : results) all.insert(all.end(), res.begin(), res.end());
+      print_records(format, tpu, all);
+      return 0;
+    }
     std::printf("\n%s\n", std::string(72, '=').c_str());
     std::printf("medians in time-stamp-counter ticks (%.0f ticks per microsecond), %zu runs\n", tpu, runs);
     std::printf("%-40s", "");
@@ -205,15 +226,20 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  std::printf("path: %s\n", backend_name(active_backend()));
-  std::printf("time-stamp counter: %.0f ticks per microsecond\n\n", tsc_ticks_per_us());
+  const double tpu = tsc_ticks_per_us();
+  if (g_text) {
+    std::printf("path: %s\n", backend_name(active_backend()));
+    std::printf("time-stamp counter: %.0f ticks per microsecond\n\n", tpu);
+  }
   const std::vector<Result> r = run_all(runs);
   if (report) {
     FILE *f = fdopen(3, "w");
     if (f != nullptr) {
-      for (const auto &x : r) std::fprintf(f, "%s\t%llu\n", x.name.c_str(), (unsigned long long)x.median);
+      for (const auto &x : r) std::fputs(report_line(x).c_str(), f);
       std::fclose(f);
     }
+  } else if (!g_text) {
+    print_records(format, tpu, r);
   }
   return 0;
 }
