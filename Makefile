@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_RUNS ?= 1000
 
-.PHONY: all build test test-fast test-asan run bench fuzz clean
+.PHONY: all build test test-fast test-asan run bench report fuzz clean
 
 all: build
 
@@ -28,6 +28,13 @@ run: build
 
 bench: build
 	./build/tavik_speed --compare $(BENCH_RUNS)
+
+# Charts and a summary from performance logs and tavik_speed --json files:
+#   make report LOG=tavik_c_test_performance.txt [SPEED=speed.json] [REPORT_DIR=report]
+REPORT_DIR ?= report
+report:
+	@test -n "$(LOG)$(SPEED)" || { echo "usage: make report LOG=performance-log [SPEED=tavik_speed.json] [REPORT_DIR=dir]" >&2; exit 2; }
+	./tools/tavik_report -o $(REPORT_DIR) $(LOG) $(SPEED)
 
 clean:
 	rm -rf build build-asan build-fuzz
