@@ -33,6 +33,40 @@ int32_t sig_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t
    (null pointer, msglen outside [1, 3300], siglen other than 2573). */
 int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen);
 
+/* Messages of any length, the message read where it lies (msg may be NULL when msglen is 0).
+   For every message sig_sign accepts, tavik_sign writes the same signature and tavik_verify gives
+   the verdict of sig_verf.
+   tavik_sign: 0, or -2 for a null sk or sig, or a null msg with msglen > 0; writes TAVIK_SIG_BYTES.
+   tavik_verify: 0 valid, 1 invalid, -2 for a null pointer (msg only when msglen > 0) or a siglen
+   other than TAVIK_SIG_BYTES. */
+int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen);
+
+/* Streaming: a message given in pieces of any sizes (empty ones too) signs and verifies exactly as
+   the pieces joined do with tavik_sign and tavik_verify. The states are caller-allocated, of the
+   sizes below, and may live anywhere (stack, static, heap); their contents are private.
+   A sign state holds a copy of the secret key until tavik_sign_final, which wipes it; a state
+   given up before its final call must be wiped with tavik_sign_state_wipe. Verify states hold the
+   public key and are wiped by tavik_verify_final. An update or final call on a state that was
+   not initialised, or has been finished, returns -2. Every call returns -2 for a null state,
+   key or signature, or a null msg with len > 0; a final call that returns -2 leaves the state as
+   it was. */
+#define TAVIK_SIGN_STATE_BYTES 4096
+#define TAVIK_VERIFY_STATE_BYTES 2048
+typedef struct tavik_sign_state { uint64_t opaque[TAVIK_SIGN_STATE_BYTES / 8]; } tavik_sign_state;
+typedef struct tavik_verify_state { uint64_t opaque[TAVIK_VERIFY_STATE_BYTES / 8]; } tavik_verify_state;
+
+int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk);                  /* 0 | -2 */
+int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len); /* 0 | -2 */
+/* Writes TAVIK_SIG_BYTES to sig and wipes st: 0 | -2. */
+int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig);
+void tavik_sign_state_wipe(tavik_sign_state *st);
+
+int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk);                  /* 0 | -2 */
+int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t len); /* 0 | -2 */
+/* 0 valid, 1 invalid (and st wiped), or -2, also for siglen other than TAVIK_SIG_BYTES. */
+int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen);
+
 #ifdef __cplusplus
 }
 #endif

@@ -265,4 +265,36 @@ void shake256(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen) 
   shake(out, outlen, in, inlen, SHAKE256_RATE);
 }
 
+void shake256_stream_init(Shake256Stream &st) {
+  for (uint64_t &lane : st.s) lane = 0;
+  st.pos = 0;
+}
+
+void shake256_stream_absorb(Shake256Stream &st, const uint8_t *in, uint64_t inlen) {
+  constexpr size_t r = SHAKE256_RATE;
+  // Byte by byte up to a block boundary, then whole blocks lane by lane, then the tail.
+  while (inlen > 0 && st.pos != 0) {
+    st.s[st.pos / 8] ^= uint64_t(*in++) << (8 * (st.pos % 8));
+    --inlen;
+    if (++st.pos == r) {
+      KeccakF1600_StatePermute(st.s);
+      st.pos = 0;
+    }
+  }
+  for (; inlen >= r; in += r, inlen -= r) {
+    for (size_t i = 0; i < r / 8; ++i) st.s[i] ^= load64(in + 8 * i);
+    KeccakF1600_StatePermute(st.s);
+  }
+  for (; inlen > 0; --inlen, ++st.pos) st.s[st.pos / 8] ^= uint64_t(*in++) << (8 * (st.pos % 8));
+}
+
+void shake256_stream_finish(Shake256Stream &st, uint8_t *out, uint64_t outlen) {
+  st.s[st.pos / 8] ^= uint64_t(0x1F) << (8 * (st.pos % 8));
+  st.s[(SHAKE256_RATE - 1) / 8] ^= uint64_t(0x80) << (8 * ((SHAKE256_RATE - 1) % 8));
+  KeccakF1600_StatePermute(st.s);
+  for (uint64_t i = 0; i < outlen; ++i) out[i] = uint8_t(st.s[i / 8] >> (8 * (i % 8)));
+  secure_wipe(st.s, sizeof st.s);
+  st.pos = 0;
+}
+
 }  // namespace tavik

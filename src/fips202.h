@@ -25,4 +25,15 @@ void shake256_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t state[25]);
 void shake128(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen);
 void shake256(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen);
 
+// SHAKE256 over input that arrives in pieces: the output equals shake256 over the pieces joined.
+struct Shake256Stream {
+  uint64_t s[25];
+  uint64_t pos;  // bytes of the current block absorbed so far, 0 .. SHAKE256_RATE - 1
+};
+void shake256_stream_init(Shake256Stream &st);
+// Absorbs in[0..inlen); in may be null when inlen is 0.
+void shake256_stream_absorb(Shake256Stream &st, const uint8_t *in, uint64_t inlen);
+// Pads and writes outlen <= SHAKE256_RATE bytes; the stream then holds no more input.
+void shake256_stream_finish(Shake256Stream &st, uint8_t *out, uint64_t outlen);
+
 }  // namespace tavik

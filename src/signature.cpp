@@ -1,6 +1,7 @@
 #include "signature.h"
 
 #include <cstring>
+#include <new>
 
 #include "Polynomial.h"
 #include "Rounding.h"
@@ -65,11 +66,11 @@ void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   secure_wipe(t0, sizeof t0);
 }
 
-// Working storage of one signing call. Everything but A and the hash input (tr, message) is secret
+// Working storage of one signing call. Everything but A and tr is secret
 // or reveals something of an abandoned attempt.
 struct SignState {
   uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho, key, mu: key || mu is the mask seed
-  uint8_t hash_in[CRH_BYTES + MAX_MSG_BYTES];  // tr || message
+  uint8_t tr[CRH_BYTES];
   uint32_t A[K * L * N];
   uint32_t s1[L * N], s2[K * N], t0[K * N], t0x[K * N];
   uint32_t y[L * N], z[L * N];
@@ -180,6 +181,114 @@ void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
   }
 }
 
+// mu = SHAKE256(tr || msg), with the message read where it lies.
+void message_digest(uint8_t *mu, const uint8_t *tr, const uint8_t *msg, uint64_t msglen) {
+  Shake256Stream h;
+  shake256_stream_init(h);
+  shake256_stream_absorb(h, tr, CRH_BYTES);
+  shake256_stream_absorb(h, msg, msglen);
+  shake256_stream_finish(h, mu, CRH_BYTES);
+}
+
+// Signature of the digest mu under the secret key sk; any 3056 bytes are used as they stand.
+void sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats) {
+  SignState st;
+  uint8_t *rho = st.seeds;
+  uint8_t *key = st.seeds + SEED_BYTES;
+  unpack_sk1(st.A, rho, key, st.s1, st.s2, sk);
+  unpack_sk2(st.tr, st.t0, sk + SK1_BYTES);
+  perturb_t0(st.t0x, st.t0);
+  std::memcpy(st.seeds + 2 * SEED_BYTES, mu, CRH_BYTES);
+  st.s1_flag = 0;
+  for (uint32_t i = 0; i < K; ++i) st.s2_flag[i] = st.t0_flag[i] = st.t0x_flag[i] = 0;
+
+  sign_attempts(st, sig, stats);
+  st.wipe();
+}
+
+// The signature fields, decoded and screened before any hashing.
+struct SignatureFields {
+  uint32_t z[L * N], h[K * N], c[N];
+};
+
+// Decodes sig into f; false when z reaches its bound, the hint has more than 96 ones, or a field
+// is not in its one accepted encoding. Needs no key, so a malformed signature costs no SHAKE.
+bool screen_signature(SignatureFields &f, const uint8_t *sig) {
+  const int32_t non_canonical = unpack_signature(f.z, f.h, f.c, sig);
+  if (PolyVec_check_norm(f.z, L, Z_BOUND) != 0) return false;
+  uint32_t ones = 0;
+  for (uint32_t i = 0; i < K * N; ++i) ones += f.h[i];
+  if (ones > OMEGA) return false;
+  return non_canonical == 0;
+}
+
+// Verdict for screened fields f against the public key and the digest mu: 0 valid, 1 invalid.
+// Consumes f (z and c are transformed in place).
+int32_t verify_digest(const uint8_t *pk, SignatureFields &f, const uint8_t *mu) {
+  uint8_t rho[SEED_BYTES];
+  uint32_t A[K * L * N], t1[K * N];
+  unpack_pk(A, rho, t1, pk);
+
+  uint32_t w[K * N], product[K * N], c_saved[N], c_new[N];
+  int32_t a_flag = 1, z_flag = 0, c_flag = 0, t1_flag = 0;
+  for (uint32_t i = 0; i < K; ++i) PolyVec_mult(poly(w, i), A + i * L * N, &a_flag, L, f.z, &z_flag, L);
+  PolyVec_assignment(c_saved, f.c, 1);
+  PolyVec_mult(product, f.c, &c_flag, 1, t1, &t1_flag, K);
+  PolyVec_sub(w, w, product, K);
+  PolyVec_use_hint(product, f.h, w);  // w1'
+  challenge(c_new, mu, product);
+  return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
+}
+
+// tr = SHAKE256(pk), 48 bytes.
+void public_key_hash(uint8_t *tr, const uint8_t *pk) { shake256(tr, CRH_BYTES, pk, PK_BYTES); }
+
+// Messages of any length, one shot. Arguments are checked by the callers.
+void sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats) {
+  uint8_t mu[CRH_BYTES];
+  message_digest(mu, sk + SK1_BYTES, msg, msglen);  // tr lives at secret-key byte 928
+  sign_digest(sk, mu, sig, stats);
+  secure_wipe(mu, sizeof mu);
+}
+
+int32_t verify_any(const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
+  SignatureFields f;
+  if (!screen_signature(f, sig)) return kInvalid;
+  uint8_t tr[CRH_BYTES], mu[CRH_BYTES];
+  public_key_hash(tr, pk);
+  message_digest(mu, tr, msg, msglen);
+  return verify_digest(pk, f, mu);
+}
+
+// The streaming states, built in the caller's opaque storage. The tag tells an initialised state
+// from a finished (wiped) or never-initialised one.
+constexpr uint64_t kSignTag = 0x7461766b5369676eULL;
+constexpr uint64_t kVerifyTag = 0x7461766b56657266ULL;
+
+struct SignStream {
+  uint64_t tag;
+  Shake256Stream h;  // absorbing tr || message
+  uint8_t sk[SK_BYTES];
+};
+
+struct VerifyStream {
+  uint64_t tag;
+  Shake256Stream h;
+  uint8_t pk[PK_BYTES];
+};
+
+static_assert(sizeof(SignStream) <= sizeof(tavik_sign_state) && alignof(SignStream) <= alignof(tavik_sign_state));
+static_assert(sizeof(VerifyStream) <= sizeof(tavik_verify_state) &&
+              alignof(VerifyStream) <= alignof(tavik_verify_state));
+
+// The state inside st when it holds an initialised one of type T, else null.
+template <typename T, uint64_t Tag, typename Opaque>
+T *live_state(Opaque *st) {
+  if (st == nullptr) return nullptr;
+  T *s = std::launder(reinterpret_cast<T *>(st));
+  return s->tag == Tag ? s : nullptr;
+}
+
 }  // namespace
 
 namespace tavik {
@@ -188,22 +297,8 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
                         uint64_t *siglen, SignStats *stats) {
   if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return kIllegal;
   if (!msglen_ok(msglen)) return kIllegal;
-
-  SignState st;
-  uint8_t *rho = st.seeds;
-  uint8_t *key = st.seeds + SEED_BYTES;
-  uint8_t *mu = st.seeds + 2 * SEED_BYTES;
-  unpack_sk1(st.A, rho, key, st.s1, st.s2, sk);
-  unpack_sk2(st.hash_in, st.t0, sk + SK1_BYTES);
-  perturb_t0(st.t0x, st.t0);
-  std::memcpy(st.hash_in + CRH_BYTES, msg, msglen);
-  shake256(mu, CRH_BYTES, st.hash_in, CRH_BYTES + msglen);
-  st.s1_flag = 0;
-  for (uint32_t i = 0; i < K; ++i) st.s2_flag[i] = st.t0_flag[i] = st.t0x_flag[i] = 0;
-
-  sign_attempts(st, sig, stats);
+  sign_any(sk, msg, msglen, sig, stats);
   *siglen = SIG_BYTES;
-  st.wipe();
   return kOk;
 }
 
@@ -235,35 +330,81 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
   if (sig == nullptr) return kIllegal;
   if (!msglen_ok(msglen)) return kIllegal;
   if (siglen != SIG_BYTES) return kIllegal;
+  return verify_any(pk, sig, msg, msglen);
+}
 
-  uint32_t z[L * N], h[K * N], c[N];
-  // The signature is judged before the matrix is expanded: a malformed one costs no SHAKE128.
-  const int32_t non_canonical = unpack_signature(z, h, c, sig);
-  if (PolyVec_check_norm(z, L, Z_BOUND) != 0) return kInvalid;
-  uint32_t ones = 0;
-  for (uint32_t i = 0; i < K * N; ++i) ones += h[i];
-  if (ones > OMEGA) return kInvalid;
-  if (non_canonical != 0) return kInvalid;
+int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  sign_any(sk, msg, msglen, sig, nullptr);
+  return kOk;
+}
 
-  uint8_t rho[SEED_BYTES];
-  uint32_t A[K * L * N], t1[K * N];
-  unpack_pk(A, rho, t1, pk);
+int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
+  if (pk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  if (siglen != SIG_BYTES) return kIllegal;
+  return verify_any(pk, sig, msg, msglen);
+}
 
-  uint8_t hash_in[CRH_BYTES + MAX_MSG_BYTES];
+int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk) {
+  if (st == nullptr || sk == nullptr) return kIllegal;
+  SignStream *s = new (st) SignStream;
+  s->tag = kSignTag;
+  std::memcpy(s->sk, sk, SK_BYTES);
+  shake256_stream_init(s->h);
+  shake256_stream_absorb(s->h, sk + SK1_BYTES, CRH_BYTES);
+  return kOk;
+}
+
+int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len) {
+  SignStream *s = live_state<SignStream, kSignTag>(st);
+  if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
+  shake256_stream_absorb(s->h, msg, len);
+  return kOk;
+}
+
+int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig) {
+  SignStream *s = live_state<SignStream, kSignTag>(st);
+  if (s == nullptr || sig == nullptr) return kIllegal;
   uint8_t mu[CRH_BYTES];
-  shake256(hash_in, CRH_BYTES, pk, PK_BYTES);
-  std::memcpy(hash_in + CRH_BYTES, msg, msglen);
-  shake256(mu, CRH_BYTES, hash_in, CRH_BYTES + msglen);
+  shake256_stream_finish(s->h, mu, CRH_BYTES);
+  sign_digest(s->sk, mu, sig, nullptr);
+  secure_wipe(mu, sizeof mu);
+  secure_wipe(st, sizeof *st);
+  return kOk;
+}
 
-  uint32_t w[K * N], product[K * N], c_saved[N], c_new[N];
-  int32_t a_flag = 1, z_flag = 0, c_flag = 0, t1_flag = 0;
-  for (uint32_t i = 0; i < K; ++i) PolyVec_mult(poly(w, i), A + i * L * N, &a_flag, L, z, &z_flag, L);
-  PolyVec_assignment(c_saved, c, 1);
-  PolyVec_mult(product, c, &c_flag, 1, t1, &t1_flag, K);
-  PolyVec_sub(w, w, product, K);
-  PolyVec_use_hint(product, h, w);  // w1'
-  challenge(c_new, mu, product);
-  return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
+void tavik_sign_state_wipe(tavik_sign_state *st) {
+  if (st != nullptr) secure_wipe(st, sizeof *st);
+}
+
+int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
+  if (st == nullptr || pk == nullptr) return kIllegal;
+  VerifyStream *s = new (st) VerifyStream;
+  s->tag = kVerifyTag;
+  std::memcpy(s->pk, pk, PK_BYTES);
+  uint8_t tr[CRH_BYTES];
+  public_key_hash(tr, pk);
+  shake256_stream_init(s->h);
+  shake256_stream_absorb(s->h, tr, CRH_BYTES);
+  return kOk;
+}
+
+int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t len) {
+  VerifyStream *s = live_state<VerifyStream, kVerifyTag>(st);
+  if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
+  shake256_stream_absorb(s->h, msg, len);
+  return kOk;
+}
+
+int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen) {
+  VerifyStream *s = live_state<VerifyStream, kVerifyTag>(st);
+  if (s == nullptr || sig == nullptr || siglen != SIG_BYTES) return kIllegal;
+  uint8_t mu[CRH_BYTES];
+  shake256_stream_finish(s->h, mu, CRH_BYTES);
+  SignatureFields f;
+  const int32_t r = screen_signature(f, sig) ? verify_digest(s->pk, f, mu) : kInvalid;
+  secure_wipe(st, sizeof *st);
+  return r;
 }
 
 }  // extern "C"

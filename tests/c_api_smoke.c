@@ -16,6 +16,17 @@ int main(void) {
   sig[0] ^= 1;
   if (sig_verf(pk, sig, siglen, msg, sizeof msg) != TAVIK_INVALID_SIGNATURE) return 4;
   if (sig_keygen(NULL, sk) != TAVIK_ILLEGAL_PARAMETER) return 5;
+  {
+    tavik_sign_state st;
+    tavik_verify_state vst;
+    if (tavik_sign_init(&st, sk) != TAVIK_OK || tavik_sign_update(&st, msg, 5) != TAVIK_OK ||
+        tavik_sign_update(&st, msg + 5, sizeof msg - 5) != TAVIK_OK || tavik_sign_final(&st, sig) != TAVIK_OK)
+      return 7;
+    if (tavik_verify(pk, sig, TAVIK_SIG_BYTES, msg, sizeof msg) != TAVIK_OK) return 8;
+    if (tavik_verify_init(&vst, pk) != TAVIK_OK || tavik_verify_update(&vst, msg, sizeof msg) != TAVIK_OK ||
+        tavik_verify_final(&vst, sig, TAVIK_SIG_BYTES) != TAVIK_OK)
+      return 9;
+  }
   if (sig_keygen(pk, sk) != TAVIK_OK) return 6;
   puts("C interface works");
   return 0;
