@@ -25,6 +25,11 @@ int32_t sig_keygen(uint8_t *pk, uint8_t *sk);
 /* The key pair sig_keygen makes when its random source yields these 32 seed bytes. */
 int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
 
+/* The public key of a secret key, rebuilt from the secret key's own fields. Writes TAVIK_PK_BYTES
+   to pk and returns 0, or -2 (nothing written) for a null pointer or a secret key whose stored
+   hash of its public key or stored t0 does not match the rebuilt one (a damaged key). */
+int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk);
+
 /* Deterministic signature of msg[0..msglen), 1 <= msglen <= 3300.
    Writes TAVIK_SIG_BYTES to sig and 2573 to *siglen. */
 int32_t sig_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, uint64_t *siglen);

@@ -1,0 +1,46 @@
+// The public key rebuilt from a secret key: t = A*s1 + s2 from the stored rho, s1 and s2, its
+// high part t1 packed with rho, checked against the stored hash tr of the public key and the
+// stored low part t0 (so damage to s1 or s2 that leaves t1 alone is still found).
+#include <cstring>
+
+#include "Polynomial.h"
+#include "Rounding.h"
+#include "fips202.h"
+#include "io.h"
+#include "params.h"
+#include "tavik.h"
+#include "wipe.h"
+
+using namespace tavik;
+
+extern "C" int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
+  if (pk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  uint8_t rho[SEED_BYTES], key[SEED_BYTES];
+  uint32_t A[K * L * N], s1[L * N];
+  uint32_t t[K * N];  // s2, then t = A*s1 + s2
+  uint32_t t1[K * N], t0[K * N];
+  uint8_t candidate[PK_BYTES], tr[CRH_BYTES];
+  uint8_t sk2[SK_BYTES - SK1_BYTES];  // tr (unused), then the packed t0
+
+  unpack_sk1(A, rho, key, s1, t, sk);
+  int32_t a_flag = 1, s1_flag = 0;
+  for (uint32_t i = 0; i < K; ++i) {
+    PolyVec_mult(t0, A + i * L * N, &a_flag, L, s1, &s1_flag, L);
+    PolyVec_add(t + i * N, t + i * N, t0, 1);
+  }
+  PolyVec_Power2Round(t1, t0, t);
+  pack_pk(candidate, rho, t1);
+  shake256(tr, CRH_BYTES, candidate, PK_BYTES);
+  pack_sk2(sk2, t0);
+  uint8_t diff = 0;  // t0 is secret: compared without an early exit
+  for (size_t i = CRH_BYTES; i < sizeof sk2; ++i) diff |= uint8_t(sk2[i] ^ sk[SK1_BYTES + i]);
+  const bool matches = std::memcmp(tr, sk + SK1_BYTES, CRH_BYTES) == 0 && diff == 0;
+  if (matches) std::memcpy(pk, candidate, PK_BYTES);
+
+  secure_wipe(key, sizeof key);
+  secure_wipe(s1, sizeof s1);
+  secure_wipe(t, sizeof t);
+  secure_wipe(t0, sizeof t0);
+  secure_wipe(sk2, sizeof sk2);
+  return matches ? TAVIK_OK : TAVIK_ILLEGAL_PARAMETER;
+}
