@@ -1,0 +1,347 @@
+// tavik: makes key pairs, signs files and verifies signatures of files.
+//   tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [--passphrase-file FILE]
+//   tavik sign -s SECFILE -m FILE [-x SIGFILE] [--passphrase-file FILE]
+//   tavik verify -p PUBFILE -m FILE [-x SIGFILE] [-q]
+//   tavik pubkey -s SECFILE [-p PUBFILE] [-f] [--passphrase-file FILE]
+// Exit status: 0 success (valid signature), 1 invalid signature, 2 usage or input error.
+#include <errno.h>
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tavik.h"
+#include "tavik_cli_files.h"
+
+using namespace tavik_cli;
+
+namespace {
+
+constexpr int EXIT_VALID = 0, EXIT_INVALID = 1, EXIT_ERROR = 2;
+constexpr size_t CHUNK = 64 * 1024;
+constexpr size_t MAX_PASSPHRASE = 1024;
+
+const char *const USAGE =
+    "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [--passphrase-file FILE]\n"
+    "       tavik sign -s SECFILE -m FILE [-x SIGFILE] [--passphrase-file FILE]\n"
+    "       tavik verify -p PUBFILE -m FILE [-x SIGFILE] [-q]\n"
+    "       tavik pubkey -s SECFILE [-p PUBFILE] [-f] [--passphrase-file FILE]\n"
+    "       tavik --help | --version | COMMAND --help\n";
+
+struct Command {
+  const char *name;
+  const char *help;
+  const char *flags;    // options without a value
+  const char *valued;   // options with a value
+  int (*run)(std::map<std::string, std::string> &opts);
+};
+
+// Secret bytes wiped when they go out of scope.
+struct SecretKey {
+  uint8_t bytes[TAVIK_SK_BYTES];
+  SecretKey() { sodium_memzero(bytes, sizeof bytes); }
+  ~SecretKey() { sodium_memzero(bytes, sizeof bytes); }
+};
+struct Passphrase {
+  std::string text;
+  ~Passphrase() { sodium_memzero(text.data(), text.size()); }
+};
+
+// First line of a passphrase file, without its line end.
+void read_passphrase_file(const std::string &path, Passphrase *p) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Error{path + ": " + std::strerror(errno)};
+  char buf[MAX_PASSPHRASE + 2];
+  ssize_t n, got = 0;
+  while (got < ssize_t(sizeof buf) && (n = read(fd, buf + got, sizeof buf - size_t(got))) > 0) got += n;
+  close(fd);
+  size_t len = 0;
+  while (len < size_t(got) && buf[len] != '\n' && buf[len] != '\r') ++len;
+  p->text.assign(buf, len);
+  sodium_memzero(buf, sizeof buf);
+  if (len > MAX_PASSPHRASE) throw Error{path + ": passphrase longer than 1024 bytes"};
+}
+
+// Asks on the terminal with echo off; an empty answer is returned as such.
+void ask_passphrase(const char *prompt, Passphrase *p) {
+  const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (tty < 0) throw Error{"no terminal to ask for the passphrase: use --passphrase-file FILE"};
+  termios old{};
+  const bool echo_off = tcgetattr(tty, &old) == 0;
+  if (echo_off) {
+    termios quiet = old;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    tcsetattr(tty, TCSAFLUSH, &quiet);
+  }
+  if (write(tty, prompt, std::strlen(prompt)) < 0) { /* the question is a courtesy */ }
+  char ch;
+  p->text.clear();
+  while (read(tty, &ch, 1) == 1 && ch != '\n' && ch != '\r') {
+    if (p->text.size() < MAX_PASSPHRASE) p->text += ch;
+  }
+  if (echo_off) tcsetattr(tty, TCSAFLUSH, &old);
+  if (write(tty, "\n", 1) < 0) { /* as above */ }
+  close(tty);
+}
+
+// The passphrase of an existing secret key: from --passphrase-file, else from the terminal.
+void existing_passphrase(std::map<std::string, std::string> &o, const std::string &secfile, Passphrase *p) {
+  if (o.count("--passphrase-file")) {
+    read_passphrase_file(o["--passphrase-file"], p);
+  } else {
+    ask_passphrase(("passphrase for " + secfile + ": ").c_str(), p);
+  }
+}
+
+// The secret key of SECFILE and its key id, checked against the public key it rebuilds.
+void load_secret_key(std::map<std::string, std::string> &o, const std::string &path, SecretKey *sk, std::string *id,
+                     uint8_t *pk) {
+  const Document d = read_document(path, Kind::secret_key);
+  Passphrase pass;
+  if (is_sealed(d)) existing_passphrase(o, path, &pass);
+  open_secret_key(d, path, is_sealed(d) ? &pass.text : nullptr, sk->bytes);
+  *id = *d.field("key-id");
+  if (tavik_pk_from_sk(pk, sk->bytes) != TAVIK_OK) throw Error{path + ": damaged secret key (its parts disagree)"};
+  if (key_id(pk) != *id)
+    throw Error{path + ": key id mismatch (the file says " + *id + ", the key is " + key_id(pk) + ")"};
+}
+
+// Feeds FILE ("-" for standard input) to `update` in chunks.
+template <typename Update>
+void stream_file(const std::string &path, Update update) {
+  const bool in = path == "-";
+  const int fd = in ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Error{path + ": " + std::strerror(errno)};
+  struct stat st{};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (!in) close(fd);
+    throw Error{path + ": is a directory"};
+  }
+  std::vector<uint8_t> buf(CHUNK);
+  ssize_t n;
+  while ((n = read(fd, buf.data(), buf.size())) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const std::string why = std::strerror(errno);
+      if (!in) close(fd);
+      throw Error{(in ? std::string("standard input") : path) + ": " + why};
+    }
+    update(buf.data(), uint64_t(n));
+  }
+  if (!in) close(fd);
+}
+
+Document public_document(const uint8_t *pk) {
+  return Document{Kind::public_key, {{"key-id", key_id(pk)}}, std::vector<uint8_t>(pk, pk + TAVIK_PK_BYTES)};
+}
+
+int cmd_keygen(std::map<std::string, std::string> &o) {
+  const std::string pub = o.count("-p") ? o["-p"] : "tavik.pub";
+  const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  const bool force = o.count("-f") != 0;
+  if (pub == sec) throw Error{"the public and the secret key need different files"};
+  if (o.count("--no-passphrase") && o.count("--passphrase-file"))
+    throw Error{"--no-passphrase and --passphrase-file exclude each other"};
+  for (const std::string &f : {sec, pub}) {
+    if (!force && access(f.c_str(), F_OK) == 0) throw Error{f + ": exists; use -f to replace it"};
+  }
+  Passphrase pass;
+  if (o.count("--passphrase-file")) {
+    read_passphrase_file(o["--passphrase-file"], &pass);
+  } else if (!o.count("--no-passphrase")) {
+    Passphrase again;
+    ask_passphrase(("passphrase for " + sec + ": ").c_str(), &pass);
+    ask_passphrase("the same passphrase again: ", &again);
+    if (pass.text != again.text) throw Error{"the two passphrases differ; nothing written"};
+  }
+  if (!o.count("--no-passphrase") && pass.text.empty())
+    throw Error{"empty passphrase; use --no-passphrase to store the key unencrypted"};
+
+  uint8_t pk[TAVIK_PK_BYTES];
+  SecretKey sk;
+  if (sig_keygen(pk, sk.bytes) != TAVIK_OK) throw Error{"key generation failed"};
+  const std::string id = key_id(pk);
+  const Document sealed =
+      seal_secret_key(sk.bytes, id, o.count("--no-passphrase") ? nullptr : &pass.text, DEFAULT_SEAL_LIMITS);
+  std::string sec_text = format_document(sealed);
+  AtomicWrites w;
+  try {
+    w.add(sec, sec_text, true, force);
+    w.add(pub, format_document(public_document(pk)), false, force);
+    w.commit();
+  } catch (...) {
+    sodium_memzero(sec_text.data(), sec_text.size());
+    throw;
+  }
+  sodium_memzero(sec_text.data(), sec_text.size());
+  std::printf("key id %s: public key %s, secret key %s%s\n", id.c_str(), pub.c_str(), sec.c_str(),
+              is_sealed(sealed) ? " (passphrase-protected)" : " (unencrypted)");
+  return EXIT_VALID;
+}
+
+int cmd_sign(std::map<std::string, std::string> &o) {
+  if (!o.count("-s") || !o.count("-m")) throw Error{"sign needs -s SECFILE and -m FILE"};
+  const std::string msg = o["-m"];
+  if (msg == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
+  const std::string sigfile = o.count("-x") ? o["-x"] : msg + ".tsig";
+  SecretKey sk;
+  std::string id;
+  uint8_t pk[TAVIK_PK_BYTES];
+  load_secret_key(o, o["-s"], &sk, &id, pk);
+
+  tavik_sign_state st;
+  if (tavik_sign_init(&st, sk.bytes) != TAVIK_OK) throw Error{"signing failed"};
+  uint8_t sig[TAVIK_SIG_BYTES];
+  try {
+    stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
+  } catch (...) {
+    tavik_sign_state_wipe(&st);
+    throw;
+  }
+  if (tavik_sign_final(&st, sig) != TAVIK_OK) throw Error{"signing failed"};
+  AtomicWrites w;
+  w.add(sigfile, format_document(Document{Kind::signature, {{"key-id", id}}, {sig, sig + sizeof sig}}), false, true);
+  w.commit();
+  std::printf("%s: signed with key %s, signature in %s\n", msg == "-" ? "standard input" : msg.c_str(), id.c_str(),
+              sigfile.c_str());
+  return EXIT_VALID;
+}
+
+int cmd_verify(std::map<std::string, std::string> &o) {
+  if (!o.count("-p") || !o.count("-m")) throw Error{"verify needs -p PUBFILE and -m FILE"};
+  const std::string msg = o["-m"];
+  if (msg == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
+  const std::string sigfile = o.count("-x") ? o["-x"] : msg + ".tsig";
+  const bool quiet = o.count("-q") != 0;
+  const std::string shown = msg == "-" ? "standard input" : msg;
+  const Document pub = read_document(o["-p"], Kind::public_key);
+  const Document sig = read_document(sigfile, Kind::signature);
+  const std::string &id = *pub.field("key-id"), &sig_id = *sig.field("key-id");
+  if (id != sig_id) {
+    if (!quiet)
+      std::printf("%s: NOT verified: signed with a different key (id %s), not %s (id %s)\n", shown.c_str(),
+                  sig_id.c_str(), o["-p"].c_str(), id.c_str());
+    return EXIT_INVALID;
+  }
+  tavik_verify_state st;
+  if (tavik_verify_init(&st, pub.data.data()) != TAVIK_OK) throw Error{"verification failed to start"};
+  stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_verify_update(&st, p, n); });
+  const int32_t r = tavik_verify_final(&st, sig.data.data(), sig.data.size());
+  if (r == TAVIK_OK) {
+    if (!quiet) std::printf("%s: valid signature by key %s\n", shown.c_str(), id.c_str());
+    return EXIT_VALID;
+  }
+  if (r != TAVIK_INVALID_SIGNATURE) throw Error{"verification failed"};
+  if (!quiet) std::printf("%s: INVALID signature: the file or the signature is not what key %s signed\n",
+                          shown.c_str(), id.c_str());
+  return EXIT_INVALID;
+}
+
+int cmd_pubkey(std::map<std::string, std::string> &o) {
+  if (!o.count("-s")) throw Error{"pubkey needs -s SECFILE"};
+  SecretKey sk;
+  std::string id;
+  uint8_t pk[TAVIK_PK_BYTES];
+  load_secret_key(o, o["-s"], &sk, &id, pk);
+  const std::string text = format_document(public_document(pk));
+  if (!o.count("-p")) {
+    std::fputs(text.c_str(), stdout);
+    return EXIT_VALID;
+  }
+  AtomicWrites w;
+  w.add(o["-p"], text, false, o.count("-f") != 0);
+  w.commit();
+  std::printf("key id %s: public key %s\n", id.c_str(), o["-p"].c_str());
+  return EXIT_VALID;
+}
+
+const Command COMMANDS[] = {
+    {"keygen",
+     "tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [--passphrase-file FILE]\n"
+     "  Makes a key pair: the public key in PUBFILE (default tavik.pub), the secret key in SECFILE\n"
+     "  (default tavik.sec, mode 0600), encrypted under a passphrase asked twice on the terminal or\n"
+     "  read from the first line of FILE. --no-passphrase stores it unencrypted. Existing files are\n"
+     "  kept unless -f; an interrupted run leaves the old files whole.\n",
+     "-f --no-passphrase", "-p -s --passphrase-file", cmd_keygen},
+    {"sign",
+     "tavik sign -s SECFILE -m FILE [-x SIGFILE] [--passphrase-file FILE]\n"
+     "  Signs the bytes of FILE (any size; - reads standard input and then needs -x) into SIGFILE,\n"
+     "  default FILE.tsig.\n",
+     "", "-s -m -x --passphrase-file", cmd_sign},
+    {"verify",
+     "tavik verify -p PUBFILE -m FILE [-x SIGFILE] [-q]\n"
+     "  Checks SIGFILE (default FILE.tsig) over FILE with the public key and says whether it is\n"
+     "  valid; -q says nothing. Exit status 0 valid, 1 invalid, 2 usage or input error.\n",
+     "-q", "-p -m -x", cmd_verify},
+    {"pubkey",
+     "tavik pubkey -s SECFILE [-p PUBFILE] [-f] [--passphrase-file FILE]\n"
+     "  Rebuilds the public key from the secret key, into PUBFILE (kept unless -f) or onto\n"
+     "  standard output.\n",
+     "-f", "-s -p --passphrase-file", cmd_pubkey},
+};
+
+bool listed(const char *list, const std::string &opt) {
+  const std::string padded = std::string(" ") + list + " ";
+  return padded.find(" " + opt + " ") != std::string::npos;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) {
+    std::fputs(USAGE, stderr);
+    return EXIT_ERROR;
+  }
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h") {
+    std::fputs(USAGE, stdout);
+    for (const Command &c : COMMANDS) std::printf("\n%s", c.help);
+    return EXIT_VALID;
+  }
+  if (first == "--version") {
+    std::printf("tavik %s\n", TAVIK_LIBRARY_VERSION);
+    return EXIT_VALID;
+  }
+  const Command *cmd = nullptr;
+  for (const Command &c : COMMANDS) {
+    if (first == c.name) cmd = &c;
+  }
+  if (cmd == nullptr) {
+    std::fprintf(stderr, "tavik: unknown command \"%s\"\n%s", first.c_str(), USAGE);
+    return EXIT_ERROR;
+  }
+  std::map<std::string, std::string> opts;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(cmd->help, stdout);
+      return EXIT_VALID;
+    }
+    if (listed(cmd->flags, a)) {
+      opts[a] = "";
+    } else if (listed(cmd->valued, a) && i + 1 < argc) {
+      opts[a] = argv[++i];
+    } else {
+      std::fprintf(stderr, "tavik %s: %s \"%s\"\n%s", cmd->name,
+                   listed(cmd->valued, a) ? "missing value after" : "unknown option", a.c_str(), cmd->help);
+      return EXIT_ERROR;
+    }
+  }
+  if (sodium_init() < 0) {
+    std::fprintf(stderr, "tavik: the cryptographic library failed to start\n");
+    return EXIT_ERROR;
+  }
+  try {
+    return cmd->run(opts);
+  } catch (const Error &e) {
+    std::fprintf(stderr, "tavik %s: %s\n", cmd->name, e.message.c_str());
+    return EXIT_ERROR;
+  }
+}
