@@ -51,7 +51,8 @@ struct SecretKey {
 };
 struct Passphrase {
   std::string text;
-  ~Passphrase() { sodium_memzero(text.data(), text.size()); }
+  Passphrase() { text.reserve(MAX_PASSPHRASE + 1); }  // never reallocated, so never copied
+  ~Passphrase() { wipe(text); }
 };
 
 // First line of a passphrase file, without its line end.
@@ -64,7 +65,7 @@ void read_passphrase_file(const std::string &path, Passphrase *p) {
   close(fd);
   size_t len = 0;
   while (len < size_t(got) && buf[len] != '\n' && buf[len] != '\r') ++len;
-  p->text.assign(buf, len);
+  if (len <= MAX_PASSPHRASE) p->text.assign(buf, len);
   sodium_memzero(buf, sizeof buf);
   if (len > MAX_PASSPHRASE) throw Error{path + ": passphrase longer than 1024 bytes"};
 }
@@ -177,10 +178,10 @@ int cmd_keygen(std::map<std::string, std::string> &o) {
     w.add(pub, format_document(public_document(pk)), false, force);
     w.commit();
   } catch (...) {
-    sodium_memzero(sec_text.data(), sec_text.size());
+    wipe(sec_text);
     throw;
   }
-  sodium_memzero(sec_text.data(), sec_text.size());
+  wipe(sec_text);
   std::printf("key id %s: public key %s, secret key %s%s\n", id.c_str(), pub.c_str(), sec.c_str(),
               is_sealed(sealed) ? " (passphrase-protected)" : " (unencrypted)");
   return EXIT_VALID;
@@ -191,6 +192,7 @@ int cmd_sign(std::map<std::string, std::string> &o) {
   const std::string msg = o["-m"];
   if (msg == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
   const std::string sigfile = o.count("-x") ? o["-x"] : msg + ".tsig";
+  if (msg != "-" && access(msg.c_str(), R_OK) != 0) throw Error{msg + ": " + std::strerror(errno)};
   SecretKey sk;
   std::string id;
   uint8_t pk[TAVIK_PK_BYTES];

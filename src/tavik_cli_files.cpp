@@ -89,6 +89,8 @@ std::string base64_encode(const uint8_t *data, size_t len) {
 
 bool base64_decode(const std::string &text, std::vector<uint8_t> *out) {
   std::string s;
+  s.reserve(text.size());
+  out->reserve(text.size() / 4 * 3);
   for (const char ch : text) {
     if (ch != ' ' && ch != '\t' && ch != '\n' && ch != '\r') s += ch;
   }
@@ -114,6 +116,7 @@ bool base64_decode(const std::string &text, std::vector<uint8_t> *out) {
     if (pad < 2) out->push_back(uint8_t(v >> 8));
     if (pad < 1) out->push_back(uint8_t(v));
   }
+  wipe(s);
   return true;
 }
 
@@ -141,12 +144,19 @@ const std::string *Document::field(const std::string &name) const {
   return nullptr;
 }
 
+Document::~Document() { sodium_memzero(data.data(), data.size()); }
+
+void wipe(std::string &s) { sodium_memzero(s.data(), s.size()); }
+
 std::string format_document(const Document &d) {
-  std::string t = std::string("tavik ") + kind_name(d.kind) + " v1\n";
-  for (const auto &f : d.fields) t += f.first + ": " + f.second + "\n";
-  t += "data:\n";
-  const std::string b = base64_encode(d.data.data(), d.data.size());
-  for (size_t i = 0; i < b.size(); i += LINE_CHARS) t += b.substr(i, LINE_CHARS) + "\n";
+  std::string b = base64_encode(d.data.data(), d.data.size());
+  std::string t;
+  t.reserve(256 + b.size() + b.size() / LINE_CHARS + 1);  // one allocation: no stray copies of a key
+  t.append("tavik ").append(kind_name(d.kind)).append(" v1\n");
+  for (const auto &f : d.fields) t.append(f.first).append(": ").append(f.second).append("\n");
+  t.append("data:\n");
+  for (size_t i = 0; i < b.size(); i += LINE_CHARS) t.append(b, i, LINE_CHARS).append("\n");
+  wipe(b);
   return t;
 }
 
@@ -195,7 +205,10 @@ Document read_document(const std::string &path, Kind want) {
   }
   if (i == lines.size()) throw Error{path + ": no \"data:\" line"};
   std::string b64;
+  b64.reserve(text.size());
   for (++i; i < lines.size(); ++i) b64 += lines[i];
+  wipe(text);
+  for (std::string &line : lines) wipe(line);
 
   std::vector<std::string> names = {"key-id"};
   bool sealed = false;
@@ -217,7 +230,9 @@ Document read_document(const std::string &path, Kind want) {
   const std::string &id = *d.field("key-id");
   if (id.size() != 16 || id.find_first_not_of("0123456789abcdef") != std::string::npos)
     throw Error{path + ": malformed key id \"" + id.substr(0, 32) + "\" (16 hex digits expected)"};
-  if (!base64_decode(b64, &d.data)) throw Error{path + ": bad base64 in the data"};
+  const bool decoded = base64_decode(b64, &d.data);
+  wipe(b64);
+  if (!decoded) throw Error{path + ": bad base64 in the data"};
   const size_t want_bytes = data_bytes(want, sealed);
   if (d.data.size() != want_bytes)
     throw Error{path + ": wrong length of the " + kind_name(want) + " (" + std::to_string(d.data.size()) +

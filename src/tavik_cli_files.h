@@ -30,7 +30,11 @@ struct Document {
   std::vector<std::pair<std::string, std::string>> fields;  // name, value (header lines)
   std::vector<uint8_t> data;
   const std::string *field(const std::string &name) const;
+  ~Document();  // wipes the data: it may be a secret key
 };
+
+// Overwrites the characters of s with zeros (texts that held a secret key).
+void wipe(std::string &s);
 
 // Text of a file: kind line with version, the fields as "name: value", "data:" and the data in
 // base64 lines of 64 characters.

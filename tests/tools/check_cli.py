@@ -142,12 +142,16 @@ expect("other key", ["verify", "-p", "b.pub", "-m", "short"], 1, out="signed wit
 # Refusals of damaged or wrong files, exit status 2 and one line each.
 pub_text, sig_text, sec_text = read("tavik.pub").decode(), read("short.tsig").decode(), read("tavik.sec").decode()
 lines = pub_text.split("\n")
+B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
 sealed_text = read("b.sec").decode()
 refusals = [
     ("wrong kind", "x.pub", sig_text, "verify", "wrong kind of file: a signature, not a public key"),
     ("unknown version", "x.pub", pub_text.replace(" v1\n", " v2\n", 1), "verify", "unknown format version v2"),
     ("not a tavik file", "x.pub", "hello\n", "verify", "not a tavik public key file"),
     ("bad base64", "x.pub", pub_text.replace(lines[4], "*" + lines[4][1:]), "verify", "bad base64"),
+    ("padding inside", "x.pub", pub_text.replace(lines[4], lines[4][:10] + "=" + lines[4][11:]), "verify", "bad base64"),
+    ("nonzero bits after the last byte", "x.pub", pub_text[:-3] + B64[B64.index(pub_text[-3]) | 1] + "=\n",
+     "verify", "bad base64"),
     ("wrong length", "x.pub", pub_text.replace(lines[4] + "\n", ""), "verify", "wrong length of the public key"),
     ("key id mismatch", "x.pub", pub_text.replace(lines[1], "key-id: 0000000000000000"), "verify", "key id mismatch"),
     ("malformed key id", "x.pub", pub_text.replace(lines[1], "key-id: xyz"), "verify", "malformed key id"),
