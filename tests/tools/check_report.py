@@ -44,6 +44,8 @@ cases = [
     ("foreign lines", "\n".join(lines[:5] + ["hello", "cpucy|sig_sign|1|1|5|5"] + lines[5:]) + "\n", 1,
      [":6: foreign line ignored 'hello'", ":7: foreign line ignored 'cpucy|"]),
     ("empty file", "", 0, [":1: empty file"]),
+    # A failed measurement is part of a complete run: its line stands for its three data lines.
+    ("failed measurement", "\n".join(lines[:6] + ["sig_sign fail!"] + lines[9:]) + "\n", 1, []),
     ("phases swapped", "\n".join(lines[17:] + lines[:17]) + "\n", 0,
      [":1: foreign line", ":6: foreign line", ":7: 10 more foreign lines ignored, the last at line 16", ":18: run begun"]),
 ]
@@ -76,6 +78,9 @@ for name, text, runs, messages in cases:
         check(series(os.path.join(out, chart)) == want, f"{name} {chart}: series {series(os.path.join(out, chart))}")
     check(sorted(os.listdir(out)) == ["summary.md", "time_vs_count.svg", "time_vs_length.svg"],
           f"{name}: files {os.listdir(out)}")
+
+with open("out/failed_measurement/summary.md") as f:
+    check("time line 7: sig_sign fail!" in f.read(), "failed measurement: not in the summary")
 
 # The figures behind the charts: average = total / count, from the log's own lines.
 with open("out/two_runs/summary.md") as f:
