@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_RUNS ?= 1000
 
-.PHONY: all build test test-fast test-asan run bench report fuzz clean
+.PHONY: all build test test-fast test-asan run bench report fuzz clean kat
 
 all: build
 
@@ -25,6 +25,10 @@ test: test-fast test-asan
 
 run: build
 	./build/testtavik
+
+# Known-answer files PQCsignKAT_3056.req/.rsp, written into build/kat/.
+kat: build
+	mkdir -p build/kat && cd build/kat && ../tavik_genkat && sha256sum PQCsignKAT_3056.req PQCsignKAT_3056.rsp
 
 bench: build
 	./build/tavik_speed --compare $(BENCH_RUNS)
