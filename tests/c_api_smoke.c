@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "tavik.h"
+#include "tavik_api.h"
 
 int main(void) {
   static uint8_t pk[TAVIK_PK_BYTES], sk[TAVIK_SK_BYTES], sig[TAVIK_SIG_BYTES];
@@ -26,6 +27,13 @@ int main(void) {
     if (tavik_verify_init(&vst, pk) != TAVIK_OK || tavik_verify_update(&vst, msg, sizeof msg) != TAVIK_OK ||
         tavik_verify_final(&vst, sig, TAVIK_SIG_BYTES) != TAVIK_OK)
       return 9;
+  }
+  {
+    static unsigned char sm[CRYPTO_BYTES + sizeof msg], opened[CRYPTO_BYTES + sizeof msg];
+    unsigned long long smlen = 0, mlen = 0;
+    if (crypto_sign(sm, &smlen, msg, sizeof msg, sk) != 0 || crypto_sign_open(opened, &mlen, sm, smlen, pk) != 0 ||
+        mlen != sizeof msg || memcmp(opened, msg, sizeof msg) != 0)
+      return 10;
   }
   if (sig_keygen(pk, sk) != TAVIK_OK) return 6;
   puts("C interface works");
