@@ -128,6 +128,32 @@ void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b) {
   for (uint32_t i = 0; i < N; ++i) out[i] = montgomery_reduce(uint64_t(NTT_SCALE) * out[i]);
 }
 
+// When *flag is 0: transforms the count polynomials of v in place and sets *flag to 1.
+void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count) {
+  if (*flag != 0) return;
+  *flag = 1;
+  void (*const ntt)(uint32_t *) = active_backend() != Backend::scalar ? forward_ntt_avx2 : forward_ntt;
+  for (uint32_t i = 0; i < count; ++i) ntt(v + size_t(i) * N);
+}
+
+// out = a[0..count) . b[0..count) - c * d, all in NTT form below 18Q; one polynomial below 10Q.
+void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
+                                 const uint32_t *c, const uint32_t *d) {
+  if (active_backend() != Backend::scalar) {
+    poly_inner_product_minus_avx2(out, a, b, count, c, d);  // summed in the NTT domain
+    return;
+  }
+  uint32_t tmp[N];
+  inverse_ntt(out, a, b);
+  for (uint32_t i = 1; i < count; ++i) {
+    inverse_ntt(tmp, a + size_t(i) * N, b + size_t(i) * N);
+    PolyVec_add(out, out, tmp, 1);
+  }
+  inverse_ntt(tmp, c, d);
+  PolyVec_sub(out, out, tmp, 1);
+  secure_wipe(tmp, sizeof tmp);
+}
+
 // a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
 // else out[0] = sum of a[i] * b[i] for i < b_count, below 2 * b_count * Q.
 // An operand whose flag is 0 is transformed in place first and its flag set to 1.
@@ -136,15 +162,8 @@ void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count,
   // The vector kernels keep the positions of the NTT form and give congruent results within the
   // ranges stated in ntt_avx2.h, so operands may be shared with the scalar definition below.
   const bool vector = active_backend() != Backend::scalar;
-  void (*const ntt)(uint32_t *) = vector ? forward_ntt_avx2 : forward_ntt;
-  if (*a_flag == 0) {
-    *a_flag = 1;
-    for (uint32_t i = 0; i < a_count; ++i) ntt(a + size_t(i) * N);
-  }
-  if (*b_flag == 0) {
-    *b_flag = 1;
-    for (uint32_t i = 0; i < b_count; ++i) ntt(b + size_t(i) * N);
-  }
+  PolyVec_ntt(a, a_flag, a_count);
+  PolyVec_ntt(b, b_flag, b_count);
 
   if (a_count == 1) {
     void (*const product)(uint32_t *, const uint32_t *, const uint32_t *) = vector ? inverse_ntt_avx2 : inverse_ntt;

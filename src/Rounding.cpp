@@ -50,6 +50,17 @@ void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t c
   decompose_loop(a1, a0, a, count);
 }
 
+// a: count polys below 64Q -> a1 in [0, 15]; a1 may alias a.
+void PolyVec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count) {
+#if TAVIK_ROUNDING_AVX2
+  if (active_backend() != Backend::scalar) {
+    PolyVec_highbits_avx2(a1, a, count);
+    return;
+  }
+#endif
+  highbits_loop(a1, a, count);
+}
+
 // a, b: K polys below 64Q -> h in {0, 1}; returns the number of ones. h may alias a or b.
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b) {
 #if TAVIK_ROUNDING_AVX2

@@ -21,6 +21,8 @@ uint32_t Use_hint(uint32_t hint, uint32_t a);
 void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t);
 // Decompose of every coefficient of count polynomials; a1 and a0 must not alias a.
 void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
+// The a1 of PolyVec_decompose alone, for callers that never read the low parts; a1 may alias a.
+void PolyVec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count);
 // h = Make_hint(a, b) over K polys; returns the number of ones.
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b);
 // out = Use_hint(hint, a) over K polys.

@@ -260,15 +260,21 @@ inline V pointwise(const uint32_t *a, const uint32_t *b, uint32_t count, size_t 
   return acc;
 }
 
-// Inverse transform of the pointwise products of a and b (count pairs) into out, in [0, 2Q).
-// Bounds: the products enter below 2Q in absolute value, sums at most double per level, so the
-// largest sum after eight levels stays below 256 * 1.77Q < 2^31; every twiddle product is below
-// 0.75Q in absolute value.
-inline void inverse_products(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+// Inverse transform of the pointwise products of a and b (count pairs), minus the product of
+// the pair (sa, sb) when sa is not null, into out, in [0, 2Q).
+// Bounds: the products enter below 2Q in absolute value (the difference is brought back into
+// (-0.01Q, 1.01Q)), sums at most double per level, so the largest sum after eight levels stays
+// below 256 * 1.77Q < 2^31; every twiddle product is below 0.75Q in absolute value.
+inline void inverse_products(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
+                             const uint32_t *sa = nullptr, const uint32_t *sb = nullptr) {
   // Levels 1 .. 16, 64 coefficients at a time; each chunk reads its inputs before writing out.
   for (uint32_t c = 0; c < 4; ++c) {
     V r[8];
-    for (uint32_t v = 0; v < 8; ++v) r[v] = pointwise(a, b, count, 64 * c + 8 * v);
+    for (uint32_t v = 0; v < 8; ++v) {
+      r[v] = pointwise(a, b, count, 64 * c + 8 * v);
+      if (sa != nullptr)
+        r[v] = reduce22_signed(_mm256_sub_epi32(r[v], product_sum(sa, sb, 1, 64 * c + 8 * v)));
+    }
     transpose8(r);  // r[j] lane i = coefficient 64c + 8i + j
     for (uint32_t s = 0; s < 4; ++s) gs(r[2 * s], r[2 * s + 1], lanes(T.inv1[c][s]));
     for (uint32_t s = 0; s < 2; ++s) {
@@ -376,6 +382,13 @@ void inverse_ntt_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b) {
 // one polynomial of a or b.
 void poly_inner_product_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   inverse_products(out, a, b, count);
+}
+
+// out = sum of a[i] * b[i] over i < count, minus c * d; inputs NTT form below 18Q; out in
+// [0, 2Q); out may be one polynomial of the inputs.
+void poly_inner_product_minus_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
+                                   const uint32_t *c, const uint32_t *d) {
+  inverse_products(out, a, b, count, c, d);
 }
 
 }  // namespace tavik

@@ -25,4 +25,10 @@ void inverse_ntt_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b);
 // as one polynomial of a or b; no other overlap.
 void poly_inner_product_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 
+// As poly_inner_product_avx2, minus the product c * d (c, d single polynomials in NTT form below
+// 18Q), still with one inverse transform: out congruent to the inner product minus c * d, every
+// coefficient in [0, 2Q). out may be the same array as one input polynomial; no other overlap.
+void poly_inner_product_minus_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
+                                   const uint32_t *c, const uint32_t *d);
+
 }  // namespace tavik

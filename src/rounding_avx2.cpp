@@ -15,6 +15,9 @@ void PolyVec_decompose_avx2(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint3
   decompose_loop(a1, a0, a, count);
 }
 
+// a: count polys below 64Q -> a1 in [0, 15]; a1 may alias a.
+void PolyVec_highbits_avx2(uint32_t *a1, const uint32_t *a, uint32_t count) { highbits_loop(a1, a, count); }
+
 // a, b: K polys below 64Q -> h in {0, 1}; returns the number of ones. h may alias a or b.
 uint32_t PolyVec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *b) { return make_hint_loop(h, a, b); }
 

@@ -14,6 +14,8 @@ namespace tavik {
 void PolyVec_Power2Round_avx2(uint32_t *t1, uint32_t *t0, const uint32_t *t);
 // As PolyVec_decompose: count polys below 64Q -> a1 in [0, 15], a0 = Q + r0; no aliasing with a.
 void PolyVec_decompose_avx2(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
+// As PolyVec_highbits: count polys below 64Q -> a1 in [0, 15]; a1 may alias a.
+void PolyVec_highbits_avx2(uint32_t *a1, const uint32_t *a, uint32_t count);
 // As PolyVec_make_hint: K polys below 64Q -> h in {0, 1}; returns the number of ones.
 uint32_t PolyVec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *b);
 // As PolyVec_use_hint: K polys -> out in [0, 15]; out may alias either input.

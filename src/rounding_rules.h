@@ -77,6 +77,14 @@ inline void decompose_loop(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32
   }
 }
 
+// a: count polys below 64Q -> a1 in [0, 15] as decompose_loop gives it, the low parts unstored.
+inline void highbits_loop(uint32_t *a1, const uint32_t *a, uint32_t count) {
+  for (uint32_t i = 0; i < count * N; ++i) {
+    uint32_t low;
+    a1[i] = decompose(&low, a[i]);
+  }
+}
+
 // a, b: K polys below 64Q -> h in {0, 1}; returns the number of ones. h may alias a or b.
 inline uint32_t make_hint_loop(uint32_t *h, const uint32_t *a, const uint32_t *b) {
   uint32_t ones = 0;

@@ -137,7 +137,7 @@ void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
     PolyVec_assignment(st.z, st.y, L);
     int32_t y_flag = 0;
     for (uint32_t i = 0; i < K; ++i) PolyVec_mult(poly(st.w, i), st.A + i * L * N, &a_flag, L, st.y, &y_flag, L);
-    PolyVec_decompose(st.w1, st.w0, st.w, K);
+    PolyVec_highbits(st.w1, st.w, K);  // the low parts are made per polynomial below
     challenge(st.c, mu, st.w1);
     PolyVec_assignment(st.c_saved, st.c, 1);
     int32_t c_flag = 0;
@@ -229,14 +229,17 @@ int32_t verify_digest(const uint8_t *pk, SignatureFields &f, const uint8_t *mu) 
   uint32_t A[K * L * N], t1[K * N];
   unpack_pk(A, rho, t1, pk);
 
-  uint32_t w[K * N], product[K * N], c_saved[N], c_new[N];
-  int32_t a_flag = 1, z_flag = 0, c_flag = 0, t1_flag = 0;
-  for (uint32_t i = 0; i < K; ++i) PolyVec_mult(poly(w, i), A + i * L * N, &a_flag, L, f.z, &z_flag, L);
+  uint32_t w[K * N], w1[K * N], c_saved[N], c_new[N];
+  int32_t z_flag = 0, c_flag = 0, t1_flag = 0;
   PolyVec_assignment(c_saved, f.c, 1);
-  PolyVec_mult(product, f.c, &c_flag, 1, t1, &t1_flag, K);
-  PolyVec_sub(w, w, product, K);
-  PolyVec_use_hint(product, f.h, w);  // w1'
-  challenge(c_new, mu, product);
+  PolyVec_ntt(f.z, &z_flag, L);
+  PolyVec_ntt(f.c, &c_flag, 1);
+  PolyVec_ntt(t1, &t1_flag, K);
+  // w' = A*z - c*t1, row by row; the vector paths take c*t1 into the row's sum before its one
+  // inverse transform.
+  for (uint32_t i = 0; i < K; ++i) PolyVec_inner_product_minus(poly(w, i), A + i * L * N, f.z, L, f.c, poly(t1, i));
+  PolyVec_use_hint(w1, f.h, w);
+  challenge(c_new, mu, w1);
   return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
 }
 

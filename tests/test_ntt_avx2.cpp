@@ -268,6 +268,42 @@ TEST(NttAvx2, InnerProductMatchesSumOfProducts) {
   }
 }
 
+// The inner product minus one more product, against the scalar products it replaces, at the
+// extremes of the input range and on random inputs; the output may be the subtracted operand d.
+TEST(NttAvx2, InnerProductMinusMatchesScalarProducts) {
+  REQUIRE_AVX2();
+  std::mt19937 rng(4096);
+  for (uint32_t count : {1u, 4u, 5u}) {
+    for (int shape = 0; shape < 3; ++shape) {
+      SCOPED_TRACE("count " + std::to_string(count) + ", shape " + std::to_string(shape));
+      // shape 0: uniform below 18Q; 1: 18Q - 1 in the sum, zero subtracted; 2: zero sum, 18Q - 1 subtracted.
+      auto draw = [&](bool top) {
+        return shape == 0 ? random_poly(rng, 0, NTT_INPUT_MAX) : top ? filled(NTT_INPUT_MAX) : filled(0);
+      };
+      std::vector<uint32_t> a(size_t(count) * N), b(size_t(count) * N);
+      Poly want{}, term{};
+      for (uint32_t i = 0; i < count; ++i) {
+        const Poly ai = draw(shape != 2), bi = draw(shape != 2);
+        inverse_ntt(term.data(), ai.data(), bi.data());
+        for (uint32_t j = 0; j < N; ++j) want[j] = (want[j] + term[j]) % Q;
+        std::copy(ai.begin(), ai.end(), a.begin() + size_t(i) * N);
+        std::copy(bi.begin(), bi.end(), b.begin() + size_t(i) * N);
+      }
+      const Poly c = draw(shape != 1);
+      Poly d = draw(shape != 1);
+      inverse_ntt(term.data(), c.data(), d.data());
+      for (uint32_t j = 0; j < N; ++j) want[j] = (want[j] + 2 * Q - term[j]) % Q;
+
+      Poly got{};
+      poly_inner_product_minus_avx2(got.data(), a.data(), b.data(), count, c.data(), d.data());
+      EXPECT_TRUE(AllBelow(got, PRODUCT_BOUND));
+      EXPECT_TRUE(SameResidues(got, want));
+      poly_inner_product_minus_avx2(d.data(), a.data(), b.data(), count, c.data(), d.data());
+      EXPECT_EQ(d, got) << "output written over d";
+    }
+  }
+}
+
 // The single product may write over either operand.
 TEST(NttAvx2, InverseOutputMayBeAnOperand) {
   REQUIRE_AVX2();

@@ -25,14 +25,16 @@ struct Kernels {
   uint32_t (*make_hint)(uint32_t *, const uint32_t *, const uint32_t *);
   void (*use_hint)(uint32_t *, const uint32_t *, const uint32_t *);
   void (*power2round)(uint32_t *, uint32_t *, const uint32_t *);
+  void (*highbits)(uint32_t *, const uint32_t *, uint32_t);
 };
 
 // The path in use, and the AVX2 copies when this processor runs them.
 std::vector<Kernels> kernels() {
-  std::vector<Kernels> k = {{"path in use", PolyVec_decompose, PolyVec_make_hint, PolyVec_use_hint, PolyVec_Power2Round}};
+  std::vector<Kernels> k = {{"path in use", PolyVec_decompose, PolyVec_make_hint, PolyVec_use_hint, PolyVec_Power2Round, PolyVec_highbits}};
 #if TAVIK_ROUNDING_AVX2
   if (backend_available(Backend::avx2)) {
-    k.push_back({"avx2", PolyVec_decompose_avx2, PolyVec_make_hint_avx2, PolyVec_use_hint_avx2, PolyVec_Power2Round_avx2});
+    k.push_back({"avx2", PolyVec_decompose_avx2, PolyVec_make_hint_avx2, PolyVec_use_hint_avx2, PolyVec_Power2Round_avx2,
+                 PolyVec_highbits_avx2});
   }
 #endif
   return k;
@@ -73,6 +75,9 @@ TEST(RoundingVector, DecomposeBasedMatchScalarUpTo12Q) {
       k.decompose(a1.data(), a0.data(), a.data(), K);
       std::string diff = first_difference(a1, want_a1, a) + first_difference(a0, want_a0, a);
       ASSERT_TRUE(diff.empty()) << k.name << " decompose: " << diff;
+      k.highbits(a1.data(), a.data(), K);
+      diff = first_difference(a1, want_a1, a);
+      ASSERT_TRUE(diff.empty()) << k.name << " highbits: " << diff;
       const uint32_t ones = k.make_hint(h.data(), a.data(), b.data());
       diff = first_difference(h, want_h, a);
       ASSERT_TRUE(diff.empty()) << k.name << " make_hint: " << diff;
