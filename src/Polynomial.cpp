@@ -13,6 +13,7 @@
 #include "polyvec_ops_avx2.h"
 #include "polyvec_ops_impl.h"
 #include "rej_avx2.h"
+#include "shake_lanes.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -376,6 +377,46 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
       uint32_t *a = A + size_t(i * L + j) * N;
       finish_matrix_poly(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
     }
+  }
+}
+
+// A as Generate_A and out = the first outlen (<= 136) bytes of SHAKE256(in[0..inlen)); with eight
+// lanes the hash runs beside the matrix streams.
+void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint32_t outlen,
+                             const uint8_t *in, uint64_t inlen) {
+  // Four lanes do not gain: the hash's extra permutations and the lane bookkeeping cost about
+  // what the single-stream hash does.
+  if (!use_avx2() || keccak_lanes().width < 8) {
+    Generate_A(A, rho);
+    shake256(out, outlen, in, inlen);
+    return;
+  }
+  // Job 0 is the hash, so that its eleven blocks for a public key start first; jobs 1 to 20
+  // are the matrix streams, each giving its first five blocks (840 bytes). A polynomial still
+  // short after them goes on as in the scalar expansion, with the retry draws.
+  const RejStep step = uniform_step();
+  uint8_t seeds[K * L][SEED_BYTES + 1];
+  uint8_t buf[K * L][MATRIX_DRAW];
+  ShakeJob jobs[1 + K * L];
+  uint32_t blocks[K * L] = {};
+  jobs[0] = {in, inlen, SHAKE256_RATE};
+  for (uint32_t p = 0; p < K * L; ++p) {
+    std::memcpy(seeds[p], rho, SEED_BYTES);
+    seeds[p][SEED_BYTES] = uint8_t(4 * p);  // 16 * row + 4 * column
+    jobs[1 + p] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
+  }
+  run_shake_jobs(keccak_lanes(), jobs, 1 + K * L, [&](uint32_t j, const uint8_t *block) {
+    if (j == 0) {
+      std::memcpy(out, block, outlen);
+      return false;
+    }
+    const uint32_t p = j - 1;
+    std::memcpy(buf[p] + blocks[p] * SHAKE128_RATE, block, SHAKE128_RATE);
+    return ++blocks[p] < MATRIX_DRAW / SHAKE128_RATE;
+  });
+  for (uint32_t p = 0; p < K * L; ++p) {
+    uint32_t *a = A + size_t(p) * N;
+    finish_matrix_poly(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
   }
 }
 

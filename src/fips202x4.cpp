@@ -3,6 +3,7 @@
 #include "cpu.h"
 #include "fips202.h"
 #include "fips202x4_internal.h"
+#include "shake_lanes.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -129,6 +130,18 @@ void squeeze4(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3, uint64
 }
 
 }  // namespace
+
+// Eight states on the avx512 path, where the 512-bit permutation costs less per state than two
+// four-state ones; four elsewhere.
+KeccakLanes keccak_lanes() {
+#if TAVIK_FIPS202X4_AVX512
+  if (use_avx512()) return {8, KeccakF1600_StatePermute8x_avx512};
+#endif
+#if TAVIK_FIPS202X4_AVX2
+  if (use_avx2()) return {4, KeccakF1600_StatePermute4x_avx2};
+#endif
+  return {4, KeccakF1600_StatePermute4x_portable};
+}
 
 void shake128x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in1,
                        const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {

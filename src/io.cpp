@@ -127,6 +127,13 @@ void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) {
   for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
 }
 
+// As unpack_pk, and tr = SHAKE256(pk), 48 bytes, hashed beside the matrix expansion.
+void unpack_pk_tr(uint32_t *A, uint8_t *rho, uint32_t *t1, uint8_t *tr, const uint8_t *pk) {
+  std::memcpy(rho, pk, SEED_BYTES);
+  Generate_A_and_shake256(A, rho, tr, CRH_BYTES, pk, PK_BYTES);
+  for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
+}
+
 // sk[0..928) = rho || key || s1 (L polys) || s2 (K polys); s in [-2, 2] given as s or Q + s.
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2) {
   std::memcpy(sk, rho, SEED_BYTES);

@@ -29,6 +29,8 @@ void decompress_scalar(uint32_t *out, const uint8_t *in, uint32_t cls);
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1);
 // rho = pk[0..32), A expanded from it, t1 = 8192 * stored value.
 void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk);
+// As unpack_pk, and tr = SHAKE256(pk), 48 bytes, hashed beside the matrix expansion.
+void unpack_pk_tr(uint32_t *A, uint8_t *rho, uint32_t *t1, uint8_t *tr, const uint8_t *pk);
 // sk[0..928) = rho || key || s1 || s2.
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2);
 // Copies rho and key, expands A, decodes s1 and s2 as Q + s.

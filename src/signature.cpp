@@ -222,13 +222,9 @@ bool screen_signature(SignatureFields &f, const uint8_t *sig) {
   return non_canonical == 0;
 }
 
-// Verdict for screened fields f against the public key and the digest mu: 0 valid, 1 invalid.
-// Consumes f (z and c are transformed in place).
-int32_t verify_digest(const uint8_t *pk, SignatureFields &f, const uint8_t *mu) {
-  uint8_t rho[SEED_BYTES];
-  uint32_t A[K * L * N], t1[K * N];
-  unpack_pk(A, rho, t1, pk);
-
+// Verdict for screened fields f against the expanded public key (A, t1) and the digest mu: 0
+// valid, 1 invalid. Consumes f and t1 (transformed in place).
+int32_t verify_expanded(const uint32_t *A, uint32_t *t1, SignatureFields &f, const uint8_t *mu) {
   uint32_t w[K * N], w1[K * N], c_saved[N], c_new[N];
   int32_t z_flag = 0, c_flag = 0, t1_flag = 0;
   PolyVec_assignment(c_saved, f.c, 1);
@@ -241,6 +237,14 @@ int32_t verify_digest(const uint8_t *pk, SignatureFields &f, const uint8_t *mu) 
   PolyVec_use_hint(w1, f.h, w);
   challenge(c_new, mu, w1);
   return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
+}
+
+// As verify_expanded, expanding the public key first.
+int32_t verify_digest(const uint8_t *pk, SignatureFields &f, const uint8_t *mu) {
+  uint8_t rho[SEED_BYTES];
+  uint32_t A[K * L * N], t1[K * N];
+  unpack_pk(A, rho, t1, pk);
+  return verify_expanded(A, t1, f, mu);
 }
 
 // tr = SHAKE256(pk), 48 bytes.
@@ -257,10 +261,11 @@ void sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *s
 int32_t verify_any(const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
   SignatureFields f;
   if (!screen_signature(f, sig)) return kInvalid;
-  uint8_t tr[CRH_BYTES], mu[CRH_BYTES];
-  public_key_hash(tr, pk);
+  uint8_t rho[SEED_BYTES], tr[CRH_BYTES], mu[CRH_BYTES];
+  uint32_t A[K * L * N], t1[K * N];
+  unpack_pk_tr(A, rho, t1, tr, pk);  // tr = SHAKE256(pk), hashed beside the matrix expansion
   message_digest(mu, tr, msg, msglen);
-  return verify_digest(pk, f, mu);
+  return verify_expanded(A, t1, f, mu);
 }
 
 // The streaming states, built in the caller's opaque storage. The tag tells an initialised state

@@ -14,6 +14,7 @@
 #include "fips202x4.h"
 #include "fips202x4_internal.h"
 #include "keccak_reference.h"
+#include "shake_lanes.h"
 
 namespace {
 
@@ -238,6 +239,37 @@ TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
   }
 }
 #endif
+
+// Jobs of mixed rates, input lengths (around the rate and a public key's) and block counts on
+// every lane set, each job's blocks against its single-stream SHAKE; more jobs than lanes, so
+// lanes are refilled, and jobs of different lengths share permutations.
+TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
+  std::vector<std::pair<std::string, KeccakLanes>> sets = {
+      {"portable x4", {4, KeccakF1600_StatePermute4x_portable}}, {"path in use", keccak_lanes()}};
+#if TAVIK_FIPS202X4_AVX512
+  if (backend_available(Backend::avx512)) sets.push_back({"avx512 x8", {8, KeccakF1600_StatePermute8x_avx512}});
+#endif
+  const size_t lengths[] = {0, 1, 33, 135, 136, 137, 167, 168, 300, 1472};
+  std::mt19937_64 rng(0x10b5u);
+  std::vector<std::vector<uint8_t>> in;
+  std::vector<ShakeJob> jobs;
+  std::vector<uint32_t> want_blocks;
+  for (size_t n = 0; n < 23; ++n) {
+    in.push_back(random_bytes(rng, lengths[n % 10]));
+    want_blocks.push_back(1 + uint32_t(n % 6));
+  }
+  for (size_t n = 0; n < in.size(); ++n)
+    jobs.push_back({in[n].data(), in[n].size(), n % 3 == 0 ? uint32_t(SHAKE256_RATE) : uint32_t(SHAKE128_RATE)});
+  for (const auto &[name, lanes] : sets) {
+    std::vector<std::vector<uint8_t>> got(jobs.size());
+    run_shake_jobs(lanes, jobs.data(), uint32_t(jobs.size()), [&](uint32_t j, const uint8_t *block) {
+      got[j].insert(got[j].end(), block, block + jobs[j].rate);
+      return got[j].size() < want_blocks[j] * jobs[j].rate;
+    });
+    for (size_t j = 0; j < jobs.size(); ++j)
+      EXPECT_EQ(got[j], scalar_stream(jobs[j].rate, in[j], want_blocks[j])) << name << " job " << j;
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, Fips202x4, ::testing::ValuesIn(paths()),
                          [](const ::testing::TestParamInfo<Path> &info) { return info.param.name; });

@@ -249,6 +249,18 @@ TEST(BatchedSampler, GenerateAFollowsTheRowStreams) {
       ASSERT_EQ(first_difference(want.data(), &A[p * N], N), "") << "polynomial " << p;
     }
     for (uint32_t i = K * L * N; i < A.size(); ++i) ASSERT_EQ(A[i], GUARD);
+
+    // The same matrix with a public key's hash computed beside it, and that hash.
+    std::vector<uint8_t> pk(PK_BYTES);
+    for (uint8_t &b : pk) b = uint8_t(rng());
+    std::vector<uint32_t> A2(A.size(), GUARD);
+    uint8_t tr[CRH_BYTES + 1], want_tr[CRH_BYTES];
+    tr[CRH_BYTES] = 0xEE;
+    Generate_A_and_shake256(A2.data(), rho, tr, CRH_BYTES, pk.data(), pk.size());
+    shake256(want_tr, CRH_BYTES, pk.data(), pk.size());
+    ASSERT_EQ(A2, A);
+    ASSERT_EQ(0, std::memcmp(tr, want_tr, CRH_BYTES));
+    ASSERT_EQ(tr[CRH_BYTES], 0xEE) << "only the requested bytes";
   }
 }
 
