@@ -19,6 +19,7 @@
 #include "cpucycles.h"
 #include "fips202.h"
 #include "fips202x4.h"
+#include "shake_lanes.h"
 #if defined(__x86_64__)
 #include "ntt_avx2.h"
 #endif
@@ -122,6 +123,10 @@ std::vector<Result> run_all(size_t runs) {
   measure(r, "KeccakF1600_StatePermute:", runs, [&](size_t) { KeccakF1600_StatePermute(state); });
   static uint64_t state4[100] = {};
   measure(r, "KeccakF1600_StatePermute4x:", runs, [&](size_t) { KeccakF1600_StatePermute4x(state4); });
+  // The widest multi-state permutation of the path (eight states on avx512, four elsewhere).
+  alignas(64) static uint64_t state8[200] = {};
+  const KeccakLanes lanes = keccak_lanes();
+  measure(r, "widest lane permutation (8 or 4 states):", runs, [&](size_t) { lanes.permute(state8); });
 
   if (g_text) {
     std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",
