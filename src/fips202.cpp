@@ -88,16 +88,20 @@ void shake(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen, siz
 
 void KeccakF1600_StatePermute(uint64_t state[25]) { permutation()(state); }
 
+// Lane complementing: the lanes Abe, Abi, Ago, Aki, Ami and Asa are held inverted between rounds.
+// With them inverted, the chi step of each plane needs one NOT instead of five: ~b & c becomes
+// b | c, b & c or b | ~c according to which of its inputs arrive inverted. The six lanes are
+// inverted on entry and on exit.
 void KeccakF1600_StatePermute_portable(uint64_t state[25]) {
-  uint64_t Aba = state[0], Abe = state[1], Abi = state[2], Abo = state[3], Abu = state[4];
-  uint64_t Aga = state[5], Age = state[6], Agi = state[7], Ago = state[8], Agu = state[9];
-  uint64_t Aka = state[10], Ake = state[11], Aki = state[12], Ako = state[13], Aku = state[14];
-  uint64_t Ama = state[15], Ame = state[16], Ami = state[17], Amo = state[18], Amu = state[19];
-  uint64_t Asa = state[20], Ase = state[21], Asi = state[22], Aso = state[23], Asu = state[24];
+  uint64_t Aba = state[0], Abe = ~state[1], Abi = ~state[2], Abo = state[3], Abu = state[4];
+  uint64_t Aga = state[5], Age = state[6], Agi = state[7], Ago = ~state[8], Agu = state[9];
+  uint64_t Aka = state[10], Ake = state[11], Aki = ~state[12], Ako = state[13], Aku = state[14];
+  uint64_t Ama = state[15], Ame = state[16], Ami = ~state[17], Amo = state[18], Amu = state[19];
+  uint64_t Asa = ~state[20], Ase = state[21], Asi = state[22], Aso = state[23], Asu = state[24];
 
   // Two rounds per pass: the first writes the E* lanes, the second writes back to A*.
   for (int round = 0; round < 24; round += 2) {
-    uint64_t BCa, BCe, BCi, BCo, BCu, Da, De, Di, Do, Du;
+    uint64_t BCa, BCe, BCi, BCo, BCu, Da, De, Di, Do, Du, B0, B1, B2, B3, B4, N1, N2, N3, N4;
     uint64_t Eba, Ebe, Ebi, Ebo, Ebu, Ega, Ege, Egi, Ego, Egu, Eka, Eke, Eki, Eko, Eku;
     uint64_t Ema, Eme, Emi, Emo, Emu, Esa, Ese, Esi, Eso, Esu;
 
@@ -111,61 +115,61 @@ void KeccakF1600_StatePermute_portable(uint64_t state[25]) {
     Di = BCe ^ rol(BCo, 1);
     Do = BCi ^ rol(BCu, 1);
     Du = BCo ^ rol(BCa, 1);
-
-    Aba ^= Da; BCa = Aba;
-    Age ^= De; BCe = rol(Age, 44);
-    Aki ^= Di; BCi = rol(Aki, 43);
-    Amo ^= Do; BCo = rol(Amo, 21);
-    Asu ^= Du; BCu = rol(Asu, 14);
-    Eba = BCa ^ ((~BCe) & BCi) ^ KeccakF_RoundConstants[round];
-    Ebe = BCe ^ ((~BCi) & BCo);
-    Ebi = BCi ^ ((~BCo) & BCu);
-    Ebo = BCo ^ ((~BCu) & BCa);
-    Ebu = BCu ^ ((~BCa) & BCe);
-
-    Abo ^= Do; BCa = rol(Abo, 28);
-    Agu ^= Du; BCe = rol(Agu, 20);
-    Aka ^= Da; BCi = rol(Aka, 3);
-    Ame ^= De; BCo = rol(Ame, 45);
-    Asi ^= Di; BCu = rol(Asi, 61);
-    Ega = BCa ^ ((~BCe) & BCi);
-    Ege = BCe ^ ((~BCi) & BCo);
-    Egi = BCi ^ ((~BCo) & BCu);
-    Ego = BCo ^ ((~BCu) & BCa);
-    Egu = BCu ^ ((~BCa) & BCe);
-
-    Abe ^= De; BCa = rol(Abe, 1);
-    Agi ^= Di; BCe = rol(Agi, 6);
-    Ako ^= Do; BCi = rol(Ako, 25);
-    Amu ^= Du; BCo = rol(Amu, 8);
-    Asa ^= Da; BCu = rol(Asa, 18);
-    Eka = BCa ^ ((~BCe) & BCi);
-    Eke = BCe ^ ((~BCi) & BCo);
-    Eki = BCi ^ ((~BCo) & BCu);
-    Eko = BCo ^ ((~BCu) & BCa);
-    Eku = BCu ^ ((~BCa) & BCe);
-
-    Abu ^= Du; BCa = rol(Abu, 27);
-    Aga ^= Da; BCe = rol(Aga, 36);
-    Ake ^= De; BCi = rol(Ake, 10);
-    Ami ^= Di; BCo = rol(Ami, 15);
-    Aso ^= Do; BCu = rol(Aso, 56);
-    Ema = BCa ^ ((~BCe) & BCi);
-    Eme = BCe ^ ((~BCi) & BCo);
-    Emi = BCi ^ ((~BCo) & BCu);
-    Emo = BCo ^ ((~BCu) & BCa);
-    Emu = BCu ^ ((~BCa) & BCe);
-
-    Abi ^= Di; BCa = rol(Abi, 62);
-    Ago ^= Do; BCe = rol(Ago, 55);
-    Aku ^= Du; BCi = rol(Aku, 39);
-    Ama ^= Da; BCo = rol(Ama, 41);
-    Ase ^= De; BCu = rol(Ase, 2);
-    Esa = BCa ^ ((~BCe) & BCi);
-    Ese = BCe ^ ((~BCi) & BCo);
-    Esi = BCi ^ ((~BCo) & BCu);
-    Eso = BCo ^ ((~BCu) & BCa);
-    Esu = BCu ^ ((~BCa) & BCe);
+    Aba ^= Da; B0 = Aba;
+    Age ^= De; B1 = rol(Age, 44);
+    Aki ^= Di; B2 = rol(Aki, 43);
+    Amo ^= Do; B3 = rol(Amo, 21);
+    Asu ^= Du; B4 = rol(Asu, 14);
+    N2 = ~B2;
+    Eba = B0 ^ (B1 | B2) ^ KeccakF_RoundConstants[round];
+    Ebe = B1 ^ (N2 | B3);
+    Ebi = B2 ^ (B3 & B4);
+    Ebo = B3 ^ (B4 | B0);
+    Ebu = B4 ^ (B0 & B1);
+    Abo ^= Do; B0 = rol(Abo, 28);
+    Agu ^= Du; B1 = rol(Agu, 20);
+    Aka ^= Da; B2 = rol(Aka, 3);
+    Ame ^= De; B3 = rol(Ame, 45);
+    Asi ^= Di; B4 = rol(Asi, 61);
+    N4 = ~B4;
+    Ega = B0 ^ (B1 | B2);
+    Ege = B1 ^ (B2 & B3);
+    Egi = B2 ^ (B3 | N4);
+    Ego = B3 ^ (B4 | B0);
+    Egu = B4 ^ (B0 & B1);
+    Abe ^= De; B0 = rol(Abe, 1);
+    Agi ^= Di; B1 = rol(Agi, 6);
+    Ako ^= Do; B2 = rol(Ako, 25);
+    Amu ^= Du; B3 = rol(Amu, 8);
+    Asa ^= Da; B4 = rol(Asa, 18);
+    N3 = ~B3;
+    Eka = B0 ^ (B1 | B2);
+    Eke = B1 ^ (B2 & B3);
+    Eki = B2 ^ (N3 & B4);
+    Eko = N3 ^ (B4 | B0);
+    Eku = B4 ^ (B0 & B1);
+    Abu ^= Du; B0 = rol(Abu, 27);
+    Aga ^= Da; B1 = rol(Aga, 36);
+    Ake ^= De; B2 = rol(Ake, 10);
+    Ami ^= Di; B3 = rol(Ami, 15);
+    Aso ^= Do; B4 = rol(Aso, 56);
+    N3 = ~B3;
+    Ema = B0 ^ (B1 & B2);
+    Eme = B1 ^ (B2 | B3);
+    Emi = B2 ^ (N3 | B4);
+    Emo = N3 ^ (B4 & B0);
+    Emu = B4 ^ (B0 | B1);
+    Abi ^= Di; B0 = rol(Abi, 62);
+    Ago ^= Do; B1 = rol(Ago, 55);
+    Aku ^= Du; B2 = rol(Aku, 39);
+    Ama ^= Da; B3 = rol(Ama, 41);
+    Ase ^= De; B4 = rol(Ase, 2);
+    N1 = ~B1;
+    Esa = B0 ^ (N1 & B2);
+    Ese = N1 ^ (B2 | B3);
+    Esi = B2 ^ (B3 & B4);
+    Eso = B3 ^ (B4 | B0);
+    Esu = B4 ^ (B0 & B1);
 
     BCa = Eba ^ Ega ^ Eka ^ Ema ^ Esa;
     BCe = Ebe ^ Ege ^ Eke ^ Eme ^ Ese;
@@ -177,68 +181,68 @@ void KeccakF1600_StatePermute_portable(uint64_t state[25]) {
     Di = BCe ^ rol(BCo, 1);
     Do = BCi ^ rol(BCu, 1);
     Du = BCo ^ rol(BCa, 1);
-
-    Eba ^= Da; BCa = Eba;
-    Ege ^= De; BCe = rol(Ege, 44);
-    Eki ^= Di; BCi = rol(Eki, 43);
-    Emo ^= Do; BCo = rol(Emo, 21);
-    Esu ^= Du; BCu = rol(Esu, 14);
-    Aba = BCa ^ ((~BCe) & BCi) ^ KeccakF_RoundConstants[round + 1];
-    Abe = BCe ^ ((~BCi) & BCo);
-    Abi = BCi ^ ((~BCo) & BCu);
-    Abo = BCo ^ ((~BCu) & BCa);
-    Abu = BCu ^ ((~BCa) & BCe);
-
-    Ebo ^= Do; BCa = rol(Ebo, 28);
-    Egu ^= Du; BCe = rol(Egu, 20);
-    Eka ^= Da; BCi = rol(Eka, 3);
-    Eme ^= De; BCo = rol(Eme, 45);
-    Esi ^= Di; BCu = rol(Esi, 61);
-    Aga = BCa ^ ((~BCe) & BCi);
-    Age = BCe ^ ((~BCi) & BCo);
-    Agi = BCi ^ ((~BCo) & BCu);
-    Ago = BCo ^ ((~BCu) & BCa);
-    Agu = BCu ^ ((~BCa) & BCe);
-
-    Ebe ^= De; BCa = rol(Ebe, 1);
-    Egi ^= Di; BCe = rol(Egi, 6);
-    Eko ^= Do; BCi = rol(Eko, 25);
-    Emu ^= Du; BCo = rol(Emu, 8);
-    Esa ^= Da; BCu = rol(Esa, 18);
-    Aka = BCa ^ ((~BCe) & BCi);
-    Ake = BCe ^ ((~BCi) & BCo);
-    Aki = BCi ^ ((~BCo) & BCu);
-    Ako = BCo ^ ((~BCu) & BCa);
-    Aku = BCu ^ ((~BCa) & BCe);
-
-    Ebu ^= Du; BCa = rol(Ebu, 27);
-    Ega ^= Da; BCe = rol(Ega, 36);
-    Eke ^= De; BCi = rol(Eke, 10);
-    Emi ^= Di; BCo = rol(Emi, 15);
-    Eso ^= Do; BCu = rol(Eso, 56);
-    Ama = BCa ^ ((~BCe) & BCi);
-    Ame = BCe ^ ((~BCi) & BCo);
-    Ami = BCi ^ ((~BCo) & BCu);
-    Amo = BCo ^ ((~BCu) & BCa);
-    Amu = BCu ^ ((~BCa) & BCe);
-
-    Ebi ^= Di; BCa = rol(Ebi, 62);
-    Ego ^= Do; BCe = rol(Ego, 55);
-    Eku ^= Du; BCi = rol(Eku, 39);
-    Ema ^= Da; BCo = rol(Ema, 41);
-    Ese ^= De; BCu = rol(Ese, 2);
-    Asa = BCa ^ ((~BCe) & BCi);
-    Ase = BCe ^ ((~BCi) & BCo);
-    Asi = BCi ^ ((~BCo) & BCu);
-    Aso = BCo ^ ((~BCu) & BCa);
-    Asu = BCu ^ ((~BCa) & BCe);
+    Eba ^= Da; B0 = Eba;
+    Ege ^= De; B1 = rol(Ege, 44);
+    Eki ^= Di; B2 = rol(Eki, 43);
+    Emo ^= Do; B3 = rol(Emo, 21);
+    Esu ^= Du; B4 = rol(Esu, 14);
+    N2 = ~B2;
+    Aba = B0 ^ (B1 | B2) ^ KeccakF_RoundConstants[round + 1];
+    Abe = B1 ^ (N2 | B3);
+    Abi = B2 ^ (B3 & B4);
+    Abo = B3 ^ (B4 | B0);
+    Abu = B4 ^ (B0 & B1);
+    Ebo ^= Do; B0 = rol(Ebo, 28);
+    Egu ^= Du; B1 = rol(Egu, 20);
+    Eka ^= Da; B2 = rol(Eka, 3);
+    Eme ^= De; B3 = rol(Eme, 45);
+    Esi ^= Di; B4 = rol(Esi, 61);
+    N4 = ~B4;
+    Aga = B0 ^ (B1 | B2);
+    Age = B1 ^ (B2 & B3);
+    Agi = B2 ^ (B3 | N4);
+    Ago = B3 ^ (B4 | B0);
+    Agu = B4 ^ (B0 & B1);
+    Ebe ^= De; B0 = rol(Ebe, 1);
+    Egi ^= Di; B1 = rol(Egi, 6);
+    Eko ^= Do; B2 = rol(Eko, 25);
+    Emu ^= Du; B3 = rol(Emu, 8);
+    Esa ^= Da; B4 = rol(Esa, 18);
+    N3 = ~B3;
+    Aka = B0 ^ (B1 | B2);
+    Ake = B1 ^ (B2 & B3);
+    Aki = B2 ^ (N3 & B4);
+    Ako = N3 ^ (B4 | B0);
+    Aku = B4 ^ (B0 & B1);
+    Ebu ^= Du; B0 = rol(Ebu, 27);
+    Ega ^= Da; B1 = rol(Ega, 36);
+    Eke ^= De; B2 = rol(Eke, 10);
+    Emi ^= Di; B3 = rol(Emi, 15);
+    Eso ^= Do; B4 = rol(Eso, 56);
+    N3 = ~B3;
+    Ama = B0 ^ (B1 & B2);
+    Ame = B1 ^ (B2 | B3);
+    Ami = B2 ^ (N3 | B4);
+    Amo = N3 ^ (B4 & B0);
+    Amu = B4 ^ (B0 | B1);
+    Ebi ^= Di; B0 = rol(Ebi, 62);
+    Ego ^= Do; B1 = rol(Ego, 55);
+    Eku ^= Du; B2 = rol(Eku, 39);
+    Ema ^= Da; B3 = rol(Ema, 41);
+    Ese ^= De; B4 = rol(Ese, 2);
+    N1 = ~B1;
+    Asa = B0 ^ (N1 & B2);
+    Ase = N1 ^ (B2 | B3);
+    Asi = B2 ^ (B3 & B4);
+    Aso = B3 ^ (B4 | B0);
+    Asu = B4 ^ (B0 & B1);
   }
 
-  state[0] = Aba; state[1] = Abe; state[2] = Abi; state[3] = Abo; state[4] = Abu;
-  state[5] = Aga; state[6] = Age; state[7] = Agi; state[8] = Ago; state[9] = Agu;
-  state[10] = Aka; state[11] = Ake; state[12] = Aki; state[13] = Ako; state[14] = Aku;
-  state[15] = Ama; state[16] = Ame; state[17] = Ami; state[18] = Amo; state[19] = Amu;
-  state[20] = Asa; state[21] = Ase; state[22] = Asi; state[23] = Aso; state[24] = Asu;
+  state[0] = Aba; state[1] = ~Abe; state[2] = ~Abi; state[3] = Abo; state[4] = Abu;
+  state[5] = Aga; state[6] = Age; state[7] = Agi; state[8] = ~Ago; state[9] = Agu;
+  state[10] = Aka; state[11] = Ake; state[12] = ~Aki; state[13] = Ako; state[14] = Aku;
+  state[15] = Ama; state[16] = Ame; state[17] = ~Ami; state[18] = Amo; state[19] = Amu;
+  state[20] = ~Asa; state[21] = Ase; state[22] = Asi; state[23] = Aso; state[24] = Asu;
 }
 
 void shake128_absorb(uint64_t state[25], const uint8_t *in, uint64_t inlen) {
