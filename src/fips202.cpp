@@ -35,6 +35,9 @@ using Permute = void (*)(uint64_t *);
 
 // The single-stream permutation of the path in use.
 Permute permutation() {
+#if TAVIK_FIPS202_AVX512
+  if (active_backend() == Backend::avx512) return KeccakF1600_StatePermute_avx512;
+#endif
 #if TAVIK_FIPS202_BMI
   if (active_backend() != Backend::scalar) return KeccakF1600_StatePermute_bmi;
 #endif

@@ -120,6 +120,9 @@ TEST(Keccak, EveryFormEqualsTheReferencePermutation) {
 #if TAVIK_FIPS202_BMI
       {"bmi", KeccakF1600_StatePermute_bmi, backend_available(Backend::avx2)},
 #endif
+#if TAVIK_FIPS202_AVX512
+      {"avx512", KeccakF1600_StatePermute_avx512, backend_available(Backend::avx512)},
+#endif
   };
   std::mt19937_64 rng(0x6b65u);
   for (const Form &f : forms) {
