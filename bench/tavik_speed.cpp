@@ -123,10 +123,14 @@ std::vector<Result> run_all(size_t runs) {
   measure(r, "KeccakF1600_StatePermute:", runs, [&](size_t) { KeccakF1600_StatePermute(state); });
   static uint64_t state4[100] = {};
   measure(r, "KeccakF1600_StatePermute4x:", runs, [&](size_t) { KeccakF1600_StatePermute4x(state4); });
-  // The widest multi-state permutation of the path (eight states on avx512, four elsewhere).
-  alignas(64) static uint64_t state8[200] = {};
+  // The permutation and extraction of the scheduled SHAKE jobs (verification's tr beside A).
+  alignas(64) static uint64_t lane_state[100] = {};
+  static uint8_t lane_out[4 * SHAKE128_RATE];
   const KeccakLanes lanes = keccak_lanes();
-  measure(r, "widest lane permutation (8 or 4 states):", runs, [&](size_t) { lanes.permute(state8); });
+  measure(r, "scheduled four-state step:", runs, [&](size_t) {
+    lanes.permute(lane_state);
+    lanes.extract(lane_out, lane_state);
+  });
 
   if (g_text) {
     std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",

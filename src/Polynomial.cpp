@@ -347,6 +347,43 @@ uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_
   return ctr;
 }
 
+namespace {
+
+// A from rho with the matrix streams spread over the lanes of keccak_lanes(), after `extra`
+// (n_extra <= 9 further SHAKE jobs run in the same permutations, whose blocks go to
+// take_extra(e, block) as in run_shake_jobs). Each matrix stream gives its first five blocks
+// (840 bytes); a polynomial still short after them goes on as in the scalar expansion, with the
+// retry draws.
+template <typename TakeExtra>
+void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *extra, uint32_t n_extra,
+                            TakeExtra take_extra) {
+  constexpr uint32_t MAX_EXTRA = K + L;
+  const RejStep step = uniform_step();
+  uint8_t seeds[K * L][SEED_BYTES + 1];
+  uint8_t buf[K * L][MATRIX_DRAW];
+  ShakeJob jobs[MAX_EXTRA + K * L];
+  uint32_t blocks[K * L] = {};
+  n_extra = n_extra < MAX_EXTRA ? n_extra : MAX_EXTRA;
+  for (uint32_t e = 0; e < n_extra; ++e) jobs[e] = extra[e];
+  for (uint32_t p = 0; p < K * L; ++p) {
+    std::memcpy(seeds[p], rho, SEED_BYTES);
+    seeds[p][SEED_BYTES] = uint8_t(4 * p);  // 16 * row + 4 * column
+    jobs[n_extra + p] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
+  }
+  run_shake_jobs(keccak_lanes(), jobs, n_extra + K * L, [&](uint32_t j, const uint8_t *block) {
+    if (j < n_extra) return take_extra(j, block);
+    const uint32_t p = j - n_extra;
+    std::memcpy(buf[p] + blocks[p] * SHAKE128_RATE, block, SHAKE128_RATE);
+    return ++blocks[p] < MATRIX_DRAW / SHAKE128_RATE;
+  });
+  for (uint32_t p = 0; p < K * L; ++p) {
+    uint32_t *a = A + size_t(p) * N;
+    finish_matrix_poly(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
+  }
+}
+
+}  // namespace
+
 // A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho) {
   const RejStep step = uniform_step();
@@ -380,44 +417,21 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
   }
 }
 
-// A as Generate_A and out = the first outlen (<= 136) bytes of SHAKE256(in[0..inlen)); with eight
-// lanes the hash runs beside the matrix streams.
+// A as Generate_A and out = the first outlen (<= 136) bytes of SHAKE256(in[0..inlen)); on the
+// vector paths the hash runs in the same four-state permutations as the matrix streams.
 void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint32_t outlen,
                              const uint8_t *in, uint64_t inlen) {
-  // Four lanes do not gain: the hash's extra permutations and the lane bookkeeping cost about
-  // what the single-stream hash does.
-  if (!use_avx2() || keccak_lanes().width < 8) {
+  if (!use_avx2()) {
     Generate_A(A, rho);
     shake256(out, outlen, in, inlen);
     return;
   }
-  // Job 0 is the hash, so that its eleven blocks for a public key start first; jobs 1 to 20
-  // are the matrix streams, each giving its first five blocks (840 bytes). A polynomial still
-  // short after them goes on as in the scalar expansion, with the retry draws.
-  const RejStep step = uniform_step();
-  uint8_t seeds[K * L][SEED_BYTES + 1];
-  uint8_t buf[K * L][MATRIX_DRAW];
-  ShakeJob jobs[1 + K * L];
-  uint32_t blocks[K * L] = {};
-  jobs[0] = {in, inlen, SHAKE256_RATE};
-  for (uint32_t p = 0; p < K * L; ++p) {
-    std::memcpy(seeds[p], rho, SEED_BYTES);
-    seeds[p][SEED_BYTES] = uint8_t(4 * p);  // 16 * row + 4 * column
-    jobs[1 + p] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
-  }
-  run_shake_jobs(keccak_lanes(), jobs, 1 + K * L, [&](uint32_t j, const uint8_t *block) {
-    if (j == 0) {
-      std::memcpy(out, block, outlen);
-      return false;
-    }
-    const uint32_t p = j - 1;
-    std::memcpy(buf[p] + blocks[p] * SHAKE128_RATE, block, SHAKE128_RATE);
-    return ++blocks[p] < MATRIX_DRAW / SHAKE128_RATE;
+  // The hash is job 0, so that its eleven blocks for a public key start first.
+  const ShakeJob hash = {in, inlen, SHAKE256_RATE};
+  expand_matrix_in_lanes(A, rho, &hash, 1, [&](uint32_t, const uint8_t *block) {
+    std::memcpy(out, block, outlen);
+    return false;
   });
-  for (uint32_t p = 0; p < K * L; ++p) {
-    uint32_t *a = A + size_t(p) * N;
-    finish_matrix_poly(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
-  }
 }
 
 // Secret candidates: bits 0-2, then bits 5-7 of each byte of buf[0..len); a value t up to

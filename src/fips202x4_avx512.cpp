@@ -88,6 +88,46 @@ void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, 
 
 void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]) { keccak_permute_lanes<Avx512LaneOps>(s); }
 
+void keccakx4_extract_avx512(uint8_t *out, const uint64_t s[100]) { keccakx4_extract_with(out, s); }
+
+namespace {
+
+// Plain shuffles through their masked forms with every lane selected (see Avx512LaneOps::rol).
+constexpr __mmask8 ALL = 0xFF;
+inline __m512i unpacklo(__m512i a, __m512i b) { return _mm512_maskz_unpacklo_epi64(ALL, a, b); }
+inline __m512i unpackhi(__m512i a, __m512i b) { return _mm512_maskz_unpackhi_epi64(ALL, a, b); }
+template <int imm>
+inline __m512i blocks(__m512i a, __m512i b) { return _mm512_maskz_shuffle_i64x2(ALL, a, b, imm); }
+
+}  // namespace
+
+// Eight rows of eight words, each row lane i of the eight states, into eight columns: c[j]
+// holds the eight lanes of state j.
+void keccakx8_extract_avx512(uint8_t *out, const uint64_t s[200]) {
+  constexpr size_t R = 168;
+  for (size_t i = 0; i < 24; i += 8) {
+    __m512i r[8], t[8], c[8];
+    for (size_t k = 0; k < 8; ++k) r[k] = _mm512_loadu_si512(s + 8 * (i + k));
+    for (size_t k = 0; k < 8; k += 2) {
+      t[k] = unpacklo(r[k], r[k + 1]);
+      t[k + 1] = unpackhi(r[k], r[k + 1]);
+    }
+    for (size_t odd = 0; odd < 2; ++odd) {
+      const __m512i u0 = blocks<0x88>(t[odd], t[odd + 2]);  // 128-bit blocks 0, 2 of each
+      const __m512i u1 = blocks<0x88>(t[odd + 4], t[odd + 6]);
+      const __m512i u2 = blocks<0xDD>(t[odd], t[odd + 2]);  // blocks 1, 3 of each
+      const __m512i u3 = blocks<0xDD>(t[odd + 4], t[odd + 6]);
+      c[odd] = blocks<0x88>(u0, u1);
+      c[odd + 4] = blocks<0xDD>(u0, u1);
+      c[odd + 2] = blocks<0x88>(u2, u3);
+      c[odd + 6] = blocks<0xDD>(u2, u3);
+    }
+    // Rows 21 to 23 lie beyond the 21 lanes of the rate: the last group stores five words.
+    const __mmask8 keep = i + 8 <= 21 ? __mmask8(0xFF) : __mmask8(0x1F);
+    for (size_t j = 0; j < 8; ++j) _mm512_mask_storeu_epi64(out + j * R + 8 * i, keep, c[j]);
+  }
+}
+
 }  // namespace tavik
 
 #endif  // TAVIK_FIPS202X4_AVX512

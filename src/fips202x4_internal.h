@@ -19,6 +19,8 @@ void KeccakF1600_StatePermute4x_portable(uint64_t s[100]);
 // Absorbs four inputs of inlen bytes with rate r (168 or 136) and the 0x1F domain byte.
 void keccakx4_absorb_portable(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                               const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
+// Writes the first 168 bytes (21 lanes) of each of the four states to out + 168 * j.
+void keccakx4_extract_portable(uint8_t *out, const uint64_t s[100]);
 // Squeezes nblocks blocks of r bytes (168 or 136) into each output.
 void keccakx4_squeezeblocks_portable(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                                      uint64_t nblocks, uint64_t s[100], size_t r);
@@ -31,6 +33,8 @@ void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const u
                           const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
 void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                                  uint64_t nblocks, uint64_t s[100], size_t r);
+// Writes the first 168 bytes (21 lanes) of each of the four states to out + 168 * j.
+void keccakx4_extract_avx2(uint8_t *out, const uint64_t s[100]);
 #endif
 
 #if TAVIK_FIPS202X4_AVX512
@@ -44,6 +48,9 @@ void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, 
 // Keccak-f[1600] on eight states interleaved lane by lane (lane i of state j at s[8*i + j]) on
 // 512-bit registers.
 void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]);
+// Writes the first 168 bytes (21 lanes) of each of the four / eight states to out + 168 * j.
+void keccakx4_extract_avx512(uint8_t *out, const uint64_t s[100]);
+void keccakx8_extract_avx512(uint8_t *out, const uint64_t s[200]);
 #endif
 
 }  // namespace tavik

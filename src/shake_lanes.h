@@ -1,5 +1,5 @@
-// Independent SHAKE computations of different lengths scheduled over the lanes of the path's
-// widest multi-state permutation: a lane whose computation ends takes the next one at once, so
+// Independent SHAKE computations of different lengths scheduled over the lanes of a multi-state
+// permutation: a lane whose computation ends takes the next one at once, so
 // a long hash (a public key) runs beside many short expansions (the matrix) instead of after
 // them. Every computation's output equals its single-stream SHAKE bit for bit.
 #pragma once
@@ -20,13 +20,15 @@ struct ShakeJob {
   uint32_t rate;
 };
 
-// The multi-state permutation of the path in use with the most states: width states
-// interleaved lane by lane (lane i of state j at s[width * i + j]); width 8 or 4.
+// A multi-state permutation: width (at most 8) states interleaved lane by lane (lane i of state j
+// at s[width * i + j]).
 struct KeccakLanes {
   uint32_t width;
   void (*permute)(uint64_t *);
+  // Writes the first 168 bytes (21 lanes) of each state j to out + 168 * j.
+  void (*extract)(uint8_t *out, const uint64_t *s);
 };
-// Only meaningful on the vector paths.
+// The one the path in use schedules its jobs on (four states; see fips202x4.cpp).
 KeccakLanes keccak_lanes();
 
 // The little-endian word at p, and its inverse.
@@ -48,7 +50,7 @@ template <typename Take>
 void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Take take) {
   constexpr uint32_t MAX_W = 8;
   alignas(64) uint64_t s[25 * MAX_W];
-  uint8_t block[SHAKE128_RATE];
+  uint8_t out[MAX_W * SHAKE128_RATE];
   const uint32_t w = lanes.width;
   int32_t job[MAX_W];
   uint64_t pos[MAX_W];
@@ -67,32 +69,33 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Tak
       if (job[l] < 0) continue;
       busy = true;
       if (squeezing[l]) continue;
-      // Absorb: one whole block, or the padded rest (then the next permutation starts squeezing).
+      // Absorb one whole block, or the rest with its padding: whole words, then the word with
+      // the last rest % 8 bytes and 0x1F, and 0x80 in the top byte of the last lane of the rate.
+      // After the padding the next permutation starts the squeezing.
       const ShakeJob &jb = jobs[job[l]];
       const uint64_t rest = jb.inlen - pos[l];
       const uint8_t *src = jb.in + pos[l];
+      const uint32_t lanes_in = rest < jb.rate ? uint32_t(rest / 8) : jb.rate / 8;
+      for (uint32_t i = 0; i < lanes_in; ++i) s[w * i + l] ^= lane_word(src + 8 * i);
       if (rest < jb.rate) {
-        std::memset(block, 0, jb.rate);
-        if (rest != 0) std::memcpy(block, src, rest);
-        block[rest] = 0x1F;
-        block[jb.rate - 1] |= 0x80;
-        src = block;
+        uint64_t last = uint64_t(0x1F) << (8 * (rest % 8));
+        for (uint32_t k = 0; k < rest % 8; ++k) last |= uint64_t(src[8 * lanes_in + k]) << (8 * k);
+        s[w * lanes_in + l] ^= last;
+        s[w * (jb.rate / 8 - 1) + l] ^= uint64_t(0x80) << 56;
         squeezing[l] = true;
       }
-      for (uint32_t i = 0; i < jb.rate / 8; ++i) s[w * i + l] ^= lane_word(src + 8 * i);
       pos[l] += jb.rate;
     }
     if (!busy) break;
     lanes.permute(s);
+    lanes.extract(out, s);
     for (uint32_t l = 0; l < w; ++l) {
       if (job[l] < 0 || !squeezing[l]) continue;
-      const uint32_t rate = jobs[job[l]].rate;
-      for (uint32_t i = 0; i < rate / 8; ++i) put_lane_word(block + 8 * i, s[w * i + l]);
-      if (!take(uint32_t(job[l]), static_cast<const uint8_t *>(block))) job[l] = -1;
+      if (!take(uint32_t(job[l]), static_cast<const uint8_t *>(out + SHAKE128_RATE * l))) job[l] = -1;
     }
   }
   secure_wipe(s, sizeof s);
-  secure_wipe(block, sizeof block);
+  secure_wipe(out, sizeof out);
 }
 
 }  // namespace tavik

@@ -245,9 +245,17 @@ TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
 // lanes are refilled, and jobs of different lengths share permutations.
 TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
   std::vector<std::pair<std::string, KeccakLanes>> sets = {
-      {"portable x4", {4, KeccakF1600_StatePermute4x_portable}}, {"path in use", keccak_lanes()}};
+      {"portable x4", {4, KeccakF1600_StatePermute4x_portable, keccakx4_extract_portable}},
+      {"path in use", keccak_lanes()}};
+#if TAVIK_FIPS202X4_AVX2
+  if (backend_available(Backend::avx2))
+    sets.push_back({"avx2 x4", {4, KeccakF1600_StatePermute4x_avx2, keccakx4_extract_avx2}});
+#endif
 #if TAVIK_FIPS202X4_AVX512
-  if (backend_available(Backend::avx512)) sets.push_back({"avx512 x8", {8, KeccakF1600_StatePermute8x_avx512}});
+  if (backend_available(Backend::avx512)) {
+    sets.push_back({"avx512 x4", {4, KeccakF1600_StatePermute4x_avx512, keccakx4_extract_avx512}});
+    sets.push_back({"avx512 x8", {8, KeccakF1600_StatePermute8x_avx512, keccakx8_extract_avx512}});
+  }
 #endif
   const size_t lengths[] = {0, 1, 33, 135, 136, 137, 167, 168, 300, 1472};
   std::mt19937_64 rng(0x10b5u);
