@@ -238,6 +238,7 @@ int main(int argc, char **argv) {
   const double tpu = tsc_ticks_per_us();
   if (g_text) {
     std::printf("path: %s\n", backend_name(active_backend()));
+    std::printf("chosen because: %s\n", backend_reason());
     std::printf("time-stamp counter: %.0f ticks per microsecond\n\n", tpu);
   }
   const std::vector<Result> r = run_all(runs);

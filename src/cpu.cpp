@@ -1,8 +1,11 @@
 #include "cpu.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+
+#include "selftest.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -50,16 +53,42 @@ const Features &features() {
   return f;
 }
 
+// The path under self-test in this thread (with_backend), or -1.
+thread_local int trial = -1;
+
+char reason[96];
+
+// Best first: the request of TAVIK_BACKEND when available, then every available path below it.
 Backend choose() {
-  Backend best = backend_available(Backend::avx512) ? Backend::avx512
-                 : backend_available(Backend::avx2) ? Backend::avx2
-                                                    : Backend::scalar;
+  Backend top = backend_available(Backend::avx512) ? Backend::avx512
+                : backend_available(Backend::avx2) ? Backend::avx2
+                                                   : Backend::scalar;
   const char *env = std::getenv("TAVIK_BACKEND");
-  if (env == nullptr) return best;
+  bool requested = false;
   for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
-    if (std::strcmp(env, backend_name(b)) == 0 && backend_available(b)) return b;
+    if (env != nullptr && std::strcmp(env, backend_name(b)) == 0 && backend_available(b)) {
+      top = b;
+      requested = true;
+    }
   }
-  return best;
+  Backend candidates[3];
+  uint32_t count = 0;
+  for (int b = int(top); b >= 0; --b) {
+    if (backend_available(Backend(b))) candidates[count++] = Backend(b);
+  }
+  uint32_t failed = 0;
+  const Backend b = choose_path(candidates, count, path_self_test, &failed);
+  if (failed == 1) {
+    std::snprintf(reason, sizeof reason, "%s failed its self-test; %s is the next path down",
+                  backend_name(candidates[0]), backend_name(b));
+  } else if (failed > 1) {
+    std::snprintf(reason, sizeof reason, "%s and %s failed their self-tests; %s is the next path down",
+                  backend_name(candidates[0]), backend_name(candidates[1]), backend_name(b));
+  } else {
+    std::snprintf(reason, sizeof reason, "%s%s", requested ? "requested by TAVIK_BACKEND" : "best available",
+                  b == Backend::scalar ? "" : ", self-test passed");
+  }
+  return b;
 }
 
 }  // namespace
@@ -74,8 +103,31 @@ bool backend_available(Backend b) {
 }
 
 Backend active_backend() {
+  if (trial >= 0) return Backend(trial);
   static const Backend b = choose();
   return b;
+}
+
+const char *backend_reason() {
+  active_backend();
+  return reason;
+}
+
+bool with_backend(Backend b, bool (*fn)()) {
+  const int saved = trial;
+  trial = int(b);
+  const bool ok = fn();
+  trial = saved;
+  return ok;
+}
+
+Backend choose_path(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed) {
+  *failed = 0;
+  for (uint32_t i = 0; i + 1 < count; ++i) {
+    if (test(candidates[i])) return candidates[i];
+    ++*failed;
+  }
+  return count != 0 ? candidates[count - 1] : Backend::scalar;
 }
 
 const char *backend_name(Backend b) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "cpu.h"
 #include "tavik.h"
 #include "testtavik_util.h"
 #include "wipe.h"
@@ -272,6 +273,7 @@ int32_t test_sig_iterative() {
   printf("the length of pk: %d\n", PK_BYTES);
   printf("the length of sk: %d\n", SK_BYTES);
   printf("the length of sig: %d\n", SIG_BYTES);
+  printf("the path: %s (%s)\n", tavik::backend_name(tavik::active_backend()), tavik::backend_reason());
 
   for (;;) {
     print_menu();

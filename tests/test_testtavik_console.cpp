@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "cpu.h"
 #include "test_testtavik_support.h"
 
 namespace {
@@ -89,11 +90,14 @@ ProgramRun run_program(const std::vector<std::string> &args, const std::string &
 // Runs the menu (no arguments) on input.
 ProgramRun menu(const std::string &input) { return run_program({}, input); }
 
+// The child runs the path this process runs (same processor, same TAVIK_BACKEND).
 const std::string BANNER =
     "[STAMP]begin to test tavik-c algo\n"
     "the length of pk: 1472\n"
     "the length of sk: 3056\n"
-    "the length of sig: 2573\n";
+    "the length of sig: 2573\n"
+    "the path: " + std::string(tavik::backend_name(tavik::active_backend())) + " (" +
+    tavik::backend_reason() + ")\n";
 const std::string MENU =
     "\n"
     "---function test---\n"
