@@ -91,10 +91,82 @@ void shake(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen, siz
 
 void KeccakF1600_StatePermute(uint64_t state[25]) { permutation()(state); }
 
-// Lane complementing: the lanes Abe, Abi, Ago, Aki, Ami and Asa are held inverted between rounds.
-// With them inverted, the chi step of each plane needs one NOT instead of five: ~b & c becomes
-// b | c, b & c or b | ~c according to which of its inputs arrive inverted. The six lanes are
-// inverted on entry and on exit.
+// One round from the lanes X** to the lanes Y** with round constant rc, the lanes Xbe, Xbi, Xgo,
+// Xki, Xmi and Xsa arriving inverted and the same lanes of Y leaving inverted. With them inverted,
+// the chi step of each plane needs one NOT instead of five: ~b & c becomes b | c, b & c or b | ~c
+// according to which of its inputs arrive inverted.
+#define TAVIK_KECCAK_ROUND_LC(X, Y, rc)                                                            \
+  do {                                                                                             \
+    uint64_t BCa, BCe, BCi, BCo, BCu, Da, De, Di, Do, Du, B0, B1, B2, B3, B4, N1, N2, N3, N4;      \
+    BCa = X##ba ^ X##ga ^ X##ka ^ X##ma ^ X##sa;                                                   \
+    BCe = X##be ^ X##ge ^ X##ke ^ X##me ^ X##se;                                                   \
+    BCi = X##bi ^ X##gi ^ X##ki ^ X##mi ^ X##si;                                                   \
+    BCo = X##bo ^ X##go ^ X##ko ^ X##mo ^ X##so;                                                   \
+    BCu = X##bu ^ X##gu ^ X##ku ^ X##mu ^ X##su;                                                   \
+    Da = BCu ^ rol(BCe, 1);                                                                        \
+    De = BCa ^ rol(BCi, 1);                                                                        \
+    Di = BCe ^ rol(BCo, 1);                                                                        \
+    Do = BCi ^ rol(BCu, 1);                                                                        \
+    Du = BCo ^ rol(BCa, 1);                                                                        \
+    X##ba ^= Da; B0 = X##ba;                                                                       \
+    X##ge ^= De; B1 = rol(X##ge, 44);                                                              \
+    X##ki ^= Di; B2 = rol(X##ki, 43);                                                              \
+    X##mo ^= Do; B3 = rol(X##mo, 21);                                                              \
+    X##su ^= Du; B4 = rol(X##su, 14);                                                              \
+    N2 = ~B2;                                                                                      \
+    Y##ba = B0 ^ (B1 | B2) ^ rc;                                                                   \
+    Y##be = B1 ^ (N2 | B3);                                                                        \
+    Y##bi = B2 ^ (B3 & B4);                                                                        \
+    Y##bo = B3 ^ (B4 | B0);                                                                        \
+    Y##bu = B4 ^ (B0 & B1);                                                                        \
+    X##bo ^= Do; B0 = rol(X##bo, 28);                                                              \
+    X##gu ^= Du; B1 = rol(X##gu, 20);                                                              \
+    X##ka ^= Da; B2 = rol(X##ka, 3);                                                               \
+    X##me ^= De; B3 = rol(X##me, 45);                                                              \
+    X##si ^= Di; B4 = rol(X##si, 61);                                                              \
+    N4 = ~B4;                                                                                      \
+    Y##ga = B0 ^ (B1 | B2);                                                                        \
+    Y##ge = B1 ^ (B2 & B3);                                                                        \
+    Y##gi = B2 ^ (B3 | N4);                                                                        \
+    Y##go = B3 ^ (B4 | B0);                                                                        \
+    Y##gu = B4 ^ (B0 & B1);                                                                        \
+    X##be ^= De; B0 = rol(X##be, 1);                                                               \
+    X##gi ^= Di; B1 = rol(X##gi, 6);                                                               \
+    X##ko ^= Do; B2 = rol(X##ko, 25);                                                              \
+    X##mu ^= Du; B3 = rol(X##mu, 8);                                                               \
+    X##sa ^= Da; B4 = rol(X##sa, 18);                                                              \
+    N3 = ~B3;                                                                                      \
+    Y##ka = B0 ^ (B1 | B2);                                                                        \
+    Y##ke = B1 ^ (B2 & B3);                                                                        \
+    Y##ki = B2 ^ (N3 & B4);                                                                        \
+    Y##ko = N3 ^ (B4 | B0);                                                                        \
+    Y##ku = B4 ^ (B0 & B1);                                                                        \
+    X##bu ^= Du; B0 = rol(X##bu, 27);                                                              \
+    X##ga ^= Da; B1 = rol(X##ga, 36);                                                              \
+    X##ke ^= De; B2 = rol(X##ke, 10);                                                              \
+    X##mi ^= Di; B3 = rol(X##mi, 15);                                                              \
+    X##so ^= Do; B4 = rol(X##so, 56);                                                              \
+    N3 = ~B3;                                                                                      \
+    Y##ma = B0 ^ (B1 & B2);                                                                        \
+    Y##me = B1 ^ (B2 | B3);                                                                        \
+    Y##mi = B2 ^ (N3 | B4);                                                                        \
+    Y##mo = N3 ^ (B4 & B0);                                                                        \
+    Y##mu = B4 ^ (B0 | B1);                                                                        \
+    X##bi ^= Di; B0 = rol(X##bi, 62);                                                              \
+    X##go ^= Do; B1 = rol(X##go, 55);                                                              \
+    X##ku ^= Du; B2 = rol(X##ku, 39);                                                              \
+    X##ma ^= Da; B3 = rol(X##ma, 41);                                                              \
+    X##se ^= De; B4 = rol(X##se, 2);                                                               \
+    N1 = ~B1;                                                                                      \
+    Y##sa = B0 ^ (N1 & B2);                                                                        \
+    Y##se = N1 ^ (B2 | B3);                                                                        \
+    Y##si = B2 ^ (B3 & B4);                                                                        \
+    Y##so = B3 ^ (B4 | B0);                                                                        \
+    Y##su = B4 ^ (B0 & B1);                                                                        \
+  } while (0)
+
+// Lane complementing: the lanes Abe, Abi, Ago, Aki, Ami and Asa are held inverted between rounds
+// (see TAVIK_KECCAK_ROUND_LC); they are inverted on entry and on exit.
 void KeccakF1600_StatePermute_portable(uint64_t state[25]) {
   uint64_t Aba = state[0], Abe = ~state[1], Abi = ~state[2], Abo = state[3], Abu = state[4];
   uint64_t Aga = state[5], Age = state[6], Agi = state[7], Ago = ~state[8], Agu = state[9];
@@ -104,141 +176,10 @@ void KeccakF1600_StatePermute_portable(uint64_t state[25]) {
 
   // Two rounds per pass: the first writes the E* lanes, the second writes back to A*.
   for (int round = 0; round < 24; round += 2) {
-    uint64_t BCa, BCe, BCi, BCo, BCu, Da, De, Di, Do, Du, B0, B1, B2, B3, B4, N1, N2, N3, N4;
     uint64_t Eba, Ebe, Ebi, Ebo, Ebu, Ega, Ege, Egi, Ego, Egu, Eka, Eke, Eki, Eko, Eku;
     uint64_t Ema, Eme, Emi, Emo, Emu, Esa, Ese, Esi, Eso, Esu;
-
-    BCa = Aba ^ Aga ^ Aka ^ Ama ^ Asa;
-    BCe = Abe ^ Age ^ Ake ^ Ame ^ Ase;
-    BCi = Abi ^ Agi ^ Aki ^ Ami ^ Asi;
-    BCo = Abo ^ Ago ^ Ako ^ Amo ^ Aso;
-    BCu = Abu ^ Agu ^ Aku ^ Amu ^ Asu;
-    Da = BCu ^ rol(BCe, 1);
-    De = BCa ^ rol(BCi, 1);
-    Di = BCe ^ rol(BCo, 1);
-    Do = BCi ^ rol(BCu, 1);
-    Du = BCo ^ rol(BCa, 1);
-    Aba ^= Da; B0 = Aba;
-    Age ^= De; B1 = rol(Age, 44);
-    Aki ^= Di; B2 = rol(Aki, 43);
-    Amo ^= Do; B3 = rol(Amo, 21);
-    Asu ^= Du; B4 = rol(Asu, 14);
-    N2 = ~B2;
-    Eba = B0 ^ (B1 | B2) ^ KeccakF_RoundConstants[round];
-    Ebe = B1 ^ (N2 | B3);
-    Ebi = B2 ^ (B3 & B4);
-    Ebo = B3 ^ (B4 | B0);
-    Ebu = B4 ^ (B0 & B1);
-    Abo ^= Do; B0 = rol(Abo, 28);
-    Agu ^= Du; B1 = rol(Agu, 20);
-    Aka ^= Da; B2 = rol(Aka, 3);
-    Ame ^= De; B3 = rol(Ame, 45);
-    Asi ^= Di; B4 = rol(Asi, 61);
-    N4 = ~B4;
-    Ega = B0 ^ (B1 | B2);
-    Ege = B1 ^ (B2 & B3);
-    Egi = B2 ^ (B3 | N4);
-    Ego = B3 ^ (B4 | B0);
-    Egu = B4 ^ (B0 & B1);
-    Abe ^= De; B0 = rol(Abe, 1);
-    Agi ^= Di; B1 = rol(Agi, 6);
-    Ako ^= Do; B2 = rol(Ako, 25);
-    Amu ^= Du; B3 = rol(Amu, 8);
-    Asa ^= Da; B4 = rol(Asa, 18);
-    N3 = ~B3;
-    Eka = B0 ^ (B1 | B2);
-    Eke = B1 ^ (B2 & B3);
-    Eki = B2 ^ (N3 & B4);
-    Eko = N3 ^ (B4 | B0);
-    Eku = B4 ^ (B0 & B1);
-    Abu ^= Du; B0 = rol(Abu, 27);
-    Aga ^= Da; B1 = rol(Aga, 36);
-    Ake ^= De; B2 = rol(Ake, 10);
-    Ami ^= Di; B3 = rol(Ami, 15);
-    Aso ^= Do; B4 = rol(Aso, 56);
-    N3 = ~B3;
-    Ema = B0 ^ (B1 & B2);
-    Eme = B1 ^ (B2 | B3);
-    Emi = B2 ^ (N3 | B4);
-    Emo = N3 ^ (B4 & B0);
-    Emu = B4 ^ (B0 | B1);
-    Abi ^= Di; B0 = rol(Abi, 62);
-    Ago ^= Do; B1 = rol(Ago, 55);
-    Aku ^= Du; B2 = rol(Aku, 39);
-    Ama ^= Da; B3 = rol(Ama, 41);
-    Ase ^= De; B4 = rol(Ase, 2);
-    N1 = ~B1;
-    Esa = B0 ^ (N1 & B2);
-    Ese = N1 ^ (B2 | B3);
-    Esi = B2 ^ (B3 & B4);
-    Eso = B3 ^ (B4 | B0);
-    Esu = B4 ^ (B0 & B1);
-
-    BCa = Eba ^ Ega ^ Eka ^ Ema ^ Esa;
-    BCe = Ebe ^ Ege ^ Eke ^ Eme ^ Ese;
-    BCi = Ebi ^ Egi ^ Eki ^ Emi ^ Esi;
-    BCo = Ebo ^ Ego ^ Eko ^ Emo ^ Eso;
-    BCu = Ebu ^ Egu ^ Eku ^ Emu ^ Esu;
-    Da = BCu ^ rol(BCe, 1);
-    De = BCa ^ rol(BCi, 1);
-    Di = BCe ^ rol(BCo, 1);
-    Do = BCi ^ rol(BCu, 1);
-    Du = BCo ^ rol(BCa, 1);
-    Eba ^= Da; B0 = Eba;
-    Ege ^= De; B1 = rol(Ege, 44);
-    Eki ^= Di; B2 = rol(Eki, 43);
-    Emo ^= Do; B3 = rol(Emo, 21);
-    Esu ^= Du; B4 = rol(Esu, 14);
-    N2 = ~B2;
-    Aba = B0 ^ (B1 | B2) ^ KeccakF_RoundConstants[round + 1];
-    Abe = B1 ^ (N2 | B3);
-    Abi = B2 ^ (B3 & B4);
-    Abo = B3 ^ (B4 | B0);
-    Abu = B4 ^ (B0 & B1);
-    Ebo ^= Do; B0 = rol(Ebo, 28);
-    Egu ^= Du; B1 = rol(Egu, 20);
-    Eka ^= Da; B2 = rol(Eka, 3);
-    Eme ^= De; B3 = rol(Eme, 45);
-    Esi ^= Di; B4 = rol(Esi, 61);
-    N4 = ~B4;
-    Aga = B0 ^ (B1 | B2);
-    Age = B1 ^ (B2 & B3);
-    Agi = B2 ^ (B3 | N4);
-    Ago = B3 ^ (B4 | B0);
-    Agu = B4 ^ (B0 & B1);
-    Ebe ^= De; B0 = rol(Ebe, 1);
-    Egi ^= Di; B1 = rol(Egi, 6);
-    Eko ^= Do; B2 = rol(Eko, 25);
-    Emu ^= Du; B3 = rol(Emu, 8);
-    Esa ^= Da; B4 = rol(Esa, 18);
-    N3 = ~B3;
-    Aka = B0 ^ (B1 | B2);
-    Ake = B1 ^ (B2 & B3);
-    Aki = B2 ^ (N3 & B4);
-    Ako = N3 ^ (B4 | B0);
-    Aku = B4 ^ (B0 & B1);
-    Ebu ^= Du; B0 = rol(Ebu, 27);
-    Ega ^= Da; B1 = rol(Ega, 36);
-    Eke ^= De; B2 = rol(Eke, 10);
-    Emi ^= Di; B3 = rol(Emi, 15);
-    Eso ^= Do; B4 = rol(Eso, 56);
-    N3 = ~B3;
-    Ama = B0 ^ (B1 & B2);
-    Ame = B1 ^ (B2 | B3);
-    Ami = B2 ^ (N3 | B4);
-    Amo = N3 ^ (B4 & B0);
-    Amu = B4 ^ (B0 | B1);
-    Ebi ^= Di; B0 = rol(Ebi, 62);
-    Ego ^= Do; B1 = rol(Ego, 55);
-    Eku ^= Du; B2 = rol(Eku, 39);
-    Ema ^= Da; B3 = rol(Ema, 41);
-    Ese ^= De; B4 = rol(Ese, 2);
-    N1 = ~B1;
-    Asa = B0 ^ (N1 & B2);
-    Ase = N1 ^ (B2 | B3);
-    Asi = B2 ^ (B3 & B4);
-    Aso = B3 ^ (B4 | B0);
-    Asu = B4 ^ (B0 & B1);
+    TAVIK_KECCAK_ROUND_LC(A, E, KeccakF_RoundConstants[round]);
+    TAVIK_KECCAK_ROUND_LC(E, A, KeccakF_RoundConstants[round + 1]);
   }
 
   state[0] = Aba; state[1] = ~Abe; state[2] = ~Abi; state[3] = Abo; state[4] = Abu;
