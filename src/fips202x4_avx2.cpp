@@ -15,13 +15,7 @@ namespace {
 // The lane operations of keccak_rounds.h on four states, one 256-bit register per lane index.
 // Rotations by whole bytes take one byte shuffle; the left shift by 1 is an add, which more
 // execution ports accept than shifts.
-struct Avx2LaneOps {
-  using V = __m256i;
-  static constexpr int W = 4;
-  static V load(const uint64_t *p) { return _mm256_loadu_si256(reinterpret_cast<const V *>(p)); }
-  static void store(uint64_t *p, V v) { _mm256_storeu_si256(reinterpret_cast<V *>(p), v); }
-  static V bcast(uint64_t x) { return _mm256_set1_epi64x((long long)x); }
-  static V xor2(V a, V b) { return _mm256_xor_si256(a, b); }
+struct Avx2LaneOps : Ymm4LaneOps {
   static V xor5(V a, V b, V c, V d, V e) {
     return _mm256_xor_si256(_mm256_xor_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(c, d)), e);
   }

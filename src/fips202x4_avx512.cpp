@@ -20,13 +20,7 @@ constexpr int XOR3 = 0x96;  // a ^ b ^ c
 constexpr int CHI = 0xD2;   // a ^ (~b & c)
 
 // Four states on 256-bit registers.
-struct Avx512VlLaneOps {
-  using V = __m256i;
-  static constexpr int W = 4;
-  static V load(const uint64_t *p) { return _mm256_loadu_si256(reinterpret_cast<const V *>(p)); }
-  static void store(uint64_t *p, V v) { _mm256_storeu_si256(reinterpret_cast<V *>(p), v); }
-  static V bcast(uint64_t x) { return _mm256_set1_epi64x((long long)x); }
-  static V xor2(V a, V b) { return _mm256_xor_si256(a, b); }
+struct Avx512VlLaneOps : Ymm4LaneOps {
   static V xor5(V a, V b, V c, V d, V e) {
     return _mm256_ternarylogic_epi64(_mm256_ternarylogic_epi64(a, b, c, XOR3), d, e, XOR3);
   }

@@ -11,6 +11,17 @@
 namespace tavik {
 namespace {
 
+// The lane operations of keccak_rounds.h that are the same on AVX2 and AVX-512VL: four states,
+// one 256-bit register per lane index. Each file adds xor5, chi and rol for its instruction set.
+struct Ymm4LaneOps {
+  using V = __m256i;
+  static constexpr int W = 4;
+  static V load(const uint64_t *p) { return _mm256_loadu_si256(reinterpret_cast<const V *>(p)); }
+  static void store(uint64_t *p, V v) { _mm256_storeu_si256(reinterpret_cast<V *>(p), v); }
+  static V bcast(uint64_t x) { return _mm256_set1_epi64x((long long)x); }
+  static V xor2(V a, V b) { return _mm256_xor_si256(a, b); }
+};
+
 // Loads / stores the four words p[0..3] (any alignment).
 inline __m256i load4(const uint64_t *p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
