@@ -113,6 +113,8 @@ const char *backend_reason() {
   return reason;
 }
 
+bool backend_trial_running() { return trial >= 0; }
+
 bool with_backend(Backend b, bool (*fn)()) {
   const int saved = trial;
   trial = int(b);

@@ -18,6 +18,9 @@ const char *backend_reason();
 // Runs fn with active_backend() reporting b in the calling thread only, and returns its result;
 // b must be available. For the self-test, which runs before the choice is made.
 bool with_backend(Backend b, bool (*fn)());
+// True inside with_backend in this thread: whatever is looked up from active_backend() now
+// belongs to the path under test and must not be kept for later calls.
+bool backend_trial_running();
 // The choice itself: the first of the count candidates (best first) whose test passes; the
 // last candidate (the scalar path, the definition) is taken untested. *failed counts the
 // candidates that failed their test.

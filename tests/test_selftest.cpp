@@ -61,7 +61,8 @@ TEST(SelfTest, EveryAvailablePathPassesAndThePathInUseSaysWhy) {
   const Backend in_use = active_backend();
   EXPECT_NE(std::strlen(backend_reason()), 0u);
   EXPECT_EQ(std::strstr(backend_reason(), "failed"), nullptr) << backend_reason();
-  EXPECT_TRUE(with_backend(Backend::scalar, [] { return active_backend() == Backend::scalar; }));
+  EXPECT_TRUE(with_backend(Backend::scalar, [] { return active_backend() == Backend::scalar && backend_trial_running(); }));
+  EXPECT_FALSE(backend_trial_running());
   EXPECT_EQ(active_backend(), in_use) << "with_backend restores the path in use";
 }
 
