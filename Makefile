@@ -1,16 +1,26 @@
-# Front door: `make run` builds and opens the menu, `make test` builds and runs every suite
-# (a g++ build, then a clang build under AddressSanitizer + UndefinedBehaviorSanitizer).
+# Front door: `make run` builds the library and programs and opens the menu, `make test` builds and
+# runs every suite (a g++ build, then a clang build under AddressSanitizer + UndefinedBehaviorSanitizer).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 BENCH_RUNS ?= 1000
+PREFIX ?= /usr/local
+CONFIGURE = cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON $(CMAKE_FLAGS)
 
-.PHONY: all build test test-fast test-asan run bench report fuzz clean kat
+.PHONY: all build programs test test-fast test-asan run bench report install fuzz clean kat
 
 all: build
 
 build:
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON $(CMAKE_FLAGS)
+	$(CONFIGURE)
 	cmake --build build -j $(JOBS)
+
+# The library and the programs only, quietly: the output goes to build/programs.log and is shown
+# when something fails.
+programs:
+	@mkdir -p build
+	@echo "Building the library and programs (log: build/programs.log)"
+	@{ $(CONFIGURE) && cmake --build build --target tavik_programs -j $(JOBS); } >build/programs.log 2>&1 \
+	  || { cat build/programs.log; exit 1; }
 
 test-fast: build
 	cd build && ctest --output-on-failure --no-tests=error -j $(JOBS)
@@ -23,15 +33,20 @@ test-asan:
 
 test: test-fast test-asan
 
-run: build
-	./build/testtavik
+run: programs
+	@./build/testtavik
 
 # Known-answer files PQCsignKAT_3056.req/.rsp, written into build/kat/.
-kat: build
+kat: programs
 	mkdir -p build/kat && cd build/kat && ../tavik_genkat && sha256sum PQCsignKAT_3056.req PQCsignKAT_3056.rsp
 
-bench: build
+bench: programs
 	./build/tavik_speed --compare $(BENCH_RUNS)
+
+# Headers, library, CMake package, pkg-config file and programs under $(PREFIX);
+# CMAKE_FLAGS=-DBUILD_SHARED_LIBS=ON installs the shared library instead of the archive.
+install: programs
+	cmake --install build --prefix $(PREFIX)
 
 # Charts and a summary from performance logs and tavik_speed --json files:
 #   make report LOG=tavik_c_test_performance.txt [SPEED=speed.json] [REPORT_DIR=report]

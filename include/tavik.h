@@ -4,8 +4,20 @@
 
 #include <stdint.h>
 
+/* Version of this header; tavik_version() gives the library's. */
+#define TAVIK_VERSION_MAJOR 0
+#define TAVIK_VERSION_MINOR 1
+#define TAVIK_VERSION_PATCH 0
+#define TAVIK_VERSION_STRING "0.1.0"
+
 #ifdef __cplusplus
 extern "C" {
+#endif
+
+/* The library is built with hidden symbols; every call declared between this push and the pop
+   below is part of the public interface and exported by the shared library. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
 #endif
 
 #define TAVIK_PK_BYTES 1472
@@ -71,6 +83,13 @@ int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk);           
 int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t len); /* 0 | -2 */
 /* 0 valid, 1 invalid (and st wiped), or -2, also for siglen other than TAVIK_SIG_BYTES. */
 int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen);
+
+/* The library's version, "MAJOR.MINOR.PATCH"; a static string. */
+const char *tavik_version(void);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

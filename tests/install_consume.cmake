@@ -1,0 +1,134 @@
+# Installs the library and uses the install as an outside project would.
+#   cmake -DMODE=<mode> -DSRC=<source dir> -DBUILD=<build dir> -DWORK=<scratch dir>
+#         -DCC=<C compiler> -DCXX=<C++ compiler> -DBUILD_TYPE=<type> -DLTO=<ON|OFF> -P install_consume.cmake
+# MODE setup     installs BUILD (static) into WORK/static, builds and installs the shared library
+#                into WORK/shared
+#      contents  checks the installed files: public headers only, a plain-code archive, the
+#                shared library's SONAME and that it exports exactly the declared public calls
+#      static | shared   builds examples/ with find_package against that install and runs it
+#      subproject builds examples/ with the library's sources added by add_subdirectory
+#      pkgconfig compiles examples/sign_verify.c with the C compiler and pkg-config's static flags
+cmake_minimum_required(VERSION 3.25)
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    string(JOIN " " cmd ${ARGN})
+    message(FATAL_ERROR "failed (${rc}): ${cmd}\n${out}\n${err}")
+  endif()
+  set(RUN_OUTPUT "${out}" PARENT_SCOPE)
+endfunction()
+
+# Runs every program the examples build in <dir>; each must succeed.
+function(run_examples dir)
+  foreach(prog sign_verify sign_verify_cpp)
+    if(EXISTS ${dir}/${prog})
+      run(${dir}/${prog})
+      message(STATUS "${prog}: ${RUN_OUTPUT}")
+    endif()
+  endforeach()
+  if(NOT EXISTS ${dir}/sign_verify)
+    message(FATAL_ERROR "no example was built in ${dir}")
+  endif()
+endfunction()
+
+set(TOOLCHAIN -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE})
+
+if(MODE STREQUAL "setup")
+  file(REMOVE_RECURSE ${WORK})
+  run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/static)
+  run(${CMAKE_COMMAND} -S ${SRC} -B ${WORK}/shared-build ${TOOLCHAIN} -DBUILD_SHARED_LIBS=ON
+      -DTAVIK_PROGRAMS=OFF -DTAVIK_TESTS=OFF -DTAVIK_INSTALL=ON -DTAVIK_LTO=${LTO} -DTAVIK_WERROR=ON)
+  run(${CMAKE_COMMAND} --build ${WORK}/shared-build -j 2)
+  run(${CMAKE_COMMAND} --install ${WORK}/shared-build --prefix ${WORK}/shared)
+
+elseif(MODE STREQUAL "contents")
+  # Headers: exactly the public ones of include/.
+  file(GLOB public RELATIVE ${SRC}/include ${SRC}/include/*)
+  file(GLOB installed RELATIVE ${WORK}/static/include ${WORK}/static/include/*)
+  list(SORT public)
+  list(SORT installed)
+  if(NOT public STREQUAL installed)
+    message(FATAL_ERROR "installed headers '${installed}', public headers '${public}'")
+  endif()
+
+  # The archive: ordinary object code, no link-time optimiser sections.
+  file(GLOB_RECURSE archive ${WORK}/static/lib*/libtavik.a)
+  run(readelf -S -W ${archive})
+  if(RUN_OUTPUT MATCHES "\\.gnu\\.(debug)?lto_")
+    message(FATAL_ERROR "${archive} carries link-time optimiser sections")
+  endif()
+  if(NOT RUN_OUTPUT MATCHES "\\.text")
+    message(FATAL_ERROR "${archive} holds no object code")
+  endif()
+
+  # The shared library: versioned SONAME.
+  file(GLOB_RECURSE shared ${WORK}/shared/lib*/libtavik.so.0)
+  if(NOT shared)
+    message(FATAL_ERROR "no libtavik.so.0 installed under ${WORK}/shared")
+  endif()
+  run(readelf -d -W ${shared})
+  if(NOT RUN_OUTPUT MATCHES "\\(SONAME\\)[^\n]*\\[libtavik\\.so\\.0\\]")
+    message(FATAL_ERROR "SONAME of ${shared} is not libtavik.so.0:\n${RUN_OUTPUT}")
+  endif()
+
+  # Its dynamic symbols: exactly the functions the installed C headers declare.
+  set(declared "")
+  file(GLOB headers ${WORK}/shared/include/*.h)
+  foreach(h IN LISTS headers)
+    file(STRINGS ${h} lines REGEX "^[A-Za-z_][A-Za-z0-9_ ]*[ *]([A-Za-z_][A-Za-z0-9_]*)\\(")
+    foreach(line IN LISTS lines)
+      if(NOT line MATCHES "^(typedef|#)")
+        string(REGEX MATCH "([A-Za-z_][A-Za-z0-9_]*)\\(" name "${line}")
+        list(APPEND declared ${CMAKE_MATCH_1})
+      endif()
+    endforeach()
+  endforeach()
+  run(nm -D --defined-only ${shared})
+  string(REGEX MATCHALL "[^\n]+" symbol_lines "${RUN_OUTPUT}")
+  set(exported "")
+  foreach(line IN LISTS symbol_lines)
+    string(REGEX REPLACE "^.* " "" sym "${line}")
+    list(APPEND exported ${sym})
+  endforeach()
+  list(SORT declared)
+  list(REMOVE_DUPLICATES declared)
+  list(SORT exported)
+  set(extra ${exported})
+  list(REMOVE_ITEM extra ${declared})
+  set(missing ${declared})
+  list(REMOVE_ITEM missing ${exported})
+  if(extra OR missing OR NOT declared)
+    message(FATAL_ERROR "libtavik.so exports symbols outside the public interface: '${extra}'; "
+                        "declared but not exported: '${missing}'")
+  endif()
+  message(STATUS "exported: ${exported}")
+
+elseif(MODE STREQUAL "static" OR MODE STREQUAL "shared")
+  run(${CMAKE_COMMAND} -S ${SRC}/examples -B ${WORK}/examples-${MODE} ${TOOLCHAIN}
+      -DCMAKE_PREFIX_PATH=${WORK}/${MODE} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+  run(${CMAKE_COMMAND} --build ${WORK}/examples-${MODE})
+  run_examples(${WORK}/examples-${MODE})
+
+elseif(MODE STREQUAL "subproject")
+  run(${CMAKE_COMMAND} -S ${SRC}/examples -B ${WORK}/examples-subproject ${TOOLCHAIN}
+      -DTAVIK_SOURCE_DIR=${SRC} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+  run(${CMAKE_COMMAND} --build ${WORK}/examples-subproject -j 2)
+  run_examples(${WORK}/examples-subproject)
+
+elseif(MODE STREQUAL "pkgconfig")
+  set(ENV{PKG_CONFIG_PATH} "")
+  file(GLOB_RECURSE pc ${WORK}/static/tavik.pc)
+  get_filename_component(pcdir "${pc}" DIRECTORY)
+  set(ENV{PKG_CONFIG_LIBDIR} ${pcdir})
+  run(pkg-config --cflags --libs --static tavik)
+  string(STRIP "${RUN_OUTPUT}" flags)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  file(MAKE_DIRECTORY ${WORK}/examples-pkgconfig)
+  run(${CC} -std=c11 -Wall -Wextra -Werror ${SRC}/examples/sign_verify.c ${flags}
+      -o ${WORK}/examples-pkgconfig/sign_verify)
+  run_examples(${WORK}/examples-pkgconfig)
+
+else()
+  message(FATAL_ERROR "unknown MODE '${MODE}'")
+endif()
