@@ -36,6 +36,8 @@ int main(void) {
       return 10;
   }
   if (sig_keygen(pk, sk) != TAVIK_OK) return 6;
+  /* The library, the header and the build agree on the version. */
+  if (strcmp(tavik_version(), TAVIK_VERSION_STRING) != 0 || strcmp(tavik_version(), TAVIK_PROJECT_VERSION) != 0) return 7;
   puts("C interface works");
   return 0;
 }
