@@ -1,0 +1,151 @@
+// tavik-c: C++20 interface, header-only over the C calls of tavik.h.
+//
+//   tavik::KeyPair kp = tavik::generate_keypair();
+//   tavik::Result<tavik::Signature> sig = tavik::sign(kp.secret_key, tavik::as_bytes("hello"));
+//   if (sig && tavik::verify(kp.public_key, tavik::as_bytes("hello"), *sig) == tavik::Status::ok) ...
+//
+// Nothing here throws or allocates. Keys and signatures are fixed-size arrays; a secret key is
+// move-only and wipes itself when destroyed or moved from.
+#ifndef TAVIK_HPP
+#define TAVIK_HPP
+
+#if __cplusplus < 202002L
+#error "tavik.hpp needs C++20 (std::span); C++ programs of older standards can use tavik.h"
+#endif
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include "tavik.h"
+
+namespace tavik {
+
+using PublicKey = std::array<std::uint8_t, TAVIK_PK_BYTES>;
+using Signature = std::array<std::uint8_t, TAVIK_SIG_BYTES>;
+using Seed = std::array<std::uint8_t, TAVIK_SEED_BYTES>;
+
+// Outcome of a call, the C codes as a type.
+enum class Status : std::int32_t {
+  ok = TAVIK_OK,
+  invalid_signature = TAVIK_INVALID_SIGNATURE,  // verify only
+  illegal_parameter = TAVIK_ILLEGAL_PARAMETER,  // e.g. a message or signature of the wrong length
+};
+
+// A value or the reason there is none. Without a value, value() is all zero.
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(const T &value) : status_(Status::ok), value_(value) {}
+  Result(Status status) : status_(status), value_{} {}
+
+  bool ok() const { return status_ == Status::ok; }
+  explicit operator bool() const { return ok(); }
+  Status status() const { return status_; }
+  const T &value() const { return value_; }
+  const T &operator*() const { return value_; }
+  const T *operator->() const { return &value_; }
+
+ private:
+  Status status_;
+  T value_;
+};
+
+// The bytes of a text, for messages.
+inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t *>(text.data()), text.size()};
+}
+
+struct KeyPair;
+KeyPair generate_keypair();
+KeyPair keypair_from_seed(std::span<const std::uint8_t, TAVIK_SEED_BYTES> seed);
+
+// A secret key: movable, never copied implicitly, wiped when destroyed and when moved from.
+class SecretKey {
+ public:
+  static constexpr std::size_t size = TAVIK_SK_BYTES;
+
+  // Takes a copy of stored key bytes; the caller wipes its own copy.
+  explicit SecretKey(std::span<const std::uint8_t, size> bytes) {
+    for (std::size_t i = 0; i < size; ++i) bytes_[i] = bytes[i];
+  }
+  SecretKey(const SecretKey &) = delete;
+  SecretKey &operator=(const SecretKey &) = delete;
+  SecretKey(SecretKey &&other) noexcept : bytes_(other.bytes_) { other.wipe(); }
+  SecretKey &operator=(SecretKey &&other) noexcept {
+    if (this != &other) {
+      bytes_ = other.bytes_;
+      other.wipe();
+    }
+    return *this;
+  }
+  ~SecretKey() { wipe(); }
+
+  // The key's bytes, for storing it.
+  std::span<const std::uint8_t, size> bytes() const { return bytes_; }
+  const std::uint8_t *data() const { return bytes_.data(); }
+
+ private:
+  friend struct KeyPair;
+  friend KeyPair generate_keypair();
+  friend KeyPair keypair_from_seed(std::span<const std::uint8_t, TAVIK_SEED_BYTES>);
+  SecretKey() = default;
+
+  // Zeroes the bytes through volatile stores, which the compiler may not drop.
+  void wipe() {
+    volatile std::uint8_t *p = bytes_.data();
+    for (std::size_t i = 0; i < size; ++i) p[i] = 0;
+  }
+
+  std::array<std::uint8_t, size> bytes_{};
+};
+
+// Made only by generate_keypair and keypair_from_seed.
+struct KeyPair {
+  PublicKey public_key{};
+  SecretKey secret_key;
+
+ private:
+  friend KeyPair generate_keypair();
+  friend KeyPair keypair_from_seed(std::span<const std::uint8_t, TAVIK_SEED_BYTES>);
+  KeyPair() = default;
+};
+
+// A fresh key pair from the operating system's random source.
+inline KeyPair generate_keypair() {
+  KeyPair kp;
+  (void)sig_keygen(kp.public_key.data(), kp.secret_key.bytes_.data());  // fails only on null pointers
+  return kp;
+}
+
+// The key pair generate_keypair makes when the random source yields these 32 bytes.
+inline KeyPair keypair_from_seed(std::span<const std::uint8_t, TAVIK_SEED_BYTES> seed) {
+  KeyPair kp;
+  (void)sig_keygen_from_seed(kp.public_key.data(), kp.secret_key.bytes_.data(), seed.data());
+  return kp;
+}
+
+// Deterministic signature of msg; Status::illegal_parameter when msg is empty or longer than
+// TAVIK_MAX_MSG_BYTES.
+inline Result<Signature> sign(const SecretKey &sk, std::span<const std::uint8_t> msg) {
+  Signature sig{};
+  std::uint64_t siglen = 0;
+  const std::int32_t r = sig_sign(sk.data(), msg.data(), msg.size(), sig.data(), &siglen);
+  if (r != TAVIK_OK) return Status(r);
+  return sig;
+}
+
+// Status::ok when sig is a valid signature of msg under pk, Status::invalid_signature when not,
+// Status::illegal_parameter when msg is empty or too long or sig is not TAVIK_SIG_BYTES long.
+[[nodiscard]] inline Status verify(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk,
+                                   std::span<const std::uint8_t> msg,
+                                   std::span<const std::uint8_t> sig) {
+  return Status(sig_verf(pk.data(), sig.data(), sig.size(), msg.data(), msg.size()));
+}
+
+}  // namespace tavik
+
+#endif

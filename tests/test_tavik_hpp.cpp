@@ -1,0 +1,93 @@
+// The C++ interface: same bytes as the C calls, errors as values, and a secret key that is wiped.
+#include "tavik.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <new>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+bool all_zero(std::span<const std::uint8_t> b) {
+  return std::all_of(b.begin(), b.end(), [](std::uint8_t x) { return x == 0; });
+}
+
+tavik::Seed seed_of(std::uint8_t v) {
+  tavik::Seed s;
+  s.fill(v);
+  return s;
+}
+
+static_assert(!std::is_copy_constructible_v<tavik::SecretKey>);
+static_assert(!std::is_copy_assignable_v<tavik::SecretKey>);
+static_assert(std::is_nothrow_move_constructible_v<tavik::SecretKey>);
+static_assert(!std::is_default_constructible_v<tavik::KeyPair>);
+// A key of the wrong size does not convert.
+static_assert(!std::is_constructible_v<tavik::SecretKey, std::span<const std::uint8_t, 16>>);
+
+TEST(TavikHpp, SameBytesAsTheCCalls) {
+  const tavik::Seed seed = seed_of(3);
+  const tavik::KeyPair kp = tavik::keypair_from_seed(seed);
+  std::uint8_t pk[TAVIK_PK_BYTES], sk[TAVIK_SK_BYTES], sig[TAVIK_SIG_BYTES];
+  ASSERT_EQ(sig_keygen_from_seed(pk, sk, seed.data()), TAVIK_OK);
+  EXPECT_TRUE(std::equal(kp.public_key.begin(), kp.public_key.end(), pk));
+  EXPECT_TRUE(std::ranges::equal(kp.secret_key.bytes(), std::span<const std::uint8_t>(sk)));
+
+  const auto msg = tavik::as_bytes("the same message");
+  std::uint64_t siglen = 0;
+  ASSERT_EQ(sig_sign(sk, msg.data(), msg.size(), sig, &siglen), TAVIK_OK);
+  const tavik::Result<tavik::Signature> s = tavik::sign(kp.secret_key, msg);
+  ASSERT_TRUE(s.ok());
+  EXPECT_TRUE(std::equal(s->begin(), s->end(), sig));
+}
+
+TEST(TavikHpp, VerdictsAndErrorsAreValues) {
+  const tavik::KeyPair kp = tavik::generate_keypair();
+  const auto msg = tavik::as_bytes("attack at dawn");
+  const auto s = tavik::sign(kp.secret_key, msg);
+  ASSERT_EQ(s.status(), tavik::Status::ok);
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, *s), tavik::Status::ok);
+
+  tavik::Signature bad = *s;
+  bad[100] ^= 1;
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, bad), tavik::Status::invalid_signature);
+  EXPECT_EQ(tavik::verify(kp.public_key, tavik::as_bytes("attack at dusk"), *s), tavik::Status::invalid_signature);
+  // A signature one byte short, an empty and an oversized message are illegal, not invalid.
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, std::span(*s).first(TAVIK_SIG_BYTES - 1)),
+            tavik::Status::illegal_parameter);
+  const std::vector<std::uint8_t> too_long(TAVIK_MAX_MSG_BYTES + 1, 'x');
+  for (std::span<const std::uint8_t> m : {std::span<const std::uint8_t>(), std::span<const std::uint8_t>(too_long)}) {
+    const auto r = tavik::sign(kp.secret_key, m);
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.status(), tavik::Status::illegal_parameter);
+    EXPECT_TRUE(all_zero(r.value()));
+    EXPECT_EQ(tavik::verify(kp.public_key, m, *s), tavik::Status::illegal_parameter);
+  }
+}
+
+TEST(TavikHpp, SecretKeyIsWipedWhenMovedFromAndDestroyed) {
+  tavik::KeyPair kp = tavik::keypair_from_seed(seed_of(9));
+  ASSERT_FALSE(all_zero(kp.secret_key.bytes()));
+  const std::vector<std::uint8_t> stored(kp.secret_key.bytes().begin(), kp.secret_key.bytes().end());
+
+  tavik::SecretKey moved(std::move(kp.secret_key));
+  EXPECT_TRUE(all_zero(kp.secret_key.bytes()));
+  EXPECT_TRUE(std::ranges::equal(moved.bytes(), stored));
+
+  tavik::SecretKey assigned(std::span<const std::uint8_t, TAVIK_SK_BYTES>(stored.data(), TAVIK_SK_BYTES));
+  EXPECT_TRUE(std::ranges::equal(assigned.bytes(), stored));
+  assigned = std::move(moved);
+  EXPECT_TRUE(all_zero(moved.bytes()));
+  EXPECT_TRUE(std::ranges::equal(assigned.bytes(), stored));
+
+  // The destructor's wipe survives optimisation: the storage is zero once the key is gone.
+  alignas(tavik::SecretKey) unsigned char storage[sizeof(tavik::SecretKey)];
+  auto *key = new (storage) tavik::SecretKey(std::move(assigned));
+  ASSERT_FALSE(all_zero(std::span<const std::uint8_t>(storage, sizeof storage)));
+  key->~SecretKey();
+  EXPECT_TRUE(all_zero(std::span<const std::uint8_t>(storage, sizeof storage)));
+}
+
+}  // namespace
