@@ -27,6 +27,7 @@
 #include "signature.h"
 #include "speed.h"
 #include "speed_records.h"
+#include "testtavik_util.h"
 
 using namespace tavik;
 
@@ -180,6 +181,19 @@ void print_records(const std::string &format, double tpu, const std::vector<Resu
   std::fputs((format == "json" ? records_json(env, results) : records_csv(env, results)).c_str(), stdout);
 }
 
+void print_usage(FILE *out) {
+  std::fputs(
+      "usage: tavik_speed [--compare] [--json | --csv] [runs]\n"
+      "  Measures key generation, signing, verification and their building blocks and prints\n"
+      "  medians and averages in time-stamp-counter ticks.\n"
+      "  runs       calls measured per line (default 10000)\n"
+      "  --compare  measure every path this processor has, each in its own process, and print ratios\n"
+      "  --json, --csv  print one record per call and path instead of the text tables\n"
+      "  --help     print this text\n"
+      "  TAVIK_BACKEND=scalar|avx2|avx512 chooses the path measured without --compare.\n",
+      out);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -191,8 +205,16 @@ int main(int argc, char **argv) {
     else if (std::strcmp(argv[i], "--report-fd3") == 0) report = true;
     else if (std::strcmp(argv[i], "--json") == 0) format = "json";
     else if (std::strcmp(argv[i], "--csv") == 0) format = "csv";
-    else runs = std::max<size_t>(1, std::strtoull(argv[i], nullptr, 10));
+    else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      print_usage(stdout);
+      return 0;
+    } else if (argv[i][0] < '0' || argv[i][0] > '9') {
+      std::fprintf(stderr, "tavik_speed: unknown argument '%s'\n", argv[i]);
+      print_usage(stderr);
+      return 2;
+    } else runs = std::max<size_t>(1, std::strtoull(argv[i], nullptr, 10));
   }
+  if (!report) test_check_backend_env(stderr);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   g_text = format.empty();
 

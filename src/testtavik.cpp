@@ -64,6 +64,8 @@ struct Progress {
   const char *phase;        // "time" or "cpucycle"
   int32_t len;              // message length of the current measurement
   int32_t count;            // repetition count of the current measurement
+  uint32_t step;            // measurements begun in this run
+  uint32_t steps;           // measurements of the whole run
   uint64_t done;            // repetitions finished in this run
   uint64_t total;           // repetitions of the whole run
   struct timespec start;    // start of the run (monotonic)
@@ -84,19 +86,22 @@ void progress_draw(bool force) {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   if (!force && progress.drawn && elapsed_ns(progress.last, now) < PROGRESS_REDRAW_NS) return;
-  char line[160];
-  test_format_progress(line, sizeof line, progress.phase, progress.len, progress.count, progress.done,
-                       progress.total, elapsed_ns(progress.start, now) / 1000000000);
+  char line[200];
+  test_format_progress(line, sizeof line,
+                       ProgressView{progress.phase, progress.len, progress.count, progress.step, progress.steps,
+                                    progress.done, progress.total, elapsed_ns(progress.start, now) / 1000000000});
   fprintf(stderr, "\r%s\033[K", line);
   fflush(stderr);
   progress.last = now;
   progress.drawn = true;
 }
 
-// Starts the indicator for a run of total repetitions when stderr is a terminal.
-void progress_start(uint64_t total) {
+// Starts the indicator for a run of steps measurements and total repetitions when stderr is a
+// terminal.
+void progress_start(uint32_t steps, uint64_t total) {
   progress = Progress{};
   progress.active = isatty(2) == 1 && total > 0;
+  progress.steps = steps;
   progress.total = total;
   progress.phase = "time";
   clock_gettime(CLOCK_MONOTONIC, &progress.start);
@@ -108,6 +113,7 @@ void progress_measurement(const char *phase, int32_t len, int32_t count) {
   progress.phase = phase;
   progress.len = len;
   progress.count = count;
+  ++progress.step;
   progress_draw(false);
 }
 
@@ -622,15 +628,22 @@ bool test_writef_cpu_line(const char *name, int32_t len, int32_t count, uint64_t
                      static_cast<unsigned long long>(total), static_cast<unsigned long long>(total / uint64_t(count)));
 }
 
-int32_t test_format_progress(char *buf, size_t size, const char *phase, int32_t len, int32_t count,
-                             uint64_t done, uint64_t total, int64_t elapsed_sec) {
-  const uint64_t permille = total == 0 ? 0 : (done > total ? 1000 : done * 1000 / total);
-  const long long h = static_cast<long long>(elapsed_sec / 3600);
-  const long long m = static_cast<long long>(elapsed_sec / 60 % 60);
-  const long long s = static_cast<long long>(elapsed_sec % 60);
-  return snprintf(buf, size, "[%s] msglen %d, count %d: %llu.%llu%% done, %02lld:%02lld:%02lld elapsed", phase,
-                  len, count, static_cast<unsigned long long>(permille / 10),
-                  static_cast<unsigned long long>(permille % 10), h, m, s);
+int32_t test_format_progress(char *buf, size_t size, const ProgressView &p) {
+  const uint64_t done = p.done > p.total ? p.total : p.done;
+  const uint64_t permille = p.total == 0 ? 0 : done * 1000 / p.total;
+  // Time left: repetitions cost about the same throughout, so the rest takes as long per repetition.
+  const bool estimable = done > 0 && p.elapsed_sec >= PROGRESS_ESTIMATE_AFTER_SEC;
+  const int64_t left = estimable ? int64_t(double(p.elapsed_sec) * double(p.total - done) / double(done) + 0.5) : 0;
+  const int64_t secs[2] = {p.elapsed_sec, left};
+  char hms[2][32];
+  for (int i = 0; i < 2; ++i) {
+    snprintf(hms[i], sizeof hms[i], "%02lld:%02lld:%02lld", static_cast<long long>(secs[i] / 3600),
+             static_cast<long long>(secs[i] / 60 % 60), static_cast<long long>(secs[i] % 60));
+  }
+  return snprintf(buf, size, "step %u/%u: %s, msglen %d, count %d | whole run %llu.%llu%% done, %s elapsed, %s%s",
+                  p.step, p.steps, p.phase, p.len, p.count, static_cast<unsigned long long>(permille / 10),
+                  static_cast<unsigned long long>(permille % 10), hms[0], estimable ? hms[1] : "time left",
+                  estimable ? " left" : " not yet known");
 }
 
 // ---- interactive and automatic performance tests ----
@@ -733,11 +746,15 @@ int32_t test_sig_performance_auto_lists(const int32_t *lengths, size_t nlengths,
   printf("\n");
   fflush(stdout);
 
-  // Repetitions of the whole run, both phases, for the progress indicator.
+  // Measurements and repetitions of the whole run, both phases, for the progress indicator.
+  uint32_t steps = 0;
   uint64_t total = 0;
   for (size_t i = 0; i < nlengths; ++i) {
     for (size_t j = 0; j < ncounts; ++j) {
-      if (measurement_refusal(counts[j], lengths[i]) == nullptr) total += 2 * uint64_t(counts[j]);
+      if (measurement_refusal(counts[j], lengths[i]) == nullptr) {
+        steps += 2;
+        total += 2 * uint64_t(counts[j]);
+      }
     }
   }
 
@@ -747,7 +764,7 @@ int32_t test_sig_performance_auto_lists(const int32_t *lengths, size_t nlengths,
                    "[%s]begin to test tavik-c performance -[time]\nmsglen|count|total-time|average-time\n", stamp)) {
     fprintf(stderr, "the performance data could not be written in[%s]\n", TEST_PERFORMANCE_FILE);
   }
-  progress_start(total);
+  progress_start(steps, total);
   for (size_t i = 0; i < nlengths; ++i) {
     for (size_t j = 0; j < ncounts; ++j) test_sig_performance_auto_time(counts[j], lengths[i]);
   }

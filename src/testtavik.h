@@ -75,8 +75,21 @@ bool test_writef_time_line(const char *name, int32_t len, int32_t count, const s
 // Appends the "cpucy|name|len|count|total|average" line to TEST_PERFORMANCE_FILE; true when written.
 bool test_writef_cpu_line(const char *name, int32_t len, int32_t count, uint64_t total);
 
-// Formats the automatic run's progress line (no "\r", no newline) into buf[0..size): phase, message
-// length, count, share of done in total (total >= 1, rounded down to 0.1 %), elapsed seconds.
+// Where the automatic run stands, as its progress line shows it.
+struct ProgressView {
+  const char *phase;    // "time" or "cpucycle"
+  int32_t len;          // message length of the current measurement
+  int32_t count;        // repetition count of the current measurement
+  uint32_t step;        // the current measurement, counted from 1
+  uint32_t steps;       // measurements of the whole run
+  uint64_t done;        // repetitions finished in the whole run
+  uint64_t total;       // repetitions of the whole run (>= 1)
+  int64_t elapsed_sec;  // seconds since the run began
+};
+
+// Formats the automatic run's progress line (no "\r", no newline) into buf[0..size): the step and
+// its measurement, then the share of the whole run done (rounded down to 0.1 %), the elapsed time
+// and, once PROGRESS_ESTIMATE_AFTER_SEC have passed with work done, the estimated time left.
 // Returns snprintf's result.
-int32_t test_format_progress(char *buf, size_t size, const char *phase, int32_t len, int32_t count,
-                             uint64_t done, uint64_t total, int64_t elapsed_sec);
+inline constexpr int64_t PROGRESS_ESTIMATE_AFTER_SEC = 5;
+int32_t test_format_progress(char *buf, size_t size, const ProgressView &p);

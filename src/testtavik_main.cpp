@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "testtavik.h"
+#include "testtavik_util.h"
 
 // argv[1] == "t" as the only argument selects the automatic run; returns 0.
 int main(int argc, char **argv) {
+  test_check_backend_env(stderr);
   if (argc == 2 && std::strcmp(argv[1], "t") == 0) {
     test_sig_performance_auto();
   } else {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cpu.h"
 #include "cpucycles.h"
 #include "testtavik_seam.h"
 
@@ -162,4 +163,15 @@ void test_rtrim(char *str, int32_t c) {
 void test_trim(char *str, int32_t c) {
   test_ltrim(str, c);
   test_rtrim(str, c);
+}
+
+int32_t test_check_backend_env(FILE *err) {
+  const char *env = std::getenv("TAVIK_BACKEND");
+  if (env == nullptr) return 0;
+  const tavik::Backend all[] = {tavik::Backend::scalar, tavik::Backend::avx2, tavik::Backend::avx512};
+  for (tavik::Backend b : all) {
+    if (std::strcmp(env, tavik::backend_name(b)) == 0) return 0;
+  }
+  fprintf(err, "TAVIK_BACKEND=%s names no path (scalar, avx2, avx512); using the best available one\n", env);
+  return -1;
 }

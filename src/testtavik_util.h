@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include <cstdint>
+#include <cstdio>
 
 // Fills buf[0..len) from getrandom, handing the rest to test_fallbackrandombytes on failure.
 void test_getrandombytes(uint8_t *buf, uint64_t len);
@@ -32,3 +33,7 @@ void test_getmicrotime(char *buf);
 void test_ltrim(char *str, int32_t c);
 void test_rtrim(char *str, int32_t c);
 void test_trim(char *str, int32_t c);
+
+// Names an unknown TAVIK_BACKEND value on err (the library itself ignores it silently and takes the
+// best path); returns -1 for an unknown value, 0 when the variable is unset or names a path.
+int32_t test_check_backend_env(FILE *err);

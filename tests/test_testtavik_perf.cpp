@@ -260,22 +260,27 @@ TEST(AutomaticRun, UnwritableLogIsReportedOnceOnStderr) {
 
 TEST(AutomaticRun, ProgressLineFormat) {
   struct Case {
-    const char *phase;
-    int32_t len, count;
-    uint64_t done, total;
-    int64_t elapsed;
+    ProgressView view;
     const char *expected;
   };
   const Case cases[] = {
-      {"time", 1, 1, 0, 8888888, 0, "[time] msglen 1, count 1: 0.0% done, 00:00:00 elapsed"},
-      {"cpucycle", 3300, 1000000, 8888888, 8888888, 3723,
-       "[cpucycle] msglen 3300, count 1000000: 100.0% done, 01:02:03 elapsed"},
-      {"time", 59, 1000, 1999, 1000000, 59, "[time] msglen 59, count 1000: 0.1% done, 00:00:59 elapsed"},
-      {"time", 512, 10, 2, 3, 360000, "[time] msglen 512, count 10: 66.6% done, 100:00:00 elapsed"},
+      {{"time", 1, 1, 1, 48, 0, 8888888, 0},
+       "step 1/48: time, msglen 1, count 1 | whole run 0.0% done, 00:00:00 elapsed, time left not yet known"},
+      // Work done but too early to judge: still no estimate.
+      {{"time", 59, 1000, 2, 48, 1999, 1000000, 4},
+       "step 2/48: time, msglen 59, count 1000 | whole run 0.1% done, 00:00:04 elapsed, time left not yet known"},
+      // A quarter done in 10 minutes: 30 minutes left.
+      {{"time", 512, 10, 12, 48, 250, 1000, 600},
+       "step 12/48: time, msglen 512, count 10 | whole run 25.0% done, 00:10:00 elapsed, 00:30:00 left"},
+      {{"cpucycle", 3300, 1000000, 48, 48, 8888888, 8888888, 3723},
+       "step 48/48: cpucycle, msglen 3300, count 1000000 | whole run 100.0% done, 01:02:03 elapsed, 00:00:00 left"},
+      // Long runs keep counting hours; done never reads above the total.
+      {{"time", 512, 10, 3, 4, 4, 3, 360000},
+       "step 3/4: time, msglen 512, count 10 | whole run 100.0% done, 100:00:00 elapsed, 00:00:00 left"},
   };
   for (const Case &c : cases) {
-    char buf[160];
-    const int32_t n = test_format_progress(buf, sizeof buf, c.phase, c.len, c.count, c.done, c.total, c.elapsed);
+    char buf[200];
+    const int32_t n = test_format_progress(buf, sizeof buf, c.view);
     EXPECT_EQ(std::string(buf), c.expected);
     EXPECT_EQ(n, int32_t(std::string(c.expected).size()));
   }
@@ -322,12 +327,13 @@ TEST(AutomaticRun, ProgressIsDrawnOnATerminalAndErasedAtTheEnd) {
   EXPECT_EQ(drawn.substr(drawn.size() - 4), "\r\033[K");
   EXPECT_EQ(drawn.find('\n'), std::string::npos);
   static const std::regex redraw(
-      R"(\r\[(time|cpucycle)\] msglen (1|59), count (1|60): (\d+)\.\d% done, \d{2}:\d{2}:\d{2} elapsed\x1b\[K)");
+      R"(\rstep ([1-8])/8: (time|cpucycle), msglen (1|59), count (1|60) \| whole run (\d+)\.\d% done, )"
+      R"(\d{2}:\d{2}:\d{2} elapsed, (\d{2}:\d{2}:\d{2} left|time left not yet known)\x1b\[K)");
   const std::string draws = drawn.substr(0, drawn.size() - 4);
   size_t n = 0;
   int last_percent = -1;
   for (std::sregex_iterator it(draws.begin(), draws.end(), redraw), end; it != end; ++it) {
-    const int percent = std::stoi((*it)[4]);
+    const int percent = std::stoi((*it)[5]);
     EXPECT_GE(percent, last_percent);
     EXPECT_LE(percent, 100);
     last_percent = percent;

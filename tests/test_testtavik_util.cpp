@@ -242,3 +242,35 @@ TEST(DriverTrim, TrimsTheGivenCharacterInPlace) {
   test_rtrim(nullptr, '\n');
   test_trim(nullptr, '\n');
 }
+
+TEST(BackendEnv, UnknownValuesAreNamedOnTheGivenStream) {
+  const char *before = std::getenv("TAVIK_BACKEND");
+  const std::string saved = before ? before : "";
+  struct Case {
+    const char *value;  // nullptr: unset
+    int32_t ret;
+    const char *printed;
+  };
+  const Case cases[] = {
+      {nullptr, 0, ""},
+      {"scalar", 0, ""},
+      {"avx2", 0, ""},
+      {"avx512", 0, ""},
+      {"AVX2", -1, "TAVIK_BACKEND=AVX2 names no path (scalar, avx2, avx512); using the best available one\n"},
+      {"", -1, "TAVIK_BACKEND= names no path (scalar, avx2, avx512); using the best available one\n"},
+  };
+  for (const Case &c : cases) {
+    if (c.value) setenv("TAVIK_BACKEND", c.value, 1);
+    else unsetenv("TAVIK_BACKEND");
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *err = open_memstream(&text, &size);
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(test_check_backend_env(err), c.ret) << (c.value ? c.value : "(unset)");
+    fclose(err);
+    EXPECT_EQ(std::string(text, size), c.printed);
+    free(text);
+  }
+  if (before) setenv("TAVIK_BACKEND", saved.c_str(), 1);
+  else unsetenv("TAVIK_BACKEND");
+}
