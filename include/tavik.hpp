@@ -4,6 +4,7 @@
 //   tavik::Result<tavik::Signature> sig = tavik::sign(kp.secret_key, tavik::as_bytes("hello"));
 //   if (sig && tavik::verify(kp.public_key, tavik::as_bytes("hello"), *sig) == tavik::Status::ok) ...
 //
+// Long messages can be given in pieces through tavik::Signer and tavik::Verifier.
 // Nothing here throws or allocates. Keys and signatures are fixed-size arrays; a secret key is
 // move-only and wipes itself when destroyed or moved from.
 #ifndef TAVIK_HPP
@@ -128,23 +129,68 @@ inline KeyPair keypair_from_seed(std::span<const std::uint8_t, TAVIK_SEED_BYTES>
   return kp;
 }
 
-// Deterministic signature of msg; Status::illegal_parameter when msg is empty or longer than
-// TAVIK_MAX_MSG_BYTES.
+// Deterministic signature of a message of any length (empty too); for the messages sig_sign
+// accepts, the signature sig_sign makes.
 inline Result<Signature> sign(const SecretKey &sk, std::span<const std::uint8_t> msg) {
   Signature sig{};
-  std::uint64_t siglen = 0;
-  const std::int32_t r = sig_sign(sk.data(), msg.data(), msg.size(), sig.data(), &siglen);
+  const std::int32_t r = tavik_sign(sk.data(), msg.data(), msg.size(), sig.data());
   if (r != TAVIK_OK) return Status(r);
   return sig;
 }
 
 // Status::ok when sig is a valid signature of msg under pk, Status::invalid_signature when not,
-// Status::illegal_parameter when msg is empty or too long or sig is not TAVIK_SIG_BYTES long.
+// Status::illegal_parameter when sig is not TAVIK_SIG_BYTES long.
 [[nodiscard]] inline Status verify(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk,
                                    std::span<const std::uint8_t> msg,
                                    std::span<const std::uint8_t> sig) {
-  return Status(sig_verf(pk.data(), sig.data(), sig.size(), msg.data(), msg.size()));
+  return Status(tavik_verify(pk.data(), sig.data(), sig.size(), msg.data(), msg.size()));
 }
+
+// Signs a message given in pieces, as sign() does the pieces joined. Holds a copy of the secret
+// key until finish(), and wipes it then or when destroyed. Neither copied nor moved.
+class Signer {
+ public:
+  explicit Signer(const SecretKey &sk) { (void)tavik_sign_init(&state_, sk.data()); }
+  Signer(const Signer &) = delete;
+  Signer &operator=(const Signer &) = delete;
+  ~Signer() { tavik_sign_state_wipe(&state_); }
+
+  // Status::illegal_parameter once finished.
+  Status update(std::span<const std::uint8_t> piece) {
+    return Status(tavik_sign_update(&state_, piece.data(), piece.size()));
+  }
+  // The signature; Status::illegal_parameter when called a second time.
+  Result<Signature> finish() {
+    Signature sig{};
+    const std::int32_t r = tavik_sign_final(&state_, sig.data());
+    if (r != TAVIK_OK) return Status(r);
+    return sig;
+  }
+
+ private:
+  tavik_sign_state state_;
+};
+
+// Verifies a message given in pieces, as verify() does the pieces joined. Neither copied nor moved.
+class Verifier {
+ public:
+  explicit Verifier(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk) { (void)tavik_verify_init(&state_, pk.data()); }
+  Verifier(const Verifier &) = delete;
+  Verifier &operator=(const Verifier &) = delete;
+
+  // Status::illegal_parameter once finished.
+  Status update(std::span<const std::uint8_t> piece) {
+    return Status(tavik_verify_update(&state_, piece.data(), piece.size()));
+  }
+  // The verdict over every piece given; Status::illegal_parameter for a signature of the wrong
+  // length (the verifier stays usable then) or when called after a verdict.
+  [[nodiscard]] Status finish(std::span<const std::uint8_t> sig) {
+    return Status(tavik_verify_final(&state_, sig.data(), sig.size()));
+  }
+
+ private:
+  tavik_verify_state state_;
+};
 
 }  // namespace tavik
 
