@@ -1,5 +1,7 @@
 #include "speed_records.h"
 
+#include "tavik.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -175,7 +177,7 @@ Environment describe_environment(double tsc_ticks_per_us) {
 #else
   e.compiler = "unknown";
 #endif
-  e.library_version = TAVIK_LIBRARY_VERSION;
+  e.library_version = tavik_version();
   return e;
 }
 

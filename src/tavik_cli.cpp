@@ -308,7 +308,7 @@ int main(int argc, char **argv) {
     return EXIT_VALID;
   }
   if (first == "--version") {
-    std::printf("tavik %s\n", TAVIK_LIBRARY_VERSION);
+    std::printf("tavik %s\n", tavik_version());
     return EXIT_VALID;
   }
   const Command *cmd = nullptr;
