@@ -5,6 +5,7 @@
 
 #include "Reduce.h"
 #include "cpu.h"
+#include "ct.h"
 #include "fips202.h"
 #include "fips202x4.h"
 #include "io.h"
@@ -72,7 +73,7 @@ constexpr uint32_t GAMMA1M1_TOP = Q + GAMMA1 - 1;           // 4453184
 static_assert(GAMMA1M1_BOUND == 0xFFCFC && GAMMA1M1_FOLD == 0x7FE7E && GAMMA1M1_TOP == 0x43F340);
 
 inline uint32_t fold_gamma1m1(uint32_t t) {
-  return t > GAMMA1M1_FOLD ? t - (GAMMA1M1_FOLD + 1) : t;
+  return t - ((GAMMA1M1_FOLD + 1) & ct::mask_lt(GAMMA1M1_FOLD, t));
 }
 
 constexpr size_t GAMMA1_SEED_BYTES = SEED_BYTES + CRH_BYTES;  // key, then mu
@@ -441,8 +442,9 @@ uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t le
   for (uint32_t pos = 0; ctr < needed && pos < len; ++pos) {
     const uint32_t lo = buf[pos] & 7;
     const uint32_t hi = buf[pos] >> 5;
-    if (lo <= 2 * eta) out[ctr++] = Q + eta - lo;
-    if (hi <= 2 * eta && ctr < needed) out[ctr++] = Q + eta - hi;
+    // Public: the accept decisions; a refusal reveals only a discarded candidate.
+    if (ct::declassify(lo <= 2 * eta)) out[ctr++] = Q + eta - lo;
+    if (ct::declassify(hi <= 2 * eta) && ctr < needed) out[ctr++] = Q + eta - hi;
   }
   return ctr;
 }
@@ -510,8 +512,9 @@ uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32
     const uint8_t *g = buf + pos;
     const uint32_t t0 = (g[0] | uint32_t(g[1]) << 8 | uint32_t(g[2]) << 16) & 0xFFFFF;
     const uint32_t t1 = (g[2] >> 4) | uint32_t(g[3]) << 4 | uint32_t(g[4]) << 12;
-    if (t0 <= GAMMA1M1_BOUND) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t0);
-    if (t1 <= GAMMA1M1_BOUND && ctr < needed) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t1);
+    // Public: the accept decisions; a refusal reveals only a discarded candidate.
+    if (ct::declassify(t0 <= GAMMA1M1_BOUND)) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t0);
+    if (ct::declassify(t1 <= GAMMA1M1_BOUND) && ctr < needed) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t1);
   }
   return ctr;
 }
@@ -566,6 +569,9 @@ void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_
 // Challenge.
 
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
+// In signing, the w1 of an abandoned attempt is never published, so the shuffle touches no position
+// chosen by the hash: the coefficients live as two 256-bit sets (nonzero, negative) of four
+// words, and a position b is read and written through masks over all four words and a shift.
 void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   uint8_t in[CRH_BYTES + W1_PACKED_BYTES];
   std::memcpy(in, mu, CRH_BYTES);
@@ -578,22 +584,52 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
 
   uint64_t signs = 0;
   for (uint32_t i = 0; i < 8; ++i) signs |= uint64_t(block[i]) << (8 * i);
-  for (uint32_t i = 0; i < N; ++i) c[i] = 0;
+  uint64_t nonzero[4] = {0, 0, 0, 0}, negative[4] = {0, 0, 0, 0};
 
   // Inside-out shuffle: each new nonzero goes to a position b <= i, the old c[b] moves to i.
   uint32_t pos = 8;
   for (uint32_t i = N - TAU; i < N; ++i) {
     uint32_t b;
-    do {
+    for (;;) {
       if (pos == SHAKE256_RATE) {
         shake256_squeezeblocks(block, 1, state);
         pos = 0;
       }
       b = block[pos++];
-    } while (b > i);
-    c[i] = c[b];
-    c[b] = ((signs >> (i - (N - TAU))) & 1) ? Q - 1 : 1;
+      // Public: the sampler's accept decision; a refusal reveals only a discarded byte.
+      if (!ct::declassify(b > i)) break;
+    }
+    const uint64_t bit = uint64_t(1) << (b & 63);
+    uint64_t moved_nz = 0, moved_neg = 0;
+    uint64_t at_b[4];
+    for (uint32_t w = 0; w < 4; ++w) {
+      at_b[w] = ct::widen(ct::mask_eq(w, b >> 6)) & bit;
+      moved_nz |= nonzero[w] & at_b[w];
+      moved_neg |= negative[w] & at_b[w];
+    }
+    // c[i] = c[b]: position i (public, still 0) takes the bits found at b.
+    const uint32_t shift_i = i & 63;
+    nonzero[i >> 6] |= ((moved_nz >> (b & 63)) & 1) << shift_i;
+    negative[i >> 6] |= ((moved_neg >> (b & 63)) & 1) << shift_i;
+    // c[b] = -1 or +1 after bit i - 196 of signs.
+    const uint64_t sign = ct::widen(ct::mask_bit(uint32_t(signs >> (i - (N - TAU)))));
+    for (uint32_t w = 0; w < 4; ++w) {
+      nonzero[w] |= at_b[w];
+      negative[w] = ct::select(at_b[w], sign, negative[w]);
+    }
   }
+
+  for (uint32_t j = 0; j < N; ++j) {
+    const uint32_t nz = uint32_t(nonzero[j >> 6] >> (j & 63)) & 1;
+    const uint32_t neg = uint32_t(negative[j >> 6] >> (j & 63)) & 1;
+    c[j] = (0u - nz) & (1u + ((0u - neg) & (Q - 2)));
+  }
+  secure_wipe(in, sizeof in);
+  secure_wipe(state, sizeof state);
+  secure_wipe(block, sizeof block);
+  secure_wipe(&signs, sizeof signs);
+  secure_wipe(nonzero, sizeof nonzero);
+  secure_wipe(negative, sizeof negative);
 }
 
 }  // namespace tavik

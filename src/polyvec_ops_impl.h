@@ -3,9 +3,8 @@
 // polyvec_ops_avx2.cpp with AVX2; Polynomial.cpp picks between the two copies at run time.
 // Everything here has internal linkage so that the two copies never merge at link time.
 //
-// Coefficient-wise loops have no data-dependent branch. The two tests scan blocks of 16
-// coefficients without a branch and stop after the first block with a hit, which gives the
-// answer of a scan that stops at the first hit.
+// No loop has a data-dependent branch or exit: the two tests read every coefficient, because
+// signing applies them to secret values.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -26,8 +25,7 @@ namespace tavik {
 namespace {
 
 constexpr size_t LANES = 8;         // coefficients per block of add and sub
-constexpr size_t SCAN_BLOCK = 16;   // coefficients per branch-free block of the two tests
-static_assert(N % LANES == 0 && N % SCAN_BLOCK == 0);
+static_assert(N % LANES == 0);
 
 // Any 32-bit x -> x mod Q in [0, Q): the shift by 22 never overestimates the quotient, so d is
 // in [-Q, Q) and adding Q under the sign mask finishes the reduction.
@@ -70,22 +68,16 @@ inline void freeze_loop(uint32_t *v, size_t n) {
 
 // 1 if a and b differ in a stored value among n coefficients (n a multiple of 16), else 0.
 inline int32_t compare_loop(const uint32_t *a, const uint32_t *b, size_t n) {
-  for (size_t i = 0; i < n; i += SCAN_BLOCK) {
-    uint32_t diff = 0;
-    for (size_t j = 0; j < SCAN_BLOCK; ++j) diff |= a[i + j] ^ b[i + j];
-    if (diff != 0) return 1;
-  }
-  return 0;
+  uint32_t diff = 0;
+  for (size_t i = 0; i < n; ++i) diff |= a[i] ^ b[i];
+  return int32_t((diff | (0u - diff)) >> 31);
 }
 
 // 1 if some centred |v mod Q| among n coefficients (n a multiple of 16) is >= bound, else 0.
 inline int32_t check_norm_loop(const uint32_t *v, size_t n, uint32_t bound) {
-  for (size_t i = 0; i < n; i += SCAN_BLOCK) {
-    uint32_t hit = 0;
-    for (size_t j = 0; j < SCAN_BLOCK; ++j) hit |= uint32_t(centred_abs(v[i + j]) >= bound);
-    if (hit != 0) return 1;
-  }
-  return 0;
+  uint32_t hit = 0;
+  for (size_t i = 0; i < n; ++i) hit |= uint32_t(centred_abs(v[i]) >= bound);
+  return int32_t(hit);
 }
 
 }  // namespace

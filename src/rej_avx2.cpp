@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "Polynomial.h"
+#include "ct.h"
 #include "params.h"
 
 namespace tavik {
@@ -99,7 +100,8 @@ uint32_t rej_eta_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32
     uint32_t word;
     std::memcpy(&word, buf + pos, 4);
     const __m256i t = _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(int32_t(word)), shifts), seven);
-    const uint32_t mask = lane_mask(_mm256_cmpgt_epi32(limit, t));
+    // Public: the accept decisions; a refusal reveals only discarded candidates.
+    const uint32_t mask = ct::declassify(lane_mask(_mm256_cmpgt_epi32(limit, t)));
     ctr += store_accepted(out + ctr, _mm256_sub_epi32(base, t), mask);
     pos += 4;
   }
@@ -123,7 +125,8 @@ uint32_t rej_gamma1m1_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, u
   while (needed - ctr >= 8 && len - pos >= 21) {
     const __m256i words = _mm256_shuffle_epi8(load_two(buf + pos, 5), gather);
     __m256i t = _mm256_and_si256(_mm256_srlv_epi32(words, shifts), low20);
-    const uint32_t mask = lane_mask(_mm256_cmpgt_epi32(bound, t));
+    // Public: the accept decisions; a refusal reveals only discarded candidates.
+    const uint32_t mask = ct::declassify(lane_mask(_mm256_cmpgt_epi32(bound, t)));
     t = _mm256_sub_epi32(t, _mm256_and_si256(fold_by, _mm256_cmpgt_epi32(t, fold_at)));
     ctr += store_accepted(out + ctr, _mm256_sub_epi32(top, t), mask);
     pos += 20;

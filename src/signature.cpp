@@ -5,6 +5,7 @@
 
 #include "Polynomial.h"
 #include "Rounding.h"
+#include "ct.h"
 #include "fips202.h"
 #include "io.h"
 #include "params.h"
@@ -43,6 +44,7 @@ void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   shake256(seedbuf, sizeof seedbuf, seedbuf, SEED_BYTES);
   const uint8_t *rho = seedbuf + SEED_BYTES;
   const uint8_t *key = seedbuf + 2 * SEED_BYTES;
+  TAVIK_DECLASSIFY(rho, SEED_BYTES);  // public: rho opens the public key
 
   Generate_A(A, rho);
   PolyVec_uniform_eta(s1, seedbuf, 0, L, ETA);
@@ -55,6 +57,7 @@ void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
     PolyVec_add(poly(t, i), poly(t, i), t0, 1);
   }
   PolyVec_Power2Round(t1, t0, t);
+  TAVIK_DECLASSIFY(t1, sizeof t1);  // public: t1 is the rest of the public key
 
   pack_pk(pk, rho, t1);
   shake256(sk + SK1_BYTES, CRH_BYTES, pk, PK_BYTES);  // tr of the finished public key
@@ -77,7 +80,7 @@ struct SignState {
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
   uint32_t product[K * N];  // c*s1; then c*t0 polynomial by polynomial; finally the hint
-  uint32_t ct0x[K * N];
+  uint32_t ct0x[K * N];  // c*t0x, then the e of variant 1, polynomial by polynomial
   uint32_t candidate[N], r1[N], r0[N];
   uint8_t choice_flags[K];
   // Domain flags: s1 as a whole, s2, t0 and t0x per polynomial, each transformed on first use.
@@ -101,30 +104,50 @@ struct SignState {
     secure_wipe(ct0x, sizeof ct0x);
     secure_wipe(candidate, sizeof candidate);
     secure_wipe(r0, sizeof r0);
+    secure_wipe(choice_flags, sizeof choice_flags);
   }
 };
 
-// One try of polynomial i with variant f (0: v = w0[i], e = c*t0[i]; 1: both shifted by c*t0x[i]).
-// True when v keeps the high parts w1[i] with a small low part and e is small.
-bool try_variant(SignState &st, uint32_t i, uint32_t f, int32_t *c_flag) {
-  const uint32_t *v = poly(st.w0, i);
-  if (f != 0) {
-    PolyVec_mult(poly(st.ct0x, i), st.c, c_flag, 1, poly(st.t0x, i), &st.t0x_flag[i], 1);
-    PolyVec_sub(st.candidate, poly(st.w0, i), poly(st.ct0x, i), 1);
-    v = st.candidate;
-  }
+// All ones when candidate v of polynomial i keeps the high parts w1[i] with a small low part and
+// its difference e is small, else 0; every check reads every coefficient.
+uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint32_t i) {
   PolyVec_decompose(st.r1, st.r0, v, 1);
-  if (PolyVec_check_norm(st.r0, 1, R0_BOUND) != 0) return false;
-  if (PolyVec_compare(st.r1, poly(st.w1, i), 1) != 0) return false;
-  const uint32_t *e = poly(st.product, i);
-  if (f != 0) {
-    PolyVec_add(st.candidate, poly(st.product, i), poly(st.ct0x, i), 1);
-    e = st.candidate;
-  }
-  return PolyVec_check_norm(e, 1, CT0_BOUND) == 0;
+  const uint32_t bad = uint32_t(PolyVec_check_norm(st.r0, 1, R0_BOUND)) |
+                       uint32_t(PolyVec_compare(st.r1, poly(st.w1, i), 1)) |
+                       uint32_t(PolyVec_check_norm(e, 1, CT0_BOUND));
+  return ct::mask_zero(bad);
 }
 
-// Signs with the prepared state; returns after the first successful attempt.
+// Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], product[i] = c*t0[i]
+// and both candidates (variant 0: v = w0[i], e = c*t0[i]; variant 1: both shifted by c*t0x[i]),
+// and keeps, by masks, the variant of choice_flags[i] when it passes, else the other one. Leaves
+// the verifier's w' in w[i] and the kept v in w0[i]. Returns all ones when some variant passes;
+// *second counts the polynomials kept with their second variant.
+uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
+  uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.product, i), *ct0x = poly(st.ct0x, i);
+  PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2, i), &st.s2_flag[i], 1);
+  PolyVec_sub(w0, poly(st.w, i), st.candidate, 1);
+  PolyVec_mult(ct0, st.c, c_flag, 1, poly(st.t0, i), &st.t0_flag[i], 1);
+  PolyVec_mult(ct0x, st.c, c_flag, 1, poly(st.t0x, i), &st.t0x_flag[i], 1);
+
+  const uint32_t ok0 = candidate_ok(st, w0, ct0, i);
+  PolyVec_sub(st.candidate, w0, ct0x, 1);  // v of variant 1
+  PolyVec_add(ct0x, ct0, ct0x, 1);         // e of variant 1, over c*t0x[i]
+  const uint32_t ok1 = candidate_ok(st, st.candidate, ct0x, i);
+
+  const uint32_t first = ct::mask_bit(st.choice_flags[i]);
+  const uint32_t kept = first ^ ~ct::select(first, ok1, ok0);
+  st.choice_flags[i] = uint8_t(kept & 1);
+  *second += (kept ^ first) & 1;
+  PolyVec_add(poly(st.w, i), w0, ct0, 1);  // the verifier's w'
+  ct::cmov(w0, st.candidate, N, kept);
+  return ok0 | ok1;
+}
+
+// Signs with the prepared state; returns after the first successful attempt. Nothing secret steers
+// a branch or an index: the three decisions that end an attempt are made public below, each where
+// it is taken, because the scheme reveals them (the time of a call shows how many attempts it
+// made); every other outcome is combined by masks.
 void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
   const uint8_t *mask_seed = st.seeds + SEED_BYTES;  // key || mu
   const uint8_t *mu = st.seeds + 2 * SEED_BYTES;
@@ -145,37 +168,32 @@ void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
     PolyVec_mult(st.product, st.c, &c_flag, 1, st.s1, &st.s1_flag, L);
     PolyVec_add(st.z, st.z, st.product, L);
     PolyVec_freeze(st.z, L);
-    if (PolyVec_check_norm(st.z, L, Z_BOUND) != 0) {
+    // Public: an attempt abandoned for the norm of z, which reveals nothing more of the attempt.
+    if (ct::declassify(PolyVec_check_norm(st.z, L, Z_BOUND)) != 0) {
       if (stats != nullptr) ++stats->z_rejects;
       continue;
     }
 
-    // Polynomial by polynomial: w0[i] = w[i] - c*s2[i] and product[i] = c*t0[i] are made only
-    // when polynomial i is examined, so an abandoned attempt skips the products it never reads.
-    bool accepted = true;
-    for (uint32_t i = 0; i < K && accepted; ++i) {
-      PolyVec_mult(st.candidate, st.c, &c_flag, 1, poly(st.s2, i), &st.s2_flag[i], 1);
-      PolyVec_sub(poly(st.w0, i), poly(st.w, i), st.candidate, 1);
-      PolyVec_mult(poly(st.product, i), st.c, &c_flag, 1, poly(st.t0, i), &st.t0_flag[i], 1);
-      uint32_t f = st.choice_flags[i];
-      if (try_variant(st, i, f, &c_flag)) continue;
-      f = 1 - f;
-      st.choice_flags[i] = uint8_t(f);
-      accepted = try_variant(st, i, f, &c_flag);
-    }
-    if (!accepted) {
+    uint32_t passed = ~0u, second = 0;
+    for (uint32_t i = 0; i < K; ++i) passed &= choose_variant(st, i, &c_flag, &second);
+    // Public: an attempt abandoned because both candidates of some polynomial failed (which one
+    // stays secret).
+    if (ct::declassify(passed) == 0) {
       if (stats != nullptr) ++stats->variant_rejects;
       continue;
     }
 
-    for (uint32_t i = 0; i < K; ++i) {
-      PolyVec_add(poly(st.w, i), poly(st.w0, i), poly(st.product, i), 1);  // the verifier's w'
-      if (st.choice_flags[i] != 0) PolyVec_sub(poly(st.w0, i), poly(st.w0, i), poly(st.ct0x, i), 1);
-    }
-    if (PolyVec_make_hint(st.product, st.w, st.w0) > OMEGA) {
+    const uint32_t ones = PolyVec_make_hint(st.product, st.w, st.w0);
+    // Public: an attempt abandoned for more than 96 hint ones (the count itself stays secret).
+    if (ct::declassify(uint32_t(ones > OMEGA)) != 0) {
       if (stats != nullptr) ++stats->hint_rejects;
       continue;
     }
+    // Public: z, the hint and the challenge are the signature.
+    TAVIK_DECLASSIFY(st.z, sizeof st.z);
+    TAVIK_DECLASSIFY(st.product, sizeof st.product);
+    TAVIK_DECLASSIFY(st.c_saved, sizeof st.c_saved);
+    if (stats != nullptr) stats->second_variants += second;
     pack_signature(sig, st.z, st.product, st.c_saved);  // z is still frozen from its norm check
     return;
   }

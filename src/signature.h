@@ -12,6 +12,7 @@ struct SignStats {
   uint64_t z_rejects = 0;       // ended on the norm of z
   uint64_t variant_rejects = 0; // both candidates failed for some polynomial
   uint64_t hint_rejects = 0;    // more than 96 hint ones
+  uint64_t second_variants = 0; // polynomials of the signature kept with their second candidate
 };
 
 // sig_sign with its attempt statistics added to *stats (stats may be null).
