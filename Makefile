@@ -6,7 +6,7 @@ BENCH_RUNS ?= 1000
 PREFIX ?= /usr/local
 CONFIGURE = cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON $(CMAKE_FLAGS)
 
-.PHONY: all build programs test test-fast test-asan run bench report install fuzz clean kat
+.PHONY: all build programs test test-fast test-asan run bench report install fuzz clean kat test-ct
 
 all: build
 
@@ -33,7 +33,23 @@ test-asan:
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
-test: test-fast test-asan
+test: test-fast test-asan test-ct
+
+# Constant-time check: tavik_ct_check under valgrind's memcheck with the secrets marked, built by
+# g++ and clang at -O2 and -O3, on the scalar and the avx2 path (valgrind has no AVX-512).
+CT_CONFIGS ?= g++:gcc:O2 g++:gcc:O3 clang++:clang:O2 clang++:clang:O3
+test-ct:
+	@set -e; for cfg in $(CT_CONFIGS); do \
+	  cxx=$${cfg%%:*}; rest=$${cfg#*:}; cc=$${rest%%:*}; opt=$${rest#*:}; dir=build-ct-$$cc-$$opt; \
+	  cmake -S . -B $$dir -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON -DTAVIK_TESTS=OFF -DTAVIK_CT_VALGRIND=ON \
+	    -DCMAKE_CXX_COMPILER=$$cxx -DCMAKE_C_COMPILER=$$cc "-DCMAKE_CXX_FLAGS_RELEASE=-$$opt -gdwarf-4" \
+	    "-DCMAKE_C_FLAGS_RELEASE=-$$opt -gdwarf-4" >/dev/null; \
+	  cmake --build $$dir --target tavik_ct_check -j $(JOBS) >/dev/null; \
+	  for path in scalar avx2; do \
+	    echo "test-ct: $$cxx -$$opt, $$path path"; \
+	    TAVIK_BACKEND=$$path valgrind -q --error-exitcode=1 $$dir/tavik_ct_check; \
+	  done; \
+	done
 
 run:
 	$(call quiet_build,testtavik)
@@ -59,7 +75,7 @@ report:
 	./tools/tavik_report -o $(REPORT_DIR) $(LOG) $(SPEED)
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-ct-*
 
 FUZZ_SECONDS ?= 60
 fuzz:
