@@ -1,6 +1,10 @@
 #include "randombytes.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "randombytes_seam.h"
 
@@ -13,23 +17,55 @@ namespace {
 // Largest piece read from the device at once.
 constexpr uint64_t DEVICE_PIECE = 1048576;
 
-// Descriptor of "/dev/urandom" of `randombytes`: -1 until first needed, then open for good.
-int32_t fd = -1;
+// "/dev/urandom" of `randombytes`: not open until first needed, then kept.
+RandomDevice device;
 
-const RandomSource SCHEME_SOURCE = {&randombytes_platform, &fd};
+const RandomSource SCHEME_SOURCE = {&randombytes_platform, &device};
+
+// True when fd is still open on the character device numbered rdev.
+bool still_the_device(const RandomPlatform &p, int32_t fd, dev_t rdev) {
+  struct stat st;
+  return p.fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev;
+}
+
+// Opens the device, once a second until it opens as a character device, and keeps its
+// descriptor and number. The caller holds the device's lock.
+void open_device(const RandomPlatform &p, RandomDevice &d) {
+  for (;;) {
+    const int fd = p.open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd != -1) {
+      struct stat st;
+      if (p.fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+        d.fd = fd;
+        d.rdev = st.st_rdev;
+        return;
+      }
+      ::close(fd);  // ours: opened just now, and not the device
+    }
+    p.sleep(1);
+  }
+}
 
 }  // namespace
 
 void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
-  while (*src.fd == -1) {
-    *src.fd = src.platform->open("/dev/urandom", O_RDONLY);
-    if (*src.fd == -1) src.platform->sleep(1);
-  }
+  const RandomPlatform &p = *src.platform;
+  RandomDevice &d = *src.device;
+  const std::lock_guard<std::mutex> hold(d.lock);
+  if (d.fd == -1) open_device(p, d);
   while (len > 0) {
+    // A descriptor that is no longer the device was closed behind our back and its number may
+    // now belong to another file: it is forgotten (not closed: it is not ours any more).
+    if (!still_the_device(p, d.fd, d.rdev)) {
+      open_device(p, d);
+      continue;
+    }
     const uint64_t want = len < DEVICE_PIECE ? len : DEVICE_PIECE;
-    const ssize_t got = src.platform->read(*src.fd, buf, want);
+    const ssize_t got = p.read(d.fd, buf, want);
+    const int err = errno;
+    if (!still_the_device(p, d.fd, d.rdev)) continue;  // these bytes may come from that other file
     if (got < 1) {
-      src.platform->sleep(1);
+      if (!(got < 0 && err == EINTR)) p.sleep(1);
       continue;
     }
     buf += got;
@@ -40,8 +76,9 @@ void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
 void random_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
   uint64_t done = 0;
   while (done < len) {
-    const int32_t got = static_cast<int32_t>(src.platform->syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0));
+    const long got = src.platform->syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0);
     if (got < 0) {
+      if (errno == EINTR) continue;
       random_device_fill(src, buf + done, len - done);
       return;
     }
@@ -49,15 +86,19 @@ void random_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
   }
 }
 
-// Fills buf[0..len) from getrandom (flags 0); a failing call hands the missing bytes to the device.
+// Fills buf[0..len) from getrandom (flags 0); a permanent failure hands the missing bytes to the device.
 void randombytes(uint8_t *buf, uint64_t len) { random_fill(SCHEME_SOURCE, buf, len); }
 
-int32_t randombytes_seam_fd() { return fd; }
+int32_t randombytes_seam_fd() {
+  const std::lock_guard<std::mutex> hold(device.lock);
+  return device.fd;
+}
 
 int32_t randombytes_seam_reset() {
+  const std::lock_guard<std::mutex> hold(device.lock);
   randombytes_platform = REAL_RANDOM_PLATFORM;
-  const int32_t old = fd;
-  fd = -1;
+  const int32_t old = device.fd;
+  device.fd = -1;
   return old;
 }
 

@@ -2,12 +2,14 @@
 // Left alone, every pointer is the real call and the sources behave exactly as without it.
 #pragma once
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 namespace tavik {
 
@@ -20,14 +22,16 @@ inline constexpr long GETRANDOM_SYSCALL = SYS_getrandom;
 
 // The platform calls of one random source.
 struct RandomPlatform {
-  // Generic system-call entry with three arguments; returns the raw result (-1 on failure).
+  // Generic system-call entry with three arguments; returns the raw result (-1 and errno on failure).
   long (*syscall3)(long number, void *buf, size_t len, unsigned flags);
   // Opens path with flags; returns a descriptor or -1.
   int (*open)(const char *path, int flags);
-  // Reads up to len bytes; returns the count, 0 at end of file or -1.
+  // Reads up to len bytes; returns the count, 0 at end of file or -1 and errno.
   ssize_t (*read)(int fd, void *buf, size_t len);
   // Sleeps for the given number of seconds; returns the seconds left unslept.
   unsigned (*sleep)(unsigned seconds);
+  // Describes the file open on fd; returns 0, or -1 when fd is not open.
+  int (*fstat)(int fd, struct stat *st);
 };
 
 // Real generic system-call entry: syscall(number, buf, len, flags).
@@ -38,19 +42,31 @@ inline long real_syscall3(long number, void *buf, size_t len, unsigned flags) {
 inline int real_open(const char *path, int flags) { return ::open(path, flags); }
 
 // The real calls; what every random source starts with.
-inline constexpr RandomPlatform REAL_RANDOM_PLATFORM = {real_syscall3, real_open, ::read, ::sleep};
+inline constexpr RandomPlatform REAL_RANDOM_PLATFORM = {real_syscall3, real_open, ::read, ::sleep, ::fstat};
 
-// One random source: its platform calls and its device descriptor (-1 until first needed).
-// The scheme and the driver each own one; they share the logic, never the state.
+// The device of one random source: its descriptor (-1 until first needed) and the device number
+// it had when opened, guarded by one lock.
+struct RandomDevice {
+  std::mutex lock;
+  int32_t fd = -1;
+  dev_t rdev = 0;
+};
+
+// One random source: its platform calls and its device. The scheme and the driver each own one;
+// they share the logic, never the state.
 struct RandomSource {
   RandomPlatform *platform;
-  int32_t *fd;
+  RandomDevice *device;
 };
-// Fills buf[0..len) from getrandom (flags 0); the first negative result hands the missing bytes,
-// at the current position, to random_device_fill. Length 0 makes no call.
+// Fills buf[0..len) from getrandom (flags 0), calling again after an interruption or a short
+// count; a permanent failure (any other error) hands the missing bytes, at the current position,
+// to random_device_fill. Length 0 makes no call.
 void random_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
-// Fills buf[0..len) from "/dev/urandom": opens it once (even for len 0, retrying every second),
-// then reads pieces of at most 1 MiB, sleeping a second after a read that yields nothing.
+// Fills buf[0..len) from "/dev/urandom": opens it once with close-on-exec (even for len 0,
+// retrying every second), then reads pieces of at most 1 MiB, sleeping a second after a read
+// that yields nothing. Before and after every read the kept descriptor must still be the
+// character device it was opened as; if not (closed, or its number reused by another file), it
+// is forgotten, never closed, the device is opened again and that read's bytes are not used.
 void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
 
 // The calls `randombytes` makes; tests may replace any of them.

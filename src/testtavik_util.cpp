@@ -16,11 +16,11 @@ tavik::RandomPlatform test_random_platform = tavik::REAL_RANDOM_PLATFORM;
 
 namespace {
 
-// The driver's descriptor of "/dev/urandom": -1 until first needed, never closed.
-int32_t fd = -1;
+// The driver's "/dev/urandom": not open until first needed, never closed.
+tavik::RandomDevice device;
 
-// The driver's own random source: its own calls and descriptor, the scheme's logic.
-const tavik::RandomSource DRIVER_SOURCE = {&test_random_platform, &fd};
+// The driver's own random source: its own calls and device, the scheme's logic.
+const tavik::RandomSource DRIVER_SOURCE = {&test_random_platform, &device};
 
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
@@ -48,12 +48,16 @@ void test_getrandombytes(uint8_t *buf, uint64_t len) { tavik::random_fill(DRIVER
 
 void test_fallbackrandombytes(uint8_t *buf, uint64_t len) { tavik::random_device_fill(DRIVER_SOURCE, buf, len); }
 
-int32_t test_random_seam_fd() { return fd; }
+int32_t test_random_seam_fd() {
+  const std::lock_guard<std::mutex> hold(device.lock);
+  return device.fd;
+}
 
 int32_t test_random_seam_reset() {
+  const std::lock_guard<std::mutex> hold(device.lock);
   test_random_platform = tavik::REAL_RANDOM_PLATFORM;
-  const int32_t old = fd;
-  fd = -1;
+  const int32_t old = device.fd;
+  device.fd = -1;
   return old;
 }
 

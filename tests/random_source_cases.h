@@ -2,7 +2,13 @@
 // `test_getrandombytes`): each suite instantiates RandomSourceTest with its source.
 #pragma once
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
 
 #include <algorithm>
 #include <cstdint>
@@ -36,15 +42,20 @@ struct Call {
 // Scripted platform: every call is recorded; results come from the scripts, then "all of it".
 struct Log {
   const uint8_t *base = nullptr;
-  std::deque<long> syscall_script;  // >= 0: deliver that many bytes; < 0: fail
-  std::deque<long> read_script;     // > 0: deliver that many bytes; else return it as is
+  std::deque<long> syscall_script;  // >= 0: deliver that many bytes; < 0: fail with errno -value
+  std::deque<long> read_script;     // > 0: deliver that many bytes; 0: end of file; < 0: errno -value
+  std::deque<bool> fstat_script;    // false: the descriptor is no longer the device; then always true
   int open_failures = 0;            // opens that fail before one succeeds
   std::vector<Call> syscalls, reads;
   std::vector<std::string> open_paths;
   std::vector<int> open_flags;
   int sleeps = 0;
+  int fstats = 0;
 };
 inline Log log;
+
+// Position of p in the buffer under test (the base is only a reference point).
+inline size_t offset(const uint8_t *p) { return size_t(reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(log.base)); }
 
 // Bytes delivered by the i-th system call / the i-th device read.
 inline uint8_t syscall_byte(size_t i) { return uint8_t(0x10 + i); }
@@ -53,19 +64,25 @@ inline uint8_t read_byte(size_t i) { return uint8_t(0x80 + i); }
 inline long syscall3(long number, void *buf, size_t len, unsigned flags) {
   const auto *p = static_cast<const uint8_t *>(buf);
   const size_t index = log.syscalls.size();
-  log.syscalls.push_back({number, size_t(p - log.base), len, flags});
+  log.syscalls.push_back({number, offset(p), len, flags});
   long r = long(len);
   if (!log.syscall_script.empty()) {
     r = log.syscall_script.front();
     log.syscall_script.pop_front();
   }
-  if (r < 0) return -1;
+  if (r < 0) {
+    errno = int(-r);
+    return -1;
+  }
   r = std::min(r, long(len));
   std::fill_n(static_cast<uint8_t *>(buf), r, syscall_byte(index));
   return r;
 }
 
-inline long failing_syscall3(long, void *, size_t, unsigned) { return -1; }
+inline long failing_syscall3(long, void *, size_t, unsigned) {
+  errno = ENOSYS;
+  return -1;
+}
 
 inline int open(const char *path, int flags) {
   log.open_paths.push_back(path);
@@ -80,16 +97,39 @@ inline int open(const char *path, int flags) {
 inline ssize_t read(int fd, void *buf, size_t len) {
   const auto *p = static_cast<const uint8_t *>(buf);
   const size_t index = log.reads.size();
-  log.reads.push_back({fd, size_t(p - log.base), len, 0});
+  log.reads.push_back({fd, offset(p), len, 0});
   long r = long(len);
   if (!log.read_script.empty()) {
     r = log.read_script.front();
     log.read_script.pop_front();
   }
-  if (r <= 0) return r;
+  if (r < 0) {
+    errno = int(-r);
+    return -1;
+  }
+  if (r == 0) return 0;
   r = std::min(r, long(len));
   std::fill_n(static_cast<uint8_t *>(buf), r, read_byte(index));
   return r;
+}
+
+// The fake descriptor is the random device (character device 1:9) unless the script says it no
+// longer is; every other descriptor is not open.
+inline int fstat(int fd, struct stat *st) {
+  ++log.fstats;
+  bool device = fd == FAKE_FD;
+  if (!log.fstat_script.empty()) {
+    device = device && log.fstat_script.front();
+    log.fstat_script.pop_front();
+  }
+  if (!device) {
+    errno = EBADF;
+    return -1;
+  }
+  *st = {};
+  st->st_mode = S_IFCHR | 0666;
+  st->st_rdev = makedev(1, 9);
+  return 0;
 }
 
 inline unsigned sleep(unsigned) {
@@ -97,7 +137,7 @@ inline unsigned sleep(unsigned) {
   return 0;
 }
 
-inline const tavik::RandomPlatform FAKE = {syscall3, open, read, sleep};
+inline const tavik::RandomPlatform FAKE = {syscall3, open, read, sleep, fstat};
 
 }  // namespace random_fake
 
@@ -190,7 +230,7 @@ TEST_P(RandomSourceTest, FailureAfterPartialDeliveryHandsTheRestToTheDevice) {
   ASSERT_EQ(random_fake::log.syscalls.size(), 2u);
   ASSERT_EQ(random_fake::log.open_paths.size(), 1u);
   EXPECT_EQ(random_fake::log.open_paths[0], "/dev/urandom");
-  EXPECT_EQ(random_fake::log.open_flags[0], O_RDONLY);
+  EXPECT_EQ(random_fake::log.open_flags[0], O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(random_fake::log.reads.size(), 1u);
   EXPECT_EQ(random_fake::log.reads[0].number, random_fake::FAKE_FD);
   EXPECT_EQ(random_fake::log.reads[0].offset, 12u);
@@ -235,7 +275,7 @@ TEST_P(RandomSourceTest, DeviceIsAwaitedUntilItCanBeOpenedAndRead) {
   use_fake();
   random_fake::log.syscall_script = {-1};
   random_fake::log.open_failures = 3;
-  random_fake::log.read_script = {0, -1};  // nothing twice, then the bytes
+  random_fake::log.read_script = {0, -EIO};  // nothing twice, then the bytes
   std::vector<uint8_t> buf(16, GUARD);
   fill(buf, 0, 16);
   EXPECT_EQ(random_fake::log.open_paths.size(), 4u);
@@ -260,4 +300,76 @@ TEST_P(RandomSourceTest, RealDeviceServesTheFallbackAndStaysOpen) {
   EXPECT_FALSE(std::all_of(buf.begin(), buf.begin() + 64, [](uint8_t b) { return b == GUARD; }));
   fill(buf, 0, 64);
   EXPECT_EQ(GetParam().fd(), fd);
+}
+
+// Interruptions and short counts call getrandom again; only a lasting failure turns to the device.
+TEST_P(RandomSourceTest, OnlyAPermanentFailureTurnsToTheDevice) {
+  struct Case {
+    std::deque<long> script;
+    size_t syscalls, reads;
+  };
+  const Case cases[] = {
+      {{-EINTR, -EINTR}, 3, 0},  // interrupted twice, then served
+      {{7, -EINTR, 0, 9}, 5, 0},
+      {{-ENOSYS}, 1, 1},
+      {{-EPERM}, 1, 1},
+      {{11, -EINTR, -EFAULT}, 3, 1},
+  };
+  for (const Case &c : cases) {
+    GetParam().reset();
+    random_fake::log = {};
+    use_fake();
+    random_fake::log.syscall_script = c.script;
+    std::vector<uint8_t> buf(32 + 1, GUARD);
+    fill(buf, 0, 32);
+    EXPECT_EQ(random_fake::log.syscalls.size(), c.syscalls) << c.script.size();
+    EXPECT_EQ(random_fake::log.reads.size(), c.reads) << c.script.size();
+    EXPECT_EQ(random_fake::log.sleeps, 0);
+    EXPECT_EQ(buf[32], GUARD);
+  }
+}
+
+// The kept descriptor is checked before and after every read: closed, or its number taken by
+// another file, it is reopened, and bytes read while it was not the device are not used.
+TEST_P(RandomSourceTest, ADescriptorThatIsNoLongerTheDeviceIsReopened) {
+  struct Case {
+    const char *what;
+    std::deque<bool> fstat_script;  // for the second request, after the open of the first
+    size_t opens, reads;
+  };
+  const Case cases[] = {
+      {"still the device", {}, 1, 2},
+      {"replaced before the read", {false}, 2, 2},
+      {"replaced during the read", {true, false, false}, 2, 3},
+  };
+  for (const Case &c : cases) {
+    GetParam().reset();
+    random_fake::log = {};
+    use_fake();
+    random_fake::log.syscall_script = {-ENOSYS, -ENOSYS};
+    std::vector<uint8_t> buf(16 + 1, GUARD);
+    fill(buf, 0, 16);
+    random_fake::log.fstat_script = c.fstat_script;
+    fill(buf, 0, 16);
+    EXPECT_EQ(random_fake::log.open_paths.size(), c.opens) << c.what;
+    ASSERT_EQ(random_fake::log.reads.size(), c.reads) << c.what;
+    std::vector<uint8_t> want(16, random_fake::read_byte(c.reads - 1));
+    want.push_back(GUARD);
+    EXPECT_EQ(buf, want) << c.what;
+    EXPECT_EQ(GetParam().fd(), random_fake::FAKE_FD) << c.what;
+  }
+}
+
+// Many threads falling back at once open the device once and are all served.
+TEST_P(RandomSourceTest, ThreadsFallingBackTogetherOpenTheDeviceOnce) {
+  use_fake();
+  GetParam().platform->syscall3 = random_fake::failing_syscall3;  // records nothing: not locked
+  std::vector<std::vector<uint8_t>> bufs(8, std::vector<uint8_t>(64, GUARD));
+  random_fake::log.base = nullptr;
+  std::vector<std::thread> threads;
+  for (auto &b : bufs) threads.emplace_back([&] { GetParam().fill(b.data(), b.size()); });
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(random_fake::log.open_paths.size(), 1u);
+  EXPECT_EQ(random_fake::log.reads.size(), bufs.size());
+  for (const auto &b : bufs) EXPECT_NE(b[0], GUARD);
 }

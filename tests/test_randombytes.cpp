@@ -1,7 +1,17 @@
-// The scheme's random source, through its test seam.
+// The scheme's random source, through its test seam, and on the real device.
 #include "randombytes.h"
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstddef>
+
+#include "params.h"
 #include "random_source_cases.h"
+#include "tavik.h"
 
 INSTANTIATE_TEST_SUITE_P(Scheme, RandomSourceTest,
                          ::testing::Values(RandomSource{"randombytes", tavik::randombytes,
@@ -9,3 +19,78 @@ INSTANTIATE_TEST_SUITE_P(Scheme, RandomSourceTest,
                                                         tavik::randombytes_seam_fd,
                                                         tavik::randombytes_seam_reset}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+namespace {
+
+using Pk = std::array<uint8_t, tavik::PK_BYTES>;
+using Sk = std::array<uint8_t, tavik::SK_BYTES>;
+
+// A closed device descriptor whose number now belongs to /dev/zero is not read: the keys that
+// follow are neither the keys of 32 zero bytes nor equal to each other.
+TEST(RandomDevice, AReusedDescriptorNumberIsNotRead) {
+  tavik::randombytes_seam_reset();
+  tavik::randombytes_platform.syscall3 = random_fake::failing_syscall3;
+  Pk pk, pk2, zero_pk;
+  Sk sk, sk2, zero_sk;
+  const uint8_t zero_seed[tavik::SEED_BYTES] = {};
+  ASSERT_EQ(sig_keygen_from_seed(zero_pk.data(), zero_sk.data(), zero_seed), 0);
+  ASSERT_EQ(sig_keygen(pk.data(), sk.data()), 0);
+  const int kept = tavik::randombytes_seam_fd();
+  ASSERT_GE(kept, 0);
+  EXPECT_NE(::fcntl(kept, F_GETFD) & FD_CLOEXEC, 0) << "the device is opened with close-on-exec";
+
+  // What a daemon does: close every descriptor, then open a file that takes the number.
+  ASSERT_EQ(::close(kept), 0);
+  const int zero = ::open("/dev/zero", O_RDONLY);
+  ASSERT_GE(zero, 0);
+  if (zero != kept) {
+    ASSERT_EQ(::dup2(zero, kept), kept);
+    ::close(zero);
+  }
+  ASSERT_EQ(sig_keygen(pk.data(), sk.data()), 0);
+  ASSERT_EQ(sig_keygen(pk2.data(), sk2.data()), 0);
+  EXPECT_NE(pk, zero_pk);
+  EXPECT_NE(pk2, zero_pk);
+  EXPECT_NE(pk, pk2);
+  const int reopened = tavik::randombytes_seam_reset();
+  EXPECT_NE(reopened, kept);
+  ::close(kept);
+  if (reopened >= 0) ::close(reopened);
+}
+
+// In a child whose getrandom is refused by a seccomp filter (ENOSYS, as on an old kernel or in a
+// sandbox), key generation reads the device and still makes distinct, valid keys.
+TEST(RandomDevice, KeysUnderASeccompFilterThatDeniesGetrandom) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog prog = {static_cast<unsigned short>(std::size(filter)), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) != 0)
+      ::_exit(77);
+    uint8_t probe[4];
+    if (::syscall(SYS_getrandom, probe, sizeof probe, 0) != -1 || errno != ENOSYS) ::_exit(2);
+    tavik::randombytes_seam_reset();
+    Pk pk1, pk2;
+    Sk sk1, sk2;
+    if (sig_keygen(pk1.data(), sk1.data()) != 0 || sig_keygen(pk2.data(), sk2.data()) != 0) ::_exit(3);
+    if (pk1 == pk2 || sk1 == sk2) ::_exit(4);
+    if (tavik::randombytes_seam_fd() < 0) ::_exit(5);
+    uint8_t sig[tavik::SIG_BYTES], msg[3] = {1, 2, 3};
+    uint64_t siglen = 0;
+    if (sig_sign(sk2.data(), msg, sizeof msg, sig, &siglen) != 0) ::_exit(6);
+    ::_exit(sig_verf(pk2.data(), sig, siglen, msg, sizeof msg) == 0 ? 0 : 7);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "this kernel does not let the test install a seccomp filter";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "child step that failed";
+}
+
+}  // namespace
