@@ -31,10 +31,11 @@ extern "C" {
 #define TAVIK_ILLEGAL_PARAMETER (-2) /* null pointer or bad length; nothing was written */
 
 /* Makes a key pair from 32 bytes of the operating system's random source.
-   pk: TAVIK_PK_BYTES out, sk: TAVIK_SK_BYTES out. */
+   pk: TAVIK_PK_BYTES out, sk: TAVIK_SK_BYTES out. pk and sk must not overlap (-2). */
 int32_t sig_keygen(uint8_t *pk, uint8_t *sk);
 
-/* The key pair sig_keygen makes when its random source yields these 32 seed bytes. */
+/* The key pair sig_keygen makes when its random source yields these 32 seed bytes.
+   pk and sk must not overlap (-2); seed may lie in either, it is read before anything is written. */
 int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
 
 /* The public key of a secret key, rebuilt from the secret key's own fields. Writes TAVIK_PK_BYTES
@@ -43,11 +44,13 @@ int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
 int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk);
 
 /* Deterministic signature of msg[0..msglen), 1 <= msglen <= 3300.
-   Writes TAVIK_SIG_BYTES to sig and 2573 to *siglen. */
+   Writes TAVIK_SIG_BYTES to sig and 2573 to *siglen. sig may overlap sk or msg (both are read
+   in full before sig is written); siglen must not point into sig. */
 int32_t sig_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, uint64_t *siglen);
 
 /* 0 when sig is a valid signature of msg under pk, 1 when not, -2 for illegal arguments
-   (null pointer, msglen outside [1, 3300], siglen other than 2573). */
+   (null pointer, msglen outside [1, 3300], siglen other than 2573). Only reads: any argument
+   may overlap any other. */
 int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen);
 
 /* Messages of any length, the message read where it lies (msg may be NULL when msglen is 0).

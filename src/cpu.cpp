@@ -33,7 +33,7 @@ Features detect() {
 #if TAVIK_X86
   unsigned a, b, c, d;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
-  const bool osxsave = (c >> 27) & 1;
+  const bool osxsave = (c >> 27) & 1, popcnt = (c >> 23) & 1;  // the AVX2 rejection steps count with POPCNT
   if (!osxsave) return f;
   const uint64_t xcr0 = read_xcr0();
   const bool ymm = (xcr0 & 0x6) == 0x6;
@@ -42,7 +42,7 @@ Features detect() {
   __cpuid_count(7, 0, a, b, c, d);
   const bool bmi1 = (b >> 3) & 1, avx2 = (b >> 5) & 1, bmi2 = (b >> 8) & 1;
   const bool avx512f = (b >> 16) & 1, avx512bw = (b >> 30) & 1, avx512vl = (b >> 31) & 1;
-  f.avx2 = ymm && avx2 && bmi1 && bmi2;
+  f.avx2 = ymm && avx2 && bmi1 && bmi2 && popcnt;
   f.avx512 = f.avx2 && zmm && avx512f && avx512bw && avx512vl;
 #endif
   return f;

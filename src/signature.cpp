@@ -20,6 +20,12 @@ constexpr int32_t kOk = TAVIK_OK;
 constexpr int32_t kInvalid = TAVIK_INVALID_SIGNATURE;
 constexpr int32_t kIllegal = TAVIK_ILLEGAL_PARAMETER;
 
+// True when the PK_BYTES at pk and the SK_BYTES at sk share a byte.
+bool keys_overlap(const uint8_t *pk, const uint8_t *sk) {
+  const uintptr_t p = reinterpret_cast<uintptr_t>(pk), s = reinterpret_cast<uintptr_t>(sk);
+  return p < s + SK_BYTES && s < p + PK_BYTES;
+}
+
 // msglen in [1, MAX_MSG_BYTES], tested as one unsigned comparison.
 bool msglen_ok(uint64_t msglen) { return msglen - 1 <= MAX_MSG_BYTES - 1; }
 
@@ -334,12 +340,14 @@ extern "C" {
 
 int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   if (pk == nullptr || sk == nullptr || seed == nullptr) return kIllegal;
+  if (keys_overlap(pk, sk)) return kIllegal;
   keygen(pk, sk, seed);
   return kOk;
 }
 
 int32_t sig_keygen(uint8_t *pk, uint8_t *sk) {
   if (pk == nullptr || sk == nullptr) return kIllegal;
+  if (keys_overlap(pk, sk)) return kIllegal;
   uint8_t seed[SEED_BYTES];
   randombytes(seed, sizeof seed);
   keygen(pk, sk, seed);

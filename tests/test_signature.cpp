@@ -191,6 +191,35 @@ TEST(Signature, IllegalArgumentsWriteNothing) {
   }
 }
 
+// Overlapping key buffers are refused with nothing written; adjacent ones are fine, and the seed
+// may lie inside either key buffer.
+TEST(Signature, OverlappingKeyBuffersAreRefused) {
+  const KeyPair want = keys_from(3);
+  uint8_t seed[SEED_BYTES];
+  for (size_t i = 0; i < SEED_BYTES; ++i) seed[i] = uint8_t(3 + 31 * i);
+  struct Case {
+    ptrdiff_t sk_from_pk;
+    int32_t result;
+  };
+  const Case cases[] = {{-ptrdiff_t(SK_BYTES) + 1, -2}, {-1, -2}, {0, -2}, {1, -2}, {ptrdiff_t(PK_BYTES) - 1, -2},
+                        {-ptrdiff_t(SK_BYTES), 0},      {ptrdiff_t(PK_BYTES), 0}};
+  for (const Case &c : cases) {
+    std::vector<uint8_t> buf(2 * (PK_BYTES + SK_BYTES), 0x77);
+    uint8_t *pk = buf.data() + SK_BYTES + 8;
+    uint8_t *sk = pk + c.sk_from_pk;
+    if (c.result == 0) {
+      std::memcpy(sk + 100, seed, SEED_BYTES);  // the seed inside the secret-key buffer
+      ASSERT_EQ(sig_keygen_from_seed(pk, sk, sk + 100), 0) << c.sk_from_pk;
+      EXPECT_EQ(0, std::memcmp(pk, want.pk.data(), PK_BYTES)) << c.sk_from_pk;
+      EXPECT_EQ(0, std::memcmp(sk, want.sk.data(), SK_BYTES)) << c.sk_from_pk;
+      continue;
+    }
+    EXPECT_EQ(sig_keygen_from_seed(pk, sk, seed), -2) << c.sk_from_pk;
+    EXPECT_EQ(sig_keygen(pk, sk), -2) << c.sk_from_pk;
+    for (uint8_t b : buf) ASSERT_EQ(b, 0x77) << c.sk_from_pk;
+  }
+}
+
 // A signature that differs from a valid one in any single bit is refused: there is exactly one
 // accepted encoding per signature.
 TEST(Signature, EverySingleBitFlipOfASignatureIsRefused) {
