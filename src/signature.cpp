@@ -20,6 +20,17 @@ constexpr int32_t kOk = TAVIK_OK;
 constexpr int32_t kInvalid = TAVIK_INVALID_SIGNATURE;
 constexpr int32_t kIllegal = TAVIK_ILLEGAL_PARAMETER;
 
+// Depth of stack below a call's own frame that its callees may have used (the samplers' buffers,
+// the hashing states, the kernels' spills): scrub_stack() zeroes that much.
+constexpr size_t SCRUB_BYTES = 20480;
+
+// Zeroes SCRUB_BYTES of the stack just below the caller's frame, where the dead frames of its
+// callees lie: register spills of the vector kernels and the hashing states are not wiped one by one.
+[[gnu::noinline]] void scrub_stack() {
+  uint8_t area[SCRUB_BYTES];
+  secure_wipe(area, sizeof area);
+}
+
 // True when the PK_BYTES at pk and the SK_BYTES at sk share a byte.
 bool keys_overlap(const uint8_t *pk, const uint8_t *sk) {
   const uintptr_t p = reinterpret_cast<uintptr_t>(pk), s = reinterpret_cast<uintptr_t>(sk);
@@ -70,9 +81,12 @@ void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   pack_sk2(sk + SK1_BYTES, t0);
 
   secure_wipe(seedbuf, sizeof seedbuf);
+  secure_wipe(A, sizeof A);  // public, but it and t1 follow from the seed: nothing of it is left
   secure_wipe(s1, sizeof s1);
   secure_wipe(t, sizeof t);
+  secure_wipe(t1, sizeof t1);
   secure_wipe(t0, sizeof t0);
+  scrub_stack();
 }
 
 // Working storage of one signing call. Everything but A and tr is secret
@@ -154,7 +168,7 @@ uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *se
 // a branch or an index: the three decisions that end an attempt are made public below, each where
 // it is taken, because the scheme reveals them (the time of a call shows how many attempts it
 // made); every other outcome is combined by masks.
-void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
+[[gnu::noinline]] void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
   const uint8_t *mask_seed = st.seeds + SEED_BYTES;  // key || mu
   const uint8_t *mu = st.seeds + 2 * SEED_BYTES;
   int32_t a_flag = 1;
@@ -226,8 +240,9 @@ void sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *
   st.s1_flag = 0;
   for (uint32_t i = 0; i < K; ++i) st.s2_flag[i] = st.t0_flag[i] = st.t0x_flag[i] = 0;
 
-  sign_attempts(st, sig, stats);
+  sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();
+  scrub_stack();
 }
 
 // The signature fields, decoded and screened before any hashing.

@@ -42,6 +42,19 @@ constexpr int32_t FAIL_KEYGEN = 1;
 constexpr int32_t FAIL_SIGN = 2;
 constexpr int32_t FAIL_VERF = 3;
 
+// Wipes a secret-key buffer when the test that owns it returns, on every path.
+class WipeOnReturn {
+ public:
+  WipeOnReturn(void *p, size_t n) : p_(p), n_(n) {}
+  WipeOnReturn(const WipeOnReturn &) = delete;
+  WipeOnReturn &operator=(const WipeOnReturn &) = delete;
+  ~WipeOnReturn() { tavik::secure_wipe(p_, n_); }
+
+ private:
+  void *p_;
+  size_t n_;
+};
+
 // Number of signature bytes to show for a reported length: the length, capped at the buffer
 // (SIG_BYTES + 1) so that a wrong report never reads past it.
 uint64_t sig_dump_len(uint64_t siglen) {
@@ -425,6 +438,7 @@ int32_t test_sig_verf_illegal_parameter() {
 int32_t test_sig_verf_forward_reasoning(int32_t keys, int32_t per_key, int32_t len) {
   uint8_t pk[PK_BYTES + 1], sk[SK_BYTES + 1], msg[MAX_MSG_BYTES + 1], sig[SIG_BYTES + 1];
   uint64_t siglen = 0;
+  const WipeOnReturn wipe_sk(sk, sizeof sk);
   printf("begin to test sig_verf based on forward reasoning(legal signature data should be verified success)\n");
   printf("the times to change key is [%d], the times to sign and verify with the same key is [%d], msg length "
          "is[%d]\n",
@@ -468,6 +482,7 @@ int32_t test_sig_verf_forward_reasoning(int32_t keys, int32_t per_key, int32_t l
 int32_t test_sig_verf_backward_reasoning(int32_t count, int32_t len, int32_t mode) {
   uint8_t pk[PK_BYTES + 1], sk[SK_BYTES + 1], msg[MAX_MSG_BYTES + 1], sig[SIG_BYTES + 1];
   uint64_t siglen = 0;
+  const WipeOnReturn wipe_sk(sk, sizeof sk);
   memset(msg, 0, sizeof msg);
   memset(sig, 0, sizeof sig);
   printf("begin to test sig_verf based on backward reasoning(illegal signature data should be verified fail)\n");
@@ -543,6 +558,7 @@ int32_t test_complete_process_print() {
   constexpr int32_t TIMES = 10;
   uint8_t pk[PK_BYTES + 1], sk[SK_BYTES + 1], msg[MAX_MSG_BYTES + 1], sig[SIG_BYTES + 1];
   uint64_t siglen = 0;
+  const WipeOnReturn wipe_sk(sk, sizeof sk);
   bool written = true;  // every line reached the result file
   int32_t ret = 0;
 

@@ -1,0 +1,177 @@
+// The stack the three calls use and what they leave on it, measured on a thread whose stack is a
+// mapping of ours (with an inaccessible page below it), filled with a known byte before each run.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/mman.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "params.h"
+#include "tavik.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVIK_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVIK_TEST_ASAN 1
+#endif
+#endif
+
+using namespace tavik;
+
+namespace {
+
+constexpr size_t PAGE = 4096;
+constexpr uint8_t FILL = 0x5C;
+constexpr size_t MARGIN = 4096;  // just below the runner's frame: its own copy, not the call's
+
+class Stack {
+ public:
+  explicit Stack(size_t size) : size_(size) {
+    void *m = mmap(nullptr, size + PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) return;
+    map_ = static_cast<uint8_t *>(m);
+    mprotect(map_, PAGE, PROT_NONE);  // an overflow faults instead of writing past the stack
+  }
+  ~Stack() {
+    if (map_ != nullptr) munmap(map_, size_ + PAGE);
+  }
+  Stack(const Stack &) = delete;
+  Stack &operator=(const Stack &) = delete;
+
+  // Runs body on a thread over this stack, freshly filled. Afterwards dead() is the stack below
+  // the runner's frame (less a margin) as body left it, and depth() how far below that frame
+  // body reached.
+  bool run(std::function<void()> body) {
+    if (map_ == nullptr) return false;
+    uint8_t *lo = map_ + PAGE;
+    std::memset(lo, FILL, size_);
+    body_ = std::move(body);
+    dead_.assign(size_, 0);
+    pthread_attr_t attr;
+    pthread_t thread;
+    pthread_attr_init(&attr);
+    pthread_attr_setstack(&attr, lo, size_);
+    const bool ok = pthread_create(&thread, &attr, &Stack::main, this) == 0 && pthread_join(thread, nullptr) == 0;
+    pthread_attr_destroy(&attr);
+    return ok;
+  }
+  const std::vector<uint8_t> &dead() const { return dead_; }
+  uintptr_t marker() const { return marker_; }
+  size_t depth() const {
+    size_t i = 0;
+    while (i < dead_.size() && dead_[i] == FILL) ++i;
+    return dead_.size() + MARGIN - i;
+  }
+
+ private:
+  static void *main(void *arg) {
+    auto *self = static_cast<Stack *>(arg);
+    volatile uint8_t here = 0;
+    self->marker_ = reinterpret_cast<uintptr_t>(&here);
+    self->body_();
+    const uint8_t *lo = self->map_ + PAGE;
+    const size_t n = self->marker_ - MARGIN - reinterpret_cast<uintptr_t>(lo);
+    self->dead_.resize(n);  // shrinks: no allocation
+    std::memcpy(self->dead_.data(), lo, n);
+    return nullptr;
+  }
+
+  size_t size_;
+  uint8_t *map_ = nullptr;
+  std::function<void()> body_;
+  std::vector<uint8_t> dead_;
+  uintptr_t marker_ = 0;
+};
+
+using Pk = std::array<uint8_t, PK_BYTES>;
+using Sk = std::array<uint8_t, SK_BYTES>;
+using Sig = std::array<uint8_t, SIG_BYTES>;
+
+std::array<uint8_t, SEED_BYTES> seed_of(uint8_t b) {
+  std::array<uint8_t, SEED_BYTES> s;
+  for (size_t i = 0; i < s.size(); ++i) s[i] = uint8_t(b + 13 * i);
+  return s;
+}
+
+// Offset below the runner's frame of the first byte where two dead stacks differ, or 0.
+size_t first_difference(const Stack &a, const std::vector<uint8_t> &b) {
+  const auto &d = a.dead();
+  for (size_t i = 0; i < d.size() && i < b.size(); ++i)
+    if (d[i] != b[i]) return d.size() + MARGIN - i;
+  return 0;
+}
+
+// Two key generations from different seeds, and two signatures of one message under secret keys
+// that share rho and tr but nothing secret, leave byte-identical dead stacks: nothing of a seed,
+// a key or an attempt survives the call.
+TEST(Stack, NothingSecretIsLeftOnTheDeadStack) {
+#ifdef TAVIK_TEST_ASAN
+  GTEST_SKIP() << "the sanitizer's redzones make the dead stack its own";
+#endif
+  Stack stack(256 * 1024);
+  Pk pk;
+  Sk sk1, sk2, out;
+  std::vector<uint8_t> first;
+  for (uint8_t s : {1, 2}) {
+    ASSERT_TRUE(stack.run([&] {
+      const auto seed = seed_of(s);
+      sig_keygen_from_seed(pk.data(), out.data(), seed.data());
+    }));
+    (s == 1 ? sk1 : sk2) = out;
+    if (s == 1) first = stack.dead();
+    else EXPECT_EQ(first_difference(stack, first), 0u) << "bytes below the caller after key generation";
+  }
+  std::memcpy(sk2.data(), sk1.data(), SEED_BYTES);  // rho
+  std::memcpy(sk2.data() + 928, sk1.data() + 928, CRH_BYTES);  // tr
+  ASSERT_NE(0, std::memcmp(sk1.data() + SEED_BYTES, sk2.data() + SEED_BYTES, 928 - SEED_BYTES));
+  // One key buffer and one signature buffer for both runs: their addresses are on the stack too.
+  const uint8_t msg[59] = {7, 7, 7};
+  Sk sk;
+  Sig sig, sig1;
+  for (const Sk *key : {&sk1, &sk2}) {
+    sk = *key;
+    ASSERT_TRUE(stack.run([&] {
+      uint64_t siglen = 0;
+      sig_sign(sk.data(), msg, sizeof msg, sig.data(), &siglen);
+    }));
+    if (key == &sk1) {
+      first = stack.dead();
+      sig1 = sig;
+    } else {
+      EXPECT_EQ(first_difference(stack, first), 0u) << "bytes below the caller after signing";
+    }
+  }
+  EXPECT_NE(sig1, sig);
+}
+
+// All three calls run on a thread with a 128 KiB stack; the depth each reaches is printed (the
+// README quotes it).
+TEST(Stack, AllThreeCallsRunOnA128KiBStack) {
+  Stack stack(128 * 1024);
+  Pk pk;
+  Sk sk;
+  Sig sig;
+  const uint8_t msg[TAVIK_MAX_MSG_BYTES] = {1};
+  int results[3] = {-1, -1, -1};
+  size_t depth[3] = {};
+  ASSERT_TRUE(stack.run([&] { results[0] = sig_keygen(pk.data(), sk.data()); }));
+  depth[0] = stack.depth();
+  ASSERT_TRUE(stack.run([&] {
+    uint64_t siglen = 0;
+    results[1] = sig_sign(sk.data(), msg, sizeof msg, sig.data(), &siglen);
+  }));
+  depth[1] = stack.depth();
+  ASSERT_TRUE(stack.run([&] { results[2] = sig_verf(pk.data(), sig.data(), SIG_BYTES, msg, sizeof msg); }));
+  depth[2] = stack.depth();
+  EXPECT_EQ(results[0], 0);
+  EXPECT_EQ(results[1], 0);
+  EXPECT_EQ(results[2], 0);
+  std::printf("peak stack in bytes: sig_keygen %zu, sig_sign %zu, sig_verf %zu\n", depth[0], depth[1], depth[2]);
+}
+
+}  // namespace
