@@ -128,14 +128,8 @@ struct SignState {
   }
 };
 
-// All ones when candidate v of polynomial i keeps the high parts w1[i] with a small low part and
-// its difference e is small, else 0; every check reads every coefficient.
 uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint32_t i) {
-  PolyVec_decompose(st.r1, st.r0, v, 1);
-  const uint32_t bad = uint32_t(PolyVec_check_norm(st.r0, 1, R0_BOUND)) |
-                       uint32_t(PolyVec_compare(st.r1, poly(st.w1, i), 1)) |
-                       uint32_t(PolyVec_check_norm(e, 1, CT0_BOUND));
-  return ct::mask_zero(bad);
+  return sign_candidate_ok(st.r1, st.r0, v, e, poly(st.w1, i));
 }
 
 // Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], product[i] = c*t0[i]
@@ -339,6 +333,13 @@ T *live_state(Opaque *st) {
 }  // namespace
 
 namespace tavik {
+
+uint32_t sign_candidate_ok(uint32_t *r1, uint32_t *r0, const uint32_t *v, const uint32_t *e, const uint32_t *w1) {
+  PolyVec_decompose(r1, r0, v, 1);
+  const uint32_t bad = uint32_t(PolyVec_check_norm(r0, 1, R0_BOUND)) | uint32_t(PolyVec_compare(r1, w1, 1)) |
+                       uint32_t(PolyVec_check_norm(e, 1, CT0_BOUND));
+  return ct::mask_zero(bad);
+}
 
 int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
                         uint64_t *siglen, SignStats *stats) {
