@@ -6,7 +6,7 @@ BENCH_RUNS ?= 1000
 PREFIX ?= /usr/local
 CONFIGURE = cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON $(CMAKE_FLAGS)
 
-.PHONY: all build programs test test-fast test-asan run bench report install fuzz clean kat test-ct
+.PHONY: all build programs test test-fast test-asan run bench report install fuzz clean kat test-ct test-tsan
 
 all: build
 
@@ -34,6 +34,17 @@ test-asan:
 	cd build-asan && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 test: test-fast test-asan test-ct
+
+# Eight threads making, signing and verifying at once under ThreadSanitizer (clang), with
+# getrandom working and denied, on every path.
+test-tsan:
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIK_WERROR=ON -DTAVIK_TSAN=ON \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang $(CMAKE_FLAGS)
+	cmake --build build-tsan --target test_threads -j $(JOBS)
+	@set -e; for path in scalar avx2 avx512; do \
+	  echo "test-tsan: $$path path"; \
+	  TAVIK_BACKEND=$$path TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_threads; \
+	done
 
 # Constant-time check: tavik_ct_check under valgrind's memcheck with the secrets marked, built by
 # g++ and clang at -O2 and -O3, on the scalar and the avx2 path (valgrind has no AVX-512).
@@ -75,7 +86,7 @@ report:
 	./tools/tavik_report -o $(REPORT_DIR) $(LOG) $(SPEED)
 
 clean:
-	rm -rf build build-asan build-fuzz build-ct-*
+	rm -rf build build-asan build-tsan build-fuzz build-ct-*
 
 FUZZ_SECONDS ?= 60
 fuzz:
