@@ -20,16 +20,19 @@ constexpr int32_t kOk = TAVIK_OK;
 constexpr int32_t kInvalid = TAVIK_INVALID_SIGNATURE;
 constexpr int32_t kIllegal = TAVIK_ILLEGAL_PARAMETER;
 
-// Depth of stack below a call's own frame that its callees may have used (the samplers' buffers,
-// the hashing states, the kernels' spills): scrub_stack() zeroes that much.
-constexpr size_t SCRUB_BYTES = 20480;
-
-// Zeroes SCRUB_BYTES of the stack just below the caller's frame, where the dead frames of its
-// callees lie: register spills of the vector kernels and the hashing states are not wiped one by one.
+// Zeroes `bytes` of the stack just below the caller's frame, where the dead frames of the calls it
+// has made lie: register spills of the vector kernels and the hashing states are not wiped one by
+// one. Called after the function that did the secret work has returned, so the registers this
+// pushes hold only the caller's own values.
+template <size_t bytes>
 [[gnu::noinline]] void scrub_stack() {
-  uint8_t area[SCRUB_BYTES];
+  uint8_t area[bytes];
   secure_wipe(area, sizeof area);
 }
+
+// Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
+constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
+constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
 
 // True when the PK_BYTES at pk and the SK_BYTES at sk share a byte.
 bool keys_overlap(const uint8_t *pk, const uint8_t *sk) {
@@ -48,8 +51,9 @@ void perturb_t0(uint32_t *t0x, const uint32_t *t0) {
   for (uint32_t i = 0; i < K * N; ++i) t0x[i] = (t0[i] ^ 48u) - t0[i] + Q;
 }
 
-// Key pair from the 32-byte seed; pk and sk are non-null.
-void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
+// Key pair from the 32-byte seed; pk and sk are non-null. Not inlined: its frame lies in what the
+// caller's scrub_stack() zeroes.
+[[gnu::noinline]] void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   uint8_t seedbuf[3 * SEED_BYTES];  // sampling seed, rho, key
   uint32_t A[K * L * N];
   uint32_t s1[L * N];
@@ -86,7 +90,6 @@ void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   secure_wipe(t, sizeof t);
   secure_wipe(t1, sizeof t1);
   secure_wipe(t0, sizeof t0);
-  scrub_stack();
 }
 
 // Working storage of one signing call. Everything but A and tr is secret
@@ -236,7 +239,7 @@ void sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *
 
   sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();
-  scrub_stack();
+  scrub_stack<SIGN_SCRUB_BYTES>();
 }
 
 // The signature fields, decoded and screened before any hashing.
@@ -358,6 +361,7 @@ int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   if (pk == nullptr || sk == nullptr || seed == nullptr) return kIllegal;
   if (keys_overlap(pk, sk)) return kIllegal;
   keygen(pk, sk, seed);
+  scrub_stack<KEYGEN_SCRUB_BYTES>();
   return kOk;
 }
 
@@ -368,6 +372,7 @@ int32_t sig_keygen(uint8_t *pk, uint8_t *sk) {
   randombytes(seed, sizeof seed);
   keygen(pk, sk, seed);
   secure_wipe(seed, sizeof seed);
+  scrub_stack<KEYGEN_SCRUB_BYTES>();
   return kOk;
 }
 
