@@ -58,7 +58,8 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
    the verdict of sig_verf.
    tavik_sign: 0, or -2 for a null sk or sig, or a null msg with msglen > 0; writes TAVIK_SIG_BYTES.
    tavik_verify: 0 valid, 1 invalid, -2 for a null pointer (msg only when msglen > 0) or a siglen
-   other than TAVIK_SIG_BYTES. */
+   other than TAVIK_SIG_BYTES.
+   Overlaps as for sig_sign and sig_verf: sig may overlap sk or msg; tavik_verify only reads. */
 int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig);
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen);
 
@@ -70,7 +71,7 @@ int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, con
    public key and are wiped by tavik_verify_final. An update or final call on a state that was
    not initialised, or has been finished, returns -2. Every call returns -2 for a null state,
    key or signature, or a null msg with len > 0; a final call that returns -2 leaves the state as
-   it was. */
+   it was. A state must not overlap the key, message or signature given with it. */
 #define TAVIK_SIGN_STATE_BYTES 4096
 #define TAVIK_VERIFY_STATE_BYTES 2048
 typedef struct tavik_sign_state { uint64_t opaque[TAVIK_SIGN_STATE_BYTES / 8]; } tavik_sign_state;
