@@ -80,4 +80,13 @@ void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a) {
   use_hint_loop(out, hint, a);
 }
 
+// One polynomial of a signing candidate: nonzero when it fails.
+uint32_t Poly_candidate_check(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+                              uint32_t e_bound) {
+#if TAVIK_ROUNDING_AVX2
+  if (active_backend() != Backend::scalar) return Poly_candidate_check_avx2(v, e, w1, r0_bound, e_bound);
+#endif
+  return candidate_check_loop(v, e, w1, r0_bound, e_bound);
+}
+
 }  // namespace tavik

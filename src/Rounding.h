@@ -27,5 +27,10 @@ void PolyVec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b);
 // out = Use_hint(hint, a) over K polys.
 void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+// One polynomial of a signing candidate, in one pass that reads every coefficient: nonzero when
+// some coefficient of v (below 64Q) has a centred low part of at least r0_bound or a high part
+// other than w1's, or some centred |e mod Q| reaches e_bound; 0 otherwise.
+uint32_t Poly_candidate_check(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+                              uint32_t e_bound);
 
 }  // namespace tavik

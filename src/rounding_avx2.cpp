@@ -24,6 +24,12 @@ uint32_t PolyVec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *
 // hint: K polys, a: K polys below 64Q -> out in [0, 15]. out may alias either input.
 void PolyVec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *a) { use_hint_loop(out, hint, a); }
 
+// One polynomial of a signing candidate: nonzero when it fails (see candidate_check_loop).
+uint32_t Poly_candidate_check_avx2(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+                                   uint32_t e_bound) {
+  return candidate_check_loop(v, e, w1, r0_bound, e_bound);
+}
+
 }  // namespace tavik
 
 #endif  // TAVIK_ROUNDING_AVX2

@@ -20,6 +20,9 @@ void PolyVec_highbits_avx2(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t PolyVec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *b);
 // As PolyVec_use_hint: K polys -> out in [0, 15]; out may alias either input.
 void PolyVec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+// As Poly_candidate_check: nonzero when the candidate (v, e) of one polynomial fails.
+uint32_t Poly_candidate_check_avx2(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+                                   uint32_t e_bound);
 #endif
 
 }  // namespace tavik

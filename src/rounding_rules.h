@@ -65,6 +65,28 @@ inline uint32_t use_hint(uint32_t hint, uint32_t a) {
   return (a1 + (step & use)) & 15;
 }
 
+// Any 32-bit x -> centred |x mod Q| in [0, (Q - 1) / 2].
+inline uint32_t centred_abs32(uint32_t x) {
+  constexpr uint32_t HALF = (Q - 1) / 2;
+  uint32_t e = HALF - freeze32(x);
+  e ^= sign_mask(e);  // a negative difference d becomes -d - 1
+  return HALF - e;
+}
+
+// One polynomial of a signing candidate: nonzero when some coefficient of v (below 64Q) has a
+// centred low part of at least r0_bound or a high part other than w1's, or some centred |e|
+// reaches e_bound; 0 otherwise. One pass, no data-dependent branch or exit.
+inline uint32_t candidate_check_loop(const uint32_t *v, const uint32_t *e, const uint32_t *w1,
+                                     uint32_t r0_bound, uint32_t e_bound) {
+  uint32_t bad = 0;
+  for (uint32_t i = 0; i < N; ++i) {
+    uint32_t low;
+    const uint32_t high = decompose(&low, v[i]);
+    bad |= (high ^ w1[i]) | uint32_t(centred_abs32(low) >= r0_bound) | uint32_t(centred_abs32(e[i]) >= e_bound);
+  }
+  return bad;
+}
+
 // t: K polys of any 32-bit values -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096]. No aliasing.
 inline void power2round_loop(uint32_t *t1, uint32_t *t0, const uint32_t *t) {
   for (uint32_t i = 0; i < K * N; ++i) power2round(&t1[i], &t0[i], freeze32(t[i]));

@@ -103,8 +103,8 @@ struct SignState {
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
   uint32_t product[K * N];  // c*s1; then c*t0 polynomial by polynomial; finally the hint
-  uint32_t ct0x[K * N];  // c*t0x, then the e of variant 1, polynomial by polynomial
-  uint32_t candidate[N], r1[N], r0[N];
+  uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
+  uint32_t candidate[N], e1[N];  // v and e of variant 1
   uint8_t choice_flags[K];
   // Domain flags: s1 as a whole, s2, t0 and t0x per polynomial, each transformed on first use.
   int32_t s1_flag, s2_flag[K], t0_flag[K], t0x_flag[K];
@@ -122,24 +122,23 @@ struct SignState {
     secure_wipe(w1, sizeof w1);  // high parts and challenges of abandoned attempts
     secure_wipe(c, sizeof c);
     secure_wipe(c_saved, sizeof c_saved);
-    secure_wipe(r1, sizeof r1);
     secure_wipe(product, sizeof product);
     secure_wipe(ct0x, sizeof ct0x);
     secure_wipe(candidate, sizeof candidate);
-    secure_wipe(r0, sizeof r0);
+    secure_wipe(e1, sizeof e1);
     secure_wipe(choice_flags, sizeof choice_flags);
   }
 };
 
 uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint32_t i) {
-  return sign_candidate_ok(st.r1, st.r0, v, e, poly(st.w1, i));
+  return sign_candidate_ok(v, e, poly(st.w1, i));
 }
 
-// Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], product[i] = c*t0[i]
-// and both candidates (variant 0: v = w0[i], e = c*t0[i]; variant 1: both shifted by c*t0x[i]),
-// and keeps, by masks, the variant of choice_flags[i] when it passes, else the other one. Leaves
-// the verifier's w' in w[i] and the kept v in w0[i]. Returns all ones when some variant passes;
-// *second counts the polynomials kept with their second variant.
+// Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], product[i] = c*t0[i],
+// ct0x[i] = c*t0x[i] and both candidates (variant 0: v = w0[i], e = c*t0[i]; variant 1: both
+// shifted by c*t0x[i]), and keeps in choice_flags[i], by masks, its variant when it passes, else
+// the other one. Returns all ones when some variant passes; *second counts the polynomials kept
+// with their second variant.
 uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
   uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.product, i), *ct0x = poly(st.ct0x, i);
   PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2, i), &st.s2_flag[i], 1);
@@ -149,16 +148,25 @@ uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *se
 
   const uint32_t ok0 = candidate_ok(st, w0, ct0, i);
   PolyVec_sub(st.candidate, w0, ct0x, 1);  // v of variant 1
-  PolyVec_add(ct0x, ct0, ct0x, 1);         // e of variant 1, over c*t0x[i]
-  const uint32_t ok1 = candidate_ok(st, st.candidate, ct0x, i);
+  PolyVec_add(st.e1, ct0, ct0x, 1);        // e of variant 1
+  const uint32_t ok1 = candidate_ok(st, st.candidate, st.e1, i);
 
   const uint32_t first = ct::mask_bit(st.choice_flags[i]);
   const uint32_t kept = first ^ ~ct::select(first, ok1, ok0);
   st.choice_flags[i] = uint8_t(kept & 1);
   *second += (kept ^ first) & 1;
-  PolyVec_add(poly(st.w, i), w0, ct0, 1);  // the verifier's w'
-  ct::cmov(w0, st.candidate, N, kept);
   return ok0 | ok1;
+}
+
+// Once every polynomial has a kept variant: w[i] = w0[i] + c*t0[i], the verifier's w', and w0[i]
+// becomes the kept v (minus c*t0x[i] where the flag is 1, chosen by mask).
+void compose_kept(SignState &st) {
+  for (uint32_t i = 0; i < K; ++i) {
+    uint32_t *w0 = poly(st.w0, i);
+    PolyVec_add(poly(st.w, i), w0, poly(st.product, i), 1);
+    PolyVec_sub(st.candidate, w0, poly(st.ct0x, i), 1);
+    ct::cmov(w0, st.candidate, N, ct::mask_bit(st.choice_flags[i]));
+  }
 }
 
 // Signs with the prepared state; returns after the first successful attempt. Nothing secret steers
@@ -199,6 +207,7 @@ uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *se
       if (stats != nullptr) ++stats->variant_rejects;
       continue;
     }
+    compose_kept(st);
 
     const uint32_t ones = PolyVec_make_hint(st.product, st.w, st.w0);
     // Public: an attempt abandoned for more than 96 hint ones (the count itself stays secret).
@@ -337,11 +346,8 @@ T *live_state(Opaque *st) {
 
 namespace tavik {
 
-uint32_t sign_candidate_ok(uint32_t *r1, uint32_t *r0, const uint32_t *v, const uint32_t *e, const uint32_t *w1) {
-  PolyVec_decompose(r1, r0, v, 1);
-  const uint32_t bad = uint32_t(PolyVec_check_norm(r0, 1, R0_BOUND)) | uint32_t(PolyVec_compare(r1, w1, 1)) |
-                       uint32_t(PolyVec_check_norm(e, 1, CT0_BOUND));
-  return ct::mask_zero(bad);
+uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t *w1) {
+  return ct::mask_zero(Poly_candidate_check(v, e, w1, R0_BOUND, CT0_BOUND));
 }
 
 int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,

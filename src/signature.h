@@ -17,8 +17,8 @@ struct SignStats {
 
 // One candidate of one polynomial in signing: all ones when v keeps the high parts w1 with every
 // centred low part below 2093728 and every centred coefficient of e is below 130976, else 0.
-// Reads every coefficient; r1 and r0 (one polynomial each) are scratch.
-uint32_t sign_candidate_ok(uint32_t *r1, uint32_t *r0, const uint32_t *v, const uint32_t *e, const uint32_t *w1);
+// Reads every coefficient.
+uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t *w1);
 
 // sig_sign with its attempt statistics added to *stats (stats may be null).
 int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
