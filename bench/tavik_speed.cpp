@@ -85,6 +85,27 @@ std::vector<Result> run_all(size_t runs) {
   });
   int failures = 0;
   measure(r, "sig_verf:", runs, [&](size_t) { failures += sig_verf(pk, sig, siglen, msg, sizeof msg) != 0; });
+  // Many messages under one key: the expanded keys, and the calls from them against the calls above.
+  static tavik_expanded_sk xsk;
+  static tavik_expanded_pk xpk;
+  measure(r, "tavik_expand_sk:", runs, [&](size_t) { tavik_expand_sk(&xsk, sk); });
+  measure(r, "tavik_sign_expanded:", runs, [&](size_t i) {
+    msg[0] = uint8_t(i);
+    msg[1] = uint8_t(i >> 8);
+    tavik_sign_expanded(&xsk, msg, sizeof msg, sig);
+  });
+  measure(r, "tavik_expand_pk:", runs, [&](size_t) { tavik_expand_pk(&xpk, pk); });
+  measure(r, "tavik_verify_expanded:", runs,
+          [&](size_t) { failures += tavik_verify_expanded(&xpk, sig, SIG_BYTES, msg, sizeof msg) != 0; });
+  tavik_expanded_sk_wipe(&xsk);
+  if (g_text) {
+    const size_t n = r.size();  // ..., sig_sign, sig_verf, expand_sk, sign_expanded, expand_pk, verify_expanded
+    const double sign = double(r[n - 6].median), verf = double(r[n - 5].median);
+    std::printf("tavik_sign_expanded / sig_sign %.2f, tavik_verify_expanded / sig_verf %.2f, "
+                "(tavik_expand_pk + tavik_verify_expanded) / sig_verf %.2f\n\n",
+                double(r[n - 3].median) / sign, double(r[n - 1].median) / verf,
+                double(r[n - 2].median + r[n - 1].median) / verf);
+  }
   if (failures != 0) std::fprintf(g_text ? stdout : stderr, "verification failures: %d\n\n", failures);
 
   static uint32_t A[K * L * N], v[L * N], out[N], c[N], w1[K * N];

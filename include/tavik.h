@@ -88,6 +88,37 @@ int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t
 /* 0 valid, 1 invalid (and st wiped), or -2, also for siglen other than TAVIK_SIG_BYTES. */
 int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen);
 
+/* Expanded keys: what signing and verification derive from a key alone (the matrix, the
+   transformed key polynomials, the public key's hash), kept by the caller to sign or verify many
+   messages under one key at a fraction of the cost. Fixed-size caller-allocated storage, no heap;
+   contents private. An expanded key is for use in the process and library version that made it,
+   on any path; it is not a storage format. The expanded secret key is as secret as the key: wipe
+   it with tavik_expanded_sk_wipe when done. Signing and verifying from expanded keys give exactly
+   the bytes and verdicts of tavik_sign and tavik_verify.
+   tavik_expand_sk, tavik_expand_pk: 0, or -2 for a null pointer.
+   tavik_sign_expanded, tavik_verify_expanded: as tavik_sign and tavik_verify; also -2 for a key
+   that was not expanded or has been wiped. */
+#define TAVIK_EXPANDED_SK_BYTES 45056
+#define TAVIK_EXPANDED_PK_BYTES 28672
+#if defined(__cplusplus)
+#define TAVIK_ALIGN64 alignas(64)
+#else
+#define TAVIK_ALIGN64 _Alignas(64)
+#endif
+typedef struct tavik_expanded_sk { TAVIK_ALIGN64 uint64_t opaque[TAVIK_EXPANDED_SK_BYTES / 8]; } tavik_expanded_sk;
+typedef struct tavik_expanded_pk { TAVIK_ALIGN64 uint64_t opaque[TAVIK_EXPANDED_PK_BYTES / 8]; } tavik_expanded_pk;
+
+int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk);
+int32_t tavik_expand_pk(tavik_expanded_pk *xpk, const uint8_t *pk);
+void tavik_expanded_sk_wipe(tavik_expanded_sk *xsk);
+int32_t tavik_sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
+                              const uint8_t *msg, uint64_t msglen);
+/* Streaming from an expanded key, which must stay unchanged until the final call (a key wiped in
+   the meantime makes the final call return -2). The state holds no copy of the key. */
+int32_t tavik_sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk);
+int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk);
+
 /* The library's version, "MAJOR.MINOR.PATCH"; a static string. */
 const char *tavik_version(void);
 

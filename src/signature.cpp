@@ -92,13 +92,39 @@ void perturb_t0(uint32_t *t0x, const uint32_t *t0) {
   secure_wipe(t0, sizeof t0);
 }
 
-// Working storage of one signing call. Everything but A and tr is secret
-// or reveals something of an abandoned attempt.
-struct SignState {
-  uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho, key, mu: key || mu is the mask seed
-  uint8_t tr[CRH_BYTES];
+// NTT form of count polynomials in place, reduced to [0, Q): the same bytes on every path.
+void canonical_ntt(uint32_t *v, uint32_t count) {
+  int32_t flag = 0;
+  PolyVec_ntt(v, &flag, count);
+  PolyVec_freeze(v, count);
+}
+
+// What signing reads of the secret key, prepared once per key: the contents of an expanded secret
+// key. Everything in it is secret but A and tr.
+struct SignKey {
   uint32_t A[K * L * N];
-  uint32_t s1[L * N], s2[K * N], t0[K * N], t0x[K * N];
+  uint32_t s1[L * N], s2[K * N], t0[K * N], t0x[K * N];  // NTT form, canonical
+  uint8_t key[SEED_BYTES];
+  uint8_t tr[CRH_BYTES];
+};
+
+void prepare_sign_key(SignKey &k, const uint8_t *sk) {
+  uint8_t rho[SEED_BYTES];
+  unpack_sk1(k.A, rho, k.key, k.s1, k.s2, sk);
+  unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
+  perturb_t0(k.t0x, k.t0);
+  canonical_ntt(k.s1, L);
+  canonical_ntt(k.s2, K);
+  canonical_ntt(k.t0, K);
+  canonical_ntt(k.t0x, K);
+}
+
+// Working storage of signing one message. Everything is secret or reveals something of an
+// abandoned attempt. A, s1, s2, t0 and t0x point into the prepared key, which is only read: its
+// polynomials are in NTT form, so their domain flags are 1 and PolyVec_mult never writes them.
+struct SignState {
+  uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho (unused), key, mu: key || mu is the mask seed
+  uint32_t *A, *s1, *s2, *t0, *t0x;
   uint32_t y[L * N], z[L * N];
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
@@ -106,15 +132,11 @@ struct SignState {
   uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
   uint32_t candidate[N], e1[N];  // v and e of variant 1
   uint8_t choice_flags[K];
-  // Domain flags: s1 as a whole, s2, t0 and t0x per polynomial, each transformed on first use.
+  // Domain flags of the key's polynomials: s1 as a whole, s2, t0 and t0x per polynomial.
   int32_t s1_flag, s2_flag[K], t0_flag[K], t0x_flag[K];
 
   void wipe() {
     secure_wipe(seeds, sizeof seeds);
-    secure_wipe(s1, sizeof s1);
-    secure_wipe(s2, sizeof s2);
-    secure_wipe(t0, sizeof t0);
-    secure_wipe(t0x, sizeof t0x);
     secure_wipe(y, sizeof y);
     secure_wipe(z, sizeof z);
     secure_wipe(w, sizeof w);
@@ -234,21 +256,31 @@ void message_digest(uint8_t *mu, const uint8_t *tr, const uint8_t *msg, uint64_t
   shake256_stream_finish(h, mu, CRH_BYTES);
 }
 
-// Signature of the digest mu under the secret key sk; any 3056 bytes are used as they stand.
-void sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats) {
+// Signature of the digest mu under the prepared key k, which is left as it was.
+void sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *stats) {
   SignState st;
-  uint8_t *rho = st.seeds;
-  uint8_t *key = st.seeds + SEED_BYTES;
-  unpack_sk1(st.A, rho, key, st.s1, st.s2, sk);
-  unpack_sk2(st.tr, st.t0, sk + SK1_BYTES);
-  perturb_t0(st.t0x, st.t0);
+  st.A = const_cast<uint32_t *>(k.A);
+  st.s1 = const_cast<uint32_t *>(k.s1);
+  st.s2 = const_cast<uint32_t *>(k.s2);
+  st.t0 = const_cast<uint32_t *>(k.t0);
+  st.t0x = const_cast<uint32_t *>(k.t0x);
+  std::memset(st.seeds, 0, SEED_BYTES);
+  std::memcpy(st.seeds + SEED_BYTES, k.key, SEED_BYTES);
   std::memcpy(st.seeds + 2 * SEED_BYTES, mu, CRH_BYTES);
-  st.s1_flag = 0;
-  for (uint32_t i = 0; i < K; ++i) st.s2_flag[i] = st.t0_flag[i] = st.t0x_flag[i] = 0;
+  st.s1_flag = 1;
+  for (uint32_t i = 0; i < K; ++i) st.s2_flag[i] = st.t0_flag[i] = st.t0x_flag[i] = 1;
 
   sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();
   scrub_stack<SIGN_SCRUB_BYTES>();
+}
+
+// Signature of the digest mu under the secret key sk; any 3056 bytes are used as they stand.
+void sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats) {
+  SignKey k;
+  prepare_sign_key(k, sk);
+  sign_digest(k, mu, sig, stats);
+  secure_wipe(&k, sizeof k);
 }
 
 // The signature fields, decoded and screened before any hashing.
@@ -267,79 +299,122 @@ bool screen_signature(SignatureFields &f, const uint8_t *sig) {
   return non_canonical == 0;
 }
 
-// Verdict for screened fields f against the expanded public key (A, t1) and the digest mu: 0
-// valid, 1 invalid. Consumes f and t1 (transformed in place).
-int32_t verify_expanded(const uint32_t *A, uint32_t *t1, SignatureFields &f, const uint8_t *mu) {
+// What verification reads of the public key, prepared once per key: the contents of an expanded
+// public key.
+struct VerifyKey {
+  uint32_t A[K * L * N];
+  uint32_t t1[K * N];  // t1 * 2^13, NTT form, canonical
+  uint8_t tr[CRH_BYTES];
+};
+
+void prepare_verify_key(VerifyKey &k, const uint8_t *pk) {
+  uint8_t rho[SEED_BYTES];
+  unpack_pk_tr(k.A, rho, k.t1, k.tr, pk);  // tr = SHAKE256(pk), hashed beside the matrix expansion
+  canonical_ntt(k.t1, K);
+}
+
+// Verdict for screened fields f against the prepared key k and the digest mu: 0 valid, 1 invalid.
+// Consumes f (z and c are transformed in place); k is only read.
+int32_t verify_digest(const VerifyKey &k, SignatureFields &f, const uint8_t *mu) {
   uint32_t w[K * N], w1[K * N], c_saved[N], c_new[N];
-  int32_t z_flag = 0, c_flag = 0, t1_flag = 0;
+  int32_t z_flag = 0, c_flag = 0;
   PolyVec_assignment(c_saved, f.c, 1);
   PolyVec_ntt(f.z, &z_flag, L);
   PolyVec_ntt(f.c, &c_flag, 1);
-  PolyVec_ntt(t1, &t1_flag, K);
   // w' = A*z - c*t1, row by row; the vector paths take c*t1 into the row's sum before its one
   // inverse transform.
-  for (uint32_t i = 0; i < K; ++i) PolyVec_inner_product_minus(poly(w, i), A + i * L * N, f.z, L, f.c, poly(t1, i));
+  for (uint32_t i = 0; i < K; ++i) PolyVec_inner_product_minus(poly(w, i), k.A + i * L * N, f.z, L, f.c, k.t1 + i * N);
   PolyVec_use_hint(w1, f.h, w);
   challenge(c_new, mu, w1);
   return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
 }
 
-// As verify_expanded, expanding the public key first.
-int32_t verify_digest(const uint8_t *pk, SignatureFields &f, const uint8_t *mu) {
-  uint8_t rho[SEED_BYTES];
-  uint32_t A[K * L * N], t1[K * N];
-  unpack_pk(A, rho, t1, pk);
-  return verify_expanded(A, t1, f, mu);
-}
-
-// tr = SHAKE256(pk), 48 bytes.
-void public_key_hash(uint8_t *tr, const uint8_t *pk) { shake256(tr, CRH_BYTES, pk, PK_BYTES); }
-
-// Messages of any length, one shot. Arguments are checked by the callers.
-void sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats) {
+// Messages of any length, one shot, under the prepared key k. Arguments are checked by the callers.
+void sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats) {
   uint8_t mu[CRH_BYTES];
-  message_digest(mu, sk + SK1_BYTES, msg, msglen);  // tr lives at secret-key byte 928
-  sign_digest(sk, mu, sig, stats);
+  message_digest(mu, k.tr, msg, msglen);
+  sign_digest(k, mu, sig, stats);
   secure_wipe(mu, sizeof mu);
 }
 
-int32_t verify_any(const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
-  SignatureFields f;
-  if (!screen_signature(f, sig)) return kInvalid;
-  uint8_t rho[SEED_BYTES], tr[CRH_BYTES], mu[CRH_BYTES];
-  uint32_t A[K * L * N], t1[K * N];
-  unpack_pk_tr(A, rho, t1, tr, pk);  // tr = SHAKE256(pk), hashed beside the matrix expansion
-  message_digest(mu, tr, msg, msglen);
-  return verify_expanded(A, t1, f, mu);
+void sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats) {
+  SignKey k;
+  prepare_sign_key(k, sk);
+  sign_any(k, msg, msglen, sig, stats);
+  k.wipe();
 }
 
-// The streaming states, built in the caller's opaque storage. The tag tells an initialised state
-// from a finished (wiped) or never-initialised one.
+// Verdict for sig under the prepared key xk or, when xk is null, under pk, which is prepared only
+// once the signature has passed its screening. digest(tr, mu) writes the message digest mu.
+template <typename Digest>
+int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, Digest digest) {
+  SignatureFields f;
+  if (!screen_signature(f, sig)) return kInvalid;
+  VerifyKey k;
+  if (xk == nullptr) {
+    prepare_verify_key(k, pk);
+    xk = &k;
+  }
+  uint8_t mu[CRH_BYTES];
+  digest(xk->tr, mu);
+  return verify_digest(*xk, f, mu);
+}
+
+int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
+  return verify_with(xk, pk, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
+}
+
+// Expanded keys and streaming states, built in the caller's opaque storage. The tag tells a live
+// one from a wiped (finished) or never-initialised one.
 constexpr uint64_t kSignTag = 0x7461766b5369676eULL;
 constexpr uint64_t kVerifyTag = 0x7461766b56657266ULL;
+constexpr uint64_t kExpandedSkTag = 0x7461766b58534b31ULL;
+constexpr uint64_t kExpandedPkTag = 0x7461766b58504b31ULL;
+
+struct alignas(64) ExpandedSk {
+  SignKey key;
+  uint64_t tag;
+};
+
+struct alignas(64) ExpandedPk {
+  VerifyKey key;
+  uint64_t tag;
+};
 
 struct SignStream {
   uint64_t tag;
-  Shake256Stream h;  // absorbing tr || message
-  uint8_t sk[SK_BYTES];
+  Shake256Stream h;            // absorbing tr || message
+  const ExpandedSk *expanded;  // the key when the state was started from an expanded key
+  uint8_t sk[SK_BYTES];        // the key otherwise
 };
 
 struct VerifyStream {
   uint64_t tag;
   Shake256Stream h;
+  const ExpandedPk *expanded;
   uint8_t pk[PK_BYTES];
 };
 
-static_assert(sizeof(SignStream) <= sizeof(tavik_sign_state) && alignof(SignStream) <= alignof(tavik_sign_state));
-static_assert(sizeof(VerifyStream) <= sizeof(tavik_verify_state) &&
-              alignof(VerifyStream) <= alignof(tavik_verify_state));
+template <typename Inner, typename Opaque>
+constexpr bool fits = sizeof(Inner) <= sizeof(Opaque) && alignof(Inner) <= alignof(Opaque);
+static_assert(fits<ExpandedSk, tavik_expanded_sk> && fits<ExpandedPk, tavik_expanded_pk>);
+static_assert(fits<SignStream, tavik_sign_state> && fits<VerifyStream, tavik_verify_state>);
 
-// The state inside st when it holds an initialised one of type T, else null.
+// The object of type T inside the opaque storage p when it is live, else null.
 template <typename T, uint64_t Tag, typename Opaque>
-T *live_state(Opaque *st) {
-  if (st == nullptr) return nullptr;
-  T *s = std::launder(reinterpret_cast<T *>(st));
+T *live(Opaque *p) {
+  if (p == nullptr) return nullptr;
+  T *s = std::launder(reinterpret_cast<T *>(p));
   return s->tag == Tag ? s : nullptr;
+}
+
+// Starts T in the opaque storage p, every byte of which is zeroed first.
+template <typename T, uint64_t Tag, typename Opaque>
+T *start(Opaque *p) {
+  secure_wipe(p, sizeof *p);
+  T *s = new (p) T;
+  s->tag = Tag;
+  return s;
 }
 
 }  // namespace
@@ -391,7 +466,7 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
   if (sig == nullptr) return kIllegal;
   if (!msglen_ok(msglen)) return kIllegal;
   if (siglen != SIG_BYTES) return kIllegal;
-  return verify_any(pk, sig, msg, msglen);
+  return verify_any(nullptr, pk, sig, msg, msglen);
 }
 
 int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
@@ -403,32 +478,79 @@ int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
   if (pk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
   if (siglen != SIG_BYTES) return kIllegal;
-  return verify_any(pk, sig, msg, msglen);
+  return verify_any(nullptr, pk, sig, msg, msglen);
+}
+
+int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
+  if (xsk == nullptr || sk == nullptr) return kIllegal;
+  prepare_sign_key(start<ExpandedSk, kExpandedSkTag>(xsk)->key, sk);
+  return kOk;
+}
+
+int32_t tavik_expand_pk(tavik_expanded_pk *xpk, const uint8_t *pk) {
+  if (xpk == nullptr || pk == nullptr) return kIllegal;
+  prepare_verify_key(start<ExpandedPk, kExpandedPkTag>(xpk)->key, pk);
+  return kOk;
+}
+
+void tavik_expanded_sk_wipe(tavik_expanded_sk *xsk) {
+  if (xsk != nullptr) secure_wipe(xsk, sizeof *xsk);
+}
+
+int32_t tavik_sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(xsk);
+  if (x == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  sign_any(x->key, msg, msglen, sig, nullptr);
+  return kOk;
+}
+
+int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
+                              const uint8_t *msg, uint64_t msglen) {
+  const ExpandedPk *x = live<const ExpandedPk, kExpandedPkTag>(xpk);
+  if (x == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  if (siglen != SIG_BYTES) return kIllegal;
+  return verify_any(&x->key, nullptr, sig, msg, msglen);
 }
 
 int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk) {
   if (st == nullptr || sk == nullptr) return kIllegal;
-  SignStream *s = new (st) SignStream;
-  s->tag = kSignTag;
+  SignStream *s = start<SignStream, kSignTag>(st);
+  s->expanded = nullptr;
   std::memcpy(s->sk, sk, SK_BYTES);
   shake256_stream_init(s->h);
-  shake256_stream_absorb(s->h, sk + SK1_BYTES, CRH_BYTES);
+  shake256_stream_absorb(s->h, sk + SK1_BYTES, CRH_BYTES);  // tr
+  return kOk;
+}
+
+int32_t tavik_sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk) {
+  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(xsk);
+  if (st == nullptr || x == nullptr) return kIllegal;
+  SignStream *s = start<SignStream, kSignTag>(st);
+  s->expanded = x;
+  shake256_stream_init(s->h);
+  shake256_stream_absorb(s->h, x->key.tr, CRH_BYTES);
   return kOk;
 }
 
 int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len) {
-  SignStream *s = live_state<SignStream, kSignTag>(st);
+  SignStream *s = live<SignStream, kSignTag>(st);
   if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
   shake256_stream_absorb(s->h, msg, len);
   return kOk;
 }
 
 int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig) {
-  SignStream *s = live_state<SignStream, kSignTag>(st);
+  SignStream *s = live<SignStream, kSignTag>(st);
   if (s == nullptr || sig == nullptr) return kIllegal;
+  // An expanded key wiped since the state was started is refused.
+  if (s->expanded != nullptr && live<const ExpandedSk, kExpandedSkTag>(s->expanded) == nullptr) return kIllegal;
   uint8_t mu[CRH_BYTES];
   shake256_stream_finish(s->h, mu, CRH_BYTES);
-  sign_digest(s->sk, mu, sig, nullptr);
+  if (s->expanded != nullptr) {
+    sign_digest(s->expanded->key, mu, sig, nullptr);
+  } else {
+    sign_digest(s->sk, mu, sig, nullptr);
+  }
   secure_wipe(mu, sizeof mu);
   secure_wipe(st, sizeof *st);
   return kOk;
@@ -440,30 +562,39 @@ void tavik_sign_state_wipe(tavik_sign_state *st) {
 
 int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
   if (st == nullptr || pk == nullptr) return kIllegal;
-  VerifyStream *s = new (st) VerifyStream;
-  s->tag = kVerifyTag;
+  VerifyStream *s = start<VerifyStream, kVerifyTag>(st);
+  s->expanded = nullptr;
   std::memcpy(s->pk, pk, PK_BYTES);
   uint8_t tr[CRH_BYTES];
-  public_key_hash(tr, pk);
+  shake256(tr, CRH_BYTES, pk, PK_BYTES);
   shake256_stream_init(s->h);
   shake256_stream_absorb(s->h, tr, CRH_BYTES);
   return kOk;
 }
 
+int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk) {
+  const ExpandedPk *x = live<const ExpandedPk, kExpandedPkTag>(xpk);
+  if (st == nullptr || x == nullptr) return kIllegal;
+  VerifyStream *s = start<VerifyStream, kVerifyTag>(st);
+  s->expanded = x;
+  shake256_stream_init(s->h);
+  shake256_stream_absorb(s->h, x->key.tr, CRH_BYTES);
+  return kOk;
+}
+
 int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t len) {
-  VerifyStream *s = live_state<VerifyStream, kVerifyTag>(st);
+  VerifyStream *s = live<VerifyStream, kVerifyTag>(st);
   if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
   shake256_stream_absorb(s->h, msg, len);
   return kOk;
 }
 
 int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen) {
-  VerifyStream *s = live_state<VerifyStream, kVerifyTag>(st);
+  VerifyStream *s = live<VerifyStream, kVerifyTag>(st);
   if (s == nullptr || sig == nullptr || siglen != SIG_BYTES) return kIllegal;
-  uint8_t mu[CRH_BYTES];
-  shake256_stream_finish(s->h, mu, CRH_BYTES);
-  SignatureFields f;
-  const int32_t r = screen_signature(f, sig) ? verify_digest(s->pk, f, mu) : kInvalid;
+  if (s->expanded != nullptr && live<const ExpandedPk, kExpandedPkTag>(s->expanded) == nullptr) return kIllegal;
+  const int32_t r = verify_with(s->expanded != nullptr ? &s->expanded->key : nullptr, s->pk, sig,
+                                [&](const uint8_t *, uint8_t *mu) { shake256_stream_finish(s->h, mu, CRH_BYTES); });
   secure_wipe(st, sizeof *st);
   return r;
 }
