@@ -106,6 +106,15 @@ struct SignKey {
   uint32_t s1[L * N], s2[K * N], t0[K * N], t0x[K * N];  // NTT form, canonical
   uint8_t key[SEED_BYTES];
   uint8_t tr[CRH_BYTES];
+
+  // Wipes the secret parts: all but A and tr.
+  void wipe() {
+    secure_wipe(s1, sizeof s1);
+    secure_wipe(s2, sizeof s2);
+    secure_wipe(t0, sizeof t0);
+    secure_wipe(t0x, sizeof t0x);
+    secure_wipe(key, sizeof key);
+  }
 };
 
 void prepare_sign_key(SignKey &k, const uint8_t *sk) {
@@ -280,7 +289,7 @@ void sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *
   SignKey k;
   prepare_sign_key(k, sk);
   sign_digest(k, mu, sig, stats);
-  secure_wipe(&k, sizeof k);
+  k.wipe();
 }
 
 // The signature fields, decoded and screened before any hashing.
