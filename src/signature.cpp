@@ -1,5 +1,6 @@
 #include "signature.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -417,10 +418,10 @@ T *live(Opaque *p) {
   return s->tag == Tag ? s : nullptr;
 }
 
-// Starts T in the opaque storage p, every byte of which is zeroed first.
+// Starts T in the opaque storage p, whose bytes from `from` on are zeroed first.
 template <typename T, uint64_t Tag, typename Opaque>
-T *start(Opaque *p) {
-  secure_wipe(p, sizeof *p);
+T *start(Opaque *p, size_t from = 0) {
+  secure_wipe(reinterpret_cast<uint8_t *>(p) + from, sizeof *p - from);
   T *s = new (p) T;
   s->tag = Tag;
   return s;
@@ -490,15 +491,16 @@ int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, con
   return verify_any(nullptr, pk, sig, msg, msglen);
 }
 
+// The preparation writes every field of the key; start() zeroes the rest of the storage.
 int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
   if (xsk == nullptr || sk == nullptr) return kIllegal;
-  prepare_sign_key(start<ExpandedSk, kExpandedSkTag>(xsk)->key, sk);
+  prepare_sign_key(start<ExpandedSk, kExpandedSkTag>(xsk, offsetof(ExpandedSk, tag))->key, sk);
   return kOk;
 }
 
 int32_t tavik_expand_pk(tavik_expanded_pk *xpk, const uint8_t *pk) {
   if (xpk == nullptr || pk == nullptr) return kIllegal;
-  prepare_verify_key(start<ExpandedPk, kExpandedPkTag>(xpk)->key, pk);
+  prepare_verify_key(start<ExpandedPk, kExpandedPkTag>(xpk, offsetof(ExpandedPk, tag))->key, pk);
   return kOk;
 }
 
