@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -117,3 +118,21 @@ TEST(TavikHpp, SecretKeyIsWipedWhenMovedFromAndDestroyed) {
 }
 
 }  // namespace
+
+// Expanded keys give the plain calls' signatures and verdicts, and the secret one is wiped when
+// destroyed.
+TEST(TavikHpp, ExpandedKeys) {
+  static_assert(!std::is_copy_constructible_v<tavik::ExpandedSecretKey>);
+  const tavik::KeyPair kp = tavik::keypair_from_seed(seed_of(9));
+  const auto msg = tavik::as_bytes("many messages, one key");
+  alignas(tavik::ExpandedSecretKey) static std::uint8_t storage[sizeof(tavik::ExpandedSecretKey)];
+  auto *xsk = new (storage) tavik::ExpandedSecretKey(kp.secret_key);
+  const auto xpk = std::make_unique<tavik::ExpandedPublicKey>(kp.public_key);
+  const auto s = xsk->sign(msg);
+  ASSERT_TRUE(s.ok());
+  EXPECT_EQ(*s, *tavik::sign(kp.secret_key, msg));
+  EXPECT_EQ(xpk->verify(msg, *s), tavik::Status::ok);
+  EXPECT_EQ(xpk->verify(tavik::as_bytes("another"), *s), tavik::Status::invalid_signature);
+  xsk->~ExpandedSecretKey();
+  EXPECT_TRUE(all_zero(storage));
+}
