@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "Polynomial.h"
-#include "cpu.h"
-#include "io_avx2.h"
 #include "io_planes.h"
+#include "kernels.h"
+#include "range_check.h"
 
 namespace tavik {
 
@@ -92,27 +92,11 @@ void decompress_scalar(uint32_t *out, const uint8_t *in, uint32_t cls) {
   with_class(cls, [&](auto c) { decompress_class<decltype(c)::value>(out, in); });
 }
 
-// As compress_scalar, on the path in use (the AVX2 form on the vector paths).
-void compress(uint8_t *out, const uint32_t *in, uint32_t cls) {
-#if TAVIK_IO_AVX2
-  if (active_backend() != Backend::scalar) {
-    compress_avx2(out, in, cls);
-    return;
-  }
-#endif
-  compress_scalar(out, in, cls);
-}
+// As compress_scalar, on the path in use.
+void compress(uint8_t *out, const uint32_t *in, uint32_t cls) { kernels().compress(out, in, cls); }
 
-// As decompress_scalar, on the path in use (the AVX2 form on the vector paths).
-void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) {
-#if TAVIK_IO_AVX2
-  if (active_backend() != Backend::scalar) {
-    decompress_avx2(out, in, cls);
-    return;
-  }
-#endif
-  decompress_scalar(out, in, cls);
-}
+// As decompress_scalar, on the path in use.
+void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) { kernels().decompress(out, in, cls); }
 
 // pk (1472 bytes) = rho || t1; t1: K polys with values 0..511.
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1) {

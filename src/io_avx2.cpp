@@ -4,9 +4,8 @@
 // lanes of one register. Encoding takes byte k of the 8 stored values into lane k with one byte
 // shuffle and one dword permutation, then transposes each lane as an 8x8 bit matrix; decoding
 // runs the same steps backwards. Only the bytes of the group are loaded and stored.
-#include "io_avx2.h"
+#include "kernels_avx2.h"
 
-#if TAVIK_IO_AVX2
 
 #include <immintrin.h>
 
@@ -98,4 +97,3 @@ void decompress_avx2(uint32_t *out, const uint8_t *in, uint32_t cls) {
 
 }  // namespace tavik
 
-#endif  // TAVIK_IO_AVX2

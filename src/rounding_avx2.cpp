@@ -1,7 +1,6 @@
 // The vector rounding loops of rounding_rules.h, compiled with AVX2: eight coefficients a step.
-#include "rounding_avx2.h"
+#include "kernels_avx2.h"
 
-#if TAVIK_ROUNDING_AVX2
 
 #include "rounding_rules.h"
 
@@ -26,4 +25,3 @@ void PolyVec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *
 
 }  // namespace tavik
 
-#endif  // TAVIK_ROUNDING_AVX2

@@ -12,7 +12,7 @@
 
 #include "cpu.h"
 #include "io.h"
-#include "io_avx2.h"
+#include "kernels_avx2.h"
 
 using namespace tavik;
 
@@ -189,7 +189,7 @@ TEST(FastCodec, PathInUseMatchesReference) {
 }
 
 TEST(FastCodec, Avx2MatchesReference) {
-#if TAVIK_IO_AVX2
+#if TAVIK_X86_KERNELS
   if (!backend_available(Backend::avx2)) GTEST_SKIP() << "no AVX2 on this processor";
   check_encoder(compress_avx2, "compress_avx2");
   check_decoder(decompress_avx2, "decompress_avx2");
@@ -209,7 +209,7 @@ TEST(FastCodec, WritesStayInsideTheField) {
   };
   const Kernel kernels[] = {
     {"scalar", compress_scalar, decompress_scalar, true},
-#if TAVIK_IO_AVX2
+#if TAVIK_X86_KERNELS
     {"avx2", compress_avx2, decompress_avx2, backend_available(Backend::avx2)},
 #endif
   };

@@ -1,0 +1,64 @@
+// The rejection rules of the three samplers, as plain loops. Polynomial.cpp runs them as the
+// scalar rejection steps; the vector steps (rej_*_avx2.cpp) finish each buffer with them, so a
+// call ends exactly where the scalar one does. Internal linkage: each file keeps its own copy,
+// compiled with its own instruction set.
+#pragma once
+#include <cstdint>
+
+#include "Reduce.h"
+#include "params.h"
+
+namespace tavik {
+namespace {
+
+// Masking sampler: 20-bit candidates up to 4 * (GAMMA1 - 1) are accepted and folded onto
+// [0, 2 * (GAMMA1 - 1)]; the coefficient is Q + (GAMMA1 - 1) - t.
+constexpr uint32_t GAMMA1M1_BOUND = 4 * (GAMMA1 - 1);  // 1047804
+constexpr uint32_t GAMMA1M1_FOLD = 2 * (GAMMA1 - 1);   // 523902
+constexpr uint32_t GAMMA1M1_TOP = Q + GAMMA1 - 1;      // 4453184
+static_assert(GAMMA1M1_BOUND == 0xFFCFC && GAMMA1M1_FOLD == 0x7FE7E && GAMMA1M1_TOP == 0x43F340);
+
+// t in [0, GAMMA1M1_BOUND] -> t, or t - (GAMMA1M1_FOLD + 1) when t is above GAMMA1M1_FOLD. The
+// candidate is secret once accepted, so the choice is a mask, not a branch.
+inline uint32_t fold_gamma1m1(uint32_t t) {
+  const uint32_t above = 0u - ((GAMMA1M1_FOLD - t) >> 31);  // all ones when t > GAMMA1M1_FOLD
+  return t - ((GAMMA1M1_FOLD + 1) & above);
+}
+
+// Matrix step: 3-byte little-endian candidates, those up to 4Q - 1 kept as f mod Q.
+inline uint32_t rej_uniform_loop(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
+  uint32_t ctr = 0;
+  for (uint32_t pos = 0; ctr < needed && pos + 3 <= len; pos += 3) {
+    const uint32_t f = buf[pos] | uint32_t(buf[pos + 1]) << 8 | uint32_t(buf[pos + 2]) << 16;
+    if (f <= 4 * Q - 1) out[ctr++] = freeze32(f);
+  }
+  return ctr;
+}
+
+// Secret step: bits 0-2, then bits 5-7 of each byte; t up to 2 * eta gives Q + eta - t.
+inline uint32_t rej_eta_loop(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta) {
+  uint32_t ctr = 0;
+  for (uint32_t pos = 0; ctr < needed && pos < len; ++pos) {
+    const uint32_t lo = buf[pos] & 7;
+    const uint32_t hi = buf[pos] >> 5;
+    if (lo <= 2 * eta) out[ctr++] = Q + eta - lo;
+    if (hi <= 2 * eta && ctr < needed) out[ctr++] = Q + eta - hi;
+  }
+  return ctr;
+}
+
+// Masking step: two 20-bit little-endian candidates per 5-byte group.
+inline uint32_t rej_gamma1m1_loop(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
+  uint32_t ctr = 0;
+  for (uint32_t pos = 0; ctr < needed && pos + 5 <= len; pos += 5) {
+    const uint8_t *g = buf + pos;
+    const uint32_t t0 = (g[0] | uint32_t(g[1]) << 8 | uint32_t(g[2]) << 16) & 0xFFFFF;
+    const uint32_t t1 = (g[2] >> 4) | uint32_t(g[3]) << 4 | uint32_t(g[4]) << 12;
+    if (t0 <= GAMMA1M1_BOUND) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t0);
+    if (t1 <= GAMMA1M1_BOUND && ctr < needed) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t1);
+  }
+  return ctr;
+}
+
+}  // namespace
+}  // namespace tavik
