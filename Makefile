@@ -6,7 +6,7 @@ BENCH_RUNS ?= 1000
 PREFIX ?= /usr/local
 CONFIGURE = cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON $(CMAKE_FLAGS)
 
-.PHONY: all build programs test test-fast test-asan run bench report install fuzz clean kat
+.PHONY: all build programs test test-fast test-asan test-cross run bench report install fuzz clean kat
 
 all: build
 
@@ -37,6 +37,30 @@ test-asan:
 
 test: test-fast test-asan
 
+# Cross builds for a little-endian (aarch64) and a big-endian (s390x) processor, portable path
+# only, each running its suites (tests/CMakeLists.txt: TAVIK_CROSS_SUITES) and the model
+# cross-check under qemu-user.
+# Needs g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user and GoogleTest's sources
+# (libgtest-dev); .ci/run installs them. Each architecture's tests are bounded by CROSS_SECONDS.
+CROSS_ARCHES ?= aarch64 s390x
+CROSS_SECONDS ?= 1500
+CROSS_TARGETS = model_kat c_api_smoke test_kernels test_signature test_io test_Polynomial test_Reduce test_Rounding
+
+test-cross:
+	set -e; for a in $(CROSS_ARCHES); do \
+	  cmake -S . -B build-$$a -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON -DTAVIK_LTO=OFF \
+	    -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=$$a \
+	    -DCMAKE_C_COMPILER=$$a-linux-gnu-gcc -DCMAKE_CXX_COMPILER=$$a-linux-gnu-g++ \
+	    "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-$$a;-L;/usr/$$a-linux-gnu" \
+	    -DTAVIK_GTEST_SOURCE=/usr/src/googletest -DTAVIK_TEST_BACKENDS=scalar -DTAVIK_TEST_TIMEOUT=600 \
+	    $(CMAKE_FLAGS); \
+	  cmake --build build-$$a -j $(JOBS) --target $(CROSS_TARGETS); \
+	  (cd build-$$a && timeout $(CROSS_SECONDS) $(CTEST)); \
+	done
+
+run: build
+	./build/testtavik
+
 run: programs
 	@./build/testtavik
 
@@ -60,7 +84,7 @@ report:
 	./tools/tavik_report -o $(REPORT_DIR) $(LOG) $(SPEED)
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-aarch64 build-s390x
 
 FUZZ_SECONDS ?= 60
 fuzz:

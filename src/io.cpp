@@ -78,6 +78,21 @@ void decompress_class(uint32_t *out, const uint8_t *in) {
   }
 }
 
+// True when coefficient x of class cls has a stored value that fits the class's W bits, as every
+// polynomial the layouts encode does.
+inline bool fits_class(uint32_t x, uint32_t cls) {
+  const IO_var v = IO_var_table[cls];
+  const uint32_t stored = is_offset_class(cls) ? stored_value(x, v.offset) : x;
+  return stored < (uint32_t(1) << v.width);
+}
+
+// compress of one polynomial of a key, signature or challenge input, whose range is checked
+// first in builds with range checks.
+inline void encode(uint8_t *out, const uint32_t *in, uint32_t cls) {
+  TAVIK_ASSERT_ALL(in, N, fits_class(x, cls));
+  compress(out, in, cls);
+}
+
 }  // namespace
 
 // in: 256 coefficients (stored value must fit W bits; wider bits are dropped) -> 32 * W bytes.
@@ -101,7 +116,7 @@ void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) { kernels().deco
 // pk (1472 bytes) = rho || t1; t1: K polys with values 0..511.
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1) {
   std::memcpy(pk, rho, SEED_BYTES);
-  for (uint32_t i = 0; i < K; ++i) compress(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
+  for (uint32_t i = 0; i < K; ++i) encode(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
 }
 
 // pk (1472 bytes) -> rho (32 bytes), A (K*L polys, NTT form, [0, Q)) expanded from it, t1 = 8192 * stored.
@@ -123,8 +138,8 @@ void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_
   std::memcpy(sk, rho, SEED_BYTES);
   std::memcpy(sk + SEED_BYTES, key, SEED_BYTES);
   uint8_t *p = sk + 2 * SEED_BYTES;
-  for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) compress(p, s1 + i * N, IO_S1);
-  for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) compress(p, s2 + i * N, IO_S2);
+  for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) encode(p, s1 + i * N, IO_S1);
+  for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) encode(p, s2 + i * N, IO_S2);
 }
 
 // sk[0..928) -> rho, key (32 bytes each), A expanded from rho, s1 and s2 as Q + s in [Q - 2, Q + 5].
@@ -140,7 +155,7 @@ void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t 
 // sk928 = secret key + 928: writes t0 (K polys, s in [-4095, 4096] as s or Q + s) at
 // sk928[48..2128); the 48 bytes of tr are left untouched.
 void pack_sk2(uint8_t *sk928, const uint32_t *t0) {
-  for (uint32_t i = 0; i < K; ++i) compress(sk928 + CRH_BYTES + i * POLY_T0_BYTES, t0 + i * N, IO_T0);
+  for (uint32_t i = 0; i < K; ++i) encode(sk928 + CRH_BYTES + i * POLY_T0_BYTES, t0 + i * N, IO_T0);
 }
 
 // sk928 = secret key + 928 -> tr (48 bytes, not copied when tr == sk928), t0 as Q + s.
@@ -151,12 +166,12 @@ void unpack_sk2(uint8_t *tr, uint32_t *t0, const uint8_t *sk928) {
 
 // w1: K polys with values 0..15 -> 640 bytes.
 void pack_w1(uint8_t *out, const uint32_t *w1) {
-  for (uint32_t i = 0; i < K; ++i) compress(out + i * POLY_W1_BYTES, w1 + i * N, IO_W1);
+  for (uint32_t i = 0; i < K; ++i) encode(out + i * POLY_W1_BYTES, w1 + i * N, IO_W1);
 }
 
 // z: L polys, s in [-261833, 262454] given as s (up to 261833) or Q + s -> 2432 bytes.
 void pack_z(uint8_t *out, const uint32_t *z) {
-  for (uint32_t i = 0; i < L; ++i) compress(out + i * POLY_Z_BYTES, z + i * N, IO_Z);
+  for (uint32_t i = 0; i < L; ++i) encode(out + i * POLY_Z_BYTES, z + i * N, IO_Z);
 }
 
 // 2432 bytes -> z: L polys as Q + s, s in [-261833, 262454].
