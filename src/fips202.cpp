@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "cpu.h"
-#include "fips202_internal.h"
+#include "kernels.h"
+#include "kernels_scalar.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -34,15 +34,7 @@ void store64(uint8_t *x, uint64_t u) {
 using Permute = void (*)(uint64_t *);
 
 // The single-stream permutation of the path in use.
-Permute permutation() {
-#if TAVIK_FIPS202_AVX512
-  if (active_backend() == Backend::avx512) return KeccakF1600_StatePermute_avx512;
-#endif
-#if TAVIK_FIPS202_BMI
-  if (active_backend() != Backend::scalar) return KeccakF1600_StatePermute_bmi;
-#endif
-  return KeccakF1600_StatePermute_portable;
-}
+Permute permutation() { return kernels().permute; }
 
 // Absorbs the whole input with rate r and domain byte 0x1F; no permutation after the pad.
 void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen) {

@@ -6,7 +6,6 @@
 #include <immintrin.h>
 
 #include "fips202.h"
-#include "fips202_internal.h"
 #include "fips202x4_simd.h"
 #include "keccak_rounds.h"
 

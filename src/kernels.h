@@ -86,7 +86,12 @@ struct Kernels {
   // Q + y with y in [-(GAMMA1 - 1), GAMMA1 - 1].
   uint32_t (*rej_gamma1m1)(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 
-  // --- Four Keccak-f[1600] states interleaved lane by lane (lane i of stream j is s[4*i + j]).
+  // --- Keccak-f[1600].
+
+  // Applies the permutation to one state (25 lanes) in place.
+  void (*permute)(uint64_t s[25]);
+
+  // Four states interleaved lane by lane (lane i of stream j is s[4*i + j]).
 
   // Applies the permutation to each of the four states in place.
   void (*permute4x)(uint64_t s[100]);

@@ -36,6 +36,10 @@ uint32_t rej_uniform_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, ui
 uint32_t rej_eta_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
 uint32_t rej_gamma1m1_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 
+// fips202_avx2.cpp: the single-stream permutation with BMI1 and BMI2 (andn, rorx), which every
+// processor of the vector paths has.
+void KeccakF1600_StatePermute_bmi(uint64_t state[25]);
+
 // fips202x4_avx2.cpp
 void KeccakF1600_StatePermute4x_avx2(uint64_t s[100]);
 void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,

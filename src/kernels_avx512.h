@@ -7,7 +7,10 @@
 
 namespace tavik {
 
-// fips202x4_avx512.cpp: four interleaved states on 256-bit registers (AVX-512VL).
+// fips202x4_avx512.cpp: the single-stream permutation with AVX-512VL (one lane per 128-bit
+// register, vprolq and ternary logic).
+void KeccakF1600_StatePermute_avx512(uint64_t state[25]);
+// Four interleaved states on 256-bit registers (AVX-512VL).
 void KeccakF1600_StatePermute4x_avx512(uint64_t s[100]);
 void keccakx4_absorb_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                             const uint8_t *in2, const uint8_t *in3, uint64_t inlen);

@@ -23,6 +23,9 @@ void PolyVec_highbits_scalar(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t PolyVec_make_hint_scalar(uint32_t *h, const uint32_t *a, const uint32_t *b);
 void PolyVec_use_hint_scalar(uint32_t *out, const uint32_t *hint, const uint32_t *a);
 
+// fips202.cpp
+void KeccakF1600_StatePermute_portable(uint64_t state[25]);
+
 // fips202x4.cpp: each stream in turn through the single-stream Keccak of fips202.h.
 void KeccakF1600_StatePermute4x_portable(uint64_t s[100]);
 void keccakx4_absorb_portable(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,

@@ -152,6 +152,14 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          }
          return std::string();
        }},
+      {"Keccak-f[1600]: the scalar state",
+       [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
+         uint64_t x[25], y[25];
+         for (int i = 0; i < 25; ++i) x[i] = y[i] = uint64_t(rng()) << 32 | rng();
+         k.permute(x);
+         s.permute(y);
+         return std::equal(x, x + 25, y) ? std::string() : std::string("states differ");
+       }},
       {"four-stream Keccak: the scalar states and output",
        [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
          for (size_t r : {size_t(168), size_t(136)}) {
