@@ -52,7 +52,7 @@ test-cross:
 	    -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=$$a \
 	    -DCMAKE_C_COMPILER=$$a-linux-gnu-gcc -DCMAKE_CXX_COMPILER=$$a-linux-gnu-g++ \
 	    "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-$$a;-L;/usr/$$a-linux-gnu" \
-	    -DTAVIK_GTEST_SOURCE=/usr/src/googletest -DTAVIK_TEST_BACKENDS=scalar -DTAVIK_TEST_TIMEOUT=600 \
+	    -DTAVIK_GTEST_SOURCE=/usr/src/googletest -DTAVIK_TEST_BACKENDS=scalar -DTAVIK_TEST_TIMEOUT=900 \
 	    $(CMAKE_FLAGS); \
 	  cmake --build build-$$a -j $(JOBS) --target $(CROSS_TARGETS); \
 	  (cd build-$$a && timeout $(CROSS_SECONDS) $(CTEST)); \
