@@ -78,6 +78,20 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          }
          return std::string();
        }},
+      {"inner_product_minus: the sum of products minus c * d, [0, 2Q), out may be d",
+       [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
+         const uint32_t count = 1 + rng() % 5;
+         const Vec a = random_vec(rng, size_t(count) * N, 18 * Q), b = random_vec(rng, size_t(count) * N, 18 * Q);
+         const Vec c = random_vec(rng, N, 18 * Q);
+         Vec d = random_vec(rng, N, 18 * Q), got(N), want(N), term(N);
+         s.inner_product(want.data(), a.data(), b.data(), count);
+         s.inverse_ntt(term.data(), c.data(), d.data());
+         for (uint32_t j = 0; j < N; ++j) want[j] = (want[j] + 2 * Q - term[j]) % Q;
+         k.inner_product_minus(got.data(), a.data(), b.data(), count, c.data(), d.data());
+         std::string e = compare(got, want, true, 2 * uint64_t(Q));
+         k.inner_product_minus(d.data(), a.data(), b.data(), count, c.data(), d.data());
+         return e.empty() ? compare(d, got) : e;
+       }},
       {"add, sub, freeze, check_norm: the scalar values, in place too",
        [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
          const Vec a = random_vec(rng, K * N, 0), b = random_vec(rng, K * N, 0);
@@ -112,6 +126,9 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          k.decompose(x1.data(), x0.data(), a.data(), K);
          s.decompose(y1.data(), y0.data(), a.data(), K);
          e += compare(x1, y1) + compare(x0, y0);
+         Vec h = a;
+         k.highbits(h.data(), h.data(), K);
+         e += compare(h, y1);
          if (k.make_hint(x1.data(), a.data(), b.data()) != s.make_hint(y1.data(), a.data(), b.data()))
            e += "make_hint counts differ; ";
          e += compare(x1, y1);
