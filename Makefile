@@ -58,9 +58,6 @@ test-cross:
 	  (cd build-$$a && timeout $(CROSS_SECONDS) $(CTEST)); \
 	done
 
-run: build
-	./build/testtavik
-
 run: programs
 	@./build/testtavik
 

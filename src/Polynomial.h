@@ -27,9 +27,8 @@ void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count,
 // When *flag is 0: the count polynomials of v are transformed in place and *flag set to 1.
 void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count);
 // out = sum over i < count of a[i] * b[i], minus c * d (negacyclic), every operand in NTT form
-// below 18Q and only read; one polynomial in ordinary form, congruent to that value and below
-// 10Q (on the scalar path exactly PolyVec_mult's inner product minus c * d plus 2Q). The vector
-// paths sum in the NTT domain and transform back once.
+// below 18Q and only read; one polynomial in ordinary form, congruent to that value, in [0, 2Q),
+// summed in the NTT domain and transformed back once.
 void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                                  const uint32_t *c, const uint32_t *d);
 
