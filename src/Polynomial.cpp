@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Reduce.h"
+#include "byteorder.h"
 #include "fips202.h"
 #include "fips202x4.h"
 #include "io.h"
@@ -106,8 +107,8 @@ void inverse_levels(uint32_t *out) {
 
 }  // namespace
 
-// In place, ordinary form -> NTT form; inputs below B leave outputs below B + 16Q (no reduction).
 void forward_ntt(uint32_t *p) {
+  TAVIK_ASSERT_ALL(p, N, x < 0u - 16 * Q);  // room for the growth of 16Q
   uint32_t k = 1;
   for (uint32_t len = 128; len > 0; len >>= 1) {
     for (uint32_t start = 0; start < N; start += 2 * len) {
@@ -121,9 +122,9 @@ void forward_ntt(uint32_t *p) {
   }
 }
 
-// out = a * b (negacyclic), a and b NTT form below 18Q; out ordinary form in [0, 2Q). out may be
-// a or b: each product is formed before its place is written.
 void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b) {
+  TAVIK_ASSERT_ALL(a, N, x < 18 * Q);
+  TAVIK_ASSERT_ALL(b, N, x < 18 * Q);
   for (uint32_t i = 0; i < N; ++i) out[i] = montgomery_reduce(uint64_t(a[i]) * b[i]);
   inverse_levels(out);
 }
@@ -140,7 +141,6 @@ void poly_inner_product_scalar(uint32_t *out, const uint32_t *a, const uint32_t 
   inverse_levels(out);
 }
 
-// When *flag is 0: transforms the count polynomials of v in place and sets *flag to 1.
 void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count) {
   if (*flag != 0) return;
   *flag = 1;
@@ -149,7 +149,6 @@ void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) ntt(v + size_t(i) * N);
 }
 
-// out = a[0..count) . b[0..count) - c * d, all in NTT form below 18Q; one polynomial below 10Q.
 void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                                  const uint32_t *c, const uint32_t *d) {
   kernels().inner_product_minus(out, a, b, count, c, d);
@@ -168,9 +167,6 @@ void poly_inner_product_minus_scalar(uint32_t *out, const uint32_t *a, const uin
   inverse_levels(out);
 }
 
-// a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
-// else out[0] = sum of a[i] * b[i] for i < b_count, in [0, 2Q).
-// An operand whose flag is 0 is transformed in place first and its flag set to 1.
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
                   int32_t *b_flag, uint32_t b_count) {
   const Kernels &k = kernels();
@@ -202,30 +198,24 @@ int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bo
   return check_norm_loop(v, size_t(count) * N, bound);
 }
 
-// dst = src, count polynomials; the two never overlap.
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count) {
   if (count != 0) std::memcpy(dst, src, size_t(count) * N * sizeof *dst);
 }
 
-// out = a + b, 32-bit wrap, no reduction; out may be a or b.
 void PolyVec_add(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   kernels().add(out, a, b, count);
 }
 
-// out = a - b + 2Q, 32-bit wrap, no reduction; out may be a or b.
 void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   kernels().sub(out, a, b, count);
 }
 
-// Any 32-bit value -> canonical residue in [0, Q), in place.
 void PolyVec_freeze(uint32_t *v, uint32_t count) { kernels().freeze(v, count); }
 
-// 1 if a stored value differs, else 0 (raw comparison, not residues).
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count) {
   return compare_loop(a, b, size_t(count) * N);
 }
 
-// 1 if some coefficient's centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
 int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound) {
   return kernels().check_norm(v, count, bound);
 }
@@ -247,8 +237,9 @@ static_assert(L == 4, "the batched samplers fill one four-stream batch per row /
 
 // Completes polynomial a of A from position `filled` (<= N) with the retry draws e = 1, 2, ...:
 // each hashes in = rho followed by the index byte plus e (modulo 256) and fills the remaining
-// places from its first candidate on. in (33 bytes) keeps the last index byte used.
-void finish_matrix_poly(uint32_t *a, uint32_t filled, uint8_t *in, uint32_t index, RejStep step) {
+// places from its first candidate on. in (33 bytes) keeps the last index byte used. Variable
+// time: the number of draws depends on rho, which is public.
+void finish_matrix_poly_vartime(uint32_t *a, uint32_t filled, uint8_t *in, uint32_t index, RejStep step) {
   uint8_t buf[MATRIX_DRAW];
   for (uint32_t e = 1; filled < N; ++e) {
     in[SEED_BYTES] = uint8_t(index + e);
@@ -286,16 +277,13 @@ void squeeze_until_full(keccakx4_state *st, uint8_t *const buf[4], uint32_t fill
 // little-endian.
 void gamma1m1_input(uint8_t *in, const uint8_t *seed, uint32_t nonce) {
   std::memcpy(in, seed, GAMMA1_SEED_BYTES);
-  in[GAMMA1_SEED_BYTES] = uint8_t(nonce);
-  in[GAMMA1_SEED_BYTES + 1] = uint8_t(nonce >> 8);
+  store_le<2>(in + GAMMA1_SEED_BYTES, nonce);
 }
 
 }  // namespace
 
-// Matrix candidates: 3-byte little-endian values of buf[0..len); those up to 4Q - 1 are kept as
-// f mod Q. Writes at most `needed` coefficients to out, returns how many.
 uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
-  return rej_uniform_loop(out, needed, buf, len);
+  return rej_uniform_loop_vartime(out, needed, buf, len);
 }
 
 namespace {
@@ -329,13 +317,12 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
   });
   for (uint32_t p = 0; p < K * L; ++p) {
     uint32_t *a = A + size_t(p) * N;
-    finish_matrix_poly(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
+    finish_matrix_poly_vartime(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
   }
 }
 
 }  // namespace
 
-// A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho) {
   const RejStep step = kernels().rej_uniform;
   if (!kernels().four_streams) {
@@ -347,7 +334,7 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
       const uint32_t index = 4 * p;  // 16 * row + 4 * column
       in[SEED_BYTES] = uint8_t(index);
       shake128(buf, sizeof buf, in, sizeof in);
-      finish_matrix_poly(a, step(a, N, buf, sizeof buf), in, index, step);
+      finish_matrix_poly_vartime(a, step(a, N, buf, sizeof buf), in, index, step);
     }
     return;
   }
@@ -363,13 +350,11 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
     shake128x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], MATRIX_DRAW / SHAKE128_RATE, &st);
     for (uint32_t j = 0; j < L; ++j) {
       uint32_t *a = A + size_t(i * L + j) * N;
-      finish_matrix_poly(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
+      finish_matrix_poly_vartime(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
     }
   }
 }
 
-// A as Generate_A and out = the first outlen (<= 136) bytes of SHAKE256(in[0..inlen)); on the
-// vector paths the hash runs in the same four-state permutations as the matrix streams.
 void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint32_t outlen,
                              const uint8_t *in, uint64_t inlen) {
   if (!kernels().four_streams) {
@@ -385,13 +370,10 @@ void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint
   });
 }
 
-// Secret candidates: bits 0-2, then bits 5-7 of each byte of buf[0..len); a value t up to
-// 2 * eta gives Q + eta - t. Writes at most `needed` coefficients to out, returns how many.
 uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta) {
   return rej_eta_loop(out, needed, buf, len, eta);
 }
 
-// One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of nonce.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta) {
   const auto step = kernels().rej_eta;
   uint8_t in[SEED_BYTES + 1];
@@ -412,7 +394,6 @@ void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_
   secure_wipe(buf, sizeof buf);
 }
 
-// count polynomials into out: polynomial k is Poly_uniform_eta(seed, first_nonce + k, eta).
 void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
                          uint32_t eta) {
   const uint32_t first = uint32_t(first_nonce);
@@ -446,14 +427,10 @@ void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce
   for (; k < count; ++k) Poly_uniform_eta(out + size_t(k) * N, seed, int32_t(first + k), eta);
 }
 
-// Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
-// `needed` (>= 1) coefficients to out, returns how many.
 uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
   return rej_gamma1m1_loop(out, needed, buf, len);
 }
 
-// One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
-// (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
   const RejStep step = kernels().rej_gamma1m1;
   uint8_t in[GAMMA1_SEED_BYTES + 2];
@@ -473,8 +450,6 @@ void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *
   secure_wipe(buf, sizeof buf);
 }
 
-// The L = 4 masking polynomials of nonces nonce .. nonce + 3 into out, each as
-// poly_uniform_gamma1m1; the one whose nonce is a multiple of 4 writes the choice flags.
 void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
   if (!kernels().four_streams) {
     for (uint32_t j = 0; j < L; ++j) poly_uniform_gamma1m1(choice_flags, out + size_t(j) * N, seed, nonce + j);
@@ -512,8 +487,7 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   shake256_absorb(state, in, sizeof in);
   shake256_squeezeblocks(block, 1, state);
 
-  uint64_t signs = 0;
-  for (uint32_t i = 0; i < 8; ++i) signs |= uint64_t(block[i]) << (8 * i);
+  const uint64_t signs = load_le<8>(block);
   for (uint32_t i = 0; i < N; ++i) c[i] = 0;
 
   // Inside-out shuffle: each new nonzero goes to a position b <= i, the old c[b] moves to i.

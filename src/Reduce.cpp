@@ -4,7 +4,6 @@
 
 namespace tavik {
 
-// a below Q * 2^32 -> r in [0, 2Q) with r = a * 2^-32 mod Q.
 uint32_t montgomery_reduce(uint64_t a) {
   TAVIK_ASSERT_RANGE(a < (uint64_t(Q) << 32));
   const uint32_t t = uint32_t(a) * QINV;  // t * Q = -a modulo 2^32

@@ -10,32 +10,27 @@
 
 namespace tavik {
 
-// a in [0, Q) -> a1 in [0, 511], a0 = Q + r with r in [-4095, 4096], a = a1 * 2^13 + r mod Q.
 void Power2Round(uint32_t *a1, uint32_t *a0, uint32_t a) {
   TAVIK_ASSERT_RANGE(a < Q);
   power2round(a1, a0, a);
 }
 
-// a below 64Q -> a1 in [0, 15], *a0 = Q + r0 with r0 in [-2095616, 2095616].
 uint32_t Decompose(uint32_t *a0, uint32_t a) {
   TAVIK_ASSERT_RANGE(a < 64 * Q);
   return decompose(a0, a);
 }
 
-// a below 64Q -> the a1 of Decompose(a).
 uint32_t HighBits(uint32_t a) {
   TAVIK_ASSERT_RANGE(a < 64 * Q);
   uint32_t low;
   return decompose(&low, a);
 }
 
-// a, b below 64Q -> 1 when their high parts differ, else 0.
 uint32_t Make_hint(uint32_t a, uint32_t b) {
   TAVIK_ASSERT_RANGE(a < 64 * Q && b < 64 * Q);
   return make_hint(a, b);
 }
 
-// a below 64Q, any hint (nonzero counts as 1) -> corrected high part in [0, 15].
 uint32_t Use_hint(uint32_t hint, uint32_t a) {
   TAVIK_ASSERT_RANGE(a < 64 * Q);
   return use_hint(hint, a);
@@ -49,29 +44,24 @@ void PolyVec_highbits_scalar(uint32_t *a1, const uint32_t *a, uint32_t count) { 
 uint32_t PolyVec_make_hint_scalar(uint32_t *h, const uint32_t *a, const uint32_t *b) { return make_hint_loop(h, a, b); }
 void PolyVec_use_hint_scalar(uint32_t *out, const uint32_t *hint, const uint32_t *a) { use_hint_loop(out, hint, a); }
 
-// t: K polys of any 32-bit values -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096]. No aliasing.
 void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t) { kernels().power2round(t1, t0, t); }
 
-// a: count polys below 64Q -> a1 in [0, 15], a0 = Q + r0; a1 and a0 must not alias a.
 void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count) {
   TAVIK_ASSERT_ALL(a, size_t(count) * N, x < 64 * Q);
   kernels().decompose(a1, a0, a, count);
 }
 
-// a: count polys below 64Q -> a1 in [0, 15]; a1 may alias a.
 void PolyVec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count) {
   TAVIK_ASSERT_ALL(a, size_t(count) * N, x < 64 * Q);
   kernels().highbits(a1, a, count);
 }
 
-// a, b: K polys below 64Q -> h in {0, 1}; returns the number of ones. h may alias a or b.
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b) {
   TAVIK_ASSERT_ALL(a, K * N, x < 64 * Q);
   TAVIK_ASSERT_ALL(b, K * N, x < 64 * Q);
   return kernels().make_hint(h, a, b);
 }
 
-// hint: K polys (nonzero = 1), a: K polys below 64Q -> out in [0, 15]. out may alias either input.
 void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a) {
   TAVIK_ASSERT_ALL(a, K * N, x < 64 * Q);
   kernels().use_hint(out, hint, a);

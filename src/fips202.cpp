@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "byteorder.h"
 #include "kernels.h"
 #include "kernels_scalar.h"
 #include "wipe.h"
@@ -21,15 +22,9 @@ namespace {
 
 constexpr uint64_t rol(uint64_t a, unsigned n) { return (a << n) | (a >> ((64 - n) & 63)); }
 
-uint64_t load64(const uint8_t *x) {
-  uint64_t r = 0;
-  for (unsigned i = 0; i < 8; ++i) r |= uint64_t(x[i]) << (8 * i);
-  return r;
-}
+uint64_t load64(const uint8_t *x) { return load_le<8>(x); }
 
-void store64(uint8_t *x, uint64_t u) {
-  for (unsigned i = 0; i < 8; ++i) x[i] = uint8_t(u >> (8 * i));
-}
+void store64(uint8_t *x, uint64_t u) { store_le<8>(x, u); }
 
 using Permute = void (*)(uint64_t *);
 

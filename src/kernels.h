@@ -68,10 +68,10 @@ struct Kernels {
 
   // 256 coefficients -> 32 * W bytes of class cls (0..5; any other writes nothing); stored
   // bits at or above W are dropped. out must not overlap in.
-  void (*compress)(uint8_t *out, const uint32_t *in, uint32_t cls);
+  void (*pack_planes)(uint8_t *out, const uint32_t *in, uint32_t cls);
   // 32 * W bytes of class cls (0..5; any other writes nothing) -> 256 coefficients: Q + s
   // (classes 0, 1, 3, 4), t1 << 13 (class 2), w1 (class 5). out must not overlap in.
-  void (*decompress)(uint32_t *out, const uint8_t *in, uint32_t cls);
+  void (*unpack_planes)(uint32_t *out, const uint8_t *in, uint32_t cls);
 
   // --- Rejection steps of the samplers (rules in sampler_rules.h). Each reads buf[0..len),
   // writes at most `needed` coefficients, returns how many; out[count .. needed) may be

@@ -28,8 +28,8 @@ uint32_t PolyVec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *
 void PolyVec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *a);
 
 // io_avx2.cpp
-void compress_avx2(uint8_t *out, const uint32_t *in, uint32_t cls);
-void decompress_avx2(uint32_t *out, const uint8_t *in, uint32_t cls);
+void pack_planes_avx2(uint8_t *out, const uint32_t *in, uint32_t cls);
+void unpack_planes_avx2(uint32_t *out, const uint8_t *in, uint32_t cls);
 
 // rej_avx2.cpp
 uint32_t rej_uniform_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);

@@ -1,6 +1,6 @@
 // The portable kernels, for every processor. Each has the contract of its field in kernels.h.
 // forward_ntt, inverse_ntt and the rej_ steps, named by the scheme, are declared in
-// Polynomial.h; compress_scalar and decompress_scalar in io.h.
+// Polynomial.h; pack_planes_scalar and unpack_planes_scalar in io.h.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -81,7 +81,7 @@ uint32_t rej_uniform_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, ui
     ctr += store_accepted(out + ctr, d, mask);
     pos += 24;
   }
-  return ctr + rej_uniform_loop(out + ctr, needed - ctr, buf + pos, len - pos);
+  return ctr + rej_uniform_loop_vartime(out + ctr, needed - ctr, buf + pos, len - pos);
 }
 
 uint32_t rej_eta_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta) {

@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint32_t LOW_MASK = (1u << D) - 1;     // 0x1FFF
 constexpr uint32_t P2R_WRAP = (512u << D) - Q;   // 3071: 512 * 8192 - Q
-constexpr uint32_t P2R_LOW_BASE = Q - 4095;      // stored low part of a0 = -4095
+constexpr uint32_t P2R_LOW_BASE = Q - T0_OFFSET;  // stored low part of a0 = -4095
 static_assert(P2R_WRAP == 3071 && P2R_LOW_BASE == 4187138);
 
 // a in [0, Q) -> *a1 in [0, 511], *a0 = Q + r with r in [-4095, 4096].

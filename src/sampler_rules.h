@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "Reduce.h"
+#include "byteorder.h"
 #include "params.h"
 
 namespace tavik {
@@ -25,11 +26,12 @@ inline uint32_t fold_gamma1m1(uint32_t t) {
   return t - ((GAMMA1M1_FOLD + 1) & above);
 }
 
-// Matrix step: 3-byte little-endian candidates, those up to 4Q - 1 kept as f mod Q.
-inline uint32_t rej_uniform_loop(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
+// Matrix step: 3-byte little-endian candidates, those up to 4Q - 1 kept as f mod Q. Variable
+// time: it branches on the candidates, which expand the public seed rho.
+inline uint32_t rej_uniform_loop_vartime(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
   uint32_t ctr = 0;
   for (uint32_t pos = 0; ctr < needed && pos + 3 <= len; pos += 3) {
-    const uint32_t f = buf[pos] | uint32_t(buf[pos + 1]) << 8 | uint32_t(buf[pos + 2]) << 16;
+    const uint32_t f = uint32_t(load_le<3>(buf + pos));
     if (f <= 4 * Q - 1) out[ctr++] = freeze32(f);
   }
   return ctr;
@@ -51,9 +53,9 @@ inline uint32_t rej_eta_loop(uint32_t *out, uint32_t needed, const uint8_t *buf,
 inline uint32_t rej_gamma1m1_loop(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
   uint32_t ctr = 0;
   for (uint32_t pos = 0; ctr < needed && pos + 5 <= len; pos += 5) {
-    const uint8_t *g = buf + pos;
-    const uint32_t t0 = (g[0] | uint32_t(g[1]) << 8 | uint32_t(g[2]) << 16) & 0xFFFFF;
-    const uint32_t t1 = (g[2] >> 4) | uint32_t(g[3]) << 4 | uint32_t(g[4]) << 12;
+    const uint64_t g = load_le<5>(buf + pos);  // two 20-bit candidates
+    const uint32_t t0 = uint32_t(g) & 0xFFFFF;
+    const uint32_t t1 = uint32_t(g >> 20);
     if (t0 <= GAMMA1M1_BOUND) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t0);
     if (t1 <= GAMMA1M1_BOUND && ctr < needed) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t1);
   }
