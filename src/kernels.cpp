@@ -43,18 +43,16 @@ constexpr Kernels AVX2 = {
 };
 
 // AVX-512 (F, VL, BW): its own kernels where they exist, the AVX2 ones elsewhere.
-constexpr Kernels AVX512 = {
-    forward_ntt_avx2, inverse_ntt_avx2, poly_inner_product_avx2, poly_inner_product_minus_avx2,
-    PolyVec_add_avx2, PolyVec_sub_avx2, PolyVec_freeze_avx2, PolyVec_check_norm_avx2,
-    PolyVec_Power2Round_avx2, PolyVec_decompose_avx2, PolyVec_highbits_avx2, PolyVec_make_hint_avx2,
-    PolyVec_use_hint_avx2,
-    pack_planes_avx2, unpack_planes_avx2,
-    rej_uniform_avx2, rej_eta_avx2, rej_gamma1m1_avx2,
-    KeccakF1600_StatePermute_avx512,
-    KeccakF1600_StatePermute4x_avx512, keccakx4_absorb_avx512, keccakx4_squeezeblocks_avx512,
-    keccakx4_extract_avx512,
-    true,
-};
+constexpr Kernels avx512_table() {
+  Kernels k = AVX2;
+  k.permute = KeccakF1600_StatePermute_avx512;
+  k.permute4x = KeccakF1600_StatePermute4x_avx512;
+  k.absorb4x = keccakx4_absorb_avx512;
+  k.squeeze4x = keccakx4_squeezeblocks_avx512;
+  k.extract4x = keccakx4_extract_avx512;
+  return k;
+}
+constexpr Kernels AVX512 = avx512_table();
 #endif
 
 }  // namespace
