@@ -19,10 +19,8 @@
 #include "cpucycles.h"
 #include "fips202.h"
 #include "fips202x4.h"
+#include "kernels.h"
 #include "shake_lanes.h"
-#if defined(__x86_64__)
-#include "ntt_avx2.h"
-#endif
 #include "params.h"
 #include "signature.h"
 #include "speed.h"
@@ -121,14 +119,8 @@ std::vector<Result> run_all(size_t runs) {
     Generate_A(A, rho);
   });
   // The transforms of the path in use (PolyVec_mult calls these).
-  void (*fwd)(uint32_t *) = forward_ntt;
-  void (*inv)(uint32_t *, const uint32_t *, const uint32_t *) = inverse_ntt;
-#if defined(__x86_64__)
-  if (active_backend() != Backend::scalar) {
-    fwd = forward_ntt_avx2;
-    inv = inverse_ntt_avx2;
-  }
-#endif
+  void (*const fwd)(uint32_t *) = kernels().forward_ntt;
+  void (*const inv)(uint32_t *, const uint32_t *, const uint32_t *) = kernels().inverse_ntt;
   measure(r, "forward_ntt:", runs, [&](size_t) { fwd(v); PolyVec_freeze(v, 1); });
   measure(r, "inverse_ntt:", runs, [&](size_t) { inv(out, A, v); });
   measure(r, "PolyVec_mult (row of A times vector):", runs, [&](size_t) {

@@ -8,16 +8,17 @@
 #endif
 
 #include "Reduce.h"
-#include "cpu.h"
+#include "byteorder.h"
 #include "ct.h"
 #include "fips202.h"
 #include "fips202x4.h"
 #include "io.h"
-#include "ntt_avx2.h"
+#include "kernels.h"
+#include "kernels_scalar.h"
 #include "ntt_rules.h"
-#include "polyvec_ops_avx2.h"
 #include "polyvec_ops_impl.h"
-#include "rej_avx2.h"
+#include "range_check.h"
+#include "sampler_rules.h"
 #include "shake_lanes.h"
 #include "wipe.h"
 
@@ -69,17 +70,6 @@ constexpr uint32_t INV_OFFSET = 256 * Q;
 static_assert(FWD_OFFSET == 8382466 && INV_OFFSET == 1072955648);
 static_assert(uint64_t(2) * INV_OFFSET < (uint64_t(1) << 32), "inverse sums stay below 512Q");
 
-// Mask sampler: candidates up to 4 * (GAMMA1 - 1) are accepted and folded onto
-// [0, 2 * (GAMMA1 - 1)]; the coefficient is Q + (GAMMA1 - 1) - t.
-constexpr uint32_t GAMMA1M1_BOUND = 4 * (GAMMA1 - 1);       // 1047804
-constexpr uint32_t GAMMA1M1_FOLD = 2 * (GAMMA1 - 1);        // 523902
-constexpr uint32_t GAMMA1M1_TOP = Q + GAMMA1 - 1;           // 4453184
-static_assert(GAMMA1M1_BOUND == 0xFFCFC && GAMMA1M1_FOLD == 0x7FE7E && GAMMA1M1_TOP == 0x43F340);
-
-inline uint32_t fold_gamma1m1(uint32_t t) {
-  return t - ((GAMMA1M1_FOLD + 1) & ct::mask_lt(GAMMA1M1_FOLD, t));
-}
-
 constexpr size_t GAMMA1_SEED_BYTES = SEED_BYTES + CRH_BYTES;  // key, then mu
 
 }  // namespace
@@ -97,10 +87,33 @@ const uint32_t zetas_inv[256] = {TAVIK_T256(ZETAS_INV)};
 #undef TAVIK_T4
 
 // ---------------------------------------------------------------------------------------------
-// Transforms and products.
+// Transforms and products: the scalar kernels, and PolyVec_mult over the kernels of the path.
 
-// In place, ordinary form -> NTT form; inputs below B leave outputs below B + 16Q (no reduction).
+namespace {
+
+// The eight inverse levels and the final scaling, in place: out holds pointwise products in
+// NTT form, every coefficient below 2Q; it ends in ordinary form in [0, 2Q). The sums stay
+// below 512Q and the offset 256Q keeps every difference non-negative.
+void inverse_levels(uint32_t *out) {
+  uint32_t k = 0;
+  for (uint32_t len = 1; len < N; len <<= 1) {
+    for (uint32_t start = 0; start < N; start += 2 * len) {
+      const uint32_t zeta = zetas_inv[k++];
+      for (uint32_t j = start; j < start + len; ++j) {
+        const uint32_t t = out[j];
+        out[j] = t + out[j + len];
+        const uint32_t u = t + INV_OFFSET - out[j + len];
+        out[j + len] = montgomery_reduce(uint64_t(zeta) * u);
+      }
+    }
+  }
+  for (uint32_t i = 0; i < N; ++i) out[i] = montgomery_reduce(uint64_t(NTT_SCALE) * out[i]);
+}
+
+}  // namespace
+
 void forward_ntt(uint32_t *p) {
+  TAVIK_ASSERT_ALL(p, N, x < 0u - 16 * Q);  // room for the growth of 16Q
   uint32_t k = 1;
   for (uint32_t len = 128; len > 0; len >>= 1) {
     for (uint32_t start = 0; start < N; start += 2 * len) {
@@ -114,159 +127,112 @@ void forward_ntt(uint32_t *p) {
   }
 }
 
-// out = a * b (negacyclic), a and b NTT form below 18Q; out ordinary form in [0, 2Q). out may not alias a or b.
 void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b) {
+  TAVIK_ASSERT_ALL(a, N, x < 18 * Q);
+  TAVIK_ASSERT_ALL(b, N, x < 18 * Q);
   for (uint32_t i = 0; i < N; ++i) out[i] = montgomery_reduce(uint64_t(a[i]) * b[i]);
-
-  uint32_t k = 0;
-  for (uint32_t len = 1; len < N; len <<= 1) {
-    for (uint32_t start = 0; start < N; start += 2 * len) {
-      const uint32_t zeta = zetas_inv[k++];
-      for (uint32_t j = start; j < start + len; ++j) {
-        const uint32_t t = out[j];
-        out[j] = t + out[j + len];
-        const uint32_t u = t + INV_OFFSET - out[j + len];
-        out[j + len] = montgomery_reduce(uint64_t(zeta) * u);
-      }
-    }
-  }
-
-  for (uint32_t i = 0; i < N; ++i) out[i] = montgomery_reduce(uint64_t(NTT_SCALE) * out[i]);
+  inverse_levels(out);
 }
 
-// When *flag is 0: transforms the count polynomials of v in place and sets *flag to 1.
+// The products are summed in the NTT domain, brought below 2Q and transformed back once.
+void poly_inner_product_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+  for (uint32_t j = 0; j < N; ++j) {
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      sum = reduce22(sum + montgomery_reduce(uint64_t(a[size_t(i) * N + j]) * b[size_t(i) * N + j]));
+    }
+    out[j] = sum;
+  }
+  inverse_levels(out);
+}
+
 void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count) {
   if (*flag != 0) return;
   *flag = 1;
-  void (*const ntt)(uint32_t *) = active_backend() != Backend::scalar ? forward_ntt_avx2 : forward_ntt;
+  TAVIK_ASSERT_ALL(v, size_t(count) * N, x < Q2);
+  void (*const ntt)(uint32_t *) = kernels().forward_ntt;
   for (uint32_t i = 0; i < count; ++i) ntt(v + size_t(i) * N);
 }
 
-// out = a[0..count) . b[0..count) - c * d, all in NTT form below 18Q; one polynomial below 10Q.
 void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                                  const uint32_t *c, const uint32_t *d) {
-  if (active_backend() != Backend::scalar) {
-    poly_inner_product_minus_avx2(out, a, b, count, c, d);  // summed in the NTT domain
-    return;
-  }
-  uint32_t tmp[N];
-  inverse_ntt(out, a, b);
-  for (uint32_t i = 1; i < count; ++i) {
-    inverse_ntt(tmp, a + size_t(i) * N, b + size_t(i) * N);
-    PolyVec_add(out, out, tmp, 1);
-  }
-  inverse_ntt(tmp, c, d);
-  PolyVec_sub(out, out, tmp, 1);
-  secure_wipe(tmp, sizeof tmp);
+  kernels().inner_product_minus(out, a, b, count, c, d);
 }
 
-// a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
-// else out[0] = sum of a[i] * b[i] for i < b_count, below 2 * b_count * Q.
-// An operand whose flag is 0 is transformed in place first and its flag set to 1.
+// The inner product and the subtraction in the NTT domain, brought below 2Q, transformed once.
+void poly_inner_product_minus_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
+                                     const uint32_t *c, const uint32_t *d) {
+  for (uint32_t j = 0; j < N; ++j) {
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      sum = reduce22(sum + montgomery_reduce(uint64_t(a[size_t(i) * N + j]) * b[size_t(i) * N + j]));
+    }
+    out[j] = reduce22(sum + Q2 - montgomery_reduce(uint64_t(c[j]) * d[j]));
+  }
+  inverse_levels(out);
+}
+
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
                   int32_t *b_flag, uint32_t b_count) {
-  // The vector kernels keep the positions of the NTT form and give congruent results within the
-  // ranges stated in ntt_avx2.h, so operands may be shared with the scalar definition below.
-  const bool vector = active_backend() != Backend::scalar;
+  const Kernels &k = kernels();
   PolyVec_ntt(a, a_flag, a_count);
   PolyVec_ntt(b, b_flag, b_count);
+  TAVIK_ASSERT_ALL(a, size_t(a_count) * N, x < 18 * Q);
+  TAVIK_ASSERT_ALL(b, size_t(b_count) * N, x < 18 * Q);
 
   if (a_count == 1) {
-    void (*const product)(uint32_t *, const uint32_t *, const uint32_t *) = vector ? inverse_ntt_avx2 : inverse_ntt;
-    for (uint32_t i = 0; i < b_count; ++i) product(out + size_t(i) * N, a, b + size_t(i) * N);
-    return;
+    for (uint32_t i = 0; i < b_count; ++i) k.inverse_ntt(out + size_t(i) * N, a, b + size_t(i) * N);
+  } else {
+    k.inner_product(out, a, b, b_count);
   }
-  if (vector) {
-    poly_inner_product_avx2(out, a, b, b_count);
-    return;
-  }
-
-  inverse_ntt(out, a, b);
-  uint32_t tmp[N];  // one term of the inner product, which may involve a secret operand
-  for (uint32_t i = 1; i < b_count; ++i) {
-    inverse_ntt(tmp, a + size_t(i) * N, b + size_t(i) * N);
-    PolyVec_add(out, out, tmp, 1);
-  }
-  secure_wipe(tmp, sizeof tmp);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Element-wise operations: the loops of polyvec_ops_impl.h, or their AVX2 build on the vector
-// paths for add, sub, freeze and check_norm. The coefficient-wise loops have no data-dependent
-// branch.
+// Element-wise operations: the loops of polyvec_ops_impl.h as the scalar kernels, and the
+// operations themselves over the kernels of the path. The coefficient-wise loops have no
+// data-dependent branch.
 
-namespace {
-
-// True when the AVX2 kernels run (the avx2 and avx512 paths share them).
-bool use_avx2() {
-#if TAVIK_POLYVEC_OPS_AVX2 && TAVIK_REJ_AVX2
-  return active_backend() != Backend::scalar;
-#else
-  return false;
-#endif
+void PolyVec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+  add_loop(out, a, b, size_t(count) * N);
+}
+void PolyVec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+  sub_loop(out, a, b, size_t(count) * N);
+}
+void PolyVec_freeze_scalar(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
+int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound) {
+  return check_norm_loop(v, size_t(count) * N, bound);
 }
 
-}  // namespace
-
-// dst = src, count polynomials; the two never overlap.
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count) {
   if (count != 0) std::memcpy(dst, src, size_t(count) * N * sizeof *dst);
 }
 
-// out = a + b, 32-bit wrap, no reduction; out may be a or b.
 void PolyVec_add(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
-#if TAVIK_POLYVEC_OPS_AVX2
-  if (use_avx2()) {
-    PolyVec_add_avx2(out, a, b, count);
-    return;
-  }
-#endif
-  add_loop(out, a, b, size_t(count) * N);
+  kernels().add(out, a, b, count);
 }
 
-// out = a - b + 2Q, 32-bit wrap, no reduction; out may be a or b.
 void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
-#if TAVIK_POLYVEC_OPS_AVX2
-  if (use_avx2()) {
-    PolyVec_sub_avx2(out, a, b, count);
-    return;
-  }
-#endif
-  sub_loop(out, a, b, size_t(count) * N);
+  kernels().sub(out, a, b, count);
 }
 
-// Any 32-bit value -> canonical residue in [0, Q), in place.
-void PolyVec_freeze(uint32_t *v, uint32_t count) {
-#if TAVIK_POLYVEC_OPS_AVX2
-  if (use_avx2()) {
-    PolyVec_freeze_avx2(v, count);
-    return;
-  }
-#endif
-  freeze_loop(v, size_t(count) * N);
-}
+void PolyVec_freeze(uint32_t *v, uint32_t count) { kernels().freeze(v, count); }
 
-// 1 if a stored value differs, else 0 (raw comparison, not residues).
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count) {
   return compare_loop(a, b, size_t(count) * N);
 }
 
-// 1 if some coefficient's centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
 int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound) {
-#if TAVIK_POLYVEC_OPS_AVX2
-  if (use_avx2()) return PolyVec_check_norm_avx2(v, count, bound);
-#endif
-  return check_norm_loop(v, size_t(count) * N, bound);
+  return kernels().check_norm(v, count, bound);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Samplers. On the vector paths the rejection steps are the AVX2 kernels of rej_avx2.h and the
-// batched samplers draw four SHAKE streams side by side; every output equals the scalar one.
+// Samplers. The rejection steps are the path's kernels; on the paths whose four-stream Keccak
+// runs the streams side by side the samplers draw four streams at once. Every output equals the
+// scalar one.
 
 namespace {
 
 using RejStep = uint32_t (*)(uint32_t *, uint32_t, const uint8_t *, uint32_t);
-using RejEtaStep = uint32_t (*)(uint32_t *, uint32_t, const uint8_t *, uint32_t, uint32_t);
 
 constexpr uint32_t MATRIX_DRAW = 5 * SHAKE128_RATE;  // 840 bytes, 280 candidates
 constexpr uint32_t ETA_DRAW = 2 * SHAKE256_RATE;     // 272 bytes, first squeeze
@@ -274,30 +240,11 @@ constexpr uint32_t GAMMA1_DRAW = 5 * SHAKE256_RATE;  // 680 bytes, first squeeze
 constexpr uint32_t EXTRA_DRAW = SHAKE256_RATE;       // each further block of the two SHAKE256 samplers
 static_assert(L == 4, "the batched samplers fill one four-stream batch per row / mask vector");
 
-// The rejection steps of the path in use.
-RejStep uniform_step() {
-#if TAVIK_REJ_AVX2
-  if (use_avx2()) return rej_uniform_avx2;
-#endif
-  return rej_uniform;
-}
-RejEtaStep eta_step() {
-#if TAVIK_REJ_AVX2
-  if (use_avx2()) return rej_eta_avx2;
-#endif
-  return rej_eta;
-}
-RejStep gamma1m1_step() {
-#if TAVIK_REJ_AVX2
-  if (use_avx2()) return rej_gamma1m1_avx2;
-#endif
-  return rej_gamma1m1;
-}
-
 // Completes polynomial a of A from position `filled` (<= N) with the retry draws e = 1, 2, ...:
 // each hashes in = rho followed by the index byte plus e (modulo 256) and fills the remaining
-// places from its first candidate on. in (33 bytes) keeps the last index byte used.
-void finish_matrix_poly(uint32_t *a, uint32_t filled, uint8_t *in, uint32_t index, RejStep step) {
+// places from its first candidate on. in (33 bytes) keeps the last index byte used. Variable
+// time: the number of draws depends on rho, which is public.
+void finish_matrix_poly_vartime(uint32_t *a, uint32_t filled, uint8_t *in, uint32_t index, RejStep step) {
   uint8_t buf[MATRIX_DRAW];
   for (uint32_t e = 1; filled < N; ++e) {
     in[SEED_BYTES] = uint8_t(index + e);
@@ -335,21 +282,13 @@ void squeeze_until_full(keccakx4_state *st, uint8_t *const buf[4], uint32_t fill
 // little-endian.
 void gamma1m1_input(uint8_t *in, const uint8_t *seed, uint32_t nonce) {
   std::memcpy(in, seed, GAMMA1_SEED_BYTES);
-  in[GAMMA1_SEED_BYTES] = uint8_t(nonce);
-  in[GAMMA1_SEED_BYTES + 1] = uint8_t(nonce >> 8);
+  store_le<2>(in + GAMMA1_SEED_BYTES, nonce);
 }
 
 }  // namespace
 
-// Matrix candidates: 3-byte little-endian values of buf[0..len); those up to 4Q - 1 are kept as
-// f mod Q. Writes at most `needed` coefficients to out, returns how many.
 uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
-  uint32_t ctr = 0;
-  for (uint32_t pos = 0; ctr < needed && pos + 3 <= len; pos += 3) {
-    const uint32_t f = buf[pos] | uint32_t(buf[pos + 1]) << 8 | uint32_t(buf[pos + 2]) << 16;
-    if (f <= 4 * Q - 1) out[ctr++] = freeze1(f);
-  }
-  return ctr;
+  return rej_uniform_loop_vartime(out, needed, buf, len);
 }
 
 namespace {
@@ -363,7 +302,7 @@ template <typename TakeExtra>
 void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *extra, uint32_t n_extra,
                             TakeExtra take_extra) {
   constexpr uint32_t MAX_EXTRA = K + L;
-  const RejStep step = uniform_step();
+  const RejStep step = kernels().rej_uniform;
   uint8_t seeds[K * L][SEED_BYTES + 1];
   uint8_t buf[K * L][MATRIX_DRAW];
   ShakeJob jobs[MAX_EXTRA + K * L];
@@ -383,16 +322,15 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
   });
   for (uint32_t p = 0; p < K * L; ++p) {
     uint32_t *a = A + size_t(p) * N;
-    finish_matrix_poly(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
+    finish_matrix_poly_vartime(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
   }
 }
 
 }  // namespace
 
-// A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho) {
-  const RejStep step = uniform_step();
-  if (!use_avx2()) {
+  const RejStep step = kernels().rej_uniform;
+  if (!kernels().four_streams) {
     uint8_t in[SEED_BYTES + 1];
     uint8_t buf[MATRIX_DRAW];
     std::memcpy(in, rho, SEED_BYTES);
@@ -401,7 +339,7 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
       const uint32_t index = 4 * p;  // 16 * row + 4 * column
       in[SEED_BYTES] = uint8_t(index);
       shake128(buf, sizeof buf, in, sizeof in);
-      finish_matrix_poly(a, step(a, N, buf, sizeof buf), in, index, step);
+      finish_matrix_poly_vartime(a, step(a, N, buf, sizeof buf), in, index, step);
     }
     return;
   }
@@ -417,16 +355,14 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
     shake128x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], MATRIX_DRAW / SHAKE128_RATE, &st);
     for (uint32_t j = 0; j < L; ++j) {
       uint32_t *a = A + size_t(i * L + j) * N;
-      finish_matrix_poly(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
+      finish_matrix_poly_vartime(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
     }
   }
 }
 
-// A as Generate_A and out = the first outlen (<= 136) bytes of SHAKE256(in[0..inlen)); on the
-// vector paths the hash runs in the same four-state permutations as the matrix streams.
 void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint32_t outlen,
                              const uint8_t *in, uint64_t inlen) {
-  if (!use_avx2()) {
+  if (!kernels().four_streams) {
     Generate_A(A, rho);
     shake256(out, outlen, in, inlen);
     return;
@@ -439,23 +375,12 @@ void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint
   });
 }
 
-// Secret candidates: bits 0-2, then bits 5-7 of each byte of buf[0..len); a value t up to
-// 2 * eta gives Q + eta - t. Writes at most `needed` coefficients to out, returns how many.
 uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta) {
-  uint32_t ctr = 0;
-  for (uint32_t pos = 0; ctr < needed && pos < len; ++pos) {
-    const uint32_t lo = buf[pos] & 7;
-    const uint32_t hi = buf[pos] >> 5;
-    // Public: the accept decisions; a refusal reveals only a discarded candidate.
-    if (ct::declassify(lo <= 2 * eta)) out[ctr++] = Q + eta - lo;
-    if (ct::declassify(hi <= 2 * eta) && ctr < needed) out[ctr++] = Q + eta - hi;
-  }
-  return ctr;
+  return rej_eta_loop(out, needed, buf, len, eta);
 }
 
-// One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of nonce.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta) {
-  const RejEtaStep step = eta_step();
+  const auto step = kernels().rej_eta;
   uint8_t in[SEED_BYTES + 1];
   uint64_t state[25];
   uint8_t buf[ETA_DRAW];
@@ -474,13 +399,12 @@ void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_
   secure_wipe(buf, sizeof buf);
 }
 
-// count polynomials into out: polynomial k is Poly_uniform_eta(seed, first_nonce + k, eta).
 void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
                          uint32_t eta) {
   const uint32_t first = uint32_t(first_nonce);
   uint32_t k = 0;
-  if (use_avx2()) {
-    const RejEtaStep step = eta_step();
+  if (kernels().four_streams) {
+    const auto step = kernels().rej_eta;
     uint8_t in[4][SEED_BYTES + 1];
     uint8_t buf[4][ETA_DRAW];
     uint8_t *const bufs[4] = {buf[0], buf[1], buf[2], buf[3]};
@@ -508,25 +432,12 @@ void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce
   for (; k < count; ++k) Poly_uniform_eta(out + size_t(k) * N, seed, int32_t(first + k), eta);
 }
 
-// Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
-// `needed` (>= 1) coefficients to out, returns how many.
 uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
-  uint32_t ctr = 0;
-  for (uint32_t pos = 0; ctr < needed && pos + 5 <= len; pos += 5) {
-    const uint8_t *g = buf + pos;
-    const uint32_t t0 = (g[0] | uint32_t(g[1]) << 8 | uint32_t(g[2]) << 16) & 0xFFFFF;
-    const uint32_t t1 = (g[2] >> 4) | uint32_t(g[3]) << 4 | uint32_t(g[4]) << 12;
-    // Public: the accept decisions; a refusal reveals only a discarded candidate.
-    if (ct::declassify(t0 <= GAMMA1M1_BOUND)) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t0);
-    if (ct::declassify(t1 <= GAMMA1M1_BOUND) && ctr < needed) out[ctr++] = GAMMA1M1_TOP - fold_gamma1m1(t1);
-  }
-  return ctr;
+  return rej_gamma1m1_loop(out, needed, buf, len);
 }
 
-// One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
-// (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
-  const RejStep step = gamma1m1_step();
+  const RejStep step = kernels().rej_gamma1m1;
   uint8_t in[GAMMA1_SEED_BYTES + 2];
   uint64_t state[25];
   uint8_t buf[GAMMA1_DRAW];
@@ -544,14 +455,12 @@ void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *
   secure_wipe(buf, sizeof buf);
 }
 
-// The L = 4 masking polynomials of nonces nonce .. nonce + 3 into out, each as
-// poly_uniform_gamma1m1; the one whose nonce is a multiple of 4 writes the choice flags.
 void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
-  if (!use_avx2()) {
+  if (!kernels().four_streams) {
     for (uint32_t j = 0; j < L; ++j) poly_uniform_gamma1m1(choice_flags, out + size_t(j) * N, seed, nonce + j);
     return;
   }
-  const RejStep step = gamma1m1_step();
+  const RejStep step = kernels().rej_gamma1m1;
   uint8_t in[L][GAMMA1_SEED_BYTES + 2];
   uint8_t buf[L][GAMMA1_DRAW];
   keccakx4_state st;
@@ -693,8 +602,7 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   shake256_absorb(state, in, sizeof in);
   shake256_squeezeblocks(block, 1, state);
 
-  uint64_t signs = 0;
-  for (uint32_t i = 0; i < 8; ++i) signs |= uint64_t(block[i]) << (8 * i);
+  uint64_t signs = load_le<8>(block);
   // Inside-out shuffle: each new nonzero goes to a position b <= i, the old c[b] moves to i.
   ChallengeSets sets;
   uint32_t pos = 8;

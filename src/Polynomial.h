@@ -14,20 +14,21 @@ extern const uint32_t zetas_inv[256];
 
 // In place, ordinary form -> NTT form; inputs below B leave outputs below B + 16Q (no reduction).
 void forward_ntt(uint32_t *p);
-// out = a * b (negacyclic), a and b NTT form below 18Q; out ordinary form in [0, 2Q). out may not alias a or b.
+// out = a * b (negacyclic), a and b NTT form below 18Q; out ordinary form in [0, 2Q). out may be
+// a or b; no other overlap.
 void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b);
 // a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
-// else out[0] = sum of a[i] * b[i] for i < b_count, below 2 * b_count * Q.
-// An operand whose flag is 0 is transformed in place first and its flag set to 1.
+// else out[0] = sum of a[i] * b[i] for i < b_count (>= 1), in [0, 2Q), summed in the NTT domain.
+// An operand whose flag is 0 (every coefficient below 2Q) is transformed in place first and its
+// flag set to 1; operands already in NTT form are below 18Q. Runs the kernels of the path in use.
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
                   int32_t *b_flag, uint32_t b_count);
 
 // When *flag is 0: the count polynomials of v are transformed in place and *flag set to 1.
 void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count);
 // out = sum over i < count of a[i] * b[i], minus c * d (negacyclic), every operand in NTT form
-// below 18Q and only read; one polynomial in ordinary form, congruent to that value and below
-// 10Q (on the scalar path exactly PolyVec_mult's inner product minus c * d plus 2Q). The vector
-// paths sum in the NTT domain and transform back once.
+// below 18Q and only read; one polynomial in ordinary form, congruent to that value, in [0, 2Q),
+// summed in the NTT domain and transformed back once.
 void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                                  const uint32_t *c, const uint32_t *d);
 
@@ -61,7 +62,7 @@ uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t le
 // nonce; squeezes one more block at a time until all 256 coefficients are filled.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta);
 // count polynomials back to back in out: polynomial k equals Poly_uniform_eta(seed, first_nonce + k,
-// eta) (nonce low byte, so it wraps at 256). On the vector paths four streams are drawn at once.
+// eta) (nonce low byte, so it wraps at 256); may draw four streams at once.
 void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
                          uint32_t eta);
 // One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
@@ -70,7 +71,7 @@ void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
 // The L = 4 masking polynomials of nonces nonce .. nonce + 3 (32-bit wrap) back to back in out, each
 // equal to poly_uniform_gamma1m1's; the call whose nonce is a multiple of 4 writes the 5 choice
-// flags. On the vector paths the four streams are drawn at once.
+// flags; may draw the four streams at once.
 void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
 // Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
 // `needed` (>= 1) coefficients to out, returns how many.

@@ -1,9 +1,11 @@
 #include "Reduce.h"
 
+#include "range_check.h"
+
 namespace tavik {
 
-// a below Q * 2^32 -> r in [0, 2Q) with r = a * 2^-32 mod Q.
 uint32_t montgomery_reduce(uint64_t a) {
+  TAVIK_ASSERT_RANGE(a < (uint64_t(Q) << 32));
   const uint32_t t = uint32_t(a) * QINV;  // t * Q = -a modulo 2^32
   const uint64_t s = a + uint64_t(t) * Q;  // divisible by 2^32
   return uint32_t(s >> 32);

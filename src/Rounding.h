@@ -17,15 +17,16 @@ uint32_t Make_hint(uint32_t a, uint32_t b);
 // hint 0 -> HighBits(a); nonzero -> a1 + 1 when r0 > 0, else a1 - 1, both mod 16.
 uint32_t Use_hint(uint32_t hint, uint32_t a);
 
-// t (K polys, any 32-bit values) -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096].
+// t (K polys, any 32-bit values) -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096]; no overlap
+// between t1, t0 and t.
 void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t);
-// Decompose of every coefficient of count polynomials; a1 and a0 must not alias a.
+// Decompose of every coefficient of count polynomials, each below 64Q; a1 and a0 must not alias a.
 void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
 // The a1 of PolyVec_decompose alone, for callers that never read the low parts; a1 may alias a.
 void PolyVec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count);
-// h = Make_hint(a, b) over K polys; returns the number of ones.
+// h = Make_hint(a, b) over K polys below 64Q; returns the number of ones. h may be a or b.
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b);
-// out = Use_hint(hint, a) over K polys.
+// out = Use_hint(hint, a) over K polys (a below 64Q); out may be hint or a.
 void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a);
 // One polynomial of a signing candidate, in one pass that reads every coefficient: nonzero when
 // some coefficient of v (below 64Q) has a centred low part of at least r0_bound or a high part

@@ -7,15 +7,14 @@
 
 #include "selftest.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if TAVIK_X86_KERNELS
 #include <cpuid.h>
-#define TAVIK_X86 1
 #endif
 
 namespace tavik {
 namespace {
 
-#if TAVIK_X86
+#if TAVIK_X86_KERNELS
 uint64_t read_xcr0() {
   uint32_t lo, hi;
   __asm__ __volatile__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
@@ -30,7 +29,7 @@ struct Features {
 
 Features detect() {
   Features f;
-#if TAVIK_X86
+#if TAVIK_X86_KERNELS
   unsigned a, b, c, d;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
   const bool osxsave = (c >> 27) & 1, popcnt = (c >> 23) & 1;  // the AVX2 rejection steps count with POPCNT

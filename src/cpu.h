@@ -2,6 +2,12 @@
 #pragma once
 #include <cstdint>
 
+// The vector kernels exist only on x86-64, and only when the build did not ask for the portable
+// path alone (TAVIK_PORTABLE). Only kernels.cpp and cpu.cpp look at this.
+#if defined(__x86_64__) && !defined(TAVIK_PORTABLE)
+#define TAVIK_X86_KERNELS 1
+#endif
+
 namespace tavik {
 
 enum class Backend : int { scalar = 0, avx2 = 1, avx512 = 2 };

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "cpu.h"
-#include "fips202_internal.h"
+#include "byteorder.h"
+#include "kernels.h"
+#include "kernels_scalar.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -21,28 +22,14 @@ namespace {
 
 constexpr uint64_t rol(uint64_t a, unsigned n) { return (a << n) | (a >> ((64 - n) & 63)); }
 
-uint64_t load64(const uint8_t *x) {
-  uint64_t r = 0;
-  for (unsigned i = 0; i < 8; ++i) r |= uint64_t(x[i]) << (8 * i);
-  return r;
-}
+uint64_t load64(const uint8_t *x) { return load_le<8>(x); }
 
-void store64(uint8_t *x, uint64_t u) {
-  for (unsigned i = 0; i < 8; ++i) x[i] = uint8_t(u >> (8 * i));
-}
+void store64(uint8_t *x, uint64_t u) { store_le<8>(x, u); }
 
 using Permute = void (*)(uint64_t *);
 
 // The single-stream permutation of the path in use.
-Permute permutation() {
-#if TAVIK_FIPS202_AVX512
-  if (active_backend() == Backend::avx512) return KeccakF1600_StatePermute_avx512;
-#endif
-#if TAVIK_FIPS202_BMI
-  if (active_backend() != Backend::scalar) return KeccakF1600_StatePermute_bmi;
-#endif
-  return KeccakF1600_StatePermute_portable;
-}
+Permute permutation() { return kernels().permute; }
 
 // Absorbs the whole input with rate r and domain byte 0x1F; no permutation after the pad.
 void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen) {

@@ -1,10 +1,7 @@
 // The single-stream Keccak-f[1600] for processors of the vector paths, which all have BMI1 and
 // BMI2: the shared round text on 64-bit integers, where chi's ~b & c is one andn and rotations
 // are rorx, which leave their source intact.
-#include "fips202_internal.h"
-
-#if TAVIK_FIPS202_BMI
-
+#include "kernels_avx2.h"
 #include "keccak_rounds.h"
 
 namespace tavik {
@@ -13,4 +10,3 @@ void KeccakF1600_StatePermute_bmi(uint64_t state[25]) { keccak_permute_lanes<Sca
 
 }  // namespace tavik
 
-#endif  // TAVIK_FIPS202_BMI

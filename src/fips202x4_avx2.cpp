@@ -1,7 +1,5 @@
 // Keccak-f[1600] on four interleaved states at once with AVX2, one 256-bit register per lane index.
-#include "fips202x4_internal.h"
-
-#if TAVIK_FIPS202X4_AVX2
+#include "kernels_avx2.h"
 
 #include <immintrin.h>
 
@@ -57,4 +55,3 @@ void keccakx4_extract_avx2(uint8_t *out, const uint64_t s[100]) { keccakx4_extra
 
 }  // namespace tavik
 
-#endif  // TAVIK_FIPS202X4_AVX2

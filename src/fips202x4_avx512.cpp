@@ -1,14 +1,11 @@
 // Keccak-f[1600] with AVX-512: four interleaved states on 256-bit registers (AVX-512VL) and eight
 // on 512-bit registers. Rotations are one vprolq; the column parities and the chi step are one
 // or two ternary-logic instructions; 32 vector registers hold the whole state without spills.
-#include "fips202x4_internal.h"
-
-#if TAVIK_FIPS202X4_AVX512
+#include "kernels_avx512.h"
 
 #include <immintrin.h>
 
 #include "fips202.h"
-#include "fips202_internal.h"
 #include "fips202x4_simd.h"
 #include "keccak_rounds.h"
 
@@ -124,4 +121,3 @@ void keccakx8_extract_avx512(uint8_t *out, const uint64_t s[200]) {
 
 }  // namespace tavik
 
-#endif  // TAVIK_FIPS202X4_AVX512

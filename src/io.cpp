@@ -3,12 +3,18 @@
 
 #include <cstring>
 
+#include "tavik.h"
+
 #include "Polynomial.h"
-#include "cpu.h"
-#include "io_avx2.h"
 #include "io_planes.h"
+#include "kernels.h"
+#include "range_check.h"
 
 namespace tavik {
+
+// The public sizes are the layouts' sizes.
+static_assert(TAVIK_PK_BYTES == PK_BYTES && TAVIK_SK_BYTES == SK_BYTES && TAVIK_SIG_BYTES == SIG_BYTES);
+static_assert(TAVIK_SEED_BYTES == SEED_BYTES && TAVIK_MAX_MSG_BYTES == MAX_MSG_BYTES);
 
 namespace {
 
@@ -40,7 +46,7 @@ constexpr uint64_t PAIR_BYTE = 0x000000FF000000FFull;
 // Class CLS: 256 coefficients -> 32 * W bytes. Per group, byte k of the 8 stored values is
 // gathered into one word (value j in byte j) whose transpose is bit planes 8k .. 8k + 7.
 template <uint32_t CLS>
-void compress_class(uint8_t *out, const uint32_t *in) {
+void pack_planes_class(uint8_t *out, const uint32_t *in) {
   constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
   constexpr int32_t OFF = IO_var_table[CLS].offset;
   for (uint32_t g = 0; g < N / 8; ++g, in += 8, out += W) {
@@ -61,7 +67,7 @@ void compress_class(uint8_t *out, const uint32_t *in) {
 // Class CLS: 32 * W bytes -> 256 coefficients. Per group, each word of up to 8 planes is
 // transposed back into byte k of the 8 stored values; planes above W read as 0.
 template <uint32_t CLS>
-void decompress_class(uint32_t *out, const uint8_t *in) {
+void unpack_planes_class(uint32_t *out, const uint8_t *in) {
   constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
   constexpr uint32_t SHIFT = CLS == IO_T1 ? D : 0;
   constexpr uint32_t ADD = is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
@@ -78,72 +84,62 @@ void decompress_class(uint32_t *out, const uint8_t *in) {
   }
 }
 
+// True when coefficient x of class cls has a stored value that fits the class's W bits, as every
+// polynomial the layouts encode does.
+inline bool fits_class(uint32_t x, uint32_t cls) {
+  const IO_var v = IO_var_table[cls];
+  const uint32_t stored = is_offset_class(cls) ? stored_value(x, v.offset) : x;
+  return stored < (uint32_t(1) << v.width);
+}
+
+// compress of one polynomial of a key, signature or challenge input, whose range is checked
+// first in builds with range checks.
+inline void encode(uint8_t *out, const uint32_t *in, uint32_t cls) {
+  TAVIK_ASSERT_ALL(in, N, fits_class(x, cls));
+  compress(out, in, cls);
+}
+
 }  // namespace
 
-// in: 256 coefficients (stored value must fit W bits; wider bits are dropped) -> 32 * W bytes.
-// cls in 0..5 (any other value writes nothing). out must not overlap in.
-void compress_scalar(uint8_t *out, const uint32_t *in, uint32_t cls) {
-  with_class(cls, [&](auto c) { compress_class<decltype(c)::value>(out, in); });
+void pack_planes_scalar(uint8_t *out, const uint32_t *in, uint32_t cls) {
+  with_class(cls, [&](auto c) { pack_planes_class<decltype(c)::value>(out, in); });
 }
 
 // in: 32 * W bytes -> all 256 coefficients: Q + s (classes 0, 1, 3, 4), t1 << 13 (class 2),
 // w1 (class 5). cls in 0..5 (any other value writes nothing). out must not overlap in.
-void decompress_scalar(uint32_t *out, const uint8_t *in, uint32_t cls) {
-  with_class(cls, [&](auto c) { decompress_class<decltype(c)::value>(out, in); });
+void unpack_planes_scalar(uint32_t *out, const uint8_t *in, uint32_t cls) {
+  with_class(cls, [&](auto c) { unpack_planes_class<decltype(c)::value>(out, in); });
 }
 
-// As compress_scalar, on the path in use (the AVX2 form on the vector paths).
-void compress(uint8_t *out, const uint32_t *in, uint32_t cls) {
-#if TAVIK_IO_AVX2
-  if (active_backend() != Backend::scalar) {
-    compress_avx2(out, in, cls);
-    return;
-  }
-#endif
-  compress_scalar(out, in, cls);
-}
+void compress(uint8_t *out, const uint32_t *in, uint32_t cls) { kernels().pack_planes(out, in, cls); }
 
-// As decompress_scalar, on the path in use (the AVX2 form on the vector paths).
-void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) {
-#if TAVIK_IO_AVX2
-  if (active_backend() != Backend::scalar) {
-    decompress_avx2(out, in, cls);
-    return;
-  }
-#endif
-  decompress_scalar(out, in, cls);
-}
+void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) { kernels().unpack_planes(out, in, cls); }
 
-// pk (1472 bytes) = rho || t1; t1: K polys with values 0..511.
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1) {
   std::memcpy(pk, rho, SEED_BYTES);
-  for (uint32_t i = 0; i < K; ++i) compress(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
+  for (uint32_t i = 0; i < K; ++i) encode(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
 }
 
-// pk (1472 bytes) -> rho (32 bytes), A (K*L polys, NTT form, [0, Q)) expanded from it, t1 = 8192 * stored.
 void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) {
   std::memcpy(rho, pk, SEED_BYTES);
   Generate_A(A, rho);
   for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
 }
 
-// As unpack_pk, and tr = SHAKE256(pk), 48 bytes, hashed beside the matrix expansion.
 void unpack_pk_tr(uint32_t *A, uint8_t *rho, uint32_t *t1, uint8_t *tr, const uint8_t *pk) {
   std::memcpy(rho, pk, SEED_BYTES);
   Generate_A_and_shake256(A, rho, tr, CRH_BYTES, pk, PK_BYTES);
   for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
 }
 
-// sk[0..928) = rho || key || s1 (L polys) || s2 (K polys); s in [-2, 2] given as s or Q + s.
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2) {
   std::memcpy(sk, rho, SEED_BYTES);
   std::memcpy(sk + SEED_BYTES, key, SEED_BYTES);
   uint8_t *p = sk + 2 * SEED_BYTES;
-  for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) compress(p, s1 + i * N, IO_S1);
-  for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) compress(p, s2 + i * N, IO_S2);
+  for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) encode(p, s1 + i * N, IO_S1);
+  for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) encode(p, s2 + i * N, IO_S2);
 }
 
-// sk[0..928) -> rho, key (32 bytes each), A expanded from rho, s1 and s2 as Q + s in [Q - 2, Q + 5].
 void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk) {
   std::memcpy(rho, sk, SEED_BYTES);
   std::memcpy(key, sk + SEED_BYTES, SEED_BYTES);
@@ -153,25 +149,22 @@ void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t 
   for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) decompress(s2 + i * N, p, IO_S2);
 }
 
-// sk928 = secret key + 928: writes t0 (K polys, s in [-4095, 4096] as s or Q + s) at
-// sk928[48..2128); the 48 bytes of tr are left untouched.
-void pack_sk2(uint8_t *sk928, const uint32_t *t0) {
-  for (uint32_t i = 0; i < K; ++i) compress(sk928 + CRH_BYTES + i * POLY_T0_BYTES, t0 + i * N, IO_T0);
+void pack_sk2(uint8_t *sk_tail, const uint32_t *t0) {
+  for (uint32_t i = 0; i < K; ++i) encode(sk_tail + CRH_BYTES + i * POLY_T0_BYTES, t0 + i * N, IO_T0);
 }
 
-// sk928 = secret key + 928 -> tr (48 bytes, not copied when tr == sk928), t0 as Q + s.
-void unpack_sk2(uint8_t *tr, uint32_t *t0, const uint8_t *sk928) {
-  if (tr != sk928) std::memmove(tr, sk928, CRH_BYTES);
-  for (uint32_t i = 0; i < K; ++i) decompress(t0 + i * N, sk928 + CRH_BYTES + i * POLY_T0_BYTES, IO_T0);
+void unpack_sk2(uint8_t *tr, uint32_t *t0, const uint8_t *sk_tail) {
+  if (tr != sk_tail) std::memmove(tr, sk_tail, CRH_BYTES);
+  for (uint32_t i = 0; i < K; ++i) decompress(t0 + i * N, sk_tail + CRH_BYTES + i * POLY_T0_BYTES, IO_T0);
 }
 
-// w1: K polys with values 0..15 -> 640 bytes.
 void pack_w1(uint8_t *out, const uint32_t *w1) {
-  for (uint32_t i = 0; i < K; ++i) compress(out + i * POLY_W1_BYTES, w1 + i * N, IO_W1);
+  for (uint32_t i = 0; i < K; ++i) encode(out + i * POLY_W1_BYTES, w1 + i * N, IO_W1);
 }
 
-// z: L polys, s in [-261833, 262454] given as s (up to 261833) or Q + s -> 2432 bytes.
 void pack_z(uint8_t *out, const uint32_t *z) {
+  // Not checked: signing bounds z by its norm check before packing, and tests pack a z beyond
+  // the class's range on purpose to forge signatures that verification must refuse.
   for (uint32_t i = 0; i < L; ++i) compress(out + i * POLY_Z_BYTES, z + i * N, IO_Z);
 }
 
@@ -180,8 +173,6 @@ void unpack_z(uint32_t *z, const uint8_t *in) {
   for (uint32_t i = 0; i < L; ++i) decompress(z + i * N, in + i * POLY_Z_BYTES, IO_Z);
 }
 
-// h: K polys (only values equal to 1 count) -> 101 canonical bytes: ascending positions per
-// polynomial, cumulative counts, zeros after the last position. Ones past the 96th are dropped.
 void pack_h(uint8_t *out, const uint32_t *h) {
   std::memset(out, 0, H_BYTES);
   uint32_t n = 0;
@@ -198,9 +189,6 @@ void pack_h(uint8_t *out, const uint32_t *h) {
   }
 }
 
-// 101 bytes -> h: K polys of 0/1; reads only in[0..101). Returns 0 when the field is what
-// pack_h writes, else 1. Counts above 96 are read as 96; a count below its predecessor gives its
-// polynomial no ones and becomes the next start.
 int32_t unpack_h(uint32_t *h, const uint8_t *in) {
   std::memset(h, 0, K * N * sizeof(uint32_t));
   uint32_t bad = 0;
@@ -219,8 +207,6 @@ int32_t unpack_h(uint32_t *h, const uint8_t *in) {
   return int32_t(bad);
 }
 
-// c: one poly with coefficients 0, 1, Q - 1 (any other nonzero value packs as 1) -> 40 bytes.
-// Signs past the 64th nonzero coefficient are not stored.
 void pack_c(uint8_t *out, const uint32_t *c) {
   uint64_t signs = 0;
   uint32_t m = 0;
@@ -238,8 +224,6 @@ void pack_c(uint8_t *out, const uint32_t *c) {
   store_le<8>(out + 32, signs);
 }
 
-// 40 bytes -> c with coefficients 0, 1, Q - 1; a set flag past the 64th gives 1. Reads only
-// in[0..40). Returns 0 when every sign bit at or above the number of set flags is 0, else 1.
 int32_t unpack_c(uint32_t *c, const uint8_t *in) {
   const uint64_t signs = load_le<8>(in + 32);
   uint32_t m = 0;
@@ -254,15 +238,12 @@ int32_t unpack_c(uint32_t *c, const uint8_t *in) {
   return int32_t(m < 64 && (signs >> m) != 0);
 }
 
-// sig (2573 bytes) = z (2432) || h (101) || c (40).
 void pack_signature(uint8_t *sig, const uint32_t *z, const uint32_t *h, const uint32_t *c) {
   pack_z(sig, z);
   pack_h(sig + SIG_Z_BYTES, h);
   pack_c(sig + SIG_Z_BYTES + H_BYTES, c);
 }
 
-// sig (2573 bytes) -> z (Q + s), h (0/1), c (0, 1, Q - 1); returns 0 when the hint and
-// challenge fields are canonical, else 1.
 int32_t unpack_signature(uint32_t *z, uint32_t *h, uint32_t *c, const uint8_t *sig) {
   unpack_z(z, sig);
   int32_t bad = unpack_h(h, sig + SIG_Z_BYTES);

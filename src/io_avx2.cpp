@@ -4,9 +4,8 @@
 // lanes of one register. Encoding takes byte k of the 8 stored values into lane k with one byte
 // shuffle and one dword permutation, then transposes each lane as an 8x8 bit matrix; decoding
 // runs the same steps backwards. Only the bytes of the group are loaded and stored.
-#include "io_avx2.h"
+#include "kernels_avx2.h"
 
-#if TAVIK_IO_AVX2
 
 #include <immintrin.h>
 
@@ -41,7 +40,7 @@ inline V transpose_bytes4x4(V x) {
 
 // Class CLS: 256 coefficients -> 32 * W bytes.
 template <uint32_t CLS>
-void compress_class(uint8_t *out, const uint32_t *in) {
+void pack_planes_class(uint8_t *out, const uint32_t *in) {
   constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
   constexpr int32_t OFF = IO_var_table[CLS].offset;
   const V off = _mm256_set1_epi32(OFF);
@@ -66,7 +65,7 @@ void compress_class(uint8_t *out, const uint32_t *in) {
 
 // Class CLS: 32 * W bytes -> 256 coefficients.
 template <uint32_t CLS>
-void decompress_class(uint32_t *out, const uint8_t *in) {
+void unpack_planes_class(uint32_t *out, const uint8_t *in) {
   constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
   constexpr uint32_t SHIFT = CLS == IO_T1 ? D : 0;
   constexpr uint32_t ADD = is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
@@ -86,16 +85,15 @@ void decompress_class(uint32_t *out, const uint8_t *in) {
 
 }  // namespace
 
-// 256 coefficients -> 32 * W bytes of class cls, as compress_scalar. out must not overlap in.
-void compress_avx2(uint8_t *out, const uint32_t *in, uint32_t cls) {
-  with_class(cls, [&](auto c) { compress_class<decltype(c)::value>(out, in); });
+// 256 coefficients -> 32 * W bytes of class cls, as pack_planes_scalar. out must not overlap in.
+void pack_planes_avx2(uint8_t *out, const uint32_t *in, uint32_t cls) {
+  with_class(cls, [&](auto c) { pack_planes_class<decltype(c)::value>(out, in); });
 }
 
-// 32 * W bytes of class cls -> 256 coefficients, as decompress_scalar. out must not overlap in.
-void decompress_avx2(uint32_t *out, const uint8_t *in, uint32_t cls) {
-  with_class(cls, [&](auto c) { decompress_class<decltype(c)::value>(out, in); });
+// 32 * W bytes of class cls -> 256 coefficients, as unpack_planes_scalar. out must not overlap in.
+void unpack_planes_avx2(uint32_t *out, const uint8_t *in, uint32_t cls) {
+  with_class(cls, [&](auto c) { unpack_planes_class<decltype(c)::value>(out, in); });
 }
 
 }  // namespace tavik
 
-#endif  // TAVIK_IO_AVX2

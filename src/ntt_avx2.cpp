@@ -13,7 +13,7 @@
 // registers 8c .. 8c + 7 (coefficients 64c .. 64c + 63) for the levels 16 down to 1. For len 4, 2 and 1 eight registers (64 coefficients) are
 // transposed so that pairs again sit in different registers, and transposed back afterwards, so
 // that the stored NTT form has the positions of the scalar transform.
-#include "ntt_avx2.h"
+#include "kernels_avx2.h"
 
 #include <immintrin.h>
 

@@ -28,12 +28,26 @@ inline constexpr size_t SEED_BYTES = 32;
 inline constexpr size_t CRH_BYTES = 48;
 inline constexpr size_t MAX_MSG_BYTES = 3300;
 
+// The bit-plane codec: bits stored per coefficient and the offset added before storing, per
+// kind of polynomial. Each width is the least that holds every stored value of its kind.
+inline constexpr uint32_t S_BITS = 3;                      // s1, s2: ETA + s in [0, 2 * ETA]
+inline constexpr uint32_t T1_BITS = 9;                     // t1 in [0, 511]
+inline constexpr uint32_t T0_BITS = D;                     // T0_OFFSET + t0 in [0, 2^13 - 1]
+inline constexpr uint32_t Z_BITS = 19;                     // Z_OFFSET + z in [0, 2^19 - 1]
+inline constexpr uint32_t W1_BITS = 4;                     // w1 in [0, 15]
+inline constexpr uint32_t T0_OFFSET = (1u << (D - 1)) - 1;  // 4095: t0 in [-4095, 4096]
+static_assert((1u << S_BITS) > 2 * ETA && (1u << (S_BITS - 1)) <= 2 * ETA);
+static_assert(((Q - 1) >> D) < (1u << T1_BITS) && ((Q - 1) >> D) >= (1u << (T1_BITS - 1)));
+static_assert(T0_OFFSET + (1u << (D - 1)) == (1u << T0_BITS) - 1);
+static_assert(2 * Z_OFFSET < (1u << Z_BITS) && 2 * Z_OFFSET >= (1u << (Z_BITS - 1)));
+static_assert((1u << W1_BITS) == (Q - 1) / GAMMA1);  // 16 high parts of width Q / 16
+
 // Encoded sizes per polynomial: 32 groups of W bit-plane bytes.
-inline constexpr size_t POLY_S_BYTES = 32 * 3;    // s1, s2
-inline constexpr size_t POLY_T1_BYTES = 32 * 9;
-inline constexpr size_t POLY_T0_BYTES = 32 * 13;
-inline constexpr size_t POLY_Z_BYTES = 32 * 19;
-inline constexpr size_t POLY_W1_BYTES = 32 * 4;
+inline constexpr size_t POLY_S_BYTES = 32 * S_BITS;  // s1, s2
+inline constexpr size_t POLY_T1_BYTES = 32 * T1_BITS;
+inline constexpr size_t POLY_T0_BYTES = 32 * T0_BITS;
+inline constexpr size_t POLY_Z_BYTES = 32 * Z_BITS;
+inline constexpr size_t POLY_W1_BYTES = 32 * W1_BITS;
 
 inline constexpr size_t PK_BYTES = SEED_BYTES + K * POLY_T1_BYTES;                    // 1472
 inline constexpr size_t SK1_BYTES = 2 * SEED_BYTES + (L + K) * POLY_S_BYTES;           // 928

@@ -1,7 +1,6 @@
 // The element-wise loops of polyvec_ops_impl.h, compiled with AVX2 (eight lanes per register).
-#include "polyvec_ops_avx2.h"
+#include "kernels_avx2.h"
 
-#if TAVIK_POLYVEC_OPS_AVX2
 
 #include <cstddef>
 
@@ -26,4 +25,3 @@ int32_t PolyVec_check_norm_avx2(const uint32_t *v, uint32_t count, uint32_t boun
 
 }  // namespace tavik
 
-#endif

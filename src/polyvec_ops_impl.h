@@ -1,6 +1,6 @@
 // Bodies of the element-wise vector operations, written as plain loops that vectorise. This
 // header is compiled twice: by Polynomial.cpp with the base instruction set and by
-// polyvec_ops_avx2.cpp with AVX2; Polynomial.cpp picks between the two copies at run time.
+// polyvec_ops_avx2.cpp with AVX2; the kernel tables of kernels.cpp hold one copy each.
 // Everything here has internal linkage so that the two copies never merge at link time.
 //
 // No loop has a data-dependent branch or exit: the two tests read every coefficient, because
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Reduce.h"
 #include "params.h"
 
 // add and sub work in blocks of eight coefficients, each block read in full before it is
@@ -27,16 +28,9 @@ namespace {
 constexpr size_t LANES = 8;         // coefficients per block of add and sub
 static_assert(N % LANES == 0);
 
-// Any 32-bit x -> x mod Q in [0, Q): the shift by 22 never overestimates the quotient, so d is
-// in [-Q, Q) and adding Q under the sign mask finishes the reduction.
-inline uint32_t freeze1(uint32_t x) {
-  const uint32_t d = x - ((x >> 22) + 1) * Q;
-  return d + (Q & uint32_t(int32_t(d) >> 31));
-}
-
 // Centred |x mod Q| in [0, (Q - 1) / 2], without a branch.
 inline uint32_t centred_abs(uint32_t x) {
-  int32_t e = int32_t(HALF_Q) - int32_t(freeze1(x));
+  int32_t e = int32_t(HALF_Q) - int32_t(freeze32(x));
   e ^= e >> 31;  // a negative e becomes -e - 1
   return HALF_Q - uint32_t(e);
 }
@@ -63,7 +57,7 @@ inline void sub_loop(uint32_t *out, const uint32_t *a, const uint32_t *b, size_t
 
 // v = v mod Q in [0, Q) over n coefficients, any 32-bit input.
 inline void freeze_loop(uint32_t *v, size_t n) {
-  for (size_t i = 0; i < n; ++i) v[i] = freeze1(v[i]);
+  for (size_t i = 0; i < n; ++i) v[i] = freeze32(v[i]);
 }
 
 // 1 if a and b differ in a stored value among n coefficients (n a multiple of 16), else 0.

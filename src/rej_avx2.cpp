@@ -3,21 +3,19 @@
 // permutation looked up by the mask, and stores all eight lanes at the current count; the next
 // store starts at the new count and overwrites the lanes that were not accepted. A round runs
 // only while eight more coefficients are wanted and its bytes lie inside the buffer; the scalar
-// twin finishes from the first unread byte, so a call ends exactly where the scalar one does.
+// rule of sampler_rules.h finishes from the first unread byte, so a call ends exactly where the scalar one does.
 //
 // The only data-dependent choices are the accept decisions themselves (the table index and the
 // count), which depend on discarded candidates, never on the values of accepted ones.
-#include "rej_avx2.h"
-
-#if TAVIK_REJ_AVX2
+#include "kernels_avx2.h"
 
 #include <immintrin.h>
 
 #include <cstring>
 
-#include "Polynomial.h"
 #include "ct.h"
 #include "params.h"
+#include "sampler_rules.h"
 
 namespace tavik {
 namespace {
@@ -83,7 +81,7 @@ uint32_t rej_uniform_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, ui
     ctr += store_accepted(out + ctr, d, mask);
     pos += 24;
   }
-  return ctr + rej_uniform(out + ctr, needed - ctr, buf + pos, len - pos);
+  return ctr + rej_uniform_loop_vartime(out + ctr, needed - ctr, buf + pos, len - pos);
 }
 
 uint32_t rej_eta_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta) {
@@ -105,7 +103,7 @@ uint32_t rej_eta_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32
     ctr += store_accepted(out + ctr, _mm256_sub_epi32(base, t), mask);
     pos += 4;
   }
-  return ctr + rej_eta(out + ctr, needed - ctr, buf + pos, len - pos, eta);
+  return ctr + rej_eta_loop(out + ctr, needed - ctr, buf + pos, len - pos, eta);
 }
 
 uint32_t rej_gamma1m1_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
@@ -117,10 +115,10 @@ uint32_t rej_gamma1m1_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, u
                                           5, 6, 7, 8, 7, 8, 9, 10, 10, 11, 12, 13, 12, 13, 14, 15);
   const __m256i shifts = _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4);
   const __m256i low20 = _mm256_set1_epi32(0xFFFFF);
-  const __m256i bound = _mm256_set1_epi32(4 * (int32_t(GAMMA1) - 1) + 1);  // accept t < 1047805
-  const __m256i fold_at = _mm256_set1_epi32(2 * (int32_t(GAMMA1) - 1));    // fold t > 523902
-  const __m256i fold_by = _mm256_set1_epi32(2 * (int32_t(GAMMA1) - 1) + 1);
-  const __m256i top = _mm256_set1_epi32(int32_t(Q + GAMMA1 - 1));
+  const __m256i bound = _mm256_set1_epi32(int32_t(GAMMA1M1_BOUND + 1));  // accept t <= bound
+  const __m256i fold_at = _mm256_set1_epi32(int32_t(GAMMA1M1_FOLD));
+  const __m256i fold_by = _mm256_set1_epi32(int32_t(GAMMA1M1_FOLD + 1));
+  const __m256i top = _mm256_set1_epi32(int32_t(GAMMA1M1_TOP));
   uint32_t ctr = 0, pos = 0;
   while (needed - ctr >= 8 && len - pos >= 21) {
     const __m256i words = _mm256_shuffle_epi8(load_two(buf + pos, 5), gather);
@@ -131,9 +129,8 @@ uint32_t rej_gamma1m1_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, u
     ctr += store_accepted(out + ctr, _mm256_sub_epi32(top, t), mask);
     pos += 20;
   }
-  return ctr + rej_gamma1m1(out + ctr, needed - ctr, buf + pos, len - pos);
+  return ctr + rej_gamma1m1_loop(out + ctr, needed - ctr, buf + pos, len - pos);
 }
 
 }  // namespace tavik
 
-#endif

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "Reduce.h"
 #include "params.h"
 
 namespace tavik {
@@ -13,17 +14,8 @@ namespace {
 
 constexpr uint32_t LOW_MASK = (1u << D) - 1;     // 0x1FFF
 constexpr uint32_t P2R_WRAP = (512u << D) - Q;   // 3071: 512 * 8192 - Q
-constexpr uint32_t P2R_LOW_BASE = Q - 4095;      // stored low part of a0 = -4095
+constexpr uint32_t P2R_LOW_BASE = Q - T0_OFFSET;  // stored low part of a0 = -4095
 static_assert(P2R_WRAP == 3071 && P2R_LOW_BASE == 4187138);
-
-// All ones when the signed reading of x is negative, else 0.
-inline uint32_t sign_mask(uint32_t x) { return uint32_t(int32_t(x) >> 31); }
-
-// Any 32-bit x -> x mod Q in [0, Q): x - Q * ((x >> 22) + 1) lies in [-Q, Q), then the sign fix.
-inline uint32_t freeze32(uint32_t x) {
-  uint32_t d = x - Q * ((x >> 22) + 1);
-  return d + (Q & sign_mask(d));
-}
 
 // a in [0, Q) -> *a1 in [0, 511], *a0 = Q + r with r in [-4095, 4096].
 inline void power2round(uint32_t *a1, uint32_t *a0, uint32_t a) {

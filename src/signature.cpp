@@ -211,7 +211,11 @@ void compose_kept(SignState &st) {
   int32_t a_flag = 1;
   uint32_t nonce = 0;
   for (;;) {
-    if (stats != nullptr) ++stats->attempts;
+    if (stats != nullptr && ++stats->attempts > stats->max_attempts && stats->max_attempts != 0) {
+      --stats->attempts;
+      stats->gave_up = true;
+      return;
+    }
     PolyVec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
     nonce += 4;
     PolyVec_assignment(st.z, st.y, L);
@@ -440,6 +444,7 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
   if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return kIllegal;
   if (!msglen_ok(msglen)) return kIllegal;
   sign_any(sk, msg, msglen, sig, stats);
+  if (stats != nullptr && stats->gave_up) return kGaveUp;
   *siglen = SIG_BYTES;
   return kOk;
 }

@@ -13,7 +13,14 @@ struct SignStats {
   uint64_t variant_rejects = 0; // both candidates failed for some polynomial
   uint64_t hint_rejects = 0;    // more than 96 hint ones
   uint64_t second_variants = 0; // polynomials of the signature kept with their second candidate
+  // Input: 0, or the number of attempts after which signing gives up, writes no signature and
+  // sign_with_stats returns kGaveUp (for self-tests, which must end even on faulty kernels).
+  uint64_t max_attempts = 0;
+  bool gave_up = false;
 };
+
+// sign_with_stats: stats->max_attempts attempts made, none passed.
+constexpr int32_t kGaveUp = -1;
 
 // One candidate of one polynomial in signing: all ones when v keeps the high parts w1 with every
 // centred low part below 2093728 and every centred coefficient of e is below 130976, else 0.

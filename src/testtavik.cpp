@@ -69,6 +69,36 @@ void print_msg_refused() {
   printf("Insufficient test space,test msg is restricted to %d bytes.\n", MAX_MSG_BYTES);
 }
 
+// The reasoning tests' key step: zeroes pk and sk, makes a key pair and shows both. False after
+// printing "sig_keygen fail!".
+bool keygen_shown(uint8_t *pk, size_t pk_size, uint8_t *sk, size_t sk_size) {
+  memset(pk, 0, pk_size);
+  memset(sk, 0, sk_size);
+  if (sig_keygen(pk, sk) != 0) {
+    printf("sig_keygen fail!\n");
+    return false;
+  }
+  test_printhex("gen public key:", pk, PK_BYTES);
+  test_printhex("gen private key:", sk, SK_BYTES);
+  return true;
+}
+
+// The reasoning tests' signing step: a zeroed msg gets fill random bytes, shown; a zeroed sig
+// gets the signature of its first len bytes, shown. False after printing "sig_sign fail!".
+bool sign_random_shown(const uint8_t *sk, uint8_t *msg, size_t msg_size, uint64_t fill, int32_t len,
+                       uint8_t *sig, size_t sig_size, uint64_t *siglen) {
+  memset(msg, 0, msg_size);
+  test_getrandombytes(msg, fill);
+  test_printhex("random msg:", msg, fill);
+  memset(sig, 0, sig_size);
+  if (sig_sign(sk, msg, uint64_t(int64_t(len)), sig, siglen) != 0) {
+    printf("sig_sign fail!\n");
+    return false;
+  }
+  test_printhex("signature value:", sig, sig_dump_len(*siglen));
+  return true;
+}
+
 // ---- progress indicator of the automatic run (stderr, only while stderr is a terminal) ----
 
 struct Progress {
@@ -450,24 +480,9 @@ int32_t test_sig_verf_forward_reasoning(int32_t keys, int32_t per_key, int32_t l
   const uint64_t fill = msg_fill_len(len);
   for (int32_t k = 1; k <= keys; ++k) {
     printf("change key %d:\n", k);
-    memset(pk, 0, sizeof pk);
-    memset(sk, 0, sizeof sk);
-    if (sig_keygen(pk, sk) != 0) {
-      printf("sig_keygen fail!\n");
-      return -1;
-    }
-    test_printhex("gen public key:", pk, PK_BYTES);
-    test_printhex("gen private key:", sk, SK_BYTES);
+    if (!keygen_shown(pk, sizeof pk, sk, sizeof sk)) return -1;
     for (int32_t j = 0; j < per_key; ++j) {
-      memset(msg, 0, sizeof msg);
-      test_getrandombytes(msg, fill);
-      test_printhex("random msg:", msg, fill);
-      memset(sig, 0, sizeof sig);
-      if (sig_sign(sk, msg, uint64_t(int64_t(len)), sig, &siglen) != 0) {
-        printf("sig_sign fail!\n");
-        return -1;
-      }
-      test_printhex("signature value:", sig, sig_dump_len(siglen));
+      if (!sign_random_shown(sk, msg, sizeof msg, fill, len, sig, sizeof sig, &siglen)) return -1;
       if (sig_verf(pk, sig, siglen, msg, uint64_t(int64_t(len))) != 0) {
         printf("sig_verf fail!\n");
         return -1;
@@ -491,24 +506,9 @@ int32_t test_sig_verf_backward_reasoning(int32_t count, int32_t len, int32_t mod
     print_msg_refused();
     return 0;
   }
-  memset(pk, 0, sizeof pk);
-  memset(sk, 0, sizeof sk);
-  if (sig_keygen(pk, sk) != 0) {
-    printf("sig_keygen fail!\n");
-    return -1;
-  }
-  test_printhex("gen public key:", pk, PK_BYTES);
-  test_printhex("gen private key:", sk, SK_BYTES);
+  if (!keygen_shown(pk, sizeof pk, sk, sizeof sk)) return -1;
   const uint64_t fill = msg_fill_len(len);
-  memset(msg, 0, sizeof msg);
-  test_getrandombytes(msg, fill);
-  test_printhex("random msg:", msg, fill);
-  memset(sig, 0, sizeof sig);
-  if (sig_sign(sk, msg, uint64_t(int64_t(len)), sig, &siglen) != 0) {
-    printf("sig_sign fail!\n");
-    return -1;
-  }
-  test_printhex("signature value:", sig, sig_dump_len(siglen));
+  if (!sign_random_shown(sk, msg, sizeof msg, fill, len, sig, sizeof sig, &siglen)) return -1;
 
   srand(unsigned(time(nullptr)));
   for (int32_t i = 0; i < count; ++i) {

@@ -12,7 +12,7 @@
 
 #include "cpu.h"
 #include "io.h"
-#include "io_avx2.h"
+#include "kernels_avx2.h"
 
 using namespace tavik;
 
@@ -179,8 +179,8 @@ void check_decoder(const Decoder &decode, const char *name) {
 }
 
 TEST(FastCodec, PortableMatchesReference) {
-  check_encoder(compress_scalar, "compress_scalar");
-  check_decoder(decompress_scalar, "decompress_scalar");
+  check_encoder(pack_planes_scalar, "pack_planes_scalar");
+  check_decoder(unpack_planes_scalar, "unpack_planes_scalar");
 }
 
 TEST(FastCodec, PathInUseMatchesReference) {
@@ -189,10 +189,10 @@ TEST(FastCodec, PathInUseMatchesReference) {
 }
 
 TEST(FastCodec, Avx2MatchesReference) {
-#if TAVIK_IO_AVX2
+#if TAVIK_X86_KERNELS
   if (!backend_available(Backend::avx2)) GTEST_SKIP() << "no AVX2 on this processor";
-  check_encoder(compress_avx2, "compress_avx2");
-  check_decoder(decompress_avx2, "decompress_avx2");
+  check_encoder(pack_planes_avx2, "pack_planes_avx2");
+  check_decoder(unpack_planes_avx2, "unpack_planes_avx2");
 #else
   GTEST_SKIP() << "no AVX2 kernels in this build";
 #endif
@@ -208,9 +208,9 @@ TEST(FastCodec, WritesStayInsideTheField) {
     bool available;
   };
   const Kernel kernels[] = {
-    {"scalar", compress_scalar, decompress_scalar, true},
-#if TAVIK_IO_AVX2
-    {"avx2", compress_avx2, decompress_avx2, backend_available(Backend::avx2)},
+    {"scalar", pack_planes_scalar, unpack_planes_scalar, true},
+#if TAVIK_X86_KERNELS
+    {"avx2", pack_planes_avx2, unpack_planes_avx2, backend_available(Backend::avx2)},
 #endif
   };
   std::mt19937 rng(23);

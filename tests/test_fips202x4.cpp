@@ -12,8 +12,10 @@
 #include "cpu.h"
 #include "fips202.h"
 #include "fips202x4.h"
-#include "fips202x4_internal.h"
 #include "keccak_reference.h"
+#include "kernels_avx2.h"
+#include "kernels_avx512.h"
+#include "kernels_scalar.h"
 #include "shake_lanes.h"
 
 namespace {
@@ -59,11 +61,9 @@ std::vector<Path> paths() {
        keccakx4_squeezeblocks_portable},
       {"dispatch", Backend::scalar, KeccakF1600_StatePermute4x, absorb_dispatch, squeeze_dispatch},
   };
-#if TAVIK_FIPS202X4_AVX2
+#if TAVIK_X86_KERNELS
   p.push_back({"avx2", Backend::avx2, KeccakF1600_StatePermute4x_avx2, keccakx4_absorb_avx2,
                keccakx4_squeezeblocks_avx2});
-#endif
-#if TAVIK_FIPS202X4_AVX512
   p.push_back({"avx512", Backend::avx512, KeccakF1600_StatePermute4x_avx512,
                keccakx4_absorb_avx512, keccakx4_squeezeblocks_avx512});
 #endif
@@ -219,7 +219,7 @@ TEST_P(Fips202x4, InputsMayBeTheSameBuffer) {
   for (size_t j = 0; j < 4; ++j) EXPECT_EQ(want, out[j]) << p.name << " stream " << j;
 }
 
-#if TAVIK_FIPS202X4_AVX512
+#if TAVIK_X86_KERNELS
 // The eight-state permutation, state by state, against the step-by-step definition.
 TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
   if (!backend_available(Backend::avx512)) GTEST_SKIP() << "no avx512 on this processor";
@@ -247,11 +247,11 @@ TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
   std::vector<std::pair<std::string, KeccakLanes>> sets = {
       {"portable x4", {4, KeccakF1600_StatePermute4x_portable, keccakx4_extract_portable}},
       {"path in use", keccak_lanes()}};
-#if TAVIK_FIPS202X4_AVX2
+#if TAVIK_X86_KERNELS
   if (backend_available(Backend::avx2))
     sets.push_back({"avx2 x4", {4, KeccakF1600_StatePermute4x_avx2, keccakx4_extract_avx2}});
 #endif
-#if TAVIK_FIPS202X4_AVX512
+#if TAVIK_X86_KERNELS
   if (backend_available(Backend::avx512)) {
     sets.push_back({"avx512 x4", {4, KeccakF1600_StatePermute4x_avx512, keccakx4_extract_avx512}});
     sets.push_back({"avx512 x8", {8, KeccakF1600_StatePermute8x_avx512, keccakx8_extract_avx512}});

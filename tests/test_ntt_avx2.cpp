@@ -1,6 +1,6 @@
-// AVX2 transforms and products against their definitions (evaluation at the roots, schoolbook
-// negacyclic product) and against the scalar forward_ntt / inverse_ntt: equal residues and the
-// stated output ranges, on random, sparse and extreme inputs.
+// The vector paths' transforms and products (each path's kernel table) against their definitions
+// (evaluation at the roots, schoolbook negacyclic product) and against the scalar forward_ntt /
+// inverse_ntt: equal residues and the stated output ranges, on random, sparse and extreme inputs.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,7 +11,7 @@
 
 #include "Polynomial.h"
 #include "cpu.h"
-#include "ntt_avx2.h"
+#include "kernels.h"
 #include "params.h"
 #include "poly_reference.h"
 
@@ -23,7 +23,7 @@ using poly_reference::Poly;
 using poly_reference::reduced;
 using poly_reference::schoolbook;
 
-constexpr uint64_t FWD_BOUND = 12 * uint64_t(Q);  // forward_ntt_avx2 output
+constexpr uint64_t FWD_BOUND = 12 * uint64_t(Q);  // the vector forward transforms' output, any input
 constexpr uint64_t PRODUCT_BOUND = 2 * uint64_t(Q);  // inverse / inner product output
 constexpr uint32_t NTT_INPUT_MAX = 18 * Q - 1;     // largest NTT-form input admitted
 // Largest input for which the scalar forward transform's growth of 16Q still fits 32 bits.
@@ -148,8 +148,11 @@ bool scalar_feeds_product(const Poly &p) {
   return true;
 }
 
-Poly forward_avx2(Poly p) {
-  forward_ntt_avx2(p.data());
+// The kernels of the vector path under test.
+const Kernels *vec = nullptr;
+
+Poly forward_vector(Poly p) {
+  vec->forward_ntt(p.data());
   return p;
 }
 
@@ -158,19 +161,21 @@ Poly forward_scalar(Poly p) {
   return p;
 }
 
-#define REQUIRE_AVX2()                                                  \
-  do {                                                                  \
-    if (!backend_available(Backend::avx2)) {                            \
-      GTEST_SKIP() << "no AVX2 on this processor";                      \
-    }                                                                   \
-  } while (0)
+class NttAvx2 : public testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (!backend_available(GetParam())) GTEST_SKIP() << backend_name(GetParam()) << " is not available here";
+    vec = &kernels_of(GetParam());
+  }
+};
+INSTANTIATE_TEST_SUITE_P(VectorPaths, NttAvx2, testing::Values(Backend::avx2, Backend::avx512),
+                         [](const auto &info) { return std::string(backend_name(info.param)); });
 
 // Positions and values of the NTT form: the definition, and the scalar transform where it applies.
-TEST(NttAvx2, ForwardMatchesDefinitionAndScalar) {
-  REQUIRE_AVX2();
+TEST_P(NttAvx2, ForwardMatchesDefinitionAndScalar) {
   for (const Named &in : ordinary_inputs()) {
     SCOPED_TRACE(in.name);
-    const Poly got = forward_avx2(in.p);
+    const Poly got = forward_vector(in.p);
     EXPECT_TRUE(AllBelow(got, FWD_BOUND));
     EXPECT_TRUE(SameResidues(got, evaluate(in.p)));
     if (scalar_accepts(in.p)) {
@@ -179,9 +184,8 @@ TEST(NttAvx2, ForwardMatchesDefinitionAndScalar) {
   }
 }
 
-// inverse_ntt_avx2 of two NTT forms is the negacyclic product, whichever path made the NTT forms.
-TEST(NttAvx2, InverseGivesNegacyclicProduct) {
-  REQUIRE_AVX2();
+// The vector inverse_ntt of two NTT forms is the negacyclic product, whichever path made the NTT forms.
+TEST_P(NttAvx2, InverseGivesNegacyclicProduct) {
   const std::vector<Named> inputs = ordinary_inputs();
   std::mt19937 rng(2225);
   std::vector<std::pair<const Named *, const Named *>> pairs;
@@ -199,12 +203,12 @@ TEST(NttAvx2, InverseGivesNegacyclicProduct) {
       if ((a_scalar && !scalar_feeds_product(a->p)) || (b_scalar && !scalar_feeds_product(b->p))) {
         continue;
       }
-      SCOPED_TRACE(std::string("a by ") + (a_scalar ? "scalar" : "avx2") + ", b by " +
-                   (b_scalar ? "scalar" : "avx2"));
-      const Poly ah = a_scalar ? forward_scalar(a->p) : forward_avx2(a->p);
-      const Poly bh = b_scalar ? forward_scalar(b->p) : forward_avx2(b->p);
+      SCOPED_TRACE(std::string("a by ") + (a_scalar ? "scalar" : "vector") + ", b by " +
+                   (b_scalar ? "scalar" : "vector"));
+      const Poly ah = a_scalar ? forward_scalar(a->p) : forward_vector(a->p);
+      const Poly bh = b_scalar ? forward_scalar(b->p) : forward_vector(b->p);
       Poly got{}, scalar{};
-      inverse_ntt_avx2(got.data(), ah.data(), bh.data());
+      vec->inverse_ntt(got.data(), ah.data(), bh.data());
       inverse_ntt(scalar.data(), ah.data(), bh.data());
       EXPECT_TRUE(AllBelow(got, PRODUCT_BOUND));
       EXPECT_TRUE(SameResidues(got, want));
@@ -216,13 +220,12 @@ TEST(NttAvx2, InverseGivesNegacyclicProduct) {
 // Sum over i of (NTT forms) a[i] * b[i], with NTT-form inputs given directly: values in [0, Q) as
 // the matrix sampler writes them, and up to the largest values a pointwise product admits. The
 // reference is the schoolbook product or the scalar inverse. Count 1 is also the single product
-// of inverse_ntt_avx2; counts above 4 take the path that adds groups of four.
-TEST(NttAvx2, InnerProductMatchesSumOfProducts) {
-  REQUIRE_AVX2();
+// of the vector inverse_ntt; counts above 4 take the path that adds groups of four.
+TEST_P(NttAvx2, InnerProductMatchesSumOfProducts) {
   std::mt19937 rng(1024);
   for (uint32_t count : {1u, 2u, 3u, 4u, 5u, 8u, 9u}) {
     for (int shape = 0; shape < 3; ++shape) {
-      // shape 0: row of A (direct [0, Q)) times an avx2-transformed mask vector, with schoolbook;
+      // shape 0: row of A (direct [0, Q)) times a vector-transformed mask vector, with schoolbook;
       // shape 1: everything 18Q - 1; shape 2: uniform below 18Q.
       SCOPED_TRACE("count " + std::to_string(count) + ", shape " + std::to_string(shape));
       std::vector<uint32_t> a(size_t(count) * N), b(size_t(count) * N);
@@ -233,7 +236,7 @@ TEST(NttAvx2, InnerProductMatchesSumOfProducts) {
           const Poly a_ord = random_poly(rng, 0, Q - 1);
           const Poly y = random_poly(rng, Q - 261951, Q + 261951);
           ai = reduced(forward_scalar(a_ord));
-          bi = forward_avx2(y);
+          bi = forward_vector(y);
           const Poly term = schoolbook(a_ord, reduced(y));
           for (uint32_t j = 0; j < N; ++j) want[j] = (want[j] + term[j]) % Q;
         } else {
@@ -247,12 +250,12 @@ TEST(NttAvx2, InnerProductMatchesSumOfProducts) {
         std::copy(bi.begin(), bi.end(), b.begin() + size_t(i) * N);
       }
       Poly got{};
-      poly_inner_product_avx2(got.data(), a.data(), b.data(), count);
+      vec->inner_product(got.data(), a.data(), b.data(), count);
       EXPECT_TRUE(AllBelow(got, PRODUCT_BOUND));
       EXPECT_TRUE(SameResidues(got, want));
       if (count == 1) {
         Poly single{};
-        inverse_ntt_avx2(single.data(), a.data(), b.data());
+        vec->inverse_ntt(single.data(), a.data(), b.data());
         EXPECT_TRUE(AllBelow(single, PRODUCT_BOUND));
         EXPECT_TRUE(SameResidues(single, want));
       }
@@ -260,7 +263,7 @@ TEST(NttAvx2, InnerProductMatchesSumOfProducts) {
       // The output may be one of the input polynomials.
       std::vector<uint32_t> b_alias = b;
       uint32_t *last = b_alias.data() + size_t(count - 1) * N;
-      poly_inner_product_avx2(last, a.data(), b_alias.data(), count);
+      vec->inner_product(last, a.data(), b_alias.data(), count);
       Poly aliased;
       std::copy(last, last + N, aliased.begin());
       EXPECT_EQ(aliased, got) << "output written over b[count - 1]";
@@ -270,8 +273,7 @@ TEST(NttAvx2, InnerProductMatchesSumOfProducts) {
 
 // The inner product minus one more product, against the scalar products it replaces, at the
 // extremes of the input range and on random inputs; the output may be the subtracted operand d.
-TEST(NttAvx2, InnerProductMinusMatchesScalarProducts) {
-  REQUIRE_AVX2();
+TEST_P(NttAvx2, InnerProductMinusMatchesScalarProducts) {
   std::mt19937 rng(4096);
   for (uint32_t count : {1u, 4u, 5u}) {
     for (int shape = 0; shape < 3; ++shape) {
@@ -295,26 +297,25 @@ TEST(NttAvx2, InnerProductMinusMatchesScalarProducts) {
       for (uint32_t j = 0; j < N; ++j) want[j] = (want[j] + 2 * Q - term[j]) % Q;
 
       Poly got{};
-      poly_inner_product_minus_avx2(got.data(), a.data(), b.data(), count, c.data(), d.data());
+      vec->inner_product_minus(got.data(), a.data(), b.data(), count, c.data(), d.data());
       EXPECT_TRUE(AllBelow(got, PRODUCT_BOUND));
       EXPECT_TRUE(SameResidues(got, want));
-      poly_inner_product_minus_avx2(d.data(), a.data(), b.data(), count, c.data(), d.data());
+      vec->inner_product_minus(d.data(), a.data(), b.data(), count, c.data(), d.data());
       EXPECT_EQ(d, got) << "output written over d";
     }
   }
 }
 
 // The single product may write over either operand.
-TEST(NttAvx2, InverseOutputMayBeAnOperand) {
-  REQUIRE_AVX2();
+TEST_P(NttAvx2, InverseOutputMayBeAnOperand) {
   std::mt19937 rng(512);
-  const Poly a = forward_avx2(random_poly(rng, 0, 2 * Q - 1));
+  const Poly a = forward_vector(random_poly(rng, 0, 2 * Q - 1));
   const Poly b = random_poly(rng, 0, Q - 1);
   Poly separate{};
-  inverse_ntt_avx2(separate.data(), a.data(), b.data());
+  vec->inverse_ntt(separate.data(), a.data(), b.data());
   Poly over_a = a, over_b = b;
-  inverse_ntt_avx2(over_a.data(), over_a.data(), b.data());
-  inverse_ntt_avx2(over_b.data(), a.data(), over_b.data());
+  vec->inverse_ntt(over_a.data(), over_a.data(), b.data());
+  vec->inverse_ntt(over_b.data(), a.data(), over_b.data());
   EXPECT_EQ(over_a, separate);
   EXPECT_EQ(over_b, separate);
 }

@@ -19,8 +19,7 @@
 #include "cpu.h"
 #include "fips202.h"
 #include "params.h"
-#include "polyvec_ops_avx2.h"
-#include "rej_avx2.h"
+#include "kernels_avx2.h"
 
 using namespace tavik;
 
@@ -59,7 +58,7 @@ struct Kernel {
 // The three kernels with their twins (eta at several bounds); empty where no AVX2 build exists.
 std::vector<Kernel> kernels() {
   std::vector<Kernel> k;
-#if TAVIK_REJ_AVX2
+#if TAVIK_X86_KERNELS
   auto pick = [](std::mt19937 &rng, const std::vector<uint32_t> &v) { return v[rng() % v.size()]; };
   k.push_back({"uniform", 3, 1, rej_uniform, rej_uniform_avx2,
                [pick](uint8_t *g, std::mt19937 &rng, const std::vector<uint32_t> &v) {
@@ -267,7 +266,7 @@ TEST(BatchedSampler, GenerateAFollowsTheRowStreams) {
 // ------------------------------------------------------------------------------------------
 // Element-wise operations
 
-#if TAVIK_POLYVEC_OPS_AVX2
+#if TAVIK_X86_KERNELS
 TEST(PolyVecAvx2, CoefficientWiseOpsMatchTheirDefinitions) {
   if (!have_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
   std::mt19937 rng(75);
@@ -329,7 +328,7 @@ TEST(PolyVecScan, TestsFindEveryPosition) {
   // Every coefficient centred 0 but one; bound equal to its centred value fails, one more passes.
   std::vector<std::pair<const char *, int32_t (*)(const uint32_t *, uint32_t, uint32_t)>> builds = {
       {"PolyVec_check_norm", PolyVec_check_norm}};
-#if TAVIK_POLYVEC_OPS_AVX2
+#if TAVIK_X86_KERNELS
   if (have_avx2()) builds.push_back({"PolyVec_check_norm_avx2", PolyVec_check_norm_avx2});
 #endif
   const uint32_t extremes[] = {0, Q - 1, Q, 2 * Q - 1, HALF_Q, HALF_Q + 1, 1u << 31, 0xFFFFFFFFu};

@@ -88,11 +88,12 @@ def first_difference(name, fields, got, want):
     return None
 
 
-def run_kat(binary, lines, backend):
+def run_kat(command, lines, backend):
     env = dict(os.environ)
     if backend is not None:
         env["TAVIK_BACKEND"] = backend
-    proc = subprocess.run([binary], input="\n".join(lines) + "\n", capture_output=True,
+    binary = command[-1]
+    proc = subprocess.run(command, input="\n".join(lines) + "\n", capture_output=True,
                           text=True, env=env, timeout=120, check=False)
     if proc.returncode != 0:
         raise RuntimeError(f"{binary} exited with {proc.returncode}: {proc.stderr.strip()}")
@@ -246,10 +247,10 @@ def tampered_variants(pk, sig, msg, other_pk):
 
 
 def main():
-    if len(sys.argv) != 2:
-        print("usage: check_against_library.py path/to/model_kat")
+    if len(sys.argv) < 2:
+        print("usage: check_against_library.py [emulator [options]] path/to/model_kat")
         return 2
-    binary = sys.argv[1]
+    command = sys.argv[1:]
     tally = Tally()
 
     ok, bad = model.selftest(report=lambda m: print("FAIL model self-check " + m))
@@ -297,7 +298,7 @@ def main():
     for backend in backends():
         where = f"[{backend or os.environ.get('TAVIK_BACKEND')}]"
         try:
-            answers = run_kat(binary, kat_lines, backend)
+            answers = run_kat(command, kat_lines, backend)
         except (RuntimeError, OSError, subprocess.TimeoutExpired) as err:
             tally.check(False, f"{where} {err}")
             continue
@@ -338,7 +339,7 @@ def main():
                    ("signature length 2574", pk, sig + b'\x00', msg, -2),
                    ("message length 3301", pk, sig, bytes(3301), -2)]
         try:
-            verdicts = run_kat(binary, [f"V {t_pk.hex()} {hexed(t_sig)} {hexed(t_msg)}"
+            verdicts = run_kat(command, [f"V {t_pk.hex()} {hexed(t_sig)} {hexed(t_msg)}"
                                         for _, t_pk, t_sig, t_msg, _ in probes], backend)
         except (RuntimeError, OSError, subprocess.TimeoutExpired) as err:
             tally.check(False, f"{where} {err}")

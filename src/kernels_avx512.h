@@ -1,0 +1,25 @@
+// The AVX-512 kernels (files *_avx512.cpp, built for x86-64 only). Each has the contract of its
+// field in kernels.h; reach them through kernels_of(Backend::avx512), which exists only where the
+// processor runs them. The avx512 table takes the AVX2 kernels for what has no form here yet.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace tavik {
+
+// fips202x4_avx512.cpp: the single-stream permutation with AVX-512VL (one lane per 128-bit
+// register, vprolq and ternary logic).
+void KeccakF1600_StatePermute_avx512(uint64_t state[25]);
+// Four interleaved states on 256-bit registers (AVX-512VL).
+void KeccakF1600_StatePermute4x_avx512(uint64_t s[100]);
+void keccakx4_absorb_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+                            const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
+void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                                   uint64_t nblocks, uint64_t s[100], size_t r);
+// Keccak-f[1600] on eight states interleaved lane by lane (lane i of state j at s[8*i + j]) on
+// 512-bit registers.
+void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]);
+void keccakx4_extract_avx512(uint8_t *out, const uint64_t s[100]);
+void keccakx8_extract_avx512(uint8_t *out, const uint64_t s[200]);
+
+}  // namespace tavik
