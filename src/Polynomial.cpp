@@ -3,10 +3,6 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "Reduce.h"
 #include "byteorder.h"
 #include "ct.h"
@@ -483,51 +479,9 @@ void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_
 
 namespace {
 
-static_assert(N == 256 && N - TAU >= 128, "the shuffle writes position i only in the upper half");
-
 // The challenge during its shuffle as two 256-bit sets, its nonzero and its negative
 // coefficients. place() reads and writes the position b drawn from the hash only through masks
 // over every word and shifts, never through an index.
-#if defined(__SSE2__)
-class ChallengeSets {
- public:
-  // c[i] = c[b], then c[b] = -1 when negative is all ones, +1 when it is 0. b <= i, i >= 128.
-  void place(uint32_t b, uint32_t i, uint32_t negative) {
-    const __m128i lane_lo = _mm_setr_epi32(0, 1, 2, 3), lane_hi = _mm_setr_epi32(4, 5, 6, 7);
-    const __m128i lane_b = _mm_set1_epi32(int32_t(b >> 5)), bit_b = _mm_set1_epi32(int32_t(1u << (b & 31)));
-    const __m128i at_lo = _mm_and_si128(_mm_cmpeq_epi32(lane_lo, lane_b), bit_b);
-    const __m128i at_hi = _mm_and_si128(_mm_cmpeq_epi32(lane_hi, lane_b), bit_b);
-    // The bits at b, gathered into every lane (only one lane holds them).
-    __m128i nz = _mm_or_si128(_mm_and_si128(nz_lo_, at_lo), _mm_and_si128(nz_hi_, at_hi));
-    __m128i ng = _mm_or_si128(_mm_and_si128(neg_lo_, at_lo), _mm_and_si128(neg_hi_, at_hi));
-    nz = _mm_or_si128(nz, _mm_shuffle_epi32(nz, 0x4E));
-    ng = _mm_or_si128(ng, _mm_shuffle_epi32(ng, 0x4E));
-    nz = _mm_or_si128(nz, _mm_shuffle_epi32(nz, 0xB1));
-    ng = _mm_or_si128(ng, _mm_shuffle_epi32(ng, 0xB1));
-    const uint32_t moved_nz = (uint32_t(_mm_cvtsi128_si32(nz)) >> (b & 31)) & 1;
-    const uint32_t moved_neg = (uint32_t(_mm_cvtsi128_si32(ng)) >> (b & 31)) & 1;
-    const __m128i at_i = _mm_cmpeq_epi32(lane_hi, _mm_set1_epi32(int32_t(i >> 5)));
-    nz_hi_ = _mm_or_si128(nz_hi_, _mm_and_si128(at_i, _mm_set1_epi32(int32_t(moved_nz << (i & 31)))));
-    neg_hi_ = _mm_or_si128(neg_hi_, _mm_and_si128(at_i, _mm_set1_epi32(int32_t(moved_neg << (i & 31)))));
-    const __m128i sign = _mm_set1_epi32(int32_t(negative));
-    nz_lo_ = _mm_or_si128(nz_lo_, at_lo);
-    nz_hi_ = _mm_or_si128(nz_hi_, at_hi);
-    neg_lo_ = _mm_xor_si128(neg_lo_, _mm_and_si128(at_lo, _mm_xor_si128(neg_lo_, sign)));
-    neg_hi_ = _mm_xor_si128(neg_hi_, _mm_and_si128(at_hi, _mm_xor_si128(neg_hi_, sign)));
-  }
-  // The sets as four words each, bit j in word j / 64.
-  void store(uint64_t *nonzero, uint64_t *negative) const {
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(nonzero), nz_lo_);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(nonzero + 2), nz_hi_);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(negative), neg_lo_);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(negative + 2), neg_hi_);
-  }
-
- private:
-  __m128i nz_lo_ = _mm_setzero_si128(), nz_hi_ = _mm_setzero_si128();
-  __m128i neg_lo_ = _mm_setzero_si128(), neg_hi_ = _mm_setzero_si128();
-};
-#else
 class ChallengeSets {
  public:
   // c[i] = c[b], then c[b] = -1 when negative is all ones, +1 when it is 0. b <= i.
@@ -558,40 +512,33 @@ class ChallengeSets {
  private:
   uint64_t nz_[4] = {0, 0, 0, 0}, neg_[4] = {0, 0, 0, 0};
 };
-#endif
 
 // c[j] = 0, 1 or Q - 1 as bit j of the 256-bit sets nonzero and negative say (four words each,
-// bit j in word j / 64). Four coefficients at a time where SSE2 exists: each lane tests its own
-// bit of the same 32-bit piece.
+// bit j in word j / 64).
 void challenge_from_sets(uint32_t *c, const uint64_t *nonzero, const uint64_t *negative) {
-#if defined(__SSE2__)
-  const __m128i one = _mm_set1_epi32(1), q_minus_2 = _mm_set1_epi32(int32_t(Q - 2));
-  for (uint32_t piece = 0; piece < N / 32; ++piece) {
-    const __m128i nz = _mm_set1_epi32(int32_t(uint32_t(nonzero[piece / 2] >> (32 * (piece % 2)))));
-    const __m128i neg = _mm_set1_epi32(int32_t(uint32_t(negative[piece / 2] >> (32 * (piece % 2)))));
-    __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
-    for (uint32_t k = 0; k < 32; k += 4) {
-      const __m128i is_nz = _mm_cmpeq_epi32(_mm_and_si128(nz, bits), bits);
-      const __m128i is_neg = _mm_cmpeq_epi32(_mm_and_si128(neg, bits), bits);
-      const __m128i v = _mm_and_si128(is_nz, _mm_add_epi32(one, _mm_and_si128(is_neg, q_minus_2)));
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 32 * piece + k), v);
-      bits = _mm_slli_epi32(bits, 4);
-    }
-  }
-#else
   for (uint32_t j = 0; j < N; ++j) {
     const uint32_t nz = uint32_t(nonzero[j >> 6] >> (j & 63)) & 1;
     const uint32_t neg = uint32_t(negative[j >> 6] >> (j & 63)) & 1;
     c[j] = (0u - nz) & (1u + ((0u - neg) & (Q - 2)));
   }
-#endif
 }
 
 }  // namespace
 
+void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t signs) {
+  ChallengeSets sets;
+  for (uint32_t k = 0; k < TAU; ++k) sets.place(positions[k], N - TAU + k, ct::mask_bit(uint32_t(signs >> k)));
+  uint64_t nonzero[4], negative[4];
+  sets.store(nonzero, negative);
+  challenge_from_sets(c, nonzero, negative);
+  secure_wipe(nonzero, sizeof nonzero);
+  secure_wipe(negative, sizeof negative);
+}
+
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
-// In signing, the challenge of an abandoned attempt is never published, so the shuffle touches no
-// position chosen by the hash: it works on the two sets of ChallengeSets.
+// Here only the positions are drawn (the rejection of bytes above i is the sampler's public
+// accept decision); the shuffle itself is a kernel that touches no position chosen by the hash,
+// since the challenge of an abandoned attempt is never published.
 void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   uint8_t in[CRH_BYTES + W1_PACKED_BYTES];
   std::memcpy(in, mu, CRH_BYTES);
@@ -603,8 +550,7 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   shake256_squeezeblocks(block, 1, state);
 
   uint64_t signs = load_le<8>(block);
-  // Inside-out shuffle: each new nonzero goes to a position b <= i, the old c[b] moves to i.
-  ChallengeSets sets;
+  uint8_t positions[TAU];
   uint32_t pos = 8;
   for (uint32_t i = N - TAU; i < N; ++i) {
     uint32_t b;
@@ -617,18 +563,14 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
       // Public: the sampler's accept decision; a refusal reveals only a discarded byte.
       if (!ct::declassify(b > i)) break;
     }
-    sets.place(b, i, ct::mask_bit(uint32_t(signs >> (i - (N - TAU)))));
+    positions[i - (N - TAU)] = uint8_t(b);
   }
-
-  uint64_t nonzero[4], negative[4];
-  sets.store(nonzero, negative);
-  challenge_from_sets(c, nonzero, negative);
+  kernels().challenge_shuffle(c, positions, signs);
   secure_wipe(in, sizeof in);
   secure_wipe(state, sizeof state);
   secure_wipe(block, sizeof block);
   secure_wipe(&signs, sizeof signs);
-  secure_wipe(nonzero, sizeof nonzero);
-  secure_wipe(negative, sizeof negative);
+  secure_wipe(positions, sizeof positions);
 }
 
 }  // namespace tavik

@@ -70,6 +70,14 @@ struct Kernels {
   uint32_t (*candidate_check)(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                               uint32_t e_bound);
 
+  // --- Challenge.
+
+  // The inside-out shuffle of the challenge from its drawn positions: for k < 60, in turn,
+  // c[i] = c[b] then c[b] = 1, or Q - 1 when bit k of signs is set, where i = 196 + k and
+  // b = positions[k] <= i, starting from the zero polynomial. Writes all 256 coefficients of c:
+  // 60 in {1, Q - 1}, the rest 0. No branch and no memory index depends on a position or a sign.
+  void (*challenge_shuffle)(uint32_t *c, const uint8_t *positions, uint64_t signs);
+
   // --- Bit-plane codec (rules in io_planes.h), one polynomial of class cls.
 
   // 256 coefficients -> 32 * W bytes of class cls (0..5; any other writes nothing); stored

@@ -29,6 +29,9 @@ void PolyVec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *
 uint32_t Poly_candidate_check_avx2(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                                    uint32_t e_bound);
 
+// challenge_avx2.cpp (128-bit vectors)
+void challenge_shuffle_avx2(uint32_t *c, const uint8_t *positions, uint64_t signs);
+
 // io_avx2.cpp
 void pack_planes_avx2(uint8_t *out, const uint32_t *in, uint32_t cls);
 void unpack_planes_avx2(uint32_t *out, const uint8_t *in, uint32_t cls);

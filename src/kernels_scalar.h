@@ -15,6 +15,7 @@ void PolyVec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uin
 void PolyVec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 void PolyVec_freeze_scalar(uint32_t *v, uint32_t count);
 int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound);
+void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t signs);
 
 // Rounding.cpp
 void PolyVec_Power2Round_scalar(uint32_t *t1, uint32_t *t0, const uint32_t *t);

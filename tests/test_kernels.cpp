@@ -155,6 +155,20 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          const bool sf = s.candidate_check(v.data(), e.data(), w1.data(), r0_bound, e_bound) != 0;
          return kf == sf ? std::string() : std::string(kf ? "fails" : "passes") + " where the scalar check does not";
        }},
+      {"challenge_shuffle: the plain inside-out shuffle",
+       [](const Kernels &k, const Kernels &, std::mt19937 &rng) {
+         uint8_t positions[TAU];
+         const uint64_t signs = uint64_t(rng()) << 32 | rng();
+         Vec want(N, 0), got(N, 7);
+         for (uint32_t t = 0; t < TAU; ++t) {
+           const uint32_t i = N - TAU + t, b = t % 5 == 0 ? i : rng() % (i + 1);  // b = i included
+           positions[t] = uint8_t(b);
+           want[i] = want[b];
+           want[b] = (signs >> t) & 1 ? Q - 1 : 1;
+         }
+         k.challenge_shuffle(got.data(), positions, signs);
+         return compare(got, want);
+       }},
       {"compress, decompress: the scalar bytes and coefficients in every class",
        [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
          for (uint32_t cls = 0; cls < 6; ++cls) {
