@@ -111,7 +111,7 @@ report:
 	./tools/tavik_report -o $(REPORT_DIR) $(LOG) $(SPEED)
 
 clean:
-rm -rf build build-asan build-tsan build-fuzz build-ct-* build-aarch64 build-s390x
+	rm -rf build build-asan build-tsan build-fuzz build-ct-* build-aarch64 build-s390x
 
 # Every target of fuzz/ for FUZZ_SECONDS each under ASan + UBSan (CI: FUZZ_SECONDS=20); prints
 # each target's executions.
