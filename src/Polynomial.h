@@ -51,7 +51,8 @@ uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_
 // A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho);
 // A as Generate_A and out = the first outlen (at most 136) bytes of SHAKE256(in[0..inlen)); on
-// the avx512 path the hash runs in the lanes of the matrix expansion (eight states at a time).
+// paths that run four Keccak states at once (Kernels::four_streams) the hash runs in the lanes
+// of the matrix expansion.
 void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint32_t outlen,
                              const uint8_t *in, uint64_t inlen);
 // Secret candidates: bits 0-2, then bits 5-7 of each byte of buf[0..len); a value t <= 2 * eta gives
