@@ -40,6 +40,10 @@ void PolyVec_add(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t c
 void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 // Any 32-bit value -> canonical residue in [0, Q), in place.
 void PolyVec_freeze(uint32_t *v, uint32_t count);
+// One polynomial x, every coefficient below 2Q and congruent to a + 64 * b with |a| < 512, b a
+// multiple of 16 and |a + 64 * b| <= 2095616 (a product by the challenge of a packed pair) ->
+// lo = Q + a, hi = Q + b. lo and hi must not overlap x or each other.
+void Poly_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *x);
 // 1 at the first stored value that differs, else 0 (raw comparison, not residues).
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count);
 // 1 at the first coefficient whose centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.

@@ -47,9 +47,15 @@ bool msglen_ok(uint64_t msglen) { return msglen - 1 <= MAX_MSG_BYTES - 1; }
 // Polynomial i of a vector.
 uint32_t *poly(uint32_t *v, uint32_t i) { return v + i * N; }
 
-// t0x = (t0 XOR 48) - t0 + Q: adding it to t0 flips bits 4 and 5 of the stored t0 modulo Q.
-void perturb_t0(uint32_t *t0x, const uint32_t *t0) {
-  for (uint32_t i = 0; i < K * N; ++i) t0x[i] = (t0[i] ^ 48u) - t0[i] + Q;
+// Signing's perturbation of t0 is t0x = (t0 XOR 48) - t0 + Q (adding it to t0 flips bits 4 and 5
+// of the stored t0 modulo Q), so d = t0x - Q is one of -48, -16, 16, 48. s2 (Q + s, s in [-2, 5]
+// for any key) becomes s2 + 64 * d: one product by the challenge c then carries c*s2 in its
+// centred residue modulo 1024 (|c*s2| <= 300) and c*d above it (a multiple of 16,
+// |c*d| <= 2880), which Poly_split_pair separates; c*t0x is c*d modulo Q.
+void pack_s2_t0x(uint32_t *s2, const uint32_t *t0) {
+  constexpr uint32_t S_MAX = (1u << S_BITS) - 1 - ETA;  // largest |s| a stored s2 field decodes to
+  static_assert(TAU * S_MAX < 512 && TAU * S_MAX + 64 * TAU * 48 <= HALF_Q);
+  for (uint32_t i = 0; i < K * N; ++i) s2[i] += 64 * ((t0[i] ^ 48u) - t0[i]);
 }
 
 // Key pair from the 32-byte seed; pk and sk are non-null. Not inlined: its frame lies in what the
@@ -104,46 +110,45 @@ void canonical_ntt(uint32_t *v, uint32_t count) {
 // key. Everything in it is secret but A and tr.
 struct SignKey {
   uint32_t A[K * L * N];
-  uint32_t s1[L * N], s2[K * N], t0[K * N], t0x[K * N];  // NTT form, canonical
+  uint32_t s1[L * N], t0[K * N];  // NTT form, canonical
+  uint32_t s2_t0x[K * N];          // NTT form of s2 + 64 * (t0x - Q), canonical (pack_s2_t0x)
   uint8_t key[SEED_BYTES];
   uint8_t tr[CRH_BYTES];
 
   // Wipes the secret parts: all but A and tr.
   void wipe() {
     secure_wipe(s1, sizeof s1);
-    secure_wipe(s2, sizeof s2);
+    secure_wipe(s2_t0x, sizeof s2_t0x);
     secure_wipe(t0, sizeof t0);
-    secure_wipe(t0x, sizeof t0x);
     secure_wipe(key, sizeof key);
   }
 };
 
 void prepare_sign_key(SignKey &k, const uint8_t *sk) {
   uint8_t rho[SEED_BYTES];
-  unpack_sk1(k.A, rho, k.key, k.s1, k.s2, sk);
+  unpack_sk1(k.A, rho, k.key, k.s1, k.s2_t0x, sk);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
-  perturb_t0(k.t0x, k.t0);
+  pack_s2_t0x(k.s2_t0x, k.t0);
   canonical_ntt(k.s1, L);
-  canonical_ntt(k.s2, K);
+  canonical_ntt(k.s2_t0x, K);
   canonical_ntt(k.t0, K);
-  canonical_ntt(k.t0x, K);
 }
 
 // Working storage of signing one message. Everything is secret or reveals something of an
-// abandoned attempt. A, s1, s2, t0 and t0x point into the prepared key, which is only read: its
+// abandoned attempt. A, s1, s2_t0x and t0 point into the prepared key, which is only read: its
 // polynomials are in NTT form, so their domain flags are 1 and PolyVec_mult never writes them.
 struct SignState {
   uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho (unused), key, mu: key || mu is the mask seed
-  uint32_t *A, *s1, *s2, *t0, *t0x;
+  uint32_t *A, *s1, *s2_t0x, *t0;
   uint32_t y[L * N], z[L * N];
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
   uint32_t product[K * N];  // c*s1; then c*t0 polynomial by polynomial; finally the hint
   uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
-  uint32_t candidate[N], e1[N];  // v and e of variant 1
+  uint32_t candidate[N], e1[N];  // v and e of variant 1; first c*(s2 + 64 (t0x - Q)) and c*s2
   uint8_t choice_flags[K];
-  // Domain flags of the key's polynomials: s1 as a whole, s2, t0 and t0x per polynomial.
-  int32_t s1_flag, s2_flag[K], t0_flag[K], t0x_flag[K];
+  // Domain flags of the key's polynomials: s1 as a whole, s2_t0x and t0 per polynomial.
+  int32_t s1_flag, s2_t0x_flag[K], t0_flag[K];
 
   void wipe() {
     secure_wipe(seeds, sizeof seeds);
@@ -173,10 +178,10 @@ uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint3
 // with their second variant.
 uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
   uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.product, i), *ct0x = poly(st.ct0x, i);
-  PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2, i), &st.s2_flag[i], 1);
-  PolyVec_sub(w0, poly(st.w, i), st.candidate, 1);
+  PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2_t0x, i), &st.s2_t0x_flag[i], 1);
+  Poly_split_pair(st.e1, ct0x, st.candidate);  // c*s2, c*t0x
+  PolyVec_sub(w0, poly(st.w, i), st.e1, 1);
   PolyVec_mult(ct0, st.c, c_flag, 1, poly(st.t0, i), &st.t0_flag[i], 1);
-  PolyVec_mult(ct0x, st.c, c_flag, 1, poly(st.t0x, i), &st.t0x_flag[i], 1);
 
   const uint32_t ok0 = candidate_ok(st, w0, ct0, i);
   PolyVec_sub(st.candidate, w0, ct0x, 1);  // v of variant 1
@@ -275,14 +280,13 @@ void sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *s
   SignState st;
   st.A = const_cast<uint32_t *>(k.A);
   st.s1 = const_cast<uint32_t *>(k.s1);
-  st.s2 = const_cast<uint32_t *>(k.s2);
+  st.s2_t0x = const_cast<uint32_t *>(k.s2_t0x);
   st.t0 = const_cast<uint32_t *>(k.t0);
-  st.t0x = const_cast<uint32_t *>(k.t0x);
   std::memset(st.seeds, 0, SEED_BYTES);
   std::memcpy(st.seeds + SEED_BYTES, k.key, SEED_BYTES);
   std::memcpy(st.seeds + 2 * SEED_BYTES, mu, CRH_BYTES);
   st.s1_flag = 1;
-  for (uint32_t i = 0; i < K; ++i) st.s2_flag[i] = st.t0_flag[i] = st.t0x_flag[i] = 1;
+  for (uint32_t i = 0; i < K; ++i) st.s2_t0x_flag[i] = st.t0_flag[i] = 1;
 
   sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();

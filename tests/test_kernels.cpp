@@ -155,6 +155,22 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          const bool sf = s.candidate_check(v.data(), e.data(), w1.data(), r0_bound, e_bound) != 0;
          return kf == sf ? std::string() : std::string(kf ? "fails" : "passes") + " where the scalar check does not";
        }},
+      {"split_pair: a and b back from every representative of a + 64 * b, extremes included",
+       [](const Kernels &k, const Kernels &, std::mt19937 &rng) {
+         Vec x(N), lo(N), hi(N), want_lo(N), want_hi(N);
+         for (uint32_t j = 0; j < N; ++j) {
+           int32_t a = int32_t(rng() % 1023) - 511;
+           const int32_t b_max = (int32_t(HALF_Q) - 511) / 1024 * 16;
+           int32_t b = (int32_t(rng() % (2 * b_max / 16 + 1)) - b_max / 16) * 16;
+           if (j < 4) a = j % 2 ? 511 : -511, b = j < 2 ? b_max : -b_max;
+           const int64_t v = a + 64 * int64_t(b);
+           x[j] = uint32_t((v + Q) % Q) + (rng() % 2) * Q;
+           want_lo[j] = Q + uint32_t(a);
+           want_hi[j] = Q + uint32_t(b);
+         }
+         k.split_pair(lo.data(), hi.data(), x.data());
+         return compare(lo, want_lo) + compare(hi, want_hi);
+       }},
       {"challenge_shuffle: the plain inside-out shuffle",
        [](const Kernels &k, const Kernels &, std::mt19937 &rng) {
          uint8_t positions[TAU];
