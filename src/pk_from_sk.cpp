@@ -5,6 +5,7 @@
 
 #include "Polynomial.h"
 #include "Rounding.h"
+#include "ct.h"
 #include "fips202.h"
 #include "io.h"
 #include "params.h"
@@ -13,14 +14,21 @@
 
 using namespace tavik;
 
-extern "C" int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
-  if (pk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+namespace {
+
+// Stack below tavik_pk_from_sk's frame that rebuild_pk and its callees may use: its own 40 KiB
+// of polynomials, then the kernels' frames.
+constexpr size_t PK_FROM_SK_SCRUB_BYTES = 49152;
+
+// The public key of sk into candidate; true when the key's stored tr and t0 are the rebuilt ones.
+// Not inlined: its frame lies in what the caller's scrub_stack() zeroes.
+[[gnu::noinline]] bool rebuild_pk(uint8_t *candidate, const uint8_t *sk) {
   uint8_t rho[SEED_BYTES], key[SEED_BYTES];
   uint32_t A[K * L * N], s1[L * N];
   uint32_t t[K * N];  // s2, then t = A*s1 + s2
   uint32_t t1[K * N], t0[K * N];
-  uint8_t candidate[PK_BYTES], tr[CRH_BYTES];
-  uint8_t sk2[SK_BYTES - SK1_BYTES];  // tr (unused), then the packed t0
+  uint8_t tr[CRH_BYTES];
+  uint8_t sk2[SK_BYTES - SK1_BYTES];  // tr, then the packed t0
 
   unpack_sk1(A, rho, key, s1, t, sk);
   int32_t a_flag = 1, s1_flag = 0;
@@ -31,16 +39,33 @@ extern "C" int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
   PolyVec_Power2Round(t1, t0, t);
   pack_pk(candidate, rho, t1);
   shake256(tr, CRH_BYTES, candidate, PK_BYTES);
+  std::memcpy(sk2, tr, CRH_BYTES);
   pack_sk2(sk2, t0);
-  uint8_t diff = 0;  // t0 is secret: compared without an early exit
-  for (size_t i = CRH_BYTES; i < sizeof sk2; ++i) diff |= uint8_t(sk2[i] ^ sk[SK1_BYTES + i]);
-  const bool matches = std::memcmp(tr, sk + SK1_BYTES, CRH_BYTES) == 0 && diff == 0;
-  if (matches) std::memcpy(pk, candidate, PK_BYTES);
+  // Public: whether the key is intact is the call's result; where it differs stays secret.
+  const bool matches = ct::declassify(ct::differ(sk2, sk + SK1_BYTES, sizeof sk2)) == 0;
 
   secure_wipe(key, sizeof key);
   secure_wipe(s1, sizeof s1);
   secure_wipe(t, sizeof t);
+  secure_wipe(t1, sizeof t1);
   secure_wipe(t0, sizeof t0);
+  secure_wipe(tr, sizeof tr);
   secure_wipe(sk2, sizeof sk2);
+  return matches;
+}
+
+}  // namespace
+
+extern "C" int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
+  if (pk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  uint8_t candidate[PK_BYTES];
+  const bool matches = rebuild_pk(candidate, sk);
+  if (matches) {
+    // Public: the public key of an intact secret key.
+    TAVIK_DECLASSIFY(candidate, sizeof candidate);
+    std::memcpy(pk, candidate, PK_BYTES);
+  }
+  secure_wipe(candidate, sizeof candidate);
+  scrub_stack<PK_FROM_SK_SCRUB_BYTES>();
   return matches ? TAVIK_OK : TAVIK_ILLEGAL_PARAMETER;
 }

@@ -21,16 +21,6 @@ constexpr int32_t kOk = TAVIK_OK;
 constexpr int32_t kInvalid = TAVIK_INVALID_SIGNATURE;
 constexpr int32_t kIllegal = TAVIK_ILLEGAL_PARAMETER;
 
-// Zeroes `bytes` of the stack just below the caller's frame, where the dead frames of the calls it
-// has made lie: register spills of the vector kernels and the hashing states are not wiped one by
-// one. Called after the function that did the secret work has returned, so the registers this
-// pushes hold only the caller's own values.
-template <size_t bytes>
-[[gnu::noinline]] void scrub_stack() {
-  uint8_t area[bytes];
-  secure_wipe(area, sizeof area);
-}
-
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
 constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)

@@ -11,4 +11,14 @@ inline void secure_wipe(void *p, size_t n) {
   __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
+// Zeroes `bytes` of the stack just below the caller's frame, where the dead frames of the calls it
+// has made lie: register spills of the vector kernels and the hashing states are not wiped one by
+// one. Called after the function that did the secret work has returned, so the registers this
+// pushes hold only the caller's own values.
+template <size_t bytes>
+[[gnu::noinline]] void scrub_stack() {
+  uint8_t area[bytes];
+  secure_wipe(area, sizeof area);
+}
+
 }  // namespace tavik

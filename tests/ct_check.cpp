@@ -65,6 +65,12 @@ int main() {
     expect(sig_verf(pk, sig, siglen, msg, sizeof msg) == 0, "a signature does not verify");
   }
 
+  // The public key rebuilt from the secret key comes out public and equal to the one made.
+  static uint8_t pk2[PK_BYTES];
+  expect(tavik_pk_from_sk(pk2, sk) == 0, "rebuilding the public key failed");
+  (void)VALGRIND_CHECK_MEM_IS_DEFINED(pk2, sizeof pk2);
+  expect(std::memcmp(pk, pk2, sizeof pk) == 0, "the rebuilt public key differs");
+
   // Signing from an expanded key, every byte of which is marked secret, gives the same signatures.
   static tavik_expanded_sk xsk;
   static uint8_t sig2[SIG_BYTES];

@@ -108,7 +108,7 @@ size_t first_difference(const Stack &a, const std::vector<uint8_t> &b) {
 
 // Two key generations from different seeds, and two signatures of one message under secret keys
 // that share rho and tr but nothing secret, leave byte-identical dead stacks: nothing of a seed,
-// a key or an attempt survives the call.
+// a key or an attempt survives the call. So do two refused rebuilds of a public key.
 TEST(Stack, NothingSecretIsLeftOnTheDeadStack) {
 #ifdef TAVIK_TEST_ASAN
   GTEST_SKIP() << "the sanitizer's redzones make the dead stack its own";
@@ -147,6 +147,19 @@ TEST(Stack, NothingSecretIsLeftOnTheDeadStack) {
     }
   }
   EXPECT_NE(sig1, sig);
+
+  // Rebuilding the public key of two damaged keys with the same rho and tr (both refused): the
+  // same dead stack, whatever the secret parts were.
+  Sk damaged = sk1;
+  damaged[SK_BYTES - 1] ^= 1;  // in t0
+  for (const Sk *key : {&sk2, &damaged}) {
+    sk = *key;
+    int32_t result = 0;
+    ASSERT_TRUE(stack.run([&] { result = tavik_pk_from_sk(pk.data(), sk.data()); }));
+    EXPECT_EQ(result, TAVIK_ILLEGAL_PARAMETER);
+    if (key == &sk2) first = stack.dead();
+    else EXPECT_EQ(first_difference(stack, first), 0u) << "bytes below the caller after rebuilding a public key";
+  }
 }
 
 // All three calls run on a thread with a 128 KiB stack; the depth each reaches is printed (the
