@@ -215,9 +215,9 @@ void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t c
 
 void PolyVec_freeze(uint32_t *v, uint32_t count) { kernels().freeze(v, count); }
 
-void Poly_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *x) {
-  TAVIK_ASSERT_ALL(x, N, x < Q2);
-  kernels().split_pair(lo, hi, x);
+void Poly_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *packed) {
+  TAVIK_ASSERT_ALL(packed, N, x < Q2);
+  kernels().split_pair(lo, hi, packed);
 }
 
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count) {
