@@ -199,7 +199,9 @@ int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bo
   return check_norm_loop(v, size_t(count) * N, bound);
 }
 
-void Poly_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x) { split_pair_loop(lo, hi, x, N); }
+void PolyVec_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
+  split_pair_loop(lo, hi, x, shift, size_t(count) * N);
+}
 
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count) {
   if (count != 0) std::memcpy(dst, src, size_t(count) * N * sizeof *dst);
@@ -215,9 +217,10 @@ void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t c
 
 void PolyVec_freeze(uint32_t *v, uint32_t count) { kernels().freeze(v, count); }
 
-void Poly_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *packed) {
-  TAVIK_ASSERT_ALL(packed, N, x < Q2);
-  kernels().split_pair(lo, hi, packed);
+void PolyVec_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *packed, uint32_t shift, uint32_t count) {
+  TAVIK_ASSERT_RANGE(shift <= 10);
+  TAVIK_ASSERT_ALL(packed, size_t(count) * N, x < Q2);
+  kernels().split_pair(lo, hi, packed, shift, count);
 }
 
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count) {

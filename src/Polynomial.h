@@ -40,10 +40,11 @@ void PolyVec_add(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t c
 void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 // Any 32-bit value -> canonical residue in [0, Q), in place.
 void PolyVec_freeze(uint32_t *v, uint32_t count);
-// One polynomial x, every coefficient below 2Q and congruent to a + 64 * b with |a| < 512, b a
-// multiple of 16 and |a + 64 * b| <= 2095616 (a product by the challenge of a packed pair) ->
-// lo = Q + a, hi = Q + b. lo and hi must not overlap x or each other.
-void Poly_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *x);
+// Products by the challenge of packed pairs: count polynomials x, every coefficient below 2Q and
+// congruent to a + (b << shift) with |a| < 512, b << shift a multiple of 1024 and
+// |a + (b << shift)| <= 2095616; shift <= 10 -> lo = Q + a, hi = Q + b, count polynomials each.
+// lo and hi must not overlap x or each other.
+void PolyVec_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
 // 1 at the first stored value that differs, else 0 (raw comparison, not residues).
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count);
 // 1 at the first coefficient whose centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.

@@ -16,7 +16,7 @@ namespace {
 // Portable C++, for every processor.
 constexpr Kernels SCALAR = {
     forward_ntt, inverse_ntt, poly_inner_product_scalar, poly_inner_product_minus_scalar,
-    PolyVec_add_scalar, PolyVec_sub_scalar, PolyVec_freeze_scalar, Poly_split_pair_scalar, PolyVec_check_norm_scalar,
+    PolyVec_add_scalar, PolyVec_sub_scalar, PolyVec_freeze_scalar, PolyVec_split_pair_scalar, PolyVec_check_norm_scalar,
     PolyVec_Power2Round_scalar, PolyVec_decompose_scalar, PolyVec_highbits_scalar, PolyVec_make_hint_scalar,
     PolyVec_use_hint_scalar, Poly_candidate_check_scalar,
     challenge_shuffle_scalar,
@@ -32,7 +32,7 @@ constexpr Kernels SCALAR = {
 // 256-bit integer vectors (AVX2 with BMI2).
 constexpr Kernels AVX2 = {
     forward_ntt_avx2, inverse_ntt_avx2, poly_inner_product_avx2, poly_inner_product_minus_avx2,
-    PolyVec_add_avx2, PolyVec_sub_avx2, PolyVec_freeze_avx2, Poly_split_pair_avx2, PolyVec_check_norm_avx2,
+    PolyVec_add_avx2, PolyVec_sub_avx2, PolyVec_freeze_avx2, PolyVec_split_pair_avx2, PolyVec_check_norm_avx2,
     PolyVec_Power2Round_avx2, PolyVec_decompose_avx2, PolyVec_highbits_avx2, PolyVec_make_hint_avx2,
     PolyVec_use_hint_avx2, Poly_candidate_check_avx2,
     challenge_shuffle_avx2,

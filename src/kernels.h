@@ -44,9 +44,10 @@ struct Kernels {
   void (*sub)(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
   // Any 32-bit value -> canonical residue in [0, Q), in place.
   void (*freeze)(uint32_t *v, uint32_t count);
-  // One polynomial: x below 2Q, congruent to a + 64 * b with |a| < 512, b a multiple of 16 and
-  // |a + 64 * b| <= (Q - 1) / 2 -> lo = Q + a, hi = Q + b. No overlap among lo, hi and x.
-  void (*split_pair)(uint32_t *lo, uint32_t *hi, const uint32_t *x);
+  // x: count polys below 2Q, each coefficient congruent to a + (b << shift) with |a| < 512,
+  // b << shift a multiple of 1024 and |a + (b << shift)| <= (Q - 1) / 2, shift <= 10 -> lo = Q + a,
+  // hi = Q + b. No overlap among lo, hi and x.
+  void (*split_pair)(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
   // 1 if some coefficient's centred |x mod Q| (in [0, 2095616]) is >= bound, else 0. Any input.
   int32_t (*check_norm)(const uint32_t *v, uint32_t count, uint32_t bound);
 

@@ -18,7 +18,7 @@ void poly_inner_product_minus_avx2(uint32_t *out, const uint32_t *a, const uint3
 void PolyVec_add_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 void PolyVec_sub_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 void PolyVec_freeze_avx2(uint32_t *v, uint32_t count);
-void Poly_split_pair_avx2(uint32_t *lo, uint32_t *hi, const uint32_t *x);
+void PolyVec_split_pair_avx2(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
 int32_t PolyVec_check_norm_avx2(const uint32_t *v, uint32_t count, uint32_t bound);
 
 // rounding_avx2.cpp

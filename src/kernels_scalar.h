@@ -14,7 +14,7 @@ void poly_inner_product_minus_scalar(uint32_t *out, const uint32_t *a, const uin
 void PolyVec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 void PolyVec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 void PolyVec_freeze_scalar(uint32_t *v, uint32_t count);
-void Poly_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x);
+void PolyVec_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
 int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound);
 void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t signs);
 

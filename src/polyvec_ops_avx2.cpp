@@ -19,7 +19,9 @@ void PolyVec_sub_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint3
 
 void PolyVec_freeze_avx2(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
 
-void Poly_split_pair_avx2(uint32_t *lo, uint32_t *hi, const uint32_t *x) { split_pair_loop(lo, hi, x, N); }
+void PolyVec_split_pair_avx2(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
+  split_pair_loop(lo, hi, x, shift, size_t(count) * N);
+}
 
 int32_t PolyVec_check_norm_avx2(const uint32_t *v, uint32_t count, uint32_t bound) {
   return check_norm_loop(v, size_t(count) * N, bound);

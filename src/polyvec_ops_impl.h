@@ -60,16 +60,16 @@ inline void freeze_loop(uint32_t *v, size_t n) {
   for (size_t i = 0; i < n; ++i) v[i] = freeze32(v[i]);
 }
 
-// Products by the challenge of a packed pair a + 64 * b: each x congruent to a + 64 * b modulo Q,
-// with |a| < 512, b a multiple of 16 and |a + 64 * b| <= HALF_Q, so that a + 64 * b is x's
-// centred residue and a its centred residue modulo 1024. lo = Q + a, hi = Q + b.
-inline void split_pair_loop(uint32_t *lo, uint32_t *hi, const uint32_t *x, size_t n) {
+// Products by the challenge of a packed pair a + (b << shift): each x congruent to
+// v = a + (b << shift) modulo Q, with |a| < 512, b << shift a multiple of 1024 and |v| <= HALF_Q,
+// so that v is x's centred residue and a v's centred residue modulo 1024. lo = Q + a, hi = Q + b.
+inline void split_pair_loop(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     int32_t s = int32_t(freeze32(x[i]));
     s -= int32_t(Q) & ((int32_t(HALF_Q) - s) >> 31);  // centred
     const int32_t a = ((s + 512) & 1023) - 512;
     lo[i] = Q + uint32_t(a);
-    hi[i] = Q + uint32_t((s - a) >> 6);  // s - a is 64 * b exactly
+    hi[i] = Q + uint32_t((s - a) >> shift);  // s - a is b << shift exactly
   }
 }
 

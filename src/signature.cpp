@@ -37,15 +37,25 @@ bool msglen_ok(uint64_t msglen) { return msglen - 1 <= MAX_MSG_BYTES - 1; }
 // Polynomial i of a vector.
 uint32_t *poly(uint32_t *v, uint32_t i) { return v + i * N; }
 
+// Largest |s| a stored s1 or s2 field decodes to, for any key.
+constexpr uint32_t S_MAX = (1u << S_BITS) - 1 - ETA;
+
 // Signing's perturbation of t0 is t0x = (t0 XOR 48) - t0 + Q (adding it to t0 flips bits 4 and 5
 // of the stored t0 modulo Q), so d = t0x - Q is one of -48, -16, 16, 48. s2 (Q + s, s in [-2, 5]
 // for any key) becomes s2 + 64 * d: one product by the challenge c then carries c*s2 in its
 // centred residue modulo 1024 (|c*s2| <= 300) and c*d above it (a multiple of 16,
-// |c*d| <= 2880), which Poly_split_pair separates; c*t0x is c*d modulo Q.
+// |c*d| <= 2880), which PolyVec_split_pair separates; c*t0x is c*d modulo Q.
 void pack_s2_t0x(uint32_t *s2, const uint32_t *t0) {
-  constexpr uint32_t S_MAX = (1u << S_BITS) - 1 - ETA;  // largest |s| a stored s2 field decodes to
   static_assert(TAU * S_MAX < 512 && TAU * S_MAX + 64 * TAU * 48 <= HALF_Q);
   for (uint32_t i = 0; i < K * N; ++i) s2[i] += 64 * ((t0[i] ^ 48u) - t0[i]);
+}
+
+// s1 (Q + s, s in [-2, 5]) in pairs: pairs[j] = s1[j] + 1024 s[j + L/2], so that the product by c
+// carries c*s1[j] in its centred residue modulo 1024 and c*s1[j + L/2] above it
+// (|c*s| <= 300 each): two inverse transforms give the four products.
+void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
+  static_assert(L % 2 == 0 && TAU * S_MAX < 512 && TAU * S_MAX * 1025 <= HALF_Q);
+  for (uint32_t i = 0; i < L / 2 * N; ++i) pairs[i] = s1[i] + 1024 * (s1[i + L / 2 * N] - Q);
 }
 
 // Key pair from the 32-byte seed; pk and sk are non-null. Not inlined: its frame lies in what the
@@ -100,14 +110,15 @@ void canonical_ntt(uint32_t *v, uint32_t count) {
 // key. Everything in it is secret but A and tr.
 struct SignKey {
   uint32_t A[K * L * N];
-  uint32_t s1[L * N], t0[K * N];  // NTT form, canonical
+  uint32_t s1_pairs[L / 2 * N];    // NTT form of the pairs of s1 (pack_s1_pairs), canonical
+  uint32_t t0[K * N];              // NTT form, canonical
   uint32_t s2_t0x[K * N];          // NTT form of s2 + 64 * (t0x - Q), canonical (pack_s2_t0x)
   uint8_t key[SEED_BYTES];
   uint8_t tr[CRH_BYTES];
 
   // Wipes the secret parts: all but A and tr.
   void wipe() {
-    secure_wipe(s1, sizeof s1);
+    secure_wipe(s1_pairs, sizeof s1_pairs);
     secure_wipe(s2_t0x, sizeof s2_t0x);
     secure_wipe(t0, sizeof t0);
     secure_wipe(key, sizeof key);
@@ -116,20 +127,23 @@ struct SignKey {
 
 void prepare_sign_key(SignKey &k, const uint8_t *sk) {
   uint8_t rho[SEED_BYTES];
-  unpack_sk1(k.A, rho, k.key, k.s1, k.s2_t0x, sk);
+  uint32_t s1[L * N];
+  unpack_sk1(k.A, rho, k.key, s1, k.s2_t0x, sk);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
+  pack_s1_pairs(k.s1_pairs, s1);
+  secure_wipe(s1, sizeof s1);
   pack_s2_t0x(k.s2_t0x, k.t0);
-  canonical_ntt(k.s1, L);
+  canonical_ntt(k.s1_pairs, L / 2);
   canonical_ntt(k.s2_t0x, K);
   canonical_ntt(k.t0, K);
 }
 
 // Working storage of signing one message. Everything is secret or reveals something of an
-// abandoned attempt. A, s1, s2_t0x and t0 point into the prepared key, which is only read: its
+// abandoned attempt. A, s1_pairs, s2_t0x and t0 point into the prepared key, which is only read: its
 // polynomials are in NTT form, so their domain flags are 1 and PolyVec_mult never writes them.
 struct SignState {
   uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho (unused), key, mu: key || mu is the mask seed
-  uint32_t *A, *s1, *s2_t0x, *t0;
+  uint32_t *A, *s1_pairs, *s2_t0x, *t0;
   uint32_t y[L * N], z[L * N];
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
@@ -137,7 +151,7 @@ struct SignState {
   uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
   uint32_t candidate[N], e1[N];  // v and e of variant 1; first c*(s2 + 64 (t0x - Q)) and c*s2
   uint8_t choice_flags[K];
-  // Domain flags of the key's polynomials: s1 as a whole, s2_t0x and t0 per polynomial.
+  // Domain flags of the key's polynomials: s1_pairs as a whole, s2_t0x and t0 per polynomial.
   int32_t s1_flag, s2_t0x_flag[K], t0_flag[K];
 
   void wipe() {
@@ -169,7 +183,7 @@ uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint3
 uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
   uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.product, i), *ct0x = poly(st.ct0x, i);
   PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2_t0x, i), &st.s2_t0x_flag[i], 1);
-  Poly_split_pair(st.e1, ct0x, st.candidate);  // c*s2, c*t0x
+  PolyVec_split_pair(st.e1, ct0x, st.candidate, 6, 1);  // c*s2, c*t0x
   PolyVec_sub(w0, poly(st.w, i), st.e1, 1);
   PolyVec_mult(ct0, st.c, c_flag, 1, poly(st.t0, i), &st.t0_flag[i], 1);
 
@@ -221,7 +235,8 @@ void compose_kept(SignState &st) {
     PolyVec_assignment(st.c_saved, st.c, 1);
     int32_t c_flag = 0;
 
-    PolyVec_mult(st.product, st.c, &c_flag, 1, st.s1, &st.s1_flag, L);
+    PolyVec_mult(st.w0, st.c, &c_flag, 1, st.s1_pairs, &st.s1_flag, L / 2);  // w0: scratch until z passes
+    PolyVec_split_pair(st.product, st.product + L / 2 * N, st.w0, 10, L / 2);  // c*s1
     PolyVec_add(st.z, st.z, st.product, L);
     PolyVec_freeze(st.z, L);
     // Public: an attempt abandoned for the norm of z, which reveals nothing more of the attempt.
@@ -269,7 +284,7 @@ void message_digest(uint8_t *mu, const uint8_t *tr, const uint8_t *msg, uint64_t
 void sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *stats) {
   SignState st;
   st.A = const_cast<uint32_t *>(k.A);
-  st.s1 = const_cast<uint32_t *>(k.s1);
+  st.s1_pairs = const_cast<uint32_t *>(k.s1_pairs);
   st.s2_t0x = const_cast<uint32_t *>(k.s2_t0x);
   st.t0 = const_cast<uint32_t *>(k.t0);
   std::memset(st.seeds, 0, SEED_BYTES);

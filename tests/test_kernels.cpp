@@ -155,21 +155,25 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          const bool sf = s.candidate_check(v.data(), e.data(), w1.data(), r0_bound, e_bound) != 0;
          return kf == sf ? std::string() : std::string(kf ? "fails" : "passes") + " where the scalar check does not";
        }},
-      {"split_pair: a and b back from every representative of a + 64 * b, extremes included",
+      {"split_pair: a and b back from every representative of a + (b << shift), extremes included",
        [](const Kernels &k, const Kernels &, std::mt19937 &rng) {
-         Vec x(N), lo(N), hi(N), want_lo(N), want_hi(N);
-         for (uint32_t j = 0; j < N; ++j) {
-           int32_t a = int32_t(rng() % 1023) - 511;
-           const int32_t b_max = (int32_t(HALF_Q) - 511) / 1024 * 16;
-           int32_t b = (int32_t(rng() % (2 * b_max / 16 + 1)) - b_max / 16) * 16;
-           if (j < 4) a = j % 2 ? 511 : -511, b = j < 2 ? b_max : -b_max;
-           const int64_t v = a + 64 * int64_t(b);
-           x[j] = uint32_t((v + Q) % Q) + (rng() % 2) * Q;
-           want_lo[j] = Q + uint32_t(a);
-           want_hi[j] = Q + uint32_t(b);
+         std::string e;
+         for (uint32_t shift : {6u, 10u}) {
+           Vec x(2 * N), lo(2 * N), hi(2 * N), want_lo(2 * N), want_hi(2 * N);
+           const int32_t step = 1 << (10 - shift), b_max = (int32_t(HALF_Q) - 511) >> shift & -step;
+           for (uint32_t j = 0; j < 2 * N; ++j) {
+             int32_t a = int32_t(rng() % 1023) - 511;
+             int32_t b = (int32_t(rng() % uint32_t(2 * b_max / step + 1)) - b_max / step) * step;
+             if (j < 4) a = j % 2 ? 511 : -511, b = j < 2 ? b_max : -b_max;
+             const int64_t v = a + int64_t(b) * (1 << shift);
+             x[j] = uint32_t((v + Q) % Q) + (rng() % 2) * Q;
+             want_lo[j] = Q + uint32_t(a);
+             want_hi[j] = Q + uint32_t(b);
+           }
+           k.split_pair(lo.data(), hi.data(), x.data(), shift, 2);
+           e += compare(lo, want_lo) + compare(hi, want_hi);
          }
-         k.split_pair(lo.data(), hi.data(), x.data());
-         return compare(lo, want_lo) + compare(hi, want_hi);
+         return e;
        }},
       {"challenge_shuffle: the plain inside-out shuffle",
        [](const Kernels &k, const Kernels &, std::mt19937 &rng) {
