@@ -86,7 +86,7 @@ void unpack_planes_class(uint32_t *out, const uint8_t *in) {
 
 // True when coefficient x of class cls has a stored value that fits the class's W bits, as every
 // polynomial the layouts encode does.
-inline bool fits_class(uint32_t x, uint32_t cls) {
+[[maybe_unused]] inline bool fits_class(uint32_t x, uint32_t cls) {
   const IO_var v = IO_var_table[cls];
   const uint32_t stored = is_offset_class(cls) ? stored_value(x, v.offset) : x;
   return stored < (uint32_t(1) << v.width);
