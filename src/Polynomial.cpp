@@ -511,38 +511,27 @@ class ChallengeSets {
       neg_[w] = ct::select(at_b[w], sign, neg_[w]);
     }
   }
-  // The sets as four words each, bit j in word j / 64.
-  void store(uint64_t *nonzero, uint64_t *negative) const {
-    for (uint32_t w = 0; w < 4; ++w) {
-      nonzero[w] = nz_[w];
-      negative[w] = neg_[w];
+  // c[j] = 0, 1 or Q - 1 as bit j of the sets says.
+  void expand(uint32_t *c) const {
+    for (uint32_t j = 0; j < N; ++j) {
+      const uint32_t nz = uint32_t(nz_[j >> 6] >> (j & 63)) & 1;
+      const uint32_t neg = uint32_t(neg_[j >> 6] >> (j & 63)) & 1;
+      c[j] = (0u - nz) & (1u + ((0u - neg) & (Q - 2)));
     }
   }
+  void wipe() { secure_wipe(this, sizeof *this); }
 
  private:
   uint64_t nz_[4] = {0, 0, 0, 0}, neg_[4] = {0, 0, 0, 0};
 };
-
-// c[j] = 0, 1 or Q - 1 as bit j of the 256-bit sets nonzero and negative say (four words each,
-// bit j in word j / 64).
-void challenge_from_sets(uint32_t *c, const uint64_t *nonzero, const uint64_t *negative) {
-  for (uint32_t j = 0; j < N; ++j) {
-    const uint32_t nz = uint32_t(nonzero[j >> 6] >> (j & 63)) & 1;
-    const uint32_t neg = uint32_t(negative[j >> 6] >> (j & 63)) & 1;
-    c[j] = (0u - nz) & (1u + ((0u - neg) & (Q - 2)));
-  }
-}
 
 }  // namespace
 
 void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t signs) {
   ChallengeSets sets;
   for (uint32_t k = 0; k < TAU; ++k) sets.place(positions[k], N - TAU + k, ct::mask_bit(uint32_t(signs >> k)));
-  uint64_t nonzero[4], negative[4];
-  sets.store(nonzero, negative);
-  challenge_from_sets(c, nonzero, negative);
-  secure_wipe(nonzero, sizeof nonzero);
-  secure_wipe(negative, sizeof negative);
+  sets.expand(c);
+  sets.wipe();
 }
 
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).

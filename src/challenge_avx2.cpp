@@ -42,47 +42,44 @@ class ChallengeSets {
     neg_lo_ = _mm_xor_si128(neg_lo_, _mm_and_si128(at_lo, _mm_xor_si128(neg_lo_, sign)));
     neg_hi_ = _mm_xor_si128(neg_hi_, _mm_and_si128(at_hi, _mm_xor_si128(neg_hi_, sign)));
   }
-  // The sets as four words each, bit j in word j / 64.
-  void store(uint64_t *nonzero, uint64_t *negative) const {
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(nonzero), nz_lo_);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(nonzero + 2), nz_hi_);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(negative), neg_lo_);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(negative + 2), neg_hi_);
+  // c[j] = 0, 1 or Q - 1 as bit j of the sets says, four coefficients at a time: each lane tests
+  // its own bit of the same 32-bit piece.
+  void expand(uint32_t *c) const {
+    alignas(16) uint64_t nonzero[4], negative[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(nonzero), nz_lo_);
+    _mm_store_si128(reinterpret_cast<__m128i *>(nonzero + 2), nz_hi_);
+    _mm_store_si128(reinterpret_cast<__m128i *>(negative), neg_lo_);
+    _mm_store_si128(reinterpret_cast<__m128i *>(negative + 2), neg_hi_);
+    const __m128i one = _mm_set1_epi32(1), q_minus_2 = _mm_set1_epi32(int32_t(Q - 2));
+    for (uint32_t piece = 0; piece < N / 32; ++piece) {
+      const __m128i nz = _mm_set1_epi32(int32_t(uint32_t(nonzero[piece / 2] >> (32 * (piece % 2)))));
+      const __m128i neg = _mm_set1_epi32(int32_t(uint32_t(negative[piece / 2] >> (32 * (piece % 2)))));
+      __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
+      for (uint32_t k = 0; k < 32; k += 4) {
+        const __m128i is_nz = _mm_cmpeq_epi32(_mm_and_si128(nz, bits), bits);
+        const __m128i is_neg = _mm_cmpeq_epi32(_mm_and_si128(neg, bits), bits);
+        const __m128i v = _mm_and_si128(is_nz, _mm_add_epi32(one, _mm_and_si128(is_neg, q_minus_2)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 32 * piece + k), v);
+        bits = _mm_slli_epi32(bits, 4);
+      }
+    }
+    secure_wipe(nonzero, sizeof nonzero);
+    secure_wipe(negative, sizeof negative);
   }
+  void wipe() { secure_wipe(this, sizeof *this); }
 
  private:
   __m128i nz_lo_ = _mm_setzero_si128(), nz_hi_ = _mm_setzero_si128();
   __m128i neg_lo_ = _mm_setzero_si128(), neg_hi_ = _mm_setzero_si128();
 };
 
-// c[j] = 0, 1 or Q - 1 as bit j of the sets say, four coefficients at a time: each lane tests its
-// own bit of the same 32-bit piece.
-void challenge_from_sets(uint32_t *c, const uint64_t *nonzero, const uint64_t *negative) {
-  const __m128i one = _mm_set1_epi32(1), q_minus_2 = _mm_set1_epi32(int32_t(Q - 2));
-  for (uint32_t piece = 0; piece < N / 32; ++piece) {
-    const __m128i nz = _mm_set1_epi32(int32_t(uint32_t(nonzero[piece / 2] >> (32 * (piece % 2)))));
-    const __m128i neg = _mm_set1_epi32(int32_t(uint32_t(negative[piece / 2] >> (32 * (piece % 2)))));
-    __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
-    for (uint32_t k = 0; k < 32; k += 4) {
-      const __m128i is_nz = _mm_cmpeq_epi32(_mm_and_si128(nz, bits), bits);
-      const __m128i is_neg = _mm_cmpeq_epi32(_mm_and_si128(neg, bits), bits);
-      const __m128i v = _mm_and_si128(is_nz, _mm_add_epi32(one, _mm_and_si128(is_neg, q_minus_2)));
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 32 * piece + k), v);
-      bits = _mm_slli_epi32(bits, 4);
-    }
-  }
-}
-
 }  // namespace
 
 void challenge_shuffle_avx2(uint32_t *c, const uint8_t *positions, uint64_t signs) {
   ChallengeSets sets;
   for (uint32_t k = 0; k < TAU; ++k) sets.place(positions[k], N - TAU + k, ct::mask_bit(uint32_t(signs >> k)));
-  uint64_t nonzero[4], negative[4];
-  sets.store(nonzero, negative);
-  challenge_from_sets(c, nonzero, negative);
-  secure_wipe(nonzero, sizeof nonzero);
-  secure_wipe(negative, sizeof negative);
+  sets.expand(c);
+  sets.wipe();
 }
 
 }  // namespace tavik
