@@ -534,11 +534,11 @@ void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t si
   sets.wipe();
 }
 
-// c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
-// Here only the positions are drawn (the rejection of bytes above i is the sampler's public
-// accept decision); the shuffle itself is a kernel that touches no position chosen by the hash,
-// since the challenge of an abandoned attempt is never published.
-void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
+namespace {
+
+// The challenge's draw from mu and w1: the 60 positions b (b <= 196 + k for the k-th) and the 60
+// sign bits. The rejection of bytes above i is the sampler's public accept decision.
+void draw_challenge(uint8_t *positions, uint64_t *signs, const uint8_t *mu, const uint32_t *w1) {
   uint8_t in[CRH_BYTES + W1_PACKED_BYTES];
   std::memcpy(in, mu, CRH_BYTES);
   pack_w1(in + CRH_BYTES, w1);
@@ -548,8 +548,7 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   shake256_absorb(state, in, sizeof in);
   shake256_squeezeblocks(block, 1, state);
 
-  uint64_t signs = load_le<8>(block);
-  uint8_t positions[TAU];
+  *signs = load_le<8>(block);
   uint32_t pos = 8;
   for (uint32_t i = N - TAU; i < N; ++i) {
     uint32_t b;
@@ -564,12 +563,35 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
     }
     positions[i - (N - TAU)] = uint8_t(b);
   }
-  kernels().challenge_shuffle(c, positions, signs);
   secure_wipe(in, sizeof in);
   secure_wipe(state, sizeof state);
   secure_wipe(block, sizeof block);
-  secure_wipe(&signs, sizeof signs);
+}
+
+}  // namespace
+
+// The shuffle itself is a kernel that touches no position chosen by the hash, since the
+// challenge of an abandoned attempt is never published.
+void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
+  uint8_t positions[TAU];
+  uint64_t signs;
+  draw_challenge(positions, &signs, mu, w1);
+  kernels().challenge_shuffle(c, positions, signs);
   secure_wipe(positions, sizeof positions);
+  secure_wipe(&signs, sizeof signs);
+}
+
+// Public inputs only: the plain inside-out shuffle, indexing c by the drawn positions.
+void challenge_vartime(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
+  uint8_t positions[TAU];
+  uint64_t signs;
+  draw_challenge(positions, &signs, mu, w1);
+  std::memset(c, 0, N * sizeof *c);
+  for (uint32_t k = 0; k < TAU; ++k) {
+    const uint32_t i = N - TAU + k, b = positions[k];
+    c[i] = c[b];
+    c[b] = (signs >> k) & 1 ? Q - 1 : 1;
+  }
 }
 
 }  // namespace tavik

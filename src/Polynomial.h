@@ -84,6 +84,9 @@ void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_
 uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
+// No branch and no memory index depends on the drawn positions or signs.
 void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1);
+// The same c for public mu and w1 (verification): branches and indexes on the positions and signs.
+void challenge_vartime(uint32_t *c, const uint8_t *mu, const uint32_t *w1);
 
 }  // namespace tavik

@@ -348,7 +348,7 @@ int32_t verify_digest(const VerifyKey &k, SignatureFields &f, const uint8_t *mu)
   // inverse transform.
   for (uint32_t i = 0; i < K; ++i) PolyVec_inner_product_minus(poly(w, i), k.A + i * L * N, f.z, L, f.c, k.t1 + i * N);
   PolyVec_use_hint(w1, f.h, w);
-  challenge(c_new, mu, w1);
+  challenge_vartime(c_new, mu, w1);  // public: w1 follows from the public key and the signature
   return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
 }
 

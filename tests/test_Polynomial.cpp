@@ -612,6 +612,9 @@ TEST(Challenge, SixtySignedOnesAndTheirOrder) {
     Poly c;
     c.fill(GUARD);
     challenge(c.data(), in.mu, in.w1.data());
+    Poly public_c;
+    challenge_vartime(public_c.data(), in.mu, in.w1.data());
+    EXPECT_EQ(public_c, c) << "iteration " << iter;
     uint32_t nonzero = 0;
     for (uint32_t x : c) {
       ASSERT_TRUE(x == 0 || x == 1 || x == Q - 1) << x;
