@@ -6,7 +6,10 @@
 #include <initializer_list>
 
 #include "cpu.h"
+#include "params.h"
 #include "selftest.h"
+#include "signature.h"
+#include "tavik.h"
 
 using namespace tavik;
 
@@ -64,6 +67,33 @@ TEST(SelfTest, EveryAvailablePathPassesAndThePathInUseSaysWhy) {
   EXPECT_TRUE(with_backend(Backend::scalar, [] { return active_backend() == Backend::scalar && backend_trial_running(); }));
   EXPECT_FALSE(backend_trial_running());
   EXPECT_EQ(active_backend(), in_use) << "with_backend restores the path in use";
+}
+
+// The self-test's bound on signing: a kernel that fails every attempt makes the self-test fail
+// instead of hanging the process. The self-test's message under its key needs 3 attempts.
+TEST(SelfTest, SigningGivesUpAtItsAttemptLimitAndWritesNothing) {
+  uint8_t seed[SEED_BYTES], msg[59], pk[PK_BYTES], sk[SK_BYTES], sig[SIG_BYTES];
+  for (uint32_t i = 0; i < sizeof seed; ++i) seed[i] = uint8_t(7 * i + 1);
+  for (uint32_t i = 0; i < sizeof msg; ++i) msg[i] = uint8_t(i);
+  ASSERT_EQ(sig_keygen_from_seed(pk, sk, seed), TAVIK_OK);
+  for (uint64_t limit : {1u, 2u, 3u, 64u}) {
+    SignStats stats;
+    stats.max_attempts = limit;
+    std::memset(sig, 0xA5, sizeof sig);
+    uint64_t siglen = 0;
+    const int32_t r = sign_with_stats(sk, msg, sizeof msg, sig, &siglen, &stats);
+    if (limit < 3) {
+      EXPECT_EQ(r, kGaveUp) << limit;
+      EXPECT_TRUE(stats.gave_up);
+      EXPECT_EQ(stats.attempts, limit);
+      EXPECT_EQ(siglen, 0u) << "a given-up signature has no length";
+      for (uint8_t b : sig) ASSERT_EQ(b, 0xA5) << "a given-up signature is not written";
+    } else {
+      EXPECT_EQ(r, TAVIK_OK) << limit;
+      EXPECT_EQ(stats.attempts, 3u);
+      EXPECT_EQ(sig_verf(pk, sig, siglen, msg, sizeof msg), TAVIK_OK);
+    }
+  }
 }
 
 }  // namespace
