@@ -330,9 +330,15 @@ struct VerifyKey {
   uint8_t tr[CRH_BYTES];
 };
 
-void prepare_verify_key(VerifyKey &k, const uint8_t *pk) {
+// tr: SHAKE256(pk) when the caller already has it, else null (hashed here).
+void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nullptr) {
   uint8_t rho[SEED_BYTES];
-  unpack_pk_tr(k.A, rho, k.t1, k.tr, pk);  // tr = SHAKE256(pk), hashed beside the matrix expansion
+  if (tr != nullptr) {
+    unpack_pk(k.A, rho, k.t1, pk);
+    std::memcpy(k.tr, tr, CRH_BYTES);
+  } else {
+    unpack_pk_tr(k.A, rho, k.t1, k.tr, pk);  // tr hashed beside the matrix expansion
+  }
   canonical_ntt(k.t1, K);
 }
 
@@ -368,14 +374,15 @@ void sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *s
 }
 
 // Verdict for sig under the prepared key xk or, when xk is null, under pk, which is prepared only
-// once the signature has passed its screening. digest(tr, mu) writes the message digest mu.
+// once the signature has passed its screening (tr: pk's hash when known, else null). digest(tr, mu)
+// writes the message digest mu.
 template <typename Digest>
-int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, Digest digest) {
+int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, const uint8_t *sig, Digest digest) {
   SignatureFields f;
   if (!screen_signature(f, sig)) return kInvalid;
   VerifyKey k;
   if (xk == nullptr) {
-    prepare_verify_key(k, pk);
+    prepare_verify_key(k, pk, tr);
     xk = &k;
   }
   uint8_t mu[CRH_BYTES];
@@ -384,7 +391,7 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, 
 }
 
 int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
-  return verify_with(xk, pk, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
+  return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
 }
 
 // Expanded keys and streaming states, built in the caller's opaque storage. The tag tells a live
@@ -413,10 +420,12 @@ struct SignStream {
 
 struct VerifyStream {
   uint64_t tag;
-  Shake256Stream h;
-  const ExpandedPk *expanded;
-  uint8_t pk[PK_BYTES];
+  Shake256Stream h;            // absorbing tr || message
+  const ExpandedPk *expanded;  // the key when the state was started from an expanded key
+  uint8_t pk[PK_BYTES];        // the key otherwise, and its hash tr
+  uint8_t tr[CRH_BYTES];
 };
+
 
 template <typename Inner, typename Opaque>
 constexpr bool fits = sizeof(Inner) <= sizeof(Opaque) && alignof(Inner) <= alignof(Opaque);
@@ -437,6 +446,16 @@ T *start(Opaque *p, size_t from = 0) {
   secure_wipe(reinterpret_cast<uint8_t *>(p) + from, sizeof *p - from);
   T *s = new (p) T;
   s->tag = Tag;
+  return s;
+}
+
+// Starts a streaming state in st: the expanded key or null, and the digest absorbing tr.
+template <typename Stream, uint64_t Tag, typename Opaque, typename Expanded>
+Stream *start_stream(Opaque *st, const Expanded *expanded, const uint8_t *tr) {
+  Stream *s = start<Stream, Tag>(st);
+  s->expanded = expanded;
+  shake256_stream_init(s->h);
+  shake256_stream_absorb(s->h, tr, CRH_BYTES);
   return s;
 }
 
@@ -539,21 +558,15 @@ int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, 
 
 int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk) {
   if (st == nullptr || sk == nullptr) return kIllegal;
-  SignStream *s = start<SignStream, kSignTag>(st);
-  s->expanded = nullptr;
+  SignStream *s = start_stream<SignStream, kSignTag>(st, static_cast<const ExpandedSk *>(nullptr), sk + SK1_BYTES);
   std::memcpy(s->sk, sk, SK_BYTES);
-  shake256_stream_init(s->h);
-  shake256_stream_absorb(s->h, sk + SK1_BYTES, CRH_BYTES);  // tr
   return kOk;
 }
 
 int32_t tavik_sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk) {
   const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(xsk);
   if (st == nullptr || x == nullptr) return kIllegal;
-  SignStream *s = start<SignStream, kSignTag>(st);
-  s->expanded = x;
-  shake256_stream_init(s->h);
-  shake256_stream_absorb(s->h, x->key.tr, CRH_BYTES);
+  start_stream<SignStream, kSignTag>(st, x, x->key.tr);
   return kOk;
 }
 
@@ -587,23 +600,18 @@ void tavik_sign_state_wipe(tavik_sign_state *st) {
 
 int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
   if (st == nullptr || pk == nullptr) return kIllegal;
-  VerifyStream *s = start<VerifyStream, kVerifyTag>(st);
-  s->expanded = nullptr;
-  std::memcpy(s->pk, pk, PK_BYTES);
   uint8_t tr[CRH_BYTES];
   shake256(tr, CRH_BYTES, pk, PK_BYTES);
-  shake256_stream_init(s->h);
-  shake256_stream_absorb(s->h, tr, CRH_BYTES);
+  VerifyStream *s = start_stream<VerifyStream, kVerifyTag>(st, static_cast<const ExpandedPk *>(nullptr), tr);
+  std::memcpy(s->pk, pk, PK_BYTES);
+  std::memcpy(s->tr, tr, CRH_BYTES);  // kept, so that the final call does not hash pk again
   return kOk;
 }
 
 int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk) {
   const ExpandedPk *x = live<const ExpandedPk, kExpandedPkTag>(xpk);
   if (st == nullptr || x == nullptr) return kIllegal;
-  VerifyStream *s = start<VerifyStream, kVerifyTag>(st);
-  s->expanded = x;
-  shake256_stream_init(s->h);
-  shake256_stream_absorb(s->h, x->key.tr, CRH_BYTES);
+  start_stream<VerifyStream, kVerifyTag>(st, x, x->key.tr);
   return kOk;
 }
 
@@ -618,7 +626,7 @@ int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t 
   VerifyStream *s = live<VerifyStream, kVerifyTag>(st);
   if (s == nullptr || sig == nullptr || siglen != SIG_BYTES) return kIllegal;
   if (s->expanded != nullptr && live<const ExpandedPk, kExpandedPkTag>(s->expanded) == nullptr) return kIllegal;
-  const int32_t r = verify_with(s->expanded != nullptr ? &s->expanded->key : nullptr, s->pk, sig,
+  const int32_t r = verify_with(s->expanded != nullptr ? &s->expanded->key : nullptr, s->pk, s->tr, sig,
                                 [&](const uint8_t *, uint8_t *mu) { shake256_stream_finish(s->h, mu, CRH_BYTES); });
   secure_wipe(st, sizeof *st);
   return r;
