@@ -310,7 +310,10 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
   constexpr uint32_t MAX_EXTRA = K + L;
   const RejStep step = kernels().rej_uniform;
   uint8_t seeds[K * L][SEED_BYTES + 1];
-  uint8_t buf[K * L][MATRIX_DRAW];
+  // The matrix streams start in order and all take five blocks, so those under way at any time
+  // are at most MAX_LANES consecutive polynomials, each with its own draw here. Blocks are
+  // extracted straight into their place in it.
+  uint8_t buf[MAX_LANES][MATRIX_DRAW];
   ShakeJob jobs[MAX_EXTRA + K * L];
   uint32_t blocks[K * L] = {};
   n_extra = n_extra < MAX_EXTRA ? n_extra : MAX_EXTRA;
@@ -320,16 +323,19 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
     seeds[p][SEED_BYTES] = uint8_t(4 * p);  // 16 * row + 4 * column
     jobs[n_extra + p] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
   }
-  run_shake_jobs(keccak_lanes(), jobs, n_extra + K * L, [&](uint32_t j, const uint8_t *block) {
+  const auto place = [&](uint32_t j) -> uint8_t * {
+    if (j < n_extra) return nullptr;
+    const uint32_t p = j - n_extra;
+    return buf[p % MAX_LANES] + blocks[p] * SHAKE128_RATE;
+  };
+  run_shake_jobs(keccak_lanes(), jobs, n_extra + K * L, place, [&](uint32_t j, const uint8_t *block) {
     if (j < n_extra) return take_extra(j, block);
     const uint32_t p = j - n_extra;
-    std::memcpy(buf[p] + blocks[p] * SHAKE128_RATE, block, SHAKE128_RATE);
-    return ++blocks[p] < MATRIX_DRAW / SHAKE128_RATE;
-  });
-  for (uint32_t p = 0; p < K * L; ++p) {
+    if (++blocks[p] < MATRIX_DRAW / SHAKE128_RATE) return true;
     uint32_t *a = A + size_t(p) * N;
-    finish_matrix_poly_vartime(a, step(a, N, buf[p], MATRIX_DRAW), seeds[p], 4 * p, step);
-  }
+    finish_matrix_poly_vartime(a, step(a, N, buf[p % MAX_LANES], MATRIX_DRAW), seeds[p], 4 * p, step);
+    return false;
+  });
 }
 
 }  // namespace

@@ -57,10 +57,10 @@ void keccakx4_squeezeblocks_portable(uint8_t *out0, uint8_t *out1, uint8_t *out2
   secure_wipe(t, sizeof t);
 }
 
-void keccakx4_extract_portable(uint8_t *out, const uint64_t s[100]) {
+void keccakx4_extract_portable(uint8_t *const out[4], const uint64_t s[100]) {
   for (size_t j = 0; j < 4; ++j)
     for (size_t i = 0; i < 21; ++i)
-      for (size_t k = 0; k < 8; ++k) out[168 * j + 8 * i + k] = uint8_t(s[4 * i + j] >> (8 * k));
+      for (size_t k = 0; k < 8; ++k) out[j][8 * i + k] = uint8_t(s[4 * i + j] >> (8 * k));
 }
 
 void KeccakF1600_StatePermute4x(uint64_t s[100]) { kernels().permute4x(s); }

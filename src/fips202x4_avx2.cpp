@@ -51,7 +51,7 @@ void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, ui
   keccakx4_squeezeblocks_with<KeccakF1600_StatePermute4x_avx2>(out0, out1, out2, out3, nblocks, s, r);
 }
 
-void keccakx4_extract_avx2(uint8_t *out, const uint64_t s[100]) { keccakx4_extract_with(out, s); }
+void keccakx4_extract_avx2(uint8_t *const out[4], const uint64_t s[100]) { keccakx4_extract_with(out, s); }
 
 }  // namespace tavik
 

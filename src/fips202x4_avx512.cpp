@@ -79,7 +79,7 @@ void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, 
 
 void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]) { keccak_permute_lanes<Avx512LaneOps>(s); }
 
-void keccakx4_extract_avx512(uint8_t *out, const uint64_t s[100]) { keccakx4_extract_with(out, s); }
+void keccakx4_extract_avx512(uint8_t *const out[4], const uint64_t s[100]) { keccakx4_extract_with(out, s); }
 
 namespace {
 
@@ -94,8 +94,7 @@ inline __m512i blocks(__m512i a, __m512i b) { return _mm512_maskz_shuffle_i64x2(
 
 // Eight rows of eight words, each row lane i of the eight states, into eight columns: c[j]
 // holds the eight lanes of state j.
-void keccakx8_extract_avx512(uint8_t *out, const uint64_t s[200]) {
-  constexpr size_t R = 168;
+void keccakx8_extract_avx512(uint8_t *const out[8], const uint64_t s[200]) {
   for (size_t i = 0; i < 24; i += 8) {
     __m512i r[8], t[8], c[8];
     for (size_t k = 0; k < 8; ++k) r[k] = _mm512_loadu_si512(s + 8 * (i + k));
@@ -115,7 +114,7 @@ void keccakx8_extract_avx512(uint8_t *out, const uint64_t s[200]) {
     }
     // Rows 21 to 23 lie beyond the 21 lanes of the rate: the last group stores five words.
     const __mmask8 keep = i + 8 <= 21 ? __mmask8(0xFF) : __mmask8(0x1F);
-    for (size_t j = 0; j < 8; ++j) _mm512_mask_storeu_epi64(out + j * R + 8 * i, keep, c[j]);
+    for (size_t j = 0; j < 8; ++j) _mm512_mask_storeu_epi64(out[j] + 8 * i, keep, c[j]);
   }
 }
 

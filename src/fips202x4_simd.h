@@ -130,19 +130,18 @@ inline void keccakx4_squeezeblocks_with(uint8_t *out0, uint8_t *out1, uint8_t *o
   }
 }
 
-// Writes the first 168 bytes (21 lanes) of each of the four states of s to out + 168 * j.
-inline void keccakx4_extract_with(uint8_t *out, const uint64_t *s) {
-  constexpr size_t R = 168;
+// Writes the first 168 bytes (21 lanes) of each of the four states of s to out[j].
+inline void keccakx4_extract_with(uint8_t *const out[4], const uint64_t *s) {
   for (size_t i = 0; i < 20; i += 4) {
     __m256i a = load4(s + 4 * i), b = load4(s + 4 * i + 4), c = load4(s + 4 * i + 8),
             d = load4(s + 4 * i + 12);
     transpose4(a, b, c, d);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 8 * i), a);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + R + 8 * i), b);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 2 * R + 8 * i), c);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 3 * R + 8 * i), d);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out[0] + 8 * i), a);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out[1] + 8 * i), b);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out[2] + 8 * i), c);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out[3] + 8 * i), d);
   }
-  for (size_t j = 0; j < 4; ++j) std::memcpy(out + j * R + 160, s + 80 + j, 8);
+  for (size_t j = 0; j < 4; ++j) std::memcpy(out[j] + 160, s + 80 + j, 8);
 }
 
 }  // namespace

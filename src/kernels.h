@@ -120,8 +120,9 @@ struct Kernels {
   // Squeezes nblocks blocks of r bytes into each output (distinct, not overlapping s).
   void (*squeeze4x)(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3, uint64_t nblocks,
                     uint64_t s[100], size_t r);
-  // Writes the first 168 bytes (21 lanes) of each of the four states to out + 168 * j.
-  void (*extract4x)(uint8_t *out, const uint64_t *s);
+  // Writes the first 168 bytes (21 lanes) of each of the four states to out[j] (distinct, not
+  // overlapping s).
+  void (*extract4x)(uint8_t *const out[4], const uint64_t *s);
 
   // True when the samplers should draw four SHAKE streams at once (faster only where
   // permute4x really runs the four states side by side). Outputs are the same either way.

@@ -52,6 +52,6 @@ void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const u
                           const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
 void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                                  uint64_t nblocks, uint64_t s[100], size_t r);
-void keccakx4_extract_avx2(uint8_t *out, const uint64_t s[100]);
+void keccakx4_extract_avx2(uint8_t *const out[4], const uint64_t s[100]);
 
 }  // namespace tavik

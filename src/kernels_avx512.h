@@ -19,7 +19,7 @@ void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, 
 // Keccak-f[1600] on eight states interleaved lane by lane (lane i of state j at s[8*i + j]) on
 // 512-bit registers.
 void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]);
-void keccakx4_extract_avx512(uint8_t *out, const uint64_t s[100]);
-void keccakx8_extract_avx512(uint8_t *out, const uint64_t s[200]);
+void keccakx4_extract_avx512(uint8_t *const out[4], const uint64_t s[100]);
+void keccakx8_extract_avx512(uint8_t *const out[8], const uint64_t s[200]);
 
 }  // namespace tavik

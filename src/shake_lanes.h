@@ -20,13 +20,14 @@ struct ShakeJob {
   uint32_t rate;
 };
 
-// A multi-state permutation: width (at most 8) states interleaved lane by lane (lane i of state j
-// at s[width * i + j]).
+// A multi-state permutation: width (at most MAX_LANES) states interleaved lane by lane (lane i of
+// state j at s[width * i + j]).
+inline constexpr uint32_t MAX_LANES = 8;
 struct KeccakLanes {
   uint32_t width;
   void (*permute)(uint64_t *);
-  // Writes the first 168 bytes (21 lanes) of each state j to out + 168 * j.
-  void (*extract)(uint8_t *out, const uint64_t *s);
+  // Writes the first 168 bytes (21 lanes) of each state j to out[j] (distinct, not overlapping s).
+  void (*extract)(uint8_t *const *out, const uint64_t *s);
 };
 // The one the path in use schedules its jobs on (four states; see fips202x4.cpp).
 KeccakLanes keccak_lanes();
@@ -44,13 +45,16 @@ inline void put_lane_word(uint8_t *p, uint64_t v) {
 }
 
 // Runs jobs[0..count) with the lanes of `lanes`, in order of job index as lanes fall free. After
-// each squeezed block of job j, take(j, block) consumes the rate bytes at block and returns true
-// when the job wants one more block. At least one block is squeezed per job.
-template <typename Take>
-void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Take take) {
-  constexpr uint32_t MAX_W = 8;
+// each permutation, place(j) names where the block of job j goes: 168 writable bytes (the
+// extraction writes 168 bytes at either rate), or nullptr for a buffer of the run's own. Then
+// take(j, block) consumes the rate bytes at block and returns true when the job wants one more
+// block. At least one block is squeezed per job.
+template <typename Place, typename Take>
+void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Place place, Take take) {
+  constexpr uint32_t MAX_W = MAX_LANES;
   alignas(64) uint64_t s[25 * MAX_W];
-  uint8_t out[MAX_W * SHAKE128_RATE];
+  uint8_t out[MAX_W][SHAKE128_RATE];
+  uint8_t *dst[MAX_W];
   const uint32_t w = lanes.width;
   int32_t job[MAX_W];
   uint64_t pos[MAX_W];
@@ -88,14 +92,24 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Tak
     }
     if (!busy) break;
     lanes.permute(s);
-    lanes.extract(out, s);
+    for (uint32_t l = 0; l < w; ++l) {
+      uint8_t *const p = job[l] >= 0 && squeezing[l] ? place(uint32_t(job[l])) : nullptr;
+      dst[l] = p != nullptr ? p : out[l];
+    }
+    lanes.extract(dst, s);
     for (uint32_t l = 0; l < w; ++l) {
       if (job[l] < 0 || !squeezing[l]) continue;
-      if (!take(uint32_t(job[l]), static_cast<const uint8_t *>(out + SHAKE128_RATE * l))) job[l] = -1;
+      if (!take(uint32_t(job[l]), static_cast<const uint8_t *>(dst[l]))) job[l] = -1;
     }
   }
   secure_wipe(s, sizeof s);
   secure_wipe(out, sizeof out);
+}
+
+// As above, every block in the run's own buffers.
+template <typename Take>
+void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Take take) {
+  run_shake_jobs(lanes, jobs, count, [](uint32_t) -> uint8_t * { return nullptr; }, take);
 }
 
 }  // namespace tavik
