@@ -301,7 +301,8 @@ namespace {
 
 // A from rho with the matrix streams spread over the lanes of keccak_lanes(), after `extra`
 // (n_extra <= 9 further SHAKE jobs run in the same permutations, whose blocks go to
-// take_extra(e, block) as in run_shake_jobs). Each matrix stream gives its first five blocks
+// take_extra(e, block) as in run_shake_jobs; extra jobs waiting to be ready come after matrix
+// streams started before they are). Each matrix stream gives its first five blocks
 // (840 bytes); a polynomial still short after them goes on as in the scalar expansion, with the
 // retry draws.
 template <typename TakeExtra>
@@ -372,17 +373,30 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
   }
 }
 
-void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint32_t outlen,
-                             const uint8_t *in, uint64_t inlen) {
-  if (!kernels().four_streams) {
+void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count) {
+  constexpr uint32_t MAX_SIDES = 2;
+  count = count < MAX_SIDES ? count : MAX_SIDES;
+  if (!kernels().four_streams || count == 0) {
     Generate_A(A, rho);
-    shake256(out, outlen, in, inlen);
+    for (uint32_t k = 0; k < count; ++k) {
+      Shake256Stream h;
+      shake256_stream_init(h);
+      shake256_stream_absorb(h, side[k].pre, side[k].prelen);
+      shake256_stream_absorb(h, side[k].in, side[k].inlen);
+      shake256_stream_finish(h, side[k].out, side[k].outlen);
+    }
     return;
   }
-  // The hash is job 0, so that its eleven blocks for a public key start first.
-  const ShakeJob hash = {in, inlen, SHAKE256_RATE};
-  expand_matrix_in_lanes(A, rho, &hash, 1, [&](uint32_t, const uint8_t *block) {
-    std::memcpy(out, block, outlen);
+  // The hashes are the first jobs, so that a long one (a public key's eleven blocks) starts first.
+  ShakeJob jobs[MAX_SIDES];
+  bool done[MAX_SIDES] = {};
+  for (uint32_t k = 0; k < count; ++k) {
+    const SideHash &h = side[k];
+    jobs[k] = {h.in, h.inlen, SHAKE256_RATE, h.pre, h.prelen, k > 0 && h.after_previous ? &done[k - 1] : nullptr};
+  }
+  expand_matrix_in_lanes(A, rho, jobs, count, [&](uint32_t k, const uint8_t *block) {
+    std::memcpy(side[k].out, block, side[k].outlen);
+    done[k] = true;
     return false;
   });
 }

@@ -55,11 +55,21 @@ int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound);
 uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 // A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho);
-// A as Generate_A and out = the first outlen (at most 136) bytes of SHAKE256(in[0..inlen)); on
-// paths that run four Keccak states at once (Kernels::four_streams) the hash runs in the lanes
-// of the matrix expansion.
-void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, uint8_t *out, uint32_t outlen,
-                             const uint8_t *in, uint64_t inlen);
+// A hash run beside the matrix expansion: out[0..outlen) (outlen <= 136) = SHAKE256(pre[0..prelen)
+// || in[0..inlen)). With after_previous, pre is the out of the hash before it, and it starts once
+// that one is done.
+struct SideHash {
+  uint8_t *out;
+  uint32_t outlen;
+  const uint8_t *pre;
+  uint32_t prelen;
+  const uint8_t *in;
+  uint64_t inlen;
+  bool after_previous;
+};
+// A as Generate_A and the count (at most 2) hashes of side; on paths that run four Keccak states
+// at once (Kernels::four_streams) the hashes run in the lanes of the matrix expansion.
+void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count);
 // Secret candidates: bits 0-2, then bits 5-7 of each byte of buf[0..len); a value t <= 2 * eta gives
 // Q + eta - t. Writes at most `needed` coefficients to out, returns how many. Feeding a stream in
 // consecutive pieces fills the same coefficients as feeding it whole.

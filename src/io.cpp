@@ -120,15 +120,11 @@ void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1) {
   for (uint32_t i = 0; i < K; ++i) encode(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
 }
 
-void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) {
-  std::memcpy(rho, pk, SEED_BYTES);
-  Generate_A(A, rho);
-  for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
-}
+void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) { unpack_pk_with(A, rho, t1, pk, nullptr, 0); }
 
-void unpack_pk_tr(uint32_t *A, uint8_t *rho, uint32_t *t1, uint8_t *tr, const uint8_t *pk) {
+void unpack_pk_with(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk, const SideHash *side, uint32_t count) {
   std::memcpy(rho, pk, SEED_BYTES);
-  Generate_A_and_shake256(A, rho, tr, CRH_BYTES, pk, PK_BYTES);
+  Generate_A_and_shake256(A, rho, side, count);
   for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
 }
 
@@ -141,9 +137,14 @@ void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_
 }
 
 void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk) {
+  unpack_sk1_with(A, rho, key, s1, s2, sk, nullptr, 0);
+}
+
+void unpack_sk1_with(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk,
+                     const SideHash *side, uint32_t count) {
   std::memcpy(rho, sk, SEED_BYTES);
   std::memcpy(key, sk + SEED_BYTES, SEED_BYTES);
-  Generate_A(A, rho);
+  Generate_A_and_shake256(A, rho, side, count);
   const uint8_t *p = sk + 2 * SEED_BYTES;
   for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) decompress(s1 + i * N, p, IO_S1);
   for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) decompress(s2 + i * N, p, IO_S2);

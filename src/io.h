@@ -5,6 +5,10 @@
 #include "params.h"
 
 namespace tavik {
+struct SideHash;
+}
+
+namespace tavik {
 
 // Bit width and storage offset of one coefficient class.
 struct IO_var {
@@ -39,12 +43,15 @@ void unpack_planes_scalar(uint32_t *out, const uint8_t *in, uint32_t cls);
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1);
 // pk (1472 bytes) -> rho (32 bytes), A (K*L polys, NTT form, [0, Q)) expanded from it, t1 = 8192 * stored.
 void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk);
-// As unpack_pk, and tr = SHAKE256(pk), 48 bytes, hashed beside the matrix expansion.
-void unpack_pk_tr(uint32_t *A, uint8_t *rho, uint32_t *t1, uint8_t *tr, const uint8_t *pk);
+// As unpack_pk, with the count (at most 2) hashes of side made beside the matrix expansion.
+void unpack_pk_with(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk, const SideHash *side, uint32_t count);
 // sk[0..928) = rho || key || s1 (L polys) || s2 (K polys); s in [-2, 2] given as s or Q + s.
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2);
 // sk[0..928) -> rho, key (32 bytes each), A expanded from rho, s1 and s2 as Q + s in [Q - 2, Q + 5].
 void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk);
+// As unpack_sk1, with the count (at most 2) hashes of side made beside the matrix expansion.
+void unpack_sk1_with(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk,
+                     const SideHash *side, uint32_t count);
 // sk_tail = secret key + SK1_BYTES: writes t0 (K polys, s in [-4095, 4096] as s or Q + s) at
 // sk_tail[48..2128); the 48 bytes of tr are left untouched.
 void pack_sk2(uint8_t *sk_tail, const uint32_t *t0);

@@ -13,12 +13,28 @@
 
 namespace tavik {
 
-// One computation: SHAKE128 (rate 168) or SHAKE256 (rate 136) of in[0..inlen).
+// One computation: SHAKE128 (rate 168) or SHAKE256 (rate 136) of pre[0..prelen) followed by
+// in[0..inlen). When `ready` is set the job starts only once *ready is true: its input is then
+// complete (written by the caller's take() for another job, say).
 struct ShakeJob {
   const uint8_t *in;
   uint64_t inlen;
   uint32_t rate;
+  const uint8_t *pre = nullptr;
+  uint32_t prelen = 0;
+  const bool *ready = nullptr;
 };
+
+// Bytes [pos, pos + n) of the input of jb (n at most the rate): where they lie, or a copy in tmp
+// when they straddle pre and in.
+inline const uint8_t *job_input(const ShakeJob &jb, uint64_t pos, uint32_t n, uint8_t *tmp) {
+  if (pos >= jb.prelen) return jb.in + (pos - jb.prelen);
+  if (pos + n <= jb.prelen) return jb.pre + pos;
+  const uint32_t head = uint32_t(jb.prelen - pos);
+  std::memcpy(tmp, jb.pre + pos, head);
+  std::memcpy(tmp + head, jb.in, n - head);
+  return tmp;
+}
 
 // A multi-state permutation: width (at most MAX_LANES) states interleaved lane by lane (lane i of
 // state j at s[width * i + j]).
@@ -44,41 +60,64 @@ inline void put_lane_word(uint8_t *p, uint64_t v) {
   std::memcpy(p, &v, 8);
 }
 
-// Runs jobs[0..count) with the lanes of `lanes`, in order of job index as lanes fall free. After
+// Runs jobs[0..count) (count <= MAX_SHAKE_JOBS) with the lanes of `lanes`, in order of job index
+// as lanes fall free, a job not yet ready being passed over until it is. After
 // each permutation, place(j) names where the block of job j goes: 168 writable bytes (the
 // extraction writes 168 bytes at either rate), or nullptr for a buffer of the run's own. Then
 // take(j, block) consumes the rate bytes at block and returns true when the job wants one more
-// block. At least one block is squeezed per job.
+// block. At least one block is squeezed per job. The run ends when no lane is busy: a job never
+// ready is not run.
+inline constexpr uint32_t MAX_SHAKE_JOBS = 32;
 template <typename Place, typename Take>
 void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Place place, Take take) {
   constexpr uint32_t MAX_W = MAX_LANES;
   alignas(64) uint64_t s[25 * MAX_W];
   uint8_t out[MAX_W][SHAKE128_RATE];
   uint8_t *dst[MAX_W];
+  uint8_t straddle[SHAKE128_RATE];
   const uint32_t w = lanes.width;
   int32_t job[MAX_W];
   uint64_t pos[MAX_W];
   bool squeezing[MAX_W];
+  uint32_t waiting[MAX_SHAKE_JOBS];  // jobs passed over, in order
+  uint32_t n_waiting = 0;
+  count = count < MAX_SHAKE_JOBS ? count : MAX_SHAKE_JOBS;
   for (uint32_t l = 0; l < w; ++l) job[l] = -1;
   uint32_t next = 0;
+  const auto is_ready = [&](uint32_t j) { return jobs[j].ready == nullptr || *jobs[j].ready; };
+  // The first job passed over that is now ready, else the next one in order that is.
+  const auto pick = [&]() -> int32_t {
+    for (uint32_t k = 0; k < n_waiting; ++k) {
+      const uint32_t j = waiting[k];
+      if (!is_ready(j)) continue;
+      std::memmove(waiting + k, waiting + k + 1, (n_waiting - k - 1) * sizeof waiting[0]);
+      --n_waiting;
+      return int32_t(j);
+    }
+    for (; next < count; ++next) {
+      if (is_ready(next)) return int32_t(next++);
+      waiting[n_waiting++] = next;
+    }
+    return -1;
+  };
   for (;;) {
     bool busy = false;
     for (uint32_t l = 0; l < w; ++l) {
-      if (job[l] < 0 && next < count) {
-        job[l] = int32_t(next++);
+      if (job[l] < 0) {
+        job[l] = pick();
+        if (job[l] < 0) continue;
         pos[l] = 0;
         squeezing[l] = false;
         for (uint32_t i = 0; i < 25; ++i) s[w * i + l] = 0;
       }
-      if (job[l] < 0) continue;
       busy = true;
       if (squeezing[l]) continue;
       // Absorb one whole block, or the rest with its padding: whole words, then the word with
       // the last rest % 8 bytes and 0x1F, and 0x80 in the top byte of the last lane of the rate.
       // After the padding the next permutation starts the squeezing.
       const ShakeJob &jb = jobs[job[l]];
-      const uint64_t rest = jb.inlen - pos[l];
-      const uint8_t *src = jb.in + pos[l];
+      const uint64_t rest = jb.prelen + jb.inlen - pos[l];
+      const uint8_t *src = job_input(jb, pos[l], rest < jb.rate ? uint32_t(rest) : jb.rate, straddle);
       const uint32_t lanes_in = rest < jb.rate ? uint32_t(rest / 8) : jb.rate / 8;
       for (uint32_t i = 0; i < lanes_in; ++i) s[w * i + l] ^= lane_word(src + 8 * i);
       if (rest < jb.rate) {
@@ -104,6 +143,7 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
   }
   secure_wipe(s, sizeof s);
   secure_wipe(out, sizeof out);
+  secure_wipe(straddle, sizeof straddle);
 }
 
 // As above, every block in the run's own buffers.

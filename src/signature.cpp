@@ -125,10 +125,22 @@ struct SignKey {
   }
 };
 
-void prepare_sign_key(SignKey &k, const uint8_t *sk) {
+// A message and where its digest mu = SHAKE256(tr || msg) goes, for the one-shot calls, which
+// hash it beside the matrix expansion of the key they prepare.
+struct Message {
+  const uint8_t *msg;
+  uint64_t msglen;
+  uint8_t *mu;
+};
+
+// m: the message signed, or null.
+void prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m = nullptr) {
   uint8_t rho[SEED_BYTES];
   uint32_t s1[L * N];
-  unpack_sk1(k.A, rho, k.key, s1, k.s2_t0x, sk);
+  // tr heads the secret key's tail: mu needs nothing unpacked first.
+  const SideHash digest = {m != nullptr ? m->mu : nullptr, CRH_BYTES, sk + SK1_BYTES, CRH_BYTES,
+                           m != nullptr ? m->msg : nullptr, m != nullptr ? m->msglen : 0, false};
+  unpack_sk1_with(k.A, rho, k.key, s1, k.s2_t0x, sk, &digest, m != nullptr ? 1 : 0);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
   pack_s1_pairs(k.s1_pairs, s1);
   secure_wipe(s1, sizeof s1);
@@ -330,14 +342,18 @@ struct VerifyKey {
   uint8_t tr[CRH_BYTES];
 };
 
-// tr: SHAKE256(pk) when the caller already has it, else null (hashed here).
-void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nullptr) {
+// tr: SHAKE256(pk) when the caller already has it, else null: tr is then hashed beside the matrix
+// expansion, and so is the digest of m (when not null) once tr is done.
+void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nullptr, const Message *m = nullptr) {
   uint8_t rho[SEED_BYTES];
   if (tr != nullptr) {
     unpack_pk(k.A, rho, k.t1, pk);
     std::memcpy(k.tr, tr, CRH_BYTES);
   } else {
-    unpack_pk_tr(k.A, rho, k.t1, k.tr, pk);  // tr hashed beside the matrix expansion
+    const SideHash side[2] = {{k.tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false},
+                              {m != nullptr ? m->mu : nullptr, CRH_BYTES, k.tr, CRH_BYTES,
+                               m != nullptr ? m->msg : nullptr, m != nullptr ? m->msglen : 0, true}};
+    unpack_pk_with(k.A, rho, k.t1, pk, side, m != nullptr ? 2 : 1);
   }
   canonical_ntt(k.t1, K);
 }
@@ -368,8 +384,11 @@ void sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *si
 
 void sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats) {
   SignKey k;
-  prepare_sign_key(k, sk);
-  sign_any(k, msg, msglen, sig, stats);
+  uint8_t mu[CRH_BYTES];
+  const Message m = {msg, msglen, mu};
+  prepare_sign_key(k, sk, &m);
+  sign_digest(k, mu, sig, stats);
+  secure_wipe(mu, sizeof mu);
   k.wipe();
 }
 
@@ -391,7 +410,16 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, c
 }
 
 int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
-  return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
+  if (xk != nullptr)
+    return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
+  // A plain public key: its hash, then the message digest, beside its matrix expansion.
+  SignatureFields f;
+  if (!screen_signature(f, sig)) return kInvalid;
+  VerifyKey k;
+  uint8_t mu[CRH_BYTES];
+  const Message m = {msg, msglen, mu};
+  prepare_verify_key(k, pk, nullptr, &m);
+  return verify_digest(k, f, mu);
 }
 
 // Expanded keys and streaming states, built in the caller's opaque storage. The tag tells a live

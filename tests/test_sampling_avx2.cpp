@@ -249,17 +249,27 @@ TEST(BatchedSampler, GenerateAFollowsTheRowStreams) {
     }
     for (uint32_t i = K * L * N; i < A.size(); ++i) ASSERT_EQ(A[i], GUARD);
 
-    // The same matrix with a public key's hash computed beside it, and that hash.
-    std::vector<uint8_t> pk(PK_BYTES);
+    // The same matrix with a public key's hash computed beside it, and then the hash of that
+    // hash followed by a message (its length puts the seam between them, and the end, at
+    // different places in a block; up to the longest message).
+    std::vector<uint8_t> pk(PK_BYTES), msg(size_t(round) * 471 + round % 3);
     for (uint8_t &b : pk) b = uint8_t(rng());
+    for (uint8_t &b : msg) b = uint8_t(rng());
     std::vector<uint32_t> A2(A.size(), GUARD);
-    uint8_t tr[CRH_BYTES + 1], want_tr[CRH_BYTES];
-    tr[CRH_BYTES] = 0xEE;
-    Generate_A_and_shake256(A2.data(), rho, tr, CRH_BYTES, pk.data(), pk.size());
+    uint8_t tr[CRH_BYTES + 1], mu[CRH_BYTES + 1], want_tr[CRH_BYTES], want_mu[CRH_BYTES];
+    tr[CRH_BYTES] = mu[CRH_BYTES] = 0xEE;
+    const SideHash side[2] = {{tr, CRH_BYTES, nullptr, 0, pk.data(), pk.size(), false},
+                              {mu, CRH_BYTES, tr, CRH_BYTES, msg.data(), msg.size(), true}};
+    Generate_A_and_shake256(A2.data(), rho, side, 2);
     shake256(want_tr, CRH_BYTES, pk.data(), pk.size());
+    std::vector<uint8_t> tr_msg(want_tr, want_tr + CRH_BYTES);
+    tr_msg.insert(tr_msg.end(), msg.begin(), msg.end());
+    shake256(want_mu, CRH_BYTES, tr_msg.data(), tr_msg.size());
     ASSERT_EQ(A2, A);
     ASSERT_EQ(0, std::memcmp(tr, want_tr, CRH_BYTES));
+    ASSERT_EQ(0, std::memcmp(mu, want_mu, CRH_BYTES)) << msg.size() << "-byte message";
     ASSERT_EQ(tr[CRH_BYTES], 0xEE) << "only the requested bytes";
+    ASSERT_EQ(mu[CRH_BYTES], 0xEE) << "only the requested bytes";
   }
 }
 
