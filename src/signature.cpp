@@ -359,8 +359,9 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
 }
 
 // Verdict for screened fields f against the prepared key k and the digest mu: 0 valid, 1 invalid.
-// Consumes f (z and c are transformed in place); k is only read.
-int32_t verify_digest(const VerifyKey &k, SignatureFields &f, const uint8_t *mu) {
+// Consumes f (z and c are transformed in place); k is only read. Not inlined, so that its 12 KiB
+// of polynomials are not on the stack beside the key's preparation in the one-shot call.
+[[gnu::noinline]] int32_t verify_digest(const VerifyKey &k, SignatureFields &f, const uint8_t *mu) {
   uint32_t w[K * N], w1[K * N], c_saved[N], c_new[N];
   int32_t z_flag = 0, c_flag = 0;
   PolyVec_assignment(c_saved, f.c, 1);
