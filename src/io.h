@@ -5,10 +5,8 @@
 #include "params.h"
 
 namespace tavik {
-struct SideHash;
-}
 
-namespace tavik {
+struct SideHash;  // Polynomial.h
 
 // Bit width and storage offset of one coefficient class.
 struct IO_var {
