@@ -378,13 +378,8 @@ void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
   count = count < MAX_SIDES ? count : MAX_SIDES;
   if (!kernels().four_streams || count == 0) {
     Generate_A(A, rho);
-    for (uint32_t k = 0; k < count; ++k) {
-      Shake256Stream h;
-      shake256_stream_init(h);
-      shake256_stream_absorb(h, side[k].pre, side[k].prelen);
-      shake256_stream_absorb(h, side[k].in, side[k].inlen);
-      shake256_stream_finish(h, side[k].out, side[k].outlen);
-    }
+    for (uint32_t k = 0; k < count; ++k)
+      shake256_pair(side[k].out, side[k].outlen, side[k].pre, side[k].prelen, side[k].in, side[k].inlen);
     return;
   }
   // The hashes are the first jobs, so that a long one (a public key's eleven blocks) starts first.

@@ -200,6 +200,14 @@ void shake256(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen) 
   shake(out, outlen, in, inlen, SHAKE256_RATE);
 }
 
+void shake256_pair(uint8_t *out, uint64_t outlen, const uint8_t *a, uint64_t alen, const uint8_t *b, uint64_t blen) {
+  Shake256Stream h;
+  shake256_stream_init(h);
+  shake256_stream_absorb(h, a, alen);
+  shake256_stream_absorb(h, b, blen);
+  shake256_stream_finish(h, out, outlen);
+}
+
 void shake256_stream_init(Shake256Stream &st) {
   for (uint64_t &lane : st.s) lane = 0;
   st.pos = 0;

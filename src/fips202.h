@@ -35,5 +35,8 @@ void shake256_stream_init(Shake256Stream &st);
 void shake256_stream_absorb(Shake256Stream &st, const uint8_t *in, uint64_t inlen);
 // Pads and writes outlen <= SHAKE256_RATE bytes; the stream then holds no more input.
 void shake256_stream_finish(Shake256Stream &st, uint8_t *out, uint64_t outlen);
+// outlen <= SHAKE256_RATE bytes of SHAKE256(a[0..alen) || b[0..blen)), each read where it lies
+// (null when its length is 0).
+void shake256_pair(uint8_t *out, uint64_t outlen, const uint8_t *a, uint64_t alen, const uint8_t *b, uint64_t blen);
 
 }  // namespace tavik

@@ -133,13 +133,18 @@ struct Message {
   uint8_t *mu;
 };
 
+// The side hash of the matrix expansion that writes m's digest from the 48 bytes at tr (the out of
+// the hash before it when after_previous).
+SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous) {
+  return {m.mu, CRH_BYTES, tr, CRH_BYTES, m.msg, m.msglen, after_previous};
+}
+
 // m: the message signed, or null.
 void prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m = nullptr) {
   uint8_t rho[SEED_BYTES];
   uint32_t s1[L * N];
   // tr heads the secret key's tail: mu needs nothing unpacked first.
-  const SideHash digest = {m != nullptr ? m->mu : nullptr, CRH_BYTES, sk + SK1_BYTES, CRH_BYTES,
-                           m != nullptr ? m->msg : nullptr, m != nullptr ? m->msglen : 0, false};
+  const SideHash digest = m != nullptr ? digest_beside(*m, sk + SK1_BYTES, false) : SideHash{};
   unpack_sk1_with(k.A, rho, k.key, s1, k.s2_t0x, sk, &digest, m != nullptr ? 1 : 0);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
   pack_s1_pairs(k.s1_pairs, s1);
@@ -285,11 +290,7 @@ void compose_kept(SignState &st) {
 
 // mu = SHAKE256(tr || msg), with the message read where it lies.
 void message_digest(uint8_t *mu, const uint8_t *tr, const uint8_t *msg, uint64_t msglen) {
-  Shake256Stream h;
-  shake256_stream_init(h);
-  shake256_stream_absorb(h, tr, CRH_BYTES);
-  shake256_stream_absorb(h, msg, msglen);
-  shake256_stream_finish(h, mu, CRH_BYTES);
+  shake256_pair(mu, CRH_BYTES, tr, CRH_BYTES, msg, msglen);
 }
 
 // Signature of the digest mu under the prepared key k, which is left as it was.
@@ -350,9 +351,8 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
     unpack_pk(k.A, rho, k.t1, pk);
     std::memcpy(k.tr, tr, CRH_BYTES);
   } else {
-    const SideHash side[2] = {{k.tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false},
-                              {m != nullptr ? m->mu : nullptr, CRH_BYTES, k.tr, CRH_BYTES,
-                               m != nullptr ? m->msg : nullptr, m != nullptr ? m->msglen : 0, true}};
+    SideHash side[2] = {{k.tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, {}};
+    if (m != nullptr) side[1] = digest_beside(*m, k.tr, true);
     unpack_pk_with(k.A, rho, k.t1, pk, side, m != nullptr ? 2 : 1);
   }
   canonical_ntt(k.t1, K);
