@@ -242,7 +242,9 @@ TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
 
 // Jobs of mixed rates, input lengths (around the rate and a public key's) and block counts on
 // every lane set, each job's blocks against its single-stream SHAKE; more jobs than lanes, so
-// lanes are refilled, and jobs of different lengths share permutations.
+// lanes are refilled, and jobs of different lengths share permutations. Every fourth job reads
+// its input in two pieces split at varying places (the head in a buffer of its own), and job 1 is
+// not ready, its input not yet written (0xEE), until job 0 is done.
 TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
   std::vector<std::pair<std::string, KeccakLanes>> sets = {
       {"portable x4", {4, KeccakF1600_StatePermute4x_portable, keccakx4_extract_portable}},
@@ -266,11 +268,27 @@ TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
     in.push_back(random_bytes(rng, lengths[n % 10]));
     want_blocks.push_back(1 + uint32_t(n % 6));
   }
-  for (size_t n = 0; n < in.size(); ++n)
-    jobs.push_back({in[n].data(), in[n].size(), n % 3 == 0 ? uint32_t(SHAKE256_RATE) : uint32_t(SHAKE128_RATE)});
+  std::vector<std::vector<uint8_t>> heads(in.size());
+  for (size_t n = 0; n < in.size(); ++n) {
+    const uint32_t rate = n % 3 == 0 ? SHAKE256_RATE : SHAKE128_RATE;
+    const size_t split = n % 4 == 2 ? (37 * n) % (in[n].size() + 1) : 0;
+    heads[n].assign(in[n].begin(), in[n].begin() + ptrdiff_t(split));
+    jobs.push_back({in[n].data() + split, in[n].size() - split, rate, heads[n].data(), uint32_t(split)});
+  }
+  const size_t late = 1;  // among the first jobs, which the lanes would otherwise start at once
+  std::vector<uint8_t> late_in(in[late].size());
+  bool late_ready = false;
+  jobs[late].in = late_in.data() + jobs[late].prelen;
+  jobs[late].ready = &late_ready;
   for (const auto &[name, lanes] : sets) {
     std::vector<std::vector<uint8_t>> got(jobs.size());
+    std::fill(late_in.begin(), late_in.end(), 0xEE);
+    late_ready = false;
     run_shake_jobs(lanes, jobs.data(), uint32_t(jobs.size()), [&](uint32_t j, const uint8_t *block) {
+      if (j == 0 && got[0].size() + jobs[0].rate == want_blocks[0] * jobs[0].rate) {
+        std::copy(in[late].begin(), in[late].end(), late_in.begin());
+        late_ready = true;
+      }
       got[j].insert(got[j].end(), block, block + jobs[j].rate);
       return got[j].size() < want_blocks[j] * jobs[j].rate;
     });
