@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sodium.h>
 #include <stdio.h>
@@ -18,15 +19,20 @@ namespace tavik_cli {
 
 namespace {
 
-constexpr char B64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr size_t MAX_FILE_BYTES = 64 * 1024;
 constexpr size_t LINE_CHARS = 64;
 constexpr const char *SEALED = "argon2id-xchacha20poly1305";
 constexpr size_t SALT_BYTES = 16;
-constexpr unsigned long long MAX_OPSLIMIT = 64;      // refused above: a file must not stall the tool
-constexpr size_t MAX_MEMLIMIT = size_t(4) << 30;     // nor exhaust the machine's memory
+constexpr size_t NONCE_BYTES = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
+constexpr int VARIANT = sodium_base64_VARIANT_ORIGINAL;
 
 std::string errno_text() { return std::strerror(errno); }
+
+std::pair<std::string, std::string> split_path(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
 
 size_t data_bytes(Kind k, bool sealed) {
   switch (k) {
@@ -49,75 +55,254 @@ bool decimal(const std::string &s, unsigned long long *out) {
   return true;
 }
 
-// The Argon2id key of a sealed document, from its salt and limits.
-void derive_key(uint8_t *key, const Document &d, const std::string &path, const std::string &passphrase) {
-  std::vector<uint8_t> salt;
+// Salt and limits of a sealed document, refused outside the window of MIN/MAX_SEAL_LIMITS.
+void seal_parameters(const Document &d, const std::string &path, std::vector<uint8_t> *salt, SealLimits *limits) {
   unsigned long long ops = 0, mem = 0;
-  if (!base64_decode(*d.field("salt"), &salt) || salt.size() != SALT_BYTES)
-    throw Error{path + ": bad salt (" + std::to_string(SALT_BYTES) + " bytes in base64 expected)"};
-  if (!decimal(*d.field("argon2id-opslimit"), &ops) || !decimal(*d.field("argon2id-memlimit"), &mem) ||
-      ops < crypto_pwhash_OPSLIMIT_MIN || ops > MAX_OPSLIMIT || mem < crypto_pwhash_MEMLIMIT_MIN || mem > MAX_MEMLIMIT)
-    throw Error{path + ": unsupported argon2id limits"};
-  if (crypto_pwhash(key, crypto_aead_xchacha20poly1305_ietf_KEYBYTES, passphrase.data(), passphrase.size(),
-                    salt.data(), ops, size_t(mem), crypto_pwhash_ALG_ARGON2ID13) != 0)
-    throw Error{path + ": not enough memory for the passphrase's key derivation"};
+  const std::string &ops_text = *d.field("argon2id-opslimit"), &mem_text = *d.field("argon2id-memlimit");
+  if (!decimal(ops_text, &ops) || !decimal(mem_text, &mem) || ops < MIN_SEAL_LIMITS.opslimit ||
+      ops > MAX_SEAL_LIMITS.opslimit || mem < MIN_SEAL_LIMITS.memlimit || mem > MAX_SEAL_LIMITS.memlimit)
+    throw Error{shown_path(path) + ": unsupported argon2id limits (" + shown(ops_text.substr(0, 24)) +
+                " passes over " + shown(mem_text.substr(0, 24)) + " bytes; this tool accepts " +
+                std::to_string(MIN_SEAL_LIMITS.opslimit) + " to " + std::to_string(MAX_SEAL_LIMITS.opslimit) +
+                " passes over " + std::to_string(MIN_SEAL_LIMITS.memlimit >> 20) + " MiB to " +
+                std::to_string(MAX_SEAL_LIMITS.memlimit >> 20) + " MiB)"};
+  if (!base64_decode(*d.field("salt"), salt) || salt->size() != SALT_BYTES)
+    throw Error{shown_path(path) + ": bad salt (" + std::to_string(SALT_BYTES) + " bytes in base64 expected)"};
+  *limits = {ops, size_t(mem)};
 }
 
-// Test seam: TAVIK_CLI_FAULT=write makes every write of a temporary file fail as on a full disk;
-// TAVIK_CLI_FAULT=rename kills the process after the temporary files are complete, before the
-// first rename, as a power cut or `kill -9` would.
-bool fault(const char *what) {
-  const char *f = getenv("TAVIK_CLI_FAULT");
-  return f != nullptr && std::strcmp(f, what) == 0;
+// A key for XChaCha20-Poly1305 that wipes itself.
+struct SealKey {
+  uint8_t bytes[crypto_aead_xchacha20poly1305_ietf_KEYBYTES];
+  SealKey() { sodium_memzero(bytes, sizeof bytes); }
+  ~SealKey() { sodium_memzero(bytes, sizeof bytes); }
+};
+
+// The Argon2id key of a sealed document, from its salt and limits; the stack Argon2id used is
+// scrubbed before this returns.
+void derive_key(SealKey *key, const Document &d, const std::string &path, const std::string &passphrase) {
+  std::vector<uint8_t> salt;
+  SealLimits limits{};
+  seal_parameters(d, path, &salt, &limits);
+  const int r = crypto_pwhash(key->bytes, sizeof key->bytes, passphrase.data(), passphrase.size(), salt.data(),
+                              limits.opslimit, limits.memlimit, crypto_pwhash_ALG_ARGON2ID13);
+  scrub_stack();
+  if (r != 0) throw Error{shown_path(path) + ": not enough memory for the passphrase's key derivation"};
+  note_secret(key->bytes, sizeof key->bytes);
 }
+
+// Named temporary files that exist now, for the signal handler: fixed slots, nothing allocated.
+constexpr int TEMP_SLOTS = 4;
+char temp_names[TEMP_SLOTS][PATH_MAX];
+volatile sig_atomic_t temp_live[TEMP_SLOTS];
+void (*volatile signal_also)() = nullptr;
+constexpr int FATAL_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void remove_temporaries_now() {
+  for (int i = 0; i < TEMP_SLOTS; ++i) {
+    if (temp_live[i]) unlink(temp_names[i]);
+    temp_live[i] = 0;
+  }
+}
+
+extern "C" void on_fatal_signal(int sig) {
+  if (signal_also != nullptr) signal_also();
+  remove_temporaries_now();
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered, with its default action, when the handler returns
+}
+
+// The fatal signals blocked for a scope: a temporary gets its name and its slot, or loses both, at once.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t s;
+    sigemptyset(&s);
+    for (int sig : FATAL_SIGNALS) sigaddset(&s, sig);
+    sigprocmask(SIG_BLOCK, &s, &old_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld &) = delete;
+  SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+int hold_temp_name(const std::string &name) {
+  for (int i = 0; i < TEMP_SLOTS; ++i) {
+    if (!temp_live[i] && name.size() < PATH_MAX) {
+      std::memcpy(temp_names[i], name.c_str(), name.size() + 1);
+      temp_live[i] = 1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+// A fresh name ".BASE.tmp.XXXXXX" beside `path` for `fd`: a new named temporary (fd < 0, created
+// with mode 0600 and opened into *fd) or a link to the unnamed file fd. Returns the slot.
+int named_temporary(const std::string &path, int *fd, std::string *temp) {
+  const auto [dir, base] = split_path(path);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    uint8_t r[4];
+    randombytes_buf(r, sizeof r);
+    char suffix[9];
+    std::snprintf(suffix, sizeof suffix, "%02x%02x%02x%02x", r[0], r[1], r[2], r[3]);
+    *temp = (dir == "." ? "" : dir) + "." + base + ".tmp." + suffix;
+    const SignalsHeld held;
+    int ok;
+    if (*fd < 0) {
+      *fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      ok = *fd >= 0;
+    } else {
+      char proc[32];
+      std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", *fd);
+      ok = linkat(AT_FDCWD, proc, AT_FDCWD, temp->c_str(), AT_SYMLINK_FOLLOW) == 0;
+    }
+    if (ok) {
+      const int slot = hold_temp_name(*temp);
+      if (slot >= 0) return slot;
+      unlink(temp->c_str());
+      errno = EMFILE;
+      return -1;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+#ifdef TAVIK_CLI_TESTING
+// Secrets the tool held, for residue_found; kept outside the heap that it searches.
+uint8_t noted[8192];
+size_t noted_len = 0;
+#endif
 
 }  // namespace
 
-std::string base64_encode(const uint8_t *data, size_t len) {
-  std::string o;
-  o.reserve((len + 2) / 3 * 4);
-  for (size_t i = 0; i < len; i += 3) {
-    const uint32_t v = uint32_t(data[i]) << 16 | (i + 1 < len ? uint32_t(data[i + 1]) << 8 : 0) |
-                       (i + 2 < len ? data[i + 2] : 0);
-    o += B64[v >> 18];
-    o += B64[(v >> 12) & 63];
-    o += i + 1 < len ? B64[(v >> 6) & 63] : '=';
-    o += i + 2 < len ? B64[v & 63] : '=';
+bool fault(const char *what) {
+#ifdef TAVIK_CLI_TESTING
+  // TAVIK_CLI_FAULT=write: every write of a temporary file fails as on a full disk; rename: the
+  // process is killed when the temporary files are complete, before the first gets its name, as a
+  // power cut or `kill -9` would; wait: it waits there for a signal; no-tmpfile: temporaries are
+  // named from the start, as on a file system without unnamed files; residue: see residue_found.
+  const char *f = getenv("TAVIK_CLI_FAULT");
+  if (f == nullptr) return false;
+  const std::string list = std::string(",") + f + ",";
+  return list.find(std::string(",") + what + ",") != std::string::npos;
+#else
+  (void)what;
+  return false;
+#endif
+}
+
+#ifdef TAVIK_CLI_TESTING
+void note_secret(const void *p, size_t n) {
+  const uint8_t *b = static_cast<const uint8_t *>(p);
+  for (size_t i = 0; i + 16 <= n && noted_len + 16 <= sizeof noted; i += 16) {
+    bool varied = false;  // a run of one byte value is no evidence
+    for (size_t j = 1; j < 16; ++j) varied |= b[i + j] != b[i];
+    if (!varied) continue;
+    std::memcpy(noted + noted_len, b + i, 16);
+    noted_len += 16;
   }
+}
+
+void note_secret_key(const uint8_t *sk) {
+  note_secret(sk + 32, TAVIK_SK_BYTES - 32);  // all but the public seed
+  std::string text = base64_encode(sk, TAVIK_SK_BYTES);
+  note_secret(text.data() + 44, text.size() - 44);  // and the same as its file holds it
+  wipe(text);
+}
+
+namespace {
+bool holds_noted(const uint8_t *region, size_t n) {
+  for (size_t w = 0; w < noted_len; w += 16) {
+    if (memmem(region, n, noted + w, 16) != nullptr) return true;
+  }
+  return false;
+}
+}  // namespace
+
+// Looks through the 256 KiB of stack below the caller, as the calls before left it, and through the
+// heap, freed blocks included, for 16-byte pieces of the noted secrets.
+[[gnu::noinline]] bool residue_found() {
+  uint8_t dead[256 * 1024];
+  const uint8_t *volatile below = dead;  // the stack as it is: no value of the compiler's own
+  bool found = holds_noted(below, sizeof dead);
+  if (FILE *maps = std::fopen("/proc/self/maps", "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, maps) != nullptr) {
+      unsigned long lo = 0, hi = 0;
+      if (std::strstr(line, "[heap]") != nullptr && std::sscanf(line, "%lx-%lx", &lo, &hi) == 2)
+        found |= holds_noted(reinterpret_cast<const uint8_t *>(lo), hi - lo);
+    }
+    std::fclose(maps);
+  }
+  return found;
+}
+#endif
+
+[[gnu::noinline]] void scrub_stack() {
+  uint8_t dead[256 * 1024];
+  sodium_memzero(dead, sizeof dead);
+}
+
+void handle_fatal_signals(void (*also)()) {
+  signal_also = also;
+  struct sigaction sa {};
+  sa.sa_handler = on_fatal_signal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : FATAL_SIGNALS) sigaddset(&sa.sa_mask, sig);
+  for (int sig : FATAL_SIGNALS) sigaction(sig, &sa, nullptr);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+std::string base64_encode(const uint8_t *data, size_t len) {
+  std::string o(sodium_base64_ENCODED_LEN(len, VARIANT), '\0');  // with the terminating zero
+  sodium_bin2base64(o.data(), o.size(), data, len, VARIANT);
+  o.pop_back();
   return o;
 }
 
 bool base64_decode(const std::string &text, std::vector<uint8_t> *out) {
-  std::string s;
-  s.reserve(text.size());
-  out->reserve(text.size() / 4 * 3);
+  out->assign(text.size() / 4 * 3 + 3, 0);  // room for the longest result: never reallocated
+  size_t n = 0;
+  const bool ok = sodium_base642bin(out->data(), out->size(), text.data(), text.size(), " \t\r\n", &n, nullptr,
+                                    VARIANT) == 0;
+  if (!ok) sodium_memzero(out->data(), out->size());
+  out->resize(ok ? n : 0);
+  return ok;
+}
+
+std::string shown(const std::string &text) {
+  std::string o;
   for (const char ch : text) {
-    if (ch != ' ' && ch != '\t' && ch != '\n' && ch != '\r') s += ch;
-  }
-  out->clear();
-  if (s.size() % 4 != 0) return false;
-  for (size_t i = 0; i < s.size(); i += 4) {
-    uint32_t v = 0;
-    int pad = 0;
-    for (int j = 0; j < 4; ++j) {
-      const char ch = s[i + j];
-      const char *p = ch == '\0' ? nullptr : std::strchr(B64, ch);
-      if (ch == '=' && j >= 2 && i + 4 == s.size() && (j == 3 || s[i + 3] == '=')) {
-        ++pad;
-        v <<= 6;
-      } else if (p != nullptr && pad == 0) {
-        v = v << 6 | uint32_t(p - B64);
-      } else {
-        return false;
-      }
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      o += ch;
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      o += hex;
     }
-    if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) return false;
-    out->push_back(uint8_t(v >> 16));
-    if (pad < 2) out->push_back(uint8_t(v >> 8));
-    if (pad < 1) out->push_back(uint8_t(v));
   }
-  wipe(s);
-  return true;
+  return o;
+}
+
+std::string shown_path(const std::string &path) {
+  std::string o;
+  for (const char ch : path) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c != 0x7f) {
+      o += ch;
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      o += hex;
+    }
+  }
+  return o;
 }
 
 std::string key_id(const uint8_t *pk) {
@@ -161,16 +346,28 @@ std::string format_document(const Document &d) {
 }
 
 Document read_document(const std::string &path, Kind want) {
+  const std::string name = shown_path(path);
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error{path + ": " + errno_text()};
+  if (fd < 0) throw Error{name + ": " + errno_text()};
+  struct stat st {};
+  const unsigned mode = fstat(fd, &st) == 0 ? unsigned(st.st_mode & 07777) : 0;
   std::string text;
   char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0 && text.size() <= MAX_FILE_BYTES) text.append(buf, size_t(n));
+  text.reserve(MAX_FILE_BYTES + sizeof buf);  // one allocation: no stray copies of a key
+  ssize_t n = 0;
+  while (text.size() <= MAX_FILE_BYTES && (n = read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buf, size_t(n));
+  }
   const int read_errno = errno;
+  sodium_memzero(buf, sizeof buf);
   close(fd);
-  if (n < 0) throw Error{path + ": " + std::strerror(read_errno)};
-  if (text.size() > MAX_FILE_BYTES) throw Error{path + ": not a tavik file (larger than 64 KiB)"};
+  if (n < 0) throw Error{name + ": " + std::strerror(read_errno)};
+  if (text.size() > MAX_FILE_BYTES) {
+    wipe(text);
+    throw Error{name + ": not a tavik file (larger than 64 KiB)"};
+  }
 
   std::vector<std::string> lines;
   for (size_t at = 0; at < text.size();) {
@@ -178,36 +375,38 @@ Document read_document(const std::string &path, Kind want) {
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(at, end - at);
     if (!line.empty() && line.back() == '\r') line.pop_back();  // a file that went through mail
-    lines.push_back(line);
+    lines.push_back(std::move(line));
     at = end + 1;
   }
+  wipe(text);
   const std::string want_line = std::string("tavik ") + kind_name(want) + " v1";
   const std::string first = lines.empty() ? "" : lines[0];
   if (first != want_line) {
+    for (std::string &line : lines) wipe(line);
     for (Kind k : {Kind::public_key, Kind::secret_key, Kind::signature}) {
       const std::string prefix = std::string("tavik ") + kind_name(k) + " v";
       if (first.rfind(prefix, 0) != 0) continue;
-      if (k != want) throw Error{path + ": wrong kind of file: a " + kind_name(k) + ", not a " + kind_name(want)};
-      throw Error{path + ": unknown format version " + first.substr(prefix.size() - 1) + " of a " + kind_name(k) +
-                  " (this tool reads v1)"};
+      if (k != want) throw Error{name + ": wrong kind of file: a " + kind_name(k) + ", not a " + kind_name(want)};
+      throw Error{name + ": unknown format version " + shown(first.substr(prefix.size() - 1, 32)) + " of a " +
+                  kind_name(k) + " (this tool reads v1)"};
     }
-    throw Error{path + ": not a tavik " + kind_name(want) + " file (first line is not \"" + want_line + "\")"};
+    throw Error{name + ": not a tavik " + kind_name(want) + " file (first line is not \"" + want_line + "\")"};
   }
 
   Document d;
   d.kind = want;
+  d.mode = mode;
   size_t i = 1;
   for (; i < lines.size() && lines[i] != "data:"; ++i) {
     const size_t colon = lines[i].find(": ");
     if (colon == std::string::npos || colon == 0)
-      throw Error{path + ":" + std::to_string(i + 1) + ": malformed line (\"name: value\" or \"data:\" expected)"};
+      throw Error{name + ":" + std::to_string(i + 1) + ": malformed line (\"name: value\" or \"data:\" expected)"};
     d.fields.emplace_back(lines[i].substr(0, colon), lines[i].substr(colon + 2));
   }
-  if (i == lines.size()) throw Error{path + ": no \"data:\" line"};
+  if (i == lines.size()) throw Error{name + ": no \"data:\" line"};
   std::string b64;
-  b64.reserve(text.size());
+  b64.reserve(MAX_FILE_BYTES);
   for (++i; i < lines.size(); ++i) b64 += lines[i];
-  wipe(text);
   for (std::string &line : lines) wipe(line);
 
   std::vector<std::string> names = {"key-id"};
@@ -216,92 +415,136 @@ Document read_document(const std::string &path, Kind want) {
     names.push_back("encryption");
     const std::string *enc = d.field("encryption");
     sealed = enc != nullptr && *enc == SEALED;
-    if (enc != nullptr && !sealed && *enc != "none")
-      throw Error{path + ": unknown encryption \"" + *enc + "\" (none or " + SEALED + " expected)"};
+    if (enc != nullptr && !sealed && *enc != "none") {
+      wipe(b64);
+      throw Error{name + ": unknown encryption \"" + shown(enc->substr(0, 64)) + "\" (none or " + SEALED +
+                  " expected)"};
+    }
     if (sealed) names.insert(names.end(), {"argon2id-opslimit", "argon2id-memlimit", "salt", "nonce"});
   }
   std::vector<std::string> got;
   for (const auto &f : d.fields) got.push_back(f.first);
   if (got != names) {
+    wipe(b64);
     std::string list;
-    for (const auto &n : names) list += (list.empty() ? "" : ", ") + n;
-    throw Error{path + ": unexpected header fields (want " + list + ")"};
+    for (const auto &f : names) list += (list.empty() ? "" : ", ") + f;
+    throw Error{name + ": unexpected header fields (want " + list + ")"};
   }
   const std::string &id = *d.field("key-id");
-  if (id.size() != 16 || id.find_first_not_of("0123456789abcdef") != std::string::npos)
-    throw Error{path + ": malformed key id \"" + id.substr(0, 32) + "\" (16 hex digits expected)"};
+  if (id.size() != 16 || id.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    wipe(b64);
+    throw Error{name + ": malformed key id \"" + shown(id.substr(0, 32)) + "\" (16 hex digits expected)"};
+  }
+  if (sealed) {  // refused here, before anyone asks for a passphrase
+    std::vector<uint8_t> salt, nonce;
+    SealLimits limits{};
+    seal_parameters(d, path, &salt, &limits);
+    if (!base64_decode(*d.field("nonce"), &nonce) || nonce.size() != NONCE_BYTES)
+      throw Error{name + ": bad nonce (" + std::to_string(NONCE_BYTES) + " bytes in base64 expected)"};
+  }
   const bool decoded = base64_decode(b64, &d.data);
   wipe(b64);
-  if (!decoded) throw Error{path + ": bad base64 in the data"};
+  if (!decoded) throw Error{name + ": bad base64 in the data"};
   const size_t want_bytes = data_bytes(want, sealed);
   if (d.data.size() != want_bytes)
-    throw Error{path + ": wrong length of the " + kind_name(want) + " (" + std::to_string(d.data.size()) +
+    throw Error{name + ": wrong length of the " + kind_name(want) + " (" + std::to_string(d.data.size()) +
                 " bytes, " + std::to_string(want_bytes) + " expected)"};
   if (want == Kind::public_key && key_id(d.data.data()) != id)
-    throw Error{path + ": key id mismatch (the file says " + id + ", the key is " + key_id(d.data.data()) + ")"};
+    throw Error{name + ": key id mismatch (the file says " + id + ", the key is " + key_id(d.data.data()) + ")"};
   return d;
 }
 
-void AtomicWrites::add(const std::string &path, const std::string &content, bool secret, bool replace) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = dir + "." + base + ".tmp.XXXXXX";
-  const int fd = mkstemp(temp.data());  // mode 0600
-  if (fd < 0) throw Error{path + ": cannot create a temporary file beside it: " + errno_text()};
-  pending_.push_back({path, temp, replace});
-  if (!secret) {
+void AtomicWrites::add(const std::string &path, const std::string &content, bool secret, const FileId *replace) {
+  const std::string name = shown_path(path);
+  Pending p;
+  p.path = path;
+  p.replace = replace != nullptr;
+  if (replace != nullptr) p.old = *replace;
+  const mode_t mode = secret ? 0600 : 0666;  // less the umask
+  if (!fault("no-tmpfile") && access("/proc/self/fd", X_OK) == 0)
+    p.fd = open(split_path(path).first.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (p.fd < 0) {  // no unnamed files here: a named temporary, 0600 from the start
+    p.slot = named_temporary(path, &p.fd, &p.temp);
+    if (p.slot < 0) throw Error{name + ": cannot create a temporary file beside it: " + errno_text()};
     const mode_t mask = umask(0);
     umask(mask);
-    if (fchmod(fd, 0666 & ~mask) != 0) {
-      close(fd);
-      throw Error{temp + ": " + errno_text()};
+    if (!secret && fchmod(p.fd, mode & ~mask) != 0) {
+      const std::string why = errno_text();
+      pending_.push_back(p);
+      throw Error{shown_path(p.temp) + ": " + why};
     }
   }
+  pending_.push_back(p);
+  const int fd = p.fd;
   size_t done = 0;
   while (done < content.size()) {
     const ssize_t n = fault("write") ? (errno = ENOSPC, -1) : write(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const std::string why = errno_text();
-      close(fd);
-      throw Error{path + ": writing failed: " + why};
-    }
+    if (n <= 0) throw Error{name + ": writing failed: " + errno_text()};
     done += size_t(n);
   }
-  if (fsync(fd) != 0 || close(fd) != 0) throw Error{path + ": flushing failed: " + errno_text()};
+  if (fsync(fd) != 0) throw Error{name + ": flushing failed: " + errno_text()};
 }
 
 void AtomicWrites::commit() {
   if (fault("rename")) kill(getpid(), SIGKILL);
-  for (auto it = pending_.begin(); it != pending_.end();) {
+  if (fault("wait")) {
+    std::fputs("tavik: waiting for a signal\n", stderr);
+    for (;;) pause();
+  }
+  while (!pending_.empty()) {
+    Pending &p = pending_.front();
+    const std::string name = shown_path(p.path);
+    struct stat st {};
+    const bool present = lstat(p.path.c_str(), &st) == 0;
+    const bool replace = p.replace && present;
+    if (replace && (!S_ISREG(st.st_mode) || !(FileId{st.st_dev, st.st_ino} == p.old)))
+      throw Error{name + ": changed while the tool ran; not replaced"};
     int r;
-    if (it->replace) {
-      r = rename(it->temp.c_str(), it->path.c_str());
+    if (p.temp.empty() && !replace) {  // the unnamed file gets its name, unless the name is taken
+      char proc[32];
+      std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", p.fd);
+      r = linkat(AT_FDCWD, proc, AT_FDCWD, p.path.c_str(), AT_SYMLINK_FOLLOW);
     } else {
+      if (p.temp.empty()) {
+        p.slot = named_temporary(p.path, &p.fd, &p.temp);
+        if (p.slot < 0) throw Error{name + ": cannot link a temporary file beside it: " + errno_text()};
+      }
+      const SignalsHeld held;
       // No replacing: a hard link fails when the name exists, even if it appeared just now.
-      r = link(it->temp.c_str(), it->path.c_str());
-      if (r == 0) unlink(it->temp.c_str());
+      r = replace ? rename(p.temp.c_str(), p.path.c_str()) : link(p.temp.c_str(), p.path.c_str());
+      if (r == 0) {
+        if (!replace) unlink(p.temp.c_str());
+        temp_live[p.slot] = 0;
+        p.slot = -1;
+        p.temp.clear();
+      }
     }
-    if (r != 0) {
-      throw Error{it->path + (errno == EEXIST ? ": exists; use -f to replace it" : ": " + errno_text())};
-    }
-    const size_t slash = it->path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : it->path.substr(0, slash + 1);
-    const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (r != 0) throw Error{name + (errno == EEXIST ? ": exists; use -f to replace it" : ": " + errno_text())};
+    close(p.fd);
+    const int dfd = open(split_path(p.path).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
       fsync(dfd);
       close(dfd);
     }
-    it = pending_.erase(it);
+    pending_.erase(pending_.begin());
   }
 }
 
 AtomicWrites::~AtomicWrites() {
-  for (const auto &p : pending_) unlink(p.temp.c_str());
+  for (const auto &p : pending_) {
+    if (p.fd >= 0) close(p.fd);
+    if (p.slot >= 0) {
+      const SignalsHeld held;
+      unlink(p.temp.c_str());
+      temp_live[p.slot] = 0;
+    }
+  }
 }
 
 const SealLimits DEFAULT_SEAL_LIMITS = {3, size_t(256) << 20};
+const SealLimits MIN_SEAL_LIMITS = {2, size_t(64) << 20};
+const SealLimits MAX_SEAL_LIMITS = {8, size_t(1) << 30};
 
 Document seal_secret_key(const uint8_t *sk, const std::string &id, const std::string *passphrase,
                          const SealLimits &limits) {
@@ -313,7 +556,7 @@ Document seal_secret_key(const uint8_t *sk, const std::string &id, const std::st
     d.data.assign(sk, sk + TAVIK_SK_BYTES);
     return d;
   }
-  uint8_t salt[SALT_BYTES], nonce[crypto_aead_xchacha20poly1305_ietf_NPUBBYTES];
+  uint8_t salt[SALT_BYTES], nonce[NONCE_BYTES];
   randombytes_buf(salt, sizeof salt);
   randombytes_buf(nonce, sizeof nonce);
   d.fields.emplace_back("encryption", SEALED);
@@ -321,14 +564,13 @@ Document seal_secret_key(const uint8_t *sk, const std::string &id, const std::st
   d.fields.emplace_back("argon2id-memlimit", std::to_string(limits.memlimit));
   d.fields.emplace_back("salt", base64_encode(salt, sizeof salt));
   d.fields.emplace_back("nonce", base64_encode(nonce, sizeof nonce));
-  uint8_t key[crypto_aead_xchacha20poly1305_ietf_KEYBYTES];
-  derive_key(key, d, "the new secret key", *passphrase);
+  SealKey key;
+  derive_key(&key, d, "the new secret key", *passphrase);
   const std::string header = sealed_header(d);
   d.data.resize(TAVIK_SK_BYTES + crypto_aead_xchacha20poly1305_ietf_ABYTES);
   crypto_aead_xchacha20poly1305_ietf_encrypt(d.data.data(), nullptr, sk, TAVIK_SK_BYTES,
                                              reinterpret_cast<const uint8_t *>(header.data()), header.size(),
-                                             nullptr, nonce, key);
-  sodium_memzero(key, sizeof key);
+                                             nullptr, nonce, key.bytes);
   return d;
 }
 
@@ -342,20 +584,19 @@ void open_secret_key(const Document &d, const std::string &path, const std::stri
     std::memcpy(sk, d.data.data(), TAVIK_SK_BYTES);
     return;
   }
-  if (passphrase == nullptr) throw Error{path + ": the secret key is protected by a passphrase"};
+  if (passphrase == nullptr) throw Error{shown_path(path) + ": the secret key is protected by a passphrase"};
   std::vector<uint8_t> nonce;
-  if (!base64_decode(*d.field("nonce"), &nonce) || nonce.size() != crypto_aead_xchacha20poly1305_ietf_NPUBBYTES)
-    throw Error{path + ": bad nonce (24 bytes in base64 expected)"};
-  uint8_t key[crypto_aead_xchacha20poly1305_ietf_KEYBYTES];
-  derive_key(key, d, path, *passphrase);
+  if (!base64_decode(*d.field("nonce"), &nonce) || nonce.size() != NONCE_BYTES)
+    throw Error{shown_path(path) + ": bad nonce (24 bytes in base64 expected)"};
+  SealKey key;
+  derive_key(&key, d, path, *passphrase);
   const std::string header = sealed_header(d);
   const int r = crypto_aead_xchacha20poly1305_ietf_decrypt(
       sk, nullptr, nullptr, d.data.data(), d.data.size(), reinterpret_cast<const uint8_t *>(header.data()),
-      header.size(), nonce.data(), key);
-  sodium_memzero(key, sizeof key);
+      header.size(), nonce.data(), key.bytes);
   if (r != 0) {
     sodium_memzero(sk, TAVIK_SK_BYTES);
-    throw Error{path + ": wrong passphrase, or the file was changed"};
+    throw Error{shown_path(path) + ": wrong passphrase, or the file was changed"};
   }
 }
 

@@ -1,6 +1,8 @@
 // Files of the tavik command-line tool: base64, the text formats of keys and signatures, atomic
 // writes, and secret keys sealed under a passphrase.
 #pragma once
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,10 +15,18 @@ struct Error {
   std::string message;
 };
 
+// Base64 through libsodium's constant-time codec (no branch or table index on a data byte): the
+// data may be a secret key.
 std::string base64_encode(const uint8_t *data, size_t len);
 // Strict decoding: the standard alphabet with padding; whitespace is ignored. False for anything
 // else, for padding in the wrong place and for nonzero bits after the last byte.
 bool base64_decode(const std::string &text, std::vector<uint8_t> *out);
+
+// Text from a file, fit for a message: printable ASCII stays, a backslash and every other byte
+// become \xHH, so that no control sequence of a crafted file reaches the terminal.
+std::string shown(const std::string &text);
+// A path for a message: only its control bytes escaped (names in UTF-8 stay legible).
+std::string shown_path(const std::string &path);
 
 // First 8 bytes of SHAKE256 of the public key, in lower-case hex.
 std::string key_id(const uint8_t *pk);
@@ -29,6 +39,7 @@ struct Document {
   Kind kind{};
   std::vector<std::pair<std::string, std::string>> fields;  // name, value (header lines)
   std::vector<uint8_t> data;
+  unsigned mode = 0;  // permission bits of the file it was read from
   const std::string *field(const std::string &name) const;
   ~Document();  // wipes the data: it may be a secret key
 };
@@ -39,29 +50,66 @@ void wipe(std::string &s);
 // Text of a file: kind line with version, the fields as "name: value", "data:" and the data in
 // base64 lines of 64 characters.
 std::string format_document(const Document &d);
-// Reads `path` (at most 64 KiB) as a file of kind `want` with exactly the fields of its kind, a
-// well-formed key id, data of the kind's length and, for a public key, the id of that key; throws
-// Error naming the file and the reason.
+// Reads `path` (at most 64 KiB; a longer file is refused, never cut) as a file of kind `want` with
+// exactly the fields of its kind, a well-formed key id, data of the kind's length, for a public key
+// the id of that key, and for a sealed secret key a salt, a nonce and key-derivation limits this
+// tool accepts; throws Error naming the file and the reason.
 Document read_document(const std::string &path, Kind want);
 
-// Writes files so that each name holds either its old content or the complete new one: every
-// content goes to a temporary file beside its target (mode 0600 for secrets, else 0666 less the
-// umask) and is flushed to disk; only then are the temporary files renamed over their targets, in
-// the order added, and the directory flushed. Without `replace` an existing target is refused
-// (also one that appears between the check and the rename).
+// A file as the system knows it: two names are one file when device and inode agree.
+struct FileId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const FileId &o) const { return dev == o.dev && ino == o.ino; }
+};
+
+// Writes files so that each name holds either its old content or the complete new one. Every
+// content goes to an unnamed temporary file in the target's directory (O_TMPFILE; mode 0600 for
+// secrets, else 0666 less the umask) and is flushed to disk; only then does each get its name, in
+// the order added, and the directory is flushed. A target that does not exist gets the file as a
+// new link, which fails if the name appeared meanwhile. `replace` names the one file that may be
+// replaced: the file is linked under a temporary name beside it and renamed over it if the name
+// still holds that file (a regular file of that device and inode). Where the file system has no
+// unnamed files, the temporary is named from the start. Named temporaries are removed on failure
+// and by the handler of handle_fatal_signals.
 class AtomicWrites {
  public:
-  void add(const std::string &path, const std::string &content, bool secret, bool replace);
+  void add(const std::string &path, const std::string &content, bool secret, const FileId *replace);
   void commit();  // throws Error; temporary files are removed on failure
   ~AtomicWrites();
 
  private:
   struct Pending {
-    std::string path, temp;
-    bool replace;
+    std::string path, temp;  // temp: the name of a named temporary, else empty
+    int fd = -1;             // an unnamed temporary not yet linked
+    int slot = -1;           // the temporary's place in the signal handler's list
+    bool replace = false;
+    FileId old;
   };
   std::vector<Pending> pending_;
 };
+
+// Interrupt, termination, hangup and quit remove the named temporaries and call `also` (which must
+// be async-signal-safe) before the process ends by the signal as it would have; a file size limit
+// makes a write fail (EFBIG) instead of killing the process.
+void handle_fatal_signals(void (*also)());
+
+// Overwrites the stack below the caller with zeros: what the calls it made left there (the state of
+// Argon2id and BLAKE2b, copies of keys) is gone.
+void scrub_stack();
+
+// Test builds only (TAVIK_CLI_TESTING): TAVIK_CLI_FAULT, a comma-separated list, makes the tool fail
+// on purpose; note_secret records secret bytes, and residue_found looks for them on the dead stack
+// and in the freed heap.
+bool fault(const char *what);
+#ifdef TAVIK_CLI_TESTING
+void note_secret(const void *p, size_t n);
+void note_secret_key(const uint8_t *sk);
+bool residue_found();
+#else
+inline void note_secret(const void *, size_t) {}
+inline void note_secret_key(const uint8_t *) {}
+#endif
 
 // Passphrase protection of a 3056-byte secret key: Argon2id (libsodium crypto_pwhash) with a random
 // 16-byte salt derives a key for XChaCha20-Poly1305, which seals the secret key together with the
@@ -71,6 +119,10 @@ struct SealLimits {
   size_t memlimit;
 };
 extern const SealLimits DEFAULT_SEAL_LIMITS;  // 3 passes over 256 MiB
+// The limits a sealed file may state: a window around the defaults, 2 to 8 passes over 64 MiB to
+// 1 GiB. Below it a guess costs too little; above it a crafted file would stall the tool or exhaust
+// the machine's memory before the passphrase is even checked. A file outside is refused unread.
+extern const SealLimits MIN_SEAL_LIMITS, MAX_SEAL_LIMITS;
 // Fields and data of a secret-key document: encryption none or sealed.
 Document seal_secret_key(const uint8_t *sk, const std::string &id, const std::string *passphrase,
                          const SealLimits &limits);

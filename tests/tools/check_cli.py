@@ -1,13 +1,19 @@
-"""The tavik tool end to end in a temporary directory: keys, signatures, refusals, modes, interruptions."""
+"""The tavik tool end to end in a temporary directory: keys, signatures, refusals, modes, interruptions,
+the terminal. The test build (third argument) has the fault switch TAVIK_CLI_FAULT and the residue search."""
 import base64
+import fcntl
 import hashlib
 import os
+import resource
+import select
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
+import termios
 
-TAVIK, RAW_VERIFY = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+TAVIK, RAW_VERIFY, TESTBUILD = (os.path.abspath(a) for a in sys.argv[1:4])
 failures = []
 outputs = []  # every stdout and stderr, searched for secrets at the end
 
@@ -17,12 +23,37 @@ def check(cond, what):
         failures.append(what)
 
 
-def run(*args, stdin=None, env=None):
+def run(*args, stdin=None, env=None, tool=None, limit=None):
     # A new session has no controlling terminal: the tool can never wait for a typed passphrase.
-    r = subprocess.run([TAVIK, *args], input=stdin, capture_output=True, start_new_session=True,
-                       env=dict(os.environ, **(env or {})))
+    fsize = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) if limit else None
+    r = subprocess.run([tool or TAVIK, *args], input=stdin, capture_output=True, start_new_session=True,
+                       env=dict(os.environ, **(env or {})), preexec_fn=fsize)
     outputs.append(r.stdout + r.stderr)
-    return r.returncode, r.stdout.decode(), r.stderr.decode()
+    return r.returncode, r.stdout.decode(errors="replace"), r.stderr.decode(errors="replace")
+
+
+def on_terminal(args, answers):
+    """Runs the shipped tool on a new pseudo-terminal, typing each answer after a prompt (a bytes answer
+    is typed without a line end). Returns status, all it wrote, and whether the terminal echoes again."""
+    master, slave = os.openpty()
+
+    def take_terminal():
+        os.setsid()
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+    p = subprocess.Popen([TAVIK, *args], stdin=slave, stdout=slave, stderr=slave, preexec_fn=take_terminal)
+    seen, prompts = b"", 0
+    while p.poll() is None or select.select([master], [], [], 0)[0]:
+        if select.select([master], [], [], 0.2)[0]:
+            seen += os.read(master, 4096)
+        if seen.count(b": ") > prompts and prompts < len(answers) and seen.endswith(b": "):
+            a = answers[prompts]
+            os.write(master, a if isinstance(a, bytes) else a.encode() + b"\n")
+            prompts += 1
+    echo = bool(termios.tcgetattr(slave)[3] & termios.ECHO)
+    os.close(master)
+    os.close(slave)
+    outputs.append(seen)
+    return p.returncode, seen.decode(errors="replace"), echo
 
 
 def read(path):
@@ -33,6 +64,10 @@ def read(path):
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def temps():
+    return [n for n in os.listdir(".") if ".tmp." in n]
 
 
 def fields(path):
@@ -55,7 +90,7 @@ def expect(name, args, code, out=None, err=None, **kw):
 
 os.chdir(tempfile.mkdtemp())
 os.umask(0o022)
-write("pw", "correct horse battery\n")
+write("pw", "correct horse battery staple\n")
 write("wrong", "correct horse\n")
 
 # Help and version; usage errors.
@@ -88,19 +123,43 @@ expect("empty passphrase", ["keygen", "-p", "e.pub", "-s", "e.sec", "--passphras
        err="empty passphrase")
 expect("no terminal", ["keygen", "-p", "e.pub", "-s", "e.sec"], 2, err="no terminal")
 
-# Interrupted keygen over existing keys: killed before the renames, or a failing write.
-for fault, code in (("rename", -signal.SIGKILL), ("write", 2)):
-    got, _, e = run("keygen", "-f", "--no-passphrase", env={"TAVIK_CLI_FAULT": fault})
-    check(got == code, f"keygen with fault {fault}: status {got}: {e}")
-    check({p: read(p) for p in old} == old, f"keygen with fault {fault}: old keys changed")
-    temps = [n for n in os.listdir(".") if ".tmp." in n]
-    check(len(temps) == (2 if fault == "rename" else 0), f"keygen with fault {fault}: temporary files {temps}")
-    for n in temps:
-        os.unlink(n)  # what a killed run leaves: complete new files beside, never over, the keys
+# Interrupted keygen over existing keys: killed before the files get their names, a failing write,
+# a file size limit, a signal while the temporaries are complete; with unnamed temporaries (where the
+# file system has them) and with named ones. Nothing but `kill -9` of a named one leaves a trace.
+try:
+    os.close(os.open(".", os.O_TMPFILE | os.O_WRONLY, 0o600))
+    unnamed = True
+except OSError:
+    unnamed = False
+for mode in ("", ",no-tmpfile"):
+    for fault, code in (("rename", -signal.SIGKILL), ("write", 2), ("limit", 2)):
+        got, _, e = run("keygen", "-f", "--no-passphrase", env={"TAVIK_CLI_FAULT": fault + mode}, tool=TESTBUILD,
+                        limit=1000 if fault == "limit" else None)
+        what = f"keygen with fault {fault + mode}"
+        check(got == code, f"{what}: status {got}: {e}")
+        check({p: read(p) for p in old} == old, f"{what}: old keys changed")
+        left = temps()
+        check(len(left) == (2 if fault == "rename" and (mode or not unnamed) else 0), f"{what}: temporaries {left}")
+        for n in left:
+            os.unlink(n)  # what a killed run leaves: complete new files beside, never over, the keys
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        p = subprocess.Popen([TESTBUILD, "keygen", "-f", "--no-passphrase"], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.PIPE, start_new_session=True,
+                             env=dict(os.environ, TAVIK_CLI_FAULT="wait" + mode))
+        p.stderr.readline()  # the temporaries are complete
+        p.send_signal(sig)
+        p.wait()
+        check(p.returncode == -sig and not temps() and {p: read(p) for p in old} == old,
+              f"keygen{mode} ended by signal {sig}: status {p.returncode}, temporaries {temps()}")
+        p.stderr.close()
+# The shipped tool has no fault switch.
+check(b"TAVIK_CLI_FAULT" not in read(TAVIK) and b"TAVIK_CLI_FAULT" in read(TESTBUILD), "fault switch in the shipped tool")
+expect("shipped tool ignores faults", ["keygen", "-p", "f.pub", "-s", "f.sec", "--no-passphrase"], 0,
+       env={"TAVIK_CLI_FAULT": "write"})
 
 # Messages: empty, short, the largest one-shot length, 10 MB, standard input.
 messages = {"empty": b"", "one": b"x", "short": b"hello, world\n", "max": os.urandom(3300),
-            "big": os.urandom(1 << 16) * 160}
+            "chunk1": os.urandom((1 << 16) + 1), "big": os.urandom(1 << 16) * 160}
 for name, data in messages.items():
     write(name, data)
     expect(f"sign {name}", ["sign", "-s", "tavik.sec", "-m", name], 0, out=f"{name}.tsig")
@@ -110,6 +169,8 @@ for name, data in messages.items():
         write("raw.pk", fields("tavik.pub")[2])
         write("raw.sig", fields(f"{name}.tsig")[2])
         check(subprocess.run([RAW_VERIFY, "raw.pk", "raw.sig", name]).returncode == 0, f"{name}: sig_verf on raw")
+write("chunk1x", messages["chunk1"][:-1] + bytes([messages["chunk1"][-1] ^ 1]))
+expect("a changed byte after 64 KiB", ["verify", "-p", "tavik.pub", "-m", "chunk1x", "-x", "chunk1.tsig"], 1)
 expect("sign stdin", ["sign", "-s", "tavik.sec", "-m", "-", "-x", "stdin.tsig"], 0, stdin=messages["short"])
 check(read("stdin.tsig") == read("short.tsig"), "standard input signs differently from the file")
 expect("verify stdin", ["verify", "-p", "tavik.pub", "-m", "-", "-x", "short.tsig"], 0, stdin=messages["short"])
@@ -144,6 +205,16 @@ pub_text, sig_text, sec_text = read("tavik.pub").decode(), read("short.tsig").de
 lines = pub_text.split("\n")
 B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
 sealed_text = read("b.sec").decode()
+
+
+def limits(ops, mem):
+    return sealed_text.replace("argon2id-opslimit: 3\n", f"argon2id-opslimit: {ops}\n").replace(
+        "argon2id-memlimit: 268435456\n", f"argon2id-memlimit: {mem}\n")
+
+
+def write_back(path, text):
+    write(path, text)
+    return path
 refusals = [
     ("wrong kind", "x.pub", sig_text, "verify", "wrong kind of file: a signature, not a public key"),
     ("unknown version", "x.pub", pub_text.replace(" v1\n", " v2\n", 1), "verify", "unknown format version v2"),
@@ -162,17 +233,115 @@ refusals = [
      "damaged secret key"),  # s1, which the public key depends on
     ("sealed header changed", "x.sec", sealed_text.replace(fields("b.sec")[1]["key-id"], fields("tavik.pub")[1]["key-id"]),
      "sign", "wrong passphrase, or the file was changed"),
-    ("absurd limits", "x.sec", sealed_text.replace("argon2id-memlimit: 268435456", "argon2id-memlimit: 99999999999999"),
-     "sign", "unsupported argon2id limits"),
+    ("key id of a plain secret key", "x.sec", sec_text.replace(fields("tavik.sec")[1]["key-id"], fields("b.pub")[1]["key-id"]),
+     "sign", "key id mismatch"),
+    ("64 KiB + 1 byte", "x.pub", pub_text + "\n" * (65536 - len(pub_text)) + "A", "verify", "larger than 64 KiB"),
+    ("wrong passphrase (limits inside the window)", "x.sec", limits(2, 64 << 20), "sign", "wrong passphrase"),
+    # Limits outside the window: refused before the passphrase is even asked for.
+    ("one pass", "x.sec", limits(1, 256 << 20), "sign-asking", "unsupported argon2id limits (1 passes"),
+    ("nine passes", "x.sec", limits(9, 256 << 20), "sign-asking", "unsupported argon2id limits"),
+    ("2^32 passes", "x.sec", limits(1 << 32, 256 << 20), "sign-asking", "unsupported argon2id limits"),
+    ("8 KiB", "x.sec", limits(3, 8192), "sign-asking", "unsupported argon2id limits"),
+    ("2 GiB", "x.sec", limits(3, 2 << 30), "sign-asking", "unsupported argon2id limits"),
+    ("absurd memory", "x.sec", limits(3, 99999999999999), "sign-asking", "unsupported argon2id limits"),
+    # Control bytes of a crafted file never reach the terminal.
+    ("escaped version", "x.pub", pub_text.replace(" v1\n", " v\x1b]0;pwned\x07\n", 1), "verify", "v\\x1b]0;pwned\\x07"),
+    ("escaped key id", "x.pub", pub_text.replace(lines[1], "key-id: \x1b[2J\x9b2J"), "verify", "\\x1b[2J\\xc2\\x9b2J"),
+    ("escaped encryption", "x.sec", sec_text.replace("encryption: none", "encryption: \x1b[2J"), "sign",
+     "unknown encryption \"\\x1b[2J\""),
+    ("escaped path", "\x1b[2J.pub", None, "verify", "\\x1b[2J.pub: No such file"),
 ]
 for name, path, text, cmd, err in refusals:
     target = path or "absent.pub"
     if text is not None:
         write(target, text)
+        os.chmod(target, 0o600)
     args = {"verify": ["verify", "-p", target, "-m", "short"],
             "verify-sig": ["verify", "-p", "tavik.pub", "-m", "short", "-x", target],
-            "sign": ["sign", "-s", target, "-m", "short", "-x", "y.tsig", "--passphrase-file", "pw"]}[cmd]
+            "sign": ["sign", "-s", target, "-m", "short", "-x", "y.tsig", "--passphrase-file", "pw"],
+            "sign-asking": ["sign", "-s", target, "-m", "short", "-x", "y.tsig"]}[cmd]
     expect(name, args, 2, err=err)
+    check(not any(c < 32 and c != 10 or c == 127 for c in outputs[-1]), f"{name}: control bytes in the message")
+expect("64 KiB exactly", ["verify", "-p", write_back("x.pub", pub_text + "\n" * (65536 - len(pub_text))), "-m", "short"], 0)
+
+# Outputs never land on an input, a link, a directory or a pipe; an existing file is replaced by sign
+# only when it is a signature, else with -f. Each case leaves every file it names as it was.
+write("notes.txt", "keep me\n")
+os.symlink("notes.txt", "link.tsig")
+os.link("tavik.sec", "hard.sec")
+os.mkdir("adir")
+os.mkfifo("pipe.tsig")
+write("old.tsig", read("one.tsig"))
+outs = [
+    ("sign over its key", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "tavik.sec", "-f"], 2, "inputs", "tavik.sec"),
+    ("sign over a link of its key", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "hard.sec", "-f"], 2, "inputs",
+     "tavik.sec"),
+    ("sign over its file", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "short", "-f"], 2, "inputs", "short"),
+    ("sign over its passphrase", ["sign", "-s", "b.sec", "-m", "short", "-x", "pw", "-f", "--passphrase-file", "pw"],
+     2, "inputs", "pw"),
+    ("sign over a text", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "notes.txt"], 2,
+     "not a signature file; use -f", "notes.txt"),
+    ("sign over a symlink", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "link.tsig", "-f"], 2, "symbolic link",
+     "link.tsig"),
+    ("sign over a directory", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "adir", "-f"], 2, "directory", "adir"),
+    ("sign over a pipe", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "pipe.tsig", "-f"], 2, "pipe", "pipe.tsig"),
+    ("keygen, one file by two names", ["keygen", "--no-passphrase", "-f", "-p", "./tavik.sec", "-s", "tavik.sec"], 2,
+     "different files", "tavik.sec"),
+    ("keygen, hard links", ["keygen", "--no-passphrase", "-f", "-p", "hard.sec", "-s", "tavik.sec"], 2,
+     "different files", "tavik.sec"),
+    ("keygen, new file by two names", ["keygen", "--no-passphrase", "-f", "-p", "./new.key", "-s", "new.key"], 2,
+     "different files", "new.key"),
+    ("keygen over its passphrase", ["keygen", "-f", "-p", "pw", "-s", "k9.sec", "--passphrase-file", "pw"], 2,
+     "inputs", "pw"),
+    ("pubkey over its key", ["pubkey", "-s", "tavik.sec", "-p", "hard.sec", "-f"], 2, "different files", "tavik.sec"),
+    ("sign over a signature", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "old.tsig"], 0, None, None),
+    ("sign over a text with -f", ["sign", "-s", "tavik.sec", "-m", "short", "-x", "notes.txt", "-f"], 0, None, None),
+]
+for name, args, code, err, kept in outs:
+    before = {n: (os.lstat(n).st_mode, read(n) if stat.S_ISREG(os.lstat(n).st_mode) else None)
+              for n in os.listdir(".") if n != "adir" and not stat.S_ISFIFO(os.lstat(n).st_mode)}
+    expect(name, args, code, err=err)
+    if kept:
+        after = {n: (os.lstat(n).st_mode, read(n) if stat.S_ISREG(os.lstat(n).st_mode) else None)
+                 for n in os.listdir(".") if n != "adir" and not stat.S_ISFIFO(os.lstat(n).st_mode)}
+        check(after == before and stat.S_ISFIFO(os.lstat("pipe.tsig").st_mode) and os.path.isdir("adir"),
+              f"{name}: files changed")
+for n in ("old.tsig", "notes.txt"):
+    check(fields(n)[0] == "tavik signature v1", f"{n}: not replaced by a signature")
+
+# A secret key that others may read is used, with a warning.
+write("open.sec", read("tavik.sec"))
+os.chmod("open.sec", 0o644)
+got, _, e = run("sign", "-s", "open.sec", "-m", "short", "-x", "open.tsig")
+check(got == 0 and "open.sec is readable by group or others" in e, f"no warning for a readable key: {got} {e}")
+
+# At the terminal: a confirmation that differs, a passphrase too long, Ctrl-C at the prompt (the echo
+# comes back every time), and a key made by typing.
+typed = [
+    ("differing confirmation", ["keygen", "-p", "t.pub", "-s", "t.sec"], ["a passphrase", "another one"], 2,
+     "the two passphrases differ"),
+    ("1025 bytes typed", ["keygen", "-p", "t.pub", "-s", "t.sec"], ["y" * 1025], 2, "longer than 1024 bytes"),
+    ("Ctrl-C at the prompt", ["sign", "-s", "b.sec", "-m", "short", "-x", "t.tsig"], [b"\x03"], -signal.SIGINT, ""),
+    ("typed twice", ["keygen", "-p", "t.pub", "-s", "t.sec"], ["the same words", "the same words"], 0,
+     "(passphrase-protected)"),
+]
+for name, args, answers, code, says in typed:
+    got, seen, echo = on_terminal(args, answers)
+    check(got == code and says in seen and echo, f"{name}: status {got}, echo {echo}: {seen!r}")
+    check(os.path.exists("t.sec") == (code == 0), f"{name}: key written {os.path.exists('t.sec')}")
+write("long", "z" * 1025 + "\n")
+expect("1025 bytes from a file", ["keygen", "-p", "t2.pub", "-s", "t2.sec", "--passphrase-file", "long"], 2,
+       err="longer than 1024 bytes")
+
+# No piece of a secret key, a passphrase or a derived key stays on the stack or in the heap.
+for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passphrase-file", "pw"]),
+                   ("sign sealed", ["sign", "-s", "b.sec", "-m", "big", "-x", "r.tsig", "--passphrase-file", "pw"]),
+                   ("sign plain", ["sign", "-s", "tavik.sec", "-m", "big", "-x", "r.tsig"]),
+                   ("pubkey", ["pubkey", "-s", "b.sec", "--passphrase-file", "pw"]),
+                   ("wrong passphrase", ["sign", "-s", "b.sec", "-m", "short", "-x", "r.tsig", "--passphrase-file",
+                                         "wrong"])):
+    got, _, e = run(*args, tool=TESTBUILD, env={"TAVIK_CLI_FAULT": "residue"})
+    check(got != 3 and "left" not in e, f"residue after {name}: {e}")
 
 # No secret reaches standard output or standard error.
 secret_b64 = base64.b64encode(sk_plain).decode()
