@@ -268,7 +268,9 @@ int cmd_keygen(std::map<std::string, std::string> &o) {
 
   uint8_t pk[TAVIK_PK_BYTES];
   SecretKey sk;
-  if (sig_keygen(pk, sk.bytes) != TAVIK_OK) throw Error{"key generation failed"};
+  const int32_t made = sig_keygen(pk, sk.bytes);
+  if (made == TAVIK_NO_RANDOMNESS) throw Error{"key generation failed: the system's random source does not answer"};
+  if (made != TAVIK_OK) throw Error{"key generation failed"};
   note_secret_key(sk.bytes);
   const std::string id = key_id(pk);
   const Document sealed =
@@ -304,7 +306,9 @@ int cmd_sign(std::map<std::string, std::string> &o) {
   load_secret_key(o, o["-s"], &sk, &id, pk);
 
   tavik_sign_state st;
-  if (tavik_sign_init(&st, sk.bytes) != TAVIK_OK) throw Error{"signing failed"};
+  // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
+  // disk cannot give itself away through two signatures of one file.
+  if (tavik_sign_init_hedged(&st, sk.bytes) != TAVIK_OK) throw Error{"signing failed"};
   uint8_t sig[TAVIK_SIG_BYTES];
   try {
     stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
@@ -312,7 +316,13 @@ int cmd_sign(std::map<std::string, std::string> &o) {
     tavik_sign_state_wipe(&st);
     throw;
   }
-  if (tavik_sign_final(&st, sig) != TAVIK_OK) throw Error{"signing failed"};
+  const int32_t signed_ = tavik_sign_final(&st, sig);
+  if (signed_ != TAVIK_OK) {
+    tavik_sign_state_wipe(&st);
+    throw Error{signed_ == TAVIK_NO_RANDOMNESS ? "signing failed: the system's random source does not answer"
+                : signed_ == TAVIK_SIGNING_FAILED ? "signing failed: the secret key or the memory holding it is faulty"
+                                                  : "signing failed"};
+  }
   AtomicWrites w;
   w.add(sigfile, format_document(Document{Kind::signature, {{"key-id", id}}, {sig, sig + sizeof sig}}), false,
         old_sig ? &*old_sig : nullptr);
