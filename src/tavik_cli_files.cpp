@@ -254,7 +254,11 @@ void handle_fatal_signals(void (*also)()) {
   sa.sa_handler = on_fatal_signal;
   sigemptyset(&sa.sa_mask);
   for (int sig : FATAL_SIGNALS) sigaddset(&sa.sa_mask, sig);
-  for (int sig : FATAL_SIGNALS) sigaction(sig, &sa, nullptr);
+  for (int sig : FATAL_SIGNALS) {
+    struct sigaction was {};
+    // A signal the caller ignores stays ignored (nohup, a background job of a script).
+    if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
+  }
   signal(SIGXFSZ, SIG_IGN);
 }
 

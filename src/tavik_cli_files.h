@@ -89,9 +89,9 @@ class AtomicWrites {
   std::vector<Pending> pending_;
 };
 
-// Interrupt, termination, hangup and quit remove the named temporaries and call `also` (which must
-// be async-signal-safe) before the process ends by the signal as it would have; a file size limit
-// makes a write fail (EFBIG) instead of killing the process.
+// Interrupt, termination, hangup and quit (those not ignored already) remove the named temporaries
+// and call `also` (which must be async-signal-safe) before the process ends by the signal as it
+// would have; a file size limit makes a write fail (EFBIG) instead of killing the process.
 void handle_fatal_signals(void (*also)());
 
 // Overwrites the stack below the caller with zeros: what the calls it made left there (the state of

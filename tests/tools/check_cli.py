@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import time
 
 TAVIK, RAW_VERIFY, TESTBUILD = (os.path.abspath(a) for a in sys.argv[1:4])
 failures = []
@@ -32,17 +33,26 @@ def run(*args, stdin=None, env=None, tool=None, limit=None):
     return r.returncode, r.stdout.decode(errors="replace"), r.stderr.decode(errors="replace")
 
 
+def signals(ignored=None):
+    """In a child: the fatal signals as a fresh login shell has them, `ignored` ignored."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+        signal.signal(sig, signal.SIG_IGN if sig == ignored else signal.SIG_DFL)
+
+
 def on_terminal(args, answers):
     """Runs the shipped tool on a new pseudo-terminal, typing each answer after a prompt (a bytes answer
     is typed without a line end). Returns status, all it wrote, and whether the terminal echoes again."""
     master, slave = os.openpty()
 
     def take_terminal():
+        signals()
         os.setsid()
         fcntl.ioctl(0, termios.TIOCSCTTY, 0)
     p = subprocess.Popen([TAVIK, *args], stdin=slave, stdout=slave, stderr=slave, preexec_fn=take_terminal)
-    seen, prompts = b"", 0
+    seen, prompts, deadline = b"", 0, time.monotonic() + 60
     while p.poll() is None or select.select([master], [], [], 0)[0]:
+        if time.monotonic() > deadline:
+            p.kill()
         if select.select([master], [], [], 0.2)[0]:
             seen += os.read(master, 4096)
         if seen.count(b": ") > prompts and prompts < len(answers) and seen.endswith(b": "):
@@ -142,13 +152,16 @@ for mode in ("", ",no-tmpfile"):
         check(len(left) == (2 if fault == "rename" and (mode or not unnamed) else 0), f"{what}: temporaries {left}")
         for n in left:
             os.unlink(n)  # what a killed run leaves: complete new files beside, never over, the keys
-    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    for sig, ignored in ((signal.SIGINT, None), (signal.SIGTERM, None), (signal.SIGHUP, None),
+                         (signal.SIGTERM, signal.SIGHUP)):  # as under nohup: a hangup changes nothing
         p = subprocess.Popen([TESTBUILD, "keygen", "-f", "--no-passphrase"], stdout=subprocess.DEVNULL,
-                             stderr=subprocess.PIPE, start_new_session=True,
+                             stderr=subprocess.PIPE, start_new_session=True, preexec_fn=lambda: signals(ignored),
                              env=dict(os.environ, TAVIK_CLI_FAULT="wait" + mode))
         p.stderr.readline()  # the temporaries are complete
+        if ignored:
+            p.send_signal(ignored)
         p.send_signal(sig)
-        p.wait()
+        p.wait(timeout=60)
         check(p.returncode == -sig and not temps() and {p: read(p) for p in old} == old,
               f"keygen{mode} ended by signal {sig}: status {p.returncode}, temporaries {temps()}")
         p.stderr.close()
