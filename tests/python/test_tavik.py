@@ -1,0 +1,298 @@
+"""The Python package over the library: known answers, streaming, hedging, errors, threads."""
+import contextlib
+import copy
+import hashlib
+import pickle
+import sys
+import threading
+
+import pytest
+
+import tavik
+
+SEED0 = bytes(32)
+
+
+def digest(data):
+    """The first 16 bytes of SHAKE256, as the C suites pin keys and signatures."""
+    return hashlib.shake_256(bytes(data)).hexdigest(16)
+
+
+@pytest.fixture(scope="module")
+def keys():
+    pk, sk = tavik.keypair_from_seed(SEED0)
+    return pk, sk
+
+
+# The C suites' known answers: the key pair of the all-zero seed and the deterministic signature
+# of "abc", reached through every way of signing the package offers.
+def test_known_answers(keys):
+    pk, sk = keys
+    assert digest(pk) == "2c8ffc397891c91be70a35be1144ceb2"
+    assert digest(sk.to_bytes()) == "07be541fb46c56ea25fba41bc3738783"
+    assert tavik.public_key(sk) == pk
+    assert tavik.public_key(tavik.SecretKey(bytearray(sk.to_bytes()))) == pk
+
+    with tavik.ExpandedSecretKey(sk) as xsk:
+        signer = tavik.Signer(xsk, deterministic=True)
+        for piece in (b"a", b"", memoryview(b"bc")):
+            signer.update(piece)
+        sigs = [
+            tavik.sign(sk, b"abc", deterministic=True),
+            tavik.sign(sk, bytearray(b"abc"), deterministic=True),
+            tavik.sign(xsk, memoryview(b"xabc")[1:], deterministic=True),
+            signer.finalize(),
+        ]
+    for sig in sigs:
+        assert digest(sig) == "ab08f5d664e1568026b0ae8e326ee9aa"
+
+    sig = sigs[0]
+    xpk = tavik.ExpandedPublicKey(pk)
+    for key in (pk, bytearray(pk), xpk):
+        assert tavik.verify(key, b"abc", sig) is True
+        assert tavik.verify(key, b"abd", sig) is False
+        assert tavik.verify(key, b"abc", sig[:100] + bytes([sig[100] ^ 1]) + sig[101:]) is False
+    other_pk, _ = tavik.keypair_from_seed(bytes([1]) * 32)
+    assert tavik.verify(other_pk, b"abc", sig) is False
+
+
+@pytest.mark.parametrize("expanded", [False, True], ids=["key", "expanded"])
+def test_streaming_equals_one_shot(keys, expanded):
+    pk, sk = keys
+    key = tavik.ExpandedSecretKey(sk) if expanded else sk
+    vkey = tavik.ExpandedPublicKey(pk) if expanded else pk
+    msg = bytes(range(256)) * 400  # 102400 bytes: pieces above and below the unlocked threshold
+    for cuts in ([], [0, 0, 1, 4095, 4096, 70000], [len(msg)]):
+        bounds = [0] + cuts + [len(msg)]
+        pieces = [msg[a:b] for a, b in zip(bounds, bounds[1:])]
+        for kind in (bytes, bytearray, memoryview):
+            signer = tavik.Signer(key, deterministic=True)
+            verifier = tavik.Verifier(vkey)
+            for piece in pieces:
+                signer.update(kind(piece))
+                verifier.update(kind(piece))
+            sig = signer.finalize()
+            assert sig == tavik.sign(key, msg, deterministic=True)
+            assert verifier.verify(sig) is True
+    bad = tavik.Verifier(vkey)
+    bad.update(msg[:-1])
+    assert bad.verify(sig) is False
+
+
+def test_hedged_signatures_differ_and_verify(keys):
+    pk, sk = keys
+    xsk = tavik.ExpandedSecretKey(sk)
+    deterministic = tavik.sign(sk, b"abc", deterministic=True)
+    streamed = []
+    for key in (sk, xsk):
+        signer = tavik.Signer(key)
+        signer.update(b"abc")
+        streamed.append(signer.finalize())
+    sigs = [tavik.sign(sk, b"abc"), tavik.sign(sk, b"abc"), tavik.sign(xsk, b"abc")] + streamed
+    assert len(set(sigs + [deterministic])) == len(sigs) + 1
+    assert all(tavik.verify(pk, b"abc", s) for s in sigs)
+
+
+def test_keys_from_the_random_source():
+    (pk1, sk1), (pk2, sk2) = tavik.generate_keypair(), tavik.generate_keypair()
+    assert pk1 != pk2 and sk1.to_bytes() != sk2.to_bytes()
+    assert tavik.public_key(sk1) == pk1
+    assert tavik.verify(pk1, b"m", tavik.sign(sk1, b"m"))
+
+
+def test_secret_key_is_guarded_and_wiped(keys):
+    pk, _ = keys
+    stored = tavik.keypair_from_seed(SEED0)[1].to_bytes()
+    sk = tavik.SecretKey(stored)
+    text = repr(sk) + str(sk)
+    assert stored.hex()[:16] not in text and stored[:8].hex().upper() not in text
+    with pytest.raises(TypeError):
+        bytes(sk)
+    for clone in (pickle.dumps, copy.copy, copy.deepcopy):
+        with pytest.raises(TypeError):
+            clone(sk)
+    with sk as same:
+        assert same is sk and not sk.closed
+    assert sk.closed and "closed" in repr(sk)
+    sk.close()  # a second close is harmless
+
+    xsk = tavik.ExpandedSecretKey(tavik.SecretKey(stored))
+    signer = tavik.Signer(xsk, deterministic=True)
+    xsk.close()  # deferred: the signer still reads the expanded key
+    assert xsk.closed
+    signer.update(b"abc")
+    assert digest(signer.finalize()) == "ab08f5d664e1568026b0ae8e326ee9aa"
+
+    for call in (sk.to_bytes, lambda: tavik.sign(sk, b"m"), lambda: tavik.public_key(sk),
+                 lambda: tavik.Signer(sk), lambda: tavik.ExpandedSecretKey(sk),
+                 lambda: tavik.sign(xsk, b"m"), lambda: tavik.Signer(xsk)):
+        with pytest.raises(ValueError, match="closed"):
+            call()
+    assert tavik.verify(pk, b"abc", tavik.sign(tavik.SecretKey(stored), b"abc"))
+
+
+def test_misuse_raises(keys):
+    pk, sk = keys
+    sig = tavik.sign(sk, b"abc", deterministic=True)
+    length_cases = [
+        (lambda: tavik.keypair_from_seed(bytes(31)), "32"),
+        (lambda: tavik.SecretKey(bytes(3057)), "3056"),
+        (lambda: tavik.verify(pk[:-1], b"abc", sig), "1472"),
+        (lambda: tavik.verify(pk, b"abc", sig + b"\0"), "2573"),
+        (lambda: tavik.verify(pk, b"abc", sig[:-1]), "2573"),
+        (lambda: tavik.ExpandedPublicKey(bytearray(10)), "1472"),
+        (lambda: tavik.Verifier(pk + b"\0"), "1472"),
+    ]
+    for call, size in length_cases:
+        with pytest.raises(ValueError, match=f"must be {size} bytes"):
+            call()
+    type_cases = [
+        lambda: tavik.keypair_from_seed("0" * 32),
+        lambda: tavik.SecretKey(None),
+        lambda: tavik.sign(sk.to_bytes(), b"abc"),
+        lambda: tavik.sign(sk, "abc"),
+        lambda: tavik.sign(sk, b"abc", True),
+        lambda: tavik.public_key(pk),
+        lambda: tavik.verify(pk, "abc", sig),
+        lambda: tavik.verify(str(pk), b"abc", sig),
+        lambda: tavik.verify(pk, b"abc"),
+        lambda: tavik.ExpandedSecretKey(sk.to_bytes()),
+        lambda: tavik.Signer(pk),
+        lambda: tavik.Verifier(tavik.ExpandedSecretKey(sk)),
+        lambda: tavik.Signer(sk).update(12),
+        lambda: tavik.Verifier(pk).update("text"),
+    ]
+    for call in type_cases:
+        with pytest.raises(TypeError):
+            call()
+
+    verifier = tavik.Verifier(pk)
+    verifier.update(b"abc")
+    with pytest.raises(ValueError, match="2573"):
+        verifier.verify(sig[:-1])
+    assert verifier.verify(sig) is True  # the wrong length left the verifier as it was
+    signer = tavik.Signer(sk)
+    signer.finalize()
+    for stream, call in ((verifier, lambda: verifier.update(b"x")), (verifier, lambda: verifier.verify(sig)),
+                         (signer, signer.finalize), (signer, lambda: signer.update(b"x"))):
+        with pytest.raises(ValueError, match="finished"):
+            call()
+    with tavik.Signer(sk) as given_up:
+        given_up.update(b"x")
+    with pytest.raises(ValueError, match="finished"):
+        given_up.finalize()
+
+    damaged = bytearray(sk.to_bytes())
+    damaged[1000] ^= 1  # inside t0: the stored fields no longer agree
+    with pytest.raises(ValueError, match="damaged"):
+        tavik.public_key(tavik.SecretKey(damaged))
+
+
+@contextlib.contextmanager
+def no_switching():
+    """Turns the interpreter's forced thread switching off: a thread keeps the lock until it
+    blocks or a C call lets the lock go."""
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    try:
+        yield
+    finally:
+        sys.setswitchinterval(old)
+
+
+def run_beside(work):
+    """Runs work() in a thread with the interpreter's switching off, and returns what the main
+    thread saw when it next ran: "running" if work() let the lock go in a C call, "done" if not."""
+    events = []
+
+    def body():
+        events.append("started")
+        work()
+        events.append("done")
+
+    with no_switching():
+        thread = threading.Thread(target=body)
+        thread.start()  # returns once the thread lets the lock go
+        seen = "done" if "done" in events else "running"
+        thread.join()
+    return seen
+
+
+# With forced switching off, the main thread runs while the worker is still busy only when the
+# worker's C call releases the interpreter lock.
+def test_calls_release_the_interpreter_lock(keys):
+    pk, sk = keys
+    xsk, xpk = tavik.ExpandedSecretKey(sk), tavik.ExpandedPublicKey(pk)
+    sig = tavik.sign(sk, b"abc", deterministic=True)
+    long_piece = bytes(1 << 20)
+
+    def streamed(make, finish):
+        def work():
+            stream = make()
+            stream.update(long_piece)
+            finish(stream)
+        return work
+
+    cases = {
+        "generate_keypair": tavik.generate_keypair,
+        "keypair_from_seed": lambda: tavik.keypair_from_seed(SEED0),
+        "sign": lambda: tavik.sign(sk, b"abc"),
+        "sign deterministic": lambda: tavik.sign(sk, bytearray(b"abc"), deterministic=True),
+        "sign expanded": lambda: tavik.sign(xsk, b"abc"),
+        "verify": lambda: tavik.verify(pk, b"abc", sig),
+        "verify expanded": lambda: tavik.verify(xpk, b"abc", sig),
+        "Signer": streamed(lambda: tavik.Signer(sk), lambda s: s.finalize()),
+        "Verifier": streamed(lambda: tavik.Verifier(pk), lambda v: v.verify(sig)),
+    }
+    assert {name: run_beside(work) for name, work in cases.items()} == {name: "running" for name in cases}
+    # Without a C call that lets the lock go, the worker runs to its end first.
+    assert run_beside(lambda: sum(range(1000))) == "done"
+
+
+# A bytearray changed by another thread while the call runs unlocked: the call signs the bytes
+# it was given, and a streaming object refuses a second thread while one call runs.
+def test_inputs_changed_by_another_thread(keys):
+    _, sk = keys
+    msg = bytearray(b"abc")
+    out = {}
+    with no_switching():
+        thread = threading.Thread(target=lambda: out.update(sig=tavik.sign(sk, msg, deterministic=True)))
+        thread.start()
+        msg[:] = b"xyz" * 1000  # resizing: the call holds no view of msg
+        thread.join()
+    assert digest(out["sig"]) == "ab08f5d664e1568026b0ae8e326ee9aa"
+
+    signer = tavik.Signer(sk)
+    errors = []
+    with no_switching():
+        thread = threading.Thread(target=lambda: signer.update(bytes(1 << 22)))
+        thread.start()
+        try:
+            signer.update(b"x")
+        except RuntimeError as e:
+            errors.append(str(e))
+        thread.join()
+    assert errors and "another thread" in errors[0]
+
+
+# Many threads signing and verifying at once under shared keys give the single-threaded results.
+def test_threads_share_keys(keys):
+    pk, sk = keys
+    xsk, xpk = tavik.ExpandedSecretKey(sk), tavik.ExpandedPublicKey(pk)
+    msgs = [bytes([i]) * (i + 1) for i in range(32)]
+    expected = [tavik.sign(sk, m, deterministic=True) for m in msgs]
+    results = [None] * 4
+
+    def work(t):
+        key = xsk if t % 2 else sk
+        results[t] = [(tavik.sign(key, m, deterministic=True), tavik.verify(xpk if t % 2 else pk, m, tavik.sign(key, m)))
+                      for m in msgs]
+
+    threads = [threading.Thread(target=work, args=(t,)) for t in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for per_thread in results:
+        assert [s for s, _ in per_thread] == expected
+        assert all(ok for _, ok in per_thread)
