@@ -200,22 +200,28 @@ def no_switching():
         sys.setswitchinterval(old)
 
 
-def run_beside(work):
-    """Runs work() in a thread with the interpreter's switching off, and returns what the main
-    thread saw when it next ran: "running" if work() let the lock go in a C call, "done" if not."""
-    events = []
+def run_beside(work, main=lambda: None, rounds=2000):
+    """Runs work() over and over in a thread with forced switching off, until the main thread has
+    run main() once or `rounds` are done. Returns whether the main thread ran while the worker
+    was still at work: it can only when work() lets the lock go in a C call (the operating
+    system may still be slow to wake the main thread; the rounds give it many chances)."""
+    main_ran, worker_done = [], []
 
     def body():
-        events.append("started")
-        work()
-        events.append("done")
+        for _ in range(rounds):
+            work()
+            if main_ran:
+                break
+        worker_done.append(True)
 
     with no_switching():
         thread = threading.Thread(target=body)
-        thread.start()  # returns once the thread lets the lock go
-        seen = "done" if "done" in events else "running"
+        thread.start()  # returns once the worker lets the lock go
+        overlapped = not worker_done
+        main()
+        main_ran.append(True)
         thread.join()
-    return seen
+    return overlapped
 
 
 # With forced switching off, the main thread runs while the worker is still busy only when the
@@ -224,7 +230,7 @@ def test_calls_release_the_interpreter_lock(keys):
     pk, sk = keys
     xsk, xpk = tavik.ExpandedSecretKey(sk), tavik.ExpandedPublicKey(pk)
     sig = tavik.sign(sk, b"abc", deterministic=True)
-    long_piece = bytes(1 << 20)
+    long_piece = bytes(1 << 16)
 
     def streamed(make, finish):
         def work():
@@ -244,9 +250,9 @@ def test_calls_release_the_interpreter_lock(keys):
         "Signer": streamed(lambda: tavik.Signer(sk), lambda s: s.finalize()),
         "Verifier": streamed(lambda: tavik.Verifier(pk), lambda v: v.verify(sig)),
     }
-    assert {name: run_beside(work) for name, work in cases.items()} == {name: "running" for name in cases}
+    assert {name: run_beside(work) for name, work in cases.items()} == {name: True for name in cases}
     # Without a C call that lets the lock go, the worker runs to its end first.
-    assert run_beside(lambda: sum(range(1000))) == "done"
+    assert run_beside(lambda: sum(range(1000))) is False
 
 
 # A bytearray changed by another thread while the call runs unlocked: the call signs the bytes
@@ -254,25 +260,29 @@ def test_calls_release_the_interpreter_lock(keys):
 def test_inputs_changed_by_another_thread(keys):
     _, sk = keys
     msg = bytearray(b"abc")
-    out = {}
-    with no_switching():
-        thread = threading.Thread(target=lambda: out.update(sig=tavik.sign(sk, msg, deterministic=True)))
-        thread.start()
-        msg[:] = b"xyz" * 1000  # resizing: the call holds no view of msg
-        thread.join()
-    assert digest(out["sig"]) == "ab08f5d664e1568026b0ae8e326ee9aa"
+    signed = []
+
+    def work():
+        before = bytes(msg)
+        signed.append((before, tavik.sign(sk, msg, deterministic=True)))
+
+    def change():
+        msg[:] = b"xyz" * 1000  # resizing: the running call holds no view of msg
+
+    assert run_beside(work, change)  # msg changed while a call was signing it
+    assert msg == b"xyz" * 1000
+    assert all(sig == tavik.sign(sk, m, deterministic=True) for m, sig in signed)
 
     signer = tavik.Signer(sk)
-    errors = []
-    with no_switching():
-        thread = threading.Thread(target=lambda: signer.update(bytes(1 << 22)))
-        thread.start()
-        try:
+    refused = []
+
+    def second_caller():
+        with pytest.raises(RuntimeError, match="another thread"):
             signer.update(b"x")
-        except RuntimeError as e:
-            errors.append(str(e))
-        thread.join()
-    assert errors and "another thread" in errors[0]
+        refused.append(True)
+
+    assert run_beside(lambda: signer.update(bytes(1 << 16)), second_caller)
+    assert refused
 
 
 # Many threads signing and verifying at once under shared keys give the single-threaded results.
