@@ -3,6 +3,7 @@ import contextlib
 import copy
 import hashlib
 import pickle
+import subprocess
 import sys
 import threading
 
@@ -306,3 +307,59 @@ def test_threads_share_keys(keys):
     for per_thread in results:
         assert [s for s, _ in per_thread] == expected
         assert all(ok for _, ok in per_thread)
+
+
+# With getrandom and the opening of files refused (a seccomp filter in a child process), key
+# generation and hedged signing give up after the library's waits and raise RandomnessError;
+# deterministic signing still works.
+NO_RANDOMNESS = r"""
+import ctypes, platform, struct, sys
+import tavik
+pk, sk = tavik.keypair_from_seed(bytes(32))
+if platform.machine() != "x86_64":
+    sys.exit(77)
+ALLOW, EPERM = 0x7FFF0000, 0x00050001
+prog = [(0x20, 0, 0, 4), (0x15, 0, 5, 0xC000003E), (0x20, 0, 0, 0),  # arch, then call number
+        (0x15, 2, 0, 318), (0x15, 1, 0, 2), (0x15, 0, 1, 257),       # getrandom, open, openat
+        (0x06, 0, 0, EPERM), (0x06, 0, 0, ALLOW)]
+filt = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *f) for f in prog))
+fprog = struct.pack("HxxxxxxQ", len(prog), ctypes.addressof(filt))
+libc = ctypes.CDLL(None, use_errno=True)
+if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, ctypes.c_char_p(fprog), 0, 0):
+    sys.exit(77)
+try:
+    OPERATION
+    print("no error")
+except tavik.RandomnessError as e:
+    print("RandomnessError:", e)
+print(tavik.verify(pk, b"abc", tavik.sign(sk, b"abc", deterministic=True)))
+"""
+
+
+def test_randomness_failure_is_raised():
+    runs = [subprocess.Popen([sys.executable, "-c", NO_RANDOMNESS.replace("OPERATION", op)],
+                             stdout=subprocess.PIPE, text=True)
+            for op in ("tavik.generate_keypair()", "tavik.sign(sk, b'abc')")]
+    outputs = [(run.communicate()[0], run.returncode) for run in runs]
+    if any(code == 77 for _, code in outputs):
+        pytest.skip("no seccomp filter could be installed here")
+    for out, code in outputs:
+        assert code == 0 and out.startswith("RandomnessError: ") and out.endswith("True\n"), out
+
+
+def test_command_line(tmp_path):
+    def run(*args):
+        return subprocess.run([sys.executable, "-m", "tavik", *map(str, args)], capture_output=True, text=True)
+
+    pk, sk, msg, sig = (tmp_path / n for n in ("pk", "sk", "msg", "sig"))
+    msg.write_bytes(bytes(range(256)) * 5000)
+    assert run("keygen", pk, sk).returncode == 0
+    assert sk.stat().st_mode & 0o777 == 0o600 and len(sk.read_bytes()) == tavik.SECRET_KEY_SIZE
+    assert run("sign", sk, msg, sig).returncode == 0
+    verdict = run("verify", pk, msg, sig)
+    assert (verdict.returncode, verdict.stdout) == (0, "valid\n")
+    msg.write_bytes(msg.read_bytes()[:-1])
+    verdict = run("verify", pk, msg, sig)
+    assert (verdict.returncode, verdict.stdout) == (1, "invalid\n")
+    assert "1472 bytes" in run("verify", sk, msg, sig).stderr
+    assert run("keygen", pk, tmp_path / "other").returncode != 0  # never overwrites a key
