@@ -3,12 +3,11 @@
    Every call that signs, verifies or makes keys runs with the interpreter lock released. Before
    the lock is let go, each input the call reads is either a bytes object (immutable, kept alive
    by the caller's reference) or a private copy: a bytearray or memoryview that another thread
-   may change or resize is copied first, and a secret key is copied out of its SecretKey so that
-   a concurrent close() cannot wipe it under the running call. Copies of secrets are wiped.
+   may change or resize is copied first. Copies of secrets are wiped.
 
    Streaming states and expanded keys live in memory this module allocates (64-byte aligned) and
-   wipes before freeing it. An expanded key in use by a running call or a streaming object is
-   freed only when the last user is done; close() meanwhile only marks it. */
+   wipes before freeing it. A secret key or expanded key in use by a running call or a streaming
+   object is wiped only when the last user is done; close() meanwhile only marks it closed. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -130,7 +129,8 @@ static void free_wiped(void *p, size_t size) {
 
 typedef struct {
   PyObject_HEAD
-  int closed;
+  int closed;         /* close() was called: no new use */
+  Py_ssize_t users;   /* running calls that read key; the last one wipes a closed key */
   uint8_t key[TAVIK_SK_BYTES];
 } SecretKeyObject;
 
@@ -140,6 +140,7 @@ static SecretKeyObject *secret_key_new_empty(void) {
   SecretKeyObject *self = PyObject_New(SecretKeyObject, &SecretKeyType);
   if (self) {
     self->closed = 0;
+    self->users = 0;
     memset(self->key, 0, sizeof self->key);
   }
   return self;
@@ -169,8 +170,8 @@ static void SecretKey_dealloc(SecretKeyObject *self) {
 }
 
 static PyObject *SecretKey_close(SecretKeyObject *self, PyObject *Py_UNUSED(ignored)) {
-  wipe(self->key, sizeof self->key);
   self->closed = 1;
+  if (self->users == 0) wipe(self->key, sizeof self->key);
   Py_RETURN_NONE;
 }
 
@@ -186,6 +187,17 @@ static int secret_key_open(SecretKeyObject *self) {
     return -1;
   }
   return 0;
+}
+
+/* Marks one more running call that reads the key with the lock released (lock held). */
+static int secret_key_acquire(SecretKeyObject *self) {
+  if (secret_key_open(self) < 0) return -1;
+  self->users++;
+  return 0;
+}
+
+static void secret_key_release(SecretKeyObject *self) {
+  if (--self->users == 0 && self->closed) wipe(self->key, sizeof self->key);
 }
 
 static PyObject *SecretKey_to_bytes(SecretKeyObject *self, PyObject *Py_UNUSED(ignored)) {
@@ -287,13 +299,12 @@ static PyObject *ExpandedSecretKey_new(PyTypeObject *type, PyObject *args, PyObj
   if (!self) return NULL;
   self->mem = alloc_aligned(sizeof(tavik_expanded_sk));
   if (!self->mem) return Py_DECREF(self), NULL;
-  uint8_t key[TAVIK_SK_BYTES];
-  memcpy(key, sk->key, sizeof key);
   int32_t r;
+  secret_key_acquire(sk);  /* open: checked above */
   Py_BEGIN_ALLOW_THREADS
-  r = tavik_expand_sk((tavik_expanded_sk *)self->mem, key);
+  r = tavik_expand_sk((tavik_expanded_sk *)self->mem, sk->key);
   Py_END_ALLOW_THREADS
-  wipe(key, sizeof key);
+  secret_key_release(sk);
   if (r != TAVIK_OK) {
     Py_DECREF(self);
     if (r == TAVIK_ILLEGAL_PARAMETER) {
@@ -445,13 +456,14 @@ static int check_secret_key(PyObject *obj, const char *name) {
 
 static PyObject *public_key(PyObject *Py_UNUSED(module), PyObject *sk_obj) {
   if (check_secret_key(sk_obj, "sk") < 0) return NULL;
-  uint8_t key[TAVIK_SK_BYTES], pk[TAVIK_PK_BYTES];
-  memcpy(key, ((SecretKeyObject *)sk_obj)->key, sizeof key);
+  SecretKeyObject *sk = (SecretKeyObject *)sk_obj;
+  uint8_t pk[TAVIK_PK_BYTES];
   int32_t r;
+  secret_key_acquire(sk);
   Py_BEGIN_ALLOW_THREADS
-  r = tavik_pk_from_sk(pk, key);
+  r = tavik_pk_from_sk(pk, sk->key);
   Py_END_ALLOW_THREADS
-  wipe(key, sizeof key);
+  secret_key_release(sk);
   if (r == TAVIK_ILLEGAL_PARAMETER) {
     PyErr_SetString(PyExc_ValueError, "the secret key is damaged (its stored fields disagree)");
     return NULL;
@@ -462,11 +474,33 @@ static PyObject *public_key(PyObject *Py_UNUSED(module), PyObject *sk_obj) {
 
 /* ---- One-shot signing and verification ---- */
 
-static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *args, PyObject *kwds) {
-  static char *kwlist[] = {"sk", "msg", "deterministic", NULL};
-  PyObject *key_obj, *msg_obj;
+/* sign(sk, msg, *, deterministic=False), parsed by hand: the generic parser costs more than the
+   rest of the wrapper together. */
+static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+  PyObject *key_obj = nargs > 0 ? args[0] : NULL, *msg_obj = nargs > 1 ? args[1] : NULL;
   int deterministic = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "OO|$p:sign", kwlist, &key_obj, &msg_obj, &deterministic)) return NULL;
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  if (nargs > 2) {
+    PyErr_Format(PyExc_TypeError, "sign() takes 2 positional arguments (sk, msg) but %zd were given", nargs);
+    return NULL;
+  }
+  for (Py_ssize_t i = 0; i < nkw; ++i) {
+    PyObject *name = PyTuple_GET_ITEM(kwnames, i), *value = args[nargs + i];
+    PyObject **slot = NULL;
+    if (PyUnicode_CompareWithASCIIString(name, "deterministic") == 0) {
+      if ((deterministic = PyObject_IsTrue(value)) < 0) return NULL;
+      continue;
+    }
+    if (PyUnicode_CompareWithASCIIString(name, "sk") == 0) slot = &key_obj;
+    if (PyUnicode_CompareWithASCIIString(name, "msg") == 0) slot = &msg_obj;
+    if (!slot) return PyErr_Format(PyExc_TypeError, "sign() got an unexpected keyword argument '%U'", name);
+    if (*slot) return PyErr_Format(PyExc_TypeError, "sign() got multiple values for argument '%U'", name);
+    *slot = value;
+  }
+  if (!key_obj || !msg_obj) {
+    PyErr_Format(PyExc_TypeError, "sign() missing required argument '%s'", key_obj ? "msg" : "sk");
+    return NULL;
+  }
 
   ExpandedObject *xsk = NULL;
   if (Py_IS_TYPE(key_obj, &ExpandedSecretKeyType)) {
@@ -498,13 +532,14 @@ static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *args, PyObject *kwd
     Py_END_ALLOW_THREADS
     expanded_release(xsk);
   } else {
-    uint8_t key[TAVIK_SK_BYTES];
-    memcpy(key, ((SecretKeyObject *)key_obj)->key, sizeof key);
+    SecretKeyObject *sk = (SecretKeyObject *)key_obj;
+    const uint8_t *key = sk->key;
+    secret_key_acquire(sk);
     Py_BEGIN_ALLOW_THREADS
     r = deterministic ? tavik_sign(key, msg.data, (uint64_t)msg.len, out)
                       : tavik_sign_hedged(key, msg.data, (uint64_t)msg.len, out);
     Py_END_ALLOW_THREADS
-    wipe(key, sizeof key);
+    secret_key_release(sk);
   }
   input_release(&msg);
   if (r != TAVIK_OK) {
@@ -922,7 +957,7 @@ static PyMethodDef module_methods[] = {
     {"public_key", public_key, METH_O,
      "public_key(sk) -> bytes\n--\n\n"
      "The public key of a SecretKey, rebuilt from its own fields; ValueError for a damaged key."},
-    {"sign", (PyCFunction)(void (*)(void))sign, METH_VARARGS | METH_KEYWORDS,
+    {"sign", (PyCFunction)(void (*)(void))sign, METH_FASTCALL | METH_KEYWORDS,
      "sign(sk, msg, *, deterministic=False) -> bytes\n--\n\n"
      "The 2573-byte signature of msg (bytes-like, any length) under a SecretKey or an\n"
      "ExpandedSecretKey. Hedged by default: fresh randomness enters every signature, so signing\n"

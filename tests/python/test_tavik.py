@@ -274,6 +274,14 @@ def test_inputs_changed_by_another_thread(keys):
     assert msg == b"xyz" * 1000
     assert all(sig == tavik.sign(sk, m, deterministic=True) for m, sig in signed)
 
+    # A key closed while a call signs with it is wiped once that call is done.
+    closing = tavik.SecretKey(sk.to_bytes())
+    sigs = []
+    assert run_beside(lambda: sigs.append(tavik.sign(closing, b"abc", deterministic=True)), closing.close)
+    assert digest(sigs[-1]) == "ab08f5d664e1568026b0ae8e326ee9aa" and closing.closed
+    with pytest.raises(ValueError, match="closed"):
+        closing.to_bytes()
+
     signer = tavik.Signer(sk)
     refused = []
 
