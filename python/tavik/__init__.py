@@ -1,0 +1,58 @@
+"""Module-lattice digital signatures.
+
+    pk, sk = tavik.generate_keypair()
+    sig = tavik.sign(sk, b"attack at dawn")          # hedged: differs every time
+    assert tavik.verify(pk, b"attack at dawn", sig)  # False for an invalid signature
+
+Keys and signatures are bytes of fixed sizes (PUBLIC_KEY_SIZE, SECRET_KEY_SIZE, SIGNATURE_SIZE);
+messages are bytes-like of any length. A secret key is a SecretKey, whose bytes are wiped when it
+is closed or collected. Signer and Verifier take a message in pieces; ExpandedSecretKey and
+ExpandedPublicKey make signing and verifying many messages under one key cheaper. Key generation,
+signing and verification release the interpreter lock, so threads run them in parallel.
+
+Errors: TypeError for arguments of the wrong type, ValueError for wrong lengths, closed keys and
+damaged keys; tavik.SigningError and tavik.RandomnessError (both tavik.Error) for failures inside
+the library.
+"""
+from ._tavik import (
+    PUBLIC_KEY_SIZE,
+    SECRET_KEY_SIZE,
+    SEED_SIZE,
+    SIGNATURE_SIZE,
+    Error,
+    ExpandedPublicKey,
+    ExpandedSecretKey,
+    RandomnessError,
+    SecretKey,
+    Signer,
+    SigningError,
+    Verifier,
+    generate_keypair,
+    keypair_from_seed,
+    library_version,
+    public_key,
+    sign,
+    verify,
+)
+
+__version__ = library_version
+
+__all__ = [
+    "PUBLIC_KEY_SIZE",
+    "SECRET_KEY_SIZE",
+    "SEED_SIZE",
+    "SIGNATURE_SIZE",
+    "Error",
+    "ExpandedPublicKey",
+    "ExpandedSecretKey",
+    "RandomnessError",
+    "SecretKey",
+    "Signer",
+    "SigningError",
+    "Verifier",
+    "generate_keypair",
+    "keypair_from_seed",
+    "public_key",
+    "sign",
+    "verify",
+]
