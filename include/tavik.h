@@ -28,10 +28,26 @@ extern "C" {
 
 #define TAVIK_OK 0                 /* key pair made, signature made, signature valid */
 #define TAVIK_INVALID_SIGNATURE 1  /* sig_verf only */
-#define TAVIK_ILLEGAL_PARAMETER (-2) /* null pointer or bad length; nothing was written */
+#define TAVIK_ILLEGAL_PARAMETER (-2) /* null pointer, bad length or damaged key; nothing was written */
+/* Signing made TAVIK_MAX_SIGN_ATTEMPTS attempts without a signature; nothing was written. An
+   intact key never gets here (see the bound below): the key or the memory holding it is faulty. */
+#define TAVIK_SIGNING_FAILED (-3)
+/* No random source answered within TAVIK_RANDOM_TIMEOUT_SECONDS (getrandom refused and the device
+   could not be opened or read): key generation and hedged signing wrote nothing. */
+#define TAVIK_NO_RANDOMNESS (-4)
+
+/* Signing gives up after this many attempts. An attempt of an intact key succeeds with probability
+   about 0.29 (3.5 attempts on average); with any key whose probability is at least 1/12, 1024
+   failed attempts in a row have probability (11/12)^1024 < 2^-128. */
+#define TAVIK_MAX_SIGN_ATTEMPTS 1024
+/* How long key generation and hedged signing wait for a random source that does not answer. */
+#define TAVIK_RANDOM_TIMEOUT_SECONDS 10
+/* Fresh random bytes that hedged signing mixes into the seed of its masks. */
+#define TAVIK_HEDGE_BYTES 32
 
 /* Makes a key pair from 32 bytes of the operating system's random source.
-   pk: TAVIK_PK_BYTES out, sk: TAVIK_SK_BYTES out. pk and sk must not overlap (-2). */
+   pk: TAVIK_PK_BYTES out, sk: TAVIK_SK_BYTES out. pk and sk must not overlap (-2).
+   TAVIK_NO_RANDOMNESS (nothing written) when no random source answers in time. */
 int32_t sig_keygen(uint8_t *pk, uint8_t *sk);
 
 /* The key pair sig_keygen makes when its random source yields these 32 seed bytes.
@@ -42,6 +58,15 @@ int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
    to pk and returns 0, or -2 (nothing written) for a null pointer or a secret key whose stored
    hash of its public key or stored t0 does not match the rebuilt one (a damaged key). */
 int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk);
+
+/* Deterministic and hedged signing. Every signing call below has a deterministic form (the same key
+   and message always give the same signature: for known answers and reproducible test vectors)
+   and a hedged form, which mixes TAVIK_HEDGE_BYTES fresh random bytes into the seed of its masks,
+   so that no two signatures ever share a mask even when a fault damages the key or the
+   computation. Use the hedged forms everywhere else: a deterministic signer whose key is damaged
+   by one bit can give away the secret key in two signatures. Both forms verify alike.
+   Every signing call may also return TAVIK_SIGNING_FAILED (attempt bound reached) and, in its
+   hedged form, TAVIK_NO_RANDOMNESS; neither writes the signature. */
 
 /* Deterministic signature of msg[0..msglen), 1 <= msglen <= 3300.
    Writes TAVIK_SIG_BYTES to sig and 2573 to *siglen. sig may overlap sk or msg (both are read
@@ -61,6 +86,8 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
    other than TAVIK_SIG_BYTES.
    Overlaps as for sig_sign and sig_verf: sig may overlap sk or msg; tavik_verify only reads. */
 int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+/* tavik_sign, hedged: 0, -2 as tavik_sign, -3, or -4 when no random source answers. */
+int32_t tavik_sign_hedged(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig);
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen);
 
 /* Streaming: a message given in pieces of any sizes (empty ones too) signs and verifies exactly as
@@ -78,8 +105,11 @@ typedef struct tavik_sign_state { uint64_t opaque[TAVIK_SIGN_STATE_BYTES / 8]; }
 typedef struct tavik_verify_state { uint64_t opaque[TAVIK_VERIFY_STATE_BYTES / 8]; } tavik_verify_state;
 
 int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk);                  /* 0 | -2 */
+/* As tavik_sign_init; the final call then signs hedged, drawing its random bytes. */
+int32_t tavik_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk);           /* 0 | -2 */
 int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len); /* 0 | -2 */
-/* Writes TAVIK_SIG_BYTES to sig and wipes st: 0 | -2. */
+/* Writes TAVIK_SIG_BYTES to sig and wipes st: 0. -2 (st left as it was) for illegal arguments or
+   an expanded key that was wiped or has changed since; -3 or -4 (st wiped, sig not written). */
 int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig);
 void tavik_sign_state_wipe(tavik_sign_state *st);
 
@@ -95,9 +125,14 @@ int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t 
    on any path; it is not a storage format. The expanded secret key is as secret as the key: wipe
    it with tavik_expanded_sk_wipe when done. Signing and verifying from expanded keys give exactly
    the bytes and verdicts of tavik_sign and tavik_verify.
-   tavik_expand_sk, tavik_expand_pk: 0, or -2 for a null pointer.
-   tavik_sign_expanded, tavik_verify_expanded: as tavik_sign and tavik_verify; also -2 for a key
-   that was not expanded or has been wiped. */
+   tavik_expand_sk: 0, or -2 for a null pointer or a damaged secret key: it rebuilds the public
+   part from the key's secret fields as tavik_pk_from_sk does, and refuses a key whose stored hash
+   of the public key or stored t0 disagrees. tavik_expand_pk: 0, or -2 for a null pointer.
+   The expanded secret key carries a check value over its contents, which every call using it
+   verifies first (about 1% of the cost of tavik_sign_expanded).
+   tavik_sign_expanded(_hedged), tavik_verify_expanded: as tavik_sign(_hedged) and tavik_verify;
+   also -2 (nothing written) for a key that was not expanded, has been wiped, or has changed
+   since it was expanded. */
 #define TAVIK_EXPANDED_SK_BYTES 45056
 #define TAVIK_EXPANDED_PK_BYTES 28672
 #if defined(__cplusplus)
@@ -112,11 +147,14 @@ int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk);
 int32_t tavik_expand_pk(tavik_expanded_pk *xpk, const uint8_t *pk);
 void tavik_expanded_sk_wipe(tavik_expanded_sk *xsk);
 int32_t tavik_sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+int32_t tavik_sign_expanded_hedged(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen,
+                                   uint8_t *sig);
 int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
                               const uint8_t *msg, uint64_t msglen);
 /* Streaming from an expanded key, which must stay unchanged until the final call (a key wiped in
    the meantime makes the final call return -2). The state holds no copy of the key. */
 int32_t tavik_sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk);
+int32_t tavik_sign_init_expanded_hedged(tavik_sign_state *st, const tavik_expanded_sk *xsk);
 int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk);
 
 /* The library's version, "MAJOR.MINOR.PATCH"; a static string. */

@@ -4,6 +4,9 @@
 //   tavik::Result<tavik::Signature> sig = tavik::sign(kp.secret_key, tavik::as_bytes("hello"));
 //   if (sig && tavik::verify(kp.public_key, tavik::as_bytes("hello"), *sig) == tavik::Status::ok) ...
 //
+// Signing is hedged unless asked otherwise: fresh random bytes go into every signature, so that a
+// fault in the key or the computation cannot give the key away. Mode::deterministic gives the
+// reproducible signatures of known-answer tests.
 // Long messages can be given in pieces through tavik::Signer and tavik::Verifier.
 // Nothing here throws or allocates. Keys and signatures are fixed-size arrays; a secret key is
 // move-only and wipes itself when destroyed or moved from.
@@ -34,6 +37,14 @@ enum class Status : std::int32_t {
   ok = TAVIK_OK,
   invalid_signature = TAVIK_INVALID_SIGNATURE,  // verify only
   illegal_parameter = TAVIK_ILLEGAL_PARAMETER,  // e.g. a message or signature of the wrong length
+  signing_failed = TAVIK_SIGNING_FAILED,        // attempt bound reached: a damaged key
+  no_randomness = TAVIK_NO_RANDOMNESS,          // no random source answered in time
+};
+
+// How a signature's masks are seeded.
+enum class Mode {
+  hedged,         // from the key, the message and fresh random bytes: the default
+  deterministic,  // from the key and the message alone: the same signature every time
 };
 
 // A value or the reason there is none. Without a value, value() is all zero.
@@ -108,6 +119,9 @@ class SecretKey {
 struct KeyPair {
   PublicKey public_key{};
   SecretKey secret_key;
+  // Status::no_randomness when generate_keypair found no random source; both keys are then zero.
+  Status status = Status::ok;
+  bool ok() const { return status == Status::ok; }
 
  private:
   friend KeyPair generate_keypair();
@@ -115,10 +129,10 @@ struct KeyPair {
   KeyPair() = default;
 };
 
-// A fresh key pair from the operating system's random source.
+// A fresh key pair from the operating system's random source; check ok().
 inline KeyPair generate_keypair() {
   KeyPair kp;
-  (void)sig_keygen(kp.public_key.data(), kp.secret_key.bytes_.data());  // fails only on null pointers
+  kp.status = Status(sig_keygen(kp.public_key.data(), kp.secret_key.bytes_.data()));
   return kp;
 }
 
@@ -129,11 +143,12 @@ inline KeyPair keypair_from_seed(std::span<const std::uint8_t, TAVIK_SEED_BYTES>
   return kp;
 }
 
-// Deterministic signature of a message of any length (empty too); for the messages sig_sign
-// accepts, the signature sig_sign makes.
-inline Result<Signature> sign(const SecretKey &sk, std::span<const std::uint8_t> msg) {
+// Signature of a message of any length (empty too), hedged unless mode says otherwise; the
+// deterministic one is, for the messages sig_sign accepts, the signature sig_sign makes.
+inline Result<Signature> sign(const SecretKey &sk, std::span<const std::uint8_t> msg, Mode mode = Mode::hedged) {
   Signature sig{};
-  const std::int32_t r = tavik_sign(sk.data(), msg.data(), msg.size(), sig.data());
+  const std::int32_t r = mode == Mode::hedged ? tavik_sign_hedged(sk.data(), msg.data(), msg.size(), sig.data())
+                                              : tavik_sign(sk.data(), msg.data(), msg.size(), sig.data());
   if (r != TAVIK_OK) return Status(r);
   return sig;
 }
@@ -150,7 +165,9 @@ inline Result<Signature> sign(const SecretKey &sk, std::span<const std::uint8_t>
 // key until finish(), and wipes it then or when destroyed. Neither copied nor moved.
 class Signer {
  public:
-  explicit Signer(const SecretKey &sk) { (void)tavik_sign_init(&state_, sk.data()); }
+  explicit Signer(const SecretKey &sk, Mode mode = Mode::hedged) {
+    (void)(mode == Mode::hedged ? tavik_sign_init_hedged(&state_, sk.data()) : tavik_sign_init(&state_, sk.data()));
+  }
   Signer(const Signer &) = delete;
   Signer &operator=(const Signer &) = delete;
   ~Signer() { tavik_sign_state_wipe(&state_); }
@@ -194,17 +211,20 @@ class Verifier {
 
 // A secret key expanded once (tavik_expand_sk) to sign many messages at a fraction of the cost;
 // the same signatures as sign(). TAVIK_EXPANDED_SK_BYTES large, so best kept static or on the
-// heap. Neither copied nor moved; wiped when destroyed.
+// heap. Neither copied nor moved; wiped when destroyed. A damaged secret key is refused: status()
+// is then Status::illegal_parameter, and so is every sign().
 class ExpandedSecretKey {
  public:
-  explicit ExpandedSecretKey(const SecretKey &sk) { (void)tavik_expand_sk(&key_, sk.data()); }
+  explicit ExpandedSecretKey(const SecretKey &sk) : status_(Status(tavik_expand_sk(&key_, sk.data()))) {}
   ExpandedSecretKey(const ExpandedSecretKey &) = delete;
   ExpandedSecretKey &operator=(const ExpandedSecretKey &) = delete;
   ~ExpandedSecretKey() { tavik_expanded_sk_wipe(&key_); }
 
-  Result<Signature> sign(std::span<const std::uint8_t> msg) const {
+  Status status() const { return status_; }
+  Result<Signature> sign(std::span<const std::uint8_t> msg, Mode mode = Mode::hedged) const {
     Signature sig{};
-    const std::int32_t r = tavik_sign_expanded(&key_, msg.data(), msg.size(), sig.data());
+    const std::int32_t r = mode == Mode::hedged ? tavik_sign_expanded_hedged(&key_, msg.data(), msg.size(), sig.data())
+                                                : tavik_sign_expanded(&key_, msg.data(), msg.size(), sig.data());
     if (r != TAVIK_OK) return Status(r);
     return sig;
   }
@@ -212,6 +232,7 @@ class ExpandedSecretKey {
   const tavik_expanded_sk *get() const { return &key_; }
 
  private:
+  Status status_;
   tavik_expanded_sk key_;
 };
 

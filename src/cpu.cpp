@@ -1,5 +1,7 @@
 #include "cpu.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +59,38 @@ thread_local int trial = -1;
 
 char reason[96];
 
+// Stack of the thread that runs the self-tests: a signature's work and the test's own buffers,
+// with room to spare for sanitizer builds, whose frames are several times larger.
+constexpr size_t SELF_TEST_STACK = 4u << 20;
+
+// The candidates and outcome of the self-tests, handed to and from their thread.
+struct Trial {
+  const Backend *candidates;
+  uint32_t count;
+  uint32_t failed = 0;
+  Backend chosen = Backend::scalar;
+};
+
+void *run_trial(void *arg) {
+  Trial *t = static_cast<Trial *>(arg);
+  t->chosen = choose_path(t->candidates, t->count, path_self_test, &t->failed);
+  return nullptr;
+}
+
+// choose_path over the candidates, with every self-test on a thread of its own, so that the
+// library's first call needs no more of its caller's stack than any later call (a key pair, a
+// signature and a verification nested below the caller's first call would need about 140 KiB).
+// False when no such thread could be run: then nothing was tested.
+bool choose_on_own_thread(Trial &t) {
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  pthread_t thread;
+  const bool started = pthread_attr_setstacksize(&attr, SELF_TEST_STACK) == 0 &&
+                       pthread_create(&thread, &attr, run_trial, &t) == 0;
+  pthread_attr_destroy(&attr);
+  return started && pthread_join(thread, nullptr) == 0;
+}
+
 // Best first: the request of TAVIK_BACKEND when available, then every available path below it.
 Backend choose() {
   Backend top = backend_available(Backend::avx512) ? Backend::avx512
@@ -75,8 +109,16 @@ Backend choose() {
   for (int b = int(top); b >= 0; --b) {
     if (backend_available(Backend(b))) candidates[count++] = Backend(b);
   }
-  uint32_t failed = 0;
-  const Backend b = choose_path(candidates, count, path_self_test, &failed);
+  Trial trial{candidates, count};
+  if (count > 1 && !choose_on_own_thread(trial)) {
+    // An untested vector path is never used: the scalar path needs no test.
+    std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
+                  backend_name(candidates[0]));
+    return Backend::scalar;
+  }
+  if (count <= 1) trial.chosen = count == 1 ? candidates[0] : Backend::scalar;
+  const uint32_t failed = trial.failed;
+  const Backend b = trial.chosen;
   if (failed == 1) {
     std::snprintf(reason, sizeof reason, "%s failed its self-test; %s is the next path down",
                   backend_name(candidates[0]), backend_name(b));

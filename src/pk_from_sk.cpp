@@ -9,6 +9,7 @@
 #include "fips202.h"
 #include "io.h"
 #include "params.h"
+#include "signature.h"
 #include "tavik.h"
 #include "wipe.h"
 
@@ -55,6 +56,17 @@ constexpr size_t PK_FROM_SK_SCRUB_BYTES = 49152;
 }
 
 }  // namespace
+
+namespace tavik {
+
+bool secret_key_intact(const uint8_t *sk) {
+  uint8_t candidate[PK_BYTES];
+  const bool matches = rebuild_pk(candidate, sk);
+  secure_wipe(candidate, sizeof candidate);
+  return matches;
+}
+
+}  // namespace tavik
 
 extern "C" int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
   if (pk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "randombytes_seam.h"
+#include "tavik.h"
 
 namespace tavik {
 
@@ -20,7 +21,20 @@ constexpr uint64_t DEVICE_PIECE = 1048576;
 // "/dev/urandom" of `randombytes`: not open until first needed, then kept.
 RandomDevice device;
 
-const RandomSource SCHEME_SOURCE = {&randombytes_platform, &device};
+// The scheme reports a random source that stays silent instead of waiting for it without end.
+const RandomSource SCHEME_SOURCE = {&randombytes_platform, &device, TAVIK_RANDOM_TIMEOUT_SECONDS};
+
+// Counts one-second waits of one request against the source's limit.
+struct Waits {
+  uint32_t limit, done = 0;
+  // Sleeps a second; false (without sleeping) once the limit is spent.
+  bool wait(const RandomPlatform &p) {
+    if (limit != 0 && done >= limit) return false;
+    ++done;
+    p.sleep(1);
+    return true;
+  }
+};
 
 // True when fd is still open on the character device numbered rdev.
 bool still_the_device(const RandomPlatform &p, int32_t fd, dev_t rdev) {
@@ -29,8 +43,8 @@ bool still_the_device(const RandomPlatform &p, int32_t fd, dev_t rdev) {
 }
 
 // Opens the device, once a second until it opens as a character device, and keeps its
-// descriptor and number. The caller holds the device's lock.
-void open_device(const RandomPlatform &p, RandomDevice &d) {
+// descriptor and number; false when the waits ran out first. The caller holds the device's lock.
+bool open_device(const RandomPlatform &p, RandomDevice &d, Waits &waits) {
   for (;;) {
     const int fd = p.open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd != -1) {
@@ -38,26 +52,28 @@ void open_device(const RandomPlatform &p, RandomDevice &d) {
       if (p.fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
         d.fd = fd;
         d.rdev = st.st_rdev;
-        return;
+        return true;
       }
       ::close(fd);  // ours: opened just now, and not the device
     }
-    p.sleep(1);
+    if (!waits.wait(p)) return false;
   }
 }
 
 }  // namespace
 
-void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
+bool random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
   const RandomPlatform &p = *src.platform;
   RandomDevice &d = *src.device;
+  Waits waits{src.max_waits};
   const std::lock_guard<std::mutex> hold(d.lock);
-  if (d.fd == -1) open_device(p, d);
+  if (d.fd == -1 && !open_device(p, d, waits)) return false;
   while (len > 0) {
     // A descriptor that is no longer the device was closed behind our back and its number may
     // now belong to another file: it is forgotten (not closed: it is not ours any more).
     if (!still_the_device(p, d.fd, d.rdev)) {
-      open_device(p, d);
+      d.fd = -1;
+      if (!open_device(p, d, waits)) return false;
       continue;
     }
     const uint64_t want = len < DEVICE_PIECE ? len : DEVICE_PIECE;
@@ -65,29 +81,29 @@ void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
     const int err = errno;
     if (!still_the_device(p, d.fd, d.rdev)) continue;  // these bytes may come from that other file
     if (got < 1) {
-      if (!(got < 0 && err == EINTR)) p.sleep(1);
+      if (!(got < 0 && err == EINTR) && !waits.wait(p)) return false;
       continue;
     }
     buf += got;
     len -= static_cast<uint64_t>(got);
   }
+  return true;
 }
 
-void random_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
+bool random_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
   uint64_t done = 0;
   while (done < len) {
     const long got = src.platform->syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0);
     if (got < 0) {
       if (errno == EINTR) continue;
-      random_device_fill(src, buf + done, len - done);
-      return;
+      return random_device_fill(src, buf + done, len - done);
     }
     done += static_cast<uint64_t>(got);
   }
+  return true;
 }
 
-// Fills buf[0..len) from getrandom (flags 0); a permanent failure hands the missing bytes to the device.
-void randombytes(uint8_t *buf, uint64_t len) { random_fill(SCHEME_SOURCE, buf, len); }
+bool randombytes(uint8_t *buf, uint64_t len) { return random_fill(SCHEME_SOURCE, buf, len); }
 
 int32_t randombytes_seam_fd() {
   const std::lock_guard<std::mutex> hold(device.lock);

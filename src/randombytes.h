@@ -4,7 +4,8 @@
 
 namespace tavik {
 
-// Fills buf[0..len) with random bytes; returns only when all are filled.
-void randombytes(uint8_t *buf, uint64_t len);
+// Fills buf[0..len) with random bytes and returns true; false when neither getrandom nor the
+// device answered within TAVIK_RANDOM_TIMEOUT_SECONDS (buf then holds nothing to use).
+[[nodiscard]] bool randombytes(uint8_t *buf, uint64_t len);
 
 }  // namespace tavik

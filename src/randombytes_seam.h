@@ -52,22 +52,26 @@ struct RandomDevice {
   dev_t rdev = 0;
 };
 
-// One random source: its platform calls and its device. The scheme and the driver each own one;
-// they share the logic, never the state.
+// One random source: its platform calls, its device, and how many one-second waits for the device
+// one request may make before it gives up (0: it waits as long as it takes). The scheme and the
+// driver each own one; they share the logic, never the state.
 struct RandomSource {
   RandomPlatform *platform;
   RandomDevice *device;
+  uint32_t max_waits;
 };
 // Fills buf[0..len) from getrandom (flags 0), calling again after an interruption or a short
 // count; a permanent failure (any other error) hands the missing bytes, at the current position,
-// to random_device_fill. Length 0 makes no call.
-void random_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
+// to random_device_fill. Length 0 makes no call. False when the device gave up: buf[0..len) then
+// holds no random bytes the caller may use.
+bool random_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
 // Fills buf[0..len) from "/dev/urandom": opens it once with close-on-exec (even for len 0,
 // retrying every second), then reads pieces of at most 1 MiB, sleeping a second after a read
 // that yields nothing. Before and after every read the kept descriptor must still be the
 // character device it was opened as; if not (closed, or its number reused by another file), it
 // is forgotten, never closed, the device is opened again and that read's bytes are not used.
-void random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
+// False when src.max_waits waits went by without the request filled.
+bool random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
 
 // The calls `randombytes` makes; tests may replace any of them.
 extern RandomPlatform randombytes_platform;

@@ -20,10 +20,19 @@ namespace {
 constexpr int32_t kOk = TAVIK_OK;
 constexpr int32_t kInvalid = TAVIK_INVALID_SIGNATURE;
 constexpr int32_t kIllegal = TAVIK_ILLEGAL_PARAMETER;
+constexpr int32_t kFailed = TAVIK_SIGNING_FAILED;
+constexpr int32_t kNoRandomness = TAVIK_NO_RANDOMNESS;
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
 constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
+// Stack below tavik_expand_sk: the key's check (40 KiB of polynomials) or its preparation, and callees.
+constexpr size_t EXPAND_SCRUB_BYTES = 49152;
+
+// Prefix of the hashed input that derives a hedged signature's mask key (domain separation from
+// every other SHAKE256 input of the scheme).
+constexpr uint8_t HEDGE_LABEL[16] = {'t', 'a', 'v', 'i', 'k', '-', 'c', ' ', 'h', 'e', 'd', 'g', 'e', ' ', 'v', '1'};
+static_assert(TAVIK_HEDGE_BYTES == SEED_BYTES);
 
 // True when the PK_BYTES at pk and the SK_BYTES at sk share a byte.
 bool keys_overlap(const uint8_t *pk, const uint8_t *sk) {
@@ -139,8 +148,8 @@ SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous)
   return {m.mu, CRH_BYTES, tr, CRH_BYTES, m.msg, m.msglen, after_previous};
 }
 
-// m: the message signed, or null.
-void prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m = nullptr) {
+// m: the message signed, or null. Not inlined: tavik_expand_sk scrubs the stack it used.
+[[gnu::noinline]] void prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m = nullptr) {
   uint8_t rho[SEED_BYTES];
   uint32_t s1[L * N];
   // tr heads the secret key's tail: mu needs nothing unpacked first.
@@ -227,21 +236,24 @@ void compose_kept(SignState &st) {
   }
 }
 
-// Signs with the prepared state; returns after the first successful attempt. Nothing secret steers
-// a branch or an index: the three decisions that end an attempt are made public below, each where
-// it is taken, because the scheme reveals them (the time of a call shows how many attempts it
-// made); every other outcome is combined by masks.
-[[gnu::noinline]] void sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
+// Signs with the prepared state; returns true after the first successful attempt, false (nothing
+// written) after MAX_SIGN_ATTEMPTS (or stats->max_attempts, when lower) without one. Nothing secret
+// steers a branch or an index: the three decisions that end an attempt are made public below,
+// each where it is taken, because the scheme reveals them (the time of a call shows how many
+// attempts it made); every other outcome is combined by masks.
+[[gnu::noinline]] bool sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
   const uint8_t *mask_seed = st.seeds + SEED_BYTES;  // key || mu
   const uint8_t *mu = st.seeds + 2 * SEED_BYTES;
   int32_t a_flag = 1;
   uint32_t nonce = 0;
-  for (;;) {
-    if (stats != nullptr && ++stats->attempts > stats->max_attempts && stats->max_attempts != 0) {
-      --stats->attempts;
-      stats->gave_up = true;
-      return;
+  uint64_t limit = MAX_SIGN_ATTEMPTS;
+  if (stats != nullptr && stats->max_attempts != 0 && stats->max_attempts < limit) limit = stats->max_attempts;
+  for (uint64_t attempt = 0;; ++attempt) {
+    if (attempt == limit) {
+      if (stats != nullptr) stats->gave_up = true;
+      return false;
     }
+    if (stats != nullptr) ++stats->attempts;
     PolyVec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
     nonce += 4;
     PolyVec_assignment(st.z, st.y, L);
@@ -284,7 +296,7 @@ void compose_kept(SignState &st) {
     TAVIK_DECLASSIFY(st.c_saved, sizeof st.c_saved);
     if (stats != nullptr) stats->second_variants += second;
     pack_signature(sig, st.z, st.product, st.c_saved);  // z is still frozen from its norm check
-    return;
+    return true;
   }
 }
 
@@ -293,30 +305,49 @@ void message_digest(uint8_t *mu, const uint8_t *tr, const uint8_t *msg, uint64_t
   shake256_pair(mu, CRH_BYTES, tr, CRH_BYTES, msg, msglen);
 }
 
-// Signature of the digest mu under the prepared key k, which is left as it was.
-void sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *stats) {
+// The mask key of a hedged signature: SHAKE256(label || key || rnd || mu), 32 bytes.
+void hedged_mask_key(uint8_t *out, const uint8_t *key, const uint8_t *rnd, const uint8_t *mu) {
+  uint8_t in[sizeof HEDGE_LABEL + 2 * SEED_BYTES + CRH_BYTES];
+  std::memcpy(in, HEDGE_LABEL, sizeof HEDGE_LABEL);
+  std::memcpy(in + sizeof HEDGE_LABEL, key, SEED_BYTES);
+  std::memcpy(in + sizeof HEDGE_LABEL + SEED_BYTES, rnd, SEED_BYTES);
+  std::memcpy(in + sizeof HEDGE_LABEL + 2 * SEED_BYTES, mu, CRH_BYTES);
+  shake256(out, SEED_BYTES, in, sizeof in);
+  secure_wipe(in, sizeof in);
+}
+
+// Signature of the digest mu under the prepared key k, which is left as it was; true when made.
+// rnd: null for the deterministic signature, else the hedge's TAVIK_HEDGE_BYTES random bytes,
+// which replace the key in the mask seed by the hash of both.
+bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd) {
   SignState st;
   st.A = const_cast<uint32_t *>(k.A);
   st.s1_pairs = const_cast<uint32_t *>(k.s1_pairs);
   st.s2_t0x = const_cast<uint32_t *>(k.s2_t0x);
   st.t0 = const_cast<uint32_t *>(k.t0);
   std::memset(st.seeds, 0, SEED_BYTES);
-  std::memcpy(st.seeds + SEED_BYTES, k.key, SEED_BYTES);
+  if (rnd != nullptr) {
+    hedged_mask_key(st.seeds + SEED_BYTES, k.key, rnd, mu);
+  } else {
+    std::memcpy(st.seeds + SEED_BYTES, k.key, SEED_BYTES);
+  }
   std::memcpy(st.seeds + 2 * SEED_BYTES, mu, CRH_BYTES);
   st.s1_flag = 1;
   for (uint32_t i = 0; i < K; ++i) st.s2_t0x_flag[i] = st.t0_flag[i] = 1;
 
-  sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
+  const bool made = sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();
   scrub_stack<SIGN_SCRUB_BYTES>();
+  return made;
 }
 
 // Signature of the digest mu under the secret key sk; any 3056 bytes are used as they stand.
-void sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats) {
+bool sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd) {
   SignKey k;
   prepare_sign_key(k, sk);
-  sign_digest(k, mu, sig, stats);
+  const bool made = sign_digest(k, mu, sig, stats, rnd);
   k.wipe();
+  return made;
 }
 
 // The signature fields, decoded and screened before any hashing.
@@ -375,22 +406,34 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
   return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
 }
 
-// Messages of any length, one shot, under the prepared key k. Arguments are checked by the callers.
-void sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats) {
+// Messages of any length, one shot, under the prepared key k; rnd as for sign_digest. Arguments are
+// checked by the callers. True when the signature was made.
+bool sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+              const uint8_t *rnd) {
   uint8_t mu[CRH_BYTES];
   message_digest(mu, k.tr, msg, msglen);
-  sign_digest(k, mu, sig, stats);
+  const bool made = sign_digest(k, mu, sig, stats, rnd);
   secure_wipe(mu, sizeof mu);
+  return made;
 }
 
-void sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats) {
+bool sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+              const uint8_t *rnd) {
   SignKey k;
   uint8_t mu[CRH_BYTES];
   const Message m = {msg, msglen, mu};
   prepare_sign_key(k, sk, &m);
-  sign_digest(k, mu, sig, stats);
+  const bool made = sign_digest(k, mu, sig, stats, rnd);
   secure_wipe(mu, sizeof mu);
   k.wipe();
+  return made;
+}
+
+// The hedge's random bytes, or false when no random source answered.
+[[nodiscard]] bool draw_hedge(uint8_t *rnd) {
+  if (randombytes(rnd, TAVIK_HEDGE_BYTES)) return true;
+  secure_wipe(rnd, TAVIK_HEDGE_BYTES);
+  return false;
 }
 
 // Verdict for sig under the prepared key xk or, when xk is null, under pk, which is prepared only
@@ -430,9 +473,63 @@ constexpr uint64_t kVerifyTag = 0x7461766b56657266ULL;
 constexpr uint64_t kExpandedSkTag = 0x7461766b58534b31ULL;
 constexpr uint64_t kExpandedPkTag = 0x7461766b58504b31ULL;
 
+// Check value of a prepared signing key: four interleaved Fletcher sums (a running sum of the key's
+// 32-bit words, and a running sum of those sums) over everything in the key. Any change of one
+// word changes a sum; a changed order of words changes a sum of sums. It guards against damage
+// (faults, stray writes), not against someone who can rewrite the key and its check together.
+struct KeyCheck {
+  uint64_t sum[8];
+
+  // Over all of k: its fields are arrays of 32-bit words and byte arrays of multiples of 16.
+  static KeyCheck of(const SignKey &k) {
+    static_assert(sizeof k.key % 16 == 0 && sizeof k.tr % 16 == 0);
+    uint64_t a[4] = {}, b[4] = {};
+    const auto words = [&](const uint32_t *w, size_t n) {
+      for (size_t i = 0; i < n; i += 4) {
+        for (size_t j = 0; j < 4; ++j) {
+          a[j] += w[i + j];
+          b[j] += a[j];
+        }
+      }
+    };
+    const auto bytes = [&](const uint8_t *p, size_t n) {
+      uint32_t w[4];
+      for (size_t i = 0; i < n; i += sizeof w) {
+        std::memcpy(w, p + i, sizeof w);
+        words(w, 4);
+      }
+      secure_wipe(w, sizeof w);
+    };
+    words(k.A, K * L * N);
+    words(k.s1_pairs, L / 2 * N);
+    words(k.t0, K * N);
+    words(k.s2_t0x, K * N);
+    bytes(k.key, sizeof k.key);
+    bytes(k.tr, sizeof k.tr);
+    KeyCheck c;
+    for (size_t j = 0; j < 4; ++j) {
+      c.sum[j] = a[j];
+      c.sum[4 + j] = b[j];
+    }
+    secure_wipe(a, sizeof a);
+    secure_wipe(b, sizeof b);
+    return c;
+  }
+};
+
 struct alignas(64) ExpandedSk {
   SignKey key;
+  KeyCheck check;  // KeyCheck::of(key), from when the key was expanded
   uint64_t tag;
+
+  // True when the key is as it was expanded. Public: a changed key is refused, which its holder
+  // learns anyway; where it changed stays secret.
+  bool intact() const {
+    KeyCheck now = KeyCheck::of(key);
+    const bool same = ct::declassify(ct::differ(&now, &check, sizeof now)) == 0;
+    secure_wipe(&now, sizeof now);
+    return same;
+  }
 };
 
 struct alignas(64) ExpandedPk {
@@ -445,6 +542,7 @@ struct SignStream {
   Shake256Stream h;            // absorbing tr || message
   const ExpandedSk *expanded;  // the key when the state was started from an expanded key
   uint8_t sk[SK_BYTES];        // the key otherwise
+  bool hedged;                 // the final call signs hedged
 };
 
 struct VerifyStream {
@@ -488,6 +586,38 @@ Stream *start_stream(Opaque *st, const Expanded *expanded, const uint8_t *tr) {
   return s;
 }
 
+// The expanded secret key in xsk when it is live and unchanged since it was expanded, else null.
+const ExpandedSk *intact_expanded(const tavik_expanded_sk *xsk) {
+  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(xsk);
+  return x != nullptr && x->intact() ? x : nullptr;
+}
+
+// Signs msg under the live expanded key x; hedged when asked. Arguments are checked by the caller.
+int32_t sign_expanded(const ExpandedSk &x, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
+  uint8_t rnd[TAVIK_HEDGE_BYTES];
+  if (hedged && !draw_hedge(rnd)) return kNoRandomness;
+  const bool made = sign_any(x.key, msg, msglen, sig, nullptr, hedged ? rnd : nullptr);
+  secure_wipe(rnd, sizeof rnd);
+  return made ? kOk : kFailed;
+}
+
+// Starts a streaming signature from an expanded key.
+int32_t sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk, bool hedged) {
+  const ExpandedSk *x = intact_expanded(xsk);
+  if (st == nullptr || x == nullptr) return kIllegal;
+  start_stream<SignStream, kSignTag>(st, x, x->key.tr)->hedged = hedged;
+  return kOk;
+}
+
+// Starts a streaming signature from a stored key.
+int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, bool hedged) {
+  if (st == nullptr || sk == nullptr) return kIllegal;
+  SignStream *s = start_stream<SignStream, kSignTag>(st, static_cast<const ExpandedSk *>(nullptr), sk + SK1_BYTES);
+  std::memcpy(s->sk, sk, SK_BYTES);
+  s->hedged = hedged;
+  return kOk;
+}
+
 }  // namespace
 
 namespace tavik {
@@ -500,10 +630,14 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
                         uint64_t *siglen, SignStats *stats) {
   if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return kIllegal;
   if (!msglen_ok(msglen)) return kIllegal;
-  sign_any(sk, msg, msglen, sig, stats);
-  if (stats != nullptr && stats->gave_up) return kGaveUp;
+  if (!sign_any(sk, msg, msglen, sig, stats, nullptr)) return kGaveUp;
   *siglen = SIG_BYTES;
   return kOk;
+}
+
+int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {
+  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr || rnd == nullptr) return kIllegal;
+  return sign_any(sk, msg, msglen, sig, nullptr, rnd) ? kOk : kFailed;
 }
 
 }  // namespace tavik
@@ -522,7 +656,10 @@ int32_t sig_keygen(uint8_t *pk, uint8_t *sk) {
   if (pk == nullptr || sk == nullptr) return kIllegal;
   if (keys_overlap(pk, sk)) return kIllegal;
   uint8_t seed[SEED_BYTES];
-  randombytes(seed, sizeof seed);
+  if (!randombytes(seed, sizeof seed)) {
+    secure_wipe(seed, sizeof seed);
+    return kNoRandomness;
+  }
   keygen(pk, sk, seed);
   secure_wipe(seed, sizeof seed);
   scrub_stack<KEYGEN_SCRUB_BYTES>();
@@ -543,8 +680,16 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
 
 int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
   if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  sign_any(sk, msg, msglen, sig, nullptr);
-  return kOk;
+  return sign_any(sk, msg, msglen, sig, nullptr, nullptr) ? kOk : kFailed;
+}
+
+int32_t tavik_sign_hedged(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  uint8_t rnd[TAVIK_HEDGE_BYTES];
+  if (!draw_hedge(rnd)) return kNoRandomness;
+  const bool made = sign_any(sk, msg, msglen, sig, nullptr, rnd);
+  secure_wipe(rnd, sizeof rnd);
+  return made ? kOk : kFailed;
 }
 
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
@@ -553,10 +698,17 @@ int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, con
   return verify_any(nullptr, pk, sig, msg, msglen);
 }
 
-// The preparation writes every field of the key; start() zeroes the rest of the storage.
+// A damaged stored key is refused before anything is written. The preparation writes every field
+// of the key; start() zeroes the rest of the storage.
 int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
   if (xsk == nullptr || sk == nullptr) return kIllegal;
-  prepare_sign_key(start<ExpandedSk, kExpandedSkTag>(xsk, offsetof(ExpandedSk, tag))->key, sk);
+  const bool intact = secret_key_intact(sk);
+  scrub_stack<EXPAND_SCRUB_BYTES>();
+  if (!intact) return kIllegal;
+  ExpandedSk *x = start<ExpandedSk, kExpandedSkTag>(xsk, offsetof(ExpandedSk, tag));
+  prepare_sign_key(x->key, sk);
+  x->check = KeyCheck::of(x->key);
+  scrub_stack<EXPAND_SCRUB_BYTES>();
   return kOk;
 }
 
@@ -571,10 +723,17 @@ void tavik_expanded_sk_wipe(tavik_expanded_sk *xsk) {
 }
 
 int32_t tavik_sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
-  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(xsk);
-  if (x == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  sign_any(x->key, msg, msglen, sig, nullptr);
-  return kOk;
+  if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  const ExpandedSk *x = intact_expanded(xsk);
+  if (x == nullptr) return kIllegal;
+  return sign_expanded(*x, msg, msglen, sig, false);
+}
+
+int32_t tavik_sign_expanded_hedged(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  const ExpandedSk *x = intact_expanded(xsk);
+  if (x == nullptr) return kIllegal;
+  return sign_expanded(*x, msg, msglen, sig, true);
 }
 
 int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
@@ -585,18 +744,16 @@ int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, 
   return verify_any(&x->key, nullptr, sig, msg, msglen);
 }
 
-int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk) {
-  if (st == nullptr || sk == nullptr) return kIllegal;
-  SignStream *s = start_stream<SignStream, kSignTag>(st, static_cast<const ExpandedSk *>(nullptr), sk + SK1_BYTES);
-  std::memcpy(s->sk, sk, SK_BYTES);
-  return kOk;
-}
+int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk) { return sign_init(st, sk, false); }
+
+int32_t tavik_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk) { return sign_init(st, sk, true); }
 
 int32_t tavik_sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk) {
-  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(xsk);
-  if (st == nullptr || x == nullptr) return kIllegal;
-  start_stream<SignStream, kSignTag>(st, x, x->key.tr);
-  return kOk;
+  return sign_init_expanded(st, xsk, false);
+}
+
+int32_t tavik_sign_init_expanded_hedged(tavik_sign_state *st, const tavik_expanded_sk *xsk) {
+  return sign_init_expanded(st, xsk, true);
 }
 
 int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len) {
@@ -609,18 +766,25 @@ int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len
 int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig) {
   SignStream *s = live<SignStream, kSignTag>(st);
   if (s == nullptr || sig == nullptr) return kIllegal;
-  // An expanded key wiped since the state was started is refused.
-  if (s->expanded != nullptr && live<const ExpandedSk, kExpandedSkTag>(s->expanded) == nullptr) return kIllegal;
+  // An expanded key wiped or changed since the state was started is refused.
+  if (s->expanded != nullptr) {
+    const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(s->expanded);
+    if (x == nullptr || !x->intact()) return kIllegal;
+  }
+  uint8_t rnd[TAVIK_HEDGE_BYTES];
+  if (s->hedged && !draw_hedge(rnd)) {
+    secure_wipe(st, sizeof *st);
+    return kNoRandomness;
+  }
+  const uint8_t *hedge = s->hedged ? rnd : nullptr;
   uint8_t mu[CRH_BYTES];
   shake256_stream_finish(s->h, mu, CRH_BYTES);
-  if (s->expanded != nullptr) {
-    sign_digest(s->expanded->key, mu, sig, nullptr);
-  } else {
-    sign_digest(s->sk, mu, sig, nullptr);
-  }
+  const bool made = s->expanded != nullptr ? sign_digest(s->expanded->key, mu, sig, nullptr, hedge)
+                                           : sign_digest(s->sk, mu, sig, nullptr, hedge);
   secure_wipe(mu, sizeof mu);
+  secure_wipe(rnd, sizeof rnd);
   secure_wipe(st, sizeof *st);
-  return kOk;
+  return made ? kOk : kFailed;
 }
 
 void tavik_sign_state_wipe(tavik_sign_state *st) {

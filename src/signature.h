@@ -13,14 +13,17 @@ struct SignStats {
   uint64_t variant_rejects = 0; // both candidates failed for some polynomial
   uint64_t hint_rejects = 0;    // more than 96 hint ones
   uint64_t second_variants = 0; // polynomials of the signature kept with their second candidate
-  // Input: 0, or the number of attempts after which signing gives up, writes no signature and
-  // sign_with_stats returns kGaveUp (for self-tests, which must end even on faulty kernels).
+  // Input: 0, or a number of attempts below MAX_SIGN_ATTEMPTS after which signing gives up
+  // already (for self-tests, which should end quickly on faulty kernels).
   uint64_t max_attempts = 0;
   bool gave_up = false;
 };
 
-// sign_with_stats: stats->max_attempts attempts made, none passed.
-constexpr int32_t kGaveUp = -1;
+// Every signing call gives up after this many attempts, writes no signature and returns
+// TAVIK_SIGNING_FAILED.
+constexpr uint64_t MAX_SIGN_ATTEMPTS = TAVIK_MAX_SIGN_ATTEMPTS;
+// sign_with_stats: the attempt limit was reached, none passed.
+constexpr int32_t kGaveUp = TAVIK_SIGNING_FAILED;
 
 // One candidate of one polynomial in signing: all ones when v keeps the high parts w1 with every
 // centred low part below 2093728 and every centred coefficient of e is below 130976, else 0.
@@ -30,5 +33,15 @@ uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t 
 // sig_sign with its attempt statistics added to *stats (stats may be null).
 int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
                         uint64_t *siglen, SignStats *stats);
+
+// Hedged signing of msg[0..msglen) with the TAVIK_HEDGE_BYTES at rnd in place of fresh random
+// bytes: the seam that makes hedged signatures reproducible in tests. Arguments as tavik_sign.
+int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
+                         const uint8_t *rnd);
+
+// True when the secret key's stored hash of its public key and stored t0 are those rebuilt from
+// its rho, s1 and s2 (the check of tavik_pk_from_sk). Leaves its secrets on the stack below the
+// caller, which must scrub it.
+bool secret_key_intact(const uint8_t *sk);
 
 }  // namespace tavik

@@ -109,6 +109,21 @@ TEST(CryptoSign, SignedMessagesAndRefusals) {
     EXPECT_EQ(crypto_sign_verify(sig, siglen - 1, m.data(), len, pk), -1);
   }
   EXPECT_EQ(crypto_sign_keypair(pk, nullptr), -1);
+
+  // A message lying partly over its own destination (m at sm + 100, moved up to sm + 2573) signs
+  // as a separate copy does; a length whose signed message would not fit 64 bits is refused before
+  // anything is moved.
+  const size_t len = 3000;
+  std::vector<uint8_t> m(len), want(len + CRYPTO_BYTES), buf(len + CRYPTO_BYTES);
+  for (size_t i = 0; i < len; ++i) m[i] = uint8_t(i * 5 + 1);
+  unsigned long long want_len = 0, smlen = 7;
+  ASSERT_EQ(crypto_sign(want.data(), &want_len, m.data(), len, sk), 0);
+  std::copy(m.begin(), m.end(), buf.begin() + 100);
+  ASSERT_EQ(crypto_sign(buf.data(), &smlen, buf.data() + 100, len, sk), 0);
+  EXPECT_EQ(buf, want);
+  smlen = 7;
+  EXPECT_EQ(crypto_sign(buf.data(), &smlen, buf.data(), ~0ULL - CRYPTO_BYTES + 1, sk), -1);
+  EXPECT_EQ(smlen, 7u);
 }
 
 // The generator's two files, byte for byte. The digests are printed in the README so that any

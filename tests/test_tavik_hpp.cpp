@@ -39,9 +39,16 @@ TEST(TavikHpp, SameBytesAsTheCCalls) {
   const auto msg = tavik::as_bytes("the same message");
   std::uint64_t siglen = 0;
   ASSERT_EQ(sig_sign(sk, msg.data(), msg.size(), sig, &siglen), TAVIK_OK);
-  const tavik::Result<tavik::Signature> s = tavik::sign(kp.secret_key, msg);
+  const tavik::Result<tavik::Signature> s = tavik::sign(kp.secret_key, msg, tavik::Mode::deterministic);
   ASSERT_TRUE(s.ok());
   EXPECT_TRUE(std::equal(s->begin(), s->end(), sig));
+  // The default is hedged: a new signature every time, each valid.
+  const auto h1 = tavik::sign(kp.secret_key, msg), h2 = tavik::sign(kp.secret_key, msg);
+  ASSERT_TRUE(h1 && h2);
+  EXPECT_NE(*h1, *s);
+  EXPECT_NE(*h1, *h2);
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, *h1), tavik::Status::ok);
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, *h2), tavik::Status::ok);
 }
 
 TEST(TavikHpp, VerdictsAndErrorsAreValues) {
@@ -72,10 +79,10 @@ TEST(TavikHpp, PiecesSignAndVerifyAsTheWholeMessage) {
   const tavik::KeyPair kp = tavik::keypair_from_seed(seed_of(5));
   std::vector<std::uint8_t> msg(5000);
   for (size_t i = 0; i < msg.size(); ++i) msg[i] = std::uint8_t(i * 7);
-  const auto whole = tavik::sign(kp.secret_key, msg);
+  const auto whole = tavik::sign(kp.secret_key, msg, tavik::Mode::deterministic);
   ASSERT_TRUE(whole);
 
-  tavik::Signer signer(kp.secret_key);
+  tavik::Signer signer(kp.secret_key, tavik::Mode::deterministic);
   tavik::Verifier verifier(kp.public_key);
   const std::span<const std::uint8_t> m(msg);
   for (size_t at = 0, piece = 0; at < m.size(); at += piece) {
@@ -92,6 +99,13 @@ TEST(TavikHpp, PiecesSignAndVerifyAsTheWholeMessage) {
   EXPECT_EQ(verifier.finish(std::span(*whole).first(10)), tavik::Status::illegal_parameter);
   EXPECT_EQ(verifier.finish(*whole), tavik::Status::ok);
   EXPECT_EQ(verifier.update(m), tavik::Status::illegal_parameter);
+
+  tavik::Signer hedged(kp.secret_key);
+  EXPECT_EQ(hedged.update(m), tavik::Status::ok);
+  const auto h = hedged.finish();
+  ASSERT_TRUE(h);
+  EXPECT_NE(*h, *whole);
+  EXPECT_EQ(tavik::verify(kp.public_key, m, *h), tavik::Status::ok);
 }
 
 TEST(TavikHpp, SecretKeyIsWipedWhenMovedFromAndDestroyed) {
@@ -128,10 +142,15 @@ TEST(TavikHpp, ExpandedKeys) {
   alignas(tavik::ExpandedSecretKey) static std::uint8_t storage[sizeof(tavik::ExpandedSecretKey)];
   auto *xsk = new (storage) tavik::ExpandedSecretKey(kp.secret_key);
   const auto xpk = std::make_unique<tavik::ExpandedPublicKey>(kp.public_key);
-  const auto s = xsk->sign(msg);
+  ASSERT_EQ(xsk->status(), tavik::Status::ok);
+  const auto s = xsk->sign(msg, tavik::Mode::deterministic);
   ASSERT_TRUE(s.ok());
-  EXPECT_EQ(*s, *tavik::sign(kp.secret_key, msg));
+  EXPECT_EQ(*s, *tavik::sign(kp.secret_key, msg, tavik::Mode::deterministic));
   EXPECT_EQ(xpk->verify(msg, *s), tavik::Status::ok);
+  const auto h = xsk->sign(msg);
+  ASSERT_TRUE(h.ok());
+  EXPECT_NE(*h, *s);
+  EXPECT_EQ(xpk->verify(msg, *h), tavik::Status::ok);
   EXPECT_EQ(xpk->verify(tavik::as_bytes("another"), *s), tavik::Status::invalid_signature);
   xsk->~ExpandedSecretKey();
   EXPECT_TRUE(all_zero(storage));
