@@ -2,7 +2,10 @@
 # The provider through OpenSSL's own command line: keys, a root and a leaf certificate, the chain
 # verified and a damaged certificate refused, raw signatures of a file, an encrypted private key,
 # and the text form. Usage: openssl_cli.sh <directory holding tavik.so>
+# A module built with the sanitizers needs their runtime loaded first: TAVIK_OPENSSL_PRELOAD names
+# it, and only the openssl program gets it.
 set -euo pipefail
+openssl() { LD_PRELOAD="${TAVIK_OPENSSL_PRELOAD:-${LD_PRELOAD:-}}" command openssl "$@"; }
 export OPENSSL_MODULES=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
