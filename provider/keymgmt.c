@@ -14,6 +14,8 @@
 #define KEY_BITS (8 * TAVIK_PK_BYTES)
 #define SECURITY_BITS 128
 
+static void *align64(void *p);
+
 TAVIK_KEY *tavik_key_new(TAVIK_PROVCTX *prov) {
   TAVIK_KEY *key = OPENSSL_zalloc(sizeof *key);
   if (key == NULL) {
@@ -22,7 +24,52 @@ TAVIK_KEY *tavik_key_new(TAVIK_PROVCTX *prov) {
   }
   key->prov = prov;
   atomic_init(&key->refs, 1);
+  atomic_init(&key->sk_uses, 0);
+  atomic_init(&key->pk_uses, 0);
+  atomic_init(&key->xsk, NULL);
+  atomic_init(&key->xpk, NULL);
+  if (pthread_mutex_init(&key->lock, NULL) != 0) {
+    OPENSSL_free(key);
+    return NULL;
+  }
   return key;
+}
+
+/* Expanded keys are 64-byte aligned inside their allocations. */
+#define EXPANDED_ROOM(type) (sizeof(type) + 63)
+static void *align64(void *p) { return (void *)(((uintptr_t)p + 63) & ~(uintptr_t)63); }
+
+const tavik_expanded_sk *tavik_key_expanded_sk(TAVIK_KEY *key) {
+  const tavik_expanded_sk *x = atomic_load_explicit(&key->xsk, memory_order_acquire);
+  if (x != NULL || !key->has_priv || atomic_fetch_add(&key->sk_uses, 1) == 0) return x;
+  pthread_mutex_lock(&key->lock);
+  x = atomic_load_explicit(&key->xsk, memory_order_relaxed);
+  if (x == NULL && key->xsk_mem == NULL &&
+      (key->xsk_mem = OPENSSL_secure_malloc(EXPANDED_ROOM(tavik_expanded_sk))) != NULL) {
+    tavik_expanded_sk *made = align64(key->xsk_mem);
+    if (tavik_expand_sk(made, TAVIK_KEY_SK(key)) == TAVIK_OK) {
+      x = made;
+      atomic_store_explicit(&key->xsk, x, memory_order_release);
+    }
+  }
+  pthread_mutex_unlock(&key->lock);
+  return x;
+}
+
+const tavik_expanded_pk *tavik_key_expanded_pk(TAVIK_KEY *key) {
+  const tavik_expanded_pk *x = atomic_load_explicit(&key->xpk, memory_order_acquire);
+  if (x != NULL || !key->has_pub || atomic_fetch_add(&key->pk_uses, 1) == 0) return x;
+  pthread_mutex_lock(&key->lock);
+  x = atomic_load_explicit(&key->xpk, memory_order_relaxed);
+  if (x == NULL && key->xpk_mem == NULL && (key->xpk_mem = OPENSSL_malloc(EXPANDED_ROOM(tavik_expanded_pk))) != NULL) {
+    tavik_expanded_pk *made = align64(key->xpk_mem);
+    if (tavik_expand_pk(made, key->pub) == TAVIK_OK) {
+      x = made;
+      atomic_store_explicit(&key->xpk, x, memory_order_release);
+    }
+  }
+  pthread_mutex_unlock(&key->lock);
+  return x;
 }
 
 int tavik_key_up_ref(TAVIK_KEY *key) {
@@ -32,7 +79,13 @@ int tavik_key_up_ref(TAVIK_KEY *key) {
 
 void tavik_key_free(TAVIK_KEY *key) {
   if (key == NULL || atomic_fetch_sub(&key->refs, 1) != 1) return;
+  if (key->xsk_mem != NULL) {
+    tavik_expanded_sk_wipe(align64(key->xsk_mem));
+    OPENSSL_secure_clear_free(key->xsk_mem, EXPANDED_ROOM(tavik_expanded_sk));
+  }
+  OPENSSL_free(key->xpk_mem);
   OPENSSL_secure_clear_free(key->secret, SECRET_BYTES);
+  pthread_mutex_destroy(&key->lock);
   OPENSSL_free(key);
 }
 

@@ -124,7 +124,9 @@ static int sg_sign(void *vctx, unsigned char *sig, size_t *siglen, size_t sigsiz
   SIG_CTX *ctx = vctx;
   if (!signature_room(ctx, sig, siglen, sigsize)) return 0;
   if (sig == NULL) return 1;
-  const int32_t r = tavik_sign_hedged(TAVIK_KEY_SK(ctx->key), tbs, tbslen, sig);
+  const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
+  const int32_t r = x != NULL ? tavik_sign_expanded_hedged(x, tbs, tbslen, sig)
+                              : tavik_sign_hedged(TAVIK_KEY_SK(ctx->key), tbs, tbslen, sig);
   if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
   return r == TAVIK_OK;
 }
@@ -135,7 +137,9 @@ static int sg_verify(void *vctx, const unsigned char *sig, size_t siglen, const 
     tavik_raise(ctx->prov, TAVIK_R_WRONG_OPERATION, NULL);
     return 0;
   }
-  return tavik_verify(ctx->key->pub, sig, siglen, tbs, tbslen) == TAVIK_OK;
+  const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
+  return (x != NULL ? tavik_verify_expanded(x, sig, siglen, tbs, tbslen)
+                    : tavik_verify(ctx->key->pub, sig, siglen, tbs, tbslen)) == TAVIK_OK;
 }
 
 static int digest_init(SIG_CTX *ctx, const char *mdname, void *provkey, int op, const OSSL_PARAM params[]) {
@@ -160,10 +164,14 @@ static int start_stream(SIG_CTX *ctx) {
   int ok = 0;
   if (ctx->op == OP_SIGN) {
     if (ctx->sign == NULL) ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
-    ok = ctx->sign != NULL && tavik_sign_init_hedged(ctx->sign, TAVIK_KEY_SK(ctx->key)) == TAVIK_OK;
+    const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
+    ok = ctx->sign != NULL && (x != NULL ? tavik_sign_init_expanded_hedged(ctx->sign, x)
+                                         : tavik_sign_init_hedged(ctx->sign, TAVIK_KEY_SK(ctx->key))) == TAVIK_OK;
   } else if (ctx->op == OP_VERIFY) {
     if (ctx->verify == NULL) ctx->verify = OPENSSL_malloc(sizeof *ctx->verify);
-    ok = ctx->verify != NULL && tavik_verify_init(ctx->verify, ctx->key->pub) == TAVIK_OK;
+    const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
+    ok = ctx->verify != NULL && (x != NULL ? tavik_verify_init_expanded(ctx->verify, x)
+                                           : tavik_verify_init(ctx->verify, ctx->key->pub)) == TAVIK_OK;
   }
   if (!ok) tavik_raise(ctx->prov, ctx->op == OP_NONE ? TAVIK_R_WRONG_OPERATION : TAVIK_R_OUT_OF_MEMORY, NULL);
   ctx->streaming = ok;

@@ -4,6 +4,7 @@
 
 #include <openssl/core.h>
 #include <openssl/core_dispatch.h>
+#include <pthread.h>
 #include <stdatomic.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -46,13 +47,20 @@ typedef struct tavik_provctx {
 } TAVIK_PROVCTX;
 
 /* A key: the public key always, the secret key and the seed when known. Shared by reference
-   between the application's key object and the operations that use it; immutable once made. */
+   between the application's key object and the operations that use it; immutable once made.
+   A key used more than once keeps its expanded forms, made on its second use and published
+   once, for the signatures and verifications that follow. */
 typedef struct tavik_key {
   TAVIK_PROVCTX *prov;
   atomic_int refs;
   int has_pub, has_priv, has_seed;
   uint8_t pub[TAVIK_PK_BYTES];
   uint8_t *secret; /* secure heap: the secret key, then the seed */
+  pthread_mutex_t lock;                     /* making the expanded forms */
+  atomic_int sk_uses, pk_uses;
+  _Atomic(const tavik_expanded_sk *) xsk;   /* in xsk_mem, on the secure heap */
+  _Atomic(const tavik_expanded_pk *) xpk;   /* in xpk_mem */
+  void *xsk_mem, *xpk_mem;
 } TAVIK_KEY;
 
 #define TAVIK_KEY_SK(k) ((k)->secret)
@@ -72,6 +80,10 @@ TAVIK_KEY *tavik_key_new(TAVIK_PROVCTX *prov);
 void tavik_key_free(TAVIK_KEY *key);
 int tavik_key_up_ref(TAVIK_KEY *key);
 /* Fills key from a seed, a secret key or a public key: each checked against the others given. */
+/* The expanded secret or public key, or NULL on the key's first use (or when memory or the key
+   fails): then the caller uses the key itself. */
+const tavik_expanded_sk *tavik_key_expanded_sk(TAVIK_KEY *key);
+const tavik_expanded_pk *tavik_key_expanded_pk(TAVIK_KEY *key);
 int tavik_key_set(TAVIK_KEY *key, const uint8_t *seed, const uint8_t *sk, const uint8_t *pk);
 int tavik_key_import(void *keydata, int selection, const OSSL_PARAM params[]);
 int tavik_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbarg);
