@@ -1,8 +1,9 @@
 // PEM armour of the DER containers: base64 in lines of 64 characters between BEGIN and END lines.
 // Base64 characters are made and read by arithmetic on masks, never by a table indexed with a
-// key's bits or a branch on them. The reader's branches follow the line structure only: line
-// ends, carriage returns and the dashes of the armour lines, none of which a base64 character
-// can be; the padding at the end depends on the container's length, which is public.
+// key's bits or a branch on them. The reader's branches follow the line structure only, each
+// through a mask made public on purpose: line ends, carriage returns and the dash that starts the
+// END line, none of which a base64 character can be, and the padding at the end, which follows
+// from the container's length.
 #include <cstring>
 
 #include "ct.h"
@@ -73,6 +74,12 @@ int32_t to_pem(char *out, size_t cap, size_t *outlen, const char *label, const u
   return TAVIK_OK;
 }
 
+// Whether c is a or b: a fact about the text's layout, made public; the character stays secret.
+bool is_public_char(char c, char a, char b) {
+  const uint32_t v = uint8_t(c);
+  return ct::declassify(ct::mask_eq(v, uint8_t(a)) | ct::mask_eq(v, uint8_t(b))) != 0;
+}
+
 // Takes `text` off the front of in[0..n) at *pos; false when it is not there.
 bool take_text(const char *in, size_t n, size_t *pos, const char *text) {
   const size_t len = std::strlen(text);
@@ -98,13 +105,13 @@ int32_t unwrap(char *b64, size_t *b64len, size_t max_chars, const char *label, c
   if (!take_armour_line(in, n, &pos, "BEGIN ", label) || !take_line_end(in, n, &pos)) return TAVIK_PEM_BAD_HEADER;
   while (true) {
     if (pos == n) return TAVIK_PEM_BAD_FOOTER;
-    if (in[pos] == '-') {
+    if (is_public_char(in[pos], '-', '-')) {
       if (!take_armour_line(in, n, &pos, "END ", label)) return TAVIK_PEM_BAD_FOOTER;
       if (pos != n && (!take_line_end(in, n, &pos) || pos != n)) return TAVIK_PEM_TRAILING_DATA;
       break;
     }
     size_t line = 0;
-    while (pos < n && in[pos] != '\n' && in[pos] != '\r') {
+    while (pos < n && !is_public_char(in[pos], '\n', '\r')) {
       if (line == MAX_LINE_CHARS) return TAVIK_PEM_BAD_LINE;
       if (len == max_chars) return TAVIK_PEM_TOO_LONG;
       b64[len++] = in[pos++];
@@ -120,7 +127,7 @@ int32_t unwrap(char *b64, size_t *b64len, size_t max_chars, const char *label, c
 int32_t decode_base64(uint8_t *der, size_t *derlen, const char *b64, size_t len) {
   if (len % 4 != 0) return TAVIK_PEM_BAD_BASE64;
   size_t pad = 0;
-  if (len > 0 && b64[len - 1] == '=') pad = (b64[len - 2] == '=') ? 2 : 1;
+  if (len > 0 && is_public_char(b64[len - 1], '=', '=')) pad = is_public_char(b64[len - 2], '=', '=') ? 2 : 1;
   uint32_t bad = 0;
   size_t o = 0;
   for (size_t i = 0; i < len; i += 4) {
