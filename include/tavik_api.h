@@ -27,7 +27,9 @@ extern "C" {
 #define crypto_sign_verify tavik_crypto_sign_verify
 
 /* Every call returns 0 on success and -1 otherwise (a null pointer, a bad length, an invalid
-   signature). Messages may have any length, 0 included. */
+   signature, no randomness, the attempt bound). Messages may have any length, 0 included.
+   Signing here is deterministic, as known-answer files need; tavik_sign_hedged (tavik.h) is the
+   call for everything else. */
 
 /* A fresh key pair from 32 bytes of the operating system's random source, as sig_keygen. */
 int tavik_crypto_sign_keypair(unsigned char *pk, unsigned char *sk);

@@ -27,7 +27,7 @@ constexpr int32_t kNoRandomness = TAVIK_NO_RANDOMNESS;
 constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
 // Stack below tavik_expand_sk: the key's check (40 KiB of polynomials) or its preparation, and callees.
-constexpr size_t EXPAND_SCRUB_BYTES = 49152;
+constexpr size_t EXPAND_SCRUB_BYTES = 65536;
 
 // Prefix of the hashed input that derives a hedged signature's mask key (domain separation from
 // every other SHAKE256 input of the scheme).
@@ -473,46 +473,46 @@ constexpr uint64_t kVerifyTag = 0x7461766b56657266ULL;
 constexpr uint64_t kExpandedSkTag = 0x7461766b58534b31ULL;
 constexpr uint64_t kExpandedPkTag = 0x7461766b58504b31ULL;
 
-// Check value of a prepared signing key: four interleaved Fletcher sums (a running sum of the key's
-// 32-bit words, and a running sum of those sums) over everything in the key. Any change of one
-// word changes a sum; a changed order of words changes a sum of sums. It guards against damage
-// (faults, stray writes), not against someone who can rewrite the key and its check together.
+// Check value of a prepared signing key: Fletcher sums (a running sum of the key's 32-bit words,
+// and a running sum of those sums, modulo 2^32) in eight interleaved lanes over all of the key.
+// Any change of one word changes a sum; words that change places change a sum of sums. It guards
+// against damage (faults, stray writes), not against someone who can rewrite the key and its check
+// together. The lanes are vectors of four words, for every processor the compiler targets.
 struct KeyCheck {
-  uint64_t sum[8];
+  using Lanes = uint32_t __attribute__((vector_size(16)));
+  static constexpr size_t kLaneBytes = sizeof(Lanes);
+  uint32_t sum[16];
 
-  // Over all of k: its fields are arrays of 32-bit words and byte arrays of multiples of 16.
   static KeyCheck of(const SignKey &k) {
-    static_assert(sizeof k.key % 16 == 0 && sizeof k.tr % 16 == 0);
-    uint64_t a[4] = {}, b[4] = {};
-    const auto words = [&](const uint32_t *w, size_t n) {
-      for (size_t i = 0; i < n; i += 4) {
-        for (size_t j = 0; j < 4; ++j) {
-          a[j] += w[i + j];
-          b[j] += a[j];
-        }
-      }
-    };
-    const auto bytes = [&](const uint8_t *p, size_t n) {
-      uint32_t w[4];
-      for (size_t i = 0; i < n; i += sizeof w) {
-        std::memcpy(w, p + i, sizeof w);
-        words(w, 4);
-      }
-      secure_wipe(w, sizeof w);
-    };
-    words(k.A, K * L * N);
-    words(k.s1_pairs, L / 2 * N);
-    words(k.t0, K * N);
-    words(k.s2_t0x, K * N);
-    bytes(k.key, sizeof k.key);
-    bytes(k.tr, sizeof k.tr);
-    KeyCheck c;
-    for (size_t j = 0; j < 4; ++j) {
-      c.sum[j] = a[j];
-      c.sum[4 + j] = b[j];
+    static_assert(sizeof(SignKey) == sizeof k.A + sizeof k.s1_pairs + sizeof k.t0 + sizeof k.s2_t0x +
+                                         sizeof k.key + sizeof k.tr,
+                  "no padding: every byte of the key is covered and meaningful");
+    static_assert(sizeof(SignKey) % (2 * kLaneBytes) == kLaneBytes);
+    const auto *p = reinterpret_cast<const uint8_t *>(&k);
+    Lanes a0 = {}, b0 = {}, a1 = {}, b1 = {}, w0, w1;
+    size_t at = 0;
+    for (; at + 2 * kLaneBytes <= sizeof k; at += 2 * kLaneBytes) {
+      std::memcpy(&w0, p + at, kLaneBytes);
+      std::memcpy(&w1, p + at + kLaneBytes, kLaneBytes);
+      a0 += w0;
+      a1 += w1;
+      b0 += a0;
+      b1 += a1;
     }
-    secure_wipe(a, sizeof a);
-    secure_wipe(b, sizeof b);
+    std::memcpy(&w0, p + at, kLaneBytes);
+    a0 += w0;
+    b0 += a0;
+    KeyCheck c;
+    std::memcpy(c.sum, &a0, kLaneBytes);
+    std::memcpy(c.sum + 4, &a1, kLaneBytes);
+    std::memcpy(c.sum + 8, &b0, kLaneBytes);
+    std::memcpy(c.sum + 12, &b1, kLaneBytes);
+    secure_wipe(&a0, kLaneBytes);
+    secure_wipe(&a1, kLaneBytes);
+    secure_wipe(&b0, kLaneBytes);
+    secure_wipe(&b1, kLaneBytes);
+    secure_wipe(&w0, kLaneBytes);
+    secure_wipe(&w1, kLaneBytes);
     return c;
   }
 };

@@ -13,8 +13,10 @@
 
 #include "ct.h"
 #include "params.h"
+#include "randombytes_seam.h"
 #include "signature.h"
 #include "tavik.h"
+#include "tavik_api.h"
 #include "tavik_der.h"
 
 using namespace tavik;
@@ -38,6 +40,47 @@ void expect(bool ok, const char *what) {
     std::printf("ct_check: %s\n", what);
     ++failures;
   }
+}
+
+// The random source as the check sees it: getrandom's bytes are marked secret, as the seed of key
+// generation and the hedge of signing are.
+long secret_getrandom(long number, void *buf, size_t len, unsigned flags) {
+  const long got = real_syscall3(number, buf, len, flags);
+  if (got > 0) TAVIK_SECRET(buf, size_t(got));
+  return got;
+}
+
+// Signs msg through every public signing entry point but sig_sign, under sk and its expanded key
+// xsk (whose bytes are all secret): each signature must come out public and verify.
+void sign_everywhere(const uint8_t *pk, const uint8_t *sk, const tavik_expanded_sk *xsk, const uint8_t *msg,
+                     size_t len) {
+  static uint8_t sig[SIG_BYTES], sm[SIG_BYTES + 64];
+  static tavik_sign_state st;
+  const auto check = [&](int32_t r, const char *what) {
+    expect(r == 0, what);
+    (void)VALGRIND_CHECK_MEM_IS_DEFINED(sig, sizeof sig);
+    expect(sig_verf(pk, sig, SIG_BYTES, msg, len) == 0, what);
+  };
+  check(tavik_sign(sk, msg, len, sig), "tavik_sign");
+  check(tavik_sign_hedged(sk, msg, len, sig), "tavik_sign_hedged");
+  check(tavik_sign_expanded_hedged(xsk, msg, len, sig), "tavik_sign_expanded_hedged");
+  using Init = int32_t (*)(tavik_sign_state *, const uint8_t *);
+  for (Init init : {Init(tavik_sign_init), Init(tavik_sign_init_hedged)}) {
+    expect(init(&st, sk) == 0, "streaming init");
+    expect(tavik_sign_update(&st, msg, 10) == 0 && tavik_sign_update(&st, msg + 10, len - 10) == 0, "streaming update");
+    check(tavik_sign_final(&st, sig), "streaming final");
+  }
+  using InitX = int32_t (*)(tavik_sign_state *, const tavik_expanded_sk *);
+  for (InitX init : {InitX(tavik_sign_init_expanded), InitX(tavik_sign_init_expanded_hedged)}) {
+    expect(init(&st, xsk) == 0, "streaming init from the expanded key");
+    expect(tavik_sign_update(&st, msg, len) == 0, "streaming update");
+    check(tavik_sign_final(&st, sig), "streaming final from the expanded key");
+  }
+  size_t siglen = 0;
+  check(crypto_sign_signature(sig, &siglen, msg, len, sk), "crypto_sign_signature");
+  unsigned long long smlen = 0;
+  expect(crypto_sign(sm, &smlen, msg, len, sk) == 0, "crypto_sign");
+  (void)VALGRIND_CHECK_MEM_IS_DEFINED(sm, SIG_BYTES + len);
 }
 
 }  // namespace
@@ -86,17 +129,36 @@ int main() {
     (void)VALGRIND_CHECK_MEM_IS_DEFINED(sig2, sizeof sig2);
     expect(std::memcmp(sig, sig2, sizeof sig) == 0, "the expanded key signs differently");
   }
+
+  // Every other signing entry point, deterministic and hedged, the hedge's random bytes secret.
+  randombytes_platform.syscall3 = secret_getrandom;
+  sign_everywhere(pk, sk, &xsk, msg, sizeof msg);
   tavik_expanded_sk_wipe(&xsk);
+
+  // Key generation from a drawn seed, marked secret as it arrives: the public key comes out public,
+  // and the secret key signs through every entry point once its public fields are released.
+  static uint8_t pk3[PK_BYTES], sk3[SK_BYTES];
+  expect(sig_keygen(pk3, sk3) == 0, "key generation from a drawn seed failed");
+  (void)VALGRIND_CHECK_MEM_IS_DEFINED(pk3, sizeof pk3);
+  expect(tavik_crypto_sign_keypair(pk3, sk3) == 0, "crypto_sign_keypair failed");
+  (void)VALGRIND_CHECK_MEM_IS_DEFINED(pk3, sizeof pk3);
+  TAVIK_DECLASSIFY(sk3, SEED_BYTES);
+  TAVIK_DECLASSIFY(sk3 + SK1_BYTES, CRH_BYTES);
+  expect(tavik_expand_sk(&xsk, sk3) == 0, "expanding a drawn key failed");
+  TAVIK_SECRET(&xsk, sizeof xsk);
+  sign_everywhere(pk3, sk3, &xsk, msg, sizeof msg);
+  tavik_expanded_sk_wipe(&xsk);
+  randombytes_seam_reset();
 
   // The key containers keep the seed and the secret fields secret, through DER and PEM, both ways.
   // The DER decoder may look at tags and lengths; in the PEM text, base64 groups that carry a tag
   // or length bit are made public, the groups of secret bytes alone stay secret.
-  static uint8_t der[TAVIK_PKCS8_MAX_BYTES], sk3[SK_BYTES], seed3[SEED_BYTES];
+  static uint8_t der[TAVIK_PKCS8_MAX_BYTES], sk_der[SK_BYTES], seed_der[SEED_BYTES];
   static char pem[TAVIK_SK_PEM_MAX_BYTES];
   size_t der_len = 0, pem_len = 0;
   uint32_t form = 0;
   expect(tavik_sk_to_der(der, sizeof der, &der_len, seed, sk) == 0, "encoding the secret key failed");
-  expect(tavik_sk_from_der(sk3, seed3, &form, der, der_len) == 0, "decoding the secret key failed");
+  expect(tavik_sk_from_der(sk_der, seed_der, &form, der, der_len) == 0, "decoding the secret key failed");
   expect(tavik_sk_to_pem(pem, sizeof pem, &pem_len, seed, sk) == 0, "armouring the secret key failed");
   const size_t key_at = der_len - SK_BYTES, seed_at = key_at - 4 - SEED_BYTES;
   auto secret_byte = [&](size_t i) {
@@ -111,16 +173,16 @@ int main() {
     if (!secret_byte(3 * g) || !secret_byte(3 * g + 1) || !secret_byte(3 * g + 2)) continue;
     for (size_t k = 4 * g; k < 4 * g + 4; ++k) TAVIK_SECRET(pem + body + k + k / 64, 1);
   }
-  static uint8_t sk4[SK_BYTES];
-  expect(tavik_sk_from_pem(sk4, nullptr, nullptr, pem, pem_len) == 0, "reading the armoured key failed");
+  static uint8_t sk_pem[SK_BYTES];
+  expect(tavik_sk_from_pem(sk_pem, nullptr, nullptr, pem, pem_len) == 0, "reading the armoured key failed");
   // The test's own view of the results.
-  TAVIK_DECLASSIFY(sk3, sizeof sk3);
-  TAVIK_DECLASSIFY(sk4, sizeof sk4);
-  TAVIK_DECLASSIFY(seed3, sizeof seed3);
+  TAVIK_DECLASSIFY(sk_der, sizeof sk_der);
+  TAVIK_DECLASSIFY(sk_pem, sizeof sk_pem);
+  TAVIK_DECLASSIFY(seed_der, sizeof seed_der);
   TAVIK_DECLASSIFY(sk, sizeof sk);
   TAVIK_DECLASSIFY(seed, sizeof seed);
-  expect(form == TAVIK_FORM_BOTH && std::memcmp(sk3, sk, sizeof sk) == 0 && std::memcmp(sk4, sk, sizeof sk) == 0 &&
-             std::memcmp(seed3, seed, sizeof seed) == 0,
+  expect(form == TAVIK_FORM_BOTH && std::memcmp(sk_der, sk, sizeof sk) == 0 && std::memcmp(sk_pem, sk, sizeof sk) == 0 &&
+             std::memcmp(seed_der, seed, sizeof seed) == 0,
          "the containers changed the key");
 
   // The counts are the test's own view of the paths taken, not something the library reveals.

@@ -205,8 +205,8 @@ TEST(ExpandedCheck, DamagedKeysAreRefused) {
   }
 }
 
-// Damage the check cannot see (three words of one lane of t0's transform changed by +1, -2, +1,
-// which leaves its sums as they were) makes every attempt fail: signing stops at its bound with
+// Damage the check cannot see (three words of t0's transform that meet the same running sum in
+// turn, 32 bytes apart, changed by +1, -2, +1, which leaves every sum as it was) makes every attempt fail: signing stops at its bound with
 // TAVIK_SIGNING_FAILED and writes nothing, instead of running for ever.
 TEST(AttemptBound, SigningStopsOnAKeyThatCannotSign) {
   static_assert(MAX_SIGN_ATTEMPTS == 1024);
@@ -215,10 +215,10 @@ TEST(AttemptBound, SigningStopsOnAKeyThatCannotSign) {
   std::memcpy(x.get(), &k->xsk, sizeof *x);
   uint32_t *t0 = reinterpret_cast<uint32_t *>(x.get()) + K * L * N + L / 2 * N;  // after A and s1
   uint32_t i = 0;
-  while (!(t0[i] + 1 < Q && t0[i + 4] >= 2 && t0[i + 8] + 1 < Q)) ++i;
+  while (!(t0[i] + 1 < Q && t0[i + 8] >= 2 && t0[i + 16] + 1 < Q)) ++i;
   t0[i] += 1;
-  t0[i + 4] -= 2;
-  t0[i + 8] += 1;
+  t0[i + 8] -= 2;
+  t0[i + 16] += 1;
   const uint8_t msg[59] = {9};
   Sig sig;
   sig.fill(0x5A);

@@ -59,6 +59,42 @@ TEST(RandomDevice, AReusedDescriptorNumberIsNotRead) {
   if (reopened >= 0) ::close(reopened);
 }
 
+// A device path that opens as something other than a character device (here a regular file) is
+// never read: each such descriptor is closed at once, and with getrandom refused too the source
+// reports its failure after its waits instead of handing out the file's bytes.
+std::vector<int> opened_files;
+int open_regular_file(const char *, int flags) {
+  char path[] = "/tmp/tavik_not_a_device_XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd >= 0) {
+    ::unlink(path);
+    (void)!::write(fd, "not random", 10);
+    ::lseek(fd, 0, SEEK_SET);
+    (void)flags;
+    opened_files.push_back(fd);
+  }
+  return fd;
+}
+unsigned no_sleep(unsigned) { return 0; }
+
+TEST(RandomDevice, AnOpenedFileThatIsNoDeviceIsClosedAndNeverRead) {
+  tavik::randombytes_seam_reset();
+  tavik::randombytes_platform.syscall3 = random_fake::failing_syscall3;
+  tavik::randombytes_platform.open = open_regular_file;
+  tavik::randombytes_platform.sleep = no_sleep;
+  opened_files.clear();
+  uint8_t buf[32] = {};
+  EXPECT_FALSE(tavik::randombytes(buf, sizeof buf));
+  EXPECT_EQ(opened_files.size(), size_t(TAVIK_RANDOM_TIMEOUT_SECONDS) + 1);
+  for (int fd : opened_files) {
+    errno = 0;
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "descriptor " << fd << " was left open";
+    EXPECT_EQ(errno, EBADF);
+  }
+  for (uint8_t b : buf) EXPECT_NE(b, 'n');
+  tavik::randombytes_seam_reset();
+}
+
 // In a child whose getrandom is refused by a seccomp filter (ENOSYS, as on an old kernel or in a
 // sandbox), key generation reads the device and still makes distinct, valid keys.
 TEST(RandomDevice, KeysUnderASeccompFilterThatDeniesGetrandom) {
