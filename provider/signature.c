@@ -1,0 +1,249 @@
+/* Signatures of whole messages, never of digests: EVP_PKEY_sign/verify take the message itself
+   (pkeyutl -rawin), EVP_DigestSign/DigestVerify take it in one piece or streamed, with no digest
+   set (what certificate signing uses). Signing is hedged: fresh random bytes join the key in the
+   seed of every mask. */
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/params.h>
+#include <string.h>
+
+#include "tavik_prov.h"
+
+enum { OP_NONE, OP_SIGN, OP_VERIFY };
+
+typedef struct {
+  TAVIK_PROVCTX *prov;
+  TAVIK_KEY *key;
+  int op;
+  int streaming;            /* a streamed message has been started */
+  tavik_sign_state *sign;   /* secure heap: it holds a copy of the secret key */
+  tavik_verify_state *verify;
+} SIG_CTX;
+
+static void drop_streams(SIG_CTX *ctx) {
+  if (ctx->sign != NULL) {
+    tavik_sign_state_wipe(ctx->sign);
+    OPENSSL_secure_clear_free(ctx->sign, sizeof *ctx->sign);
+    ctx->sign = NULL;
+  }
+  OPENSSL_clear_free(ctx->verify, sizeof *ctx->verify);
+  ctx->verify = NULL;
+  ctx->streaming = 0;
+}
+
+static void *sg_newctx(void *provctx, const char *propq) {
+  SIG_CTX *ctx = OPENSSL_zalloc(sizeof *ctx);
+  (void)propq;
+  if (ctx == NULL) return NULL;
+  ctx->prov = provctx;
+  return ctx;
+}
+
+static void sg_freectx(void *vctx) {
+  SIG_CTX *ctx = vctx;
+  if (ctx == NULL) return;
+  drop_streams(ctx);
+  tavik_key_free(ctx->key);
+  OPENSSL_free(ctx);
+}
+
+/* A copy, streamed message included: libcrypto finishes a copy when asked for a signature midway. */
+static void *sg_dupctx(void *vctx) {
+  const SIG_CTX *src = vctx;
+  SIG_CTX *ctx = sg_newctx(src->prov, NULL);
+  if (ctx == NULL) return NULL;
+  ctx->op = src->op;
+  ctx->streaming = src->streaming;
+  if (src->key != NULL && tavik_key_up_ref(src->key)) ctx->key = src->key;
+  if (src->sign != NULL) {
+    ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
+    if (ctx->sign != NULL) memcpy(ctx->sign, src->sign, sizeof *ctx->sign);
+  }
+  if (src->verify != NULL) ctx->verify = OPENSSL_memdup(src->verify, sizeof *src->verify);
+  if ((src->sign != NULL && ctx->sign == NULL) || (src->verify != NULL && ctx->verify == NULL)) {
+    sg_freectx(ctx);
+    return NULL;
+  }
+  return ctx;
+}
+
+static int sg_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
+  (void)vctx;
+  (void)params;
+  return 1;
+}
+
+static const OSSL_PARAM *sg_settable_ctx_params(void *vctx, void *provctx) {
+  static const OSSL_PARAM none[] = {OSSL_PARAM_END};
+  (void)vctx;
+  (void)provctx;
+  return none;
+}
+
+static int sg_init(SIG_CTX *ctx, void *provkey, int op, const OSSL_PARAM params[]) {
+  TAVIK_KEY *key = provkey;
+  drop_streams(ctx);
+  ctx->op = OP_NONE;
+  if (key != NULL) {
+    tavik_key_up_ref(key);
+    tavik_key_free(ctx->key);
+    ctx->key = key;
+  }
+  if (ctx->key == NULL || (op == OP_SIGN ? !ctx->key->has_priv : !ctx->key->has_pub)) {
+    tavik_raise(ctx->prov, op == OP_SIGN ? TAVIK_R_NO_SECRET_KEY : TAVIK_R_NO_PUBLIC_KEY, NULL);
+    return 0;
+  }
+  ctx->op = op;
+  return sg_set_ctx_params(ctx, params);
+}
+
+static int sg_sign_init(void *vctx, void *provkey, const OSSL_PARAM params[]) {
+  return sg_init(vctx, provkey, OP_SIGN, params);
+}
+
+static int sg_verify_init(void *vctx, void *provkey, const OSSL_PARAM params[]) {
+  return sg_init(vctx, provkey, OP_VERIFY, params);
+}
+
+/* The size on a query (sig NULL), else the room checked. */
+static int signature_room(SIG_CTX *ctx, unsigned char *sig, size_t *siglen, size_t sigsize) {
+  if (ctx->op != OP_SIGN) {
+    tavik_raise(ctx->prov, TAVIK_R_WRONG_OPERATION, NULL);
+    return 0;
+  }
+  if (sig != NULL && sigsize < TAVIK_SIG_BYTES) {
+    tavik_raise(ctx->prov, TAVIK_R_SIGNATURE_BUFFER_TOO_SMALL, "%zu bytes given, %d needed", sigsize, TAVIK_SIG_BYTES);
+    return 0;
+  }
+  *siglen = TAVIK_SIG_BYTES;
+  return 1;
+}
+
+static int sg_sign(void *vctx, unsigned char *sig, size_t *siglen, size_t sigsize, const unsigned char *tbs,
+                    size_t tbslen) {
+  SIG_CTX *ctx = vctx;
+  if (!signature_room(ctx, sig, siglen, sigsize)) return 0;
+  if (sig == NULL) return 1;
+  const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
+  const int32_t r = x != NULL ? tavik_sign_expanded_hedged(x, tbs, tbslen, sig)
+                              : tavik_sign_hedged(TAVIK_KEY_SK(ctx->key), tbs, tbslen, sig);
+  if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
+  return r == TAVIK_OK;
+}
+
+static int sg_verify(void *vctx, const unsigned char *sig, size_t siglen, const unsigned char *tbs, size_t tbslen) {
+  SIG_CTX *ctx = vctx;
+  if (ctx->op != OP_VERIFY) {
+    tavik_raise(ctx->prov, TAVIK_R_WRONG_OPERATION, NULL);
+    return 0;
+  }
+  const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
+  return (x != NULL ? tavik_verify_expanded(x, sig, siglen, tbs, tbslen)
+                    : tavik_verify(ctx->key->pub, sig, siglen, tbs, tbslen)) == TAVIK_OK;
+}
+
+static int digest_init(SIG_CTX *ctx, const char *mdname, void *provkey, int op, const OSSL_PARAM params[]) {
+  if (mdname != NULL && mdname[0] != '\0') {
+    tavik_raise(ctx->prov, TAVIK_R_DIGEST_NOT_ALLOWED, "digest %s given", mdname);
+    return 0;
+  }
+  return sg_init(ctx, provkey, op, params);
+}
+
+static int sg_digest_sign_init(void *vctx, const char *mdname, void *provkey, const OSSL_PARAM params[]) {
+  return digest_init(vctx, mdname, provkey, OP_SIGN, params);
+}
+
+static int sg_digest_verify_init(void *vctx, const char *mdname, void *provkey, const OSSL_PARAM params[]) {
+  return digest_init(vctx, mdname, provkey, OP_VERIFY, params);
+}
+
+/* Starts the streamed message on its first piece. */
+static int start_stream(SIG_CTX *ctx) {
+  if (ctx->streaming) return 1;
+  int ok = 0;
+  if (ctx->op == OP_SIGN) {
+    if (ctx->sign == NULL) ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
+    const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
+    ok = ctx->sign != NULL && (x != NULL ? tavik_sign_init_expanded_hedged(ctx->sign, x)
+                                         : tavik_sign_init_hedged(ctx->sign, TAVIK_KEY_SK(ctx->key))) == TAVIK_OK;
+  } else if (ctx->op == OP_VERIFY) {
+    if (ctx->verify == NULL) ctx->verify = OPENSSL_malloc(sizeof *ctx->verify);
+    const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
+    ok = ctx->verify != NULL && (x != NULL ? tavik_verify_init_expanded(ctx->verify, x)
+                                           : tavik_verify_init(ctx->verify, ctx->key->pub)) == TAVIK_OK;
+  }
+  if (!ok) tavik_raise(ctx->prov, ctx->op == OP_NONE ? TAVIK_R_WRONG_OPERATION : TAVIK_R_OUT_OF_MEMORY, NULL);
+  ctx->streaming = ok;
+  return ok;
+}
+
+static int sg_digest_update(void *vctx, const unsigned char *data, size_t len) {
+  SIG_CTX *ctx = vctx;
+  if (!start_stream(ctx)) return 0;
+  return ctx->op == OP_SIGN ? tavik_sign_update(ctx->sign, data, len) == TAVIK_OK
+                            : tavik_verify_update(ctx->verify, data, len) == TAVIK_OK;
+}
+
+static int sg_digest_sign_final(void *vctx, unsigned char *sig, size_t *siglen, size_t sigsize) {
+  SIG_CTX *ctx = vctx;
+  if (!signature_room(ctx, sig, siglen, sigsize)) return 0;
+  if (sig == NULL) return 1;
+  if (!start_stream(ctx)) return 0;
+  ctx->streaming = 0;
+  const int32_t r = tavik_sign_final(ctx->sign, sig);
+  if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
+  return r == TAVIK_OK;
+}
+
+static int sg_digest_verify_final(void *vctx, const unsigned char *sig, size_t siglen) {
+  SIG_CTX *ctx = vctx;
+  if (ctx->op != OP_VERIFY || !start_stream(ctx)) return 0;
+  ctx->streaming = 0;
+  return tavik_verify_final(ctx->verify, sig, siglen) == TAVIK_OK;
+}
+
+/* The AlgorithmIdentifier that certificates carry for these signatures. */
+static int sg_get_ctx_params(void *vctx, OSSL_PARAM params[]) {
+  SIG_CTX *ctx = vctx;
+  OSSL_PARAM *p = OSSL_PARAM_locate(params, OSSL_SIGNATURE_PARAM_ALGORITHM_ID);
+  if (p != NULL) {
+    uint8_t aid[8 + TAVIK_OID_MAX_BYTES];
+    size_t n = 0;
+    if (tavik_der_algorithm_identifier(aid, sizeof aid, &n) != TAVIK_OK || !OSSL_PARAM_set_octet_string(p, aid, n)) {
+      tavik_raise(ctx->prov, TAVIK_R_OUTPUT_FAILED, "algorithm identifier");
+      return 0;
+    }
+  }
+  return 1;
+}
+
+static const OSSL_PARAM *sg_gettable_ctx_params(void *vctx, void *provctx) {
+  static const OSSL_PARAM gettable[] = {OSSL_PARAM_octet_string(OSSL_SIGNATURE_PARAM_ALGORITHM_ID, NULL, 0),
+                                        OSSL_PARAM_END};
+  (void)vctx;
+  (void)provctx;
+  return gettable;
+}
+
+const OSSL_DISPATCH tavik_signature_functions[] = {
+    {OSSL_FUNC_SIGNATURE_NEWCTX, (void (*)(void))sg_newctx},
+    {OSSL_FUNC_SIGNATURE_FREECTX, (void (*)(void))sg_freectx},
+    {OSSL_FUNC_SIGNATURE_DUPCTX, (void (*)(void))sg_dupctx},
+    {OSSL_FUNC_SIGNATURE_SIGN_INIT, (void (*)(void))sg_sign_init},
+    {OSSL_FUNC_SIGNATURE_SIGN, (void (*)(void))sg_sign},
+    {OSSL_FUNC_SIGNATURE_VERIFY_INIT, (void (*)(void))sg_verify_init},
+    {OSSL_FUNC_SIGNATURE_VERIFY, (void (*)(void))sg_verify},
+    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_INIT, (void (*)(void))sg_digest_sign_init},
+    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_UPDATE, (void (*)(void))sg_digest_update},
+    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_FINAL, (void (*)(void))sg_digest_sign_final},
+    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN, (void (*)(void))sg_sign},
+    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_INIT, (void (*)(void))sg_digest_verify_init},
+    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_UPDATE, (void (*)(void))sg_digest_update},
+    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_FINAL, (void (*)(void))sg_digest_verify_final},
+    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY, (void (*)(void))sg_verify},
+    {OSSL_FUNC_SIGNATURE_GET_CTX_PARAMS, (void (*)(void))sg_get_ctx_params},
+    {OSSL_FUNC_SIGNATURE_GETTABLE_CTX_PARAMS, (void (*)(void))sg_gettable_ctx_params},
+    {OSSL_FUNC_SIGNATURE_SET_CTX_PARAMS, (void (*)(void))sg_set_ctx_params},
+    {OSSL_FUNC_SIGNATURE_SETTABLE_CTX_PARAMS, (void (*)(void))sg_settable_ctx_params},
+    {0, NULL}};

@@ -1,0 +1,101 @@
+/* The OpenSSL 3 provider module "tavik": what its parts share. */
+#ifndef TAVIK_PROV_H
+#define TAVIK_PROV_H
+
+#include <openssl/core.h>
+#include <openssl/core_dispatch.h>
+#include <pthread.h>
+#include <stdatomic.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "tavik.h"
+#include "tavik_der.h"
+
+#ifndef TAVIK_OID_TEXT
+#error "TAVIK_OID_TEXT must be defined by the build"
+#endif
+
+/* The algorithm's names: "tavik" and its object identifier. */
+#define TAVIK_ALG_NAME "tavik"
+#define TAVIK_ALG_NAMES TAVIK_ALG_NAME ":" TAVIK_OID_TEXT
+/* The seed parameter of key generation, import and export. */
+#define TAVIK_PKEY_PARAM_SEED "seed"
+
+/* Reasons reported to OpenSSL's error queue. A container's refusal is reported under its own
+   code's magnitude (tavik_der_error_string() says what it means); the provider's own reasons
+   lie above them. */
+enum {
+  TAVIK_R_NO_SECRET_KEY = 200,
+  TAVIK_R_NO_PUBLIC_KEY,
+  TAVIK_R_DIGEST_NOT_ALLOWED,
+  TAVIK_R_BAD_PARAMETER_LENGTH,
+  TAVIK_R_SIGNATURE_BUFFER_TOO_SMALL,
+  TAVIK_R_SIGNING_FAILED,
+  TAVIK_R_NO_RANDOMNESS,
+  TAVIK_R_KEY_MISMATCH,
+  TAVIK_R_DAMAGED_KEY,
+  TAVIK_R_OUT_OF_MEMORY,
+  TAVIK_R_WRONG_OPERATION,
+  TAVIK_R_ENCRYPTION_FAILED,
+  TAVIK_R_OUTPUT_FAILED
+};
+
+typedef struct tavik_provctx {
+  const OSSL_CORE_HANDLE *handle;
+  OSSL_LIB_CTX *libctx; /* child of the application's context: ciphers and randomness */
+} TAVIK_PROVCTX;
+
+/* A key: the public key always, the secret key and the seed when known. Shared by reference
+   between the application's key object and the operations that use it; immutable once made.
+   A key used more than once keeps its expanded forms, made on its second use and published
+   once, for the signatures and verifications that follow. */
+typedef struct tavik_key {
+  TAVIK_PROVCTX *prov;
+  atomic_int refs;
+  int has_pub, has_priv, has_seed;
+  uint8_t pub[TAVIK_PK_BYTES];
+  uint8_t *secret; /* secure heap: the secret key, then the seed */
+  pthread_mutex_t lock;                     /* making the expanded forms */
+  atomic_int sk_uses, pk_uses;
+  _Atomic(const tavik_expanded_sk *) xsk;   /* in xsk_mem, on the secure heap */
+  _Atomic(const tavik_expanded_pk *) xpk;   /* in xpk_mem */
+  void *xsk_mem, *xpk_mem;
+} TAVIK_KEY;
+
+#define TAVIK_KEY_SK(k) ((k)->secret)
+#define TAVIK_KEY_SEED(k) ((k)->secret + TAVIK_SK_BYTES)
+
+/* Errors: a reason and an optional printf-style detail. */
+void tavik_raise(const TAVIK_PROVCTX *prov, int reason, const char *fmt, ...);
+/* A container or library code (negative) as an error. */
+void tavik_raise_code(const TAVIK_PROVCTX *prov, int32_t code);
+
+/* The core's BIO calls, for encoders and decoders. */
+int tavik_bio_read(OSSL_CORE_BIO *bio, void *buf, size_t len, size_t *got);
+int tavik_bio_write(OSSL_CORE_BIO *bio, const void *buf, size_t len);
+
+/* Keys (keymgmt.c). */
+TAVIK_KEY *tavik_key_new(TAVIK_PROVCTX *prov);
+void tavik_key_free(TAVIK_KEY *key);
+int tavik_key_up_ref(TAVIK_KEY *key);
+/* Fills key from a seed, a secret key or a public key: each checked against the others given. */
+/* The expanded secret or public key, or NULL on the key's first use (or when memory or the key
+   fails): then the caller uses the key itself. */
+const tavik_expanded_sk *tavik_key_expanded_sk(TAVIK_KEY *key);
+const tavik_expanded_pk *tavik_key_expanded_pk(TAVIK_KEY *key);
+int tavik_key_set(TAVIK_KEY *key, const uint8_t *seed, const uint8_t *sk, const uint8_t *pk);
+int tavik_key_import(void *keydata, int selection, const OSSL_PARAM params[]);
+int tavik_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbarg);
+
+extern const OSSL_DISPATCH tavik_keymgmt_functions[];
+extern const OSSL_DISPATCH tavik_signature_functions[];
+extern const OSSL_DISPATCH tavik_spki_der_encoder_functions[];
+extern const OSSL_DISPATCH tavik_spki_pem_encoder_functions[];
+extern const OSSL_DISPATCH tavik_pki_der_encoder_functions[];
+extern const OSSL_DISPATCH tavik_pki_pem_encoder_functions[];
+extern const OSSL_DISPATCH tavik_text_encoder_functions[];
+extern const OSSL_DISPATCH tavik_spki_der_decoder_functions[];
+extern const OSSL_DISPATCH tavik_pki_der_decoder_functions[];
+
+#endif
