@@ -70,6 +70,7 @@ bool secret_key_intact(const uint8_t *sk) {
 
 extern "C" int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
   if (pk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  (void)active_backend();  // the path is chosen at the first call into the library
   uint8_t candidate[PK_BYTES];
   const bool matches = rebuild_pk(candidate, sk);
   if (matches) {

@@ -2,9 +2,23 @@
 #pragma once
 #include <cstdint>
 
+#include "cpu.h"
 #include "tavik.h"
 
 namespace tavik {
+
+struct Kernels;
+
+// The scheme's check of a set of kernels, which a vector path passes before it is used: one key
+// pair from a fixed seed, one signature and one verification made with k in use in the calling
+// thread, their bytes compared with a pinned digest. True when every byte matches and the
+// signature verifies.
+bool self_test(const Kernels &k);
+// The path the scheme runs on: chosen, with self_test, at the first call into the library or at
+// the first call of either of these.
+Backend active_backend();
+// Why that path was chosen, in a few words (for the benchmark and the console).
+const char *backend_reason();
 
 // Why signing attempts ended; filled by sign_with_stats.
 struct SignStats {

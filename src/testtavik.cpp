@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "cpu.h"
+#include "signature.h"
 #include "tavik.h"
 #include "testtavik_util.h"
 #include "wipe.h"

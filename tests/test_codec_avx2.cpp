@@ -12,6 +12,7 @@
 
 #include "cpu.h"
 #include "io.h"
+#include "scalar/kernels_scalar.h"
 #include "kernels_avx2.h"
 
 using namespace tavik;

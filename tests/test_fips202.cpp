@@ -4,7 +4,7 @@
 #include "cpu.h"
 #include "kernels_avx2.h"
 #include "kernels_avx512.h"
-#include "kernels_scalar.h"
+#include "scalar/kernels_scalar.h"
 #include "keccak_reference.h"
 
 #include <gtest/gtest.h>

@@ -15,7 +15,7 @@
 #include "keccak_reference.h"
 #include "kernels_avx2.h"
 #include "kernels_avx512.h"
-#include "kernels_scalar.h"
+#include "scalar/kernels_scalar.h"
 #include "shake_lanes.h"
 
 namespace {

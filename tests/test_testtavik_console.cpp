@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "cpu.h"
+#include "signature.h"
 #include "test_testtavik_support.h"
 
 namespace {
