@@ -10,7 +10,7 @@
 #include "fips202x4.h"
 #include "io.h"
 #include "kernels.h"
-#include "polyvec_ops_impl.h"
+#include "rules/polyvec_ops_impl.h"
 #include "range_check.h"
 #include "shake_lanes.h"
 #include "wipe.h"

@@ -5,7 +5,7 @@
 
 #include "kernels.h"
 #include "range_check.h"
-#include "rounding_rules.h"
+#include "rules/rounding_rules.h"
 
 namespace tavik {
 

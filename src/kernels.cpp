@@ -6,8 +6,8 @@
 #include "scalar/kernels_scalar.h"
 
 #if TAVIK_X86_KERNELS
-#include "kernels_avx2.h"
-#include "kernels_avx512.h"
+#include "avx2/kernels_avx2.h"
+#include "avx512/kernels_avx512.h"
 #endif
 
 namespace tavik {

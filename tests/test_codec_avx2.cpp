@@ -13,7 +13,7 @@
 #include "cpu.h"
 #include "io.h"
 #include "scalar/kernels_scalar.h"
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 using namespace tavik;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "Reduce.h"
-#include "ntt_rules.h"
+#include "rules/ntt_rules.h"
 #include "params.h"
 #include "range_check.h"
 #include "scalar/kernels_scalar.h"

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "io_planes.h"
+#include "rules/io_planes.h"
 #include "scalar/kernels_scalar.h"
 
 namespace tavik {

@@ -5,7 +5,7 @@
 
 #include "ct.h"
 #include "params.h"
-#include "polyvec_ops_impl.h"
+#include "rules/polyvec_ops_impl.h"
 #include "scalar/kernels_scalar.h"
 #include "wipe.h"
 

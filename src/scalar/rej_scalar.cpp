@@ -1,7 +1,7 @@
 // The portable rejection steps of the samplers (rules in sampler_rules.h). Contracts in kernels.h.
 #include <cstdint>
 
-#include "sampler_rules.h"
+#include "rules/sampler_rules.h"
 #include "scalar/kernels_scalar.h"
 
 namespace tavik {

@@ -1,7 +1,7 @@
 // The portable rounding kernels: the loops of rounding_rules.h. Contracts in kernels.h.
 #include <cstdint>
 
-#include "rounding_rules.h"
+#include "rules/rounding_rules.h"
 #include "scalar/kernels_scalar.h"
 
 namespace tavik {

@@ -1,6 +1,6 @@
 // The challenge shuffle with 128-bit integer vectors, for the vector paths. Contract: the
 // challenge_shuffle field of kernels.h.
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
 
