@@ -37,12 +37,14 @@ void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen, 
     in += r;
     inlen -= r;
   }
-  uint8_t block[SHAKE128_RATE] = {};
-  if (inlen != 0) std::memcpy(block, in, inlen);  // in may be null when nothing remains
-  block[inlen] = 0x1F;
-  block[r - 1] |= 0x80;
-  for (size_t i = 0; i < r / 8; ++i) s[i] ^= load64(block + 8 * i);
-  secure_wipe(block, sizeof block);
+  // The last 0 to r - 1 bytes (in may be null when none remain): whole words, then one word built
+  // in a register (no copy of a possibly secret input on the stack), then the padding.
+  const size_t rest = size_t(inlen), whole = rest / 8;
+  for (size_t i = 0; i < whole; ++i) s[i] ^= load64(in + 8 * i);
+  uint64_t w = 0;
+  for (size_t k = 0; k < rest % 8; ++k) w |= uint64_t(in[8 * whole + k]) << (8 * k);
+  s[whole] ^= w;
+  keccak_pad(s, 1, rest, r);
 }
 
 void keccak_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t s[25], size_t r, KeccakPermute permute) {
@@ -132,8 +134,7 @@ void shake256_stream_absorb(Shake256Stream &st, const uint8_t *in, uint64_t inle
 }
 
 void shake256_stream_finish(Shake256Stream &st, uint8_t *out, uint64_t outlen) {
-  st.s[st.pos / 8] ^= uint64_t(0x1F) << (8 * (st.pos % 8));
-  st.s[(SHAKE256_RATE - 1) / 8] ^= uint64_t(0x80) << (8 * ((SHAKE256_RATE - 1) % 8));
+  keccak_pad(st.s, 1, size_t(st.pos), SHAKE256_RATE);
   KeccakF1600_StatePermute(st.s);
   for (uint64_t i = 0; i < outlen; ++i) out[i] = uint8_t(st.s[i / 8] >> (8 * (i % 8)));
   secure_wipe(st.s, sizeof st.s);
