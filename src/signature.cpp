@@ -94,12 +94,7 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   PolyVec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
   pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
 
-  int32_t a_flag = 1, s1_flag = 0;
-  for (uint32_t i = 0; i < K; ++i) {
-    PolyVec_mult(t0, A + i * L * N, &a_flag, L, s1, &s1_flag, L);
-    PolyVec_add(poly(t, i), poly(t, i), t0, 1);
-  }
-  PolyVec_Power2Round(t1, t0, t);
+  derive_t1_t0(t1, t0, t, A, s1);
   TAVIK_DECLASSIFY(t1, sizeof t1);  // public: t1 is the rest of the public key
 
   pack_pk(pk, rho, t1);
@@ -628,6 +623,15 @@ int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, bool hedged) {
 }  // namespace
 
 namespace tavik {
+
+void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, const uint32_t *A, uint32_t *s1) {
+  int32_t a_flag = 1, s1_flag = 0;  // A is only read: PolyVec_mult transforms operands whose flag is 0
+  for (uint32_t i = 0; i < K; ++i) {
+    PolyVec_mult(t0, const_cast<uint32_t *>(A) + i * L * N, &a_flag, L, s1, &s1_flag, L);
+    PolyVec_add(t + i * N, t + i * N, t0, 1);
+  }
+  PolyVec_Power2Round(t1, t0, t);
+}
 
 uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t *w1) {
   return ct::mask_zero(Poly_candidate_check(v, e, w1, R0_BOUND, CT0_BOUND));
