@@ -6,6 +6,7 @@
 
 #include "ct.h"
 #include "params.h"
+#include "rules/challenge_rules.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -76,10 +77,7 @@ class ChallengeSets {
 }  // namespace
 
 void challenge_shuffle_avx2(uint32_t *c, const uint8_t *positions, uint64_t signs) {
-  ChallengeSets sets;
-  for (uint32_t k = 0; k < TAU; ++k) sets.place(positions[k], N - TAU + k, ct::mask_bit(uint32_t(signs >> k)));
-  sets.expand(c);
-  sets.wipe();
+  shuffle_challenge<ChallengeSets>(c, positions, signs);
 }
 
 }  // namespace tavik
