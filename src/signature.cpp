@@ -174,7 +174,12 @@ struct SignState {
   uint32_t y[L * N], z[L * N];
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
-  uint32_t product[K * N];  // c*s1; then c*t0 polynomial by polynomial; finally the hint
+  // One buffer for three values whose lives do not overlap, each under its own name.
+  union {
+    uint32_t cs1[L * N];  // c*s1, until it is added into z
+    uint32_t ct0[K * N];  // c*t0, polynomial by polynomial, until w and the kept v are composed
+    uint32_t hint[K * N]; // the hint of the signature
+  };
   uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
   uint32_t candidate[N], e1[N];  // v and e of variant 1; first c*(s2 + 64 (t0x - Q)) and c*s2
   uint8_t choice_flags[K];
@@ -190,7 +195,7 @@ struct SignState {
     secure_wipe(w1, sizeof w1);  // high parts and challenges of abandoned attempts
     secure_wipe(c, sizeof c);
     secure_wipe(c_saved, sizeof c_saved);
-    secure_wipe(product, sizeof product);
+    secure_wipe(ct0, sizeof ct0);  // and cs1 and hint, which share its storage
     secure_wipe(ct0x, sizeof ct0x);
     secure_wipe(candidate, sizeof candidate);
     secure_wipe(e1, sizeof e1);
@@ -202,13 +207,13 @@ uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint3
   return sign_candidate_ok(v, e, poly(st.w1, i));
 }
 
-// Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], product[i] = c*t0[i],
+// Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], ct0[i] = c*t0[i],
 // ct0x[i] = c*t0x[i] and both candidates (variant 0: v = w0[i], e = c*t0[i]; variant 1: both
 // shifted by c*t0x[i]), and keeps in choice_flags[i], by masks, its variant when it passes, else
 // the other one. Returns all ones when some variant passes; *second counts the polynomials kept
 // with their second variant.
 uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
-  uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.product, i), *ct0x = poly(st.ct0x, i);
+  uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.ct0, i), *ct0x = poly(st.ct0x, i);
   PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2_t0x, i), &st.s2_t0x_flag[i], 1);
   PolyVec_split_pair(st.e1, ct0x, st.candidate, 6, 1);  // c*s2, c*t0x
   PolyVec_sub(w0, poly(st.w, i), st.e1, 1);
@@ -231,7 +236,7 @@ uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *se
 void compose_kept(SignState &st) {
   for (uint32_t i = 0; i < K; ++i) {
     uint32_t *w0 = poly(st.w0, i);
-    PolyVec_add(poly(st.w, i), w0, poly(st.product, i), 1);
+    PolyVec_add(poly(st.w, i), w0, poly(st.ct0, i), 1);
     PolyVec_sub(st.candidate, w0, poly(st.ct0x, i), 1);
     ct::cmov(w0, st.candidate, N, ct::mask_bit(st.choice_flags[i]));
   }
@@ -266,8 +271,8 @@ void compose_kept(SignState &st) {
     int32_t c_flag = 0;
 
     PolyVec_mult(st.w0, st.c, &c_flag, 1, st.s1_pairs, &st.s1_flag, L / 2);  // w0: scratch until z passes
-    PolyVec_split_pair(st.product, st.product + L / 2 * N, st.w0, 10, L / 2);  // c*s1
-    PolyVec_add(st.z, st.z, st.product, L);
+    PolyVec_split_pair(st.cs1, st.cs1 + L / 2 * N, st.w0, 10, L / 2);
+    PolyVec_add(st.z, st.z, st.cs1, L);
     PolyVec_freeze(st.z, L);
     // Public: an attempt abandoned for the norm of z, which reveals nothing more of the attempt.
     if (ct::declassify(PolyVec_check_norm(st.z, L, Z_BOUND)) != 0) {
@@ -285,7 +290,7 @@ void compose_kept(SignState &st) {
     }
     compose_kept(st);
 
-    const uint32_t ones = PolyVec_make_hint(st.product, st.w, st.w0);
+    const uint32_t ones = PolyVec_make_hint(st.hint, st.w, st.w0);
     // Public: an attempt abandoned for more than 96 hint ones (the count itself stays secret).
     if (ct::declassify(uint32_t(ones > OMEGA)) != 0) {
       if (stats != nullptr) ++stats->hint_rejects;
@@ -293,10 +298,10 @@ void compose_kept(SignState &st) {
     }
     // Public: z, the hint and the challenge are the signature.
     TAVIK_DECLASSIFY(st.z, sizeof st.z);
-    TAVIK_DECLASSIFY(st.product, sizeof st.product);
+    TAVIK_DECLASSIFY(st.hint, sizeof st.hint);
     TAVIK_DECLASSIFY(st.c_saved, sizeof st.c_saved);
     if (stats != nullptr) stats->second_variants += second;
-    pack_signature(sig, st.z, st.product, st.c_saved);  // z is still frozen from its norm check
+    pack_signature(sig, st.z, st.hint, st.c_saved);  // z is still frozen from its norm check
     return true;
   }
 }
