@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cpu.h"
+#include "signature.h"
 #include "tavik.h"
 
 namespace {

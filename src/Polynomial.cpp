@@ -10,137 +10,16 @@
 #include "fips202x4.h"
 #include "io.h"
 #include "kernels.h"
-#include "kernels_scalar.h"
-#include "ntt_rules.h"
-#include "polyvec_ops_impl.h"
+#include "rules/polyvec_ops_impl.h"
 #include "range_check.h"
-#include "sampler_rules.h"
 #include "shake_lanes.h"
 #include "wipe.h"
 
 namespace tavik {
 
-namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Constants of the transform, derived at compile time from their rules.
-
-using ntt_rules::mulmod;
-using ntt_rules::NTT_SCALE;
-using ntt_rules::zeta_fwd;
-
-struct Table {
-  uint32_t v[256];
-};
-
-// zetas[k] = MONT * r^br(k) mod Q for k = 1..255, in the order the forward transform uses them.
-constexpr Table make_zetas() {
-  Table t{};
-  for (uint32_t k = 1; k < 256; ++k) t.v[k] = zeta_fwd(k);
-  return t;
-}
-constexpr Table ZETAS = make_zetas();
-
-// zetas_inv[k] = Q - zetas[255 - k] = MONT * (-r^br(255 - k)) mod Q for k = 0..254.
-constexpr Table make_zetas_inv() {
-  Table t{};
-  for (uint32_t k = 0; k < 255; ++k) t.v[k] = Q - ZETAS.v[255 - k];
-  return t;
-}
-constexpr Table ZETAS_INV = make_zetas_inv();
-
-static_assert(ZETAS.v[0] == 0 && ZETAS.v[1] == 16400 && ZETAS.v[2] == 1980911 &&
-              ZETAS.v[3] == 1247182 && ZETAS.v[4] == 2296457 && ZETAS.v[5] == 2804120 &&
-              ZETAS.v[6] == 224117 && ZETAS.v[7] == 3869184);
-static_assert(ZETAS.v[252] == 863625 && ZETAS.v[253] == 2253466 && ZETAS.v[254] == 1083135 &&
-              ZETAS.v[255] == 2095145);
-static_assert(ZETAS_INV.v[0] == 2096088 && ZETAS_INV.v[1] == 3108098 &&
-              ZETAS_INV.v[2] == 1937767 && ZETAS_INV.v[3] == 3327608);
-static_assert(ZETAS_INV.v[252] == 2944051 && ZETAS_INV.v[253] == 2210322 &&
-              ZETAS_INV.v[254] == 4174833 && ZETAS_INV.v[255] == 0);
-
-
-// Offsets that keep the butterfly differences non-negative in unsigned arithmetic.
-constexpr uint32_t FWD_OFFSET = 2 * Q;
-constexpr uint32_t INV_OFFSET = 256 * Q;
-static_assert(FWD_OFFSET == 8382466 && INV_OFFSET == 1072955648);
-static_assert(uint64_t(2) * INV_OFFSET < (uint64_t(1) << 32), "inverse sums stay below 512Q");
-
-constexpr size_t GAMMA1_SEED_BYTES = SEED_BYTES + CRH_BYTES;  // key, then mu
-
-}  // namespace
-
-// The tables are spelled out from the compile-time ones above.
-#define TAVIK_T4(t, i) t.v[i], t.v[i + 1], t.v[i + 2], t.v[i + 3]
-#define TAVIK_T16(t, i) TAVIK_T4(t, i), TAVIK_T4(t, i + 4), TAVIK_T4(t, i + 8), TAVIK_T4(t, i + 12)
-#define TAVIK_T64(t, i) TAVIK_T16(t, i), TAVIK_T16(t, i + 16), TAVIK_T16(t, i + 32), TAVIK_T16(t, i + 48)
-#define TAVIK_T256(t) TAVIK_T64(t, 0), TAVIK_T64(t, 64), TAVIK_T64(t, 128), TAVIK_T64(t, 192)
-const uint32_t zetas[256] = {TAVIK_T256(ZETAS)};
-const uint32_t zetas_inv[256] = {TAVIK_T256(ZETAS_INV)};
-#undef TAVIK_T256
-#undef TAVIK_T64
-#undef TAVIK_T16
-#undef TAVIK_T4
 
 // ---------------------------------------------------------------------------------------------
 // Transforms and products: the scalar kernels, and PolyVec_mult over the kernels of the path.
-
-namespace {
-
-// The eight inverse levels and the final scaling, in place: out holds pointwise products in
-// NTT form, every coefficient below 2Q; it ends in ordinary form in [0, 2Q). The sums stay
-// below 512Q and the offset 256Q keeps every difference non-negative.
-void inverse_levels(uint32_t *out) {
-  uint32_t k = 0;
-  for (uint32_t len = 1; len < N; len <<= 1) {
-    for (uint32_t start = 0; start < N; start += 2 * len) {
-      const uint32_t zeta = zetas_inv[k++];
-      for (uint32_t j = start; j < start + len; ++j) {
-        const uint32_t t = out[j];
-        out[j] = t + out[j + len];
-        const uint32_t u = t + INV_OFFSET - out[j + len];
-        out[j + len] = montgomery_reduce(uint64_t(zeta) * u);
-      }
-    }
-  }
-  for (uint32_t i = 0; i < N; ++i) out[i] = montgomery_reduce(uint64_t(NTT_SCALE) * out[i]);
-}
-
-}  // namespace
-
-void forward_ntt(uint32_t *p) {
-  TAVIK_ASSERT_ALL(p, N, x < 0u - 16 * Q);  // room for the growth of 16Q
-  uint32_t k = 1;
-  for (uint32_t len = 128; len > 0; len >>= 1) {
-    for (uint32_t start = 0; start < N; start += 2 * len) {
-      const uint32_t zeta = zetas[k++];
-      for (uint32_t j = start; j < start + len; ++j) {
-        const uint32_t t = montgomery_reduce(uint64_t(zeta) * p[j + len]);
-        p[j + len] = p[j] + FWD_OFFSET - t;
-        p[j] = p[j] + t;
-      }
-    }
-  }
-}
-
-void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b) {
-  TAVIK_ASSERT_ALL(a, N, x < 18 * Q);
-  TAVIK_ASSERT_ALL(b, N, x < 18 * Q);
-  for (uint32_t i = 0; i < N; ++i) out[i] = montgomery_reduce(uint64_t(a[i]) * b[i]);
-  inverse_levels(out);
-}
-
-// The products are summed in the NTT domain, brought below 2Q and transformed back once.
-void poly_inner_product_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
-  for (uint32_t j = 0; j < N; ++j) {
-    uint32_t sum = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      sum = reduce22(sum + montgomery_reduce(uint64_t(a[size_t(i) * N + j]) * b[size_t(i) * N + j]));
-    }
-    out[j] = sum;
-  }
-  inverse_levels(out);
-}
 
 void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count) {
   if (*flag != 0) return;
@@ -153,19 +32,6 @@ void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count) {
 void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                                  const uint32_t *c, const uint32_t *d) {
   kernels().inner_product_minus(out, a, b, count, c, d);
-}
-
-// The inner product and the subtraction in the NTT domain, brought below 2Q, transformed once.
-void poly_inner_product_minus_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
-                                     const uint32_t *c, const uint32_t *d) {
-  for (uint32_t j = 0; j < N; ++j) {
-    uint32_t sum = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      sum = reduce22(sum + montgomery_reduce(uint64_t(a[size_t(i) * N + j]) * b[size_t(i) * N + j]));
-    }
-    out[j] = reduce22(sum + Q2 - montgomery_reduce(uint64_t(c[j]) * d[j]));
-  }
-  inverse_levels(out);
 }
 
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
@@ -187,21 +53,6 @@ void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count,
 // Element-wise operations: the loops of polyvec_ops_impl.h as the scalar kernels, and the
 // operations themselves over the kernels of the path. The coefficient-wise loops have no
 // data-dependent branch.
-
-void PolyVec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
-  add_loop(out, a, b, size_t(count) * N);
-}
-void PolyVec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
-  sub_loop(out, a, b, size_t(count) * N);
-}
-void PolyVec_freeze_scalar(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
-int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound) {
-  return check_norm_loop(v, size_t(count) * N, bound);
-}
-
-void PolyVec_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
-  split_pair_loop(lo, hi, x, shift, size_t(count) * N);
-}
 
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count) {
   if (count != 0) std::memcpy(dst, src, size_t(count) * N * sizeof *dst);
@@ -239,6 +90,8 @@ int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound) {
 namespace {
 
 using RejStep = uint32_t (*)(uint32_t *, uint32_t, const uint8_t *, uint32_t);
+
+constexpr size_t GAMMA1_SEED_BYTES = SEED_BYTES + CRH_BYTES;  // key, then mu
 
 constexpr uint32_t MATRIX_DRAW = 5 * SHAKE128_RATE;  // 840 bytes, 280 candidates
 constexpr uint32_t ETA_DRAW = 2 * SHAKE256_RATE;     // 272 bytes, first squeeze
@@ -292,10 +145,6 @@ void gamma1m1_input(uint8_t *in, const uint8_t *seed, uint32_t nonce) {
 }
 
 }  // namespace
-
-uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
-  return rej_uniform_loop_vartime(out, needed, buf, len);
-}
 
 namespace {
 
@@ -396,10 +245,6 @@ void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
   });
 }
 
-uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta) {
-  return rej_eta_loop(out, needed, buf, len, eta);
-}
-
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta) {
   const auto step = kernels().rej_eta;
   uint8_t in[SEED_BYTES + 1];
@@ -453,10 +298,6 @@ void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce
   for (; k < count; ++k) Poly_uniform_eta(out + size_t(k) * N, seed, int32_t(first + k), eta);
 }
 
-uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
-  return rej_gamma1m1_loop(out, needed, buf, len);
-}
-
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
   const RejStep step = kernels().rej_gamma1m1;
   uint8_t in[GAMMA1_SEED_BYTES + 2];
@@ -501,53 +342,6 @@ void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_
 
 // ---------------------------------------------------------------------------------------------
 // Challenge.
-
-namespace {
-
-// The challenge during its shuffle as two 256-bit sets, its nonzero and its negative
-// coefficients. place() reads and writes the position b drawn from the hash only through masks
-// over every word and shifts, never through an index.
-class ChallengeSets {
- public:
-  // c[i] = c[b], then c[b] = -1 when negative is all ones, +1 when it is 0. b <= i.
-  void place(uint32_t b, uint32_t i, uint32_t negative) {
-    const uint64_t bit = uint64_t(1) << (b & 63);
-    uint64_t moved_nz = 0, moved_neg = 0, at_b[4];
-    for (uint32_t w = 0; w < 4; ++w) {
-      at_b[w] = ct::widen(ct::mask_eq(w, b >> 6)) & bit;
-      moved_nz |= nz_[w] & at_b[w];
-      moved_neg |= neg_[w] & at_b[w];
-    }
-    nz_[i >> 6] |= ((moved_nz >> (b & 63)) & 1) << (i & 63);
-    neg_[i >> 6] |= ((moved_neg >> (b & 63)) & 1) << (i & 63);
-    const uint64_t sign = ct::widen(negative);
-    for (uint32_t w = 0; w < 4; ++w) {
-      nz_[w] |= at_b[w];
-      neg_[w] = ct::select(at_b[w], sign, neg_[w]);
-    }
-  }
-  // c[j] = 0, 1 or Q - 1 as bit j of the sets says.
-  void expand(uint32_t *c) const {
-    for (uint32_t j = 0; j < N; ++j) {
-      const uint32_t nz = uint32_t(nz_[j >> 6] >> (j & 63)) & 1;
-      const uint32_t neg = uint32_t(neg_[j >> 6] >> (j & 63)) & 1;
-      c[j] = (0u - nz) & (1u + ((0u - neg) & (Q - 2)));
-    }
-  }
-  void wipe() { secure_wipe(this, sizeof *this); }
-
- private:
-  uint64_t nz_[4] = {0, 0, 0, 0}, neg_[4] = {0, 0, 0, 0};
-};
-
-}  // namespace
-
-void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t signs) {
-  ChallengeSets sets;
-  for (uint32_t k = 0; k < TAU; ++k) sets.place(positions[k], N - TAU + k, ct::mask_bit(uint32_t(signs >> k)));
-  sets.expand(c);
-  sets.wipe();
-}
 
 namespace {
 

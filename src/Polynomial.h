@@ -4,19 +4,12 @@
 #include <cstdint>
 
 #include "params.h"
+// The twiddle tables, forward_ntt, inverse_ntt and the rejection steps rej_uniform, rej_eta and
+// rej_gamma1m1: the portable kernels behind the operations below.
+#include "scalar/kernels_scalar.h"
 
 namespace tavik {
 
-// Twiddles: zetas[k] = MONT * r^br(k) mod Q for k in 1..255 (r = 2225); zetas[0] = 0 unused.
-extern const uint32_t zetas[256];
-// zetas_inv[k] = Q - zetas[255 - k] for k in 0..254; zetas_inv[255] = 0 unused.
-extern const uint32_t zetas_inv[256];
-
-// In place, ordinary form -> NTT form; inputs below B leave outputs below B + 16Q (no reduction).
-void forward_ntt(uint32_t *p);
-// out = a * b (negacyclic), a and b NTT form below 18Q; out ordinary form in [0, 2Q). out may be
-// a or b; no other overlap.
-void inverse_ntt(uint32_t *out, const uint32_t *a, const uint32_t *b);
 // a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
 // else out[0] = sum of a[i] * b[i] for i < b_count (>= 1), in [0, 2Q), summed in the NTT domain.
 // An operand whose flag is 0 (every coefficient below 2Q) is transformed in place first and its
@@ -50,9 +43,6 @@ int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count);
 // 1 at the first coefficient whose centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
 int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound);
 
-// Matrix candidates: 3-byte little-endian values of buf[0..len); values up to 4Q - 1 give f mod Q.
-// Writes at most `needed` coefficients to out, returns how many.
-uint32_t rej_uniform(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 // A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho);
 // A hash run beside the matrix expansion: out[0..outlen) (outlen <= 136) = SHAKE256(pre[0..prelen)
@@ -70,10 +60,6 @@ struct SideHash {
 // A as Generate_A and the count (at most 2) hashes of side; on paths that run four Keccak states
 // at once (Kernels::four_streams) the hashes run in the lanes of the matrix expansion.
 void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count);
-// Secret candidates: bits 0-2, then bits 5-7 of each byte of buf[0..len); a value t <= 2 * eta gives
-// Q + eta - t. Writes at most `needed` coefficients to out, returns how many. Feeding a stream in
-// consecutive pieces fills the same coefficients as feeding it whole.
-uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
 // One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of
 // nonce; squeezes one more block at a time until all 256 coefficients are filled.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta);
@@ -89,9 +75,6 @@ void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *
 // equal to poly_uniform_gamma1m1's; the call whose nonce is a multiple of 4 writes the 5 choice
 // flags; may draw the four streams at once.
 void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
-// Rejection step of the masking sampler: reads 5-byte groups of buf[0..len), writes at most
-// `needed` (>= 1) coefficients to out, returns how many.
-uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
 // No branch and no memory index depends on the drawn positions or signs.

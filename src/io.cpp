@@ -6,7 +6,7 @@
 #include "tavik.h"
 
 #include "Polynomial.h"
-#include "io_planes.h"
+#include "byteorder.h"
 #include "kernels.h"
 #include "range_check.h"
 
@@ -20,69 +20,6 @@ namespace {
 
 constexpr size_t POS_BYTES = OMEGA;  // hint position bytes, then K count bytes
 constexpr uint32_t MINUS_ONE = Q - 1;
-
-// Stored value of coefficient x (read as signed) for an offset class: off + x when x <= off,
-// else off + x - Q. Computed in unsigned arithmetic, so any 32-bit x is defined.
-inline uint32_t stored_value(uint32_t x, int32_t off) {
-  uint32_t above = 0u - uint32_t(int32_t(x) > off);
-  return uint32_t(off) + x - (Q & above);
-}
-
-// 8x8 bit-matrix transpose: bit j of byte i of the result is bit i of byte j of x.
-inline uint64_t transpose8x8(uint64_t x) {
-  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-  x ^= t ^ (t << 7);
-  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-  x ^= t ^ (t << 14);
-  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-  x ^= t ^ (t << 28);
-  return x;
-}
-
-// The 8 values of a group are held as four pairs: pair j has value j in its low half and value
-// j + 4 in its high half, so one mask picks a byte of two values at once.
-constexpr uint64_t PAIR_BYTE = 0x000000FF000000FFull;
-
-// Class CLS: 256 coefficients -> 32 * W bytes. Per group, byte k of the 8 stored values is
-// gathered into one word (value j in byte j) whose transpose is bit planes 8k .. 8k + 7.
-template <uint32_t CLS>
-void pack_planes_class(uint8_t *out, const uint32_t *in) {
-  constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
-  constexpr int32_t OFF = IO_var_table[CLS].offset;
-  for (uint32_t g = 0; g < N / 8; ++g, in += 8, out += W) {
-    uint64_t pair[4];
-    for (uint32_t j = 0; j < 4; ++j) {
-      const uint32_t lo = is_offset_class(CLS) ? stored_value(in[j], OFF) : in[j];
-      const uint32_t hi = is_offset_class(CLS) ? stored_value(in[j + 4], OFF) : in[j + 4];
-      pair[j] = lo | uint64_t(hi) << 32;
-    }
-    for_each_word<plane_words<W>>([&](auto k) {
-      uint64_t x = 0;
-      for (uint32_t j = 0; j < 4; ++j) x |= ((pair[j] >> (8 * k)) & PAIR_BYTE) << (8 * j);
-      store_le<planes_in_word<W>(k)>(out + 8 * k, transpose8x8(x));
-    });
-  }
-}
-
-// Class CLS: 32 * W bytes -> 256 coefficients. Per group, each word of up to 8 planes is
-// transposed back into byte k of the 8 stored values; planes above W read as 0.
-template <uint32_t CLS>
-void unpack_planes_class(uint32_t *out, const uint8_t *in) {
-  constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
-  constexpr uint32_t SHIFT = CLS == IO_T1 ? D : 0;
-  constexpr uint32_t ADD = is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
-  for (uint32_t g = 0; g < N / 8; ++g, in += W, out += 8) {
-    uint64_t pair[4] = {};
-    for_each_word<plane_words<W>>([&](auto k) {
-      const uint64_t x = transpose8x8(load_le<planes_in_word<W>(k)>(in + 8 * k));
-      for (uint32_t j = 0; j < 4; ++j) pair[j] |= ((x >> (8 * j)) & PAIR_BYTE) << (8 * k);
-    });
-    for (uint32_t j = 0; j < 4; ++j) {
-      out[j] = (uint32_t(pair[j]) << SHIFT) + ADD;
-      out[j + 4] = (uint32_t(pair[j] >> 32) << SHIFT) + ADD;
-    }
-  }
-}
 
 // True when coefficient x of class cls has a stored value that fits the class's W bits, as every
 // polynomial the layouts encode does.
@@ -101,16 +38,6 @@ inline void encode(uint8_t *out, const uint32_t *in, uint32_t cls) {
 
 }  // namespace
 
-void pack_planes_scalar(uint8_t *out, const uint32_t *in, uint32_t cls) {
-  with_class(cls, [&](auto c) { pack_planes_class<decltype(c)::value>(out, in); });
-}
-
-// in: 32 * W bytes -> all 256 coefficients: Q + s (classes 0, 1, 3, 4), t1 << 13 (class 2),
-// w1 (class 5). cls in 0..5 (any other value writes nothing). out must not overlap in.
-void unpack_planes_scalar(uint32_t *out, const uint8_t *in, uint32_t cls) {
-  with_class(cls, [&](auto c) { unpack_planes_class<decltype(c)::value>(out, in); });
-}
-
 void compress(uint8_t *out, const uint32_t *in, uint32_t cls) { kernels().pack_planes(out, in, cls); }
 
 void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) { kernels().unpack_planes(out, in, cls); }
@@ -120,11 +47,13 @@ void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1) {
   for (uint32_t i = 0; i < K; ++i) encode(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
 }
 
-void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) { unpack_pk_with(A, rho, t1, pk, nullptr, 0); }
-
-void unpack_pk_with(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk, const SideHash *side, uint32_t count) {
+void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) {
   std::memcpy(rho, pk, SEED_BYTES);
-  Generate_A_and_shake256(A, rho, side, count);
+  Generate_A(A, rho);
+  unpack_t1(t1, pk);
+}
+
+void unpack_t1(uint32_t *t1, const uint8_t *pk) {
   for (uint32_t i = 0; i < K; ++i) decompress(t1 + i * N, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
 }
 
@@ -137,14 +66,13 @@ void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_
 }
 
 void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk) {
-  unpack_sk1_with(A, rho, key, s1, s2, sk, nullptr, 0);
+  std::memcpy(rho, sk, SEED_BYTES);
+  Generate_A(A, rho);
+  unpack_sk1_secrets(key, s1, s2, sk);
 }
 
-void unpack_sk1_with(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk,
-                     const SideHash *side, uint32_t count) {
-  std::memcpy(rho, sk, SEED_BYTES);
+void unpack_sk1_secrets(uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk) {
   std::memcpy(key, sk + SEED_BYTES, SEED_BYTES);
-  Generate_A_and_shake256(A, rho, side, count);
   const uint8_t *p = sk + 2 * SEED_BYTES;
   for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) decompress(s1 + i * N, p, IO_S1);
   for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) decompress(s2 + i * N, p, IO_S2);

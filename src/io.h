@@ -6,8 +6,6 @@
 
 namespace tavik {
 
-struct SideHash;  // Polynomial.h
-
 // Bit width and storage offset of one coefficient class.
 struct IO_var {
   int32_t width;
@@ -27,29 +25,34 @@ static_assert(IO_var_table[0].width == 3 && IO_var_table[0].offset == 2 && IO_va
               IO_var_table[4].width == 19 && IO_var_table[4].offset == 261833 && IO_var_table[5].width == 4);
 enum : uint32_t { IO_S1 = 0, IO_S2 = 1, IO_T1 = 2, IO_T0 = 3, IO_Z = 4, IO_W1 = 5 };
 
+// Classes 2 and 5 store the value as it is; the others store offset + s.
+constexpr bool is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
+
+// Stored value of coefficient x (read as signed) for an offset class: off + x when x <= off,
+// else off + x - Q. Computed in unsigned arithmetic, so any 32-bit x is defined.
+inline uint32_t stored_value(uint32_t x, int32_t off) {
+  uint32_t above = 0u - uint32_t(int32_t(x) > off);
+  return uint32_t(off) + x - (Q & above);
+}
+
 // Writes 32 * W bytes: byte g*W + i holds bit i of the stored values of coefficients 8g..8g+7.
 // Coefficients are read as signed 32-bit: s or Q + s for classes 0, 1, 3, 4.
 void compress(uint8_t *out, const uint32_t *in, uint32_t cls);
 // Reads 32 * W bytes, overwrites all 256 coefficients: Q + s (classes 0,1,3,4), t1 << 13, or w1.
 void decompress(uint32_t *out, const uint8_t *in, uint32_t cls);
-// The portable bit-plane packer and unpacker: the scalar kernels behind compress and
-// decompress (contracts in kernels.h).
-void pack_planes_scalar(uint8_t *out, const uint32_t *in, uint32_t cls);
-void unpack_planes_scalar(uint32_t *out, const uint8_t *in, uint32_t cls);
 
 // pk (1472 bytes) = rho || t1; t1: K polys with values 0..511.
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1);
 // pk (1472 bytes) -> rho (32 bytes), A (K*L polys, NTT form, [0, Q)) expanded from it, t1 = 8192 * stored.
 void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk);
-// As unpack_pk, with the count (at most 2) hashes of side made beside the matrix expansion.
-void unpack_pk_with(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk, const SideHash *side, uint32_t count);
+// unpack_pk's t1 alone; the caller expands the matrix from rho = pk[0..32) itself.
+void unpack_t1(uint32_t *t1, const uint8_t *pk);
 // sk[0..928) = rho || key || s1 (L polys) || s2 (K polys); s in [-2, 2] given as s or Q + s.
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2);
 // sk[0..928) -> rho, key (32 bytes each), A expanded from rho, s1 and s2 as Q + s in [Q - 2, Q + 5].
 void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk);
-// As unpack_sk1, with the count (at most 2) hashes of side made beside the matrix expansion.
-void unpack_sk1_with(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk,
-                     const SideHash *side, uint32_t count);
+// unpack_sk1 without rho and A; the caller expands the matrix from rho = sk[0..32) itself.
+void unpack_sk1_secrets(uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk);
 // sk_tail = secret key + SK1_BYTES: writes t0 (K polys, s in [-4095, 4096] as s or Q + s) at
 // sk_tail[48..2128); the 48 bytes of tr are left untouched.
 void pack_sk2(uint8_t *sk_tail, const uint32_t *t0);

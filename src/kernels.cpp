@@ -1,13 +1,13 @@
-// The tables of kernels and the one place that picks the table of the path in use.
+// The tables of kernels, one per path, and the table in use.
 #include "kernels.h"
 
-#include "Polynomial.h"
-#include "io.h"
-#include "kernels_scalar.h"
+#include <atomic>
+
+#include "scalar/kernels_scalar.h"
 
 #if TAVIK_X86_KERNELS
-#include "kernels_avx2.h"
-#include "kernels_avx512.h"
+#include "avx2/kernels_avx2.h"
+#include "avx512/kernels_avx512.h"
 #endif
 
 namespace tavik {
@@ -15,36 +15,68 @@ namespace {
 
 // Portable C++, for every processor.
 constexpr Kernels SCALAR = {
-    forward_ntt, inverse_ntt, poly_inner_product_scalar, poly_inner_product_minus_scalar,
-    PolyVec_add_scalar, PolyVec_sub_scalar, PolyVec_freeze_scalar, PolyVec_split_pair_scalar, PolyVec_check_norm_scalar,
-    PolyVec_Power2Round_scalar, PolyVec_decompose_scalar, PolyVec_highbits_scalar, PolyVec_make_hint_scalar,
-    PolyVec_use_hint_scalar, Poly_candidate_check_scalar,
-    challenge_shuffle_scalar,
-    pack_planes_scalar, unpack_planes_scalar,
-    rej_uniform, rej_eta, rej_gamma1m1,
-    KeccakF1600_StatePermute_portable,
-    KeccakF1600_StatePermute4x_portable, keccakx4_absorb_portable, keccakx4_squeezeblocks_portable,
-    keccakx4_extract_portable,
-    false,
+    .forward_ntt = forward_ntt,
+    .inverse_ntt = inverse_ntt,
+    .inner_product = poly_inner_product_scalar,
+    .inner_product_minus = poly_inner_product_minus_scalar,
+    .add = PolyVec_add_scalar,
+    .sub = PolyVec_sub_scalar,
+    .freeze = PolyVec_freeze_scalar,
+    .split_pair = PolyVec_split_pair_scalar,
+    .check_norm = PolyVec_check_norm_scalar,
+    .power2round = PolyVec_Power2Round_scalar,
+    .decompose = PolyVec_decompose_scalar,
+    .highbits = PolyVec_highbits_scalar,
+    .make_hint = PolyVec_make_hint_scalar,
+    .use_hint = PolyVec_use_hint_scalar,
+    .candidate_check = Poly_candidate_check_scalar,
+    .challenge_shuffle = challenge_shuffle_scalar,
+    .pack_planes = pack_planes_scalar,
+    .unpack_planes = unpack_planes_scalar,
+    .rej_uniform = rej_uniform,
+    .rej_eta = rej_eta,
+    .rej_gamma1m1 = rej_gamma1m1,
+    .permute = KeccakF1600_StatePermute_portable,
+    .permute4x = KeccakF1600_StatePermute4x_portable,
+    .absorb4x = keccakx4_absorb_portable,
+    .squeeze4x = keccakx4_squeezeblocks_portable,
+    .extract4x = keccakx4_extract_portable,
+    .four_streams = false,
 };
 
 #if TAVIK_X86_KERNELS
 // 256-bit integer vectors (AVX2 with BMI2).
 constexpr Kernels AVX2 = {
-    forward_ntt_avx2, inverse_ntt_avx2, poly_inner_product_avx2, poly_inner_product_minus_avx2,
-    PolyVec_add_avx2, PolyVec_sub_avx2, PolyVec_freeze_avx2, PolyVec_split_pair_avx2, PolyVec_check_norm_avx2,
-    PolyVec_Power2Round_avx2, PolyVec_decompose_avx2, PolyVec_highbits_avx2, PolyVec_make_hint_avx2,
-    PolyVec_use_hint_avx2, Poly_candidate_check_avx2,
-    challenge_shuffle_avx2,
-    pack_planes_avx2, unpack_planes_avx2,
-    rej_uniform_avx2, rej_eta_avx2, rej_gamma1m1_avx2,
-    KeccakF1600_StatePermute_bmi,
-    KeccakF1600_StatePermute4x_avx2, keccakx4_absorb_avx2, keccakx4_squeezeblocks_avx2,
-    keccakx4_extract_avx2,
-    true,
+    .forward_ntt = forward_ntt_avx2,
+    .inverse_ntt = inverse_ntt_avx2,
+    .inner_product = poly_inner_product_avx2,
+    .inner_product_minus = poly_inner_product_minus_avx2,
+    .add = PolyVec_add_avx2,
+    .sub = PolyVec_sub_avx2,
+    .freeze = PolyVec_freeze_avx2,
+    .split_pair = PolyVec_split_pair_avx2,
+    .check_norm = PolyVec_check_norm_avx2,
+    .power2round = PolyVec_Power2Round_avx2,
+    .decompose = PolyVec_decompose_avx2,
+    .highbits = PolyVec_highbits_avx2,
+    .make_hint = PolyVec_make_hint_avx2,
+    .use_hint = PolyVec_use_hint_avx2,
+    .candidate_check = Poly_candidate_check_avx2,
+    .challenge_shuffle = challenge_shuffle_avx2,
+    .pack_planes = pack_planes_avx2,
+    .unpack_planes = unpack_planes_avx2,
+    .rej_uniform = rej_uniform_avx2,
+    .rej_eta = rej_eta_avx2,
+    .rej_gamma1m1 = rej_gamma1m1_avx2,
+    .permute = KeccakF1600_StatePermute_bmi,
+    .permute4x = KeccakF1600_StatePermute4x_avx2,
+    .absorb4x = keccakx4_absorb_avx2,
+    .squeeze4x = keccakx4_squeezeblocks_avx2,
+    .extract4x = keccakx4_extract_avx2,
+    .four_streams = true,
 };
 
-// AVX-512 (F, VL, BW): its own kernels where they exist, the AVX2 ones elsewhere.
+// AVX-512 (F, VL, BW): its own Keccak kernels, the AVX2 ones elsewhere.
 constexpr Kernels avx512_table() {
   Kernels k = AVX2;
   k.permute = KeccakF1600_StatePermute_avx512;
@@ -56,6 +88,13 @@ constexpr Kernels avx512_table() {
 }
 constexpr Kernels AVX512 = avx512_table();
 #endif
+
+// The process's table, set once by the path's choice; a relaxed load suffices because the choice
+// publishes it before any caller that waited for the choice proceeds (std::call_once).
+std::atomic<const Kernels *> process_table{&SCALAR};
+
+// A table handed to this thread, or null.
+thread_local const Kernels *thread_table = nullptr;
 
 }  // namespace
 
@@ -70,10 +109,14 @@ const Kernels &kernels_of(Backend b) {
 }
 
 const Kernels &kernels() {
-  // During a path's self-test active_backend() names the path under test: not kept.
-  if (backend_trial_running()) return kernels_of(active_backend());
-  static const Kernels &table = kernels_of(active_backend());
-  return table;
+  const Kernels *t = thread_table;
+  return t != nullptr ? *t : *process_table.load(std::memory_order_relaxed);
 }
+
+void kernels_use(Backend b) { process_table.store(&kernels_of(b), std::memory_order_relaxed); }
+
+KernelsInThread::KernelsInThread(const Kernels &k) : saved_(thread_table) { thread_table = &k; }
+
+KernelsInThread::~KernelsInThread() { thread_table = saved_; }
 
 }  // namespace tavik

@@ -1,14 +1,16 @@
-// The dispatch point: one table of kernels per path (scalar, avx2, avx512), chosen once per
-// process. The generic modules (Polynomial, Rounding, io, fips202x4) call through kernels() and
-// never ask which path runs; the kernels never call back into them.
+// The dispatch point: one table of kernels per path (scalar, avx2, avx512). The generic modules
+// (Polynomial, Rounding, io, fips202, fips202x4) call through kernels() and never ask which path
+// runs; the kernels never call back into them. Which table kernels() returns is set from outside:
+// once per process by the path's choice (path.h), and per thread while a self-test runs on the
+// kernels it was handed.
 //
 // Each field below states the one contract that every path's kernel meets, scalar and vector
 // alike: the input ranges it accepts, the range of what it returns and which arguments may
 // share memory. Results of different paths are congruent modulo Q wherever a range rather than
 // a value is promised, and equal everywhere else.
 //
-// Adding a path: its kernel files (*_<path>.cpp, compiled with their instruction set), one
-// table in kernels.cpp and one line in the selection there.
+// Adding a path: a folder of kernel files compiled with its instruction set (see CMakeLists.txt),
+// one table in kernels.cpp, and its feature test in cpu.cpp.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -129,10 +131,26 @@ struct Kernels {
   bool four_streams;
 };
 
-// The kernels of the path in use (active_backend()), looked up once.
+// The kernels in use: those handed to this thread (KernelsInThread), else those of the path chosen
+// for the process (kernels_use), else the scalar ones.
 const Kernels &kernels();
-// The kernels of path b, which must be available (backend_available(b)); for the suites that
-// check each path against the scalar one, and for the benchmark.
+// The kernels of path b, which must be available (backend_available(b)); for the choice of the
+// path, the suites that check each path against the scalar one, and the benchmark.
 const Kernels &kernels_of(Backend b);
+// Makes the kernels of path b (available) those of every thread without kernels of its own.
+void kernels_use(Backend b);
+
+// While it lives, kernels() in the thread that made it returns k (the self-test of a path runs the
+// scheme on the kernels it is handed). Guards nest; each restores what was in use before it.
+class KernelsInThread {
+ public:
+  explicit KernelsInThread(const Kernels &k);
+  ~KernelsInThread();
+  KernelsInThread(const KernelsInThread &) = delete;
+  KernelsInThread &operator=(const KernelsInThread &) = delete;
+
+ private:
+  const Kernels *saved_;
+};
 
 }  // namespace tavik

@@ -3,8 +3,6 @@
 // stored low part t0 (so damage to s1 or s2 that leaves t1 alone is still found).
 #include <cstring>
 
-#include "Polynomial.h"
-#include "Rounding.h"
 #include "ct.h"
 #include "fips202.h"
 #include "io.h"
@@ -32,12 +30,7 @@ constexpr size_t PK_FROM_SK_SCRUB_BYTES = 49152;
   uint8_t sk2[SK_BYTES - SK1_BYTES];  // tr, then the packed t0
 
   unpack_sk1(A, rho, key, s1, t, sk);
-  int32_t a_flag = 1, s1_flag = 0;
-  for (uint32_t i = 0; i < K; ++i) {
-    PolyVec_mult(t0, A + i * L * N, &a_flag, L, s1, &s1_flag, L);
-    PolyVec_add(t + i * N, t + i * N, t0, 1);
-  }
-  PolyVec_Power2Round(t1, t0, t);
+  derive_t1_t0(t1, t0, t, A, s1);
   pack_pk(candidate, rho, t1);
   shake256(tr, CRH_BYTES, candidate, PK_BYTES);
   std::memcpy(sk2, tr, CRH_BYTES);
@@ -70,6 +63,7 @@ bool secret_key_intact(const uint8_t *sk) {
 
 extern "C" int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
   if (pk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  (void)active_backend();  // the path is chosen at the first call into the library
   uint8_t candidate[PK_BYTES];
   const bool matches = rebuild_pk(candidate, sk);
   if (matches) {

@@ -113,7 +113,7 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
       busy = true;
       if (squeezing[l]) continue;
       // Absorb one whole block, or the rest with its padding: whole words, then the word with
-      // the last rest % 8 bytes and 0x1F, and 0x80 in the top byte of the last lane of the rate.
+      // the last rest % 8 bytes, then the padding.
       // After the padding the next permutation starts the squeezing.
       const ShakeJob &jb = jobs[job[l]];
       const uint64_t rest = jb.prelen + jb.inlen - pos[l];
@@ -121,10 +121,10 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
       const uint32_t lanes_in = rest < jb.rate ? uint32_t(rest / 8) : jb.rate / 8;
       for (uint32_t i = 0; i < lanes_in; ++i) s[w * i + l] ^= lane_word(src + 8 * i);
       if (rest < jb.rate) {
-        uint64_t last = uint64_t(0x1F) << (8 * (rest % 8));
+        uint64_t last = 0;
         for (uint32_t k = 0; k < rest % 8; ++k) last |= uint64_t(src[8 * lanes_in + k]) << (8 * k);
         s[w * lanes_in + l] ^= last;
-        s[w * (jb.rate / 8 - 1) + l] ^= uint64_t(0x80) << 56;
+        keccak_pad(s + l, w, size_t(rest), jb.rate);
         squeezing[l] = true;
       }
       pos[l] += jb.rate;

@@ -9,7 +9,9 @@
 #include "ct.h"
 #include "fips202.h"
 #include "io.h"
+#include "kernels.h"
 #include "params.h"
+#include "path.h"
 #include "randombytes.h"
 #include "wipe.h"
 
@@ -22,6 +24,10 @@ constexpr int32_t kInvalid = TAVIK_INVALID_SIGNATURE;
 constexpr int32_t kIllegal = TAVIK_ILLEGAL_PARAMETER;
 constexpr int32_t kFailed = TAVIK_SIGNING_FAILED;
 constexpr int32_t kNoRandomness = TAVIK_NO_RANDOMNESS;
+
+// Chooses the path of kernels at the first call into the scheme; every public entry starts with it.
+// The self-test calls none of them: it runs on the kernels it is handed.
+void ready() { path_choose(self_test); }
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
 constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
@@ -88,12 +94,7 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   PolyVec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
   pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
 
-  int32_t a_flag = 1, s1_flag = 0;
-  for (uint32_t i = 0; i < K; ++i) {
-    PolyVec_mult(t0, A + i * L * N, &a_flag, L, s1, &s1_flag, L);
-    PolyVec_add(poly(t, i), poly(t, i), t0, 1);
-  }
-  PolyVec_Power2Round(t1, t0, t);
+  derive_t1_t0(t1, t0, t, A, s1);
   TAVIK_DECLASSIFY(t1, sizeof t1);  // public: t1 is the rest of the public key
 
   pack_pk(pk, rho, t1);
@@ -150,11 +151,11 @@ SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous)
 
 // m: the message signed, or null. Not inlined: tavik_expand_sk scrubs the stack it used.
 [[gnu::noinline]] void prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m = nullptr) {
-  uint8_t rho[SEED_BYTES];
   uint32_t s1[L * N];
   // tr heads the secret key's tail: mu needs nothing unpacked first.
   const SideHash digest = m != nullptr ? digest_beside(*m, sk + SK1_BYTES, false) : SideHash{};
-  unpack_sk1_with(k.A, rho, k.key, s1, k.s2_t0x, sk, &digest, m != nullptr ? 1 : 0);
+  Generate_A_and_shake256(k.A, sk, &digest, m != nullptr ? 1 : 0);  // rho heads the key
+  unpack_sk1_secrets(k.key, s1, k.s2_t0x, sk);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
   pack_s1_pairs(k.s1_pairs, s1);
   secure_wipe(s1, sizeof s1);
@@ -173,7 +174,12 @@ struct SignState {
   uint32_t y[L * N], z[L * N];
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
-  uint32_t product[K * N];  // c*s1; then c*t0 polynomial by polynomial; finally the hint
+  // One buffer for three values whose lives do not overlap, each under its own name.
+  union {
+    uint32_t cs1[L * N];  // c*s1, until it is added into z
+    uint32_t ct0[K * N];  // c*t0, polynomial by polynomial, until w and the kept v are composed
+    uint32_t hint[K * N]; // the hint of the signature
+  };
   uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
   uint32_t candidate[N], e1[N];  // v and e of variant 1; first c*(s2 + 64 (t0x - Q)) and c*s2
   uint8_t choice_flags[K];
@@ -189,7 +195,7 @@ struct SignState {
     secure_wipe(w1, sizeof w1);  // high parts and challenges of abandoned attempts
     secure_wipe(c, sizeof c);
     secure_wipe(c_saved, sizeof c_saved);
-    secure_wipe(product, sizeof product);
+    secure_wipe(ct0, sizeof ct0);  // and cs1 and hint, which share its storage
     secure_wipe(ct0x, sizeof ct0x);
     secure_wipe(candidate, sizeof candidate);
     secure_wipe(e1, sizeof e1);
@@ -201,13 +207,13 @@ uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint3
   return sign_candidate_ok(v, e, poly(st.w1, i));
 }
 
-// Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], product[i] = c*t0[i],
+// Polynomial i of an attempt whose z passed: makes w0[i] = w[i] - c*s2[i], ct0[i] = c*t0[i],
 // ct0x[i] = c*t0x[i] and both candidates (variant 0: v = w0[i], e = c*t0[i]; variant 1: both
 // shifted by c*t0x[i]), and keeps in choice_flags[i], by masks, its variant when it passes, else
 // the other one. Returns all ones when some variant passes; *second counts the polynomials kept
 // with their second variant.
 uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
-  uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.product, i), *ct0x = poly(st.ct0x, i);
+  uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.ct0, i), *ct0x = poly(st.ct0x, i);
   PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2_t0x, i), &st.s2_t0x_flag[i], 1);
   PolyVec_split_pair(st.e1, ct0x, st.candidate, 6, 1);  // c*s2, c*t0x
   PolyVec_sub(w0, poly(st.w, i), st.e1, 1);
@@ -230,7 +236,7 @@ uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *se
 void compose_kept(SignState &st) {
   for (uint32_t i = 0; i < K; ++i) {
     uint32_t *w0 = poly(st.w0, i);
-    PolyVec_add(poly(st.w, i), w0, poly(st.product, i), 1);
+    PolyVec_add(poly(st.w, i), w0, poly(st.ct0, i), 1);
     PolyVec_sub(st.candidate, w0, poly(st.ct0x, i), 1);
     ct::cmov(w0, st.candidate, N, ct::mask_bit(st.choice_flags[i]));
   }
@@ -265,8 +271,8 @@ void compose_kept(SignState &st) {
     int32_t c_flag = 0;
 
     PolyVec_mult(st.w0, st.c, &c_flag, 1, st.s1_pairs, &st.s1_flag, L / 2);  // w0: scratch until z passes
-    PolyVec_split_pair(st.product, st.product + L / 2 * N, st.w0, 10, L / 2);  // c*s1
-    PolyVec_add(st.z, st.z, st.product, L);
+    PolyVec_split_pair(st.cs1, st.cs1 + L / 2 * N, st.w0, 10, L / 2);
+    PolyVec_add(st.z, st.z, st.cs1, L);
     PolyVec_freeze(st.z, L);
     // Public: an attempt abandoned for the norm of z, which reveals nothing more of the attempt.
     if (ct::declassify(PolyVec_check_norm(st.z, L, Z_BOUND)) != 0) {
@@ -284,7 +290,7 @@ void compose_kept(SignState &st) {
     }
     compose_kept(st);
 
-    const uint32_t ones = PolyVec_make_hint(st.product, st.w, st.w0);
+    const uint32_t ones = PolyVec_make_hint(st.hint, st.w, st.w0);
     // Public: an attempt abandoned for more than 96 hint ones (the count itself stays secret).
     if (ct::declassify(uint32_t(ones > OMEGA)) != 0) {
       if (stats != nullptr) ++stats->hint_rejects;
@@ -292,10 +298,10 @@ void compose_kept(SignState &st) {
     }
     // Public: z, the hint and the challenge are the signature.
     TAVIK_DECLASSIFY(st.z, sizeof st.z);
-    TAVIK_DECLASSIFY(st.product, sizeof st.product);
+    TAVIK_DECLASSIFY(st.hint, sizeof st.hint);
     TAVIK_DECLASSIFY(st.c_saved, sizeof st.c_saved);
     if (stats != nullptr) stats->second_variants += second;
-    pack_signature(sig, st.z, st.product, st.c_saved);  // z is still frozen from its norm check
+    pack_signature(sig, st.z, st.hint, st.c_saved);  // z is still frozen from its norm check
     return true;
   }
 }
@@ -384,7 +390,8 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
   } else {
     SideHash side[2] = {{k.tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, {}};
     if (m != nullptr) side[1] = digest_beside(*m, k.tr, true);
-    unpack_pk_with(k.A, rho, k.t1, pk, side, m != nullptr ? 2 : 1);
+    Generate_A_and_shake256(k.A, pk, side, m != nullptr ? 2 : 1);  // rho heads the key
+    unpack_t1(k.t1, pk);
   }
   canonical_ntt(k.t1, K);
 }
@@ -622,12 +629,22 @@ int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, bool hedged) {
 
 namespace tavik {
 
+void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, const uint32_t *A, uint32_t *s1) {
+  int32_t a_flag = 1, s1_flag = 0;  // A is only read: PolyVec_mult transforms operands whose flag is 0
+  for (uint32_t i = 0; i < K; ++i) {
+    PolyVec_mult(t0, const_cast<uint32_t *>(A) + i * L * N, &a_flag, L, s1, &s1_flag, L);
+    PolyVec_add(t + i * N, t + i * N, t0, 1);
+  }
+  PolyVec_Power2Round(t1, t0, t);
+}
+
 uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t *w1) {
   return ct::mask_zero(Poly_candidate_check(v, e, w1, R0_BOUND, CT0_BOUND));
 }
 
 int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
                         uint64_t *siglen, SignStats *stats) {
+  ready();
   if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return kIllegal;
   if (!msglen_ok(msglen)) return kIllegal;
   if (!sign_any(sk, msg, msglen, sig, stats, nullptr)) return kGaveUp;
@@ -635,7 +652,42 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
   return kOk;
 }
 
+namespace {
+
+// SHAKE256(pk || signature), 32 bytes, for the seed 1, 8, 15, ... and the message 0, 1, ..., 58.
+constexpr uint8_t SELF_TEST_DIGEST[32] = {
+    0xFF, 0xFF, 0xC6, 0x79, 0x89, 0xD2, 0x25, 0x1D, 0xA9, 0x83, 0xE4, 0x8C, 0xAF, 0xF1, 0x2B, 0x6F,
+    0x5E, 0x54, 0xAF, 0x2C, 0xDE, 0x09, 0x4A, 0xD2, 0x4C, 0xB9, 0x16, 0xFE, 0xB7, 0x2D, 0x34, 0x60};
+
+}  // namespace
+
+bool self_test(const Kernels &k) {
+  const KernelsInThread use(k);
+  uint8_t seed[SEED_BYTES], msg[59];
+  for (uint32_t i = 0; i < sizeof seed; ++i) seed[i] = uint8_t(7 * i + 1);
+  for (uint32_t i = 0; i < sizeof msg; ++i) msg[i] = uint8_t(i);
+  uint8_t keys_sig[PK_BYTES + SIG_BYTES];
+  uint8_t sk[SK_BYTES];
+  uint8_t digest[32];
+  keygen(keys_sig, sk, seed);
+  // Faulty kernels can fail every attempt: the pinned signature takes 3 attempts, so 64 ends the test.
+  SignStats stats;
+  stats.max_attempts = 64;
+  if (!sign_any(sk, msg, sizeof msg, keys_sig + PK_BYTES, &stats, nullptr)) return false;
+  if (verify_any(nullptr, keys_sig, keys_sig + PK_BYTES, msg, sizeof msg) != kOk) return false;
+  shake256(digest, sizeof digest, keys_sig, sizeof keys_sig);
+  return std::memcmp(digest, SELF_TEST_DIGEST, sizeof digest) == 0;
+}
+
+Backend active_backend() { return path_choose(self_test); }
+
+const char *backend_reason() {
+  ready();
+  return path_reason();
+}
+
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {
+  ready();
   if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr || rnd == nullptr) return kIllegal;
   return sign_any(sk, msg, msglen, sig, nullptr, rnd) ? kOk : kFailed;
 }
@@ -645,6 +697,7 @@ int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen,
 extern "C" {
 
 int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
+  ready();
   if (pk == nullptr || sk == nullptr || seed == nullptr) return kIllegal;
   if (keys_overlap(pk, sk)) return kIllegal;
   keygen(pk, sk, seed);
@@ -653,6 +706,7 @@ int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
 }
 
 int32_t sig_keygen(uint8_t *pk, uint8_t *sk) {
+  ready();
   if (pk == nullptr || sk == nullptr) return kIllegal;
   if (keys_overlap(pk, sk)) return kIllegal;
   uint8_t seed[SEED_BYTES];
@@ -671,6 +725,7 @@ int32_t sig_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t
 }
 
 int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
+  ready();
   if (pk == nullptr || msg == nullptr) return kIllegal;
   if (sig == nullptr) return kIllegal;
   if (!msglen_ok(msglen)) return kIllegal;
@@ -679,11 +734,13 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
 }
 
 int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  ready();
   if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
   return sign_any(sk, msg, msglen, sig, nullptr, nullptr) ? kOk : kFailed;
 }
 
 int32_t tavik_sign_hedged(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  ready();
   if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
   uint8_t rnd[TAVIK_HEDGE_BYTES];
   if (!draw_hedge(rnd)) return kNoRandomness;
@@ -693,6 +750,7 @@ int32_t tavik_sign_hedged(const uint8_t *sk, const uint8_t *msg, uint64_t msglen
 }
 
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
+  ready();
   if (pk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
   if (siglen != SIG_BYTES) return kIllegal;
   return verify_any(nullptr, pk, sig, msg, msglen);
@@ -701,6 +759,7 @@ int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, con
 // A damaged stored key is refused before anything is written. The preparation writes every field
 // of the key; start() zeroes the rest of the storage.
 int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
+  ready();
   if (xsk == nullptr || sk == nullptr) return kIllegal;
   const bool intact = secret_key_intact(sk);
   scrub_stack<EXPAND_SCRUB_BYTES>();
@@ -713,6 +772,7 @@ int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
 }
 
 int32_t tavik_expand_pk(tavik_expanded_pk *xpk, const uint8_t *pk) {
+  ready();
   if (xpk == nullptr || pk == nullptr) return kIllegal;
   prepare_verify_key(start<ExpandedPk, kExpandedPkTag>(xpk, offsetof(ExpandedPk, tag))->key, pk);
   return kOk;
@@ -723,6 +783,7 @@ void tavik_expanded_sk_wipe(tavik_expanded_sk *xsk) {
 }
 
 int32_t tavik_sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  ready();
   if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
   const ExpandedSk *x = intact_expanded(xsk);
   if (x == nullptr) return kIllegal;
@@ -730,6 +791,7 @@ int32_t tavik_sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, ui
 }
 
 int32_t tavik_sign_expanded_hedged(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
+  ready();
   if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
   const ExpandedSk *x = intact_expanded(xsk);
   if (x == nullptr) return kIllegal;
@@ -738,25 +800,35 @@ int32_t tavik_sign_expanded_hedged(const tavik_expanded_sk *xsk, const uint8_t *
 
 int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
                               const uint8_t *msg, uint64_t msglen) {
+  ready();
   const ExpandedPk *x = live<const ExpandedPk, kExpandedPkTag>(xpk);
   if (x == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
   if (siglen != SIG_BYTES) return kIllegal;
   return verify_any(&x->key, nullptr, sig, msg, msglen);
 }
 
-int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk) { return sign_init(st, sk, false); }
+int32_t tavik_sign_init(tavik_sign_state *st, const uint8_t *sk) {
+  ready();
+  return sign_init(st, sk, false);
+}
 
-int32_t tavik_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk) { return sign_init(st, sk, true); }
+int32_t tavik_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk) {
+  ready();
+  return sign_init(st, sk, true);
+}
 
 int32_t tavik_sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk) {
+  ready();
   return sign_init_expanded(st, xsk, false);
 }
 
 int32_t tavik_sign_init_expanded_hedged(tavik_sign_state *st, const tavik_expanded_sk *xsk) {
+  ready();
   return sign_init_expanded(st, xsk, true);
 }
 
 int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len) {
+  ready();
   SignStream *s = live<SignStream, kSignTag>(st);
   if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
   shake256_stream_absorb(s->h, msg, len);
@@ -764,6 +836,7 @@ int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len
 }
 
 int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig) {
+  ready();
   SignStream *s = live<SignStream, kSignTag>(st);
   if (s == nullptr || sig == nullptr) return kIllegal;
   // An expanded key wiped or changed since the state was started is refused.
@@ -792,6 +865,7 @@ void tavik_sign_state_wipe(tavik_sign_state *st) {
 }
 
 int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
+  ready();
   if (st == nullptr || pk == nullptr) return kIllegal;
   uint8_t tr[CRH_BYTES];
   shake256(tr, CRH_BYTES, pk, PK_BYTES);
@@ -802,6 +876,7 @@ int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
 }
 
 int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk) {
+  ready();
   const ExpandedPk *x = live<const ExpandedPk, kExpandedPkTag>(xpk);
   if (st == nullptr || x == nullptr) return kIllegal;
   start_stream<VerifyStream, kVerifyTag>(st, x, x->key.tr);
@@ -809,6 +884,7 @@ int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_
 }
 
 int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t len) {
+  ready();
   VerifyStream *s = live<VerifyStream, kVerifyTag>(st);
   if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
   shake256_stream_absorb(s->h, msg, len);
@@ -816,6 +892,7 @@ int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t
 }
 
 int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen) {
+  ready();
   VerifyStream *s = live<VerifyStream, kVerifyTag>(st);
   if (s == nullptr || sig == nullptr || siglen != SIG_BYTES) return kIllegal;
   if (s->expanded != nullptr && live<const ExpandedPk, kExpandedPkTag>(s->expanded) == nullptr) return kIllegal;

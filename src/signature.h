@@ -2,9 +2,23 @@
 #pragma once
 #include <cstdint>
 
+#include "cpu.h"
 #include "tavik.h"
 
 namespace tavik {
+
+struct Kernels;
+
+// The scheme's check of a set of kernels, which a vector path passes before it is used: one key
+// pair from a fixed seed, one signature and one verification made with k in use in the calling
+// thread, their bytes compared with a pinned digest. True when every byte matches and the
+// signature verifies.
+bool self_test(const Kernels &k);
+// The path the scheme runs on: chosen, with self_test, at the first call into the library or at
+// the first call of either of these.
+Backend active_backend();
+// Why that path was chosen, in a few words (for the benchmark and the console).
+const char *backend_reason();
 
 // Why signing attempts ended; filled by sign_with_stats.
 struct SignStats {
@@ -38,6 +52,12 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
 // bytes: the seam that makes hedged signatures reproducible in tests. Arguments as tavik_sign.
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
                          const uint8_t *rnd);
+
+// The public key's t1 and the secret key's t0 from A (K*L polynomials in NTT form, only read), s1
+// (L polynomials in ordinary form, below 2Q; left in NTT form) and s2: t = A*s1 + s2, split by
+// Power2Round into t1 in [0, 511] and t0 = Q + r, r in [-4095, 4096]. t holds s2 on entry and t
+// on return; t0 is also the products' scratch. For key generation and tavik_pk_from_sk.
+void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, const uint32_t *A, uint32_t *s1);
 
 // True when the secret key's stored hash of its public key and stored t0 are those rebuilt from
 // its rho, s1 and s2 (the check of tavik_pk_from_sk). Leaves its secrets on the stack below the

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "cpu.h"
+#include "signature.h"
 #include "tavik.h"
 #include "testtavik_util.h"
 #include "wipe.h"
@@ -287,21 +287,9 @@ int32_t ask(char *buf, const char *question) {
   return read_number(buf);
 }
 
-// Prints the ten menu lines after an empty line, then the prompt.
+// Prints the menu and its prompt.
 void print_menu() {
-  fputs("\n"
-        "---function test---\n"
-        "1.illegal parameter of sig_keygen\n"
-        "2.illegal parameter of sig_sign\n"
-        "3.illegal parameter of sig_verf\n"
-        "4.validate sig_verf base on forward reasoning\n"
-        "5.validate sig_verf base on backward reasoning\n"
-        "6.complete validation process and print result to file\n"
-        "---iterative performance test---\n"
-        "7.complete performance test of sig\n"
-        "q.quit\n"
-        "input your choice:",
-        stdout);
+  fputs(MENU_TEXT, stdout);
   fflush(stdout);
 }
 

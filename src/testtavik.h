@@ -8,6 +8,20 @@
 
 // Default message length of the menu's tests.
 inline constexpr int32_t DEFAULT_MSG_BYTES = 59;
+// The menu: its ten lines after an empty line, then the prompt.
+inline constexpr const char *MENU_TEXT =
+    "\n"
+    "---function test---\n"
+    "1.illegal parameter of sig_keygen\n"
+    "2.illegal parameter of sig_sign\n"
+    "3.illegal parameter of sig_verf\n"
+    "4.validate sig_verf base on forward reasoning\n"
+    "5.validate sig_verf base on backward reasoning\n"
+    "6.complete validation process and print result to file\n"
+    "---iterative performance test---\n"
+    "7.complete performance test of sig\n"
+    "q.quit\n"
+    "input your choice:";
 // Files appended to in the working directory.
 inline constexpr const char *TEST_RESULT_FILE = "tavik_c_test_result.txt";
 inline constexpr const char *TEST_PERFORMANCE_FILE = "tavik_c_test_performance.txt";

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cpu.h"
+#include "signature.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 
 #include "cpu.h"
 #include "io.h"
-#include "kernels_avx2.h"
+#include "scalar/kernels_scalar.h"
+#include "avx2/kernels_avx2.h"
 
 using namespace tavik;
 

@@ -2,9 +2,9 @@
 #include "fips202.h"
 
 #include "cpu.h"
-#include "kernels_avx2.h"
-#include "kernels_avx512.h"
-#include "kernels_scalar.h"
+#include "avx2/kernels_avx2.h"
+#include "avx512/kernels_avx512.h"
+#include "scalar/kernels_scalar.h"
 #include "keccak_reference.h"
 
 #include <gtest/gtest.h>

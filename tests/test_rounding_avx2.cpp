@@ -10,7 +10,7 @@
 
 #include "Rounding.h"
 #include "cpu.h"
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 using namespace tavik;
 

@@ -19,7 +19,7 @@
 #include "cpu.h"
 #include "fips202.h"
 #include "params.h"
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 using namespace tavik;
 

@@ -6,8 +6,9 @@
 #include <initializer_list>
 
 #include "cpu.h"
+#include "kernels.h"
 #include "params.h"
-#include "selftest.h"
+#include "path.h"
 #include "signature.h"
 #include "tavik.h"
 
@@ -55,18 +56,30 @@ TEST(SelfTest, ChoiceFallsToTheNextPathDown) {
   }
 }
 
+// A kernel that breaks a product's last step: the self-test on a table with it must fail.
+void broken_freeze(uint32_t *v, uint32_t count) {
+  kernels_of(Backend::scalar).freeze(v, count);
+  v[7] ^= 1;
+}
+
 TEST(SelfTest, EveryAvailablePathPassesAndThePathInUseSaysWhy) {
+  const Backend in_use = active_backend();
   for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
     if (backend_available(b)) {
-      EXPECT_TRUE(path_self_test(b)) << backend_name(b);
+      EXPECT_TRUE(self_test(kernels_of(b))) << backend_name(b);
     }
   }
-  const Backend in_use = active_backend();
+  Kernels broken = kernels_of(Backend::scalar);
+  broken.freeze = broken_freeze;
+  EXPECT_FALSE(self_test(broken)) << "the self-test runs on the kernels it is handed";
   EXPECT_NE(std::strlen(backend_reason()), 0u);
   EXPECT_EQ(std::strstr(backend_reason(), "failed"), nullptr) << backend_reason();
-  EXPECT_TRUE(with_backend(Backend::scalar, [] { return active_backend() == Backend::scalar && backend_trial_running(); }));
-  EXPECT_FALSE(backend_trial_running());
-  EXPECT_EQ(active_backend(), in_use) << "with_backend restores the path in use";
+  {
+    const KernelsInThread use(broken);
+    EXPECT_EQ(&kernels(), &broken);
+  }
+  EXPECT_EQ(&kernels(), &kernels_of(in_use)) << "the kernels handed to a thread are given back";
+  EXPECT_EQ(active_backend(), in_use);
 }
 
 // The self-test's bound on signing: a kernel that fails every attempt makes the self-test fail

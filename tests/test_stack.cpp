@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "cpu.h"
+#include "signature.h"
 #include "params.h"
 #include "tavik.h"
 #include "tavik_api.h"

@@ -12,8 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "cpu.h"
+#include "signature.h"
 #include "test_testtavik_support.h"
+#include "testtavik.h"
 
 namespace {
 
@@ -98,19 +99,7 @@ const std::string BANNER =
     "the length of sig: 2573\n"
     "the path: " + std::string(tavik::backend_name(tavik::active_backend())) + " (" +
     tavik::backend_reason() + ")\n";
-const std::string MENU =
-    "\n"
-    "---function test---\n"
-    "1.illegal parameter of sig_keygen\n"
-    "2.illegal parameter of sig_sign\n"
-    "3.illegal parameter of sig_verf\n"
-    "4.validate sig_verf base on forward reasoning\n"
-    "5.validate sig_verf base on backward reasoning\n"
-    "6.complete validation process and print result to file\n"
-    "---iterative performance test---\n"
-    "7.complete performance test of sig\n"
-    "q.quit\n"
-    "input your choice:";
+const std::string MENU = MENU_TEXT;  // the driver's own text, shown after every choice
 const std::string INVALID = "invalid choice!\n";
 const std::string ITEM1 =
     "begin to test sig_keygen illegal parameter.\n"

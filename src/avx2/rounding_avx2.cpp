@@ -1,8 +1,8 @@
 // The vector rounding loops of rounding_rules.h, compiled with AVX2: eight coefficients a step.
 // Contracts: the fields of kernels.h.
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
-#include "rounding_rules.h"
+#include "rules/rounding_rules.h"
 
 namespace tavik {
 

@@ -1,11 +1,11 @@
 // Keccak-f[1600] on four interleaved states at once with AVX2, one 256-bit register per lane index.
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
 
 #include "fips202.h"
-#include "fips202x4_simd.h"
-#include "keccak_rounds.h"
+#include "rules/fips202x4_simd.h"
+#include "rules/keccak_rounds.h"
 
 namespace tavik {
 namespace {

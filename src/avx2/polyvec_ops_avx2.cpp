@@ -1,11 +1,11 @@
 // The element-wise loops of polyvec_ops_impl.h, compiled with AVX2 (eight lanes per register).
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 
 #include <cstddef>
 
 #include "params.h"
-#include "polyvec_ops_impl.h"
+#include "rules/polyvec_ops_impl.h"
 
 namespace tavik {
 

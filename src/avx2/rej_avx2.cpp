@@ -7,7 +7,7 @@
 //
 // The only data-dependent choices are the accept decisions themselves (the table index and the
 // count), which depend on discarded candidates, never on the values of accepted ones.
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
 
@@ -15,7 +15,7 @@
 
 #include "ct.h"
 #include "params.h"
-#include "sampler_rules.h"
+#include "rules/sampler_rules.h"
 
 namespace tavik {
 namespace {

@@ -12,9 +12,6 @@
 namespace tavik {
 namespace {
 
-// Classes 2 and 5 store the value as it is; the others store offset + s.
-constexpr bool is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
-
 // Calls f(std::integral_constant<uint32_t, cls>()) for a class in 0..5; any other value calls
 // nothing. Lets each codec form be written once as a template over the class.
 template <typename F>

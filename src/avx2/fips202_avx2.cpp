@@ -1,8 +1,8 @@
 // The single-stream Keccak-f[1600] for processors of the vector paths, which all have BMI1 and
 // BMI2: the shared round text on 64-bit integers, where chi's ~b & c is one andn and rotations
 // are rorx, which leave their source intact.
-#include "kernels_avx2.h"
-#include "keccak_rounds.h"
+#include "avx2/kernels_avx2.h"
+#include "rules/keccak_rounds.h"
 
 namespace tavik {
 

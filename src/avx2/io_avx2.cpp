@@ -4,13 +4,13 @@
 // lanes of one register. Encoding takes byte k of the 8 stored values into lane k with one byte
 // shuffle and one dword permutation, then transposes each lane as an 8x8 bit matrix; decoding
 // runs the same steps backwards. Only the bytes of the group are loaded and stored.
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 
 #include <immintrin.h>
 
 #include "io.h"
-#include "io_planes.h"
+#include "rules/io_planes.h"
 #include "params.h"
 
 namespace tavik {

@@ -13,14 +13,14 @@
 // registers 8c .. 8c + 7 (coefficients 64c .. 64c + 63) for the levels 16 down to 1. For len 4, 2 and 1 eight registers (64 coefficients) are
 // transposed so that pairs again sit in different registers, and transposed back afterwards, so
 // that the stored NTT form has the positions of the scalar transform.
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
 
 #include <cstddef>
 
 #include "Reduce.h"
-#include "ntt_rules.h"
+#include "rules/ntt_rules.h"
 #include "params.h"
 
 namespace tavik {

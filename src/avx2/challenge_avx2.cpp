@@ -1,11 +1,12 @@
 // The challenge shuffle with 128-bit integer vectors, for the vector paths. Contract: the
 // challenge_shuffle field of kernels.h.
-#include "kernels_avx2.h"
+#include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
 
 #include "ct.h"
 #include "params.h"
+#include "rules/challenge_rules.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -76,10 +77,7 @@ class ChallengeSets {
 }  // namespace
 
 void challenge_shuffle_avx2(uint32_t *c, const uint8_t *positions, uint64_t signs) {
-  ChallengeSets sets;
-  for (uint32_t k = 0; k < TAU; ++k) sets.place(positions[k], N - TAU + k, ct::mask_bit(uint32_t(signs >> k)));
-  sets.expand(c);
-  sets.wipe();
+  shuffle_challenge<ChallengeSets>(c, positions, signs);
 }
 
 }  // namespace tavik

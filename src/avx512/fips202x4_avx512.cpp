@@ -1,13 +1,13 @@
 // Keccak-f[1600] with AVX-512: four interleaved states on 256-bit registers (AVX-512VL) and eight
 // on 512-bit registers. Rotations are one vprolq; the column parities and the chi step are one
 // or two ternary-logic instructions; 32 vector registers hold the whole state without spills.
-#include "kernels_avx512.h"
+#include "avx512/kernels_avx512.h"
 
 #include <immintrin.h>
 
 #include "fips202.h"
-#include "fips202x4_simd.h"
-#include "keccak_rounds.h"
+#include "rules/fips202x4_simd.h"
+#include "rules/keccak_rounds.h"
 
 namespace tavik {
 namespace {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fips202.h"
+
 namespace tavik {
 namespace {
 
@@ -86,9 +88,8 @@ inline void keccakx4_absorb_with(uint64_t s[100], size_t r, const uint8_t *in0, 
     Permute(s);
     pos += r;
   }
-  // The last 0 to r-1 bytes, padded with 0x1F after them and 0x80 in byte r-1, straight into
-  // the lanes: whole words of input, one word with the last rest % 8 bytes and the 0x1F, and
-  // the 0x80 in the top byte of the last lane (the same lane when rest is r-1: 0x9F).
+  // The last 0 to r-1 bytes straight into the lanes: whole words of input, one word with the last
+  // rest % 8 bytes, then the padding.
   const size_t rest = size_t(inlen - pos);
   const size_t whole = rest / 8, tail = rest % 8;
   xor_lanes(s, 0, whole, in0 + pos, in1 + pos, in2 + pos, in3 + pos);
@@ -96,8 +97,8 @@ inline void keccakx4_absorb_with(uint64_t s[100], size_t r, const uint8_t *in0, 
   for (size_t j = 0; j < 4; ++j) {
     uint64_t w = 0;  // built in a register: no copy of the (possibly secret) input on the stack
     for (size_t k = 0; k < tail; ++k) w |= uint64_t(in[j][8 * whole + k]) << (8 * k);
-    s[4 * whole + j] ^= w | (uint64_t(0x1F) << (8 * tail));
-    s[4 * (lanes - 1) + j] ^= uint64_t(0x80) << 56;
+    s[4 * whole + j] ^= w;
+    keccak_pad(s + j, 4, rest, r);
   }
 }
 

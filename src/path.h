@@ -1,0 +1,28 @@
+// The choice of the path of kernels the process runs on, made once: the best path the processor
+// has (or the one TAVIK_BACKEND names, when available) whose kernels pass a self-test; the scalar
+// path, the definition, needs none. The scheme supplies the test (signature.h), so that this
+// module knows nothing of signing.
+#pragma once
+#include <cstdint>
+
+#include "cpu.h"
+#include "kernels.h"
+
+namespace tavik {
+
+// A self-test of a set of kernels: true when the scheme's known answers come out with them.
+using PathTest = bool (*)(const Kernels &);
+
+// At the first call: chooses the path with `test`, each self-test on a thread of its own, and
+// makes its kernels those of the process (kernels_use). Every call returns the path chosen; calls
+// made while the choice runs wait for it. Never called from a thread that runs a self-test.
+Backend path_choose(PathTest test);
+// Why the path was chosen, in a few words (for the benchmark and the console); empty before the
+// choice.
+const char *path_reason();
+// The choice itself: the first of the count candidates (best first) whose test passes; the last
+// candidate (the scalar path, the definition) is taken untested. *failed counts the candidates
+// that failed their test.
+Backend choose_path(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed);
+
+}  // namespace tavik
