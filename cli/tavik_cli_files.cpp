@@ -279,11 +279,15 @@ bool base64_decode(const std::string &text, std::vector<uint8_t> *out) {
   return ok;
 }
 
-std::string shown(const std::string &text) {
+namespace {
+
+// text with every byte for which keep() is false written as \xHH.
+template <typename Keep>
+std::string escaped(const std::string &text, Keep keep) {
   std::string o;
   for (const char ch : text) {
     const unsigned char c = static_cast<unsigned char>(ch);
-    if (c >= 0x20 && c < 0x7f && c != '\\') {
+    if (keep(c)) {
       o += ch;
     } else {
       char hex[5];
@@ -294,19 +298,14 @@ std::string shown(const std::string &text) {
   return o;
 }
 
+}  // namespace
+
+std::string shown(const std::string &text) {
+  return escaped(text, [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '\\'; });
+}
+
 std::string shown_path(const std::string &path) {
-  std::string o;
-  for (const char ch : path) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c >= 0x20 && c != 0x7f) {
-      o += ch;
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      o += hex;
-    }
-  }
-  return o;
+  return escaped(path, [](unsigned char c) { return c >= 0x20 && c != 0x7f; });
 }
 
 std::string key_id(const uint8_t *pk) {
