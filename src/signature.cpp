@@ -436,11 +436,16 @@ bool sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *s
   return made;
 }
 
-// The hedge's random bytes, or false when no random source answered.
-[[nodiscard]] bool draw_hedge(uint8_t *rnd) {
-  if (randombytes(rnd, TAVIK_HEDGE_BYTES)) return true;
-  secure_wipe(rnd, TAVIK_HEDGE_BYTES);
-  return false;
+// Runs sign(rnd), which makes a signature and returns whether it did, with the hedge's fresh random
+// bytes when hedged and with null otherwise, and gives the call's result: TAVIK_NO_RANDOMNESS when
+// the bytes could not be drawn (sign is not run), TAVIK_SIGNING_FAILED when sign gave up, else 0.
+template <typename Sign>
+int32_t sign_with_hedge(bool hedged, Sign sign) {
+  uint8_t rnd[TAVIK_HEDGE_BYTES];
+  int32_t result = kNoRandomness;
+  if (!hedged || randombytes(rnd, sizeof rnd)) result = sign(hedged ? rnd : nullptr) ? kOk : kFailed;
+  secure_wipe(rnd, sizeof rnd);
+  return result;
 }
 
 // Verdict for sig under the prepared key xk or, when xk is null, under pk, which is prepared only
@@ -593,19 +598,26 @@ Stream *start_stream(Opaque *st, const Expanded *expanded, const uint8_t *tr) {
   return s;
 }
 
-// The expanded secret key in xsk when it is live and unchanged since it was expanded, else null.
-const ExpandedSk *intact_expanded(const tavik_expanded_sk *xsk) {
-  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(xsk);
+// The expanded secret key in p (its opaque storage, or a pointer kept in a streaming state) when it
+// is live and unchanged since it was expanded, else null.
+template <typename Opaque>
+const ExpandedSk *intact_expanded(const Opaque *p) {
+  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(p);
   return x != nullptr && x->intact() ? x : nullptr;
 }
 
-// Signs msg under the live expanded key x; hedged when asked. Arguments are checked by the caller.
-int32_t sign_expanded(const ExpandedSk &x, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
-  uint8_t rnd[TAVIK_HEDGE_BYTES];
-  if (hedged && !draw_hedge(rnd)) return kNoRandomness;
-  const bool made = sign_any(x.key, msg, msglen, sig, nullptr, hedged ? rnd : nullptr);
-  secure_wipe(rnd, sizeof rnd);
-  return made ? kOk : kFailed;
+// tavik_sign and tavik_sign_hedged.
+int32_t sign_message(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
+  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  return sign_with_hedge(hedged, [&](const uint8_t *rnd) { return sign_any(sk, msg, msglen, sig, nullptr, rnd); });
+}
+
+// tavik_sign_expanded and tavik_sign_expanded_hedged.
+int32_t sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
+  if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  const ExpandedSk *x = intact_expanded(xsk);
+  if (x == nullptr) return kIllegal;
+  return sign_with_hedge(hedged, [&](const uint8_t *rnd) { return sign_any(x->key, msg, msglen, sig, nullptr, rnd); });
 }
 
 // Starts a streaming signature from an expanded key.
@@ -735,18 +747,12 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
 
 int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
   ready();
-  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  return sign_any(sk, msg, msglen, sig, nullptr, nullptr) ? kOk : kFailed;
+  return sign_message(sk, msg, msglen, sig, false);
 }
 
 int32_t tavik_sign_hedged(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
   ready();
-  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  uint8_t rnd[TAVIK_HEDGE_BYTES];
-  if (!draw_hedge(rnd)) return kNoRandomness;
-  const bool made = sign_any(sk, msg, msglen, sig, nullptr, rnd);
-  secure_wipe(rnd, sizeof rnd);
-  return made ? kOk : kFailed;
+  return sign_message(sk, msg, msglen, sig, true);
 }
 
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
@@ -784,18 +790,12 @@ void tavik_expanded_sk_wipe(tavik_expanded_sk *xsk) {
 
 int32_t tavik_sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
   ready();
-  if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  const ExpandedSk *x = intact_expanded(xsk);
-  if (x == nullptr) return kIllegal;
-  return sign_expanded(*x, msg, msglen, sig, false);
+  return sign_expanded(xsk, msg, msglen, sig, false);
 }
 
 int32_t tavik_sign_expanded_hedged(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
   ready();
-  if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  const ExpandedSk *x = intact_expanded(xsk);
-  if (x == nullptr) return kIllegal;
-  return sign_expanded(*x, msg, msglen, sig, true);
+  return sign_expanded(xsk, msg, msglen, sig, true);
 }
 
 int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
@@ -840,24 +840,17 @@ int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig) {
   SignStream *s = live<SignStream, kSignTag>(st);
   if (s == nullptr || sig == nullptr) return kIllegal;
   // An expanded key wiped or changed since the state was started is refused.
-  if (s->expanded != nullptr) {
-    const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(s->expanded);
-    if (x == nullptr || !x->intact()) return kIllegal;
-  }
-  uint8_t rnd[TAVIK_HEDGE_BYTES];
-  if (s->hedged && !draw_hedge(rnd)) {
-    secure_wipe(st, sizeof *st);
-    return kNoRandomness;
-  }
-  const uint8_t *hedge = s->hedged ? rnd : nullptr;
-  uint8_t mu[CRH_BYTES];
-  shake256_stream_finish(s->h, mu, CRH_BYTES);
-  const bool made = s->expanded != nullptr ? sign_digest(s->expanded->key, mu, sig, nullptr, hedge)
-                                           : sign_digest(s->sk, mu, sig, nullptr, hedge);
-  secure_wipe(mu, sizeof mu);
-  secure_wipe(rnd, sizeof rnd);
+  if (s->expanded != nullptr && intact_expanded(s->expanded) == nullptr) return kIllegal;
+  const int32_t result = sign_with_hedge(s->hedged, [&](const uint8_t *rnd) {
+    uint8_t mu[CRH_BYTES];
+    shake256_stream_finish(s->h, mu, CRH_BYTES);
+    const bool made = s->expanded != nullptr ? sign_digest(s->expanded->key, mu, sig, nullptr, rnd)
+                                             : sign_digest(s->sk, mu, sig, nullptr, rnd);
+    secure_wipe(mu, sizeof mu);
+    return made;
+  });
   secure_wipe(st, sizeof *st);
-  return made ? kOk : kFailed;
+  return result;
 }
 
 void tavik_sign_state_wipe(tavik_sign_state *st) {
