@@ -73,13 +73,14 @@ Backend choose(PathTest test) {
     if (backend_available(Backend(b))) candidates[count++] = Backend(b);
   }
   Trial trial{candidates, count, test};
-  if (count > 1 && !choose_on_own_thread(trial)) {
+  if (count <= 1) {
+    trial.chosen = choose_path(candidates, count, test_path, &trial.failed);  // the last one is taken untested
+  } else if (!choose_on_own_thread(trial)) {
     // An untested vector path is never used: the scalar path needs no test.
     std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
                   backend_name(candidates[0]));
     return Backend::scalar;
   }
-  if (count <= 1) trial.chosen = count == 1 ? candidates[0] : Backend::scalar;
   const uint32_t failed = trial.failed;
   const Backend b = trial.chosen;
   if (failed == 1) {
