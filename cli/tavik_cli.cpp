@@ -37,7 +37,8 @@ constexpr size_t CHUNK = 64 * 1024;
 constexpr size_t MAX_PASSPHRASE = 1024;
 
 const char *const USAGE =
-    "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [--passphrase-file FILE]\n"
+    "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f]\n"
+    "                    [--no-passphrase | --passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
     "                  [--passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q]\n"

@@ -395,7 +395,7 @@ std::string format_document(const Document &d) {
 }
 
 Document read_document(const std::string &path, Kind want) {
-  const bool in = path == "-";
+  const bool in = path == "-" && want == Kind::signature;  // keys only from files
   const std::string name = in ? "standard input" : shown_path(path);
   const int fd = in ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw Error{name + ": " + errno_text()};

@@ -57,7 +57,7 @@ void wipe(std::string &s);
 // Text of a file: kind line with version, the fields as "name: value", "data:" and the data in
 // base64 lines of 64 characters.
 std::string format_document(const Document &d);
-// Reads `path` ("-": standard input; at most 64 KiB, a longer file is refused, never cut) as a file
+// Reads `path` ("-": standard input, for a signature; at most 64 KiB, a longer file is refused, never cut) as a file
 // of kind `want` with exactly the fields of its kind and version (a signature of version 2 adds an
 // untrusted and a trusted comment, each at most 1024 bytes without control bytes), a well-formed
 // key id, data of the kind's length, for a public key the id of that key, and for a sealed secret
