@@ -108,7 +108,7 @@ struct Zmm8Lanes {
         c[odd + 6] = blocks<0xDD>(u2, u3);
       }
       const __mmask8 keep = words - i >= 8 ? ALL : __mmask8((1u << (words - i)) - 1);
-      for (size_t j = 0; j < 8; ++j) _mm512_mask_storeu_epi64(out[j] + pos + 8 * i, keep, c[j]);
+      for (size_t j = 0; j < W; ++j) _mm512_mask_storeu_epi64(out[j] + pos + 8 * i, keep, c[j]);
     }
   }
 };
