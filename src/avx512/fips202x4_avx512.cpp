@@ -76,10 +76,10 @@ constexpr Ymm4Lanes<keccak_permute4x_avx512> LANES4;
 
 // Plain shuffles through their masked forms with every lane selected (see Avx512LaneOps::rol).
 constexpr __mmask8 ALL = 0xFF;
-inline __m512i unpacklo(__m512i a, __m512i b) { return _mm512_maskz_unpacklo_epi64(ALL, a, b); }
-inline __m512i unpackhi(__m512i a, __m512i b) { return _mm512_maskz_unpackhi_epi64(ALL, a, b); }
+inline __m512i keccak_unpacklo(__m512i a, __m512i b) { return _mm512_maskz_unpacklo_epi64(ALL, a, b); }
+inline __m512i keccak_unpackhi(__m512i a, __m512i b) { return _mm512_maskz_unpackhi_epi64(ALL, a, b); }
 template <int imm>
-inline __m512i blocks(__m512i a, __m512i b) { return _mm512_maskz_shuffle_i64x2(ALL, a, b, imm); }
+inline __m512i keccak_blocks(__m512i a, __m512i b) { return _mm512_maskz_shuffle_i64x2(ALL, a, b, imm); }
 
 // The sponge's lane set of eight states, for squeezing only (the job scheduler absorbs one state
 // at a time): lanes leave eight at a time through an 8x8 transpose of eight rows, each row lane i
@@ -94,18 +94,18 @@ struct Zmm8Lanes {
       __m512i r[8], t[8], c[8];
       for (size_t k = 0; k < 8; ++k) r[k] = _mm512_loadu_si512(s + 8 * (i + k));
       for (size_t k = 0; k < 8; k += 2) {
-        t[k] = unpacklo(r[k], r[k + 1]);
-        t[k + 1] = unpackhi(r[k], r[k + 1]);
+        t[k] = keccak_unpacklo(r[k], r[k + 1]);
+        t[k + 1] = keccak_unpackhi(r[k], r[k + 1]);
       }
       for (size_t odd = 0; odd < 2; ++odd) {
-        const __m512i u0 = blocks<0x88>(t[odd], t[odd + 2]);  // 128-bit blocks 0, 2 of each
-        const __m512i u1 = blocks<0x88>(t[odd + 4], t[odd + 6]);
-        const __m512i u2 = blocks<0xDD>(t[odd], t[odd + 2]);  // blocks 1, 3 of each
-        const __m512i u3 = blocks<0xDD>(t[odd + 4], t[odd + 6]);
-        c[odd] = blocks<0x88>(u0, u1);
-        c[odd + 4] = blocks<0xDD>(u0, u1);
-        c[odd + 2] = blocks<0x88>(u2, u3);
-        c[odd + 6] = blocks<0xDD>(u2, u3);
+        const __m512i u0 = keccak_blocks<0x88>(t[odd], t[odd + 2]);  // 128-bit blocks 0, 2 of each
+        const __m512i u1 = keccak_blocks<0x88>(t[odd + 4], t[odd + 6]);
+        const __m512i u2 = keccak_blocks<0xDD>(t[odd], t[odd + 2]);  // blocks 1, 3 of each
+        const __m512i u3 = keccak_blocks<0xDD>(t[odd + 4], t[odd + 6]);
+        c[odd] = keccak_blocks<0x88>(u0, u1);
+        c[odd + 4] = keccak_blocks<0xDD>(u0, u1);
+        c[odd + 2] = keccak_blocks<0x88>(u2, u3);
+        c[odd + 6] = keccak_blocks<0xDD>(u2, u3);
       }
       const __mmask8 keep = words - i >= 8 ? ALL : __mmask8((1u << (words - i)) - 1);
       for (size_t j = 0; j < W; ++j) _mm512_mask_storeu_epi64(out[j] + pos + 8 * i, keep, c[j]);
