@@ -9,6 +9,7 @@
 //       XORs the little-endian words at in[j] + pos + 8i (i < words <= 21) into lane i of state j
 //   store_words(uint8_t *const *out, uint64_t pos, const uint64_t *s, size_t words)
 //       stores lane i of state j (i < words <= 21) little-endian at out[j] + pos + 8i
+// (a lane set that only squeezes may leave out xor_words).
 // Internal linkage: each file that includes it compiles the sponge for its own instruction set.
 #pragma once
 #include <cstddef>
@@ -28,7 +29,7 @@ inline void keccak_pad(uint64_t *s, size_t stride, size_t rest, size_t r) {
   s[stride * (r / 8 - 1)] ^= uint64_t(0x80) << 56;
 }
 
-// XORs the words little-endian words at in into the lanes s[0], s[stride], ... of one state.
+// XORs `words` little-endian words at in into the lanes s[0], s[stride], ... of one state.
 inline void sponge_xor_words(uint64_t *s, size_t stride, const uint8_t *in, size_t words) {
   for (size_t i = 0; i < words; ++i) s[stride * i] ^= load_le<8>(in + 8 * i);
 }
