@@ -36,8 +36,6 @@ struct SignStats {
 // Every signing call gives up after this many attempts, writes no signature and returns
 // TAVIK_SIGNING_FAILED.
 constexpr uint64_t MAX_SIGN_ATTEMPTS = TAVIK_MAX_SIGN_ATTEMPTS;
-// sign_with_stats: the attempt limit was reached, none passed.
-constexpr int32_t kGaveUp = TAVIK_SIGNING_FAILED;
 
 // One candidate of one polynomial in signing: all ones when v keeps the high parts w1 with every
 // centred low part below 2093728 and every centred coefficient of e is below 130976, else 0.
