@@ -10,20 +10,38 @@
 
 namespace tavik {
 
+// A read-only view of polynomials in NTT form, every coefficient below 18Q: the type carries the
+// domain, so no flag travels with it. The transform (polyvec_ntt) makes one; so does a caller that
+// holds data in NTT form already (the matrix A as Generate_A writes it, a prepared key), through
+// of_ntt_form. The number of polynomials is passed beside it, as for every vector.
+class NttVec {
+ public:
+  static constexpr NttVec of_ntt_form(const uint32_t *p) { return NttVec(p); }
+  constexpr const uint32_t *data() const { return p_; }
+  // The polynomials from polynomial i on.
+  constexpr NttVec from(uint32_t i) const { return NttVec(p_ + i * N); }
+
+ private:
+  explicit constexpr NttVec(const uint32_t *p) : p_(p) {}
+  const uint32_t *p_;
+};
+
 // a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
 // else out[0] = sum of a[i] * b[i] for i < b_count (>= 1), in [0, 2Q), summed in the NTT domain.
 // An operand whose flag is 0 (every coefficient below 2Q) is transformed in place first and its
 // flag set to 1; operands already in NTT form are below 18Q. Runs the kernels of the path in use.
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
                   int32_t *b_flag, uint32_t b_count);
+// PolyVec_mult of operands in NTT form: out = a[0] * b[i] (a_count == 1) or the sum of a[i] * b[i],
+// in ordinary form in [0, 2Q). out may be one polynomial of a or b.
+void polyvec_mult_ntt(uint32_t *out, NttVec a, uint32_t a_count, NttVec b, uint32_t b_count);
 
-// When *flag is 0: the count polynomials of v are transformed in place and *flag set to 1.
-void polyvec_ntt(uint32_t *v, int32_t *flag, uint32_t count);
-// out = sum over i < count of a[i] * b[i], minus c * d (negacyclic), every operand in NTT form
-// below 18Q and only read; one polynomial in ordinary form, congruent to that value, in [0, 2Q),
-// summed in the NTT domain and transformed back once.
-void polyvec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
-                                 const uint32_t *c, const uint32_t *d);
+// The count polynomials of v (every coefficient below 2Q) transformed in place, as NTT form.
+NttVec polyvec_ntt(uint32_t *v, uint32_t count);
+// out = sum over i < count of a[i] * b[i], minus c * d (negacyclic), c and d single polynomials;
+// one polynomial in ordinary form, congruent to that value, in [0, 2Q), summed in the NTT domain
+// and transformed back once.
+void polyvec_inner_product_minus(uint32_t *out, NttVec a, NttVec b, uint32_t count, NttVec c, NttVec d);
 
 // dst = src, count polynomials; the two never overlap.
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count);

@@ -88,7 +88,7 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   polyvec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
   pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
 
-  derive_t1_t0(t1, t0, t, A, s1);
+  derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // Generate_A writes NTT form
   TAVIK_DECLASSIFY(t1, sizeof t1);  // public: t1 is the rest of the public key
 
   pack_pk(pk, rho, t1);
@@ -105,8 +105,7 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
 
 // NTT form of count polynomials in place, reduced to [0, Q): the same bytes on every path.
 void canonical_ntt(uint32_t *v, uint32_t count) {
-  int32_t flag = 0;
-  polyvec_ntt(v, &flag, count);
+  polyvec_ntt(v, count);
   PolyVec_freeze(v, count);
 }
 
@@ -119,6 +118,11 @@ struct SignKey {
   uint32_t s2_t0x[K * N];          // NTT form of s2 + 64 * (t0x - Q), canonical (pack_s2_t0x)
   uint8_t key[SEED_BYTES];
   uint8_t tr[CRH_BYTES];
+
+  NttVec a() const { return NttVec::of_ntt_form(A); }
+  NttVec pairs() const { return NttVec::of_ntt_form(s1_pairs); }
+  NttVec s2_perturbed() const { return NttVec::of_ntt_form(s2_t0x); }
+  NttVec low() const { return NttVec::of_ntt_form(t0); }
 
   // Wipes the secret parts: all but A and tr.
   void wipe() {
@@ -160,11 +164,13 @@ SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous)
 }
 
 // Working storage of signing one message. Everything is secret or reveals something of an
-// abandoned attempt. A, s1_pairs, s2_t0x and t0 point into the prepared key, which is only read: its
-// polynomials are in NTT form, so their domain flags are 1 and PolyVec_mult never writes them.
+// abandoned attempt. A, s1_pairs, s2_t0x and t0 are views of the prepared key, which is only read.
 struct SignState {
+  // The rest is left as it is: every buffer is written before it is read.
+  explicit SignState(const SignKey &k) : A(k.a()), s1_pairs(k.pairs()), s2_t0x(k.s2_perturbed()), t0(k.low()) {}
+
   uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho (unused), key, mu: key || mu is the mask seed
-  uint32_t *A, *s1_pairs, *s2_t0x, *t0;
+  NttVec A, s1_pairs, s2_t0x, t0;
   uint32_t y[L * N], z[L * N];
   uint32_t w[K * N], w1[K * N], w0[K * N];
   uint32_t c[N], c_saved[N];
@@ -177,8 +183,6 @@ struct SignState {
   uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
   uint32_t candidate[N], e1[N];  // v and e of variant 1; first c*(s2 + 64 (t0x - Q)) and c*s2
   uint8_t choice_flags[K];
-  // Domain flags of the key's polynomials: s1_pairs as a whole, s2_t0x and t0 per polynomial.
-  int32_t s1_flag, s2_t0x_flag[K], t0_flag[K];
 
   void wipe() {
     secure_wipe(seeds, sizeof seeds);
@@ -206,12 +210,12 @@ uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint3
 // shifted by c*t0x[i]), and keeps in choice_flags[i], by masks, its variant when it passes, else
 // the other one. Returns all ones when some variant passes; *second counts the polynomials kept
 // with their second variant.
-uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
+uint32_t choose_variant(SignState &st, uint32_t i, NttVec c, uint32_t *second) {
   uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.ct0, i), *ct0x = poly(st.ct0x, i);
-  PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2_t0x, i), &st.s2_t0x_flag[i], 1);
+  polyvec_mult_ntt(st.candidate, c, 1, st.s2_t0x.from(i), 1);
   polyvec_split_pair(st.e1, ct0x, st.candidate, 6, 1);  // c*s2, c*t0x
   PolyVec_sub(w0, poly(st.w, i), st.e1, 1);
-  PolyVec_mult(ct0, st.c, c_flag, 1, poly(st.t0, i), &st.t0_flag[i], 1);
+  polyvec_mult_ntt(ct0, c, 1, st.t0.from(i), 1);
 
   const uint32_t ok0 = candidate_ok(st, w0, ct0, i);
   PolyVec_sub(st.candidate, w0, ct0x, 1);  // v of variant 1
@@ -244,7 +248,6 @@ void compose_kept(SignState &st) {
 [[gnu::noinline]] bool sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
   const uint8_t *mask_seed = st.seeds + SEED_BYTES;  // key || mu
   const uint8_t *mu = st.seeds + 2 * SEED_BYTES;
-  int32_t a_flag = 1;
   uint32_t nonce = 0;
   uint64_t limit = MAX_SIGN_ATTEMPTS;
   if (stats != nullptr && stats->max_attempts != 0 && stats->max_attempts < limit) limit = stats->max_attempts;
@@ -257,14 +260,14 @@ void compose_kept(SignState &st) {
     polyvec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
     nonce += 4;
     PolyVec_assignment(st.z, st.y, L);
-    int32_t y_flag = 0;
-    for (uint32_t i = 0; i < K; ++i) PolyVec_mult(poly(st.w, i), st.A + i * L * N, &a_flag, L, st.y, &y_flag, L);
+    const NttVec y = polyvec_ntt(st.y, L);
+    for (uint32_t i = 0; i < K; ++i) polyvec_mult_ntt(poly(st.w, i), st.A.from(i * L), L, y, L);
     polyvec_highbits(st.w1, st.w, K);  // the low parts are made per polynomial below
     challenge(st.c, mu, st.w1);
     PolyVec_assignment(st.c_saved, st.c, 1);
-    int32_t c_flag = 0;
+    const NttVec c = polyvec_ntt(st.c, 1);
 
-    PolyVec_mult(st.w0, st.c, &c_flag, 1, st.s1_pairs, &st.s1_flag, L / 2);  // w0: scratch until z passes
+    polyvec_mult_ntt(st.w0, c, 1, st.s1_pairs, L / 2);  // w0: scratch until z passes
     polyvec_split_pair(st.cs1, st.cs1 + L / 2 * N, st.w0, 10, L / 2);
     PolyVec_add(st.z, st.z, st.cs1, L);
     PolyVec_freeze(st.z, L);
@@ -275,7 +278,7 @@ void compose_kept(SignState &st) {
     }
 
     uint32_t passed = ~0u, second = 0;
-    for (uint32_t i = 0; i < K; ++i) passed &= choose_variant(st, i, &c_flag, &second);
+    for (uint32_t i = 0; i < K; ++i) passed &= choose_variant(st, i, c, &second);
     // Public: an attempt abandoned because both candidates of some polynomial failed (which one
     // stays secret).
     if (ct::declassify(passed) == 0) {
@@ -320,11 +323,7 @@ void hedged_mask_key(uint8_t *out, const uint8_t *key, const uint8_t *rnd, const
 // rnd: null for the deterministic signature, else the hedge's TAVIK_HEDGE_BYTES random bytes,
 // which replace the key in the mask seed by the hash of both.
 bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd) {
-  SignState st;
-  st.A = const_cast<uint32_t *>(k.A);
-  st.s1_pairs = const_cast<uint32_t *>(k.s1_pairs);
-  st.s2_t0x = const_cast<uint32_t *>(k.s2_t0x);
-  st.t0 = const_cast<uint32_t *>(k.t0);
+  SignState st(k);
   std::memset(st.seeds, 0, SEED_BYTES);
   if (rnd != nullptr) {
     hedged_mask_key(st.seeds + SEED_BYTES, k.key, rnd, mu);
@@ -332,8 +331,6 @@ bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *s
     std::memcpy(st.seeds + SEED_BYTES, k.key, SEED_BYTES);
   }
   std::memcpy(st.seeds + 2 * SEED_BYTES, mu, CRH_BYTES);
-  st.s1_flag = 1;
-  for (uint32_t i = 0; i < K; ++i) st.s2_t0x_flag[i] = st.t0_flag[i] = 1;
 
   const bool made = sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();
@@ -372,6 +369,9 @@ struct VerifyKey {
   uint32_t A[K * L * N];
   uint32_t t1[K * N];  // t1 * 2^13, NTT form, canonical
   uint8_t tr[CRH_BYTES];
+
+  NttVec a() const { return NttVec::of_ntt_form(A); }
+  NttVec high() const { return NttVec::of_ntt_form(t1); }
 };
 
 // tr: SHAKE256(pk) when the caller already has it, else null: tr is then hashed beside the matrix
@@ -395,13 +395,11 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
 // of polynomials are not on the stack beside the key's preparation in the one-shot call.
 [[gnu::noinline]] int32_t verify_digest(const VerifyKey &k, SignatureFields &f, const uint8_t *mu) {
   uint32_t w[K * N], w1[K * N], c_saved[N], c_new[N];
-  int32_t z_flag = 0, c_flag = 0;
   PolyVec_assignment(c_saved, f.c, 1);
-  polyvec_ntt(f.z, &z_flag, L);
-  polyvec_ntt(f.c, &c_flag, 1);
+  const NttVec z = polyvec_ntt(f.z, L), c = polyvec_ntt(f.c, 1);
   // w' = A*z - c*t1, row by row; the vector paths take c*t1 into the row's sum before its one
   // inverse transform.
-  for (uint32_t i = 0; i < K; ++i) polyvec_inner_product_minus(poly(w, i), k.A + i * L * N, f.z, L, f.c, k.t1 + i * N);
+  for (uint32_t i = 0; i < K; ++i) polyvec_inner_product_minus(poly(w, i), k.a().from(i * L), z, L, c, k.high().from(i));
   PolyVec_use_hint(w1, f.h, w);
   challenge_vartime(c_new, mu, w1);  // public: w1 follows from the public key and the signature
   return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
@@ -635,10 +633,10 @@ int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, bool hedged) {
 
 namespace tavik {
 
-void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, const uint32_t *A, uint32_t *s1) {
-  int32_t a_flag = 1, s1_flag = 0;  // A is only read: PolyVec_mult transforms operands whose flag is 0
+void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, NttVec A, uint32_t *s1) {
+  const NttVec s1_ntt = polyvec_ntt(s1, L);
   for (uint32_t i = 0; i < K; ++i) {
-    PolyVec_mult(t0, const_cast<uint32_t *>(A) + i * L * N, &a_flag, L, s1, &s1_flag, L);
+    polyvec_mult_ntt(t0, A.from(i * L), L, s1_ntt, L);
     PolyVec_add(t + i * N, t + i * N, t0, 1);
   }
   PolyVec_Power2Round(t1, t0, t);
