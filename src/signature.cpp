@@ -171,32 +171,50 @@ struct SignState {
 
   uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho (unused), key, mu: key || mu is the mask seed
   NttVec A, s1_pairs, s2_t0x, t0;
-  uint32_t y[L * N], z[L * N];
-  uint32_t w[K * N], w1[K * N], w0[K * N];
-  uint32_t c[N], c_saved[N];
-  // One buffer for three values whose lives do not overlap, each under its own name.
+  uint32_t y[L * N];  // y, then its NTT form
+  uint32_t z[L * N];
+  uint32_t w1[K * N];
+  uint32_t w0[K * N];  // w - c*s2 (v of variant 0), polynomial by polynomial; composed: the kept v
+  uint32_t c[N];       // c, then its NTT form
+  uint32_t c_saved[N];
+  // Values whose lives do not overlap share storage, each under its own name.
   union {
-    uint32_t cs1[L * N];  // c*s1, until it is added into z
-    uint32_t ct0[K * N];  // c*t0, polynomial by polynomial, until w and the kept v are composed
-    uint32_t hint[K * N]; // the hint of the signature
+    uint32_t w[K * N];        // A*y, until w0 is made from it
+    uint32_t w_prime[K * N];  // w0 + c*t0, the verifier's w', for the hint
   };
-  uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
-  uint32_t candidate[N], e1[N];  // v and e of variant 1; first c*(s2 + 64 (t0x - Q)) and c*s2
+  union {
+    uint32_t cs1[L * N];   // c*s1, until it is added into z
+    uint32_t ct0[K * N];   // c*t0, polynomial by polynomial, until w' and the kept v are composed
+    uint32_t hint[K * N];  // the hint of the signature
+  };
+  union {
+    uint32_t cs1_pairs[L / 2 * N];  // c times the pairs of s1, until split into cs1
+    uint32_t ct0x[K * N];           // c*t0x, polynomial by polynomial
+  };
+  union {
+    uint32_t cs2_t0x[N];  // c*(s2 + 64 (t0x - Q)) of one polynomial, until split
+    uint32_t v1[N];       // v of variant 1
+    uint32_t v_moved[N];  // w0 - c*t0x in the composition, kept where the flag is 1
+  };
+  union {
+    uint32_t cs2[N];  // c*s2 of one polynomial, until w0 is made
+    uint32_t e1[N];   // e of variant 1
+  };
   uint8_t choice_flags[K];
 
   void wipe() {
     secure_wipe(seeds, sizeof seeds);
     secure_wipe(y, sizeof y);
     secure_wipe(z, sizeof z);
-    secure_wipe(w, sizeof w);
+    secure_wipe(w, sizeof w);  // and w_prime
     secure_wipe(w0, sizeof w0);
     secure_wipe(w1, sizeof w1);  // high parts and challenges of abandoned attempts
     secure_wipe(c, sizeof c);
     secure_wipe(c_saved, sizeof c_saved);
     secure_wipe(ct0, sizeof ct0);  // and cs1 and hint, which share its storage
-    secure_wipe(ct0x, sizeof ct0x);
-    secure_wipe(candidate, sizeof candidate);
-    secure_wipe(e1, sizeof e1);
+    secure_wipe(ct0x, sizeof ct0x);  // and cs1_pairs
+    secure_wipe(v1, sizeof v1);      // and cs2_t0x, v_moved
+    secure_wipe(e1, sizeof e1);      // and cs2
     secure_wipe(choice_flags, sizeof choice_flags);
   }
 };
@@ -212,15 +230,15 @@ uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint3
 // with their second variant.
 uint32_t choose_variant(SignState &st, uint32_t i, NttVec c, uint32_t *second) {
   uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.ct0, i), *ct0x = poly(st.ct0x, i);
-  polyvec_mult_ntt(st.candidate, c, 1, st.s2_t0x.from(i), 1);
-  polyvec_split_pair(st.e1, ct0x, st.candidate, 6, 1);  // c*s2, c*t0x
-  PolyVec_sub(w0, poly(st.w, i), st.e1, 1);
+  polyvec_mult_ntt(st.cs2_t0x, c, 1, st.s2_t0x.from(i), 1);
+  polyvec_split_pair(st.cs2, ct0x, st.cs2_t0x, 6, 1);
+  PolyVec_sub(w0, poly(st.w, i), st.cs2, 1);
   polyvec_mult_ntt(ct0, c, 1, st.t0.from(i), 1);
 
   const uint32_t ok0 = candidate_ok(st, w0, ct0, i);
-  PolyVec_sub(st.candidate, w0, ct0x, 1);  // v of variant 1
-  PolyVec_add(st.e1, ct0, ct0x, 1);        // e of variant 1
-  const uint32_t ok1 = candidate_ok(st, st.candidate, st.e1, i);
+  PolyVec_sub(st.v1, w0, ct0x, 1);
+  PolyVec_add(st.e1, ct0, ct0x, 1);
+  const uint32_t ok1 = candidate_ok(st, st.v1, st.e1, i);
 
   const uint32_t first = ct::mask_bit(st.choice_flags[i]);
   const uint32_t kept = first ^ ~ct::select(first, ok1, ok0);
@@ -229,14 +247,14 @@ uint32_t choose_variant(SignState &st, uint32_t i, NttVec c, uint32_t *second) {
   return ok0 | ok1;
 }
 
-// Once every polynomial has a kept variant: w[i] = w0[i] + c*t0[i], the verifier's w', and w0[i]
-// becomes the kept v (minus c*t0x[i] where the flag is 1, chosen by mask).
+// Once every polynomial has a kept variant: w_prime[i] = w0[i] + c*t0[i], the verifier's w', and
+// w0[i] becomes the kept v (minus c*t0x[i] where the flag is 1, chosen by mask).
 void compose_kept(SignState &st) {
   for (uint32_t i = 0; i < K; ++i) {
     uint32_t *w0 = poly(st.w0, i);
-    PolyVec_add(poly(st.w, i), w0, poly(st.ct0, i), 1);
-    PolyVec_sub(st.candidate, w0, poly(st.ct0x, i), 1);
-    ct::cmov(w0, st.candidate, N, ct::mask_bit(st.choice_flags[i]));
+    PolyVec_add(poly(st.w_prime, i), w0, poly(st.ct0, i), 1);
+    PolyVec_sub(st.v_moved, w0, poly(st.ct0x, i), 1);
+    ct::cmov(w0, st.v_moved, N, ct::mask_bit(st.choice_flags[i]));
   }
 }
 
@@ -267,8 +285,8 @@ void compose_kept(SignState &st) {
     PolyVec_assignment(st.c_saved, st.c, 1);
     const NttVec c = polyvec_ntt(st.c, 1);
 
-    polyvec_mult_ntt(st.w0, c, 1, st.s1_pairs, L / 2);  // w0: scratch until z passes
-    polyvec_split_pair(st.cs1, st.cs1 + L / 2 * N, st.w0, 10, L / 2);
+    polyvec_mult_ntt(st.cs1_pairs, c, 1, st.s1_pairs, L / 2);
+    polyvec_split_pair(st.cs1, st.cs1 + L / 2 * N, st.cs1_pairs, 10, L / 2);
     PolyVec_add(st.z, st.z, st.cs1, L);
     PolyVec_freeze(st.z, L);
     // Public: an attempt abandoned for the norm of z, which reveals nothing more of the attempt.
@@ -287,7 +305,7 @@ void compose_kept(SignState &st) {
     }
     compose_kept(st);
 
-    const uint32_t ones = PolyVec_make_hint(st.hint, st.w, st.w0);
+    const uint32_t ones = PolyVec_make_hint(st.hint, st.w_prime, st.w0);
     // Public: an attempt abandoned for more than 96 hint ones (the count itself stays secret).
     if (ct::declassify(uint32_t(ones > OMEGA)) != 0) {
       if (stats != nullptr) ++stats->hint_rejects;
