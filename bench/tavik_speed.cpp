@@ -128,7 +128,7 @@ std::vector<Result> run_all(size_t runs) {
     PolyVec_mult(out, A, &fa, L, v, &fv, L);
   });
   measure(r, "poly_uniform_gamma1m1:", runs, [&](size_t i) { poly_uniform_gamma1m1(flags, out, seed80, uint32_t(i)); });
-  measure(r, "polyvec_uniform_gamma1m1 (4 polynomials):", runs,
+  measure(r, "PolyVec_uniform_gamma1m1 (4 polynomials):", runs,
           [&](size_t i) { polyvec_uniform_gamma1m1(flags, v, seed80, uint32_t(4 * i)); });
   measure(r, "challenge:", runs, [&](size_t i) {
     w1[0] = uint32_t(i) % 16;
