@@ -129,7 +129,7 @@ std::vector<Result> run_all(size_t runs) {
   });
   measure(r, "poly_uniform_gamma1m1:", runs, [&](size_t i) { poly_uniform_gamma1m1(flags, out, seed80, uint32_t(i)); });
   measure(r, "PolyVec_uniform_gamma1m1 (4 polynomials):", runs,
-          [&](size_t i) { PolyVec_uniform_gamma1m1(flags, v, seed80, uint32_t(4 * i)); });
+          [&](size_t i) { polyvec_uniform_gamma1m1(flags, v, seed80, uint32_t(4 * i)); });
   measure(r, "challenge:", runs, [&](size_t i) {
     w1[0] = uint32_t(i) % 16;
     challenge(c, seed80, w1);

@@ -21,32 +21,44 @@ namespace tavik {
 // ---------------------------------------------------------------------------------------------
 // Transforms and products: the scalar kernels, and PolyVec_mult over the kernels of the path.
 
-void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count) {
-  if (*flag != 0) return;
-  *flag = 1;
+NttVec polyvec_ntt(uint32_t *v, uint32_t count) {
   TAVIK_ASSERT_ALL(v, size_t(count) * N, x < Q2);
   void (*const ntt)(uint32_t *) = kernels().forward_ntt;
   for (uint32_t i = 0; i < count; ++i) ntt(v + size_t(i) * N);
+  return NttVec::of_ntt_form(v);
 }
 
-void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
-                                 const uint32_t *c, const uint32_t *d) {
-  kernels().inner_product_minus(out, a, b, count, c, d);
+void polyvec_inner_product_minus(uint32_t *out, NttVec a, NttVec b, uint32_t count, NttVec c, NttVec d) {
+  kernels().inner_product_minus(out, a.data(), b.data(), count, c.data(), d.data());
 }
+
+void polyvec_mult_ntt(uint32_t *out, NttVec a, uint32_t a_count, NttVec b, uint32_t b_count) {
+  const Kernels &k = kernels();
+  TAVIK_ASSERT_ALL(a.data(), size_t(a_count) * N, x < 18 * Q);
+  TAVIK_ASSERT_ALL(b.data(), size_t(b_count) * N, x < 18 * Q);
+  if (a_count == 1) {
+    for (uint32_t i = 0; i < b_count; ++i) k.inverse_ntt(out + size_t(i) * N, a.data(), b.data() + size_t(i) * N);
+  } else {
+    k.inner_product(out, a.data(), b.data(), b_count);
+  }
+}
+
+namespace {
+
+// v as NTT form: transformed in place first when its domain flag is 0, which then becomes 1.
+NttVec ntt_by_flag(uint32_t *v, int32_t *flag, uint32_t count) {
+  if (*flag != 0) return NttVec::of_ntt_form(v);
+  *flag = 1;
+  return polyvec_ntt(v, count);
+}
+
+}  // namespace
 
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
                   int32_t *b_flag, uint32_t b_count) {
-  const Kernels &k = kernels();
-  PolyVec_ntt(a, a_flag, a_count);
-  PolyVec_ntt(b, b_flag, b_count);
-  TAVIK_ASSERT_ALL(a, size_t(a_count) * N, x < 18 * Q);
-  TAVIK_ASSERT_ALL(b, size_t(b_count) * N, x < 18 * Q);
-
-  if (a_count == 1) {
-    for (uint32_t i = 0; i < b_count; ++i) k.inverse_ntt(out + size_t(i) * N, a, b + size_t(i) * N);
-  } else {
-    k.inner_product(out, a, b, b_count);
-  }
+  const NttVec an = ntt_by_flag(a, a_flag, a_count);
+  const NttVec bn = ntt_by_flag(b, b_flag, b_count);
+  polyvec_mult_ntt(out, an, a_count, bn, b_count);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -68,7 +80,7 @@ void PolyVec_sub(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t c
 
 void PolyVec_freeze(uint32_t *v, uint32_t count) { kernels().freeze(v, count); }
 
-void PolyVec_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *packed, uint32_t shift, uint32_t count) {
+void polyvec_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *packed, uint32_t shift, uint32_t count) {
   TAVIK_ASSERT_RANGE(shift <= 10);
   TAVIK_ASSERT_ALL(packed, size_t(count) * N, x < Q2);
   kernels().split_pair(lo, hi, packed, shift, count);
@@ -222,7 +234,7 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
   }
 }
 
-void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count) {
+void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count) {
   constexpr uint32_t MAX_SIDES = 2;
   count = count < MAX_SIDES ? count : MAX_SIDES;
   if (!kernels().four_streams || count == 0) {
@@ -265,7 +277,7 @@ void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_
   secure_wipe(buf, sizeof buf);
 }
 
-void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
+void polyvec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
                          uint32_t eta) {
   const uint32_t first = uint32_t(first_nonce);
   uint32_t k = 0;
@@ -317,7 +329,7 @@ void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *
   secure_wipe(buf, sizeof buf);
 }
 
-void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
+void polyvec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
   if (!kernels().four_streams) {
     for (uint32_t j = 0; j < L; ++j) poly_uniform_gamma1m1(choice_flags, out + size_t(j) * N, seed, nonce + j);
     return;

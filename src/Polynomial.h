@@ -10,20 +10,38 @@
 
 namespace tavik {
 
+// A read-only view of polynomials in NTT form, every coefficient below 18Q: the type carries the
+// domain, so no flag travels with it. The transform (polyvec_ntt) makes one; so does a caller that
+// holds data in NTT form already (the matrix A as Generate_A writes it, a prepared key), through
+// of_ntt_form. The number of polynomials is passed beside it, as for every vector.
+class NttVec {
+ public:
+  static constexpr NttVec of_ntt_form(const uint32_t *p) { return NttVec(p); }
+  constexpr const uint32_t *data() const { return p_; }
+  // The polynomials from polynomial i on.
+  constexpr NttVec from(uint32_t i) const { return NttVec(p_ + i * N); }
+
+ private:
+  explicit constexpr NttVec(const uint32_t *p) : p_(p) {}
+  const uint32_t *p_;
+};
+
 // a_count == 1: out[i] = a[0] * b[i] for i < b_count, each in [0, 2Q);
 // else out[0] = sum of a[i] * b[i] for i < b_count (>= 1), in [0, 2Q), summed in the NTT domain.
 // An operand whose flag is 0 (every coefficient below 2Q) is transformed in place first and its
 // flag set to 1; operands already in NTT form are below 18Q. Runs the kernels of the path in use.
 void PolyVec_mult(uint32_t *out, uint32_t *a, int32_t *a_flag, uint32_t a_count, uint32_t *b,
                   int32_t *b_flag, uint32_t b_count);
+// PolyVec_mult of operands in NTT form: out = a[0] * b[i] (a_count == 1) or the sum of a[i] * b[i],
+// in ordinary form in [0, 2Q). out may be one polynomial of a or b.
+void polyvec_mult_ntt(uint32_t *out, NttVec a, uint32_t a_count, NttVec b, uint32_t b_count);
 
-// When *flag is 0: the count polynomials of v are transformed in place and *flag set to 1.
-void PolyVec_ntt(uint32_t *v, int32_t *flag, uint32_t count);
-// out = sum over i < count of a[i] * b[i], minus c * d (negacyclic), every operand in NTT form
-// below 18Q and only read; one polynomial in ordinary form, congruent to that value, in [0, 2Q),
-// summed in the NTT domain and transformed back once.
-void PolyVec_inner_product_minus(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
-                                 const uint32_t *c, const uint32_t *d);
+// The count polynomials of v (every coefficient below 2Q) transformed in place, as NTT form.
+NttVec polyvec_ntt(uint32_t *v, uint32_t count);
+// out = sum over i < count of a[i] * b[i], minus c * d (negacyclic), c and d single polynomials;
+// one polynomial in ordinary form, congruent to that value, in [0, 2Q), summed in the NTT domain
+// and transformed back once.
+void polyvec_inner_product_minus(uint32_t *out, NttVec a, NttVec b, uint32_t count, NttVec c, NttVec d);
 
 // dst = src, count polynomials; the two never overlap.
 void PolyVec_assignment(uint32_t *dst, const uint32_t *src, uint32_t count);
@@ -37,7 +55,7 @@ void PolyVec_freeze(uint32_t *v, uint32_t count);
 // congruent to a + (b << shift) with |a| < 512, b << shift a multiple of 1024 and
 // |a + (b << shift)| <= 2095616; shift <= 10 -> lo = Q + a, hi = Q + b, count polynomials each.
 // lo and hi must not overlap x or each other.
-void PolyVec_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
+void polyvec_split_pair(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
 // 1 at the first stored value that differs, else 0 (raw comparison, not residues).
 int32_t PolyVec_compare(const uint32_t *a, const uint32_t *b, uint32_t count);
 // 1 at the first coefficient whose centred |x mod Q| (in [0, 2095616]) is >= bound, else 0.
@@ -59,13 +77,13 @@ struct SideHash {
 };
 // A as Generate_A and the count (at most 2) hashes of side; on paths that run four Keccak states
 // at once (Kernels::four_streams) the hashes run in the lanes of the matrix expansion.
-void Generate_A_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count);
+void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count);
 // One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of
 // nonce; squeezes one more block at a time until all 256 coefficients are filled.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta);
 // count polynomials back to back in out: polynomial k equals Poly_uniform_eta(seed, first_nonce + k,
 // eta) (nonce low byte, so it wraps at 256); may draw four streams at once.
-void PolyVec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
+void polyvec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
                          uint32_t eta);
 // One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
 // (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
@@ -74,7 +92,7 @@ void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *
 // The L = 4 masking polynomials of nonces nonce .. nonce + 3 (32-bit wrap) back to back in out, each
 // equal to poly_uniform_gamma1m1's; the call whose nonce is a multiple of 4 writes the 5 choice
 // flags; may draw the four streams at once.
-void PolyVec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
+void polyvec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
 
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
 // No branch and no memory index depends on the drawn positions or signs.

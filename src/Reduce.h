@@ -28,16 +28,23 @@ uint32_t montgomery_reduce(uint64_t a);
 namespace {
 
 // All ones when the signed reading of x is negative, else 0.
-inline uint32_t sign_mask(uint32_t x) { return uint32_t(int32_t(x) >> 31); }
+inline uint32_t negative_mask(uint32_t x) { return uint32_t(int32_t(x) >> 31); }
 
 // Any 32-bit x -> x mod Q in [0, Q): x - Q * ((x >> 22) + 1) lies in [-Q, Q), then the sign fix.
 inline uint32_t freeze32(uint32_t x) {
   const uint32_t d = x - Q * ((x >> 22) + 1);
-  return d + (Q & sign_mask(d));
+  return d + (Q & negative_mask(d));
 }
 
 // Any 32-bit x -> a representative in [0, 2Q): x - Q * (x >> 22) is below x / 1300 + Q.
 inline uint32_t reduce22(uint32_t x) { return x - Q * (x >> 22); }
+
+// Any 32-bit x -> centred |x mod Q| in [0, (Q - 1) / 2].
+inline uint32_t centred_abs(uint32_t x) {
+  uint32_t e = HALF_Q - freeze32(x);
+  e ^= negative_mask(e);  // a negative difference d becomes -d - 1
+  return HALF_Q - e;
+}
 
 }  // namespace
 

@@ -11,28 +11,28 @@ namespace tavik {
 
 void Power2Round(uint32_t *a1, uint32_t *a0, uint32_t a) {
   TAVIK_ASSERT_RANGE(a < Q);
-  power2round(a1, a0, a);
+  rounding_power2round(a1, a0, a);
 }
 
 uint32_t Decompose(uint32_t *a0, uint32_t a) {
   TAVIK_ASSERT_RANGE(a < 64 * Q);
-  return decompose(a0, a);
+  return rounding_decompose(a0, a);
 }
 
 uint32_t HighBits(uint32_t a) {
   TAVIK_ASSERT_RANGE(a < 64 * Q);
   uint32_t low;
-  return decompose(&low, a);
+  return rounding_decompose(&low, a);
 }
 
 uint32_t Make_hint(uint32_t a, uint32_t b) {
   TAVIK_ASSERT_RANGE(a < 64 * Q && b < 64 * Q);
-  return make_hint(a, b);
+  return rounding_make_hint(a, b);
 }
 
 uint32_t Use_hint(uint32_t hint, uint32_t a) {
   TAVIK_ASSERT_RANGE(a < 64 * Q);
-  return use_hint(hint, a);
+  return rounding_use_hint(hint, a);
 }
 
 void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t) { kernels().power2round(t1, t0, t); }
@@ -42,7 +42,7 @@ void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t c
   kernels().decompose(a1, a0, a, count);
 }
 
-void PolyVec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count) {
+void polyvec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count) {
   TAVIK_ASSERT_ALL(a, size_t(count) * N, x < 64 * Q);
   kernels().highbits(a1, a, count);
 }
@@ -58,7 +58,7 @@ void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a) {
   kernels().use_hint(out, hint, a);
 }
 
-uint32_t Poly_candidate_check(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+uint32_t poly_candidate_check(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                               uint32_t e_bound) {
   TAVIK_ASSERT_ALL(v, N, x < 64 * Q);
   TAVIK_ASSERT_ALL(w1, N, x < 16);

@@ -23,7 +23,7 @@ void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t);
 // Decompose of every coefficient of count polynomials, each below 64Q; a1 and a0 must not alias a.
 void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
 // The a1 of PolyVec_decompose alone, for callers that never read the low parts; a1 may alias a.
-void PolyVec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count);
+void polyvec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count);
 // h = Make_hint(a, b) over K polys below 64Q; returns the number of ones. h may be a or b.
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b);
 // out = Use_hint(hint, a) over K polys (a below 64Q); out may be hint or a.
@@ -31,7 +31,7 @@ void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a);
 // One polynomial of a signing candidate, in one pass that reads every coefficient: nonzero when
 // some coefficient of v (below 64Q) has a centred low part of at least r0_bound or a high part
 // other than w1's, or some centred |e mod Q| reaches e_bound; 0 otherwise.
-uint32_t Poly_candidate_check(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+uint32_t poly_candidate_check(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                               uint32_t e_bound);
 
 }  // namespace tavik

@@ -24,8 +24,8 @@ constexpr uint32_t MINUS_ONE = Q - 1;
 // True when coefficient x of class cls has a stored value that fits the class's W bits, as every
 // polynomial the layouts encode does.
 [[maybe_unused]] inline bool fits_class(uint32_t x, uint32_t cls) {
-  const IO_var v = IO_var_table[cls];
-  const uint32_t stored = is_offset_class(cls) ? stored_value(x, v.offset) : x;
+  const IoVar v = IO_var_table[cls];
+  const uint32_t stored = io_is_offset_class(cls) ? io_stored_value(x, v.offset) : x;
   return stored < (uint32_t(1) << v.width);
 }
 

@@ -7,12 +7,12 @@
 namespace tavik {
 
 // Bit width and storage offset of one coefficient class.
-struct IO_var {
+struct IoVar {
   int32_t width;
   int32_t offset;
 };
 // Classes 0..5: s1, s2, t1, t0, z, w1; widths and offsets from params.h.
-inline constexpr IO_var IO_var_table[6] = {
+inline constexpr IoVar IO_var_table[6] = {
     {int32_t(S_BITS), int32_t(ETA)},         // s1
     {int32_t(S_BITS), int32_t(ETA)},         // s2
     {int32_t(T1_BITS), 0},                   // t1
@@ -26,11 +26,11 @@ static_assert(IO_var_table[0].width == 3 && IO_var_table[0].offset == 2 && IO_va
 enum : uint32_t { IO_S1 = 0, IO_S2 = 1, IO_T1 = 2, IO_T0 = 3, IO_Z = 4, IO_W1 = 5 };
 
 // Classes 2 and 5 store the value as it is; the others store offset + s.
-constexpr bool is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
+constexpr bool io_is_offset_class(uint32_t cls) { return cls != IO_T1 && cls != IO_W1; }
 
 // Stored value of coefficient x (read as signed) for an offset class: off + x when x <= off,
 // else off + x - Q. Computed in unsigned arithmetic, so any 32-bit x is defined.
-inline uint32_t stored_value(uint32_t x, int32_t off) {
+inline uint32_t io_stored_value(uint32_t x, int32_t off) {
   uint32_t above = 0u - uint32_t(int32_t(x) > off);
   return uint32_t(off) + x - (Q & above);
 }

@@ -36,11 +36,11 @@ bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 void *run_trial(void *arg) {
   Trial *t = static_cast<Trial *>(arg);
   trial_test = t->test;
-  t->chosen = choose_path(t->candidates, t->count, test_path, &t->failed);
+  t->chosen = path_choose_among(t->candidates, t->count, test_path, &t->failed);
   return nullptr;
 }
 
-// choose_path over the candidates, with every self-test on a thread of its own, so that the
+// path_choose_among over the candidates, with every self-test on a thread of its own, so that the
 // library's first call needs no more of its caller's stack than any later call (a key pair, a
 // signature and a verification nested below the caller's first call would need about 140 KiB).
 // False when no such thread could be run: then nothing was tested.
@@ -74,7 +74,7 @@ Backend choose(PathTest test) {
   }
   Trial trial{candidates, count, test};
   if (count <= 1) {
-    trial.chosen = choose_path(candidates, count, test_path, &trial.failed);  // the last one is taken untested
+    trial.chosen = path_choose_among(candidates, count, test_path, &trial.failed);  // the last one is taken untested
   } else if (!choose_on_own_thread(trial)) {
     // An untested vector path is never used: the scalar path needs no test.
     std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
@@ -108,7 +108,7 @@ Backend path_choose(PathTest test) {
 
 const char *path_reason() { return reason; }
 
-Backend choose_path(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed) {
+Backend path_choose_among(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed) {
   *failed = 0;
   for (uint32_t i = 0; i + 1 < count; ++i) {
     if (test(candidates[i])) return candidates[i];

@@ -23,6 +23,6 @@ const char *path_reason();
 // The choice itself: the first of the count candidates (best first) whose test passes; the last
 // candidate (the scalar path, the definition) is taken untested. *failed counts the candidates
 // that failed their test.
-Backend choose_path(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed);
+Backend path_choose_among(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed);
 
 }  // namespace tavik

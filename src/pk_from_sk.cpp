@@ -3,6 +3,7 @@
 // stored low part t0 (so damage to s1 or s2 that leaves t1 alone is still found).
 #include <cstring>
 
+#include "Polynomial.h"
 #include "ct.h"
 #include "fips202.h"
 #include "io.h"
@@ -30,7 +31,7 @@ constexpr size_t PK_FROM_SK_SCRUB_BYTES = 49152;
   uint8_t sk2[SK_BYTES - SK1_BYTES];  // tr, then the packed t0
 
   unpack_sk1(A, rho, key, s1, t, sk);
-  derive_t1_t0(t1, t0, t, A, s1);
+  derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // unpack_sk1 expands A in NTT form
   pack_pk(candidate, rho, t1);
   shake256(tr, CRH_BYTES, candidate, PK_BYTES);
   std::memcpy(sk2, tr, CRH_BYTES);

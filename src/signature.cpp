@@ -19,12 +19,6 @@ using namespace tavik;
 
 namespace {
 
-constexpr int32_t kOk = TAVIK_OK;
-constexpr int32_t kInvalid = TAVIK_INVALID_SIGNATURE;
-constexpr int32_t kIllegal = TAVIK_ILLEGAL_PARAMETER;
-constexpr int32_t kFailed = TAVIK_SIGNING_FAILED;
-constexpr int32_t kNoRandomness = TAVIK_NO_RANDOMNESS;
-
 // Chooses the path of kernels at the first call into the scheme; every public entry starts with it.
 // The self-test calls none of them: it runs on the kernels it is handed.
 void ready() { path_choose(self_test); }
@@ -59,7 +53,7 @@ constexpr uint32_t S_MAX = (1u << S_BITS) - 1 - ETA;
 // of the stored t0 modulo Q), so d = t0x - Q is one of -48, -16, 16, 48. s2 (Q + s, s in [-2, 5]
 // for any key) becomes s2 + 64 * d: one product by the challenge c then carries c*s2 in its
 // centred residue modulo 1024 (|c*s2| <= 300) and c*d above it (a multiple of 16,
-// |c*d| <= 2880), which PolyVec_split_pair separates; c*t0x is c*d modulo Q.
+// |c*d| <= 2880), which polyvec_split_pair separates; c*t0x is c*d modulo Q.
 void pack_s2_t0x(uint32_t *s2, const uint32_t *t0) {
   static_assert(TAU * S_MAX < 512 && TAU * S_MAX + 64 * TAU * 48 <= HALF_Q);
   for (uint32_t i = 0; i < K * N; ++i) s2[i] += 64 * ((t0[i] ^ 48u) - t0[i]);
@@ -90,11 +84,11 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   TAVIK_DECLASSIFY(rho, SEED_BYTES);  // public: rho opens the public key
 
   Generate_A(A, rho);
-  PolyVec_uniform_eta(s1, seedbuf, 0, L, ETA);
-  PolyVec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
+  polyvec_uniform_eta(s1, seedbuf, 0, L, ETA);
+  polyvec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
   pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
 
-  derive_t1_t0(t1, t0, t, A, s1);
+  derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // Generate_A writes NTT form
   TAVIK_DECLASSIFY(t1, sizeof t1);  // public: t1 is the rest of the public key
 
   pack_pk(pk, rho, t1);
@@ -111,8 +105,7 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
 
 // NTT form of count polynomials in place, reduced to [0, Q): the same bytes on every path.
 void canonical_ntt(uint32_t *v, uint32_t count) {
-  int32_t flag = 0;
-  PolyVec_ntt(v, &flag, count);
+  polyvec_ntt(v, count);
   PolyVec_freeze(v, count);
 }
 
@@ -125,6 +118,11 @@ struct SignKey {
   uint32_t s2_t0x[K * N];          // NTT form of s2 + 64 * (t0x - Q), canonical (pack_s2_t0x)
   uint8_t key[SEED_BYTES];
   uint8_t tr[CRH_BYTES];
+
+  NttVec a() const { return NttVec::of_ntt_form(A); }
+  NttVec pairs() const { return NttVec::of_ntt_form(s1_pairs); }
+  NttVec s2_perturbed() const { return NttVec::of_ntt_form(s2_t0x); }
+  NttVec low() const { return NttVec::of_ntt_form(t0); }
 
   // Wipes the secret parts: all but A and tr.
   void wipe() {
@@ -154,7 +152,7 @@ SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous)
   uint32_t s1[L * N];
   // tr heads the secret key's tail: mu needs nothing unpacked first.
   const SideHash digest = m != nullptr ? digest_beside(*m, sk + SK1_BYTES, false) : SideHash{};
-  Generate_A_and_shake256(k.A, sk, &digest, m != nullptr ? 1 : 0);  // rho heads the key
+  generate_a_and_shake256(k.A, sk, &digest, m != nullptr ? 1 : 0);  // rho heads the key
   unpack_sk1_secrets(k.key, s1, k.s2_t0x, sk);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
   pack_s1_pairs(k.s1_pairs, s1);
@@ -166,39 +164,57 @@ SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous)
 }
 
 // Working storage of signing one message. Everything is secret or reveals something of an
-// abandoned attempt. A, s1_pairs, s2_t0x and t0 point into the prepared key, which is only read: its
-// polynomials are in NTT form, so their domain flags are 1 and PolyVec_mult never writes them.
+// abandoned attempt. A, s1_pairs, s2_t0x and t0 are views of the prepared key, which is only read.
 struct SignState {
+  // The rest is left as it is: every buffer is written before it is read.
+  explicit SignState(const SignKey &k) : A(k.a()), s1_pairs(k.pairs()), s2_t0x(k.s2_perturbed()), t0(k.low()) {}
+
   uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho (unused), key, mu: key || mu is the mask seed
-  uint32_t *A, *s1_pairs, *s2_t0x, *t0;
-  uint32_t y[L * N], z[L * N];
-  uint32_t w[K * N], w1[K * N], w0[K * N];
-  uint32_t c[N], c_saved[N];
-  // One buffer for three values whose lives do not overlap, each under its own name.
+  NttVec A, s1_pairs, s2_t0x, t0;
+  uint32_t y[L * N];  // y, then its NTT form
+  uint32_t z[L * N];
+  uint32_t w1[K * N];
+  uint32_t w0[K * N];  // w - c*s2 (v of variant 0), polynomial by polynomial; composed: the kept v
+  uint32_t c[N];       // c, then its NTT form
+  uint32_t c_saved[N];
+  // Values whose lives do not overlap share storage, each under its own name.
   union {
-    uint32_t cs1[L * N];  // c*s1, until it is added into z
-    uint32_t ct0[K * N];  // c*t0, polynomial by polynomial, until w and the kept v are composed
-    uint32_t hint[K * N]; // the hint of the signature
+    uint32_t w[K * N];        // A*y, until w0 is made from it
+    uint32_t w_prime[K * N];  // w0 + c*t0, the verifier's w', for the hint
   };
-  uint32_t ct0x[K * N];  // c*t0x, polynomial by polynomial
-  uint32_t candidate[N], e1[N];  // v and e of variant 1; first c*(s2 + 64 (t0x - Q)) and c*s2
+  union {
+    uint32_t cs1[L * N];   // c*s1, until it is added into z
+    uint32_t ct0[K * N];   // c*t0, polynomial by polynomial, until w' and the kept v are composed
+    uint32_t hint[K * N];  // the hint of the signature
+  };
+  union {
+    uint32_t cs1_pairs[L / 2 * N];  // c times the pairs of s1, until split into cs1
+    uint32_t ct0x[K * N];           // c*t0x, polynomial by polynomial
+  };
+  union {
+    uint32_t cs2_t0x[N];  // c*(s2 + 64 (t0x - Q)) of one polynomial, until split
+    uint32_t v1[N];       // v of variant 1
+    uint32_t v_moved[N];  // w0 - c*t0x in the composition, kept where the flag is 1
+  };
+  union {
+    uint32_t cs2[N];  // c*s2 of one polynomial, until w0 is made
+    uint32_t e1[N];   // e of variant 1
+  };
   uint8_t choice_flags[K];
-  // Domain flags of the key's polynomials: s1_pairs as a whole, s2_t0x and t0 per polynomial.
-  int32_t s1_flag, s2_t0x_flag[K], t0_flag[K];
 
   void wipe() {
     secure_wipe(seeds, sizeof seeds);
     secure_wipe(y, sizeof y);
     secure_wipe(z, sizeof z);
-    secure_wipe(w, sizeof w);
+    secure_wipe(w, sizeof w);  // and w_prime
     secure_wipe(w0, sizeof w0);
     secure_wipe(w1, sizeof w1);  // high parts and challenges of abandoned attempts
     secure_wipe(c, sizeof c);
     secure_wipe(c_saved, sizeof c_saved);
     secure_wipe(ct0, sizeof ct0);  // and cs1 and hint, which share its storage
-    secure_wipe(ct0x, sizeof ct0x);
-    secure_wipe(candidate, sizeof candidate);
-    secure_wipe(e1, sizeof e1);
+    secure_wipe(ct0x, sizeof ct0x);  // and cs1_pairs
+    secure_wipe(v1, sizeof v1);      // and cs2_t0x, v_moved
+    secure_wipe(e1, sizeof e1);      // and cs2
     secure_wipe(choice_flags, sizeof choice_flags);
   }
 };
@@ -212,17 +228,17 @@ uint32_t candidate_ok(SignState &st, const uint32_t *v, const uint32_t *e, uint3
 // shifted by c*t0x[i]), and keeps in choice_flags[i], by masks, its variant when it passes, else
 // the other one. Returns all ones when some variant passes; *second counts the polynomials kept
 // with their second variant.
-uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *second) {
+uint32_t choose_variant(SignState &st, uint32_t i, NttVec c, uint32_t *second) {
   uint32_t *w0 = poly(st.w0, i), *ct0 = poly(st.ct0, i), *ct0x = poly(st.ct0x, i);
-  PolyVec_mult(st.candidate, st.c, c_flag, 1, poly(st.s2_t0x, i), &st.s2_t0x_flag[i], 1);
-  PolyVec_split_pair(st.e1, ct0x, st.candidate, 6, 1);  // c*s2, c*t0x
-  PolyVec_sub(w0, poly(st.w, i), st.e1, 1);
-  PolyVec_mult(ct0, st.c, c_flag, 1, poly(st.t0, i), &st.t0_flag[i], 1);
+  polyvec_mult_ntt(st.cs2_t0x, c, 1, st.s2_t0x.from(i), 1);
+  polyvec_split_pair(st.cs2, ct0x, st.cs2_t0x, 6, 1);
+  PolyVec_sub(w0, poly(st.w, i), st.cs2, 1);
+  polyvec_mult_ntt(ct0, c, 1, st.t0.from(i), 1);
 
   const uint32_t ok0 = candidate_ok(st, w0, ct0, i);
-  PolyVec_sub(st.candidate, w0, ct0x, 1);  // v of variant 1
-  PolyVec_add(st.e1, ct0, ct0x, 1);        // e of variant 1
-  const uint32_t ok1 = candidate_ok(st, st.candidate, st.e1, i);
+  PolyVec_sub(st.v1, w0, ct0x, 1);
+  PolyVec_add(st.e1, ct0, ct0x, 1);
+  const uint32_t ok1 = candidate_ok(st, st.v1, st.e1, i);
 
   const uint32_t first = ct::mask_bit(st.choice_flags[i]);
   const uint32_t kept = first ^ ~ct::select(first, ok1, ok0);
@@ -231,14 +247,14 @@ uint32_t choose_variant(SignState &st, uint32_t i, int32_t *c_flag, uint32_t *se
   return ok0 | ok1;
 }
 
-// Once every polynomial has a kept variant: w[i] = w0[i] + c*t0[i], the verifier's w', and w0[i]
-// becomes the kept v (minus c*t0x[i] where the flag is 1, chosen by mask).
+// Once every polynomial has a kept variant: w_prime[i] = w0[i] + c*t0[i], the verifier's w', and
+// w0[i] becomes the kept v (minus c*t0x[i] where the flag is 1, chosen by mask).
 void compose_kept(SignState &st) {
   for (uint32_t i = 0; i < K; ++i) {
     uint32_t *w0 = poly(st.w0, i);
-    PolyVec_add(poly(st.w, i), w0, poly(st.ct0, i), 1);
-    PolyVec_sub(st.candidate, w0, poly(st.ct0x, i), 1);
-    ct::cmov(w0, st.candidate, N, ct::mask_bit(st.choice_flags[i]));
+    PolyVec_add(poly(st.w_prime, i), w0, poly(st.ct0, i), 1);
+    PolyVec_sub(st.v_moved, w0, poly(st.ct0x, i), 1);
+    ct::cmov(w0, st.v_moved, N, ct::mask_bit(st.choice_flags[i]));
   }
 }
 
@@ -250,7 +266,6 @@ void compose_kept(SignState &st) {
 [[gnu::noinline]] bool sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
   const uint8_t *mask_seed = st.seeds + SEED_BYTES;  // key || mu
   const uint8_t *mu = st.seeds + 2 * SEED_BYTES;
-  int32_t a_flag = 1;
   uint32_t nonce = 0;
   uint64_t limit = MAX_SIGN_ATTEMPTS;
   if (stats != nullptr && stats->max_attempts != 0 && stats->max_attempts < limit) limit = stats->max_attempts;
@@ -260,18 +275,18 @@ void compose_kept(SignState &st) {
       return false;
     }
     if (stats != nullptr) ++stats->attempts;
-    PolyVec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
+    polyvec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
     nonce += 4;
     PolyVec_assignment(st.z, st.y, L);
-    int32_t y_flag = 0;
-    for (uint32_t i = 0; i < K; ++i) PolyVec_mult(poly(st.w, i), st.A + i * L * N, &a_flag, L, st.y, &y_flag, L);
-    PolyVec_highbits(st.w1, st.w, K);  // the low parts are made per polynomial below
+    const NttVec y = polyvec_ntt(st.y, L);
+    for (uint32_t i = 0; i < K; ++i) polyvec_mult_ntt(poly(st.w, i), st.A.from(i * L), L, y, L);
+    polyvec_highbits(st.w1, st.w, K);  // the low parts are made per polynomial below
     challenge(st.c, mu, st.w1);
     PolyVec_assignment(st.c_saved, st.c, 1);
-    int32_t c_flag = 0;
+    const NttVec c = polyvec_ntt(st.c, 1);
 
-    PolyVec_mult(st.w0, st.c, &c_flag, 1, st.s1_pairs, &st.s1_flag, L / 2);  // w0: scratch until z passes
-    PolyVec_split_pair(st.cs1, st.cs1 + L / 2 * N, st.w0, 10, L / 2);
+    polyvec_mult_ntt(st.cs1_pairs, c, 1, st.s1_pairs, L / 2);
+    polyvec_split_pair(st.cs1, st.cs1 + L / 2 * N, st.cs1_pairs, 10, L / 2);
     PolyVec_add(st.z, st.z, st.cs1, L);
     PolyVec_freeze(st.z, L);
     // Public: an attempt abandoned for the norm of z, which reveals nothing more of the attempt.
@@ -281,7 +296,7 @@ void compose_kept(SignState &st) {
     }
 
     uint32_t passed = ~0u, second = 0;
-    for (uint32_t i = 0; i < K; ++i) passed &= choose_variant(st, i, &c_flag, &second);
+    for (uint32_t i = 0; i < K; ++i) passed &= choose_variant(st, i, c, &second);
     // Public: an attempt abandoned because both candidates of some polynomial failed (which one
     // stays secret).
     if (ct::declassify(passed) == 0) {
@@ -290,7 +305,7 @@ void compose_kept(SignState &st) {
     }
     compose_kept(st);
 
-    const uint32_t ones = PolyVec_make_hint(st.hint, st.w, st.w0);
+    const uint32_t ones = PolyVec_make_hint(st.hint, st.w_prime, st.w0);
     // Public: an attempt abandoned for more than 96 hint ones (the count itself stays secret).
     if (ct::declassify(uint32_t(ones > OMEGA)) != 0) {
       if (stats != nullptr) ++stats->hint_rejects;
@@ -326,11 +341,7 @@ void hedged_mask_key(uint8_t *out, const uint8_t *key, const uint8_t *rnd, const
 // rnd: null for the deterministic signature, else the hedge's TAVIK_HEDGE_BYTES random bytes,
 // which replace the key in the mask seed by the hash of both.
 bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd) {
-  SignState st;
-  st.A = const_cast<uint32_t *>(k.A);
-  st.s1_pairs = const_cast<uint32_t *>(k.s1_pairs);
-  st.s2_t0x = const_cast<uint32_t *>(k.s2_t0x);
-  st.t0 = const_cast<uint32_t *>(k.t0);
+  SignState st(k);
   std::memset(st.seeds, 0, SEED_BYTES);
   if (rnd != nullptr) {
     hedged_mask_key(st.seeds + SEED_BYTES, k.key, rnd, mu);
@@ -338,8 +349,6 @@ bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *s
     std::memcpy(st.seeds + SEED_BYTES, k.key, SEED_BYTES);
   }
   std::memcpy(st.seeds + 2 * SEED_BYTES, mu, CRH_BYTES);
-  st.s1_flag = 1;
-  for (uint32_t i = 0; i < K; ++i) st.s2_t0x_flag[i] = st.t0_flag[i] = 1;
 
   const bool made = sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();
@@ -378,6 +387,9 @@ struct VerifyKey {
   uint32_t A[K * L * N];
   uint32_t t1[K * N];  // t1 * 2^13, NTT form, canonical
   uint8_t tr[CRH_BYTES];
+
+  NttVec a() const { return NttVec::of_ntt_form(A); }
+  NttVec high() const { return NttVec::of_ntt_form(t1); }
 };
 
 // tr: SHAKE256(pk) when the caller already has it, else null: tr is then hashed beside the matrix
@@ -390,7 +402,7 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
   } else {
     SideHash side[2] = {{k.tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, {}};
     if (m != nullptr) side[1] = digest_beside(*m, k.tr, true);
-    Generate_A_and_shake256(k.A, pk, side, m != nullptr ? 2 : 1);  // rho heads the key
+    generate_a_and_shake256(k.A, pk, side, m != nullptr ? 2 : 1);  // rho heads the key
     unpack_t1(k.t1, pk);
   }
   canonical_ntt(k.t1, K);
@@ -401,16 +413,14 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
 // of polynomials are not on the stack beside the key's preparation in the one-shot call.
 [[gnu::noinline]] int32_t verify_digest(const VerifyKey &k, SignatureFields &f, const uint8_t *mu) {
   uint32_t w[K * N], w1[K * N], c_saved[N], c_new[N];
-  int32_t z_flag = 0, c_flag = 0;
   PolyVec_assignment(c_saved, f.c, 1);
-  PolyVec_ntt(f.z, &z_flag, L);
-  PolyVec_ntt(f.c, &c_flag, 1);
+  const NttVec z = polyvec_ntt(f.z, L), c = polyvec_ntt(f.c, 1);
   // w' = A*z - c*t1, row by row; the vector paths take c*t1 into the row's sum before its one
   // inverse transform.
-  for (uint32_t i = 0; i < K; ++i) PolyVec_inner_product_minus(poly(w, i), k.A + i * L * N, f.z, L, f.c, k.t1 + i * N);
+  for (uint32_t i = 0; i < K; ++i) polyvec_inner_product_minus(poly(w, i), k.a().from(i * L), z, L, c, k.high().from(i));
   PolyVec_use_hint(w1, f.h, w);
   challenge_vartime(c_new, mu, w1);  // public: w1 follows from the public key and the signature
-  return PolyVec_compare(c_new, c_saved, 1) == 0 ? kOk : kInvalid;
+  return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
 }
 
 // Messages of any length, one shot, under the prepared key k; rnd as for sign_digest. Arguments are
@@ -442,8 +452,8 @@ bool sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *s
 template <typename Sign>
 int32_t sign_with_hedge(bool hedged, Sign sign) {
   uint8_t rnd[TAVIK_HEDGE_BYTES];
-  int32_t result = kNoRandomness;
-  if (!hedged || randombytes(rnd, sizeof rnd)) result = sign(hedged ? rnd : nullptr) ? kOk : kFailed;
+  int32_t result = TAVIK_NO_RANDOMNESS;
+  if (!hedged || randombytes(rnd, sizeof rnd)) result = sign(hedged ? rnd : nullptr) ? TAVIK_OK : TAVIK_SIGNING_FAILED;
   secure_wipe(rnd, sizeof rnd);
   return result;
 }
@@ -454,7 +464,7 @@ int32_t sign_with_hedge(bool hedged, Sign sign) {
 template <typename Digest>
 int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, const uint8_t *sig, Digest digest) {
   SignatureFields f;
-  if (!screen_signature(f, sig)) return kInvalid;
+  if (!screen_signature(f, sig)) return TAVIK_INVALID_SIGNATURE;
   VerifyKey k;
   if (xk == nullptr) {
     prepare_verify_key(k, pk, tr);
@@ -470,7 +480,7 @@ int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, c
     return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
   // A plain public key: its hash, then the message digest, beside its matrix expansion.
   SignatureFields f;
-  if (!screen_signature(f, sig)) return kInvalid;
+  if (!screen_signature(f, sig)) return TAVIK_INVALID_SIGNATURE;
   VerifyKey k;
   uint8_t mu[CRH_BYTES];
   const Message m = {msg, msglen, mu};
@@ -480,10 +490,10 @@ int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, c
 
 // Expanded keys and streaming states, built in the caller's opaque storage. The tag tells a live
 // one from a wiped (finished) or never-initialised one.
-constexpr uint64_t kSignTag = 0x7461766b5369676eULL;
-constexpr uint64_t kVerifyTag = 0x7461766b56657266ULL;
-constexpr uint64_t kExpandedSkTag = 0x7461766b58534b31ULL;
-constexpr uint64_t kExpandedPkTag = 0x7461766b58504b31ULL;
+constexpr uint64_t SIGN_TAG = 0x7461766b5369676eULL;
+constexpr uint64_t VERIFY_TAG = 0x7461766b56657266ULL;
+constexpr uint64_t EXPANDED_SK_TAG = 0x7461766b58534b31ULL;
+constexpr uint64_t EXPANDED_PK_TAG = 0x7461766b58504b31ULL;
 
 // Check value of a prepared signing key: Fletcher sums (a running sum of the key's 32-bit words,
 // and a running sum of those sums, modulo 2^32) in eight interleaved lanes over all of the key.
@@ -492,39 +502,39 @@ constexpr uint64_t kExpandedPkTag = 0x7461766b58504b31ULL;
 // together. The lanes are vectors of four words, for every processor the compiler targets.
 struct KeyCheck {
   using Lanes = uint32_t __attribute__((vector_size(16)));
-  static constexpr size_t kLaneBytes = sizeof(Lanes);
+  static constexpr size_t LANE_BYTES = sizeof(Lanes);
   uint32_t sum[16];
 
   static KeyCheck of(const SignKey &k) {
     static_assert(sizeof(SignKey) == sizeof k.A + sizeof k.s1_pairs + sizeof k.t0 + sizeof k.s2_t0x +
                                          sizeof k.key + sizeof k.tr,
                   "no padding: every byte of the key is covered and meaningful");
-    static_assert(sizeof(SignKey) % (2 * kLaneBytes) == kLaneBytes);
+    static_assert(sizeof(SignKey) % (2 * LANE_BYTES) == LANE_BYTES);
     const auto *p = reinterpret_cast<const uint8_t *>(&k);
     Lanes a0 = {}, b0 = {}, a1 = {}, b1 = {}, w0, w1;
     size_t at = 0;
-    for (; at + 2 * kLaneBytes <= sizeof k; at += 2 * kLaneBytes) {
-      std::memcpy(&w0, p + at, kLaneBytes);
-      std::memcpy(&w1, p + at + kLaneBytes, kLaneBytes);
+    for (; at + 2 * LANE_BYTES <= sizeof k; at += 2 * LANE_BYTES) {
+      std::memcpy(&w0, p + at, LANE_BYTES);
+      std::memcpy(&w1, p + at + LANE_BYTES, LANE_BYTES);
       a0 += w0;
       a1 += w1;
       b0 += a0;
       b1 += a1;
     }
-    std::memcpy(&w0, p + at, kLaneBytes);
+    std::memcpy(&w0, p + at, LANE_BYTES);
     a0 += w0;
     b0 += a0;
     KeyCheck c;
-    std::memcpy(c.sum, &a0, kLaneBytes);
-    std::memcpy(c.sum + 4, &a1, kLaneBytes);
-    std::memcpy(c.sum + 8, &b0, kLaneBytes);
-    std::memcpy(c.sum + 12, &b1, kLaneBytes);
-    secure_wipe(&a0, kLaneBytes);
-    secure_wipe(&a1, kLaneBytes);
-    secure_wipe(&b0, kLaneBytes);
-    secure_wipe(&b1, kLaneBytes);
-    secure_wipe(&w0, kLaneBytes);
-    secure_wipe(&w1, kLaneBytes);
+    std::memcpy(c.sum, &a0, LANE_BYTES);
+    std::memcpy(c.sum + 4, &a1, LANE_BYTES);
+    std::memcpy(c.sum + 8, &b0, LANE_BYTES);
+    std::memcpy(c.sum + 12, &b1, LANE_BYTES);
+    secure_wipe(&a0, LANE_BYTES);
+    secure_wipe(&a1, LANE_BYTES);
+    secure_wipe(&b0, LANE_BYTES);
+    secure_wipe(&b1, LANE_BYTES);
+    secure_wipe(&w0, LANE_BYTES);
+    secure_wipe(&w1, LANE_BYTES);
     return c;
   }
 };
@@ -602,66 +612,66 @@ Stream *start_stream(Opaque *st, const Expanded *expanded, const uint8_t *tr) {
 // is live and unchanged since it was expanded, else null.
 template <typename Opaque>
 const ExpandedSk *intact_expanded(const Opaque *p) {
-  const ExpandedSk *x = live<const ExpandedSk, kExpandedSkTag>(p);
+  const ExpandedSk *x = live<const ExpandedSk, EXPANDED_SK_TAG>(p);
   return x != nullptr && x->intact() ? x : nullptr;
 }
 
 // tavik_sign and tavik_sign_hedged.
 int32_t sign_message(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
-  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   return sign_with_hedge(hedged, [&](const uint8_t *rnd) { return sign_any(sk, msg, msglen, sig, nullptr, rnd); });
 }
 
 // tavik_sign_expanded and tavik_sign_expanded_hedged.
 int32_t sign_expanded(const tavik_expanded_sk *xsk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
-  if ((msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
+  if ((msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   const ExpandedSk *x = intact_expanded(xsk);
-  if (x == nullptr) return kIllegal;
+  if (x == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   return sign_with_hedge(hedged, [&](const uint8_t *rnd) { return sign_any(x->key, msg, msglen, sig, nullptr, rnd); });
 }
 
 // Starts a streaming signature from an expanded key.
 int32_t sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk, bool hedged) {
   const ExpandedSk *x = intact_expanded(xsk);
-  if (st == nullptr || x == nullptr) return kIllegal;
-  start_stream<SignStream, kSignTag>(st, x, x->key.tr)->hedged = hedged;
-  return kOk;
+  if (st == nullptr || x == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  start_stream<SignStream, SIGN_TAG>(st, x, x->key.tr)->hedged = hedged;
+  return TAVIK_OK;
 }
 
 // Starts a streaming signature from a stored key.
 int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, bool hedged) {
-  if (st == nullptr || sk == nullptr) return kIllegal;
-  SignStream *s = start_stream<SignStream, kSignTag>(st, static_cast<const ExpandedSk *>(nullptr), sk + SK1_BYTES);
+  if (st == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  SignStream *s = start_stream<SignStream, SIGN_TAG>(st, static_cast<const ExpandedSk *>(nullptr), sk + SK1_BYTES);
   std::memcpy(s->sk, sk, SK_BYTES);
   s->hedged = hedged;
-  return kOk;
+  return TAVIK_OK;
 }
 
 }  // namespace
 
 namespace tavik {
 
-void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, const uint32_t *A, uint32_t *s1) {
-  int32_t a_flag = 1, s1_flag = 0;  // A is only read: PolyVec_mult transforms operands whose flag is 0
+void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, NttVec A, uint32_t *s1) {
+  const NttVec s1_ntt = polyvec_ntt(s1, L);
   for (uint32_t i = 0; i < K; ++i) {
-    PolyVec_mult(t0, const_cast<uint32_t *>(A) + i * L * N, &a_flag, L, s1, &s1_flag, L);
+    polyvec_mult_ntt(t0, A.from(i * L), L, s1_ntt, L);
     PolyVec_add(t + i * N, t + i * N, t0, 1);
   }
   PolyVec_Power2Round(t1, t0, t);
 }
 
 uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t *w1) {
-  return ct::mask_zero(Poly_candidate_check(v, e, w1, R0_BOUND, CT0_BOUND));
+  return ct::mask_zero(poly_candidate_check(v, e, w1, R0_BOUND, CT0_BOUND));
 }
 
 int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig,
                         uint64_t *siglen, SignStats *stats) {
   ready();
-  if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return kIllegal;
-  if (!msglen_ok(msglen)) return kIllegal;
-  if (!sign_any(sk, msg, msglen, sig, stats, nullptr)) return kGaveUp;
+  if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (!msglen_ok(msglen)) return TAVIK_ILLEGAL_PARAMETER;
+  if (!sign_any(sk, msg, msglen, sig, stats, nullptr)) return TAVIK_SIGNING_FAILED;
   *siglen = SIG_BYTES;
-  return kOk;
+  return TAVIK_OK;
 }
 
 namespace {
@@ -686,7 +696,7 @@ bool self_test(const Kernels &k) {
   SignStats stats;
   stats.max_attempts = 64;
   if (!sign_any(sk, msg, sizeof msg, keys_sig + PK_BYTES, &stats, nullptr)) return false;
-  if (verify_any(nullptr, keys_sig, keys_sig + PK_BYTES, msg, sizeof msg) != kOk) return false;
+  if (verify_any(nullptr, keys_sig, keys_sig + PK_BYTES, msg, sizeof msg) != TAVIK_OK) return false;
   shake256(digest, sizeof digest, keys_sig, sizeof keys_sig);
   return std::memcmp(digest, SELF_TEST_DIGEST, sizeof digest) == 0;
 }
@@ -700,8 +710,8 @@ const char *backend_reason() {
 
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {
   ready();
-  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr || rnd == nullptr) return kIllegal;
-  return sign_any(sk, msg, msglen, sig, nullptr, rnd) ? kOk : kFailed;
+  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr || rnd == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  return sign_any(sk, msg, msglen, sig, nullptr, rnd) ? TAVIK_OK : TAVIK_SIGNING_FAILED;
 }
 
 }  // namespace tavik
@@ -710,26 +720,26 @@ extern "C" {
 
 int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   ready();
-  if (pk == nullptr || sk == nullptr || seed == nullptr) return kIllegal;
-  if (keys_overlap(pk, sk)) return kIllegal;
+  if (pk == nullptr || sk == nullptr || seed == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (keys_overlap(pk, sk)) return TAVIK_ILLEGAL_PARAMETER;
   keygen(pk, sk, seed);
   scrub_stack<KEYGEN_SCRUB_BYTES>();
-  return kOk;
+  return TAVIK_OK;
 }
 
 int32_t sig_keygen(uint8_t *pk, uint8_t *sk) {
   ready();
-  if (pk == nullptr || sk == nullptr) return kIllegal;
-  if (keys_overlap(pk, sk)) return kIllegal;
+  if (pk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (keys_overlap(pk, sk)) return TAVIK_ILLEGAL_PARAMETER;
   uint8_t seed[SEED_BYTES];
   if (!randombytes(seed, sizeof seed)) {
     secure_wipe(seed, sizeof seed);
-    return kNoRandomness;
+    return TAVIK_NO_RANDOMNESS;
   }
   keygen(pk, sk, seed);
   secure_wipe(seed, sizeof seed);
   scrub_stack<KEYGEN_SCRUB_BYTES>();
-  return kOk;
+  return TAVIK_OK;
 }
 
 int32_t sig_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, uint64_t *siglen) {
@@ -738,10 +748,10 @@ int32_t sig_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t
 
 int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
   ready();
-  if (pk == nullptr || msg == nullptr) return kIllegal;
-  if (sig == nullptr) return kIllegal;
-  if (!msglen_ok(msglen)) return kIllegal;
-  if (siglen != SIG_BYTES) return kIllegal;
+  if (pk == nullptr || msg == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (!msglen_ok(msglen)) return TAVIK_ILLEGAL_PARAMETER;
+  if (siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
   return verify_any(nullptr, pk, sig, msg, msglen);
 }
 
@@ -757,8 +767,8 @@ int32_t tavik_sign_hedged(const uint8_t *sk, const uint8_t *msg, uint64_t msglen
 
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
   ready();
-  if (pk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  if (siglen != SIG_BYTES) return kIllegal;
+  if (pk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
   return verify_any(nullptr, pk, sig, msg, msglen);
 }
 
@@ -766,22 +776,22 @@ int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, con
 // of the key; start() zeroes the rest of the storage.
 int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
   ready();
-  if (xsk == nullptr || sk == nullptr) return kIllegal;
+  if (xsk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   const bool intact = secret_key_intact(sk);
   scrub_stack<EXPAND_SCRUB_BYTES>();
-  if (!intact) return kIllegal;
-  ExpandedSk *x = start<ExpandedSk, kExpandedSkTag>(xsk, offsetof(ExpandedSk, tag));
+  if (!intact) return TAVIK_ILLEGAL_PARAMETER;
+  ExpandedSk *x = start<ExpandedSk, EXPANDED_SK_TAG>(xsk, offsetof(ExpandedSk, tag));
   prepare_sign_key(x->key, sk);
   x->check = KeyCheck::of(x->key);
   scrub_stack<EXPAND_SCRUB_BYTES>();
-  return kOk;
+  return TAVIK_OK;
 }
 
 int32_t tavik_expand_pk(tavik_expanded_pk *xpk, const uint8_t *pk) {
   ready();
-  if (xpk == nullptr || pk == nullptr) return kIllegal;
-  prepare_verify_key(start<ExpandedPk, kExpandedPkTag>(xpk, offsetof(ExpandedPk, tag))->key, pk);
-  return kOk;
+  if (xpk == nullptr || pk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  prepare_verify_key(start<ExpandedPk, EXPANDED_PK_TAG>(xpk, offsetof(ExpandedPk, tag))->key, pk);
+  return TAVIK_OK;
 }
 
 void tavik_expanded_sk_wipe(tavik_expanded_sk *xsk) {
@@ -801,9 +811,9 @@ int32_t tavik_sign_expanded_hedged(const tavik_expanded_sk *xsk, const uint8_t *
 int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
                               const uint8_t *msg, uint64_t msglen) {
   ready();
-  const ExpandedPk *x = live<const ExpandedPk, kExpandedPkTag>(xpk);
-  if (x == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return kIllegal;
-  if (siglen != SIG_BYTES) return kIllegal;
+  const ExpandedPk *x = live<const ExpandedPk, EXPANDED_PK_TAG>(xpk);
+  if (x == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
   return verify_any(&x->key, nullptr, sig, msg, msglen);
 }
 
@@ -829,18 +839,18 @@ int32_t tavik_sign_init_expanded_hedged(tavik_sign_state *st, const tavik_expand
 
 int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len) {
   ready();
-  SignStream *s = live<SignStream, kSignTag>(st);
-  if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
+  SignStream *s = live<SignStream, SIGN_TAG>(st);
+  if (s == nullptr || (msg == nullptr && len != 0)) return TAVIK_ILLEGAL_PARAMETER;
   shake256_stream_absorb(s->h, msg, len);
-  return kOk;
+  return TAVIK_OK;
 }
 
 int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig) {
   ready();
-  SignStream *s = live<SignStream, kSignTag>(st);
-  if (s == nullptr || sig == nullptr) return kIllegal;
+  SignStream *s = live<SignStream, SIGN_TAG>(st);
+  if (s == nullptr || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   // An expanded key wiped or changed since the state was started is refused.
-  if (s->expanded != nullptr && intact_expanded(s->expanded) == nullptr) return kIllegal;
+  if (s->expanded != nullptr && intact_expanded(s->expanded) == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   const int32_t result = sign_with_hedge(s->hedged, [&](const uint8_t *rnd) {
     uint8_t mu[CRH_BYTES];
     shake256_stream_finish(s->h, mu, CRH_BYTES);
@@ -859,36 +869,36 @@ void tavik_sign_state_wipe(tavik_sign_state *st) {
 
 int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
   ready();
-  if (st == nullptr || pk == nullptr) return kIllegal;
+  if (st == nullptr || pk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   uint8_t tr[CRH_BYTES];
   shake256(tr, CRH_BYTES, pk, PK_BYTES);
-  VerifyStream *s = start_stream<VerifyStream, kVerifyTag>(st, static_cast<const ExpandedPk *>(nullptr), tr);
+  VerifyStream *s = start_stream<VerifyStream, VERIFY_TAG>(st, static_cast<const ExpandedPk *>(nullptr), tr);
   std::memcpy(s->pk, pk, PK_BYTES);
   std::memcpy(s->tr, tr, CRH_BYTES);  // kept, so that the final call does not hash pk again
-  return kOk;
+  return TAVIK_OK;
 }
 
 int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk) {
   ready();
-  const ExpandedPk *x = live<const ExpandedPk, kExpandedPkTag>(xpk);
-  if (st == nullptr || x == nullptr) return kIllegal;
-  start_stream<VerifyStream, kVerifyTag>(st, x, x->key.tr);
-  return kOk;
+  const ExpandedPk *x = live<const ExpandedPk, EXPANDED_PK_TAG>(xpk);
+  if (st == nullptr || x == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  start_stream<VerifyStream, VERIFY_TAG>(st, x, x->key.tr);
+  return TAVIK_OK;
 }
 
 int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t len) {
   ready();
-  VerifyStream *s = live<VerifyStream, kVerifyTag>(st);
-  if (s == nullptr || (msg == nullptr && len != 0)) return kIllegal;
+  VerifyStream *s = live<VerifyStream, VERIFY_TAG>(st);
+  if (s == nullptr || (msg == nullptr && len != 0)) return TAVIK_ILLEGAL_PARAMETER;
   shake256_stream_absorb(s->h, msg, len);
-  return kOk;
+  return TAVIK_OK;
 }
 
 int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen) {
   ready();
-  VerifyStream *s = live<VerifyStream, kVerifyTag>(st);
-  if (s == nullptr || sig == nullptr || siglen != SIG_BYTES) return kIllegal;
-  if (s->expanded != nullptr && live<const ExpandedPk, kExpandedPkTag>(s->expanded) == nullptr) return kIllegal;
+  VerifyStream *s = live<VerifyStream, VERIFY_TAG>(st);
+  if (s == nullptr || sig == nullptr || siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
+  if (s->expanded != nullptr && live<const ExpandedPk, EXPANDED_PK_TAG>(s->expanded) == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   const int32_t r = verify_with(s->expanded != nullptr ? &s->expanded->key : nullptr, s->pk, s->tr, sig,
                                 [&](const uint8_t *, uint8_t *mu) { shake256_stream_finish(s->h, mu, CRH_BYTES); });
   secure_wipe(st, sizeof *st);

@@ -8,6 +8,7 @@
 namespace tavik {
 
 struct Kernels;
+class NttVec;
 
 // The scheme's check of a set of kernels, which a vector path passes before it is used: one key
 // pair from a fixed seed, one signature and one verification made with k in use in the calling
@@ -36,8 +37,6 @@ struct SignStats {
 // Every signing call gives up after this many attempts, writes no signature and returns
 // TAVIK_SIGNING_FAILED.
 constexpr uint64_t MAX_SIGN_ATTEMPTS = TAVIK_MAX_SIGN_ATTEMPTS;
-// sign_with_stats: the attempt limit was reached, none passed.
-constexpr int32_t kGaveUp = TAVIK_SIGNING_FAILED;
 
 // One candidate of one polynomial in signing: all ones when v keeps the high parts w1 with every
 // centred low part below 2093728 and every centred coefficient of e is below 130976, else 0.
@@ -57,7 +56,7 @@ int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen,
 // (L polynomials in ordinary form, below 2Q; left in NTT form) and s2: t = A*s1 + s2, split by
 // Power2Round into t1 in [0, 511] and t0 = Q + r, r in [-4095, 4096]. t holds s2 on entry and t
 // on return; t0 is also the products' scratch. For key generation and tavik_pk_from_sk.
-void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, const uint32_t *A, uint32_t *s1);
+void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, NttVec A, uint32_t *s1);
 
 // True when the secret key's stored hash of its public key and stored t0 are those rebuilt from
 // its rho, s1 and s2 (the check of tavik_pk_from_sk). Leaves its secrets on the stack below the

@@ -49,7 +49,7 @@ TEST(SelfTest, ChoiceFallsToTheNextPathDown) {
     for (Backend b : c.fail) failing[n_failing++] = b;
     tests_run = 0;
     uint32_t failed = 99;
-    const Backend got = choose_path(all + 3 - c.candidates, c.candidates, fake_test, &failed);
+    const Backend got = path_choose_among(all + 3 - c.candidates, c.candidates, fake_test, &failed);
     EXPECT_EQ(got, c.want) << c.candidates << " candidates, " << n_failing << " failing";
     EXPECT_EQ(failed, c.want_failed);
     EXPECT_EQ(tests_run, c.want_tests);
@@ -96,7 +96,7 @@ TEST(SelfTest, SigningGivesUpAtItsAttemptLimitAndWritesNothing) {
     uint64_t siglen = 0;
     const int32_t r = sign_with_stats(sk, msg, sizeof msg, sig, &siglen, &stats);
     if (limit < 3) {
-      EXPECT_EQ(r, kGaveUp) << limit;
+      EXPECT_EQ(r, TAVIK_SIGNING_FAILED) << limit;
       EXPECT_TRUE(stats.gave_up);
       EXPECT_EQ(stats.attempts, limit);
       EXPECT_EQ(siglen, 0u) << "a given-up signature has no length";

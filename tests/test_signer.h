@@ -54,7 +54,7 @@ inline bool sign(Signer &s, const uint8_t *sk, const uint8_t *msg, size_t len, u
   s.attempts.clear();
   for (uint32_t nonce = 0;; nonce += 4) {
     uint8_t flags[K];
-    PolyVec_uniform_gamma1m1(flags, y.data(), key_mu, nonce);
+    polyvec_uniform_gamma1m1(flags, y.data(), key_mu, nonce);
     z = y;
     int32_t y_flag = 0, c_flag = 0;
     for (uint32_t i = 0; i < K; ++i) PolyVec_mult(&w[i * N], &A[i * L * N], &a_flag, L, y.data(), &y_flag, L);

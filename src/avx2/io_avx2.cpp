@@ -48,7 +48,7 @@ void pack_planes_class(uint8_t *out, const uint32_t *in) {
   const V words = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   for (uint32_t g = 0; g < N / 8; ++g, in += 8, out += W) {
     V v = _mm256_loadu_si256(reinterpret_cast<const V *>(in));
-    if constexpr (is_offset_class(CLS)) {
+    if constexpr (io_is_offset_class(CLS)) {
       // off + x, less Q where x (signed) is above off.
       const V above = _mm256_cmpgt_epi32(v, off);
       v = _mm256_sub_epi32(_mm256_add_epi32(v, off), _mm256_and_si256(above, q));
@@ -68,7 +68,7 @@ template <uint32_t CLS>
 void unpack_planes_class(uint32_t *out, const uint8_t *in) {
   constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
   constexpr uint32_t SHIFT = CLS == IO_T1 ? D : 0;
-  constexpr uint32_t ADD = is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
+  constexpr uint32_t ADD = io_is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
   const V add = _mm256_set1_epi32(int32_t(ADD));
   const V halves = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   for (uint32_t g = 0; g < N / 8; ++g, in += W, out += 8) {

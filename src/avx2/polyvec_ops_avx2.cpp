@@ -9,21 +9,21 @@
 
 namespace tavik {
 
-void PolyVec_add_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+void polyvec_add_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   add_loop(out, a, b, size_t(count) * N);
 }
 
-void PolyVec_sub_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+void polyvec_sub_avx2(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   sub_loop(out, a, b, size_t(count) * N);
 }
 
-void PolyVec_freeze_avx2(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
+void polyvec_freeze_avx2(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
 
-void PolyVec_split_pair_avx2(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
+void polyvec_split_pair_avx2(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
   split_pair_loop(lo, hi, x, shift, size_t(count) * N);
 }
 
-int32_t PolyVec_check_norm_avx2(const uint32_t *v, uint32_t count, uint32_t bound) {
+int32_t polyvec_check_norm_avx2(const uint32_t *v, uint32_t count, uint32_t bound) {
   return check_norm_loop(v, size_t(count) * N, bound);
 }
 

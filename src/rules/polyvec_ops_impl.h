@@ -28,13 +28,6 @@ namespace {
 constexpr size_t LANES = 8;         // coefficients per block of add and sub
 static_assert(N % LANES == 0);
 
-// Centred |x mod Q| in [0, (Q - 1) / 2], without a branch.
-inline uint32_t centred_abs(uint32_t x) {
-  int32_t e = int32_t(HALF_Q) - int32_t(freeze32(x));
-  e ^= e >> 31;  // a negative e becomes -e - 1
-  return HALF_Q - uint32_t(e);
-}
-
 // out = a + b over n coefficients (a multiple of 8), 32-bit wrap; out may be a or b.
 inline void add_loop(uint32_t *out, const uint32_t *a, const uint32_t *b, size_t n) {
   TAVIK_VECTORISE_BLOCKS_ONLY

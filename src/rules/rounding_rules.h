@@ -18,22 +18,22 @@ constexpr uint32_t P2R_LOW_BASE = Q - T0_OFFSET;  // stored low part of a0 = -40
 static_assert(P2R_WRAP == 3071 && P2R_LOW_BASE == 4187138);
 
 // a in [0, Q) -> *a1 in [0, 511], *a0 = Q + r with r in [-4095, 4096].
-inline void power2round(uint32_t *a1, uint32_t *a0, uint32_t a) {
+inline void rounding_power2round(uint32_t *a1, uint32_t *a0, uint32_t a) {
   uint32_t e = (a & LOW_MASK) - 4097;  // low 13 bits minus 4097, in [-4097, 4094]
-  e += 8192 & sign_mask(e);            // now in [0, 8191]; a0 = e - 4095
+  e += 8192 & negative_mask(e);            // now in [0, 8191]; a0 = e - 4095
   uint32_t hi = (a + 4095 - e) >> D;   // (a - a0) / 8192, in [0, 512]
   *a0 = e + P2R_LOW_BASE + (P2R_WRAP & (0u - (hi >> 9)));
   *a1 = hi & 0x1FF;
 }
 
 // a below 64Q -> m mod 16 where m*Q is the multiple nearest 16a; *low = Q + r0, r0 = 16a - m*Q.
-inline uint32_t decompose(uint32_t *low, uint32_t a) {
+inline uint32_t rounding_decompose(uint32_t *low, uint32_t a) {
   uint32_t v = a << 4;
   uint32_t r = v - Q * ((a >> 18) + 1);  // 16a mod Q, before the sign fix
-  r += Q & sign_mask(r);
+  r += Q & negative_mask(r);
   // t = (r - 2095617) mod Q, which is also Q + r0 - 2095617 for the centred r0.
   uint32_t t = r - (HALF_Q + 1);
-  t += Q & sign_mask(t);
+  t += Q & negative_mask(t);
   *low = t + (HALF_Q + 1);
   uint32_t x = v + HALF_Q - t;  // 16a - r0 = m * Q
   uint32_t j = x >> 22;         // m - 1 for m >= 1, 0 for m = 0
@@ -42,27 +42,19 @@ inline uint32_t decompose(uint32_t *low, uint32_t a) {
 }
 
 // a, b below 64Q -> 1 when their high parts differ, else 0.
-inline uint32_t make_hint(uint32_t a, uint32_t b) {
+inline uint32_t rounding_make_hint(uint32_t a, uint32_t b) {
   uint32_t lo_a, lo_b;
-  return uint32_t(decompose(&lo_a, a) != decompose(&lo_b, b));
+  return uint32_t(rounding_decompose(&lo_a, a) != rounding_decompose(&lo_b, b));
 }
 
 // hint 0 -> a1; otherwise a1 + 1 when r0 > 0, else a1 - 1, modulo 16.
-inline uint32_t use_hint(uint32_t hint, uint32_t a) {
+inline uint32_t rounding_use_hint(uint32_t hint, uint32_t a) {
   uint32_t low;
-  uint32_t a1 = decompose(&low, a);
+  uint32_t a1 = rounding_decompose(&low, a);
   uint32_t up = (Q - low) >> 31;                  // 1 when low > Q, that is r0 > 0
   uint32_t step = 15u ^ (14u & (0u - up));        // 1 or 15
   uint32_t use = 0u - uint32_t(hint != 0);
   return (a1 + (step & use)) & 15;
-}
-
-// Any 32-bit x -> centred |x mod Q| in [0, (Q - 1) / 2].
-inline uint32_t centred_abs32(uint32_t x) {
-  constexpr uint32_t HALF = (Q - 1) / 2;
-  uint32_t e = HALF - freeze32(x);
-  e ^= sign_mask(e);  // a negative difference d becomes -d - 1
-  return HALF - e;
 }
 
 // One polynomial of a signing candidate: nonzero when some coefficient of v (below 64Q) has a
@@ -73,21 +65,21 @@ inline uint32_t candidate_check_loop(const uint32_t *v, const uint32_t *e, const
   uint32_t bad = 0;
   for (uint32_t i = 0; i < N; ++i) {
     uint32_t low;
-    const uint32_t high = decompose(&low, v[i]);
-    bad |= (high ^ w1[i]) | uint32_t(centred_abs32(low) >= r0_bound) | uint32_t(centred_abs32(e[i]) >= e_bound);
+    const uint32_t high = rounding_decompose(&low, v[i]);
+    bad |= (high ^ w1[i]) | uint32_t(centred_abs(low) >= r0_bound) | uint32_t(centred_abs(e[i]) >= e_bound);
   }
   return bad;
 }
 
 // t: K polys of any 32-bit values -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096]. No aliasing.
 inline void power2round_loop(uint32_t *t1, uint32_t *t0, const uint32_t *t) {
-  for (uint32_t i = 0; i < K * N; ++i) power2round(&t1[i], &t0[i], freeze32(t[i]));
+  for (uint32_t i = 0; i < K * N; ++i) rounding_power2round(&t1[i], &t0[i], freeze32(t[i]));
 }
 
 // a: count polys below 64Q -> a1 in [0, 15], a0 = Q + r0; a1 and a0 must not alias a.
 inline void decompose_loop(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count) {
   for (uint32_t p = 0; p < count; ++p, a1 += N, a0 += N, a += N) {
-    for (uint32_t i = 0; i < N; ++i) a1[i] = decompose(&a0[i], a[i]);
+    for (uint32_t i = 0; i < N; ++i) a1[i] = rounding_decompose(&a0[i], a[i]);
   }
 }
 
@@ -95,7 +87,7 @@ inline void decompose_loop(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32
 inline void highbits_loop(uint32_t *a1, const uint32_t *a, uint32_t count) {
   for (uint32_t i = 0; i < count * N; ++i) {
     uint32_t low;
-    a1[i] = decompose(&low, a[i]);
+    a1[i] = rounding_decompose(&low, a[i]);
   }
 }
 
@@ -103,7 +95,7 @@ inline void highbits_loop(uint32_t *a1, const uint32_t *a, uint32_t count) {
 inline uint32_t make_hint_loop(uint32_t *h, const uint32_t *a, const uint32_t *b) {
   uint32_t ones = 0;
   for (uint32_t i = 0; i < K * N; ++i) {
-    const uint32_t bit = make_hint(a[i], b[i]);
+    const uint32_t bit = rounding_make_hint(a[i], b[i]);
     h[i] = bit;
     ones += bit;
   }
@@ -112,7 +104,7 @@ inline uint32_t make_hint_loop(uint32_t *h, const uint32_t *a, const uint32_t *b
 
 // hint: K polys (nonzero = 1), a: K polys below 64Q -> out in [0, 15]. out may alias either input.
 inline void use_hint_loop(uint32_t *out, const uint32_t *hint, const uint32_t *a) {
-  for (uint32_t i = 0; i < K * N; ++i) out[i] = use_hint(hint[i], a[i]);
+  for (uint32_t i = 0; i < K * N; ++i) out[i] = rounding_use_hint(hint[i], a[i]);
 }
 
 }  // namespace

@@ -23,20 +23,20 @@ void poly_inner_product_minus_scalar(uint32_t *out, const uint32_t *a, const uin
                                      const uint32_t *c, const uint32_t *d);
 
 // polyvec_scalar.cpp
-void PolyVec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
-void PolyVec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
-void PolyVec_freeze_scalar(uint32_t *v, uint32_t count);
-void PolyVec_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
-int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound);
+void polyvec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+void polyvec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+void polyvec_freeze_scalar(uint32_t *v, uint32_t count);
+void polyvec_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
+int32_t polyvec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound);
 void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t signs);
 
 // rounding_scalar.cpp
-void PolyVec_Power2Round_scalar(uint32_t *t1, uint32_t *t0, const uint32_t *t);
-void PolyVec_decompose_scalar(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
-void PolyVec_highbits_scalar(uint32_t *a1, const uint32_t *a, uint32_t count);
-uint32_t PolyVec_make_hint_scalar(uint32_t *h, const uint32_t *a, const uint32_t *b);
-void PolyVec_use_hint_scalar(uint32_t *out, const uint32_t *hint, const uint32_t *a);
-uint32_t Poly_candidate_check_scalar(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+void polyvec_power2round_scalar(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+void polyvec_decompose_scalar(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
+void polyvec_highbits_scalar(uint32_t *a1, const uint32_t *a, uint32_t count);
+uint32_t polyvec_make_hint_scalar(uint32_t *h, const uint32_t *a, const uint32_t *b);
+void polyvec_use_hint_scalar(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+uint32_t poly_candidate_check_scalar(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                                      uint32_t e_bound);
 
 // planes_scalar.cpp

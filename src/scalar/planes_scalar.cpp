@@ -33,8 +33,8 @@ void pack_planes_class(uint8_t *out, const uint32_t *in) {
   for (uint32_t g = 0; g < N / 8; ++g, in += 8, out += W) {
     uint64_t pair[4];
     for (uint32_t j = 0; j < 4; ++j) {
-      const uint32_t lo = is_offset_class(CLS) ? stored_value(in[j], OFF) : in[j];
-      const uint32_t hi = is_offset_class(CLS) ? stored_value(in[j + 4], OFF) : in[j + 4];
+      const uint32_t lo = io_is_offset_class(CLS) ? io_stored_value(in[j], OFF) : in[j];
+      const uint32_t hi = io_is_offset_class(CLS) ? io_stored_value(in[j + 4], OFF) : in[j + 4];
       pair[j] = lo | uint64_t(hi) << 32;
     }
     for_each_word<plane_words<W>>([&](auto k) {
@@ -51,7 +51,7 @@ template <uint32_t CLS>
 void unpack_planes_class(uint32_t *out, const uint8_t *in) {
   constexpr uint32_t W = uint32_t(IO_var_table[CLS].width);
   constexpr uint32_t SHIFT = CLS == IO_T1 ? D : 0;
-  constexpr uint32_t ADD = is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
+  constexpr uint32_t ADD = io_is_offset_class(CLS) ? Q - uint32_t(IO_var_table[CLS].offset) : 0;
   for (uint32_t g = 0; g < N / 8; ++g, in += W, out += 8) {
     uint64_t pair[4] = {};
     for_each_word<plane_words<W>>([&](auto k) {

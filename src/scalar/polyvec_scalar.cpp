@@ -12,18 +12,18 @@
 
 namespace tavik {
 
-void PolyVec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+void polyvec_add_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   add_loop(out, a, b, size_t(count) * N);
 }
-void PolyVec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
+void polyvec_sub_scalar(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count) {
   sub_loop(out, a, b, size_t(count) * N);
 }
-void PolyVec_freeze_scalar(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
-int32_t PolyVec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound) {
+void polyvec_freeze_scalar(uint32_t *v, uint32_t count) { freeze_loop(v, size_t(count) * N); }
+int32_t polyvec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bound) {
   return check_norm_loop(v, size_t(count) * N, bound);
 }
 
-void PolyVec_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
+void polyvec_split_pair_scalar(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
   split_pair_loop(lo, hi, x, shift, size_t(count) * N);
 }
 

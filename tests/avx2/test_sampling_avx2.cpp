@@ -156,7 +156,7 @@ TEST(BatchedSampler, EtaEqualsOnePolynomialPerNonce) {
       for (uint8_t &b : seed) b = uint8_t(rng());
       for (uint32_t count = 0; count <= 9; ++count) {
         std::vector<uint32_t> out((count + 1) * N, GUARD), single(N);
-        PolyVec_uniform_eta(out.data(), seed, first, count, eta);
+        polyvec_uniform_eta(out.data(), seed, first, count, eta);
         for (uint32_t k = 0; k < count; ++k) {
           const uint32_t nonce = uint32_t(first) + k;
           const Poly want = eta_reference(seed, nonce, eta);
@@ -210,7 +210,7 @@ TEST(BatchedSampler, Gamma1m1EqualsFourSingleCallsAndWritesTheFlagsOnce) {
       std::array<uint8_t, K> want_flags;
       want_flags.fill(0xEE);
       std::vector<uint32_t> out((L + 1) * N, GUARD), single(N);
-      PolyVec_uniform_gamma1m1(flags.data(), out.data(), seed, nonce);
+      polyvec_uniform_gamma1m1(flags.data(), out.data(), seed, nonce);
       for (uint32_t j = 0; j < L; ++j) {
         const MaskRef want = gamma1m1_reference(seed, nonce + j, want_flags);
         want_flags = want.flags;
@@ -260,7 +260,7 @@ TEST(BatchedSampler, GenerateAFollowsTheRowStreams) {
     tr[CRH_BYTES] = mu[CRH_BYTES] = 0xEE;
     const SideHash side[2] = {{tr, CRH_BYTES, nullptr, 0, pk.data(), pk.size(), false},
                               {mu, CRH_BYTES, tr, CRH_BYTES, msg.data(), msg.size(), true}};
-    Generate_A_and_shake256(A2.data(), rho, side, 2);
+    generate_a_and_shake256(A2.data(), rho, side, 2);
     shake256(want_tr, CRH_BYTES, pk.data(), pk.size());
     std::vector<uint8_t> tr_msg(want_tr, want_tr + CRH_BYTES);
     tr_msg.insert(tr_msg.end(), msg.begin(), msg.end());
@@ -298,21 +298,21 @@ TEST(PolyVecAvx2, CoefficientWiseOpsMatchTheirDefinitions) {
       }
       const std::string where = "count " + std::to_string(count) + (kind ? ", extremes" : ", random");
       std::vector<uint32_t> in_place = a;
-      PolyVec_add_avx2(in_place.data(), in_place.data(), b.data(), count);
+      polyvec_add_avx2(in_place.data(), in_place.data(), b.data(), count);
       EXPECT_EQ(first_difference(sum.data(), in_place.data(), a.size()), "") << "add out == a, " << where;
       in_place = b;
-      PolyVec_add_avx2(in_place.data(), a.data(), in_place.data(), count);
+      polyvec_add_avx2(in_place.data(), a.data(), in_place.data(), count);
       for (size_t i = n; i < a.size(); ++i) sum[i] = b[i];
       EXPECT_EQ(first_difference(sum.data(), in_place.data(), a.size()), "") << "add out == b, " << where;
       in_place = a;
-      PolyVec_sub_avx2(in_place.data(), in_place.data(), b.data(), count);
+      polyvec_sub_avx2(in_place.data(), in_place.data(), b.data(), count);
       EXPECT_EQ(first_difference(diff.data(), in_place.data(), a.size()), "") << "sub out == a, " << where;
       in_place = b;
-      PolyVec_sub_avx2(in_place.data(), a.data(), in_place.data(), count);
+      polyvec_sub_avx2(in_place.data(), a.data(), in_place.data(), count);
       for (size_t i = n; i < a.size(); ++i) diff[i] = b[i];
       EXPECT_EQ(first_difference(diff.data(), in_place.data(), a.size()), "") << "sub out == b, " << where;
       in_place = a;
-      PolyVec_freeze_avx2(in_place.data(), count);
+      polyvec_freeze_avx2(in_place.data(), count);
       EXPECT_EQ(first_difference(frozen.data(), in_place.data(), a.size()), "") << "freeze, " << where;
     }
   }
@@ -339,7 +339,7 @@ TEST(PolyVecScan, TestsFindEveryPosition) {
   std::vector<std::pair<const char *, int32_t (*)(const uint32_t *, uint32_t, uint32_t)>> builds = {
       {"PolyVec_check_norm", PolyVec_check_norm}};
 #if TAVIK_X86_KERNELS
-  if (have_avx2()) builds.push_back({"PolyVec_check_norm_avx2", PolyVec_check_norm_avx2});
+  if (have_avx2()) builds.push_back({"polyvec_check_norm_avx2", polyvec_check_norm_avx2});
 #endif
   const uint32_t extremes[] = {0, Q - 1, Q, 2 * Q - 1, HALF_Q, HALF_Q + 1, 1u << 31, 0xFFFFFFFFu};
   std::vector<uint32_t> v(K * N + N, Q);

@@ -30,11 +30,11 @@ struct Kernels {
 
 // The path in use, and the AVX2 copies when this processor runs them.
 std::vector<Kernels> kernels() {
-  std::vector<Kernels> k = {{"path in use", PolyVec_decompose, PolyVec_make_hint, PolyVec_use_hint, PolyVec_Power2Round, PolyVec_highbits}};
+  std::vector<Kernels> k = {{"path in use", PolyVec_decompose, PolyVec_make_hint, PolyVec_use_hint, PolyVec_Power2Round, polyvec_highbits}};
 #if TAVIK_X86_KERNELS
   if (backend_available(Backend::avx2)) {
-    k.push_back({"avx2", PolyVec_decompose_avx2, PolyVec_make_hint_avx2, PolyVec_use_hint_avx2, PolyVec_Power2Round_avx2,
-                 PolyVec_highbits_avx2});
+    k.push_back({"avx2", polyvec_decompose_avx2, polyvec_make_hint_avx2, polyvec_use_hint_avx2, polyvec_power2round_avx2,
+                 polyvec_highbits_avx2});
   }
 #endif
   return k;
