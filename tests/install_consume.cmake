@@ -6,7 +6,8 @@
 #      contents  checks the installed files: public headers only, a plain-code archive, the
 #                shared library's SONAME and that it exports exactly the declared public calls
 #      static | shared   builds examples/ with find_package against that install and runs it
-#      subproject builds examples/ with the library's sources added by add_subdirectory
+#      subproject builds examples/ with the library's sources added by add_subdirectory and no build
+#                type, and checks that the library's sources were compiled at -O2 or more
 #      pkgconfig compiles examples/sign_verify.c with the C compiler and pkg-config's static flags
 cmake_minimum_required(VERSION 3.25)
 
@@ -111,9 +112,30 @@ elseif(MODE STREQUAL "static" OR MODE STREQUAL "shared")
   run_examples(${WORK}/examples-${MODE})
 
 elseif(MODE STREQUAL "subproject")
-  run(${CMAKE_COMMAND} -S ${SRC}/examples -B ${WORK}/examples-subproject ${TOOLCHAIN}
-      -DTAVIK_SOURCE_DIR=${SRC} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+  # As most parents do: no build type. The library's own sources must still be compiled at -O2 or
+  # -O3 (the last -O option counts), the parent's program as the parent chose.
+  run(${CMAKE_COMMAND} -S ${SRC}/examples -B ${WORK}/examples-subproject -DCMAKE_C_COMPILER=${CC}
+      -DCMAKE_CXX_COMPILER=${CXX} -DTAVIK_SOURCE_DIR=${SRC} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+      -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
   run(${CMAKE_COMMAND} --build ${WORK}/examples-subproject -j 2)
+  file(READ ${WORK}/examples-subproject/compile_commands.json commands)
+  string(REGEX MATCHALL "\"command\": \"[^\"]*" commands "${commands}")
+  set(library_objects 0)
+  foreach(command IN LISTS commands)
+    string(REGEX MATCHALL " -O[^ ]*" levels "${command}")
+    list(POP_BACK levels level)
+    if(command MATCHES "/src/[^ ]*\\.cpp$")
+      math(EXPR library_objects "${library_objects} + 1")
+      if(NOT level MATCHES "^ -O[23]$")
+        message(FATAL_ERROR "library source compiled without -O2 or -O3:\n${command}")
+      endif()
+    elseif(command MATCHES "sign_verify\\.c$" AND level)
+      message(FATAL_ERROR "the parent's own program got the library's optimisation:\n${command}")
+    endif()
+  endforeach()
+  if(library_objects LESS 10)
+    message(FATAL_ERROR "found ${library_objects} library sources in the compile commands")
+  endif()
   run_examples(${WORK}/examples-subproject)
 
 elseif(MODE STREQUAL "pkgconfig")
