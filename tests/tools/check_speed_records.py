@@ -63,7 +63,7 @@ check(json.loads(run("--compare", "--json", str(RUNS)))["records"][0]["path"] ==
 
 
 def rate_in(text, pattern):
-    m = re.search(pattern + r" ([0-9.]+) ticks per microsecond", text)
+    m = re.search(pattern + r" ?([0-9.]+) ticks per microsecond", text)
     check(m is not None, f"no counter rate in the text ({pattern})")
     return float(m.group(1)) if m else 1.0
 
