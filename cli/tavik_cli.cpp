@@ -1,19 +1,24 @@
 // tavik: makes key pairs, signs files and verifies signatures of files.
-//   tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [--passphrase-file FILE]
-//   tavik sign -s SECFILE -m FILE [-x SIGFILE] [-f] [--passphrase-file FILE]
-//   tavik verify -p PUBFILE -m FILE [-x SIGFILE] [-q]
-//   tavik pubkey -s SECFILE [-p PUBFILE] [-f] [--passphrase-file FILE]
-// Exit status: 0 success (valid signature), 1 invalid signature, 2 usage or input error.
+//   tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [PASSPHRASE]
+//   tavik sign [-s SECFILE] -m FILE... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f] [PASSPHRASE]
+//   tavik verify [-p PUBFILE | -P KEY] -m FILE... [-x SIGFILE] [-q]
+//   tavik passwd [-s SECFILE] [PASSPHRASE] [--no-passphrase | NEW PASSPHRASE]
+//   tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [PASSPHRASE]
+// PASSPHRASE is --passphrase-file FILE ("-": standard input) or --passphrase-fd N, NEW PASSPHRASE
+// the same with --new-. Exit status: 0 success (valid signature), 1 invalid signature, 2 usage or
+// input error.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sodium.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <string>
@@ -21,6 +26,7 @@
 
 #include "tavik.h"
 #include "tavik_cli_files.h"
+#include "tavik_files.h"
 
 using namespace tavik_cli;
 
@@ -31,18 +37,27 @@ constexpr size_t CHUNK = 64 * 1024;
 constexpr size_t MAX_PASSPHRASE = 1024;
 
 const char *const USAGE =
-    "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [--passphrase-file FILE]\n"
-    "       tavik sign -s SECFILE -m FILE [-x SIGFILE] [-f] [--passphrase-file FILE]\n"
-    "       tavik verify -p PUBFILE -m FILE [-x SIGFILE] [-q]\n"
-    "       tavik pubkey -s SECFILE [-p PUBFILE] [-f] [--passphrase-file FILE]\n"
+    "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f]\n"
+    "                    [--no-passphrase | --passphrase-file FILE | --passphrase-fd N]\n"
+    "       tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
+    "                  [--passphrase-file FILE | --passphrase-fd N]\n"
+    "       tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q]\n"
+    "       tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
+    "                    [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
+    "       tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik --help | --version | COMMAND --help\n";
+
+// A command's options: each at most once, except -m (the files, in order).
+struct Options : std::map<std::string, std::string> {
+  std::vector<std::string> files;
+};
 
 struct Command {
   const char *name;
   const char *help;
   const char *flags;    // options without a value
   const char *valued;   // options with a value
-  int (*run)(std::map<std::string, std::string> &opts);
+  int (*run)(Options &opts);
 };
 
 // Secret bytes wiped when they go out of scope.
@@ -57,20 +72,70 @@ struct Passphrase {
   ~Passphrase() { wipe(text); }
 };
 
-// First line of a passphrase file, without its line end.
-void read_passphrase_file(const std::string &path, Passphrase *p) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error{shown_path(path) + ": " + std::strerror(errno)};
-  char buf[MAX_PASSPHRASE + 2];
-  ssize_t n, got = 0;
-  while (got < ssize_t(sizeof buf) && (n = read(fd, buf + got, sizeof buf - size_t(got))) > 0) got += n;
-  close(fd);
+// The first line of what fd `fd` holds, without its line end; read a byte at a time, so that the
+// next line stays for the next reader of a shared stream (old and new passphrase on one pipe).
+void read_passphrase_line(int fd, const std::string &name, Passphrase *p) {
+  char ch = 0;
   size_t len = 0;
-  while (len < size_t(got) && buf[len] != '\n' && buf[len] != '\r') ++len;
-  if (len <= MAX_PASSPHRASE) p->text.assign(buf, len);
-  sodium_memzero(buf, sizeof buf);
-  if (len > MAX_PASSPHRASE) throw Error{shown_path(path) + ": passphrase longer than 1024 bytes"};
+  ssize_t n;
+  p->text.clear();
+  while ((n = read(fd, &ch, 1)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw Error{name + ": " + std::strerror(errno)};
+    if (ch == '\n') break;
+    if (len++ < MAX_PASSPHRASE + 1) p->text += ch;
+    if (len > MAX_PASSPHRASE + 1) break;
+  }
+  sodium_memzero(&ch, sizeof ch);
+  if (!p->text.empty() && p->text.back() == '\r') p->text.pop_back();
+  if (p->text.size() > MAX_PASSPHRASE) {
+    wipe(p->text);
+    throw Error{name + ": passphrase longer than 1024 bytes"};
+  }
   note_secret(p->text.data(), p->text.size());
+}
+
+// The descriptor number of --passphrase-fd N: a decimal number of an open descriptor.
+int descriptor(const std::string &opt, const std::string &text) {
+  unsigned long n = 0;
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos ||
+      (n = std::strtoul(text.c_str(), nullptr, 10), fcntl(int(n), F_GETFD) < 0))
+    throw Error{opt + " " + shown_path(text) + ": not an open file descriptor"};
+  return int(n);
+}
+
+// The passphrase from the source that `prefix` ("--" or "--new-") names: FILE, "-" (standard
+// input) or descriptor N. False when neither option was given.
+bool given_passphrase(Options &o, const std::string &prefix, Passphrase *p) {
+  const std::string file = prefix + "passphrase-file", fd = prefix + "passphrase-fd";
+  if (o.count(file) && o.count(fd)) throw Error{file + " and " + fd + " exclude each other"};
+  if (o.count(fd)) {
+    read_passphrase_line(descriptor(fd, o[fd]), "descriptor " + o[fd], p);
+  } else if (o.count(file) && o[file] == "-") {
+    read_passphrase_line(0, "standard input", p);
+  } else if (o.count(file)) {
+    const int f = open(o[file].c_str(), O_RDONLY | O_CLOEXEC);
+    if (f < 0) throw Error{shown_path(o[file]) + ": " + std::strerror(errno)};
+    try {
+      read_passphrase_line(f, shown_path(o[file]), p);
+    } catch (...) {
+      close(f);
+      throw;
+    }
+    close(f);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Whether a passphrase option of `o` reads standard input.
+bool passphrase_on_stdin(Options &o) {
+  for (const char *prefix : {"--", "--new-"}) {
+    const std::string file = std::string(prefix) + "passphrase-file", fd = std::string(prefix) + "passphrase-fd";
+    if ((o.count(file) && o[file] == "-") || (o.count(fd) && o[fd] == "0")) return true;
+  }
+  return false;
 }
 
 // The terminal while its echo is off, for the handler of fatal signals.
@@ -125,19 +190,33 @@ void ask_passphrase(const char *prompt, Passphrase *p) {
   note_secret(p->text.data(), p->text.size());
 }
 
-// The passphrase of an existing secret key: from --passphrase-file, else from the terminal.
-void existing_passphrase(std::map<std::string, std::string> &o, const std::string &secfile, Passphrase *p) {
-  if (o.count("--passphrase-file")) {
-    read_passphrase_file(o["--passphrase-file"], p);
-  } else {
-    ask_passphrase(("passphrase for " + shown_path(secfile) + ": ").c_str(), p);
-  }
+// The passphrase of an existing secret key: from its option, else from the terminal.
+void existing_passphrase(Options &o, const std::string &secfile, Passphrase *p) {
+  if (!given_passphrase(o, "--", p)) ask_passphrase(("passphrase for " + shown_path(secfile) + ": ").c_str(), p);
 }
 
-// The secret key of SECFILE and its key id, checked against the public key it rebuilds.
-void load_secret_key(std::map<std::string, std::string> &o, const std::string &path, SecretKey *sk, std::string *id,
-                     uint8_t *pk) {
-  const Document d = read_document(path, Kind::secret_key);
+// A new passphrase: from the option that `prefix` names, else asked twice on the terminal with
+// `prompt`; null with --no-passphrase. An empty one is refused.
+const std::string *new_passphrase(Options &o, const std::string &prefix, const std::string &prompt, Passphrase *p) {
+  for (const char *source : {"passphrase-file", "passphrase-fd"}) {
+    if (o.count("--no-passphrase") && o.count(prefix + source))
+      throw Error{"--no-passphrase and " + prefix + source + " exclude each other"};
+  }
+  if (o.count("--no-passphrase")) return nullptr;
+  if (!given_passphrase(o, prefix, p)) {
+    Passphrase again;
+    ask_passphrase(prompt.c_str(), p);
+    ask_passphrase("the same passphrase again: ", &again);
+    if (p->text != again.text) throw Error{"the two passphrases differ; nothing written"};
+  }
+  if (p->text.empty()) throw Error{"empty passphrase; use --no-passphrase to store the key unencrypted"};
+  return &p->text;
+}
+
+// The secret key of document d (read from path) and its key id, checked against the public key it
+// rebuilds. The passphrase is asked for only when the key is sealed.
+void open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
+                  uint8_t *pk) {
   const std::string name = shown_path(path);
   if (d.mode & 044)
     std::fprintf(stderr, "tavik: warning: %s is readable by group or others (mode %04o); chmod 600 it\n",
@@ -152,13 +231,26 @@ void load_secret_key(std::map<std::string, std::string> &o, const std::string &p
     throw Error{name + ": key id mismatch (the file says " + *id + ", the key is " + key_id(pk) + ")"};
 }
 
-// The files a command reads, by device and inode: no output may be one of them.
-std::vector<FileId> input_files(std::map<std::string, std::string> &o, std::initializer_list<const char *> opts) {
+void load_secret_key(Options &o, const std::string &path, SecretKey *sk, std::string *id, uint8_t *pk) {
+  open_checked(o, read_document(path, Kind::secret_key), path, sk, id, pk);
+}
+
+// The files a command reads, by device and inode: no output may be one of them. `paths` are file
+// names ("-": standard input); the passphrase options count too.
+std::vector<FileId> input_files(Options &o, const std::vector<std::string> &paths) {
   std::vector<FileId> ids;
-  for (const char *opt : opts) {
-    if (!o.count(opt)) continue;
+  const auto add = [&](bool ok, const struct stat &st) {
+    if (ok) ids.push_back({st.st_dev, st.st_ino});
+  };
+  for (const std::string &path : paths) {
     struct stat st {};
-    if (o[opt] == "-" ? fstat(0, &st) == 0 : stat(o[opt].c_str(), &st) == 0) ids.push_back({st.st_dev, st.st_ino});
+    add(path == "-" ? fstat(0, &st) == 0 : stat(path.c_str(), &st) == 0, st);
+  }
+  for (const char *prefix : {"--", "--new-"}) {
+    const std::string file = std::string(prefix) + "passphrase-file", fd = std::string(prefix) + "passphrase-fd";
+    struct stat st {};
+    if (o.count(file)) add(o[file] == "-" ? fstat(0, &st) == 0 : stat(o[file].c_str(), &st) == 0, st);
+    if (o.count(fd)) add(fstat(descriptor(fd, o[fd]), &st) == 0, st);
   }
   return ids;
 }
@@ -244,27 +336,16 @@ Document public_document(const uint8_t *pk) {
   return Document{Kind::public_key, {{"key-id", key_id(pk)}}, std::vector<uint8_t>(pk, pk + TAVIK_PK_BYTES)};
 }
 
-int cmd_keygen(std::map<std::string, std::string> &o) {
+int cmd_keygen(Options &o) {
   const std::string pub = o.count("-p") ? o["-p"] : "tavik.pub";
   const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
   const bool force = o.count("-f") != 0;
   if (same_file(pub, sec)) throw Error{"the public and the secret key need different files"};
-  if (o.count("--no-passphrase") && o.count("--passphrase-file"))
-    throw Error{"--no-passphrase and --passphrase-file exclude each other"};
-  const std::vector<FileId> inputs = input_files(o, {"--passphrase-file"});
+  const std::vector<FileId> inputs = input_files(o, {});
   const std::optional<FileId> old_sec = output_file(sec, inputs, force, false);
   const std::optional<FileId> old_pub = output_file(pub, inputs, force, false);
   Passphrase pass;
-  if (o.count("--passphrase-file")) {
-    read_passphrase_file(o["--passphrase-file"], &pass);
-  } else if (!o.count("--no-passphrase")) {
-    Passphrase again;
-    ask_passphrase(("passphrase for " + shown_path(sec) + ": ").c_str(), &pass);
-    ask_passphrase("the same passphrase again: ", &again);
-    if (pass.text != again.text) throw Error{"the two passphrases differ; nothing written"};
-  }
-  if (!o.count("--no-passphrase") && pass.text.empty())
-    throw Error{"empty passphrase; use --no-passphrase to store the key unencrypted"};
+  const std::string *passphrase = new_passphrase(o, "--", "passphrase for " + shown_path(sec) + ": ", &pass);
 
   uint8_t pk[TAVIK_PK_BYTES];
   SecretKey sk;
@@ -273,8 +354,7 @@ int cmd_keygen(std::map<std::string, std::string> &o) {
   if (made != TAVIK_OK) throw Error{"key generation failed"};
   note_secret_key(sk.bytes);
   const std::string id = key_id(pk);
-  const Document sealed =
-      seal_secret_key(sk.bytes, id, o.count("--no-passphrase") ? nullptr : &pass.text, DEFAULT_SEAL_LIMITS);
+  const Document sealed = seal_secret_key(sk.bytes, id, passphrase, DEFAULT_SEAL_LIMITS);
   std::string sec_text = format_document(sealed);
   AtomicWrites w;
   try {
@@ -292,87 +372,231 @@ int cmd_keygen(std::map<std::string, std::string> &o) {
   return EXIT_VALID;
 }
 
-int cmd_sign(std::map<std::string, std::string> &o) {
-  if (!o.count("-s") || !o.count("-m")) throw Error{"sign needs -s SECFILE and -m FILE"};
-  const std::string msg = o["-m"];
-  if (msg == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
-  const std::string sigfile = o.count("-x") ? o["-x"] : msg + ".tsig";
-  if (msg != "-" && access(msg.c_str(), R_OK) != 0) throw Error{shown_path(msg) + ": " + std::strerror(errno)};
-  const std::vector<FileId> inputs = input_files(o, {"-s", "-m", "--passphrase-file"});
-  const std::optional<FileId> old_sig = output_file(sigfile, inputs, o.count("-f") != 0, true);
+// The files of -m and the signature file of each (-x for a single one, else FILE.tsig).
+std::vector<std::pair<std::string, std::string>> signed_files(Options &o) {
+  if (o.files.empty()) throw Error{"no file: name one with -m FILE"};
+  if (o.count("-x") && o.files.size() > 1) throw Error{"-x names the signature of a single file; give one -m with it"};
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const std::string &f : o.files) {
+    if (f == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
+    if (f == "-" && passphrase_on_stdin(o)) throw Error{"standard input cannot hold both the file and a passphrase"};
+    pairs.emplace_back(f, o.count("-x") ? o["-x"] : f + ".tsig");
+  }
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (pairs[i].first != "-" && same_file(pairs[i].first, pairs[j].first))
+        throw Error{shown_path(pairs[i].first) + ": named twice"};
+    }
+  }
+  return pairs;
+}
+
+// A comment for a signature file, refused with the option's name if it cannot be one.
+std::string checked_comment(const char *opt, const std::string &text) {
+  if (const char *why = comment_fault(text)) throw Error{std::string(opt) + ": the comment " + why};
+  return text;
+}
+
+// The default trusted comment: the time of signing and the file's name (escaped, cut to fit).
+std::string default_trusted_comment(const std::string &file, time_t now) {
+  std::string c = "timestamp:" + std::to_string(static_cast<long long>(now));
+  if (file == "-") return c;
+  const size_t slash = file.rfind('/');
+  std::string base = shown_path(slash == std::string::npos ? file : file.substr(slash + 1));
+  c += " file:" + base.substr(0, 1024 - c.size() - 6);
+  return c;
+}
+
+int cmd_sign(Options &o) {
+  const std::string secfile = o.count("-s") ? o["-s"] : "tavik.sec";
+  const auto pairs = signed_files(o);
+  const bool to_stdout = o.count("-x") && o["-x"] == "-";
+  const std::string untrusted = o.count("-c") ? checked_comment("-c", o["-c"]) : "";
+  const std::string trusted = o.count("-t") ? checked_comment("-t", o["-t"]) : "";
+  std::vector<std::string> reads = {secfile};
+  for (const auto &[msg, sig] : pairs) {
+    if (msg != "-" && access(msg.c_str(), R_OK) != 0) throw Error{shown_path(msg) + ": " + std::strerror(errno)};
+    reads.push_back(msg);
+  }
+  const std::vector<FileId> inputs = input_files(o, reads);
+  std::vector<std::optional<FileId>> old_sigs;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    for (size_t j = 0; j < i && !to_stdout; ++j) {
+      if (same_file(pairs[i].second, pairs[j].second)) throw Error{shown_path(pairs[i].second) + ": named twice"};
+    }
+    old_sigs.push_back(to_stdout ? std::nullopt : output_file(pairs[i].second, inputs, o.count("-f") != 0, true));
+  }
   SecretKey sk;
   std::string id;
   uint8_t pk[TAVIK_PK_BYTES];
-  load_secret_key(o, o["-s"], &sk, &id, pk);
+  load_secret_key(o, secfile, &sk, &id, pk);
+  const time_t now = std::time(nullptr);
 
-  tavik_sign_state st;
-  // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
-  // disk cannot give itself away through two signatures of one file.
-  if (tavik_sign_init_hedged(&st, sk.bytes) != TAVIK_OK) throw Error{"signing failed"};
-  uint8_t sig[TAVIK_SIG_BYTES];
-  try {
-    stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
-  } catch (...) {
-    tavik_sign_state_wipe(&st);
-    throw;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    const auto &[msg, sigfile] = pairs[i];
+    const std::string comment = o.count("-t") ? trusted : default_trusted_comment(msg, now);
+    tavik_sign_state st;
+    // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
+    // disk cannot give itself away through two signatures of one file. The trusted comment goes in
+    // first, in its own framed part, then the file's bytes.
+    if (tavik_file_sign_init_hedged(&st, sk.bytes, comment.data(), comment.size()) != TAVIK_OK)
+      throw Error{"signing failed"};
+    uint8_t sig[TAVIK_SIG_BYTES];
+    try {
+      stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
+    } catch (...) {
+      tavik_sign_state_wipe(&st);
+      throw;
+    }
+    const int32_t signed_ = tavik_sign_final(&st, sig);
+    if (signed_ != TAVIK_OK) {
+      tavik_sign_state_wipe(&st);
+      throw Error{signed_ == TAVIK_NO_RANDOMNESS ? "signing failed: the system's random source does not answer"
+                  : signed_ == TAVIK_SIGNING_FAILED ? "signing failed: the secret key or the memory holding it is faulty"
+                                                    : "signing failed"};
+    }
+    Document d{Kind::signature,
+               {{"key-id", id}, {"untrusted-comment", o.count("-c") ? untrusted : "signed by key " + id},
+                {"trusted-comment", comment}},
+               {sig, sig + sizeof sig}};
+    d.version = 2;
+    const std::string text = format_document(d);
+    if (to_stdout) {
+      if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+        throw Error{std::string("standard output: ") + std::strerror(errno)};
+      continue;
+    }
+    AtomicWrites w;
+    w.add(sigfile, text, false, old_sigs[i] ? &*old_sigs[i] : nullptr);
+    w.commit();
+    std::printf("%s: signed with key %s, signature in %s\n", msg == "-" ? "standard input" : shown_path(msg).c_str(),
+                id.c_str(), shown_path(sigfile).c_str());
   }
-  const int32_t signed_ = tavik_sign_final(&st, sig);
-  if (signed_ != TAVIK_OK) {
-    tavik_sign_state_wipe(&st);
-    throw Error{signed_ == TAVIK_NO_RANDOMNESS ? "signing failed: the system's random source does not answer"
-                : signed_ == TAVIK_SIGNING_FAILED ? "signing failed: the secret key or the memory holding it is faulty"
-                                                  : "signing failed"};
-  }
-  AtomicWrites w;
-  w.add(sigfile, format_document(Document{Kind::signature, {{"key-id", id}}, {sig, sig + sizeof sig}}), false,
-        old_sig ? &*old_sig : nullptr);
-  w.commit();
-  std::printf("%s: signed with key %s, signature in %s\n", msg == "-" ? "standard input" : shown_path(msg).c_str(),
-              id.c_str(), shown_path(sigfile).c_str());
   return EXIT_VALID;
 }
 
-int cmd_verify(std::map<std::string, std::string> &o) {
-  if (!o.count("-p") || !o.count("-m")) throw Error{"verify needs -p PUBFILE and -m FILE"};
-  const std::string msg = o["-m"];
-  if (msg == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
-  const std::string sigfile = o.count("-x") ? o["-x"] : msg + ".tsig";
-  const bool quiet = o.count("-q") != 0;
-  const std::string shown = msg == "-" ? "standard input" : shown_path(msg);
-  const Document pub = read_document(o["-p"], Kind::public_key);
-  const Document sig = read_document(sigfile, Kind::signature);
-  const std::string &id = *pub.field("key-id"), &sig_id = *sig.field("key-id");
-  if (id != sig_id) {
-    if (!quiet)
-      std::printf("%s: NOT verified: signed with a different key (id %s), not %s (id %s)\n", shown.c_str(),
-                  sig_id.c_str(), shown_path(o["-p"]).c_str(), id.c_str());
-    return EXIT_INVALID;
+// The public key to verify with: -P KEY (the key file's data lines as one base64 string), -p
+// PUBFILE, or tavik.pub.
+void verifying_key(Options &o, tavik_public_key_file *key, std::string *name) {
+  if (o.count("-p") && o.count("-P")) throw Error{"-p and -P exclude each other"};
+  if (o.count("-P")) {
+    std::vector<uint8_t> pk;
+    if (!base64_decode(o["-P"], &pk) || pk.size() != TAVIK_PK_BYTES)
+      throw Error{"-P: not a public key (the base64 of a public key file's data lines, " +
+                  std::to_string(TAVIK_PK_BYTES) + " bytes, expected)"};
+    std::memcpy(key->pk, pk.data(), TAVIK_PK_BYTES);
+    *name = "the key given by -P";
+  } else {
+    const std::string path = o.count("-p") ? o["-p"] : "tavik.pub";
+    const Document pub = read_document(path, Kind::public_key);
+    std::memcpy(key->pk, pub.data.data(), TAVIK_PK_BYTES);
+    *name = shown_path(path);
   }
-  tavik_verify_state st;
-  if (tavik_verify_init(&st, pub.data.data()) != TAVIK_OK) throw Error{"verification failed to start"};
-  stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_verify_update(&st, p, n); });
-  const int32_t r = tavik_verify_final(&st, sig.data.data(), sig.data.size());
-  if (r == TAVIK_OK) {
-    if (!quiet) std::printf("%s: valid signature by key %s\n", shown.c_str(), id.c_str());
-    return EXIT_VALID;
-  }
-  if (r != TAVIK_INVALID_SIGNATURE) throw Error{"verification failed"};
-  if (!quiet) std::printf("%s: INVALID signature: the file or the signature is not what key %s signed\n",
-                          shown.c_str(), id.c_str());
-  return EXIT_INVALID;
+  std::snprintf(key->key_id, sizeof key->key_id, "%s", key_id(key->pk).c_str());
 }
 
-int cmd_pubkey(std::map<std::string, std::string> &o) {
-  if (!o.count("-s")) throw Error{"pubkey needs -s SECFILE"};
+int cmd_verify(Options &o) {
+  const auto pairs = signed_files(o);
+  const bool quiet = o.count("-q") != 0;
+  for (const auto &[msg, sigfile] : pairs) {
+    if (msg == "-" && sigfile == "-") throw Error{"standard input cannot hold both the file and its signature"};
+  }
+  tavik_public_key_file key;
+  std::string key_name;
+  verifying_key(o, &key, &key_name);
+  int status = EXIT_VALID;
+  for (const auto &[msg, sigfile] : pairs) {
+    const std::string shown = msg == "-" ? "standard input" : shown_path(msg);
+    const Document sig = read_document(sigfile, Kind::signature);
+    tavik_signature_file s{};
+    s.version = sig.version;
+    std::snprintf(s.key_id, sizeof s.key_id, "%s", sig.field("key-id")->c_str());
+    std::memcpy(s.sig, sig.data.data(), TAVIK_SIG_BYTES);
+    const std::string trusted = sig.version == 2 ? *sig.field("trusted-comment") : "";
+    s.trusted_comment_len = uint32_t(trusted.size());
+    std::memcpy(s.trusted_comment, trusted.c_str(), trusted.size() + 1);
+    tavik_verify_state st;
+    const int32_t init = tavik_file_verify_init(&st, &key, &s);
+    if (init == TAVIK_FILE_OTHER_KEY) {
+      if (!quiet)
+        std::printf("%s: NOT verified: signed with a different key (id %s), not %s (id %s)\n", shown.c_str(),
+                    s.key_id, key_name.c_str(), key.key_id);
+      status = EXIT_INVALID;
+      continue;
+    }
+    if (init != TAVIK_OK) throw Error{"verification failed to start"};
+    stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_verify_update(&st, p, n); });
+    const int32_t r = tavik_verify_final(&st, s.sig, TAVIK_SIG_BYTES);
+    if (r == TAVIK_OK) {
+      if (!quiet) {
+        std::printf("%s: valid signature by key %s\n", shown.c_str(), key.key_id);
+        if (sig.version == 2) {
+          std::printf("trusted comment: %s\n", shown_text(trusted).c_str());
+        } else {
+          std::printf("(a version 1 signature: it has no trusted comment)\n");
+        }
+      }
+      continue;
+    }
+    if (r != TAVIK_INVALID_SIGNATURE) throw Error{"verification failed"};
+    if (!quiet)
+      std::printf("%s: INVALID signature: the file, its trusted comment or the signature is not what key %s signed\n",
+                  shown.c_str(), key.key_id);
+    status = EXIT_INVALID;
+  }
+  return status;
+}
+
+int cmd_passwd(Options &o) {
+  const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  const std::string name = shown_path(sec);
+  // The file is replaced where it lies: its name must hold a regular file, never a link.
+  struct stat st {};
+  if (lstat(sec.c_str(), &st) != 0) throw Error{name + ": " + std::strerror(errno)};
+  if (S_ISLNK(st.st_mode)) throw Error{name + ": is a symbolic link; not written (name the file itself)"};
+  if (!S_ISREG(st.st_mode)) throw Error{name + ": not a regular file"};
+  const FileId old{st.st_dev, st.st_ino};
+  for (const FileId &in : input_files(o, {})) {
+    if (in == old) throw Error{name + ": is also a passphrase file"};
+  }
+  const Document d = read_document(sec, Kind::secret_key);
+  SecretKey sk;
+  std::string id;
+  uint8_t pk[TAVIK_PK_BYTES];
+  // A given old passphrase is read even for an unencrypted key, so that a stream holding the old
+  // and the new one is read in that order whatever the key.
+  Passphrase skipped;
+  if (!is_sealed(d)) given_passphrase(o, "--", &skipped);
+  open_checked(o, d, sec, &sk, &id, pk);
+  Passphrase pass;
+  const std::string *passphrase = new_passphrase(o, "--new-", "new passphrase for " + name + ": ", &pass);
+  const Document sealed = seal_secret_key(sk.bytes, id, passphrase, DEFAULT_SEAL_LIMITS);
+  std::string text = format_document(sealed);
+  try {
+    AtomicWrites w;
+    w.add(sec, text, true, &old);
+    w.commit();
+  } catch (...) {
+    wipe(text);
+    throw;
+  }
+  wipe(text);
+  std::printf("key id %s: secret key %s%s\n", id.c_str(), name.c_str(),
+              passphrase ? " now protected by the new passphrase" : " now stored unencrypted");
+  return EXIT_VALID;
+}
+
+int cmd_pubkey(Options &o) {
+  const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
   std::optional<FileId> old_pub;
   if (o.count("-p")) {
-    if (same_file(o["-p"], o["-s"])) throw Error{"the public and the secret key need different files"};
-    old_pub = output_file(o["-p"], input_files(o, {"-s", "--passphrase-file"}), o.count("-f") != 0, false);
+    if (same_file(o["-p"], sec)) throw Error{"the public and the secret key need different files"};
+    old_pub = output_file(o["-p"], input_files(o, {sec}), o.count("-f") != 0, false);
   }
   SecretKey sk;
   std::string id;
   uint8_t pk[TAVIK_PK_BYTES];
-  load_secret_key(o, o["-s"], &sk, &id, pk);
+  load_secret_key(o, sec, &sk, &id, pk);
   const std::string text = format_document(public_document(pk));
   if (!o.count("-p")) {
     std::fputs(text.c_str(), stdout);
@@ -387,28 +611,45 @@ int cmd_pubkey(std::map<std::string, std::string> &o) {
 
 const Command COMMANDS[] = {
     {"keygen",
-     "tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [--passphrase-file FILE]\n"
+     "tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase]\n"
+     "             [--passphrase-file FILE | --passphrase-fd N]\n"
      "  Makes a key pair: the public key in PUBFILE (default tavik.pub), the secret key in SECFILE\n"
      "  (default tavik.sec, mode 0600), encrypted under a passphrase asked twice on the terminal or\n"
-     "  read from the first line of FILE. --no-passphrase stores it unencrypted. Existing files are\n"
-     "  kept unless -f; an interrupted run leaves the old files whole.\n",
-     "-f --no-passphrase", "-p -s --passphrase-file", cmd_keygen},
+     "  read from the first line of FILE (- for standard input) or of descriptor N.\n"
+     "  --no-passphrase stores it unencrypted. Existing files are kept unless -f; an interrupted run\n"
+     "  leaves the old files whole.\n",
+     "-f --no-passphrase", "-p -s --passphrase-file --passphrase-fd", cmd_keygen},
     {"sign",
-     "tavik sign -s SECFILE -m FILE [-x SIGFILE] [-f] [--passphrase-file FILE]\n"
-     "  Signs the bytes of FILE (any size; - reads standard input and then needs -x) into SIGFILE,\n"
-     "  default FILE.tsig. An existing SIGFILE is replaced only if it is a signature file, or with\n"
-     "  -f; never a link, a directory, a device, or a file the command reads.\n",
-     "-f", "-s -m -x --passphrase-file", cmd_sign},
+     "tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
+     "           [--passphrase-file FILE | --passphrase-fd N]\n"
+     "  Signs the bytes of each FILE (any size; - reads standard input and then needs -x) with\n"
+     "  SECFILE (default tavik.sec) into FILE.tsig, or into SIGFILE for a single file (- writes it\n"
+     "  to standard output). The signature covers the trusted comment -t (default: the time of\n"
+     "  signing and the file's name) and not the untrusted comment -c; comments are one line of at\n"
+     "  most 1024 bytes. An existing SIGFILE is replaced only if it is a signature file, or with -f;\n"
+     "  never a link, a directory, a device, or a file the command reads.\n",
+     "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd", cmd_sign},
     {"verify",
-     "tavik verify -p PUBFILE -m FILE [-x SIGFILE] [-q]\n"
-     "  Checks SIGFILE (default FILE.tsig) over FILE with the public key and says whether it is\n"
-     "  valid; -q says nothing. Exit status 0 valid, 1 invalid, 2 usage or input error.\n",
-     "-q", "-p -m -x", cmd_verify},
+     "tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q]\n"
+     "  Checks the signature of each FILE (FILE.tsig, or SIGFILE for a single file; - reads it from\n"
+     "  standard input) with the public key PUBFILE (default tavik.pub) or KEY (a public key file's\n"
+     "  data lines joined into one base64 string), and shows the trusted comment; -q says nothing.\n"
+     "  Version 1 signatures (no comments) are checked too. Exit status 0 all valid, 1 one invalid\n"
+     "  (a changed file, trusted comment or signature, or another key), 2 usage or input error.\n",
+     "-q", "-p -P -m -x", cmd_verify},
+    {"passwd",
+     "tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
+     "             [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
+     "  Changes the passphrase of SECFILE (default tavik.sec): the old one (if it has one) and the\n"
+     "  new one (twice) are asked on the terminal unless given; --no-passphrase stores the key\n"
+     "  unencrypted. Both may come from one stream, the old on its first line, the new on its second.\n"
+     "  The file is replaced at once or not at all.\n",
+     "--no-passphrase", "-s --passphrase-file --passphrase-fd --new-passphrase-file --new-passphrase-fd", cmd_passwd},
     {"pubkey",
-     "tavik pubkey -s SECFILE [-p PUBFILE] [-f] [--passphrase-file FILE]\n"
-     "  Rebuilds the public key from the secret key, into PUBFILE (kept unless -f) or onto\n"
-     "  standard output.\n",
-     "-f", "-s -p --passphrase-file", cmd_pubkey},
+     "tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
+     "  Rebuilds the public key from the secret key (default tavik.sec), into PUBFILE (kept unless\n"
+     "  -f) or onto standard output.\n",
+     "-f", "-s -p --passphrase-file --passphrase-fd", cmd_pubkey},
 };
 
 bool listed(const char *list, const std::string &opt) {
@@ -441,15 +682,21 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tavik: unknown command \"%s\"\n%s", shown_path(first).c_str(), USAGE);
     return EXIT_ERROR;
   }
-  std::map<std::string, std::string> opts;
+  Options opts;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(cmd->help, stdout);
       return EXIT_VALID;
     }
+    if (opts.count(a)) {
+      std::fprintf(stderr, "tavik %s: %s given twice\n", cmd->name, shown_path(a).c_str());
+      return EXIT_ERROR;
+    }
     if (listed(cmd->flags, a)) {
       opts[a] = "";
+    } else if (a == "-m" && listed(cmd->valued, a) && i + 1 < argc) {
+      opts.files.push_back(argv[++i]);
     } else if (listed(cmd->valued, a) && i + 1 < argc) {
       opts[a] = argv[++i];
     } else {

@@ -21,6 +21,7 @@ namespace {
 
 constexpr size_t MAX_FILE_BYTES = 64 * 1024;
 constexpr size_t LINE_CHARS = 64;
+constexpr size_t MAX_COMMENT_BYTES = 1024;
 constexpr const char *SEALED = "argon2id-xchacha20poly1305";
 constexpr size_t SALT_BYTES = 16;
 constexpr size_t NONCE_BYTES = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
@@ -308,6 +309,51 @@ std::string shown_path(const std::string &path) {
   return escaped(path, [](unsigned char c) { return c >= 0x20 && c != 0x7f; });
 }
 
+std::string shown_text(const std::string &text) {
+  std::string o;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // The length of a well-formed sequence at i (shortest form, no surrogates, at most U+10FFFF).
+    size_t len = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      len = 1;
+      cp = c;
+    } else if (c >= 0xc2 && c <= 0xf4) {
+      len = c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+      cp = c & (0x7f >> len);
+      for (size_t k = 1; k < len; ++k) {
+        const unsigned char d = i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+        if ((d & 0xc0) != 0x80) len = 0;
+        if (len == 0) break;
+        cp = cp << 6 | (d & 0x3f);
+      }
+      if ((len == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff)))
+        len = 0;
+    }
+    const bool printable = len > 0 && cp >= 0x20 && cp != 0x7f && cp != '\\' && !(cp >= 0x80 && cp < 0xa0);
+    if (printable) {
+      o.append(text, i, len);
+      i += len;
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      o += hex;
+      ++i;
+    }
+  }
+  return o;
+}
+
+const char *comment_fault(const std::string &comment) {
+  if (comment.size() > MAX_COMMENT_BYTES) return "longer than 1024 bytes";
+  for (const char ch : comment) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7f) return "holds a control character (a line end, a tab, an escape)";
+  }
+  return nullptr;
+}
+
 std::string key_id(const uint8_t *pk) {
   uint8_t h[8];
   tavik::shake256(h, sizeof h, pk, TAVIK_PK_BYTES);
@@ -340,7 +386,7 @@ std::string format_document(const Document &d) {
   std::string b = base64_encode(d.data.data(), d.data.size());
   std::string t;
   t.reserve(256 + b.size() + b.size() / LINE_CHARS + 1);  // one allocation: no stray copies of a key
-  t.append("tavik ").append(kind_name(d.kind)).append(" v1\n");
+  t.append("tavik ").append(kind_name(d.kind)).append(" v").append(std::to_string(d.version)).append("\n");
   for (const auto &f : d.fields) t.append(f.first).append(": ").append(f.second).append("\n");
   t.append("data:\n");
   for (size_t i = 0; i < b.size(); i += LINE_CHARS) t.append(b, i, LINE_CHARS).append("\n");
@@ -349,8 +395,9 @@ std::string format_document(const Document &d) {
 }
 
 Document read_document(const std::string &path, Kind want) {
-  const std::string name = shown_path(path);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool in = path == "-" && want == Kind::signature;  // keys only from files
+  const std::string name = in ? "standard input" : shown_path(path);
+  const int fd = in ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw Error{name + ": " + errno_text()};
   struct stat st {};
   const unsigned mode = fstat(fd, &st) == 0 ? unsigned(st.st_mode & 07777) : 0;
@@ -365,7 +412,7 @@ Document read_document(const std::string &path, Kind want) {
   }
   const int read_errno = errno;
   sodium_memzero(buf, sizeof buf);
-  close(fd);
+  if (!in) close(fd);
   if (n < 0) throw Error{name + ": " + std::strerror(read_errno)};
   if (text.size() > MAX_FILE_BYTES) {
     wipe(text);
@@ -384,20 +431,22 @@ Document read_document(const std::string &path, Kind want) {
   wipe(text);
   const std::string want_line = std::string("tavik ") + kind_name(want) + " v1";
   const std::string first = lines.empty() ? "" : lines[0];
-  if (first != want_line) {
+  const unsigned version = first == want_line ? 1 : want == Kind::signature && first == "tavik signature v2" ? 2 : 0;
+  if (version == 0) {
     for (std::string &line : lines) wipe(line);
     for (Kind k : {Kind::public_key, Kind::secret_key, Kind::signature}) {
       const std::string prefix = std::string("tavik ") + kind_name(k) + " v";
       if (first.rfind(prefix, 0) != 0) continue;
       if (k != want) throw Error{name + ": wrong kind of file: a " + kind_name(k) + ", not a " + kind_name(want)};
       throw Error{name + ": unknown format version " + shown(first.substr(prefix.size() - 1, 32)) + " of a " +
-                  kind_name(k) + " (this tool reads v1)"};
+                  kind_name(k) + (k == Kind::signature ? " (this tool reads v1 and v2)" : " (this tool reads v1)")};
     }
     throw Error{name + ": not a tavik " + kind_name(want) + " file (first line is not \"" + want_line + "\")"};
   }
 
   Document d;
   d.kind = want;
+  d.version = version;
   d.mode = mode;
   size_t i = 1;
   for (; i < lines.size() && lines[i] != "data:"; ++i) {
@@ -413,6 +462,7 @@ Document read_document(const std::string &path, Kind want) {
   for (std::string &line : lines) wipe(line);
 
   std::vector<std::string> names = {"key-id"};
+  if (version == 2) names.insert(names.end(), {"untrusted-comment", "trusted-comment"});
   bool sealed = false;
   if (want == Kind::secret_key) {
     names.push_back("encryption");
@@ -437,6 +487,13 @@ Document read_document(const std::string &path, Kind want) {
   if (id.size() != 16 || id.find_first_not_of("0123456789abcdef") != std::string::npos) {
     wipe(b64);
     throw Error{name + ": malformed key id \"" + shown(id.substr(0, 32)) + "\" (16 hex digits expected)"};
+  }
+  for (const char *comment : {"untrusted-comment", "trusted-comment"}) {
+    const std::string *text = version == 2 ? d.field(comment) : nullptr;
+    if (text != nullptr && comment_fault(*text) != nullptr) {
+      wipe(b64);
+      throw Error{name + ": the " + comment + " " + comment_fault(*text)};
+    }
   }
   if (sealed) {  // refused here, before anyone asks for a passphrase
     std::vector<uint8_t> salt, nonce;

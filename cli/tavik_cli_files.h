@@ -27,6 +27,12 @@ bool base64_decode(const std::string &text, std::vector<uint8_t> *out);
 std::string shown(const std::string &text);
 // A path for a message: only its control bytes escaped (names in UTF-8 stay legible).
 std::string shown_path(const std::string &path);
+// A comment for the terminal: well-formed UTF-8 of printable characters stays, every other byte
+// (C0 and C1 controls, DEL, a backslash, broken sequences) becomes \xHH.
+std::string shown_text(const std::string &text);
+// Why `comment` cannot go into a signature file (longer than 1024 bytes, or a control byte), or
+// null when it can.
+const char *comment_fault(const std::string &comment);
 
 // First 8 bytes of SHAKE256 of the public key, in lower-case hex.
 std::string key_id(const uint8_t *pk);
@@ -39,7 +45,8 @@ struct Document {
   Kind kind{};
   std::vector<std::pair<std::string, std::string>> fields;  // name, value (header lines)
   std::vector<uint8_t> data;
-  unsigned mode = 0;  // permission bits of the file it was read from
+  unsigned version = 1;  // of the kind line: 1 for keys, 1 or 2 for signatures
+  unsigned mode = 0;     // permission bits of the file it was read from
   const std::string *field(const std::string &name) const;
   ~Document();  // wipes the data: it may be a secret key
 };
@@ -50,10 +57,12 @@ void wipe(std::string &s);
 // Text of a file: kind line with version, the fields as "name: value", "data:" and the data in
 // base64 lines of 64 characters.
 std::string format_document(const Document &d);
-// Reads `path` (at most 64 KiB; a longer file is refused, never cut) as a file of kind `want` with
-// exactly the fields of its kind, a well-formed key id, data of the kind's length, for a public key
-// the id of that key, and for a sealed secret key a salt, a nonce and key-derivation limits this
-// tool accepts; throws Error naming the file and the reason.
+// Reads `path` ("-": standard input, for a signature; at most 64 KiB, a longer file is refused, never cut) as a file
+// of kind `want` with exactly the fields of its kind and version (a signature of version 2 adds an
+// untrusted and a trusted comment, each at most 1024 bytes without control bytes), a well-formed
+// key id, data of the kind's length, for a public key the id of that key, and for a sealed secret
+// key a salt, a nonce and key-derivation limits this tool accepts; throws Error naming the file and
+// the reason.
 Document read_document(const std::string &path, Kind want);
 
 // A file as the system knows it: two names are one file when device and inode agree.

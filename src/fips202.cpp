@@ -1,9 +1,7 @@
 #include "fips202.h"
 
-#include <cstring>
-
-#include "byteorder.h"
 #include "kernels.h"
+#include "rules/keccak_sponge.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -19,87 +17,53 @@ const uint64_t KeccakF_RoundConstants[24] = {
 
 namespace {
 
-uint64_t load64(const uint8_t *x) { return load_le<8>(x); }
+// One state with the single-state permutation of the path in use.
+WordLanes<1> shake_one_state() { return {kernels().permute}; }
 
-void store64(uint8_t *x, uint64_t u) { store_le<8>(x, u); }
-
-// The single-stream permutation of the path in use.
-KeccakPermute permutation() { return kernels().permute; }
-
-}  // namespace
-
-// Absorbs the whole input with rate r and domain byte 0x1F; no permutation after the pad.
-void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen, KeccakPermute permute) {
-  for (size_t i = 0; i < 25; ++i) s[i] = 0;
-  while (inlen >= r) {
-    for (size_t i = 0; i < r / 8; ++i) s[i] ^= load64(in + 8 * i);
-    permute(s);
-    in += r;
-    inlen -= r;
-  }
-  // The last 0 to r - 1 bytes (in may be null when none remain): whole words, then one word built
-  // in a register (no copy of a possibly secret input on the stack), then the padding.
-  const size_t rest = size_t(inlen), whole = rest / 8;
-  for (size_t i = 0; i < whole; ++i) s[i] ^= load64(in + 8 * i);
-  uint64_t w = 0;
-  for (size_t k = 0; k < rest % 8; ++k) w |= uint64_t(in[8 * whole + k]) << (8 * k);
-  s[whole] ^= w;
-  keccak_pad(s, 1, rest, r);
+void shake_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen) {
+  const uint8_t *const one[1] = {in};
+  sponge_absorb(shake_one_state(), s, r, one, inlen);
 }
 
-void keccak_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t s[25], size_t r, KeccakPermute permute) {
-  while (nblocks-- > 0) {
-    permute(s);
-    for (size_t i = 0; i < r / 8; ++i) store64(out + 8 * i, s[i]);
-    out += r;
-  }
+void shake_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t s[25], size_t r) {
+  uint8_t *const one[1] = {out};
+  sponge_squeezeblocks(shake_one_state(), one, nblocks, s, r);
 }
 
-namespace {
-
-void shake(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen, size_t r) {
-  const KeccakPermute permute = permutation();
+void shake_oneshot(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen, size_t r) {
   uint64_t s[25];
-  keccak_absorb(s, r, in, inlen, permute);
-  const uint64_t whole = outlen / r;
-  keccak_squeezeblocks(out, whole, s, r, permute);
-  out += whole * r;
-  outlen -= whole * r;
-  if (outlen != 0) {
-    uint8_t block[SHAKE128_RATE];
-    keccak_squeezeblocks(block, 1, s, r, permute);
-    std::memcpy(out, block, outlen);
-    secure_wipe(block, sizeof block);
-  }
+  shake_absorb(s, r, in, inlen);
+  uint8_t *const one[1] = {out};
+  sponge_squeeze(shake_one_state(), one, outlen, s, r);
   secure_wipe(s, sizeof s);
 }
 
 }  // namespace
 
-void KeccakF1600_StatePermute(uint64_t state[25]) { permutation()(state); }
+void KeccakF1600_StatePermute(uint64_t state[25]) { kernels().permute(state); }
 
 void shake128_absorb(uint64_t state[25], const uint8_t *in, uint64_t inlen) {
-  keccak_absorb(state, SHAKE128_RATE, in, inlen, permutation());
+  shake_absorb(state, SHAKE128_RATE, in, inlen);
 }
 
 void shake128_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t state[25]) {
-  keccak_squeezeblocks(out, nblocks, state, SHAKE128_RATE, permutation());
+  shake_squeezeblocks(out, nblocks, state, SHAKE128_RATE);
 }
 
 void shake256_absorb(uint64_t state[25], const uint8_t *in, uint64_t inlen) {
-  keccak_absorb(state, SHAKE256_RATE, in, inlen, permutation());
+  shake_absorb(state, SHAKE256_RATE, in, inlen);
 }
 
 void shake256_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t state[25]) {
-  keccak_squeezeblocks(out, nblocks, state, SHAKE256_RATE, permutation());
+  shake_squeezeblocks(out, nblocks, state, SHAKE256_RATE);
 }
 
 void shake128(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen) {
-  shake(out, outlen, in, inlen, SHAKE128_RATE);
+  shake_oneshot(out, outlen, in, inlen, SHAKE128_RATE);
 }
 
 void shake256(uint8_t *out, uint64_t outlen, const uint8_t *in, uint64_t inlen) {
-  shake(out, outlen, in, inlen, SHAKE256_RATE);
+  shake_oneshot(out, outlen, in, inlen, SHAKE256_RATE);
 }
 
 void shake256_pair(uint8_t *out, uint64_t outlen, const uint8_t *a, uint64_t alen, const uint8_t *b, uint64_t blen) {
@@ -115,28 +79,32 @@ void shake256_stream_init(Shake256Stream &st) {
   st.pos = 0;
 }
 
+// Byte by byte up to a block boundary, then whole blocks a word at a time, then the tail byte by
+// byte again: the stream keeps no copy of its input, only the state.
 void shake256_stream_absorb(Shake256Stream &st, const uint8_t *in, uint64_t inlen) {
   constexpr size_t r = SHAKE256_RATE;
-  // Byte by byte up to a block boundary, then whole blocks lane by lane, then the tail.
+  const WordLanes<1> lanes = shake_one_state();
   while (inlen > 0 && st.pos != 0) {
     st.s[st.pos / 8] ^= uint64_t(*in++) << (8 * (st.pos % 8));
     --inlen;
     if (++st.pos == r) {
-      KeccakF1600_StatePermute(st.s);
+      lanes.permute(st.s);
       st.pos = 0;
     }
   }
   for (; inlen >= r; in += r, inlen -= r) {
-    for (size_t i = 0; i < r / 8; ++i) st.s[i] ^= load64(in + 8 * i);
-    KeccakF1600_StatePermute(st.s);
+    sponge_absorb_step(st.s, 1, in, r, r);
+    lanes.permute(st.s);
   }
   for (; inlen > 0; --inlen, ++st.pos) st.s[st.pos / 8] ^= uint64_t(*in++) << (8 * (st.pos % 8));
 }
 
+// The absorbed bytes are in the state; what is left is the padding and the squeeze of every
+// one-shot call.
 void shake256_stream_finish(Shake256Stream &st, uint8_t *out, uint64_t outlen) {
   keccak_pad(st.s, 1, size_t(st.pos), SHAKE256_RATE);
-  KeccakF1600_StatePermute(st.s);
-  for (uint64_t i = 0; i < outlen; ++i) out[i] = uint8_t(st.s[i / 8] >> (8 * (i % 8)));
+  uint8_t *const one[1] = {out};
+  sponge_squeeze(shake_one_state(), one, outlen, st.s, SHAKE256_RATE);
   secure_wipe(st.s, sizeof st.s);
   st.pos = 0;
 }

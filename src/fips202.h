@@ -13,22 +13,6 @@ extern const uint64_t KeccakF_RoundConstants[24];
 // Applies the 24 rounds of Keccak-f[1600] to the 25 lanes in place.
 void KeccakF1600_StatePermute(uint64_t state[25]);
 
-// The SHAKE padding, the one place it is written: for a last block holding rest (0 .. r - 1)
-// bytes of input, 0x1F follows them and 0x80 is the top bit of byte r - 1 (the same byte 0x9F
-// when rest is r - 1). XORed into the lanes s[0], s[stride], s[2 * stride], ... of a state whose
-// lane i holds bytes 8i .. 8i + 7 of the block, little-endian.
-inline void keccak_pad(uint64_t *s, size_t stride, size_t rest, size_t r) {
-  s[stride * (rest / 8)] ^= uint64_t(0x1F) << (8 * (rest % 8));
-  s[stride * (r / 8 - 1)] ^= uint64_t(0x80) << 56;
-}
-
-// The sponge over one state with the permutation `permute` and rate r (168 or 136): starts a
-// SHAKE computation absorbing in[0..inlen), 0x1F padding included; squeezes nblocks blocks of r
-// bytes. The shake functions below use them with the permutation of the path in use.
-using KeccakPermute = void (*)(uint64_t *);
-void keccak_absorb(uint64_t s[25], size_t r, const uint8_t *in, uint64_t inlen, KeccakPermute permute);
-void keccak_squeezeblocks(uint8_t *out, uint64_t nblocks, uint64_t s[25], size_t r, KeccakPermute permute);
-
 // Starts a new SHAKE128 computation and absorbs all of in[0..inlen), padding included.
 void shake128_absorb(uint64_t state[25], const uint8_t *in, uint64_t inlen);
 // Writes nblocks * 168 bytes, continuing the output stream of state.
@@ -49,9 +33,9 @@ struct Shake256Stream {
 void shake256_stream_init(Shake256Stream &st);
 // Absorbs in[0..inlen); in may be null when inlen is 0.
 void shake256_stream_absorb(Shake256Stream &st, const uint8_t *in, uint64_t inlen);
-// Pads and writes outlen <= SHAKE256_RATE bytes; the stream then holds no more input.
+// Pads and writes outlen bytes; the stream then holds no more input.
 void shake256_stream_finish(Shake256Stream &st, uint8_t *out, uint64_t outlen);
-// outlen <= SHAKE256_RATE bytes of SHAKE256(a[0..alen) || b[0..blen)), each read where it lies
+// outlen bytes of SHAKE256(a[0..alen) || b[0..blen)), each read where it lies
 // (null when its length is 0).
 void shake256_pair(uint8_t *out, uint64_t outlen, const uint8_t *a, uint64_t alen, const uint8_t *b, uint64_t blen);
 

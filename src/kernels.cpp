@@ -36,11 +36,11 @@ constexpr Kernels SCALAR = {
     .rej_uniform = rej_uniform,
     .rej_eta = rej_eta,
     .rej_gamma1m1 = rej_gamma1m1,
-    .permute = KeccakF1600_StatePermute_portable,
-    .permute4x = KeccakF1600_StatePermute4x_portable,
-    .absorb4x = keccakx4_absorb_portable,
-    .squeeze4x = keccakx4_squeezeblocks_portable,
-    .extract4x = keccakx4_extract_portable,
+    .permute = keccak_permute_scalar,
+    .permute4x = keccak_permute4x_scalar,
+    .absorb4x = keccak_absorb4x_scalar,
+    .squeeze4x = keccak_squeeze4x_scalar,
+    .extract4x = keccak_extract4x_scalar,
     .four_streams = false,
 };
 
@@ -68,22 +68,22 @@ constexpr Kernels AVX2 = {
     .rej_uniform = rej_uniform_avx2,
     .rej_eta = rej_eta_avx2,
     .rej_gamma1m1 = rej_gamma1m1_avx2,
-    .permute = KeccakF1600_StatePermute_bmi,
-    .permute4x = KeccakF1600_StatePermute4x_avx2,
-    .absorb4x = keccakx4_absorb_avx2,
-    .squeeze4x = keccakx4_squeezeblocks_avx2,
-    .extract4x = keccakx4_extract_avx2,
+    .permute = keccak_permute_bmi,
+    .permute4x = keccak_permute4x_avx2,
+    .absorb4x = keccak_absorb4x_avx2,
+    .squeeze4x = keccak_squeeze4x_avx2,
+    .extract4x = keccak_extract4x_avx2,
     .four_streams = true,
 };
 
 // AVX-512 (F, VL, BW): its own Keccak kernels, the AVX2 ones elsewhere.
 constexpr Kernels avx512_table() {
   Kernels k = AVX2;
-  k.permute = KeccakF1600_StatePermute_avx512;
-  k.permute4x = KeccakF1600_StatePermute4x_avx512;
-  k.absorb4x = keccakx4_absorb_avx512;
-  k.squeeze4x = keccakx4_squeezeblocks_avx512;
-  k.extract4x = keccakx4_extract_avx512;
+  k.permute = keccak_permute_avx512;
+  k.permute4x = keccak_permute4x_avx512;
+  k.absorb4x = keccak_absorb4x_avx512;
+  k.squeeze4x = keccak_squeeze4x_avx512;
+  k.extract4x = keccak_extract4x_avx512;
   return k;
 }
 constexpr Kernels AVX512 = avx512_table();

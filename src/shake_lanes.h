@@ -3,12 +3,12 @@
 // a long hash (a public key) runs beside many short expansions (the matrix) instead of after
 // them. Every computation's output equals its single-stream SHAKE bit for bit.
 #pragma once
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "fips202.h"
+#include "rules/keccak_sponge.h"
 #include "wipe.h"
 
 namespace tavik {
@@ -25,17 +25,6 @@ struct ShakeJob {
   const bool *ready = nullptr;
 };
 
-// Bytes [pos, pos + n) of the input of jb (n at most the rate): where they lie, or a copy in tmp
-// when they straddle pre and in.
-inline const uint8_t *job_input(const ShakeJob &jb, uint64_t pos, uint32_t n, uint8_t *tmp) {
-  if (pos >= jb.prelen) return jb.in + (pos - jb.prelen);
-  if (pos + n <= jb.prelen) return jb.pre + pos;
-  const uint32_t head = uint32_t(jb.prelen - pos);
-  std::memcpy(tmp, jb.pre + pos, head);
-  std::memcpy(tmp + head, jb.in, n - head);
-  return tmp;
-}
-
 // A multi-state permutation: width (at most MAX_LANES) states interleaved lane by lane (lane i of
 // state j at s[width * i + j]).
 inline constexpr uint32_t MAX_LANES = 8;
@@ -48,16 +37,18 @@ struct KeccakLanes {
 // The one the path in use schedules its jobs on (four states; see fips202x4.cpp).
 KeccakLanes keccak_lanes();
 
-// The little-endian word at p, and its inverse.
-inline uint64_t lane_word(const uint8_t *p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
-inline void put_lane_word(uint8_t *p, uint64_t v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
+// The scheduler has internal linkage, as the sponge it absorbs with (keccak_sponge.h).
+namespace {
+
+// Bytes [pos, pos + n) of the input of jb (n at most the rate): where they lie, or a copy in tmp
+// when they straddle pre and in.
+inline const uint8_t *shake_job_input(const ShakeJob &jb, uint64_t pos, uint32_t n, uint8_t *tmp) {
+  if (pos >= jb.prelen) return jb.in + (pos - jb.prelen);
+  if (pos + n <= jb.prelen) return jb.pre + pos;
+  const uint32_t head = uint32_t(jb.prelen - pos);
+  std::memcpy(tmp, jb.pre + pos, head);
+  std::memcpy(tmp + head, jb.in, n - head);
+  return tmp;
 }
 
 // Runs jobs[0..count) (count <= MAX_SHAKE_JOBS) with the lanes of `lanes`, in order of job index
@@ -112,21 +103,12 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
       }
       busy = true;
       if (squeezing[l]) continue;
-      // Absorb one whole block, or the rest with its padding: whole words, then the word with
-      // the last rest % 8 bytes, then the padding.
-      // After the padding the next permutation starts the squeezing.
+      // Absorb one whole block, or the rest with its padding; after the padding the next
+      // permutation starts the squeezing.
       const ShakeJob &jb = jobs[job[l]];
       const uint64_t rest = jb.prelen + jb.inlen - pos[l];
-      const uint8_t *src = job_input(jb, pos[l], rest < jb.rate ? uint32_t(rest) : jb.rate, straddle);
-      const uint32_t lanes_in = rest < jb.rate ? uint32_t(rest / 8) : jb.rate / 8;
-      for (uint32_t i = 0; i < lanes_in; ++i) s[w * i + l] ^= lane_word(src + 8 * i);
-      if (rest < jb.rate) {
-        uint64_t last = 0;
-        for (uint32_t k = 0; k < rest % 8; ++k) last |= uint64_t(src[8 * lanes_in + k]) << (8 * k);
-        s[w * lanes_in + l] ^= last;
-        keccak_pad(s + l, w, size_t(rest), jb.rate);
-        squeezing[l] = true;
-      }
+      const uint32_t n = rest < jb.rate ? uint32_t(rest) : jb.rate;
+      squeezing[l] = sponge_absorb_step(s + l, w, shake_job_input(jb, pos[l], n, straddle), n, jb.rate);
       pos[l] += jb.rate;
     }
     if (!busy) break;
@@ -151,5 +133,7 @@ template <typename Take>
 void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Take take) {
   run_shake_jobs(lanes, jobs, count, [](uint32_t) -> uint8_t * { return nullptr; }, take);
 }
+
+}  // namespace
 
 }  // namespace tavik

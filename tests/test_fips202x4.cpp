@@ -57,15 +57,15 @@ void PrintTo(const Path &p, std::ostream *os) { *os << p.name; }
 // Every path built into this binary; a vector one is skipped at run time on a processor without it.
 std::vector<Path> paths() {
   std::vector<Path> p = {
-      {"portable", Backend::scalar, KeccakF1600_StatePermute4x_portable, keccakx4_absorb_portable,
-       keccakx4_squeezeblocks_portable},
+      {"portable", Backend::scalar, keccak_permute4x_scalar, keccak_absorb4x_scalar,
+       keccak_squeeze4x_scalar},
       {"dispatch", Backend::scalar, KeccakF1600_StatePermute4x, absorb_dispatch, squeeze_dispatch},
   };
 #if TAVIK_X86_KERNELS
-  p.push_back({"avx2", Backend::avx2, KeccakF1600_StatePermute4x_avx2, keccakx4_absorb_avx2,
-               keccakx4_squeezeblocks_avx2});
-  p.push_back({"avx512", Backend::avx512, KeccakF1600_StatePermute4x_avx512,
-               keccakx4_absorb_avx512, keccakx4_squeezeblocks_avx512});
+  p.push_back({"avx2", Backend::avx2, keccak_permute4x_avx2, keccak_absorb4x_avx2,
+               keccak_squeeze4x_avx2});
+  p.push_back({"avx512", Backend::avx512, keccak_permute4x_avx512,
+               keccak_absorb4x_avx512, keccak_squeeze4x_avx512});
 #endif
   return p;
 }
@@ -230,7 +230,7 @@ TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
     for (size_t i = 0; i < 25; ++i)
       for (size_t j = 0; j < 8; ++j) s[8 * i + j] = ref[j][i] = trial == 0 ? 0 : rng();
     for (int rep = 0; rep < 2; ++rep) {
-      KeccakF1600_StatePermute8x_avx512(s);
+      keccak_permute8x_avx512(s);
       for (auto &r : ref) keccak_reference::permute(r);
       for (size_t i = 0; i < 25; ++i)
         for (size_t j = 0; j < 8; ++j)
@@ -247,16 +247,16 @@ TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
 // not ready, its input not yet written (0xEE), until job 0 is done.
 TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
   std::vector<std::pair<std::string, KeccakLanes>> sets = {
-      {"portable x4", {4, KeccakF1600_StatePermute4x_portable, keccakx4_extract_portable}},
+      {"portable x4", {4, keccak_permute4x_scalar, keccak_extract4x_scalar}},
       {"path in use", keccak_lanes()}};
 #if TAVIK_X86_KERNELS
   if (backend_available(Backend::avx2))
-    sets.push_back({"avx2 x4", {4, KeccakF1600_StatePermute4x_avx2, keccakx4_extract_avx2}});
+    sets.push_back({"avx2 x4", {4, keccak_permute4x_avx2, keccak_extract4x_avx2}});
 #endif
 #if TAVIK_X86_KERNELS
   if (backend_available(Backend::avx512)) {
-    sets.push_back({"avx512 x4", {4, KeccakF1600_StatePermute4x_avx512, keccakx4_extract_avx512}});
-    sets.push_back({"avx512 x8", {8, KeccakF1600_StatePermute8x_avx512, keccakx8_extract_avx512}});
+    sets.push_back({"avx512 x4", {4, keccak_permute4x_avx512, keccak_extract4x_avx512}});
+    sets.push_back({"avx512 x8", {8, keccak_permute8x_avx512, keccak_extract8x_avx512}});
   }
 #endif
   const size_t lengths[] = {0, 1, 33, 135, 136, 137, 167, 168, 300, 1472};

@@ -6,7 +6,7 @@
 
 namespace tavik {
 
-void KeccakF1600_StatePermute_bmi(uint64_t state[25]) { keccak_permute_lanes<ScalarLaneOps>(state); }
+void keccak_permute_bmi(uint64_t s[25]) { keccak_permute_lanes<ScalarLaneOps<>>(s); }
 
 }  // namespace tavik
 

@@ -1,11 +1,12 @@
-// Keccak-f[1600] on four interleaved states at once with AVX2, one 256-bit register per lane index.
+// Keccak-f[1600] and the sponge on four interleaved states at once with AVX2, one 256-bit
+// register per lane index.
 #include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
 
-#include "fips202.h"
-#include "rules/fips202x4_simd.h"
 #include "rules/keccak_rounds.h"
+#include "rules/keccak_sponge.h"
+#include "rules/keccak_ymm4_lanes.h"
 
 namespace tavik {
 namespace {
@@ -39,19 +40,22 @@ struct Avx2LaneOps : Ymm4LaneOps {
 
 }  // namespace
 
-void KeccakF1600_StatePermute4x_avx2(uint64_t s[100]) { keccak_permute_lanes<Avx2LaneOps>(s); }
+void keccak_permute4x_avx2(uint64_t s[100]) { keccak_permute_lanes<Avx2LaneOps>(s); }
 
-void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+namespace {
+constexpr Ymm4Lanes<keccak_permute4x_avx2> LANES4;
+}  // namespace
+
+void keccak_absorb4x_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                           const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {
-  keccakx4_absorb_with<KeccakF1600_StatePermute4x_avx2>(s, r, in0, in1, in2, in3, inlen);
+  sponge_absorb4x(LANES4, s, r, in0, in1, in2, in3, inlen);
 }
 
-void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
-                                 uint64_t nblocks, uint64_t s[100], size_t r) {
-  keccakx4_squeezeblocks_with<KeccakF1600_StatePermute4x_avx2>(out0, out1, out2, out3, nblocks, s, r);
+void keccak_squeeze4x_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                           uint64_t nblocks, uint64_t s[100], size_t r) {
+  sponge_squeezeblocks4x(LANES4, out0, out1, out2, out3, nblocks, s, r);
 }
 
-void keccakx4_extract_avx2(uint8_t *const out[4], const uint64_t s[100]) { keccakx4_extract_with(out, s); }
+void keccak_extract4x_avx2(uint8_t *const out[4], const uint64_t s[100]) { sponge_extract(LANES4, out, s); }
 
 }  // namespace tavik
-

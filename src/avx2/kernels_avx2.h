@@ -44,14 +44,14 @@ uint32_t rej_gamma1m1_avx2(uint32_t *out, uint32_t needed, const uint8_t *buf, u
 
 // fips202_avx2.cpp: the single-stream permutation with BMI1 and BMI2 (andn, rorx), which every
 // processor of the vector paths has.
-void KeccakF1600_StatePermute_bmi(uint64_t state[25]);
+void keccak_permute_bmi(uint64_t s[25]);
 
 // fips202x4_avx2.cpp
-void KeccakF1600_StatePermute4x_avx2(uint64_t s[100]);
-void keccakx4_absorb_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+void keccak_permute4x_avx2(uint64_t s[100]);
+void keccak_absorb4x_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                           const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
-void keccakx4_squeezeblocks_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
-                                 uint64_t nblocks, uint64_t s[100], size_t r);
-void keccakx4_extract_avx2(uint8_t *const out[4], const uint64_t s[100]);
+void keccak_squeeze4x_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                           uint64_t nblocks, uint64_t s[100], size_t r);
+void keccak_extract4x_avx2(uint8_t *const out[4], const uint64_t s[100]);
 
 }  // namespace tavik

@@ -1,13 +1,14 @@
-// Keccak-f[1600] with AVX-512: four interleaved states on 256-bit registers (AVX-512VL) and eight
-// on 512-bit registers. Rotations are one vprolq; the column parities and the chi step are one
-// or two ternary-logic instructions; 32 vector registers hold the whole state without spills.
+// Keccak-f[1600] and the sponge's lane sets with AVX-512: four interleaved states on 256-bit
+// registers (AVX-512VL) and eight on 512-bit registers. Rotations are one vprolq; the column
+// parities and the chi step are one or two ternary-logic instructions; 32 vector registers hold
+// the whole state without spills.
 #include "avx512/kernels_avx512.h"
 
 #include <immintrin.h>
 
-#include "fips202.h"
-#include "rules/fips202x4_simd.h"
 #include "rules/keccak_rounds.h"
+#include "rules/keccak_sponge.h"
+#include "rules/keccak_ymm4_lanes.h"
 
 namespace tavik {
 namespace {
@@ -63,60 +64,69 @@ struct Avx512VlSingleOps {
 
 }  // namespace
 
-void KeccakF1600_StatePermute_avx512(uint64_t state[25]) { keccak_permute_lanes<Avx512VlSingleOps>(state); }
+void keccak_permute_avx512(uint64_t s[25]) { keccak_permute_lanes<Avx512VlSingleOps>(s); }
 
-void KeccakF1600_StatePermute4x_avx512(uint64_t s[100]) { keccak_permute_lanes<Avx512VlLaneOps>(s); }
+void keccak_permute4x_avx512(uint64_t s[100]) { keccak_permute_lanes<Avx512VlLaneOps>(s); }
 
-void keccakx4_absorb_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
-                            const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {
-  keccakx4_absorb_with<KeccakF1600_StatePermute4x_avx512>(s, r, in0, in1, in2, in3, inlen);
-}
-
-void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
-                                   uint64_t nblocks, uint64_t s[100], size_t r) {
-  keccakx4_squeezeblocks_with<KeccakF1600_StatePermute4x_avx512>(out0, out1, out2, out3, nblocks, s, r);
-}
-
-void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]) { keccak_permute_lanes<Avx512LaneOps>(s); }
-
-void keccakx4_extract_avx512(uint8_t *const out[4], const uint64_t s[100]) { keccakx4_extract_with(out, s); }
+void keccak_permute8x_avx512(uint64_t s[200]) { keccak_permute_lanes<Avx512LaneOps>(s); }
 
 namespace {
 
+constexpr Ymm4Lanes<keccak_permute4x_avx512> LANES4;
+
 // Plain shuffles through their masked forms with every lane selected (see Avx512LaneOps::rol).
 constexpr __mmask8 ALL = 0xFF;
-inline __m512i unpacklo(__m512i a, __m512i b) { return _mm512_maskz_unpacklo_epi64(ALL, a, b); }
-inline __m512i unpackhi(__m512i a, __m512i b) { return _mm512_maskz_unpackhi_epi64(ALL, a, b); }
+inline __m512i keccak_unpacklo(__m512i a, __m512i b) { return _mm512_maskz_unpacklo_epi64(ALL, a, b); }
+inline __m512i keccak_unpackhi(__m512i a, __m512i b) { return _mm512_maskz_unpackhi_epi64(ALL, a, b); }
 template <int imm>
-inline __m512i blocks(__m512i a, __m512i b) { return _mm512_maskz_shuffle_i64x2(ALL, a, b, imm); }
+inline __m512i keccak_blocks(__m512i a, __m512i b) { return _mm512_maskz_shuffle_i64x2(ALL, a, b, imm); }
+
+// The sponge's lane set of eight states, for squeezing only (the job scheduler absorbs one state
+// at a time): lanes leave eight at a time through an 8x8 transpose of eight rows, each row lane i
+// of the eight states, into eight columns, column j the eight lanes of state j.
+struct Zmm8Lanes {
+  static constexpr size_t W = 8;
+  static void permute(uint64_t *s) { keccak_permute8x_avx512(s); }
+  // Rows i .. i + 7 are read whole (at most up to row 23 for words <= 21); a last group of fewer
+  // than eight words stores only those.
+  static void store_words(uint8_t *const *out, uint64_t pos, const uint64_t *s, size_t words) {
+    for (size_t i = 0; i < words; i += 8) {
+      __m512i r[8], t[8], c[8];
+      for (size_t k = 0; k < 8; ++k) r[k] = _mm512_loadu_si512(s + 8 * (i + k));
+      for (size_t k = 0; k < 8; k += 2) {
+        t[k] = keccak_unpacklo(r[k], r[k + 1]);
+        t[k + 1] = keccak_unpackhi(r[k], r[k + 1]);
+      }
+      for (size_t odd = 0; odd < 2; ++odd) {
+        const __m512i u0 = keccak_blocks<0x88>(t[odd], t[odd + 2]);  // 128-bit blocks 0, 2 of each
+        const __m512i u1 = keccak_blocks<0x88>(t[odd + 4], t[odd + 6]);
+        const __m512i u2 = keccak_blocks<0xDD>(t[odd], t[odd + 2]);  // blocks 1, 3 of each
+        const __m512i u3 = keccak_blocks<0xDD>(t[odd + 4], t[odd + 6]);
+        c[odd] = keccak_blocks<0x88>(u0, u1);
+        c[odd + 4] = keccak_blocks<0xDD>(u0, u1);
+        c[odd + 2] = keccak_blocks<0x88>(u2, u3);
+        c[odd + 6] = keccak_blocks<0xDD>(u2, u3);
+      }
+      const __mmask8 keep = words - i >= 8 ? ALL : __mmask8((1u << (words - i)) - 1);
+      for (size_t j = 0; j < W; ++j) _mm512_mask_storeu_epi64(out[j] + pos + 8 * i, keep, c[j]);
+    }
+  }
+};
 
 }  // namespace
 
-// Eight rows of eight words, each row lane i of the eight states, into eight columns: c[j]
-// holds the eight lanes of state j.
-void keccakx8_extract_avx512(uint8_t *const out[8], const uint64_t s[200]) {
-  for (size_t i = 0; i < 24; i += 8) {
-    __m512i r[8], t[8], c[8];
-    for (size_t k = 0; k < 8; ++k) r[k] = _mm512_loadu_si512(s + 8 * (i + k));
-    for (size_t k = 0; k < 8; k += 2) {
-      t[k] = unpacklo(r[k], r[k + 1]);
-      t[k + 1] = unpackhi(r[k], r[k + 1]);
-    }
-    for (size_t odd = 0; odd < 2; ++odd) {
-      const __m512i u0 = blocks<0x88>(t[odd], t[odd + 2]);  // 128-bit blocks 0, 2 of each
-      const __m512i u1 = blocks<0x88>(t[odd + 4], t[odd + 6]);
-      const __m512i u2 = blocks<0xDD>(t[odd], t[odd + 2]);  // blocks 1, 3 of each
-      const __m512i u3 = blocks<0xDD>(t[odd + 4], t[odd + 6]);
-      c[odd] = blocks<0x88>(u0, u1);
-      c[odd + 4] = blocks<0xDD>(u0, u1);
-      c[odd + 2] = blocks<0x88>(u2, u3);
-      c[odd + 6] = blocks<0xDD>(u2, u3);
-    }
-    // Rows 21 to 23 lie beyond the 21 lanes of the rate: the last group stores five words.
-    const __mmask8 keep = i + 8 <= 21 ? __mmask8(0xFF) : __mmask8(0x1F);
-    for (size_t j = 0; j < 8; ++j) _mm512_mask_storeu_epi64(out[j] + 8 * i, keep, c[j]);
-  }
+void keccak_absorb4x_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+                            const uint8_t *in2, const uint8_t *in3, uint64_t inlen) {
+  sponge_absorb4x(LANES4, s, r, in0, in1, in2, in3, inlen);
 }
 
-}  // namespace tavik
+void keccak_squeeze4x_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                             uint64_t nblocks, uint64_t s[100], size_t r) {
+  sponge_squeezeblocks4x(LANES4, out0, out1, out2, out3, nblocks, s, r);
+}
 
+void keccak_extract4x_avx512(uint8_t *const out[4], const uint64_t s[100]) { sponge_extract(LANES4, out, s); }
+
+void keccak_extract8x_avx512(uint8_t *const out[8], const uint64_t s[200]) { sponge_extract(Zmm8Lanes{}, out, s); }
+
+}  // namespace tavik

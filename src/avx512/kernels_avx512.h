@@ -9,17 +9,17 @@ namespace tavik {
 
 // fips202x4_avx512.cpp: the single-stream permutation with AVX-512VL (one lane per 128-bit
 // register, vprolq and ternary logic).
-void KeccakF1600_StatePermute_avx512(uint64_t state[25]);
+void keccak_permute_avx512(uint64_t s[25]);
 // Four interleaved states on 256-bit registers (AVX-512VL).
-void KeccakF1600_StatePermute4x_avx512(uint64_t s[100]);
-void keccakx4_absorb_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+void keccak_permute4x_avx512(uint64_t s[100]);
+void keccak_absorb4x_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                             const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
-void keccakx4_squeezeblocks_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
-                                   uint64_t nblocks, uint64_t s[100], size_t r);
+void keccak_squeeze4x_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                             uint64_t nblocks, uint64_t s[100], size_t r);
+void keccak_extract4x_avx512(uint8_t *const out[4], const uint64_t s[100]);
 // Keccak-f[1600] on eight states interleaved lane by lane (lane i of state j at s[8*i + j]) on
-// 512-bit registers.
-void KeccakF1600_StatePermute8x_avx512(uint64_t s[200]);
-void keccakx4_extract_avx512(uint8_t *const out[4], const uint64_t s[100]);
-void keccakx8_extract_avx512(uint8_t *const out[8], const uint64_t s[200]);
+// 512-bit registers, and the first 168 bytes of each state.
+void keccak_permute8x_avx512(uint64_t s[200]);
+void keccak_extract8x_avx512(uint8_t *const out[8], const uint64_t s[200]);
 
 }  // namespace tavik

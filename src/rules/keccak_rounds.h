@@ -1,12 +1,15 @@
 // Keccak-f[1600] written once over an abstract lane type, so that one text serves every width:
-// a 64-bit integer (one state), four states in a 256-bit register, eight in a 512-bit register.
-// The operations type Ops supplies, for its lane type Ops::V:
+// a 64-bit integer (one state, or one of several interleaved states), four states in a 256-bit
+// register, eight in a 512-bit register. The operations type Ops supplies, for its lane type
+// Ops::V:
+//   static constexpr int W                             the distance between lanes i and i + 1
 //   V load(const uint64_t *), store(uint64_t *, V)     one lane of every state (W consecutive words)
 //   V bcast(uint64_t)                                  the same word in every state
 //   V xor2(V, V)                                       exclusive or
 //   V xor5(V, V, V, V, V)                              the column parity of theta
 //   V chi(V a, V b, V c)                               a ^ (~b & c)
 //   template <int n> V rol(V)                          rotate each 64-bit word left by n (1..63)
+// and may declare COMPLEMENTED true (integer lanes only): see keccak_chi.
 // The interleaved state holds lane i of state j at s[W * i + j]. Everything here has internal
 // linkage: each file that includes it compiles the permutation for its own instruction set.
 #pragma once
@@ -16,6 +19,47 @@
 
 namespace tavik {
 namespace {
+
+// Lane complementing, for processors without an and-not instruction: the lanes be, bi, go, ki,
+// mi and sa are held inverted between rounds (inverted on entry and again on exit), so that the
+// chi step of a plane needs one NOT instead of five: n = ~b[KECCAK_CHI_NOT[p]] of the plane's
+// five inputs b[0..4]. The chi step at plane p, column k then takes the form
+// KECCAK_CHI_FORM[p][k], which follows from which of its inputs arrive inverted and whether its
+// output leaves inverted (n standing for the inverted input):
+//   0: a ^ (b | c)   1: a ^ (b & c)   2: a ^ (n & c)   3: a ^ (n | c)   4: a ^ (b | n)
+//   5: n ^ (b | c)   6: n ^ (b & c)
+template <class O>
+constexpr bool keccak_complemented = requires { requires O::COMPLEMENTED; };
+inline constexpr int KECCAK_CHI_NOT[5] = {2, 4, 3, 3, 1};
+inline constexpr int KECCAK_CHI_FORM[5][5] = {
+    {0, 3, 1, 0, 1}, {0, 1, 4, 0, 1}, {0, 1, 2, 5, 1}, {1, 0, 3, 6, 0}, {2, 5, 1, 0, 1}};
+
+// The inverted input n of plane p's chi step with lane complementing; unused otherwise.
+template <class O, int p, class V>
+[[gnu::always_inline]] inline V keccak_chi_not(V b0, V b1, V b2, V b3, V b4) {
+  if constexpr (!keccak_complemented<O>) return b0;
+  else if constexpr (KECCAK_CHI_NOT[p] == 1) return ~b1;
+  else if constexpr (KECCAK_CHI_NOT[p] == 2) return ~b2;
+  else if constexpr (KECCAK_CHI_NOT[p] == 3) return ~b3;
+  else return ~b4;
+}
+
+// The chi step of lane (p, k): a ^ (~b & c) on plain lanes, its form above on complemented ones.
+template <class O, int p, int k, class V>
+[[gnu::always_inline]] inline V keccak_chi(V a, V b, V c, [[maybe_unused]] V n) {
+  if constexpr (!keccak_complemented<O>) {
+    return O::chi(a, b, c);
+  } else {
+    constexpr int f = KECCAK_CHI_FORM[p][k];
+    if constexpr (f == 0) return a ^ (b | c);
+    else if constexpr (f == 1) return a ^ (b & c);
+    else if constexpr (f == 2) return a ^ (n & c);
+    else if constexpr (f == 3) return a ^ (n | c);
+    else if constexpr (f == 4) return a ^ (b | n);
+    else if constexpr (f == 5) return n ^ (b | c);
+    else return n ^ (b & c);
+  }
+}
 
 // One round from the 25 lanes X** to the 25 lanes Y** (named by plane b, g, k, m, s and column
 // a, e, i, o, u), with operations O, lane type V and round constant rc. Each plane of Y gathers
@@ -33,65 +77,71 @@ namespace {
     const V di = O::xor2(ce, O::template rol<1>(co));                                              \
     const V d_o = O::xor2(ci, O::template rol<1>(cu));                                             \
     const V du = O::xor2(co, O::template rol<1>(ca));                                              \
-    V b0, b1, b2, b3, b4;                                                                          \
+    V b0, b1, b2, b3, b4, n;                                                                       \
                                                                                                    \
     b0 = O::xor2(X##ba, da);                                                                       \
     b1 = O::template rol<44>(O::xor2(X##ge, de));                                                  \
     b2 = O::template rol<43>(O::xor2(X##ki, di));                                                  \
     b3 = O::template rol<21>(O::xor2(X##mo, d_o));                                                 \
     b4 = O::template rol<14>(O::xor2(X##su, du));                                                  \
-    Y##ba = O::xor2(O::chi(b0, b1, b2), O::bcast(rc));                                             \
-    Y##be = O::chi(b1, b2, b3);                                                                    \
-    Y##bi = O::chi(b2, b3, b4);                                                                    \
-    Y##bo = O::chi(b3, b4, b0);                                                                    \
-    Y##bu = O::chi(b4, b0, b1);                                                                    \
+    n = keccak_chi_not<O, 0>(b0, b1, b2, b3, b4);                                                  \
+    Y##ba = O::xor2(keccak_chi<O, 0, 0>(b0, b1, b2, n), O::bcast(rc));                             \
+    Y##be = keccak_chi<O, 0, 1>(b1, b2, b3, n);                                                    \
+    Y##bi = keccak_chi<O, 0, 2>(b2, b3, b4, n);                                                    \
+    Y##bo = keccak_chi<O, 0, 3>(b3, b4, b0, n);                                                    \
+    Y##bu = keccak_chi<O, 0, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
     b0 = O::template rol<28>(O::xor2(X##bo, d_o));                                                 \
     b1 = O::template rol<20>(O::xor2(X##gu, du));                                                  \
     b2 = O::template rol<3>(O::xor2(X##ka, da));                                                   \
     b3 = O::template rol<45>(O::xor2(X##me, de));                                                  \
     b4 = O::template rol<61>(O::xor2(X##si, di));                                                  \
-    Y##ga = O::chi(b0, b1, b2);                                                                    \
-    Y##ge = O::chi(b1, b2, b3);                                                                    \
-    Y##gi = O::chi(b2, b3, b4);                                                                    \
-    Y##go = O::chi(b3, b4, b0);                                                                    \
-    Y##gu = O::chi(b4, b0, b1);                                                                    \
+    n = keccak_chi_not<O, 1>(b0, b1, b2, b3, b4);                                                  \
+    Y##ga = keccak_chi<O, 1, 0>(b0, b1, b2, n);                                                    \
+    Y##ge = keccak_chi<O, 1, 1>(b1, b2, b3, n);                                                    \
+    Y##gi = keccak_chi<O, 1, 2>(b2, b3, b4, n);                                                    \
+    Y##go = keccak_chi<O, 1, 3>(b3, b4, b0, n);                                                    \
+    Y##gu = keccak_chi<O, 1, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
     b0 = O::template rol<1>(O::xor2(X##be, de));                                                   \
     b1 = O::template rol<6>(O::xor2(X##gi, di));                                                   \
     b2 = O::template rol<25>(O::xor2(X##ko, d_o));                                                 \
     b3 = O::template rol<8>(O::xor2(X##mu, du));                                                   \
     b4 = O::template rol<18>(O::xor2(X##sa, da));                                                  \
-    Y##ka = O::chi(b0, b1, b2);                                                                    \
-    Y##ke = O::chi(b1, b2, b3);                                                                    \
-    Y##ki = O::chi(b2, b3, b4);                                                                    \
-    Y##ko = O::chi(b3, b4, b0);                                                                    \
-    Y##ku = O::chi(b4, b0, b1);                                                                    \
+    n = keccak_chi_not<O, 2>(b0, b1, b2, b3, b4);                                                  \
+    Y##ka = keccak_chi<O, 2, 0>(b0, b1, b2, n);                                                    \
+    Y##ke = keccak_chi<O, 2, 1>(b1, b2, b3, n);                                                    \
+    Y##ki = keccak_chi<O, 2, 2>(b2, b3, b4, n);                                                    \
+    Y##ko = keccak_chi<O, 2, 3>(b3, b4, b0, n);                                                    \
+    Y##ku = keccak_chi<O, 2, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
     b0 = O::template rol<27>(O::xor2(X##bu, du));                                                  \
     b1 = O::template rol<36>(O::xor2(X##ga, da));                                                  \
     b2 = O::template rol<10>(O::xor2(X##ke, de));                                                  \
     b3 = O::template rol<15>(O::xor2(X##mi, di));                                                  \
     b4 = O::template rol<56>(O::xor2(X##so, d_o));                                                 \
-    Y##ma = O::chi(b0, b1, b2);                                                                    \
-    Y##me = O::chi(b1, b2, b3);                                                                    \
-    Y##mi = O::chi(b2, b3, b4);                                                                    \
-    Y##mo = O::chi(b3, b4, b0);                                                                    \
-    Y##mu = O::chi(b4, b0, b1);                                                                    \
+    n = keccak_chi_not<O, 3>(b0, b1, b2, b3, b4);                                                  \
+    Y##ma = keccak_chi<O, 3, 0>(b0, b1, b2, n);                                                    \
+    Y##me = keccak_chi<O, 3, 1>(b1, b2, b3, n);                                                    \
+    Y##mi = keccak_chi<O, 3, 2>(b2, b3, b4, n);                                                    \
+    Y##mo = keccak_chi<O, 3, 3>(b3, b4, b0, n);                                                    \
+    Y##mu = keccak_chi<O, 3, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
     b0 = O::template rol<62>(O::xor2(X##bi, di));                                                  \
     b1 = O::template rol<55>(O::xor2(X##go, d_o));                                                 \
     b2 = O::template rol<39>(O::xor2(X##ku, du));                                                  \
     b3 = O::template rol<41>(O::xor2(X##ma, da));                                                  \
     b4 = O::template rol<2>(O::xor2(X##se, de));                                                   \
-    Y##sa = O::chi(b0, b1, b2);                                                                    \
-    Y##se = O::chi(b1, b2, b3);                                                                    \
-    Y##si = O::chi(b2, b3, b4);                                                                    \
-    Y##so = O::chi(b3, b4, b0);                                                                    \
-    Y##su = O::chi(b4, b0, b1);                                                                    \
+    n = keccak_chi_not<O, 4>(b0, b1, b2, b3, b4);                                                  \
+    Y##sa = keccak_chi<O, 4, 0>(b0, b1, b2, n);                                                    \
+    Y##se = keccak_chi<O, 4, 1>(b1, b2, b3, n);                                                    \
+    Y##si = keccak_chi<O, 4, 2>(b2, b3, b4, n);                                                    \
+    Y##so = keccak_chi<O, 4, 3>(b3, b4, b0, n);                                                    \
+    Y##su = keccak_chi<O, 4, 4>(b4, b0, b1, n);                                                    \
   } while (0)
 
-// Keccak-f[1600] on the Ops::W interleaved states of s, two rounds per pass (A -> E -> A).
+// Keccak-f[1600] on the states whose lanes Ops loads from s (lane i at s + W * i), two rounds
+// per pass (A -> E -> A).
 template <class Ops>
 [[gnu::always_inline]] inline void keccak_permute_lanes(uint64_t *s) {
   using V = typename Ops::V;
@@ -106,11 +156,17 @@ template <class Ops>
     Amo = Ops::load(s + W * 18), Amu = Ops::load(s + W * 19);
   V Asa = Ops::load(s + W * 20), Ase = Ops::load(s + W * 21), Asi = Ops::load(s + W * 22),
     Aso = Ops::load(s + W * 23), Asu = Ops::load(s + W * 24);
+  if constexpr (keccak_complemented<Ops>) {
+    Abe = ~Abe, Abi = ~Abi, Ago = ~Ago, Aki = ~Aki, Ami = ~Ami, Asa = ~Asa;
+  }
   V Eba, Ebe, Ebi, Ebo, Ebu, Ega, Ege, Egi, Ego, Egu, Eka, Eke, Eki, Eko, Eku;
   V Ema, Eme, Emi, Emo, Emu, Esa, Ese, Esi, Eso, Esu;
   for (int round = 0; round < 24; round += 2) {
     TAVIK_KECCAK_ROUND(Ops, V, A, E, KeccakF_RoundConstants[round]);
     TAVIK_KECCAK_ROUND(Ops, V, E, A, KeccakF_RoundConstants[round + 1]);
+  }
+  if constexpr (keccak_complemented<Ops>) {
+    Abe = ~Abe, Abi = ~Abi, Ago = ~Ago, Aki = ~Aki, Ami = ~Ami, Asa = ~Asa;
   }
   Ops::store(s + W * 0, Aba); Ops::store(s + W * 1, Abe); Ops::store(s + W * 2, Abi);
   Ops::store(s + W * 3, Abo); Ops::store(s + W * 4, Abu);
@@ -124,10 +180,14 @@ template <class Ops>
   Ops::store(s + W * 23, Aso); Ops::store(s + W * 24, Asu);
 }
 
-// The operations on one state in 64-bit integers; compiled with BMI1 the chi step is one andn.
+// The operations on one state in 64-bit integers, its lanes Stride words apart (one of several
+// interleaved states when Stride > 1). With BMI1 the chi step is one andn; without it, lane
+// complementing (Complemented) saves four NOTs per plane.
+template <int Stride = 1, bool Complemented = false>
 struct ScalarLaneOps {
   using V = uint64_t;
-  static constexpr int W = 1;
+  static constexpr int W = Stride;
+  static constexpr bool COMPLEMENTED = Complemented;
   static V load(const uint64_t *p) { return *p; }
   static void store(uint64_t *p, V v) { *p = v; }
   static V bcast(uint64_t x) { return x; }

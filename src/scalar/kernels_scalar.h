@@ -55,14 +55,13 @@ uint32_t rej_eta(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t le
 // `needed` (>= 1) coefficients to out, returns how many.
 uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 
-// keccak_scalar.cpp: the single-state permutation, and the four-state kernels as it applied to
-// each state in turn.
-void KeccakF1600_StatePermute_portable(uint64_t state[25]);
-void KeccakF1600_StatePermute4x_portable(uint64_t s[100]);
-void keccakx4_absorb_portable(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
-                              const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
-void keccakx4_squeezeblocks_portable(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
-                                     uint64_t nblocks, uint64_t s[100], size_t r);
-void keccakx4_extract_portable(uint8_t *const out[4], const uint64_t s[100]);
+// keccak_scalar.cpp: the single-state permutation and the four-state kernels.
+void keccak_permute_scalar(uint64_t s[25]);
+void keccak_permute4x_scalar(uint64_t s[100]);
+void keccak_absorb4x_scalar(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
+                            const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
+void keccak_squeeze4x_scalar(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                             uint64_t nblocks, uint64_t s[100], size_t r);
+void keccak_extract4x_scalar(uint8_t *const out[4], const uint64_t s[100]);
 
 }  // namespace tavik

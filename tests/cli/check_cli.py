@@ -15,6 +15,7 @@ import termios
 import time
 
 TAVIK, RAW_VERIFY, TESTBUILD = (os.path.abspath(a) for a in sys.argv[1:4])
+FIX = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")  # files of the version 1 tool
 failures = []
 outputs = []  # every stdout and stderr, searched for secrets at the end
 
@@ -104,7 +105,7 @@ write("pw", "correct horse battery staple\n")
 write("wrong", "correct horse\n")
 
 # Help and version; usage errors.
-expect("help", ["--help"], 0, out="tavik verify -p PUBFILE")
+expect("help", ["--help"], 0, out="tavik passwd [-s SECFILE]")
 expect("sign help", ["sign", "--help"], 0, out="FILE.tsig")
 expect("version", ["--version"], 0, out="tavik ")
 expect("unknown command", ["frobnicate"], 2)
@@ -178,10 +179,16 @@ for name, data in messages.items():
     expect(f"sign {name}", ["sign", "-s", "tavik.sec", "-m", name], 0, out=f"{name}.tsig")
     expect(f"verify {name}", ["verify", "-p", "tavik.pub", "-m", name], 0, out="valid signature by key")
     check(fields(f"{name}.tsig")[1]["key-id"] == fields("tavik.pub")[1]["key-id"], f"{name}: signature key id")
-    if 1 <= len(data) <= 3300:  # the scheme's own call on the raw fields agrees
+    check(subprocess.run([RAW_VERIFY, "--files", "tavik.pub", f"{name}.tsig", name]).returncode == 0,
+          f"{name}: the library's reader")
+    # The scheme's own call agrees on the signed form: label, comment length, comment, file.
+    comment = fields(f"{name}.tsig")[1]["trusted-comment"].encode()
+    signed = b"tavik file signature v2\0" + len(comment).to_bytes(4, "big") + comment + data
+    if len(signed) <= 3300:
         write("raw.pk", fields("tavik.pub")[2])
         write("raw.sig", fields(f"{name}.tsig")[2])
-        check(subprocess.run([RAW_VERIFY, "raw.pk", "raw.sig", name]).returncode == 0, f"{name}: sig_verf on raw")
+        write("raw.msg", signed)
+        check(subprocess.run([RAW_VERIFY, "raw.pk", "raw.sig", "raw.msg"]).returncode == 0, f"{name}: sig_verf on raw")
 write("chunk1x", messages["chunk1"][:-1] + bytes([messages["chunk1"][-1] ^ 1]))
 expect("a changed byte after 64 KiB", ["verify", "-p", "tavik.pub", "-m", "chunk1x", "-x", "chunk1.tsig"], 1)
 expect("sign stdin", ["sign", "-s", "tavik.sec", "-m", "-", "-x", "stdin.tsig"], 0, stdin=messages["short"])
@@ -210,7 +217,7 @@ kind, f, sig = fields("short.tsig")
 bad = bytearray(sig)
 bad[100] ^= 4
 b64 = base64.b64encode(bytes(bad)).decode()
-write("bad.tsig", f"{kind}\nkey-id: {f['key-id']}\ndata:\n" + "\n".join(b64[i:i + 64] for i in range(0, len(b64), 64)) + "\n")
+write("bad.tsig", f"{kind}\n" + "".join(f"{k}: {v}\n" for k, v in f.items()) + "data:\n" + "\n".join(b64[i:i + 64] for i in range(0, len(b64), 64)) + "\n")
 expect("tampered signature", ["verify", "-p", "tavik.pub", "-m", "short", "-x", "bad.tsig"], 1, out="INVALID")
 expect("other key", ["verify", "-p", "b.pub", "-m", "short"], 1, out="signed with a different key (id ")
 
@@ -322,7 +329,7 @@ for name, args, code, err, kept in outs:
         check(after == before and stat.S_ISFIFO(os.lstat("pipe.tsig").st_mode) and os.path.isdir("adir"),
               f"{name}: files changed")
 for n in ("old.tsig", "notes.txt"):
-    check(fields(n)[0] == "tavik signature v1", f"{n}: not replaced by a signature")
+    check(fields(n)[0] == "tavik signature v2", f"{n}: not replaced by a signature")
 
 # A secret key that others may read is used, with a warning.
 write("open.sec", read("tavik.sec"))
@@ -339,6 +346,7 @@ typed = [
     ("Ctrl-C at the prompt", ["sign", "-s", "b.sec", "-m", "short", "-x", "t.tsig"], [b"\x03"], -signal.SIGINT, ""),
     ("typed twice", ["keygen", "-p", "t.pub", "-s", "t.sec"], ["the same words", "the same words"], 0,
      "(passphrase-protected)"),
+    ("passwd typed", ["passwd", "-s", "t.sec"], ["the same words", "other words", "other words"], 0, "new passphrase"),
 ]
 for name, args, answers, code, says in typed:
     got, seen, echo = on_terminal(args, answers)
@@ -348,11 +356,148 @@ write("long", "z" * 1025 + "\n")
 expect("1025 bytes from a file", ["keygen", "-p", "t2.pub", "-s", "t2.sec", "--passphrase-file", "long"], 2,
        err="longer than 1024 bytes")
 
+# sign: default key, several files, comments, standard output, and each refusal (nothing written).
+write("dup", "duplicate\n")
+for n in ("one.tsig", "short.tsig"):
+    os.unlink(n)
+signs = [
+    ("default key, two files", ["sign", "-m", "one", "-m", "short"], 0, "signature in short.tsig", None, b""),
+    ("trusted and untrusted comment", ["sign", "-m", "one", "-t", "release 1.0 café", "-c", "made here", "-x",
+                                       "c.tsig"], 0, "signature in c.tsig", None, b""),
+    ("to standard output", ["sign", "-m", "short", "-x", "-", "-t", "out"], 0, "tavik signature v2\n", None, b""),
+    ("passphrase on standard input", ["sign", "-s", "b.sec", "-m", "short", "-x", "in.tsig", "--passphrase-file", "-"],
+     0, "in.tsig", None, b"correct horse battery staple\n"),
+    ("passphrase by descriptor", ["sign", "-s", "b.sec", "-m", "short", "-x", "fd.tsig", "--passphrase-fd", "0"], 0,
+     "fd.tsig", None, b"correct horse battery staple"),
+    ("-x with two files", ["sign", "-m", "one", "-m", "short", "-x", "z.tsig"], 2, None, "single file", b""),
+    ("one file twice", ["sign", "-m", "short", "-m", "./short"], 2, None, "named twice", b""),
+    ("an option twice", ["sign", "-s", "tavik.sec", "-s", "b.sec", "-m", "short"], 2, None, "-s given twice", b""),
+    ("a flag twice", ["sign", "-f", "-f", "-m", "short"], 2, None, "-f given twice", b""),
+    ("line end in -t", ["sign", "-m", "short", "-x", "z.tsig", "-t", "a\nb"], 2, None, "-t: the comment holds a control", b""),
+    ("escape in -c", ["sign", "-m", "short", "-x", "z.tsig", "-c", "a\x1b[2J"], 2, None, "-c: the comment holds", b""),
+    ("1025 bytes of -t", ["sign", "-m", "short", "-x", "z.tsig", "-t", "t" * 1025], 2, None, "longer than 1024", b""),
+    ("file and passphrase on stdin", ["sign", "-s", "b.sec", "-m", "-", "-x", "z.tsig", "--passphrase-file", "-"], 2,
+     None, "cannot hold both", b""),
+    ("file and passphrase fd 0", ["sign", "-s", "b.sec", "-m", "-", "-x", "z.tsig", "--passphrase-fd", "0"], 2,
+     None, "cannot hold both", b""),
+    ("two passphrase sources", ["sign", "-s", "b.sec", "-m", "short", "-x", "z.tsig", "--passphrase-file", "pw",
+                                "--passphrase-fd", "0"], 2, None, "exclude each other", b""),
+    ("descriptor not open", ["sign", "-s", "b.sec", "-m", "short", "-x", "z.tsig", "--passphrase-fd", "99"], 2, None,
+     "not an open file descriptor", b""),
+    ("descriptor not a number", ["sign", "-s", "b.sec", "-m", "short", "-x", "z.tsig", "--passphrase-fd", "x"], 2,
+     None, "not an open file descriptor", b""),
+    ("no file", ["sign"], 2, None, "no file", b""),
+]
+for name, args, code, out, err, stdin in signs:
+    o = expect(name, args, code, out=out, err=err, stdin=stdin)
+    if code != 0:
+        check(not os.path.exists("z.tsig"), f"{name}: wrote a signature")
+    if name == "to standard output":
+        write("out.tsig", o)
+kind, f, _ = fields("one.tsig")
+check(kind == "tavik signature v2" and f["trusted-comment"].startswith("timestamp:") and
+      f["trusted-comment"].endswith(" file:one") and f["untrusted-comment"] == "signed by key " + f["key-id"],
+      f"default comments: {f}")
+check(fields("c.tsig")[1]["untrusted-comment"] == "made here", "untrusted comment")
+
+# verify: default key, the key inline, several files, comments shown, version 1 fixtures, refusals.
+for n in os.listdir(FIX):
+    write("fx-" + n, read(os.path.join(FIX, n)))
+    os.chmod("fx-" + n, 0o600)
+inline = "".join(read("tavik.pub").decode().split("data:\n")[1].split())
+write("c2.tsig", read("c.tsig").replace(b"release 1.0", b"release 1.1"))
+write("c3.tsig", read("c.tsig").replace(b"made here", b"changed here"))
+write("c4.tsig", read("c.tsig").replace(b"made here", b"\xc2\x9b2J"))
+write("short-bad", b"something else\n")
+write("short-bad.tsig", read("short.tsig"))
+verifies = [
+    ("default key, two files", ["verify", "-m", "one", "-m", "short"], 0, "short: valid signature by key", b""),
+    ("trusted comment shown", ["verify", "-m", "one", "-x", "c.tsig"], 0, "trusted comment: release 1.0 café\n", b""),
+    ("changed trusted comment", ["verify", "-m", "one", "-x", "c2.tsig"], 1, "INVALID signature", b""),
+    ("changed untrusted comment", ["verify", "-m", "one", "-x", "c3.tsig"], 0, "valid", b""),
+    ("crafted untrusted comment", ["verify", "-m", "one", "-x", "c4.tsig"], 0, "valid", b""),
+    ("one of two changed", ["verify", "-m", "short-bad", "-m", "one"], 1, "one: valid signature", b""),
+    ("key inline", ["verify", "-P", inline, "-m", "short"], 0, "valid signature", b""),
+    ("signature from stdout", ["verify", "-m", "short", "-x", "out.tsig"], 0, "trusted comment: out\n", b""),
+    ("signature on stdin", ["verify", "-m", "short", "-x", "-"], 0, "valid", read("short.tsig")),
+    ("passphrase from stdin", ["verify", "-p", "b.pub", "-m", "short", "-x", "in.tsig"], 0, "valid", b""),
+    ("passphrase from a descriptor", ["verify", "-p", "b.pub", "-m", "short", "-x", "fd.tsig"], 0, "valid", b""),
+    ("version 1 fixture", ["verify", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x", "fx-hello.txt.tsig"], 0,
+     "(a version 1 signature", b""),
+    ("version 2 fixture", ["verify", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x", "fx-hello.txt.v2.tsig"], 0,
+     "trusted comment: timestamp:1700000000 file:hello.txt", b""),
+    ("version 1 fixture, changed file", ["verify", "-p", "fx-v1.pub", "-m", "short", "-x", "fx-hello.txt.tsig"], 1,
+     "INVALID", b""),
+    ("quiet", ["verify", "-q", "-m", "short"], 0, None, b""),
+    ("-p and -P", ["verify", "-p", "tavik.pub", "-P", inline, "-m", "short"], 2, "exclude each other", b""),
+    ("-P not a key", ["verify", "-P", inline[:-8], "-m", "short"], 2, "-P: not a public key", b""),
+    ("-P not base64", ["verify", "-P", "#" + inline[1:], "-m", "short"], 2, "-P: not a public key", b""),
+    ("file and signature on stdin", ["verify", "-m", "-", "-x", "-"], 2, "cannot hold both", b""),
+    ("-x with two files", ["verify", "-m", "one", "-m", "short", "-x", "c.tsig"], 2, "single file", b""),
+    ("an option twice", ["verify", "-q", "-q", "-m", "short"], 2, "-q given twice", b""),
+]
+for name, args, code, says, stdin in verifies:
+    got, o, e = run(*args, stdin=stdin)
+    check(got == code and (says is None or says in o + e), f"{name}: status {got}, want {code}: {o!r} {e!r}")
+    if name == "quiet":
+        check(o == "" and e == "", "-q printed something")
+    if name == "crafted untrusted comment":
+        check("\\xc2\\x9b2J" not in o, "an untrusted comment was shown")
+write("c5.tsig", "")
+got, o, _ = run("sign", "-m", "one", "-x", "c5.tsig", "-f", "-t", "\u009b2J and é")
+got, o, _ = run("verify", "-m", "one", "-x", "c5.tsig")
+check(got == 0 and "trusted comment: \\xc2\\x9b2J and é\n" in o, f"a C1 control in a comment reached the terminal: {o!r}")
+for sec, pub, pw in (("fx-v1.sec", "fx-v1.pub", None), ("fx-v1-sealed.sec", "fx-v1-sealed.pub", "fixture passphrase v1")):
+    args = ["sign", "-s", sec, "-m", "short", "-x", "fx.tsig", "-f"] + (["--passphrase-file", "-"] if pw else [])
+    expect(f"sign with the version 1 {sec}", args, 0, stdin=(pw or "").encode() + b"\n")
+    expect(f"verify with the version 1 {pub}", ["verify", "-p", pub, "-m", "short", "-x", "fx.tsig"], 0, out="valid")
+
+# passwd: change, add and remove a passphrase; each refusal and each fault leaves the file as it was.
+write("pw2", "a new passphrase\n")
+write("p.sec", read("b.sec"))
+os.chmod("p.sec", 0o600)
+os.symlink("p.sec", "plink.sec")
+passwds = [
+    ("wrong old passphrase", ["-s", "p.sec", "--passphrase-file", "wrong", "--new-passphrase-file", "pw2"], {}, b"", 2,
+     "wrong passphrase"),
+    ("no terminal", ["-s", "p.sec", "--passphrase-file", "pw"], {}, b"", 2, "no terminal"),
+    ("empty new passphrase", ["-s", "p.sec", "--passphrase-file", "pw", "--new-passphrase-file", "/dev/null"], {}, b"", 2,
+     "empty passphrase"),
+    ("--no-passphrase and a new one", ["-s", "p.sec", "--passphrase-file", "pw", "--no-passphrase",
+                                       "--new-passphrase-file", "pw2"], {}, b"", 2, "exclude each other"),
+    ("a link", ["-s", "plink.sec", "--passphrase-file", "pw", "--no-passphrase"], {}, b"", 2, "symbolic link"),
+    ("its own passphrase file", ["-s", "p.sec", "--passphrase-file", "p.sec", "--no-passphrase"], {}, b"", 2,
+     "also a passphrase file"),
+    ("missing", ["-s", "absent.sec", "--no-passphrase"], {}, b"", 2, "No such file"),
+    ("write fails", ["-s", "p.sec", "--passphrase-file", "pw", "--no-passphrase"], {"TAVIK_CLI_FAULT": "write"}, b"",
+     2, "writing failed"),
+    ("killed before the rename", ["-s", "p.sec", "--passphrase-file", "pw", "--no-passphrase"],
+     {"TAVIK_CLI_FAULT": "rename,no-tmpfile"}, b"", -signal.SIGKILL, ""),
+    ("old and new on one stream", ["-s", "p.sec", "--passphrase-file", "-", "--new-passphrase-file", "-"], {},
+     b"correct horse battery staple\na new passphrase\n", 0, "now protected by the new passphrase"),
+    ("new by descriptor", ["-s", "p.sec", "--passphrase-file", "pw2", "--new-passphrase-fd", "0"], {}, b"third\n", 0,
+     "new passphrase"),
+    ("remove it", ["-s", "p.sec", "--passphrase-fd", "0", "--no-passphrase"], {}, b"third\n", 0, "now stored unencrypted"),
+    ("add one", ["-s", "p.sec", "--new-passphrase-file", "pw"], {}, b"", 0, "now protected"),
+]
+for name, args, env, stdin, code, says in passwds:
+    before = read("p.sec")
+    got, o, e = run("passwd", *args, env=env, stdin=stdin, tool=TESTBUILD if env else None)
+    check(got == code and says in o + e, f"passwd, {name}: status {got}, want {code}: {o!r} {e!r}")
+    check((read("p.sec") == before) == (code != 0), f"passwd, {name}: the file {'is' if code else 'is not'} changed")
+    check(os.stat("p.sec").st_mode & 0o777 == 0o600, f"passwd, {name}: mode {oct(os.stat('p.sec').st_mode)}")
+    for n in temps():
+        os.unlink(n)
+check(fields("p.sec")[1]["key-id"] == fields("b.sec")[1]["key-id"], "passwd changed the key id")
+expect("the key after passwd", ["pubkey", "-s", "p.sec", "-p", "p.pub", "--passphrase-file", "pw"], 0)
+check(read("p.pub") == read("b.pub"), "passwd changed the key")
+
 # No piece of a secret key, a passphrase or a derived key stays on the stack or in the heap.
 for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passphrase-file", "pw"]),
                    ("sign sealed", ["sign", "-s", "b.sec", "-m", "big", "-x", "r.tsig", "--passphrase-file", "pw"]),
                    ("sign plain", ["sign", "-s", "tavik.sec", "-m", "big", "-x", "r.tsig"]),
                    ("pubkey", ["pubkey", "-s", "b.sec", "--passphrase-file", "pw"]),
+                   ("passwd", ["passwd", "-s", "p.sec", "--passphrase-file", "pw", "--new-passphrase-file", "pw2"]),
                    ("wrong passphrase", ["sign", "-s", "b.sec", "-m", "short", "-x", "r.tsig", "--passphrase-file",
                                          "wrong"])):
     got, _, e = run(*args, tool=TESTBUILD, env={"TAVIK_CLI_FAULT": "residue"})
