@@ -15,8 +15,9 @@ build:
 	cmake --build build -j $(JOBS)
 
 # Quiet builds of chosen targets: the output goes to build/programs.log and is shown when
-# something fails. `make programs` builds the library and every program; `make run` only the
-# library and the menu's program, so that the menu opens in seconds on a fresh clone.
+# something fails. `make programs` builds the library and every program, and fails naming any
+# program that cannot be built here and the package it needs; `make run` builds only the library
+# and the menu's program, so that the menu opens in seconds on a fresh clone.
 quiet_build = @mkdir -p build && echo "Building the library and $(1) (log: build/programs.log)" && \
 	{ $(CONFIGURE) && cmake --build build --target $(1) -j $(JOBS); } >build/programs.log 2>&1 \
 	  || { cat build/programs.log; exit 1; }
