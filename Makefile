@@ -15,8 +15,9 @@ build:
 	cmake --build build -j $(JOBS)
 
 # Quiet builds of chosen targets: the output goes to build/programs.log and is shown when
-# something fails. `make programs` builds the library and every program; `make run` only the
-# library and the menu's program, so that the menu opens in seconds on a fresh clone.
+# something fails. `make programs` builds the library and every program, and fails naming any
+# program that cannot be built here and the package it needs; `make run` builds only the library
+# and the menu's program, so that the menu opens in seconds on a fresh clone.
 quiet_build = @mkdir -p build && echo "Building the library and $(1) (log: build/programs.log)" && \
 	{ $(CONFIGURE) && cmake --build build --target $(1) -j $(JOBS); } >build/programs.log 2>&1 \
 	  || { cat build/programs.log; exit 1; }
@@ -92,16 +93,31 @@ run:
 	@./build/testtavik
 
 # Known-answer files PQCsignKAT_3056.req/.rsp, written into build/kat/.
-kat: programs
+kat:
+	$(call quiet_build,tavik_genkat)
 	mkdir -p build/kat && cd build/kat && ../tavik_genkat && sha256sum PQCsignKAT_3056.req PQCsignKAT_3056.rsp
 
-bench: programs
+bench:
+	$(call quiet_build,tavik_speed)
 	./build/tavik_speed --compare $(BENCH_RUNS)
 
-# Headers, library, CMake package, pkg-config file and programs under $(PREFIX);
-# CMAKE_FLAGS=-DBUILD_SHARED_LIBS=ON installs the shared library instead of the archive.
-install: programs
-	cmake --install build --prefix $(PREFIX)
+# Headers, the static and the shared library, CMake package, pkg-config file, the programs into
+# bin/ and the known-answer generator into libexec/tavik/, under $(PREFIX) (DESTDIR is honoured).
+# Each kind of library is configured afresh in a folder of its own on every call, so no option
+# given to one install (CMAKE_FLAGS) stays for the next, nor comes from `make build`. The shared
+# build, installed last, gives the CMake package and the pkg-config file their library. As root,
+# the loader's cache is refreshed for the new shared library.
+install_build = mkdir -p build-install-$(1) && { cmake --fresh -S . -B build-install-$(1) -DCMAKE_BUILD_TYPE=Release \
+	-DTAVIK_WERROR=ON -DTAVIK_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(2) $(CMAKE_FLAGS) && \
+	cmake --build build-install-$(1) --target $(3) -j $(JOBS); } >build-install-$(1)/install.log 2>&1 \
+	|| { cat build-install-$(1)/install.log; exit 1; }
+install:
+	@echo "Building the static and the shared library and the programs (logs: build-install-*/install.log)"
+	@$(call install_build,static,-DBUILD_SHARED_LIBS=OFF -DTAVIK_PROGRAMS=OFF,all)
+	@$(call install_build,shared,-DBUILD_SHARED_LIBS=ON -DTAVIK_PROGRAMS=ON,tavik_programs)
+	cmake --install build-install-static --prefix $(PREFIX)
+	cmake --install build-install-shared --prefix $(PREFIX)
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = 0 ] && command -v ldconfig >/dev/null 2>&1; then ldconfig; fi
 
 # Charts and a summary from performance logs and tavik_speed --json files:
 #   make report LOG=tavik_c_test_performance.txt [SPEED=speed.json] [REPORT_DIR=report]
@@ -111,7 +127,7 @@ report:
 	./tools/tavik_report -o $(REPORT_DIR) $(LOG) $(SPEED)
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-ct-* build-aarch64 build-s390x
+	rm -rf build build-asan build-tsan build-fuzz build-ct-* build-aarch64 build-s390x build-install-*
 
 # Every target of fuzz/ for FUZZ_SECONDS each under ASan + UBSan (CI: FUZZ_SECONDS=20); prints
 # each target's executions.

@@ -6,9 +6,9 @@
 
 /* Version of this header; tavik_version() gives the library's. */
 #define TAVIK_VERSION_MAJOR 0
-#define TAVIK_VERSION_MINOR 1
+#define TAVIK_VERSION_MINOR 2
 #define TAVIK_VERSION_PATCH 0
-#define TAVIK_VERSION_STRING "0.1.0"
+#define TAVIK_VERSION_STRING "0.2.0"
 
 #ifdef __cplusplus
 extern "C" {

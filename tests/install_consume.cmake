@@ -1,13 +1,15 @@
 # Installs the library and uses the install as an outside project would.
 #   cmake -DMODE=<mode> -DSRC=<source dir> -DBUILD=<build dir> -DWORK=<scratch dir>
 #         -DCC=<C compiler> -DCXX=<C++ compiler> -DBUILD_TYPE=<type> -DLTO=<ON|OFF> -P install_consume.cmake
-# MODE setup     installs BUILD (static) into WORK/static, builds and installs the shared library
-#                into WORK/shared
+# MODE setup     installs BUILD (static) into WORK/static, and into WORK/shared with the shared
+#                library (and, with -DKAT=ON, the known-answer generator) built and installed over it
 #      contents  checks the installed files: public headers only, a plain-code archive, the
 #                shared library's SONAME and that it exports exactly the declared public calls
-#      static | shared   builds examples/ with find_package against that install and runs it
-#      subproject builds examples/ with the library's sources added by add_subdirectory
-#      pkgconfig compiles examples/sign_verify.c with the C compiler and pkg-config's static flags
+#      static | shared   builds examples/ with find_package against that install and runs it;
+#                shared also runs the installed generator through its relative run path
+#      subproject builds examples/ with the library's sources added by add_subdirectory and no build
+#                type, and checks that the library's sources were compiled at -O2 or more
+#      pkgconfig compiles examples/sign_verify.c with the C compiler and pkg-config's flags
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -35,12 +37,25 @@ endfunction()
 set(TOOLCHAIN -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE})
 
 if(MODE STREQUAL "setup")
+  # WORK/static holds this build's install alone; WORK/shared the shared library installed over
+  # it, as `make install` lays them, with the known-answer generator (when KAT is ON) as the
+  # program that links the shared library.
   file(REMOVE_RECURSE ${WORK})
   run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/static)
+  run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/shared)
   run(${CMAKE_COMMAND} -S ${SRC} -B ${WORK}/shared-build ${TOOLCHAIN} -DBUILD_SHARED_LIBS=ON
-      -DTAVIK_PROGRAMS=OFF -DTAVIK_TESTS=OFF -DTAVIK_INSTALL=ON -DTAVIK_LTO=${LTO} -DTAVIK_WERROR=ON)
-  run(${CMAKE_COMMAND} --build ${WORK}/shared-build -j 2)
-  run(${CMAKE_COMMAND} --install ${WORK}/shared-build --prefix ${WORK}/shared)
+      -DTAVIK_PROGRAMS=${KAT} -DTAVIK_PROVIDER=OFF -DTAVIK_TESTS=OFF -DTAVIK_INSTALL=ON -DTAVIK_LTO=${LTO}
+      -DTAVIK_WERROR=ON)
+  set(targets tavik)
+  set(components Unspecified Development)
+  if(KAT)
+    list(APPEND targets tavik_genkat)
+    list(APPEND components test-tools)
+  endif()
+  run(${CMAKE_COMMAND} --build ${WORK}/shared-build -j 2 --target ${targets})
+  foreach(component IN LISTS components)
+    run(${CMAKE_COMMAND} --install ${WORK}/shared-build --prefix ${WORK}/shared --component ${component})
+  endforeach()
 
 elseif(MODE STREQUAL "contents")
   # Headers: exactly the public ones of include/.
@@ -109,25 +124,75 @@ elseif(MODE STREQUAL "static" OR MODE STREQUAL "shared")
       -DCMAKE_PREFIX_PATH=${WORK}/${MODE} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
   run(${CMAKE_COMMAND} --build ${WORK}/examples-${MODE})
   run_examples(${WORK}/examples-${MODE})
+  # An installed program that links the shared library finds it by its relative run path alone.
+  file(GLOB genkat ${WORK}/${MODE}/libexec/tavik/tavik_genkat)
+  if(MODE STREQUAL "shared" AND genkat)
+    run(readelf -d -W ${genkat})
+    if(NOT RUN_OUTPUT MATCHES "libtavik\\.so\\.0" OR NOT RUN_OUTPUT MATCHES "RUNPATH[^\n]*\\[\\$ORIGIN/\\.\\./\\.\\./lib")
+      message(FATAL_ERROR "${genkat} does not link libtavik.so.0 through a relative run path:\n${RUN_OUTPUT}")
+    endif()
+    file(MAKE_DIRECTORY ${WORK}/kat)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${genkat}
+                    WORKING_DIRECTORY ${WORK}/kat RESULT_VARIABLE rc ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT EXISTS ${WORK}/kat/PQCsignKAT_3056.rsp)
+      message(FATAL_ERROR "the installed tavik_genkat did not run (${rc}): ${err}")
+    endif()
+  elseif(MODE STREQUAL "shared" AND KAT)
+    message(FATAL_ERROR "no tavik_genkat installed under ${WORK}/shared/libexec/tavik")
+  endif()
 
 elseif(MODE STREQUAL "subproject")
-  run(${CMAKE_COMMAND} -S ${SRC}/examples -B ${WORK}/examples-subproject ${TOOLCHAIN}
-      -DTAVIK_SOURCE_DIR=${SRC} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+  # As most parents do: no build type. The library's own sources must still be compiled at -O2 or
+  # -O3 (the last -O option counts), the parent's program as the parent chose.
+  run(${CMAKE_COMMAND} -S ${SRC}/examples -B ${WORK}/examples-subproject -DCMAKE_C_COMPILER=${CC}
+      -DCMAKE_CXX_COMPILER=${CXX} -DTAVIK_SOURCE_DIR=${SRC} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+      -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
   run(${CMAKE_COMMAND} --build ${WORK}/examples-subproject -j 2)
+  file(READ ${WORK}/examples-subproject/compile_commands.json commands)
+  string(REGEX MATCHALL "\"command\": \"[^\"]*" commands "${commands}")
+  set(library_objects 0)
+  foreach(command IN LISTS commands)
+    string(REGEX MATCHALL " -O[^ ]*" levels "${command}")
+    list(POP_BACK levels level)
+    if(command MATCHES "/src/[^ ]*\\.cpp$")
+      math(EXPR library_objects "${library_objects} + 1")
+      if(NOT level MATCHES "^ -O[23]$")
+        message(FATAL_ERROR "library source compiled without -O2 or -O3:\n${command}")
+      endif()
+    elseif(command MATCHES "sign_verify\\.c$" AND level)
+      message(FATAL_ERROR "the parent's own program got the library's optimisation:\n${command}")
+    endif()
+  endforeach()
+  if(library_objects LESS 10)
+    message(FATAL_ERROR "found ${library_objects} library sources in the compile commands")
+  endif()
   run_examples(${WORK}/examples-subproject)
 
 elseif(MODE STREQUAL "pkgconfig")
+  # A plain C compiler with pkg-config's flags: the static install with and without --static,
+  # the shared one (run through LD_LIBRARY_PATH, as an install outside the loader's paths is).
   set(ENV{PKG_CONFIG_PATH} "")
-  file(GLOB_RECURSE pc ${WORK}/static/tavik.pc)
-  get_filename_component(pcdir "${pc}" DIRECTORY)
-  set(ENV{PKG_CONFIG_LIBDIR} ${pcdir})
-  run(pkg-config --cflags --libs --static tavik)
-  string(STRIP "${RUN_OUTPUT}" flags)
-  separate_arguments(flags UNIX_COMMAND "${flags}")
-  file(MAKE_DIRECTORY ${WORK}/examples-pkgconfig)
-  run(${CC} -std=c11 -Wall -Wextra -Werror ${SRC}/examples/sign_verify.c ${flags}
-      -o ${WORK}/examples-pkgconfig/sign_verify)
-  run_examples(${WORK}/examples-pkgconfig)
+  foreach(kind static:--static static: shared:)
+    string(REPLACE ":" ";" kind "${kind}")
+    list(GET kind 0 install)
+    list(LENGTH kind n)
+    set(option "")
+    if(n GREATER 1)
+      list(GET kind 1 option)
+    endif()
+    file(GLOB_RECURSE pc ${WORK}/${install}/tavik.pc)
+    get_filename_component(pcdir "${pc}" DIRECTORY)
+    set(ENV{PKG_CONFIG_LIBDIR} ${pcdir})
+    run(pkg-config --cflags --libs ${option} tavik)
+    string(STRIP "${RUN_OUTPUT}" flags)
+    separate_arguments(flags UNIX_COMMAND "${flags}")
+    set(dir ${WORK}/pkgconfig-${install}${option})
+    file(MAKE_DIRECTORY ${dir})
+    run(${CC} -std=c11 -Wall -Wextra -Werror ${SRC}/examples/sign_verify.c ${flags} -o ${dir}/sign_verify)
+    get_filename_component(libdir "${pcdir}" DIRECTORY)
+    run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${libdir} ${dir}/sign_verify)
+    message(STATUS "${install} ${option}: ${RUN_OUTPUT}")
+  endforeach()
 
 else()
   message(FATAL_ERROR "unknown MODE '${MODE}'")

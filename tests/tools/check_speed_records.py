@@ -1,7 +1,9 @@
-"""tavik_speed --json and --csv: parseable records with consistent statistics for every call and path."""
+"""tavik_speed --json and --csv: parseable records with consistent statistics for every call and path;
+the text gives every figure at the measured counter rate too, and agrees with the records."""
 import csv
 import io
 import json
+import re
 import subprocess
 import sys
 
@@ -57,6 +59,57 @@ available = [p for p in paths if p == "scalar" or p in {r["path"] for r in compa
 check_records(compared, "csv --compare", available)
 check(json.loads(run("--compare", "--json", str(RUNS)))["records"][0]["path"] == "scalar",
       "json --compare does not start with the scalar path")
+
+
+
+def rate_in(text, pattern):
+    m = re.search(pattern + r" ?([0-9.]+) ticks per microsecond", text)
+    check(m is not None, f"no counter rate in the text ({pattern})")
+    return float(m.group(1)) if m else 1.0
+
+
+def check_text_lines(text, rate, form):
+    """Every "@ 2.6 GHz" line also gives the time at the measured rate, and both are the ticks converted."""
+    line_re = re.compile(r"^(median|average): (\d+) ticks @ 2\.6 GHz \(([0-9.e+-]+) msecs\); "
+                         r"([0-9.]+) us at the measured ([0-9.]+) MHz$")
+    lines = [line for line in text.splitlines() if "@ 2.6 GHz" in line]
+    check(lines, f"{form}: no summary lines")
+    for line in lines:
+        m = line_re.match(line)
+        check(m is not None, f"{form}: line without the measured time: {line!r}")
+        if not m:
+            continue
+        ticks, msecs, us, mhz = int(m.group(2)), float(m.group(3)), float(m.group(4)), float(m.group(5))
+        check(abs(msecs - ticks / 2.6e6) <= 1e-3 * msecs + 1e-12, f"{form}: {line!r}: msecs is not ticks at 2.6 GHz")
+        check(abs(mhz - rate) <= 0.0015, f"{form}: {line!r}: rate {mhz}, the text's is {rate}")
+        check(abs(us - ticks / mhz) <= 0.002 + 1e-6 * us, f"{form}: {line!r}: us is not ticks / rate")
+    return len(lines)
+
+
+rate = rate_in(text, "time-stamp counter:")
+check(check_text_lines(text, rate, "text") == 2 * len(single), "text: not two summary lines per record")
+json_rate = float(single[0]["tsc_ticks_per_us"])
+check(abs(json_rate - rate) <= 0.02 * rate, f"counter rate {rate} in the text, {json_rate} in the records")
+
+# --compare: one rate throughout, the children's tables, the summary table and its microseconds.
+compare = run("--compare", str(RUNS))
+table_rate = rate_in(compare, r"medians in time-stamp-counter ticks \(")
+for child_rate in re.findall(r"time-stamp counter: ([0-9.]+) ticks per microsecond", compare):
+    check(float(child_rate) == table_rate, f"compare: a path measured at {child_rate}, the table says {table_rate}")
+check_text_lines(compare, table_rate, "compare")
+table = compare.split("=" * 72, 1)[-1]
+medians = {}
+for line in table.splitlines():
+    fields = line.split()
+    if fields and fields[0] in ("sig_keygen:", "sig_sign:", "sig_verf:"):
+        medians[fields[0]] = [int(x) for x in fields[1:1 + len(available)]]
+for i, path in enumerate(available):
+    m = re.search(rf"^{path} path in microseconds: sig_keygen: ([0-9.]+) sig_sign: ([0-9.]+) sig_verf: ([0-9.]+)$",
+                  table, re.M)
+    check(m is not None, f"compare: no microseconds line for {path}")
+    for call, us in zip(("sig_keygen:", "sig_sign:", "sig_verf:"), m.groups() if m else ()):
+        ticks = medians.get(call, [0] * len(available))[i]
+        check(abs(float(us) - ticks / table_rate) <= 0.002, f"compare {path} {call}: {us} us, {ticks} ticks")
 
 for f in failures:
     print("FAIL:", f)
