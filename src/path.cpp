@@ -8,11 +8,16 @@
 #include <initializer_list>
 #include <mutex>
 
+#include "cpucycles.h"
+#include "shake_lanes.h"
+
 namespace tavik {
 namespace {
 
 char reason[96];
 Backend chosen = Backend::scalar;
+char lanes_reason[128];
+uint32_t lanes_chosen = 4;
 std::once_flag choice_made;
 
 // Stack of the thread that runs the self-tests: a signature's work and the test's own buffers,
@@ -33,10 +38,74 @@ thread_local PathTest trial_test = nullptr;
 
 bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 
+// n with a comma between groups of three digits.
+void with_commas(char *out, size_t size, uint64_t n) {
+  char digits[24];
+  const int len = std::snprintf(digits, sizeof digits, "%llu", (unsigned long long)n);
+  size_t o = 0;
+  for (int i = 0; i < len && o + 2 < size; ++i) {
+    if (i > 0 && (len - i) % 3 == 0) out[o++] = ',';
+    out[o++] = digits[i];
+  }
+  out[o] = 0;
+}
+
+// Eight lanes are kept only when their step costs less than 98% of two four-state steps, so that
+// noise does not flip a tie towards the wider, less tested form.
+constexpr uint64_t EIGHT_LANES_PERCENT = 98;
+// Rounds of the measurement, each timing one step of each width; the first WARM_ROUNDS are not
+// counted (code and data come into the caches). About 60 microseconds on the portable path.
+constexpr uint32_t LANE_ROUNDS = 24, WARM_ROUNDS = 3;
+
+// The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set, else the
+// faster by the least time of a scheduler's step (a permutation and the extraction of a block)
+// of eight states against two of four states, alternating which goes first. The states are
+// public constants; the keys play no part.
+void choose_lanes(const Kernels &k) {
+  const char *env = std::getenv("TAVIK_LANES");
+  if (env != nullptr && (std::strcmp(env, "4") == 0 || std::strcmp(env, "8") == 0)) {
+    lanes_chosen = env[0] == '8' ? 8 : 4;
+    std::snprintf(lanes_reason, sizeof lanes_reason, "requested by TAVIK_LANES");
+    return;
+  }
+  alignas(64) uint64_t s[200];
+  uint8_t out[8][SHAKE128_RATE];
+  uint8_t *const dst[8] = {out[0], out[1], out[2], out[3], out[4], out[5], out[6], out[7]};
+  for (uint32_t i = 0; i < 200; ++i) s[i] = (i + 1) * 0x9E3779B97F4A7C15u;
+  uint64_t best4 = UINT64_MAX, best8 = UINT64_MAX;
+  for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
+    uint64_t t4 = 0, t8 = 0;
+    for (uint32_t half = 0; half < 2; ++half) {
+      const uint64_t t0 = cpucycles();
+      if ((round + half) % 2 == 0) {
+        k.permute4x(s);
+        k.extract4x(dst, s);
+        k.permute4x(s + 100);
+        k.extract4x(dst + 4, s + 100);
+        t4 = cpucycles() - t0;
+      } else {
+        k.permute8x(s);
+        k.extract8x(dst, s);
+        t8 = cpucycles() - t0;
+      }
+    }
+    if (round < WARM_ROUNDS) continue;
+    best4 = t4 < best4 ? t4 : best4;
+    best8 = t8 < best8 ? t8 : best8;
+  }
+  lanes_chosen = best8 * 100 < best4 * EIGHT_LANES_PERCENT ? 8 : 4;
+  char a[28], b[28];
+  with_commas(a, sizeof a, best8);
+  with_commas(b, sizeof b, (best4 + 1) / 2);
+  std::snprintf(lanes_reason, sizeof lanes_reason, "8 states %s ticks vs 4 states 2 x %s, least of %u", a, b,
+                LANE_ROUNDS - WARM_ROUNDS);
+}
+
 void *run_trial(void *arg) {
   Trial *t = static_cast<Trial *>(arg);
   trial_test = t->test;
   t->chosen = path_choose_among(t->candidates, t->count, test_path, &t->failed);
+  choose_lanes(kernels_of(t->chosen));
   return nullptr;
 }
 
@@ -75,10 +144,12 @@ Backend choose(PathTest test) {
   Trial trial{candidates, count, test};
   if (count <= 1) {
     trial.chosen = path_choose_among(candidates, count, test_path, &trial.failed);  // the last one is taken untested
+    choose_lanes(kernels_of(trial.chosen));
   } else if (!choose_on_own_thread(trial)) {
     // An untested vector path is never used: the scalar path needs no test.
     std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
                   backend_name(candidates[0]));
+    choose_lanes(kernels_of(Backend::scalar));
     return Backend::scalar;
   }
   const uint32_t failed = trial.failed;
@@ -102,11 +173,16 @@ Backend path_choose(PathTest test) {
   std::call_once(choice_made, [test] {
     chosen = choose(test);
     kernels_use(chosen);
+    keccak_lanes_use(lanes_chosen);
   });
   return chosen;
 }
 
 const char *path_reason() { return reason; }
+
+uint32_t path_lanes() { return lanes_chosen; }
+
+const char *path_lanes_reason() { return lanes_reason; }
 
 Backend path_choose_among(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed) {
   *failed = 0;

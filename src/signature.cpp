@@ -13,6 +13,7 @@
 #include "params.h"
 #include "path.h"
 #include "randombytes.h"
+#include "shake_lanes.h"
 #include "wipe.h"
 
 using namespace tavik;
@@ -684,6 +685,8 @@ constexpr uint8_t SELF_TEST_DIGEST[32] = {
 }  // namespace
 
 bool self_test(const Kernels &k) {
+  // The eight-state kernels first: the scheme's run below uses them only at that width.
+  if (!keccak_lanes_check(k)) return false;
   const KernelsInThread use(k);
   uint8_t seed[SEED_BYTES], msg[59];
   for (uint32_t i = 0; i < sizeof seed; ++i) seed[i] = uint8_t(7 * i + 1);
@@ -706,6 +709,16 @@ Backend active_backend() { return path_choose(self_test); }
 const char *backend_reason() {
   ready();
   return path_reason();
+}
+
+uint32_t backend_lanes() {
+  ready();
+  return path_lanes();
+}
+
+const char *backend_lanes_reason() {
+  ready();
+  return path_lanes_reason();
 }
 
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {
