@@ -50,16 +50,31 @@ void with_commas(char *out, size_t size, uint64_t n) {
   out[o] = 0;
 }
 
-// Eight lanes are kept only when their step costs less than 98% of two four-state steps, so that
-// noise does not flip a tie towards the wider, less tested form.
-constexpr uint64_t EIGHT_LANES_PERCENT = 98;
-// Rounds of the measurement, each timing one step of each width; the first WARM_ROUNDS are not
-// counted (code and data come into the caches). About 60 microseconds on the portable path.
-constexpr uint32_t LANE_ROUNDS = 24, WARM_ROUNDS = 3;
+// Eight lanes are kept only when their step takes less than 95% of two four-state steps, so that
+// noise does not flip a tie towards the wider form: on a loaded machine the median ratio of a tie
+// (two runs of the same code) was seen to wander by 3%.
+constexpr uint64_t EIGHT_LANES_PERMILLE = 950;
+// Rounds of the measurement, each timing one step of each width back to back; the first
+// WARM_ROUNDS are not counted (code and data come into the caches, the clock settles). About
+// 0.1 ms on avx2.
+constexpr uint32_t LANE_ROUNDS = 48, WARM_ROUNDS = 4, COUNTED = LANE_ROUNDS - WARM_ROUNDS;
 
-// The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set, else the
-// faster by the least time of a scheduler's step (a permutation and the extraction of a block)
-// of eight states against two of four states, alternating which goes first. The states are
+// The middle of v[0..n) (n odd or even: the upper middle), sorting v in place.
+uint64_t middle(uint64_t *v, uint32_t n) {
+  for (uint32_t i = 1; i < n; ++i)
+    for (uint32_t j = i; j > 0 && v[j - 1] > v[j]; --j) {
+      const uint64_t t = v[j];
+      v[j] = v[j - 1];
+      v[j - 1] = t;
+    }
+  return v[n / 2];
+}
+
+// The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
+// that hashes one stream at a time (the scheduler is not used there); else by the
+// median over the rounds of the ratio of a scheduler step (a permutation and the extraction of a
+// block) of eight states to two of four states, timed back to back in alternating order, so that
+// a change of clock or a neighbour's burst touches both sides of a ratio alike. The states are
 // public constants; the keys play no part.
 void choose_lanes(const Kernels &k) {
   const char *env = std::getenv("TAVIK_LANES");
@@ -68,13 +83,18 @@ void choose_lanes(const Kernels &k) {
     std::snprintf(lanes_reason, sizeof lanes_reason, "requested by TAVIK_LANES");
     return;
   }
+  if (!k.four_streams) {
+    lanes_chosen = 4;
+    std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
+    return;
+  }
   alignas(64) uint64_t s[200];
   uint8_t out[8][SHAKE128_RATE];
   uint8_t *const dst[8] = {out[0], out[1], out[2], out[3], out[4], out[5], out[6], out[7]};
   for (uint32_t i = 0; i < 200; ++i) s[i] = (i + 1) * 0x9E3779B97F4A7C15u;
-  uint64_t best4 = UINT64_MAX, best8 = UINT64_MAX;
+  uint64_t t4[COUNTED], t8[COUNTED], ratio[COUNTED];
   for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
-    uint64_t t4 = 0, t8 = 0;
+    uint64_t four = 0, eight = 0;
     for (uint32_t half = 0; half < 2; ++half) {
       const uint64_t t0 = cpucycles();
       if ((round + half) % 2 == 0) {
@@ -82,23 +102,25 @@ void choose_lanes(const Kernels &k) {
         k.extract4x(dst, s);
         k.permute4x(s + 100);
         k.extract4x(dst + 4, s + 100);
-        t4 = cpucycles() - t0;
+        four = cpucycles() - t0;
       } else {
         k.permute8x(s);
         k.extract8x(dst, s);
-        t8 = cpucycles() - t0;
+        eight = cpucycles() - t0;
       }
     }
     if (round < WARM_ROUNDS) continue;
-    best4 = t4 < best4 ? t4 : best4;
-    best8 = t8 < best8 ? t8 : best8;
+    const uint32_t r = round - WARM_ROUNDS;
+    t4[r] = four;
+    t8[r] = eight;
+    ratio[r] = eight * 1000 / (four != 0 ? four : 1);
   }
-  lanes_chosen = best8 * 100 < best4 * EIGHT_LANES_PERCENT ? 8 : 4;
+  lanes_chosen = middle(ratio, COUNTED) < EIGHT_LANES_PERMILLE ? 8 : 4;
   char a[28], b[28];
-  with_commas(a, sizeof a, best8);
-  with_commas(b, sizeof b, (best4 + 1) / 2);
-  std::snprintf(lanes_reason, sizeof lanes_reason, "8 states %s ticks vs 4 states 2 x %s, least of %u", a, b,
-                LANE_ROUNDS - WARM_ROUNDS);
+  with_commas(a, sizeof a, middle(t8, COUNTED));
+  with_commas(b, sizeof b, (middle(t4, COUNTED) + 1) / 2);
+  std::snprintf(lanes_reason, sizeof lanes_reason, "8 states %s ticks vs 4 states 2 x %s, medians of %u", a, b,
+                COUNTED);
 }
 
 void *run_trial(void *arg) {
