@@ -25,7 +25,8 @@ namespace {
 void ready() { path_choose(self_test); }
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
-constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
+constexpr size_t KEYGEN_SCRUB_BYTES = 61440;  // keygen's own 40 KiB of polynomials, then its callees
+// (the matrix over eight Keccak lanes reaches about 54 KiB in all)
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
 // Stack below tavik_expand_sk: the key's check (40 KiB of polynomials) or its preparation, and callees.
 constexpr size_t EXPAND_SCRUB_BYTES = 65536;
