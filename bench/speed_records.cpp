@@ -74,6 +74,8 @@ std::vector<Field> fields(const Environment &env, const Result &r) {
       {"mean_us", number(r.mean / tpu), false},
       {"min_us", number(double(r.min) / tpu), false},
       {"max_us", number(double(r.max) / tpu), false},
+      {"keccak_lanes", number(uint64_t(r.lanes)), false},
+      {"keccak_lanes_reason", r.lanes_reason, true},
       {"tsc_ticks_per_us", number(env.tsc_ticks_per_us), false},
       {"cpu_model", env.cpu_model, true},
       {"cpu_features", env.cpu_features, true},
@@ -139,11 +141,11 @@ Result summarise(const char *name, const char *path, uint64_t *t, size_t n) {
 }
 
 std::string report_line(const Result &r) {
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "\t%" PRIu64 "\t%.3f\t%" PRIu64 "\t%" PRIu64 "\t%" PRIu64 "\n", r.median, r.mean,
-                r.min, r.max, r.count);
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "\t%" PRIu64 "\t%.3f\t%" PRIu64 "\t%" PRIu64 "\t%" PRIu64 "\t%u\t", r.median, r.mean,
+                r.min, r.max, r.count, unsigned(r.lanes));
   std::string o = r.name;
-  o.append("\t").append(r.path).append(buf);
+  o.append("\t").append(r.path).append(buf).append(r.lanes_reason).append("\n");
   return o;
 }
 
@@ -154,7 +156,17 @@ bool parse_report_line(const char *line, Result *r) {
   if (tab2 == nullptr) return false;
   unsigned long long median, min, max, count;
   double mean;
-  if (std::sscanf(tab2 + 1, "%llu\t%lf\t%llu\t%llu\t%llu", &median, &mean, &min, &max, &count) != 5) return false;
+  unsigned lanes = 0;
+  int reason_at = -1;
+  const int n = std::sscanf(tab2 + 1, "%llu\t%lf\t%llu\t%llu\t%llu\t%u\t%n", &median, &mean, &min, &max, &count, &lanes,
+                            &reason_at);
+  if (n < 5) return false;
+  r->lanes = n == 6 ? lanes : 0;
+  r->lanes_reason.clear();
+  if (n == 6 && reason_at >= 0) {
+    const char *reason = tab2 + 1 + reason_at;
+    r->lanes_reason.assign(reason, reason + std::strcspn(reason, "\n"));
+  }
   r->name.assign(line, tab1);
   r->path.assign(tab1 + 1, tab2);
   r->median = median;

@@ -13,6 +13,8 @@ struct Result {
   std::string path;  // "scalar", "avx2" or "avx512"
   uint64_t count = 0, median = 0, min = 0, max = 0;
   double mean = 0;
+  uint32_t lanes = 0;        // width of the Keccak lanes the path chose (4 or 8)
+  std::string lanes_reason;  // why, as the path reports it
 };
 
 // Where and with what the measurements were taken.
@@ -24,7 +26,8 @@ struct Environment {
 // Statistics of t[0..n) (n >= 1) under `name` on `path`; sorts t. The median of an even count is
 // the mean of the two middle values rounded down, as the text summary prints it.
 Result summarise(const char *name, const char *path, uint64_t *t, size_t n);
-// One line "name<TAB>path<TAB>median<TAB>mean<TAB>min<TAB>max<TAB>count\n", and its reader
+// One line "name<TAB>path<TAB>median<TAB>mean<TAB>min<TAB>max<TAB>count<TAB>lanes<TAB>lanes reason\n",
+// and its reader
 // (false for a line that is not one).
 std::string report_line(const Result &r);
 bool parse_report_line(const char *line, Result *r);

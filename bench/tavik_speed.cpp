@@ -60,6 +60,8 @@ void measure(std::vector<Result> &results, const char *name, size_t runs, Body b
   }
   if (g_text) print_results_at_rate(name, t.data(), runs, g_ticks_per_us);
   results.push_back(summarise(name, backend_name(active_backend()), t.data(), runs));
+  results.back().lanes = backend_lanes();
+  results.back().lanes_reason = backend_lanes_reason();
 }
 
 std::vector<Result> run_all(size_t runs) {
@@ -140,14 +142,23 @@ std::vector<Result> run_all(size_t runs) {
   measure(r, "KeccakF1600_StatePermute:", runs, [&](size_t) { KeccakF1600_StatePermute(state); });
   static uint64_t state4[100] = {};
   measure(r, "KeccakF1600_StatePermute4x:", runs, [&](size_t) { KeccakF1600_StatePermute4x(state4); });
-  // The permutation and extraction of the scheduled SHAKE jobs (verification's tr beside A).
-  alignas(64) static uint64_t lane_state[100] = {};
-  static uint8_t lane_out[4][SHAKE128_RATE];
-  uint8_t *const lane_dst[4] = {lane_out[0], lane_out[1], lane_out[2], lane_out[3]};
-  const KeccakLanes lanes = keccak_lanes();
+  alignas(64) static uint64_t state8[200] = {};
+  void (*const permute8x)(uint64_t *) = kernels().permute8x;
+  measure(r, "permute8x:", runs, [&](size_t) { permute8x(state8); });
+  // The permutation and extraction of the scheduled SHAKE jobs (verification's tr beside A), at
+  // each width; the chosen one is keccak_lanes().
+  alignas(64) static uint64_t lane_state[200] = {};
+  static uint8_t lane_out[8][SHAKE128_RATE];
+  uint8_t *const lane_dst[8] = {lane_out[0], lane_out[1], lane_out[2], lane_out[3],
+                                lane_out[4], lane_out[5], lane_out[6], lane_out[7]};
+  const Kernels &k = kernels();
   measure(r, "scheduled four-state step:", runs, [&](size_t) {
-    lanes.permute(lane_state);
-    lanes.extract(lane_dst, lane_state);
+    k.permute4x(lane_state);
+    k.extract4x(lane_dst, lane_state);
+  });
+  measure(r, "scheduled eight-state step:", runs, [&](size_t) {
+    k.permute8x(lane_state);
+    k.extract8x(lane_dst, lane_state);
   });
 
   if (g_text) {
@@ -283,6 +294,8 @@ int main(int argc, char **argv) {
   if (g_text) {
     std::printf("path: %s\n", backend_name(active_backend()));
     std::printf("chosen because: %s\n", backend_reason());
+    std::printf("Keccak lanes: %u\n", unsigned(backend_lanes()));
+    std::printf("lanes chosen because: %s\n", backend_lanes_reason());
     std::printf("time-stamp counter: %.3f ticks per microsecond\n\n", tpu);
   }
   const std::vector<Result> r = run_all(runs);

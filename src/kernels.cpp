@@ -41,6 +41,8 @@ constexpr Kernels SCALAR = {
     .absorb4x = keccak_absorb4x_scalar,
     .squeeze4x = keccak_squeeze4x_scalar,
     .extract4x = keccak_extract4x_scalar,
+    .permute8x = keccak_permute8x_scalar,
+    .extract8x = keccak_extract8x_scalar,
     .four_streams = false,
 };
 
@@ -73,6 +75,8 @@ constexpr Kernels AVX2 = {
     .absorb4x = keccak_absorb4x_avx2,
     .squeeze4x = keccak_squeeze4x_avx2,
     .extract4x = keccak_extract4x_avx2,
+    .permute8x = keccak_permute8x_avx2,
+    .extract8x = keccak_extract8x_avx2,
     .four_streams = true,
 };
 
@@ -84,6 +88,8 @@ constexpr Kernels avx512_table() {
   k.absorb4x = keccak_absorb4x_avx512;
   k.squeeze4x = keccak_squeeze4x_avx512;
   k.extract4x = keccak_extract4x_avx512;
+  k.permute8x = keccak_permute8x_avx512;
+  k.extract8x = keccak_extract8x_avx512;
   return k;
 }
 constexpr Kernels AVX512 = avx512_table();

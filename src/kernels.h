@@ -126,6 +126,15 @@ struct Kernels {
   // overlapping s).
   void (*extract4x)(uint8_t *const out[4], const uint64_t *s);
 
+  // Eight states interleaved lane by lane (lane i of state j is s[8*i + j], 200 words), for the
+  // job scheduler when the measurement at the path's choice finds them faster (shake_lanes.h).
+
+  // Applies the permutation to each of the eight states in place.
+  void (*permute8x)(uint64_t s[200]);
+  // Writes the first 168 bytes (21 lanes) of each of the eight states to out[j] (distinct, not
+  // overlapping s).
+  void (*extract8x)(uint8_t *const out[8], const uint64_t *s);
+
   // True when the samplers should draw four SHAKE streams at once (faster only where
   // permute4x really runs the four states side by side). Outputs are the same either way.
   bool four_streams;

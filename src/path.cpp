@@ -8,11 +8,16 @@
 #include <initializer_list>
 #include <mutex>
 
+#include "cpucycles.h"
+#include "shake_lanes.h"
+
 namespace tavik {
 namespace {
 
 char reason[96];
 Backend chosen = Backend::scalar;
+char lanes_reason[128];
+uint32_t lanes_chosen = 4;
 std::once_flag choice_made;
 
 // Stack of the thread that runs the self-tests: a signature's work and the test's own buffers,
@@ -33,10 +38,96 @@ thread_local PathTest trial_test = nullptr;
 
 bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 
+// n with a comma between groups of three digits.
+void with_commas(char *out, size_t size, uint64_t n) {
+  char digits[24];
+  const int len = std::snprintf(digits, sizeof digits, "%llu", (unsigned long long)n);
+  size_t o = 0;
+  for (int i = 0; i < len && o + 2 < size; ++i) {
+    if (i > 0 && (len - i) % 3 == 0) out[o++] = ',';
+    out[o++] = digits[i];
+  }
+  out[o] = 0;
+}
+
+// Eight lanes are kept only when their step takes less than 95% of two four-state steps, so that
+// noise does not flip a tie towards the wider form: on a loaded machine the median ratio of a tie
+// (two runs of the same code) was seen to wander by 3%.
+constexpr uint64_t EIGHT_LANES_PERMILLE = 950;
+// Rounds of the measurement, each timing one step of each width back to back; the first
+// WARM_ROUNDS are not counted (code and data come into the caches, the clock settles). About
+// 0.1 ms on avx2.
+constexpr uint32_t LANE_ROUNDS = 48, WARM_ROUNDS = 4, COUNTED = LANE_ROUNDS - WARM_ROUNDS;
+
+// The middle of v[0..n) (n odd or even: the upper middle), sorting v in place.
+uint64_t middle(uint64_t *v, uint32_t n) {
+  for (uint32_t i = 1; i < n; ++i)
+    for (uint32_t j = i; j > 0 && v[j - 1] > v[j]; --j) {
+      const uint64_t t = v[j];
+      v[j] = v[j - 1];
+      v[j - 1] = t;
+    }
+  return v[n / 2];
+}
+
+// The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
+// that hashes one stream at a time (the scheduler is not used there); else by the
+// median over the rounds of the ratio of a scheduler step (a permutation and the extraction of a
+// block) of eight states to two of four states, timed back to back in alternating order, so that
+// a change of clock or a neighbour's burst touches both sides of a ratio alike. The states are
+// public constants; the keys play no part.
+void choose_lanes(const Kernels &k) {
+  const char *env = std::getenv("TAVIK_LANES");
+  if (env != nullptr && (std::strcmp(env, "4") == 0 || std::strcmp(env, "8") == 0)) {
+    lanes_chosen = env[0] == '8' ? 8 : 4;
+    std::snprintf(lanes_reason, sizeof lanes_reason, "requested by TAVIK_LANES");
+    return;
+  }
+  if (!k.four_streams) {
+    lanes_chosen = 4;
+    std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
+    return;
+  }
+  alignas(64) uint64_t s[200];
+  uint8_t out[8][SHAKE128_RATE];
+  uint8_t *const dst[8] = {out[0], out[1], out[2], out[3], out[4], out[5], out[6], out[7]};
+  for (uint32_t i = 0; i < 200; ++i) s[i] = (i + 1) * 0x9E3779B97F4A7C15u;
+  uint64_t t4[COUNTED], t8[COUNTED], ratio[COUNTED];
+  for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
+    uint64_t four = 0, eight = 0;
+    for (uint32_t half = 0; half < 2; ++half) {
+      const uint64_t t0 = cpucycles();
+      if ((round + half) % 2 == 0) {
+        k.permute4x(s);
+        k.extract4x(dst, s);
+        k.permute4x(s + 100);
+        k.extract4x(dst + 4, s + 100);
+        four = cpucycles() - t0;
+      } else {
+        k.permute8x(s);
+        k.extract8x(dst, s);
+        eight = cpucycles() - t0;
+      }
+    }
+    if (round < WARM_ROUNDS) continue;
+    const uint32_t r = round - WARM_ROUNDS;
+    t4[r] = four;
+    t8[r] = eight;
+    ratio[r] = eight * 1000 / (four != 0 ? four : 1);
+  }
+  lanes_chosen = middle(ratio, COUNTED) < EIGHT_LANES_PERMILLE ? 8 : 4;
+  char a[28], b[28];
+  with_commas(a, sizeof a, middle(t8, COUNTED));
+  with_commas(b, sizeof b, (middle(t4, COUNTED) + 1) / 2);
+  std::snprintf(lanes_reason, sizeof lanes_reason, "8 states %s ticks vs 4 states 2 x %s, medians of %u", a, b,
+                COUNTED);
+}
+
 void *run_trial(void *arg) {
   Trial *t = static_cast<Trial *>(arg);
   trial_test = t->test;
   t->chosen = path_choose_among(t->candidates, t->count, test_path, &t->failed);
+  choose_lanes(kernels_of(t->chosen));
   return nullptr;
 }
 
@@ -75,10 +166,12 @@ Backend choose(PathTest test) {
   Trial trial{candidates, count, test};
   if (count <= 1) {
     trial.chosen = path_choose_among(candidates, count, test_path, &trial.failed);  // the last one is taken untested
+    choose_lanes(kernels_of(trial.chosen));
   } else if (!choose_on_own_thread(trial)) {
     // An untested vector path is never used: the scalar path needs no test.
     std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
                   backend_name(candidates[0]));
+    choose_lanes(kernels_of(Backend::scalar));
     return Backend::scalar;
   }
   const uint32_t failed = trial.failed;
@@ -102,11 +195,16 @@ Backend path_choose(PathTest test) {
   std::call_once(choice_made, [test] {
     chosen = choose(test);
     kernels_use(chosen);
+    keccak_lanes_use(lanes_chosen);
   });
   return chosen;
 }
 
 const char *path_reason() { return reason; }
+
+uint32_t path_lanes() { return lanes_chosen; }
+
+const char *path_lanes_reason() { return lanes_reason; }
 
 Backend path_choose_among(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed) {
   *failed = 0;

@@ -1,6 +1,7 @@
 // The choice of the path of kernels the process runs on, made once: the best path the processor
 // has (or the one TAVIK_BACKEND names, when available) whose kernels pass a self-test; the scalar
-// path, the definition, needs none. The scheme supplies the test (signature.h), so that this
+// path, the definition, needs none. Then the width of the job scheduler's Keccak lanes on that
+// path, by measurement (or as TAVIK_LANES names). The scheme supplies the test (signature.h), so that this
 // module knows nothing of signing.
 #pragma once
 #include <cstdint>
@@ -20,6 +21,10 @@ Backend path_choose(PathTest test);
 // Why the path was chosen, in a few words (for the benchmark and the console); empty before the
 // choice.
 const char *path_reason();
+// The width of the Keccak lanes chosen with the path (4 or 8; 4 before the choice), and why: a
+// measurement of both widths on the path's kernels at the choice, or TAVIK_LANES=4 or 8.
+uint32_t path_lanes();
+const char *path_lanes_reason();
 // The choice itself: the first of the count candidates (best first) whose test passes; the last
 // candidate (the scalar path, the definition) is taken untested. *failed counts the candidates
 // that failed their test.

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "fips202.h"
+#include "kernels.h"
 #include "rules/keccak_sponge.h"
 #include "wipe.h"
 
@@ -34,8 +35,16 @@ struct KeccakLanes {
   // Writes the first 168 bytes (21 lanes) of each state j to out[j] (distinct, not overlapping s).
   void (*extract)(uint8_t *const *out, const uint64_t *s);
 };
-// The one the path in use schedules its jobs on (four states; see fips202x4.cpp).
+// The one the path in use schedules its jobs on: the kernels in use at the width chosen for the
+// process (four states until a choice is made).
 KeccakLanes keccak_lanes();
+// Sets the width keccak_lanes() takes, 4 or 8 (any other value means 4), for the whole process:
+// once by the path's choice (path.cpp), and by tests that run both widths. Outputs are the same
+// at either width.
+void keccak_lanes_use(uint32_t width);
+// True when the eight-state kernels of k agree with its four-state permutation and a plain copy
+// of the lanes on fixed states: part of the self-test of a path.
+bool keccak_lanes_check(const Kernels &k);
 
 // The scheduler has internal linkage, as the sponge it absorbs with (keccak_sponge.h).
 namespace {

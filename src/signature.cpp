@@ -13,6 +13,7 @@
 #include "params.h"
 #include "path.h"
 #include "randombytes.h"
+#include "shake_lanes.h"
 #include "wipe.h"
 
 using namespace tavik;
@@ -24,7 +25,8 @@ namespace {
 void ready() { path_choose(self_test); }
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
-constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
+constexpr size_t KEYGEN_SCRUB_BYTES = 61440;  // keygen's own 40 KiB of polynomials, then its callees
+// (the matrix over eight Keccak lanes reaches about 54 KiB in all)
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
 // Stack below tavik_expand_sk: the key's check (40 KiB of polynomials) or its preparation, and callees.
 constexpr size_t EXPAND_SCRUB_BYTES = 65536;
@@ -684,6 +686,8 @@ constexpr uint8_t SELF_TEST_DIGEST[32] = {
 }  // namespace
 
 bool self_test(const Kernels &k) {
+  // The eight-state kernels first: the scheme's run below uses them only at that width.
+  if (!keccak_lanes_check(k)) return false;
   const KernelsInThread use(k);
   uint8_t seed[SEED_BYTES], msg[59];
   for (uint32_t i = 0; i < sizeof seed; ++i) seed[i] = uint8_t(7 * i + 1);
@@ -706,6 +710,16 @@ Backend active_backend() { return path_choose(self_test); }
 const char *backend_reason() {
   ready();
   return path_reason();
+}
+
+uint32_t backend_lanes() {
+  ready();
+  return path_lanes();
+}
+
+const char *backend_lanes_reason() {
+  ready();
+  return path_lanes_reason();
 }
 
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {

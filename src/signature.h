@@ -12,14 +12,18 @@ class NttVec;
 
 // The scheme's check of a set of kernels, which a vector path passes before it is used: one key
 // pair from a fixed seed, one signature and one verification made with k in use in the calling
-// thread, their bytes compared with a pinned digest. True when every byte matches and the
-// signature verifies.
+// thread, their bytes compared with a pinned digest, after a check of the eight-state Keccak
+// kernels against the four-state ones. True when every byte matches and the signature verifies.
 bool self_test(const Kernels &k);
 // The path the scheme runs on: chosen, with self_test, at the first call into the library or at
 // the first call of either of these.
 Backend active_backend();
 // Why that path was chosen, in a few words (for the benchmark and the console).
 const char *backend_reason();
+// The width of the Keccak lanes (4 or 8) the path hashes its scheduled SHAKE jobs on, and why it
+// was chosen (a measurement of both, or TAVIK_LANES).
+uint32_t backend_lanes();
+const char *backend_lanes_reason();
 
 // Why signing attempts ended; filled by sign_with_stats.
 struct SignStats {

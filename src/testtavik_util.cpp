@@ -171,11 +171,17 @@ void test_trim(char *str, int32_t c) {
 }
 
 int32_t test_check_backend_env(FILE *err) {
+  int32_t ret = 0;
+  const char *lanes = std::getenv("TAVIK_LANES");
+  if (lanes != nullptr && std::strcmp(lanes, "4") != 0 && std::strcmp(lanes, "8") != 0) {
+    fprintf(err, "TAVIK_LANES=%s is neither 4 nor 8; the width is measured\n", lanes);
+    ret = -1;
+  }
   const char *env = std::getenv("TAVIK_BACKEND");
-  if (env == nullptr) return 0;
+  if (env == nullptr) return ret;
   const tavik::Backend all[] = {tavik::Backend::scalar, tavik::Backend::avx2, tavik::Backend::avx512};
   for (tavik::Backend b : all) {
-    if (std::strcmp(env, tavik::backend_name(b)) == 0) return 0;
+    if (std::strcmp(env, tavik::backend_name(b)) == 0) return ret;
   }
   fprintf(err, "TAVIK_BACKEND=%s names no path (scalar, avx2, avx512); using the best available one\n", env);
   return -1;

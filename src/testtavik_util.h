@@ -34,6 +34,7 @@ void test_ltrim(char *str, int32_t c);
 void test_rtrim(char *str, int32_t c);
 void test_trim(char *str, int32_t c);
 
-// Names an unknown TAVIK_BACKEND value on err (the library itself ignores it silently and takes the
-// best path); returns -1 for an unknown value, 0 when the variable is unset or names a path.
+// Names an unknown TAVIK_BACKEND value, or a TAVIK_LANES other than 4 or 8, on err (the library
+// itself ignores them silently: it takes the best path and measures the width); returns -1 for an
+// unknown value, 0 when each variable is unset or valid.
 int32_t test_check_backend_env(FILE *err);

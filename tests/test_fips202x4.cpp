@@ -219,26 +219,27 @@ TEST_P(Fips202x4, InputsMayBeTheSameBuffer) {
   for (size_t j = 0; j < 4; ++j) EXPECT_EQ(want, out[j]) << p.name << " stream " << j;
 }
 
-#if TAVIK_X86_KERNELS
-// The eight-state permutation, state by state, against the step-by-step definition.
+// The eight-state permutation of every path this processor runs, state by state, against the
+// step-by-step definition.
 TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
-  if (!backend_available(Backend::avx512)) GTEST_SKIP() << "no avx512 on this processor";
-  std::mt19937_64 rng(0x8a8au);
-  for (int trial = 0; trial < 8; ++trial) {
-    alignas(64) uint64_t s[200];
-    uint64_t ref[8][25];
-    for (size_t i = 0; i < 25; ++i)
-      for (size_t j = 0; j < 8; ++j) s[8 * i + j] = ref[j][i] = trial == 0 ? 0 : rng();
-    for (int rep = 0; rep < 2; ++rep) {
-      keccak_permute8x_avx512(s);
-      for (auto &r : ref) keccak_reference::permute(r);
+  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
+    if (!backend_available(b)) continue;
+    std::mt19937_64 rng(0x8a8au);
+    for (int trial = 0; trial < 8; ++trial) {
+      alignas(64) uint64_t s[200];
+      uint64_t ref[8][25];
       for (size_t i = 0; i < 25; ++i)
-        for (size_t j = 0; j < 8; ++j)
-          ASSERT_EQ(ref[j][i], s[8 * i + j]) << "trial " << trial << " lane " << i << " state " << j;
+        for (size_t j = 0; j < 8; ++j) s[8 * i + j] = ref[j][i] = trial == 0 ? 0 : rng();
+      for (int rep = 0; rep < 2; ++rep) {
+        kernels_of(b).permute8x(s);
+        for (auto &r : ref) keccak_reference::permute(r);
+        for (size_t i = 0; i < 25; ++i)
+          for (size_t j = 0; j < 8; ++j)
+            ASSERT_EQ(ref[j][i], s[8 * i + j]) << backend_name(b) << " trial " << trial << " lane " << i << " state " << j;
+      }
     }
   }
 }
-#endif
 
 // Jobs of mixed rates, input lengths (around the rate and a public key's) and block counts on
 // every lane set, each job's blocks against its single-stream SHAKE; more jobs than lanes, so
@@ -254,11 +255,13 @@ TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
     sets.push_back({"avx2 x4", {4, keccak_permute4x_avx2, keccak_extract4x_avx2}});
 #endif
 #if TAVIK_X86_KERNELS
-  if (backend_available(Backend::avx512)) {
+  if (backend_available(Backend::avx512))
     sets.push_back({"avx512 x4", {4, keccak_permute4x_avx512, keccak_extract4x_avx512}});
-    sets.push_back({"avx512 x8", {8, keccak_permute8x_avx512, keccak_extract8x_avx512}});
-  }
 #endif
+  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
+    if (backend_available(b))
+      sets.push_back({std::string(backend_name(b)) + " x8", {8, kernels_of(b).permute8x, kernels_of(b).extract8x}});
+  }
   const size_t lengths[] = {0, 1, 33, 135, 136, 137, 167, 168, 300, 1472};
   std::mt19937_64 rng(0x10b5u);
   std::vector<std::vector<uint8_t>> in;

@@ -98,7 +98,8 @@ const std::string BANNER =
     "the length of sk: 3056\n"
     "the length of sig: 2573\n"
     "the path: " + std::string(tavik::backend_name(tavik::active_backend())) + " (" +
-    tavik::backend_reason() + ")\n";
+    tavik::backend_reason() + ")\n"
+    "the Keccak lanes: [LANES]\n";
 const std::string MENU = MENU_TEXT;  // the driver's own text, shown after every choice
 const std::string INVALID = "invalid choice!\n";
 const std::string ITEM1 =

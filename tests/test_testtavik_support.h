@@ -154,6 +154,7 @@ inline std::string mask(const std::string &text) {
   static const std::regex offset(R"(change offset=\[\d+\])");
   static const std::regex seconds(R"(\[\d+\.\d{6}\])");
   static const std::regex cycles(R"((exec is )\[\d+\])");
+  static const std::regex lanes(R"(^(the Keccak lanes: )[48] \(.*\)$)");
   std::string out;
   const std::vector<std::string> lines = split_lines(text);
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -169,6 +170,7 @@ inline std::string mask(const std::string &text) {
     line = std::regex_replace(line, offset, "change offset=[N]");
     line = std::regex_replace(line, seconds, "[T]");
     line = std::regex_replace(line, cycles, "$1[C]");
+    line = std::regex_replace(line, lanes, "$1[LANES]");
     out += line;
     if (i + 1 < lines.size()) out += '\n';
   }

@@ -273,4 +273,19 @@ TEST(BackendEnv, UnknownValuesAreNamedOnTheGivenStream) {
   }
   if (before) setenv("TAVIK_BACKEND", saved.c_str(), 1);
   else unsetenv("TAVIK_BACKEND");
+  const char *lanes_before = std::getenv("TAVIK_LANES");
+  const std::string lanes_saved = lanes_before ? lanes_before : "";
+  for (const Case &c : {Case{"8", 0, ""}, Case{"16", -1, "TAVIK_LANES=16 is neither 4 nor 8; the width is measured\n"}}) {
+    setenv("TAVIK_LANES", c.value, 1);
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *err = open_memstream(&text, &size);
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(test_check_backend_env(err), c.ret) << c.value;
+    fclose(err);
+    EXPECT_EQ(std::string(text, size), c.printed);
+    free(text);
+  }
+  if (lanes_before) setenv("TAVIK_LANES", lanes_saved.c_str(), 1);
+  else unsetenv("TAVIK_LANES");
 }

@@ -1,8 +1,11 @@
 // Keccak-f[1600] and the sponge on four interleaved states at once with AVX2, one 256-bit
-// register per lane index.
+// register per lane index; and the permutation and extraction of eight states, a pair of
+// registers per lane index.
 #include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
+
+#include <cstring>
 
 #include "rules/keccak_rounds.h"
 #include "rules/keccak_sponge.h"
@@ -38,6 +41,33 @@ struct Avx2LaneOps : Ymm4LaneOps {
   }
 };
 
+// Eight states, lane i of states 0-3 in the low register of a pair and of states 4-7 in the high
+// one: every operation twice over, which gives the processor two independent chains to overlap.
+struct Avx2PairLaneOps {
+  struct V {
+    __m256i lo, hi;
+  };
+  static constexpr int W = 8;
+  static V load(const uint64_t *p) { return {Avx2LaneOps::load(p), Avx2LaneOps::load(p + 4)}; }
+  static void store(uint64_t *p, V v) {
+    Avx2LaneOps::store(p, v.lo);
+    Avx2LaneOps::store(p + 4, v.hi);
+  }
+  static V bcast(uint64_t x) {
+    const __m256i b = Avx2LaneOps::bcast(x);
+    return {b, b};
+  }
+  static V xor2(V a, V b) { return {_mm256_xor_si256(a.lo, b.lo), _mm256_xor_si256(a.hi, b.hi)}; }
+  static V xor5(V a, V b, V c, V d, V e) {
+    return {Avx2LaneOps::xor5(a.lo, b.lo, c.lo, d.lo, e.lo), Avx2LaneOps::xor5(a.hi, b.hi, c.hi, d.hi, e.hi)};
+  }
+  static V chi(V a, V b, V c) { return {Avx2LaneOps::chi(a.lo, b.lo, c.lo), Avx2LaneOps::chi(a.hi, b.hi, c.hi)}; }
+  template <int n>
+  static V rol(V a) {
+    return {Avx2LaneOps::rol<n>(a.lo), Avx2LaneOps::rol<n>(a.hi)};
+  }
+};
+
 }  // namespace
 
 void keccak_permute4x_avx2(uint64_t s[100]) { keccak_permute_lanes<Avx2LaneOps>(s); }
@@ -57,5 +87,24 @@ void keccak_squeeze4x_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t 
 }
 
 void keccak_extract4x_avx2(uint8_t *const out[4], const uint64_t s[100]) { sponge_extract(LANES4, out, s); }
+
+void keccak_permute8x_avx2(uint64_t s[200]) { keccak_permute_lanes<Avx2PairLaneOps>(s); }
+
+// Each half of the eight states as four: lanes leave four at a time through a 4x4 transpose of
+// the half's rows (row i at s + 8i + 4h), the 21st one word per state.
+void keccak_extract8x_avx2(uint8_t *const out[8], const uint64_t s[200]) {
+  constexpr size_t WORDS = 21;
+  for (size_t h = 0; h < 2; ++h) {
+    size_t i = 0;
+    for (; i + 4 <= WORDS; i += 4) {
+      __m256i r[4];
+      for (size_t k = 0; k < 4; ++k) r[k] = Avx2LaneOps::load(s + 8 * (i + k) + 4 * h);
+      keccak_transpose4(r[0], r[1], r[2], r[3]);
+      for (size_t j = 0; j < 4; ++j) _mm256_storeu_si256(reinterpret_cast<__m256i *>(out[4 * h + j] + 8 * i), r[j]);
+    }
+    for (; i < WORDS; ++i)
+      for (size_t j = 0; j < 4; ++j) std::memcpy(out[4 * h + j] + 8 * i, s + 8 * i + 4 * h + j, 8);
+  }
+}
 
 }  // namespace tavik

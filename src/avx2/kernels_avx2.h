@@ -53,5 +53,8 @@ void keccak_absorb4x_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const u
 void keccak_squeeze4x_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                            uint64_t nblocks, uint64_t s[100], size_t r);
 void keccak_extract4x_avx2(uint8_t *const out[4], const uint64_t s[100]);
+// Eight interleaved states on pairs of 256-bit registers, and the first 168 bytes of each.
+void keccak_permute8x_avx2(uint64_t s[200]);
+void keccak_extract8x_avx2(uint8_t *const out[8], const uint64_t s[200]);
 
 }  // namespace tavik

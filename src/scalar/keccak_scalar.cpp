@@ -1,7 +1,7 @@
 // The portable Keccak kernels: the round text of keccak_rounds.h on 64-bit integers with lane
-// complementing (no and-not instruction is assumed), for one state and for four interleaved
-// states, and the sponge of keccak_sponge.h on four states one word at a time. Contracts in
-// kernels.h.
+// complementing (no and-not instruction is assumed), for one state and for four or eight
+// interleaved states, and the sponge of keccak_sponge.h on four states one word at a time.
+// Contracts in kernels.h.
 #include <cstddef>
 #include <cstdint>
 
@@ -18,8 +18,14 @@ void keccak_permute4x_scalar(uint64_t s[100]) {
   for (size_t j = 0; j < 4; ++j) keccak_permute_lanes<ScalarLaneOps<4, true>>(s + j);
 }
 
+// Each of the eight states in place, its lanes eight words apart.
+void keccak_permute8x_scalar(uint64_t s[200]) {
+  for (size_t j = 0; j < 8; ++j) keccak_permute_lanes<ScalarLaneOps<8, true>>(s + j);
+}
+
 namespace {
 constexpr WordLanes<4> LANES4{keccak_permute4x_scalar};
+constexpr WordLanes<8> LANES8{keccak_permute8x_scalar};
 }  // namespace
 
 void keccak_absorb4x_scalar(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
@@ -33,5 +39,7 @@ void keccak_squeeze4x_scalar(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_
 }
 
 void keccak_extract4x_scalar(uint8_t *const out[4], const uint64_t s[100]) { sponge_extract(LANES4, out, s); }
+
+void keccak_extract8x_scalar(uint8_t *const out[8], const uint64_t s[200]) { sponge_extract(LANES8, out, s); }
 
 }  // namespace tavik

@@ -10,7 +10,7 @@ import sys
 SPEED = sys.argv[1]
 RUNS = 5
 FIELDS = ["call", "path", "count", "median_ticks", "mean_ticks", "min_ticks", "max_ticks", "median_us",
-          "mean_us", "min_us", "max_us", "tsc_ticks_per_us", "cpu_model", "cpu_features", "compiler",
+          "mean_us", "min_us", "max_us", "keccak_lanes", "keccak_lanes_reason", "tsc_ticks_per_us", "cpu_model", "cpu_features", "compiler",
           "library_version"]
 failures = []
 
@@ -38,6 +38,7 @@ def check_records(records, form, want_paths):
         for s in ("median", "mean", "min", "max"):
             check(abs(num[s + "_us"] - num[s + "_ticks"] / tpu) <= 0.002 + 1e-6 * num[s + "_us"],
                   f"{where}: {s}_us is not {s}_ticks / rate")
+        check(r["keccak_lanes"] in ("4", 4, "8", 8) and r["keccak_lanes_reason"] != "", f"{where}: lanes")
         for k in ("cpu_model", "compiler", "library_version"):
             check(r[k] != "", f"{where}: empty {k}")
         calls_by_path.setdefault(r["path"], []).append(r["call"])
