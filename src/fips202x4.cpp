@@ -15,13 +15,22 @@ namespace {
 // The width of the job scheduler's lanes; set once by the path's choice, which publishes it
 // before any caller that waited for the choice proceeds, so a relaxed load suffices.
 std::atomic<uint32_t> lanes_width{4};
+// The width of a KeccakLanesInThread in this thread, or 0 for the process's.
+thread_local uint32_t lanes_in_thread = 0;
 }  // namespace
 
 KeccakLanes keccak_lanes() {
   const Kernels &k = kernels();
-  if (lanes_width.load(std::memory_order_relaxed) == 8) return {8, k.permute8x, k.extract8x};
+  const uint32_t width = lanes_in_thread != 0 ? lanes_in_thread : lanes_width.load(std::memory_order_relaxed);
+  if (width == 8) return {8, k.permute8x, k.extract8x};
   return {4, k.permute4x, k.extract4x};
 }
+
+KeccakLanesInThread::KeccakLanesInThread(uint32_t width) : saved_(lanes_in_thread) {
+  lanes_in_thread = width == 8 ? 8 : 4;
+}
+
+KeccakLanesInThread::~KeccakLanesInThread() { lanes_in_thread = saved_; }
 
 void keccak_lanes_use(uint32_t width) { lanes_width.store(width == 8 ? 8 : 4, std::memory_order_relaxed); }
 

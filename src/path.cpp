@@ -29,6 +29,7 @@ struct Trial {
   const Backend *candidates;
   uint32_t count;
   PathTest test;
+  LaneWork work;
   uint32_t failed = 0;
   Backend chosen = Backend::scalar;
 };
@@ -50,14 +51,13 @@ void with_commas(char *out, size_t size, uint64_t n) {
   out[o] = 0;
 }
 
-// Eight lanes are kept only when their step takes less than 95% of two four-state steps, so that
-// noise does not flip a tie towards the wider form: on a loaded machine the median ratio of a tie
-// (two runs of the same code) was seen to wander by 3%.
+// Eight lanes are kept only when the work takes less than 95% of its time at four, so that noise
+// does not flip a tie towards the wider form.
 constexpr uint64_t EIGHT_LANES_PERMILLE = 950;
-// Rounds of the measurement, each timing one step of each width back to back; the first
-// WARM_ROUNDS are not counted (code and data come into the caches, the clock settles). About
-// 0.1 ms on avx2.
-constexpr uint32_t LANE_ROUNDS = 48, WARM_ROUNDS = 4, COUNTED = LANE_ROUNDS - WARM_ROUNDS;
+// Rounds of the measurement, each running the work at both widths back to back; the first
+// WARM_ROUNDS are not counted (code and data come into the caches, the clock settles). The work
+// is the matrix expansion, some 30,000 to 60,000 ticks a width on avx2: about 0.3 ms in all.
+constexpr uint32_t LANE_ROUNDS = 7, WARM_ROUNDS = 2, COUNTED = LANE_ROUNDS - WARM_ROUNDS;
 
 // The middle of v[0..n) (n odd or even: the upper middle), sorting v in place.
 uint64_t middle(uint64_t *v, uint32_t n) {
@@ -71,63 +71,53 @@ uint64_t middle(uint64_t *v, uint32_t n) {
 }
 
 // The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
-// that hashes one stream at a time (the scheduler is not used there); else by the
-// median over the rounds of the ratio of a scheduler step (a permutation and the extraction of a
-// block) of eight states to two of four states, timed back to back in alternating order, so that
-// a change of clock or a neighbour's burst touches both sides of a ratio alike. The states are
-// public constants; the keys play no part.
-void choose_lanes(const Kernels &k) {
+// that hashes one stream at a time (the scheduler is not used there); else by the median over the
+// rounds of the ratio of the scheme's own work (`work`, the matrix expansion) at eight lanes to
+// the same at four, timed back to back in alternating order, so that a change of clock or a
+// neighbour's burst touches both sides of a ratio alike. The work is timed where it runs rather
+// than the permutations alone, which can mislead: on a processor that splits 512-bit operations
+// in two, eight states timed alone beat two times four, yet cost more inside the expansion. The
+// work's inputs are public constants; the keys play no part.
+void choose_lanes(const Kernels &k, LaneWork work) {
   const char *env = std::getenv("TAVIK_LANES");
   if (env != nullptr && (std::strcmp(env, "4") == 0 || std::strcmp(env, "8") == 0)) {
     lanes_chosen = env[0] == '8' ? 8 : 4;
     std::snprintf(lanes_reason, sizeof lanes_reason, "requested by TAVIK_LANES");
     return;
   }
-  if (!k.four_streams) {
+  if (!k.four_streams || work == nullptr) {
     lanes_chosen = 4;
     std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
     return;
   }
-  alignas(64) uint64_t s[200];
-  uint8_t out[8][SHAKE128_RATE];
-  uint8_t *const dst[8] = {out[0], out[1], out[2], out[3], out[4], out[5], out[6], out[7]};
-  for (uint32_t i = 0; i < 200; ++i) s[i] = (i + 1) * 0x9E3779B97F4A7C15u;
   uint64_t t4[COUNTED], t8[COUNTED], ratio[COUNTED];
   for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
-    uint64_t four = 0, eight = 0;
+    uint64_t took[2] = {0, 0};  // four, eight
     for (uint32_t half = 0; half < 2; ++half) {
+      const uint32_t eight = (round + half) % 2;
       const uint64_t t0 = cpucycles();
-      if ((round + half) % 2 == 0) {
-        k.permute4x(s);
-        k.extract4x(dst, s);
-        k.permute4x(s + 100);
-        k.extract4x(dst + 4, s + 100);
-        four = cpucycles() - t0;
-      } else {
-        k.permute8x(s);
-        k.extract8x(dst, s);
-        eight = cpucycles() - t0;
-      }
+      work(k, eight != 0 ? 8 : 4);
+      took[eight] = cpucycles() - t0;
     }
     if (round < WARM_ROUNDS) continue;
     const uint32_t r = round - WARM_ROUNDS;
-    t4[r] = four;
-    t8[r] = eight;
-    ratio[r] = eight * 1000 / (four != 0 ? four : 1);
+    t4[r] = took[0];
+    t8[r] = took[1];
+    ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
   }
   lanes_chosen = middle(ratio, COUNTED) < EIGHT_LANES_PERMILLE ? 8 : 4;
   char a[28], b[28];
   with_commas(a, sizeof a, middle(t8, COUNTED));
-  with_commas(b, sizeof b, (middle(t4, COUNTED) + 1) / 2);
-  std::snprintf(lanes_reason, sizeof lanes_reason, "8 states %s ticks vs 4 states 2 x %s, medians of %u", a, b,
-                COUNTED);
+  with_commas(b, sizeof b, middle(t4, COUNTED));
+  std::snprintf(lanes_reason, sizeof lanes_reason, "matrix expansion at 8 lanes %s ticks vs at 4 %s, medians of %u",
+                a, b, COUNTED);
 }
 
 void *run_trial(void *arg) {
   Trial *t = static_cast<Trial *>(arg);
   trial_test = t->test;
   t->chosen = path_choose_among(t->candidates, t->count, test_path, &t->failed);
-  choose_lanes(kernels_of(t->chosen));
+  choose_lanes(kernels_of(t->chosen), t->work);
   return nullptr;
 }
 
@@ -146,7 +136,7 @@ bool choose_on_own_thread(Trial &t) {
 }
 
 // Best first: the request of TAVIK_BACKEND when available, then every available path below it.
-Backend choose(PathTest test) {
+Backend choose(PathTest test, LaneWork work) {
   Backend top = backend_available(Backend::avx512) ? Backend::avx512
                 : backend_available(Backend::avx2) ? Backend::avx2
                                                    : Backend::scalar;
@@ -163,15 +153,15 @@ Backend choose(PathTest test) {
   for (int b = int(top); b >= 0; --b) {
     if (backend_available(Backend(b))) candidates[count++] = Backend(b);
   }
-  Trial trial{candidates, count, test};
+  Trial trial{candidates, count, test, work};
   if (count <= 1) {
     trial.chosen = path_choose_among(candidates, count, test_path, &trial.failed);  // the last one is taken untested
-    choose_lanes(kernels_of(trial.chosen));
+    choose_lanes(kernels_of(trial.chosen), work);
   } else if (!choose_on_own_thread(trial)) {
     // An untested vector path is never used: the scalar path needs no test.
     std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
                   backend_name(candidates[0]));
-    choose_lanes(kernels_of(Backend::scalar));
+    choose_lanes(kernels_of(Backend::scalar), work);
     return Backend::scalar;
   }
   const uint32_t failed = trial.failed;
@@ -191,9 +181,9 @@ Backend choose(PathTest test) {
 
 }  // namespace
 
-Backend path_choose(PathTest test) {
-  std::call_once(choice_made, [test] {
-    chosen = choose(test);
+Backend path_choose(PathTest test, LaneWork work) {
+  std::call_once(choice_made, [test, work] {
+    chosen = choose(test, work);
     kernels_use(chosen);
     keccak_lanes_use(lanes_chosen);
   });

@@ -14,10 +14,15 @@ namespace tavik {
 // A self-test of a set of kernels: true when the scheme's known answers come out with them.
 using PathTest = bool (*)(const Kernels &);
 
+// The scheme's work whose speed decides the width of the Keccak lanes: run once on kernels k at
+// lane width `width` (4 or 8), on public inputs.
+using LaneWork = void (*)(const Kernels &k, uint32_t width);
+
 // At the first call: chooses the path with `test`, each self-test on a thread of its own, and
-// makes its kernels those of the process (kernels_use). Every call returns the path chosen; calls
-// made while the choice runs wait for it. Never called from a thread that runs a self-test.
-Backend path_choose(PathTest test);
+// makes its kernels those of the process (kernels_use); then the lane width, by timing `work` at
+// both widths on that thread. Every call returns the path chosen; calls made while the choice
+// runs wait for it. Never called from a thread that runs a self-test.
+Backend path_choose(PathTest test, LaneWork work);
 // Why the path was chosen, in a few words (for the benchmark and the console); empty before the
 // choice.
 const char *path_reason();

@@ -42,6 +42,18 @@ KeccakLanes keccak_lanes();
 // once by the path's choice (path.cpp), and by tests that run both widths. Outputs are the same
 // at either width.
 void keccak_lanes_use(uint32_t width);
+// While it lives, keccak_lanes() in the thread that made it takes width (4 or 8) instead of the
+// process's: the lane width's measurement runs the expansion at both widths.
+class KeccakLanesInThread {
+ public:
+  explicit KeccakLanesInThread(uint32_t width);
+  ~KeccakLanesInThread();
+  KeccakLanesInThread(const KeccakLanesInThread &) = delete;
+  KeccakLanesInThread &operator=(const KeccakLanesInThread &) = delete;
+
+ private:
+  uint32_t saved_;
+};
 // True when the eight-state kernels of k agree with its four-state permutation and a plain copy
 // of the lanes on fixed states: part of the self-test of a path.
 bool keccak_lanes_check(const Kernels &k);

@@ -22,7 +22,18 @@ namespace {
 
 // Chooses the path of kernels at the first call into the scheme; every public entry starts with it.
 // The self-test calls none of them: it runs on the kernels it is handed.
-void ready() { path_choose(self_test); }
+// The work that decides the Keccak lane width: the matrix expansion of a fixed public seed, the
+// largest user of the lanes (key generation, preparing keys, one-shot signing and verification).
+void lanes_work(const Kernels &k, uint32_t width) {
+  const KernelsInThread use(k);
+  const KeccakLanesInThread lanes(width);
+  uint8_t rho[SEED_BYTES];
+  for (uint32_t i = 0; i < SEED_BYTES; ++i) rho[i] = uint8_t(3 * i + 5);
+  alignas(32) uint32_t A[K * L * N];
+  Generate_A(A, rho);
+}
+
+void ready() { path_choose(self_test, lanes_work); }
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
 constexpr size_t KEYGEN_SCRUB_BYTES = 61440;  // keygen's own 40 KiB of polynomials, then its callees
@@ -705,7 +716,7 @@ bool self_test(const Kernels &k) {
   return std::memcmp(digest, SELF_TEST_DIGEST, sizeof digest) == 0;
 }
 
-Backend active_backend() { return path_choose(self_test); }
+Backend active_backend() { return path_choose(self_test, lanes_work); }
 
 const char *backend_reason() {
   ready();
