@@ -36,8 +36,9 @@ void lanes_work(const Kernels &k, uint32_t width) {
 void ready() { path_choose(self_test, lanes_work); }
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
-constexpr size_t KEYGEN_SCRUB_BYTES = 61440;  // keygen's own 40 KiB of polynomials, then its callees
-// (the matrix over eight Keccak lanes reaches about 54 KiB in all)
+constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
+// With eight Keccak lanes the matrix expansion's scheduler reaches about 54 KiB in all.
+constexpr size_t KEYGEN_SCRUB_BYTES_EIGHT_LANES = 61440;
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
 // Stack below tavik_expand_sk: the key's check (40 KiB of polynomials) or its preparation, and callees.
 constexpr size_t EXPAND_SCRUB_BYTES = 65536;
@@ -741,6 +742,17 @@ int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen,
 
 }  // namespace tavik
 
+namespace {
+
+// Zeroes the stack keygen() and its callees used, as deep as the lane width in use takes them (the
+// width is public: chosen with the path, the same for every key).
+[[gnu::always_inline]] inline void scrub_after_keygen() {
+  if (keccak_lanes().width == 8) scrub_stack<KEYGEN_SCRUB_BYTES_EIGHT_LANES>();
+  else scrub_stack<KEYGEN_SCRUB_BYTES>();
+}
+
+}  // namespace
+
 extern "C" {
 
 int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
@@ -748,7 +760,7 @@ int32_t sig_keygen_from_seed(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   if (pk == nullptr || sk == nullptr || seed == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   if (keys_overlap(pk, sk)) return TAVIK_ILLEGAL_PARAMETER;
   keygen(pk, sk, seed);
-  scrub_stack<KEYGEN_SCRUB_BYTES>();
+  scrub_after_keygen();
   return TAVIK_OK;
 }
 
@@ -763,7 +775,7 @@ int32_t sig_keygen(uint8_t *pk, uint8_t *sk) {
   }
   keygen(pk, sk, seed);
   secure_wipe(seed, sizeof seed);
-  scrub_stack<KEYGEN_SCRUB_BYTES>();
+  scrub_after_keygen();
   return TAVIK_OK;
 }
 
