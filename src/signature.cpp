@@ -20,8 +20,6 @@ using namespace tavik;
 
 namespace {
 
-// Chooses the path of kernels at the first call into the scheme; every public entry starts with it.
-// The self-test calls none of them: it runs on the kernels it is handed.
 // The work that decides the Keccak lane width: the matrix expansion of a fixed public seed, the
 // largest user of the lanes (key generation, preparing keys, one-shot signing and verification).
 void lanes_work(const Kernels &k, uint32_t width) {
@@ -33,6 +31,8 @@ void lanes_work(const Kernels &k, uint32_t width) {
   Generate_A(A, rho);
 }
 
+// Chooses the path of kernels at the first call into the scheme; every public entry starts with it.
+// The self-test calls none of them: it runs on the kernels it is handed.
 void ready() { path_choose(self_test, lanes_work); }
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
