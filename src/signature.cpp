@@ -183,7 +183,7 @@ struct SignState {
   // The rest is left as it is: every buffer is written before it is read.
   explicit SignState(const SignKey &k) : A(k.a()), s1_pairs(k.pairs()), s2_t0x(k.s2_perturbed()), t0(k.low()) {}
 
-  uint8_t seeds[2 * SEED_BYTES + CRH_BYTES];  // rho (unused), key, mu: key || mu is the mask seed
+  uint8_t seeds[SEED_BYTES + CRH_BYTES];  // key || mu: the mask seed
   NttVec A, s1_pairs, s2_t0x, t0;
   uint32_t y[L * N];  // y, then its NTT form
   uint32_t z[L * N];
@@ -278,8 +278,8 @@ void compose_kept(SignState &st) {
 // each where it is taken, because the scheme reveals them (the time of a call shows how many
 // attempts it made); every other outcome is combined by masks.
 [[gnu::noinline]] bool sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
-  const uint8_t *mask_seed = st.seeds + SEED_BYTES;  // key || mu
-  const uint8_t *mu = st.seeds + 2 * SEED_BYTES;
+  const uint8_t *mask_seed = st.seeds;  // key || mu
+  const uint8_t *mu = st.seeds + SEED_BYTES;
   uint32_t nonce = 0;
   uint64_t limit = MAX_SIGN_ATTEMPTS;
   if (stats != nullptr && stats->max_attempts != 0 && stats->max_attempts < limit) limit = stats->max_attempts;
@@ -356,13 +356,12 @@ void hedged_mask_key(uint8_t *out, const uint8_t *key, const uint8_t *rnd, const
 // which replace the key in the mask seed by the hash of both.
 bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd) {
   SignState st(k);
-  std::memset(st.seeds, 0, SEED_BYTES);
   if (rnd != nullptr) {
-    hedged_mask_key(st.seeds + SEED_BYTES, k.key, rnd, mu);
+    hedged_mask_key(st.seeds, k.key, rnd, mu);
   } else {
-    std::memcpy(st.seeds + SEED_BYTES, k.key, SEED_BYTES);
+    std::memcpy(st.seeds, k.key, SEED_BYTES);
   }
-  std::memcpy(st.seeds + 2 * SEED_BYTES, mu, CRH_BYTES);
+  std::memcpy(st.seeds + SEED_BYTES, mu, CRH_BYTES);
 
   const bool made = sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
   st.wipe();
