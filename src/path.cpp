@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,18 +40,6 @@ thread_local PathTest trial_test = nullptr;
 
 bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 
-// n with a comma between groups of three digits.
-void with_commas(char *out, size_t size, uint64_t n) {
-  char digits[24];
-  const int len = std::snprintf(digits, sizeof digits, "%llu", (unsigned long long)n);
-  size_t o = 0;
-  for (int i = 0; i < len && o + 2 < size; ++i) {
-    if (i > 0 && (len - i) % 3 == 0) out[o++] = ',';
-    out[o++] = digits[i];
-  }
-  out[o] = 0;
-}
-
 // Eight lanes are kept only when the work takes less than 95% of its time at four, so that noise
 // does not flip a tie towards the wider form.
 constexpr uint64_t EIGHT_LANES_PERMILLE = 950;
@@ -59,14 +48,9 @@ constexpr uint64_t EIGHT_LANES_PERMILLE = 950;
 // is the matrix expansion, some 30,000 to 60,000 ticks a width on avx2: about 0.3 ms in all.
 constexpr uint32_t LANE_ROUNDS = 7, WARM_ROUNDS = 2, COUNTED = LANE_ROUNDS - WARM_ROUNDS;
 
-// The middle of v[0..n) (n odd or even: the upper middle), sorting v in place.
+// The middle of v[0..n) (n odd or even: the upper middle); reorders v.
 uint64_t middle(uint64_t *v, uint32_t n) {
-  for (uint32_t i = 1; i < n; ++i)
-    for (uint32_t j = i; j > 0 && v[j - 1] > v[j]; --j) {
-      const uint64_t t = v[j];
-      v[j] = v[j - 1];
-      v[j - 1] = t;
-    }
+  std::nth_element(v, v + n / 2, v + n);
   return v[n / 2];
 }
 
@@ -106,11 +90,8 @@ void choose_lanes(const Kernels &k, LaneWork work) {
     ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
   }
   lanes_chosen = middle(ratio, COUNTED) < EIGHT_LANES_PERMILLE ? 8 : 4;
-  char a[28], b[28];
-  with_commas(a, sizeof a, middle(t8, COUNTED));
-  with_commas(b, sizeof b, middle(t4, COUNTED));
-  std::snprintf(lanes_reason, sizeof lanes_reason, "matrix expansion at 8 lanes %s ticks vs at 4 %s, medians of %u",
-                a, b, COUNTED);
+  std::snprintf(lanes_reason, sizeof lanes_reason, "matrix expansion at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
+                (unsigned long long)middle(t8, COUNTED), (unsigned long long)middle(t4, COUNTED), COUNTED);
 }
 
 void *run_trial(void *arg) {
