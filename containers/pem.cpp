@@ -6,6 +6,7 @@
 // from the container's length.
 #include <cstring>
 
+#include "base64.h"
 #include "ct.h"
 #include "tavik.h"
 #include "tavik_der.h"
@@ -20,9 +21,6 @@ constexpr size_t decoded_room(size_t der) { return (der + 2) / 3 * 3; }
 constexpr size_t MAX_BASE64 = decoded_room(TAVIK_PKCS8_MAX_BYTES) / 3 * 4;
 constexpr const char PUBLIC_LABEL[] = "PUBLIC KEY", PRIVATE_LABEL[] = "PRIVATE KEY";
 
-// All ones when lo <= x <= hi.
-uint32_t in_range(uint32_t x, uint32_t lo, uint32_t hi) { return ct::mask_lt(x, hi + 1) & ~ct::mask_lt(x, lo); }
-
 // The base64 character of a 6-bit value: 'A' + v, moved into the next range at 26, 52, 62, 63.
 char encode6(uint32_t v) {
   uint32_t c = v + 'A';
@@ -31,14 +29,6 @@ char encode6(uint32_t v) {
   c -= ct::mask_lt(61, v) & 15u;   // '+'
   c += ct::mask_lt(62, v) & 3u;    // '/'
   return char(c);
-}
-
-// The 6-bit value of a base64 character; *bad collects all ones when it is none.
-uint32_t decode6(uint32_t c, uint32_t *bad) {
-  const uint32_t upper = in_range(c, 'A', 'Z'), lower = in_range(c, 'a', 'z'), digit = in_range(c, '0', '9');
-  const uint32_t plus = ct::mask_eq(c, '+'), slash = ct::mask_eq(c, '/');
-  *bad |= ~(upper | lower | digit | plus | slash);
-  return (upper & (c - 'A')) | (lower & (c - 'a' + 26)) | (digit & (c - '0' + 52)) | (plus & 62u) | (slash & 63u);
 }
 
 size_t put_text(char *out, const char *a, const char *b, const char *c) {
@@ -123,29 +113,9 @@ int32_t unwrap(char *b64, size_t *b64len, size_t max_chars, const char *label, c
   return TAVIK_OK;
 }
 
-// Decodes canonical base64 (padding only at the end, unused bits 0) into der.
+// Decodes canonical base64 into der.
 int32_t decode_base64(uint8_t *der, size_t *derlen, const char *b64, size_t len) {
-  if (len % 4 != 0) return TAVIK_PEM_BAD_BASE64;
-  size_t pad = 0;
-  if (len > 0 && is_public_char(b64[len - 1], '=', '=')) pad = is_public_char(b64[len - 2], '=', '=') ? 2 : 1;
-  uint32_t bad = 0;
-  size_t o = 0;
-  for (size_t i = 0; i < len; i += 4) {
-    const bool last = i + 4 == len;
-    const size_t data = last ? 4 - pad : 4;
-    uint32_t w = 0;
-    for (size_t j = 0; j < 4; ++j) w = w << 6 | (j < data ? decode6(uint8_t(b64[i + j]), &bad) : 0u);
-    der[o++] = uint8_t(w >> 16);
-    if (data > 2) der[o++] = uint8_t(w >> 8);
-    if (data > 3) der[o++] = uint8_t(w);
-    // The bits below the last whole byte must be 0 in canonical base64.
-    if (data == 2) bad |= ct::mask_nonzero(w & 0xFFFF);
-    if (data == 3) bad |= ct::mask_nonzero(w & 0xFF);
-  }
-  // Public: whether the armour is valid base64 is the call's result.
-  if (ct::declassify(bad) != 0) return TAVIK_PEM_BAD_BASE64;
-  *derlen = o;
-  return TAVIK_OK;
+  return base64_decode(der, derlen, b64, len) ? TAVIK_OK : TAVIK_PEM_BAD_BASE64;
 }
 
 // der has decoded_room(max_der) bytes.

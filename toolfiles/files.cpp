@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base64.h"
 #include "fips202.h"
 
 namespace {
@@ -33,56 +34,28 @@ bool next_line(Text &rest, Text *line) {
   return true;
 }
 
-int b64_value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 // Decodes base64 from the lines of `rest` until its end (or from one string), ignoring spaces, tabs
-// and line ends, into exactly `want` bytes at out. Refuses other characters, missing or misplaced
-// padding and nonzero bits after the last byte.
+// and line ends, into exactly `want` (at most 2573) bytes at out. Refuses other characters,
+// missing or misplaced padding and nonzero bits after the last byte.
 int32_t decode_base64(Text rest, uint8_t *out, size_t want) {
-  size_t got = 0, pad = 0;
-  uint32_t acc = 0;
-  unsigned quad = 0;  // characters of the current group of four
+  constexpr size_t MAX_BYTES = TAVIK_SIG_BYTES;
+  static_assert(TAVIK_PK_BYTES <= MAX_BYTES);
+  char chars[(MAX_BYTES + 2) / 3 * 4];
+  uint8_t bytes[sizeof chars / 4 * 3];
+  if (want > MAX_BYTES) return TAVIK_FILE_BAD_LENGTH;
+  const size_t room = (want + 2) / 3 * 4;
+  size_t n = 0;
   for (size_t i = 0; i < rest.n; ++i) {
-    const unsigned char c = static_cast<unsigned char>(rest.p[i]);
+    const char c = rest.p[i];
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (c == '=') {
-      if (quad < 2) return TAVIK_FILE_BAD_BASE64;
-      ++pad;
-      ++quad;
-      if (quad == 4) quad = 0;
-      continue;
-    }
-    const int v = b64_value(c);
-    if (v < 0 || pad > 0) return TAVIK_FILE_BAD_BASE64;
-    acc = acc << 6 | uint32_t(v);
-    if (++quad == 4) {
-      if (got + 3 > want) return TAVIK_FILE_BAD_LENGTH;
-      out[got++] = uint8_t(acc >> 16);
-      out[got++] = uint8_t(acc >> 8);
-      out[got++] = uint8_t(acc);
-      acc = 0;
-      quad = 0;
-    }
+    if (n == room) return TAVIK_FILE_BAD_LENGTH;
+    chars[n++] = c;
   }
-  if (quad != 0) return TAVIK_FILE_BAD_BASE64;  // a group cut short
-  if (pad > 0) {
-    // The last group was "xx==" or "xxx=": its bits sit in acc, shifted by the characters it had.
-    const size_t bytes = 3 - pad;
-    if (pad > 2) return TAVIK_FILE_BAD_BASE64;
-    const unsigned chars = unsigned(4 - pad);
-    const uint32_t bits = acc << (6 * (4 - chars));  // as if the padding were zero characters
-    if (bits & ((1u << (8 * (3 - bytes))) - 1)) return TAVIK_FILE_BAD_BASE64;
-    if (got + bytes > want) return TAVIK_FILE_BAD_LENGTH;
-    for (size_t b = 0; b < bytes; ++b) out[got++] = uint8_t(bits >> (16 - 8 * b));
-  }
-  return got == want ? TAVIK_OK : TAVIK_FILE_BAD_LENGTH;
+  size_t got = 0;
+  if (!tavik::base64_decode(bytes, &got, chars, n)) return TAVIK_FILE_BAD_BASE64;
+  if (got != want) return TAVIK_FILE_BAD_LENGTH;
+  std::memcpy(out, bytes, want);
+  return TAVIK_OK;
 }
 
 void hex_key_id(const uint8_t *pk, char *out) {
