@@ -4,13 +4,12 @@
 // the whole state without spills.
 #include "avx512/kernels_avx512.h"
 
-#include <immintrin.h>
-
 #include "rules/keccak_rounds.h"
 #include "rules/keccak_sponge.h"
 #include "rules/keccak_ymm4_lanes.h"
 
 namespace tavik {
+inline namespace TAVIK_AVX512_ABI {
 namespace {
 
 // Truth tables of the ternary-logic instruction, bit (a << 2 | b << 1 | c) of the immediate.
@@ -129,4 +128,5 @@ void keccak_extract4x_avx512(uint8_t *const out[4], const uint64_t s[100]) { spo
 
 void keccak_extract8x_avx512(uint8_t *const out[8], const uint64_t s[200]) { sponge_extract(Zmm8Lanes{}, out, s); }
 
+}  // namespace TAVIK_AVX512_ABI
 }  // namespace tavik

@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "avx512/zmm.h"
+
 namespace tavik {
+inline namespace TAVIK_AVX512_ABI {
 
 // fips202x4_avx512.cpp: the single-stream permutation with AVX-512VL (one lane per 128-bit
 // register, vprolq and ternary logic).
@@ -22,4 +25,5 @@ void keccak_extract4x_avx512(uint8_t *const out[4], const uint64_t s[100]);
 void keccak_permute8x_avx512(uint64_t s[200]);
 void keccak_extract8x_avx512(uint8_t *const out[8], const uint64_t s[200]);
 
+}  // namespace TAVIK_AVX512_ABI
 }  // namespace tavik

@@ -1,0 +1,43 @@
+// The instruction set of the AVX-512 kernels. A normal build compiles them for the processor's
+// own instructions. The suites also compile the same files with TAVIK_AVX512_EMULATED set, over
+// a portable implementation of the intrinsics (SIMDe, a test-only dependency), so that every
+// 512-bit kernel is checked against the scalar ones on machines without AVX-512; those copies
+// live in the inline namespace `emulated` and never mix with the real ones.
+#pragma once
+
+#ifndef TAVIK_AVX512_EMULATED
+#define TAVIK_AVX512_EMULATED 0
+#endif
+
+#if TAVIK_AVX512_EMULATED
+#define SIMDE_ENABLE_NATIVE_ALIASES
+#include <simde/x86/avx512.h>
+
+#include <cstdint>
+#include <cstring>
+
+#define TAVIK_AVX512_ABI emulated
+
+// Intrinsics that the portable implementation has under its own name only, or not at all; the
+// missing ones are written here from their definitions, lane by lane.
+#undef _mm512_shuffle_i64x2
+#undef _mm512_maskz_shuffle_i64x2
+#define _mm512_shuffle_i64x2(a, b, imm) simde_mm512_shuffle_i64x2(a, b, imm)
+#define _mm512_maskz_shuffle_i64x2(k, a, b, imm) simde_mm512_maskz_shuffle_i64x2(k, a, b, imm)
+
+namespace tavik::emulated_intrinsics {
+
+inline void mask_storeu_epi64(void *p, simde__mmask8 k, simde__m512i v) {
+  uint64_t w[8];
+  simde_mm512_storeu_si512(w, v);
+  for (int i = 0; i < 8; ++i)
+    if ((k >> i) & 1) std::memcpy(static_cast<char *>(p) + 8 * i, &w[i], 8);
+}
+
+}  // namespace tavik::emulated_intrinsics
+
+#define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
+#else
+#include <immintrin.h>
+#define TAVIK_AVX512_ABI native
+#endif
