@@ -76,6 +76,8 @@ std::vector<Field> fields(const Environment &env, const Result &r) {
       {"max_us", number(double(r.max) / tpu), false},
       {"keccak_lanes", number(uint64_t(r.lanes)), false},
       {"keccak_lanes_reason", r.lanes_reason, true},
+      {"arith_bits", number(uint64_t(r.arith_bits)), false},
+      {"arith_reason", r.arith_reason, true},
       {"tsc_ticks_per_us", number(env.tsc_ticks_per_us), false},
       {"cpu_model", env.cpu_model, true},
       {"cpu_features", env.cpu_features, true},
@@ -142,10 +144,10 @@ Result summarise(const char *name, const char *path, uint64_t *t, size_t n) {
 
 std::string report_line(const Result &r) {
   char buf[160];
-  std::snprintf(buf, sizeof buf, "\t%" PRIu64 "\t%.3f\t%" PRIu64 "\t%" PRIu64 "\t%" PRIu64 "\t%u\t", r.median, r.mean,
-                r.min, r.max, r.count, unsigned(r.lanes));
+  std::snprintf(buf, sizeof buf, "\t%" PRIu64 "\t%.3f\t%" PRIu64 "\t%" PRIu64 "\t%" PRIu64 "\t%u\t%u\t", r.median,
+                r.mean, r.min, r.max, r.count, unsigned(r.lanes), unsigned(r.arith_bits));
   std::string o = r.name;
-  o.append("\t").append(r.path).append(buf).append(r.lanes_reason).append("\n");
+  o.append("\t").append(r.path).append(buf).append(r.lanes_reason).append("\t").append(r.arith_reason).append("\n");
   return o;
 }
 
@@ -156,16 +158,20 @@ bool parse_report_line(const char *line, Result *r) {
   if (tab2 == nullptr) return false;
   unsigned long long median, min, max, count;
   double mean;
-  unsigned lanes = 0;
+  unsigned lanes = 0, bits = 0;
   int reason_at = -1;
-  const int n = std::sscanf(tab2 + 1, "%llu\t%lf\t%llu\t%llu\t%llu\t%u\t%n", &median, &mean, &min, &max, &count, &lanes,
-                            &reason_at);
+  const int n = std::sscanf(tab2 + 1, "%llu\t%lf\t%llu\t%llu\t%llu\t%u\t%u\t%n", &median, &mean, &min, &max, &count,
+                            &lanes, &bits, &reason_at);
   if (n < 5) return false;
-  r->lanes = n == 6 ? lanes : 0;
+  r->lanes = n >= 6 ? lanes : 0;
+  r->arith_bits = n == 7 ? bits : 0;
   r->lanes_reason.clear();
-  if (n == 6 && reason_at >= 0) {
+  r->arith_reason.clear();
+  if (n == 7 && reason_at >= 0) {
     const char *reason = tab2 + 1 + reason_at;
-    r->lanes_reason.assign(reason, reason + std::strcspn(reason, "\n"));
+    const size_t len = std::strcspn(reason, "\t\n");
+    r->lanes_reason.assign(reason, reason + len);
+    if (reason[len] == '\t') r->arith_reason.assign(reason + len + 1, reason + len + 1 + std::strcspn(reason + len + 1, "\n"));
   }
   r->name.assign(line, tab1);
   r->path.assign(tab1 + 1, tab2);

@@ -15,6 +15,8 @@ struct Result {
   double mean = 0;
   uint32_t lanes = 0;        // width of the Keccak lanes the path chose (4 or 8)
   std::string lanes_reason;  // why, as the path reports it
+  uint32_t arith_bits = 0;   // vector width of its arithmetic (32, 256 or 512)
+  std::string arith_reason;  // why
 };
 
 // Where and with what the measurements were taken.
@@ -26,9 +28,8 @@ struct Environment {
 // Statistics of t[0..n) (n >= 1) under `name` on `path`; sorts t. The median of an even count is
 // the mean of the two middle values rounded down, as the text summary prints it.
 Result summarise(const char *name, const char *path, uint64_t *t, size_t n);
-// One line "name<TAB>path<TAB>median<TAB>mean<TAB>min<TAB>max<TAB>count<TAB>lanes<TAB>lanes reason\n",
-// and its reader
-// (false for a line that is not one).
+// One line "name<TAB>path<TAB>median<TAB>mean<TAB>min<TAB>max<TAB>count<TAB>lanes<TAB>arith bits<TAB>
+// lanes reason<TAB>arith reason\n", and its reader (false for a line that is not one).
 std::string report_line(const Result &r);
 bool parse_report_line(const char *line, Result *r);
 

@@ -62,6 +62,8 @@ void measure(std::vector<Result> &results, const char *name, size_t runs, Body b
   results.push_back(summarise(name, backend_name(active_backend()), t.data(), runs));
   results.back().lanes = backend_lanes();
   results.back().lanes_reason = backend_lanes_reason();
+  results.back().arith_bits = backend_arith_bits();
+  results.back().arith_reason = backend_arith_reason();
 }
 
 std::vector<Result> run_all(size_t runs) {
@@ -171,7 +173,7 @@ std::vector<Result> run_all(size_t runs) {
 // Runs this program for one path in a child and reads back its report lines; with `quiet` the
 // child's text output is discarded. The child converts at the parent's rate, so that one run
 // prints one rate throughout.
-std::vector<Result> run_child(const char *self, Backend b, size_t runs, bool quiet) {
+std::vector<Result> run_child(const char *self, Backend b, const char *arith, size_t runs, bool quiet) {
   std::vector<Result> r;
   int fds[2];
   if (pipe(fds) != 0) return r;
@@ -187,6 +189,7 @@ std::vector<Result> run_child(const char *self, Backend b, size_t runs, bool qui
       if (null >= 0) dup2(null, 1);
     }
     setenv("TAVIK_BACKEND", backend_name(b), 1);
+    if (arith != nullptr) setenv("TAVIK_ARITH", arith, 1);
     const std::string n = std::to_string(runs);
     char rate[64];
     std::snprintf(rate, sizeof rate, "--ticks-per-us=%.17g", g_ticks_per_us);
@@ -219,10 +222,12 @@ void print_usage(FILE *out) {
       "  medians and averages in time-stamp-counter ticks, each also in microseconds at the\n"
       "  counter's rate measured at the start (the text's \"@ 2.6 GHz\" figures assume that clock).\n"
       "  runs       calls measured per line (default 10000)\n"
-      "  --compare  measure every path this processor has, each in its own process, and print ratios\n"
+      "  --compare  measure every path this processor has, each in its own process, and print ratios;\n"
+      "             avx512 twice, with its 256- and with its 512-bit arithmetic\n"
       "  --json, --csv  print one record per call and path instead of the text tables\n"
       "  --help     print this text\n"
-      "  TAVIK_BACKEND=scalar|avx2|avx512 chooses the path measured without --compare.\n",
+      "  TAVIK_BACKEND=scalar|avx2|avx512 chooses the path measured without --compare;\n"
+      "  TAVIK_ARITH=256|512 the width of the avx512 path's arithmetic, TAVIK_LANES=4|8 the Keccak lanes.\n",
       out);
 }
 
@@ -254,12 +259,22 @@ int main(int argc, char **argv) {
   const double tpu = g_ticks_per_us;
 
   if (compare) {
-    std::vector<Backend> paths;
+    // The kernel sets: each path, and the avx512 path with each width of its arithmetic.
+    struct Set {
+      Backend path;
+      const char *arith;  // TAVIK_ARITH for the child, or null
+      const char *label;
+    };
+    const Set sets[] = {{Backend::scalar, nullptr, "scalar"},
+                        {Backend::avx2, nullptr, "avx2"},
+                        {Backend::avx512, "256", "avx512/256"},
+                        {Backend::avx512, "512", "avx512/512"}};
+    std::vector<const Set *> paths;
     std::vector<std::vector<Result>> results;
-    for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
-      if (!backend_available(b)) continue;
-      paths.push_back(b);
-      results.push_back(run_child("/proc/self/exe", b, runs, !g_text));
+    for (const Set &set : sets) {
+      if (!backend_available(set.path)) continue;
+      paths.push_back(&set);
+      results.push_back(run_child("/proc/self/exe", set.path, set.arith, runs, !g_text));
     }
     if (!g_text) {
       std::vector<Result> all;
@@ -270,8 +285,8 @@ int main(int argc, char **argv) {
     std::printf("\n%s\n", std::string(72, '=').c_str());
     std::printf("medians in time-stamp-counter ticks (%.3f ticks per microsecond), %zu runs\n", tpu, runs);
     std::printf("%-40s", "");
-    for (Backend b : paths) std::printf("%12s", backend_name(b));
-    for (size_t p = 1; p < paths.size(); ++p) std::printf("%10s/%s", "scalar", backend_name(paths[p]));
+    for (const Set *set : paths) std::printf("%12s", set->label);
+    for (size_t p = 1; p < paths.size(); ++p) std::printf("%10s/%s", "scalar", paths[p]->label);
     std::printf("\n");
     for (size_t row = 0; row < results[0].size(); ++row) {
       std::printf("%-40s", results[0][row].name.c_str());
@@ -283,7 +298,7 @@ int main(int argc, char **argv) {
       std::printf("\n");
     }
     for (size_t p = 0; p < paths.size(); ++p) {
-      std::printf("%s path in microseconds:", backend_name(paths[p]));
+      std::printf("%s path in microseconds:", paths[p]->label);
       for (size_t row = 0; row < 3 && row < results[p].size(); ++row)
         std::printf(" %s %.3f", results[p][row].name.c_str(), double(results[p][row].median) / tpu);
       std::printf("\n");
@@ -296,6 +311,8 @@ int main(int argc, char **argv) {
     std::printf("chosen because: %s\n", backend_reason());
     std::printf("Keccak lanes: %u\n", unsigned(backend_lanes()));
     std::printf("lanes chosen because: %s\n", backend_lanes_reason());
+    std::printf("arithmetic: %u bits\n", unsigned(backend_arith_bits()));
+    std::printf("arithmetic chosen because: %s\n", backend_arith_reason());
     std::printf("time-stamp counter: %.3f ticks per microsecond\n\n", tpu);
   }
   const std::vector<Result> r = run_all(runs);

@@ -80,20 +80,13 @@ constexpr Kernels AVX2 = {
     .four_streams = true,
 };
 
-// AVX-512 (F, VL, BW): its own Keccak kernels, the AVX2 ones elsewhere.
-constexpr Kernels avx512_table() {
-  Kernels k = AVX2;
-  k.permute = keccak_permute_avx512;
-  k.permute4x = keccak_permute4x_avx512;
-  k.absorb4x = keccak_absorb4x_avx512;
-  k.squeeze4x = keccak_squeeze4x_avx512;
-  k.extract4x = keccak_extract4x_avx512;
-  k.permute8x = keccak_permute8x_avx512;
-  k.extract8x = keccak_extract8x_avx512;
-  return k;
-}
-constexpr Kernels AVX512 = avx512_table();
+// AVX-512 (F, VL, BW): its own Keccak kernels, with the AVX2 arithmetic or its own 512-bit one.
+constexpr Kernels AVX512_256 = avx512_table(AVX2, 256);
+constexpr Kernels AVX512_512 = avx512_table(AVX2, 512);
 #endif
+
+// The width of the avx512 path's arithmetic, set once by the path's choice.
+std::atomic<uint32_t> avx512_bits{256};
 
 // The process's table, set once by the path's choice; a relaxed load suffices because the choice
 // publishes it before any caller that waited for the choice proceeds (std::call_once).
@@ -108,11 +101,23 @@ const Kernels &kernels_of(Backend b) {
   switch (b) {
 #if TAVIK_X86_KERNELS
     case Backend::avx2: return AVX2;
-    case Backend::avx512: return AVX512;
+    case Backend::avx512: return kernels_avx512(avx512_bits.load(std::memory_order_relaxed));
 #endif
     default: return SCALAR;
   }
 }
+
+#if TAVIK_X86_KERNELS
+const Kernels &kernels_avx512(uint32_t bits) { return bits == 512 ? AVX512_512 : AVX512_256; }
+#else
+const Kernels &kernels_avx512(uint32_t) { return SCALAR; }
+#endif
+
+void kernels_avx512_bits_use(uint32_t bits) {
+  avx512_bits.store(bits == 512 ? 512 : 256, std::memory_order_relaxed);
+}
+
+uint32_t kernels_avx512_bits() { return avx512_bits.load(std::memory_order_relaxed); }
 
 const Kernels &kernels() {
   const Kernels *t = thread_table;

@@ -148,6 +148,12 @@ const Kernels &kernels();
 const Kernels &kernels_of(Backend b);
 // Makes the kernels of path b (available) those of every thread without kernels of its own.
 void kernels_use(Backend b);
+// The avx512 path's two tables: its Keccak kernels with 256-bit (AVX2) or 512-bit arithmetic
+// (bits 256 or 512; any other value means 256). kernels_of(Backend::avx512) returns the one of
+// the width set by kernels_avx512_bits_use, 256 until the path's choice measures both.
+const Kernels &kernels_avx512(uint32_t bits);
+void kernels_avx512_bits_use(uint32_t bits);
+uint32_t kernels_avx512_bits();
 
 // While it lives, kernels() in the thread that made it returns k (the self-test of a path runs the
 // scheme on the kernels it is handed). Guards nest; each restores what was in use before it.

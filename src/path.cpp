@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "cpucycles.h"
+#include "params.h"
 #include "shake_lanes.h"
 
 namespace tavik {
@@ -19,6 +20,8 @@ char reason[96];
 Backend chosen = Backend::scalar;
 char lanes_reason[128];
 uint32_t lanes_chosen = 4;
+char arith_reason[128];
+uint32_t arith_chosen = 0;
 std::once_flag choice_made;
 
 // Stack of the thread that runs the self-tests: a signature's work and the test's own buffers,
@@ -94,10 +97,70 @@ void choose_lanes(const Kernels &k, LaneWork work) {
                 (unsigned long long)middle(t8, COUNTED), (unsigned long long)middle(t4, COUNTED), COUNTED);
 }
 
+// The arithmetic whose speed decides the avx512 path's width: four forward transforms and their
+// inner product with four more polynomials, the core of every matrix-vector product, on public
+// constants.
+constexpr uint32_t ARITH_POLYS = 4;
+void arith_work(const Kernels &k) {
+  alignas(64) uint32_t a[ARITH_POLYS * N], b[ARITH_POLYS * N], out[N];
+  for (uint32_t i = 0; i < ARITH_POLYS * N; ++i) {
+    a[i] = (i * 7919u) % Q;
+    b[i] = (i * 104729u) % Q;
+  }
+  for (uint32_t i = 0; i < ARITH_POLYS; ++i) k.forward_ntt(a + i * N);
+  k.inner_product(out, a, b, ARITH_POLYS);
+}
+
+// The width of the avx512 path's arithmetic (the other paths have one each: 32 bits a
+// coefficient on the scalar path, 256-bit vectors on avx2): TAVIK_ARITH=256 or 512 when set, else
+// the faster of the two by the median of their ratio over the rounds, timed back to back in
+// alternating order as the lane widths are; 512 bits are kept only below 95% of the time at 256,
+// as eight lanes are. The 512-bit table then runs the self-test the path passed with the other
+// one, and is not used if it fails. Returns the width and sets the avx512 path's tables to it.
+uint32_t choose_arith(Backend b, PathTest test) {
+  if (b != Backend::avx512) {
+    std::snprintf(arith_reason, sizeof arith_reason, "the path's only width");
+    return b == Backend::scalar ? 32 : 256;
+  }
+  uint32_t bits = 256;
+  const char *env = std::getenv("TAVIK_ARITH");
+  if (env != nullptr && (std::strcmp(env, "256") == 0 || std::strcmp(env, "512") == 0)) {
+    bits = env[0] == '5' ? 512 : 256;
+    std::snprintf(arith_reason, sizeof arith_reason, "requested by TAVIK_ARITH");
+  } else {
+    const Kernels *tables[2] = {&kernels_avx512(256), &kernels_avx512(512)};
+    uint64_t t256[COUNTED], t512[COUNTED], ratio[COUNTED];
+    for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
+      uint64_t took[2] = {0, 0};  // 256, 512
+      for (uint32_t half = 0; half < 2; ++half) {
+        const uint32_t wide = (round + half) % 2;
+        const uint64_t t0 = cpucycles();
+        arith_work(*tables[wide]);
+        took[wide] = cpucycles() - t0;
+      }
+      if (round < WARM_ROUNDS) continue;
+      const uint32_t r = round - WARM_ROUNDS;
+      t256[r] = took[0];
+      t512[r] = took[1];
+      ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
+    }
+    bits = middle(ratio, COUNTED) < EIGHT_LANES_PERMILLE ? 512 : 256;
+    std::snprintf(arith_reason, sizeof arith_reason, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
+                  (unsigned long long)middle(t512, COUNTED), (unsigned long long)middle(t256, COUNTED), COUNTED);
+  }
+  if (bits == 512 && !test(kernels_avx512(512))) {
+    bits = 256;
+    std::snprintf(arith_reason, sizeof arith_reason, "the 512-bit arithmetic failed its self-test");
+  }
+  kernels_avx512_bits_use(bits);
+  return bits;
+}
+
 void *run_trial(void *arg) {
   Trial *t = static_cast<Trial *>(arg);
   trial_test = t->test;
   t->chosen = path_choose_among(t->candidates, t->count, test_path, &t->failed);
+  arith_chosen = choose_arith(t->chosen, t->test);
   choose_lanes(kernels_of(t->chosen), t->work);
   return nullptr;
 }
@@ -137,11 +200,13 @@ Backend choose(PathTest test, LaneWork work) {
   Trial trial{candidates, count, test, work};
   if (count <= 1) {
     trial.chosen = path_choose_among(candidates, count, test_path, &trial.failed);  // the last one is taken untested
+    arith_chosen = choose_arith(trial.chosen, test);
     choose_lanes(kernels_of(trial.chosen), work);
   } else if (!choose_on_own_thread(trial)) {
     // An untested vector path is never used: the scalar path needs no test.
     std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
                   backend_name(candidates[0]));
+    arith_chosen = choose_arith(Backend::scalar, test);
     choose_lanes(kernels_of(Backend::scalar), work);
     return Backend::scalar;
   }
@@ -176,6 +241,10 @@ const char *path_reason() { return reason; }
 uint32_t path_lanes() { return lanes_chosen; }
 
 const char *path_lanes_reason() { return lanes_reason; }
+
+uint32_t path_arith_bits() { return arith_chosen; }
+
+const char *path_arith_reason() { return arith_reason; }
 
 Backend path_choose_among(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed) {
   *failed = 0;

@@ -1,7 +1,8 @@
 // The choice of the path of kernels the process runs on, made once: the best path the processor
 // has (or the one TAVIK_BACKEND names, when available) whose kernels pass a self-test; the scalar
-// path, the definition, needs none. Then the width of the job scheduler's Keccak lanes on that
-// path, by measurement (or as TAVIK_LANES names). The scheme supplies the test (signature.h), so that this
+// path, the definition, needs none. Then, on the avx512 path, the width of its arithmetic (256 or
+// 512 bits) by measurement (or as TAVIK_ARITH names), and the width of the job scheduler's Keccak
+// lanes on that path, by measurement (or as TAVIK_LANES names). The scheme supplies the test (signature.h), so that this
 // module knows nothing of signing.
 #pragma once
 #include <cstdint>
@@ -30,6 +31,11 @@ const char *path_reason();
 // measurement of both widths on the path's kernels at the choice, or TAVIK_LANES=4 or 8.
 uint32_t path_lanes();
 const char *path_lanes_reason();
+// The vector width of the arithmetic kernels in use, in bits (32 on the scalar path, 256 on avx2,
+// 256 or 512 on avx512; 0 before the choice), and why: the path's only width, a measurement of
+// both widths of the avx512 path, TAVIK_ARITH=256 or 512, or a failed self-test of 512.
+uint32_t path_arith_bits();
+const char *path_arith_reason();
 // The choice itself: the first of the count candidates (best first) whose test passes; the last
 // candidate (the scalar path, the definition) is taken untested. *failed counts the candidates
 // that failed their test.

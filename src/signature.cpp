@@ -733,6 +733,16 @@ const char *backend_lanes_reason() {
   return path_lanes_reason();
 }
 
+uint32_t backend_arith_bits() {
+  ready();
+  return path_arith_bits();
+}
+
+const char *backend_arith_reason() {
+  ready();
+  return path_arith_reason();
+}
+
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {
   ready();
   if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr || rnd == nullptr) return TAVIK_ILLEGAL_PARAMETER;

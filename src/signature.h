@@ -24,6 +24,10 @@ const char *backend_reason();
 // was chosen (a measurement of both, or TAVIK_LANES).
 uint32_t backend_lanes();
 const char *backend_lanes_reason();
+// The vector width in bits of the arithmetic kernels the path runs (32 scalar, 256 avx2, 256 or
+// 512 avx512), and why (the path's only width, a measurement of both, or TAVIK_ARITH).
+uint32_t backend_arith_bits();
+const char *backend_arith_reason();
 
 // Why signing attempts ended; filled by sign_with_stats.
 struct SignStats {

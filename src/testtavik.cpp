@@ -312,6 +312,7 @@ int32_t test_sig_iterative() {
   printf("the length of sig: %d\n", SIG_BYTES);
   printf("the path: %s (%s)\n", tavik::backend_name(tavik::active_backend()), tavik::backend_reason());
   printf("the Keccak lanes: %u (%s)\n", unsigned(tavik::backend_lanes()), tavik::backend_lanes_reason());
+  printf("the arithmetic: %u bits (%s)\n", unsigned(tavik::backend_arith_bits()), tavik::backend_arith_reason());
 
   for (;;) {
     print_menu();

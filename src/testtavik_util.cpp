@@ -177,6 +177,11 @@ int32_t test_check_backend_env(FILE *err) {
     fprintf(err, "TAVIK_LANES=%s is neither 4 nor 8; the width is measured\n", lanes);
     ret = -1;
   }
+  const char *arith = std::getenv("TAVIK_ARITH");
+  if (arith != nullptr && std::strcmp(arith, "256") != 0 && std::strcmp(arith, "512") != 0) {
+    fprintf(err, "TAVIK_ARITH=%s is neither 256 nor 512; the width is measured\n", arith);
+    ret = -1;
+  }
   const char *env = std::getenv("TAVIK_BACKEND");
   if (env == nullptr) return ret;
   const tavik::Backend all[] = {tavik::Backend::scalar, tavik::Backend::avx2, tavik::Backend::avx512};

@@ -99,7 +99,8 @@ const std::string BANNER =
     "the length of sig: 2573\n"
     "the path: " + std::string(tavik::backend_name(tavik::active_backend())) + " (" +
     tavik::backend_reason() + ")\n"
-    "the Keccak lanes: [LANES]\n";
+    "the Keccak lanes: [LANES]\n"
+    "the arithmetic: [BITS]\n";
 const std::string MENU = MENU_TEXT;  // the driver's own text, shown after every choice
 const std::string INVALID = "invalid choice!\n";
 const std::string ITEM1 =

@@ -155,6 +155,7 @@ inline std::string mask(const std::string &text) {
   static const std::regex seconds(R"(\[\d+\.\d{6}\])");
   static const std::regex cycles(R"((exec is )\[\d+\])");
   static const std::regex lanes(R"(^(the Keccak lanes: )[48] \(.*\)$)");
+  static const std::regex bits(R"(^(the arithmetic: )(32|256|512) bits \(.*\)$)");
   std::string out;
   const std::vector<std::string> lines = split_lines(text);
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -171,6 +172,7 @@ inline std::string mask(const std::string &text) {
     line = std::regex_replace(line, seconds, "[T]");
     line = std::regex_replace(line, cycles, "$1[C]");
     line = std::regex_replace(line, lanes, "$1[LANES]");
+    line = std::regex_replace(line, bits, "$1[BITS]");
     out += line;
     if (i + 1 < lines.size()) out += '\n';
   }

@@ -1,14 +1,32 @@
 // The AVX-512 kernels (files *_avx512.cpp, built for x86-64 only). Each has the contract of its
 // field in kernels.h; reach them through kernels_of(Backend::avx512), which exists only where the
-// processor runs them. The avx512 table takes the AVX2 kernels for what has no form here yet.
+// processor runs them. The avx512 path has two tables, both made by avx512_table below: its
+// Keccak kernels with the AVX2 arithmetic, for processors that run 512-bit operations as two
+// halves, and its Keccak kernels with its 512-bit arithmetic; the path's choice measures both.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "avx512/zmm.h"
+#include "kernels.h"
 
 namespace tavik {
 inline namespace TAVIK_AVX512_ABI {
+
+// polyvec_ops_avx512.cpp and rounding_avx512.cpp: the element-wise and rounding loops that the
+// AVX2 files compile, here compiled with 512-bit vectors.
+void polyvec_add_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+void polyvec_sub_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+void polyvec_freeze_avx512(uint32_t *v, uint32_t count);
+void polyvec_split_pair_avx512(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
+int32_t polyvec_check_norm_avx512(const uint32_t *v, uint32_t count, uint32_t bound);
+void polyvec_power2round_avx512(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+void polyvec_decompose_avx512(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
+void polyvec_highbits_avx512(uint32_t *a1, const uint32_t *a, uint32_t count);
+uint32_t polyvec_make_hint_avx512(uint32_t *h, const uint32_t *a, const uint32_t *b);
+void polyvec_use_hint_avx512(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+uint32_t poly_candidate_check_avx512(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+                                     uint32_t e_bound);
 
 // fips202x4_avx512.cpp: the single-stream permutation with AVX-512VL (one lane per 128-bit
 // register, vprolq and ternary logic).
@@ -24,6 +42,32 @@ void keccak_extract4x_avx512(uint8_t *const out[4], const uint64_t s[100]);
 // 512-bit registers, and the first 168 bytes of each state.
 void keccak_permute8x_avx512(uint64_t s[200]);
 void keccak_extract8x_avx512(uint8_t *const out[8], const uint64_t s[200]);
+
+// The avx512 path's table over `base` (the AVX2 table): the Keccak kernels of this file always,
+// and with bits == 512 (else 256) the 512-bit arithmetic as well.
+constexpr Kernels avx512_table(Kernels base, uint32_t bits) {
+  Kernels k = base;
+  k.permute = keccak_permute_avx512;
+  k.permute4x = keccak_permute4x_avx512;
+  k.absorb4x = keccak_absorb4x_avx512;
+  k.squeeze4x = keccak_squeeze4x_avx512;
+  k.extract4x = keccak_extract4x_avx512;
+  k.permute8x = keccak_permute8x_avx512;
+  k.extract8x = keccak_extract8x_avx512;
+  if (bits != 512) return k;
+  k.add = polyvec_add_avx512;
+  k.sub = polyvec_sub_avx512;
+  k.freeze = polyvec_freeze_avx512;
+  k.split_pair = polyvec_split_pair_avx512;
+  k.check_norm = polyvec_check_norm_avx512;
+  k.power2round = polyvec_power2round_avx512;
+  k.decompose = polyvec_decompose_avx512;
+  k.highbits = polyvec_highbits_avx512;
+  k.make_hint = polyvec_make_hint_avx512;
+  k.use_hint = polyvec_use_hint_avx512;
+  k.candidate_check = poly_candidate_check_avx512;
+  return k;
+}
 
 }  // namespace TAVIK_AVX512_ABI
 }  // namespace tavik

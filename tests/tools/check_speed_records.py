@@ -10,7 +10,7 @@ import sys
 SPEED = sys.argv[1]
 RUNS = 5
 FIELDS = ["call", "path", "count", "median_ticks", "mean_ticks", "min_ticks", "max_ticks", "median_us",
-          "mean_us", "min_us", "max_us", "keccak_lanes", "keccak_lanes_reason", "tsc_ticks_per_us", "cpu_model", "cpu_features", "compiler",
+          "mean_us", "min_us", "max_us", "keccak_lanes", "keccak_lanes_reason", "arith_bits", "arith_reason", "tsc_ticks_per_us", "cpu_model", "cpu_features", "compiler",
           "library_version"]
 failures = []
 
@@ -39,9 +39,12 @@ def check_records(records, form, want_paths):
             check(abs(num[s + "_us"] - num[s + "_ticks"] / tpu) <= 0.002 + 1e-6 * num[s + "_us"],
                   f"{where}: {s}_us is not {s}_ticks / rate")
         check(r["keccak_lanes"] in ("4", 4, "8", 8) and r["keccak_lanes_reason"] != "", f"{where}: lanes")
+        bits = {"scalar": (32,), "avx2": (256,), "avx512": (256, 512)}[r["path"]]
+        check(int(r["arith_bits"]) in bits and r["arith_reason"] != "", f"{where}: arithmetic width")
         for k in ("cpu_model", "compiler", "library_version"):
             check(r[k] != "", f"{where}: empty {k}")
-        calls_by_path.setdefault(r["path"], []).append(r["call"])
+        path = r["path"] + ("/" + str(r["arith_bits"]) if r["path"] == "avx512" and form.endswith("--compare") else "")
+        calls_by_path.setdefault(path, []).append(r["call"])
     check(sorted(calls_by_path) == sorted(want_paths), f"{form}: paths {sorted(calls_by_path)}, want {want_paths}")
     for path, calls in calls_by_path.items():
         check(calls[:3] == ["sig_keygen", "sig_sign", "sig_verf"], f"{form} {path}: first calls {calls[:3]}")
@@ -55,8 +58,8 @@ active = text.split("\n", 1)[0].split(": ", 1)[1]
 single = json.loads(run("--json", str(RUNS)))["records"]
 check_records(single, "json", [active])
 compared = list(csv.DictReader(io.StringIO(run("--compare", "--csv", str(RUNS)))))
-paths = ["scalar", "avx2", "avx512"]
-available = [p for p in paths if p == "scalar" or p in {r["path"] for r in compared}]
+paths = ["scalar", "avx2", "avx512/256", "avx512/512"]
+available = [p for p in paths if p == "scalar" or p.split("/")[0] in {r["path"] for r in compared}]
 check_records(compared, "csv --compare", available)
 check(json.loads(run("--compare", "--json", str(RUNS)))["records"][0]["path"] == "scalar",
       "json --compare does not start with the scalar path")

@@ -1,0 +1,28 @@
+// The vector rounding loops of rounding_rules.h compiled for AVX-512 with 512-bit vectors
+// preferred: sixteen coefficients a step. Contracts: the fields of kernels.h.
+#include "avx512/kernels_avx512.h"
+
+#include "rules/rounding_rules.h"
+
+namespace tavik {
+inline namespace TAVIK_AVX512_ABI {
+
+void polyvec_power2round_avx512(uint32_t *t1, uint32_t *t0, const uint32_t *t) { power2round_loop(t1, t0, t); }
+
+void polyvec_decompose_avx512(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count) {
+  decompose_loop(a1, a0, a, count);
+}
+
+void polyvec_highbits_avx512(uint32_t *a1, const uint32_t *a, uint32_t count) { highbits_loop(a1, a, count); }
+
+uint32_t polyvec_make_hint_avx512(uint32_t *h, const uint32_t *a, const uint32_t *b) { return make_hint_loop(h, a, b); }
+
+void polyvec_use_hint_avx512(uint32_t *out, const uint32_t *hint, const uint32_t *a) { use_hint_loop(out, hint, a); }
+
+uint32_t poly_candidate_check_avx512(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+                                     uint32_t e_bound) {
+  return candidate_check_loop(v, e, w1, r0_bound, e_bound);
+}
+
+}  // namespace TAVIK_AVX512_ABI
+}  // namespace tavik
