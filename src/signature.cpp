@@ -97,9 +97,7 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   const uint8_t *key = seedbuf + 2 * SEED_BYTES;
   TAVIK_DECLASSIFY(rho, SEED_BYTES);  // public: rho opens the public key
 
-  Generate_A(A, rho);
-  polyvec_uniform_eta(s1, seedbuf, 0, L, ETA);
-  polyvec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
+  generate_a_and_secrets(A, rho, s1, t, seedbuf, ETA);
   pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
 
   derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // Generate_A writes NTT form

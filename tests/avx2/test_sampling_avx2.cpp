@@ -19,6 +19,7 @@
 #include "cpu.h"
 #include "fips202.h"
 #include "params.h"
+#include "shake_lanes.h"
 #include "avx2/kernels_avx2.h"
 
 using namespace tavik;
@@ -270,6 +271,34 @@ TEST(BatchedSampler, GenerateAFollowsTheRowStreams) {
     ASSERT_EQ(0, std::memcmp(mu, want_mu, CRH_BYTES)) << msg.size() << "-byte message";
     ASSERT_EQ(tr[CRH_BYTES], 0xEE) << "only the requested bytes";
     ASSERT_EQ(mu[CRH_BYTES], 0xEE) << "only the requested bytes";
+  }
+}
+
+// Key generation's sampling at both lane widths: A and the secret streams (eta 0 and 1 accept
+// too few candidates for two blocks, so at eight lanes the secret streams take further blocks in
+// the matrix expansion's lanes).
+TEST(BatchedSampler, MatrixWithSecretsEqualsTheSeparateSamplersAtBothWidths) {
+  std::mt19937 rng(76);
+  uint8_t rho[SEED_BYTES], seed[SEED_BYTES];
+  for (uint8_t &b : rho) b = uint8_t(rng());
+  std::vector<uint32_t> want_A(K * L * N);
+  Generate_A(want_A.data(), rho);
+  for (uint32_t width : {4u, 8u}) {
+    const KeccakLanesInThread lanes(width);
+    for (uint32_t eta : {2u, 0u, 1u}) {
+      for (uint8_t &b : seed) b = uint8_t(rng());
+      std::vector<uint32_t> A(K * L * N + N, GUARD), s1(L * N + N, GUARD), s2(K * N + N, GUARD);
+      generate_a_and_secrets(A.data(), rho, s1.data(), s2.data(), seed, eta);
+      ASSERT_TRUE(std::equal(want_A.begin(), want_A.end(), A.begin())) << width << " lanes";
+      for (uint32_t k = 0; k < K + L; ++k) {
+        const Poly want = eta_reference(seed, k, eta);
+        const uint32_t *got = k < L ? &s1[k * N] : &s2[(k - L) * N];
+        ASSERT_EQ(first_difference(want.data(), got, N), "") << width << " lanes, eta " << eta << ", nonce " << k;
+      }
+      EXPECT_EQ(A.back(), GUARD);
+      EXPECT_EQ(s1.back(), GUARD);
+      EXPECT_EQ(s2.back(), GUARD);
+    }
   }
 }
 
