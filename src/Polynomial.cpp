@@ -419,6 +419,54 @@ void polyvec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_
   secure_wipe(&st, sizeof st);
 }
 
+namespace {
+
+// The masks of two attempts as polyvec_uniform_gamma1m1_two, their 2L streams side by side in the
+// scheduler's eight lanes. The first five blocks of each stream are extracted straight into its
+// draw (the fifth extraction writes 32 bytes past it), further blocks go to the rejection step
+// one at a time. Not inlined: its frame is only on the stack during the call.
+[[gnu::noinline]] void masks_of_two_in_lanes(uint8_t *choice_flags, uint32_t *out, uint8_t *next_flags,
+                                             uint32_t *next, const uint8_t *seed, uint32_t nonce) {
+  constexpr uint32_t M = 2 * L;
+  constexpr uint32_t FIRST_BLOCKS = GAMMA1_DRAW / SHAKE256_RATE;
+  const RejStep step = kernels().rej_gamma1m1;
+  uint8_t in[M][GAMMA1_SEED_BYTES + 2];
+  uint8_t buf[M][GAMMA1_DRAW + SHAKE128_RATE - SHAKE256_RATE];
+  ShakeJob jobs[M];
+  uint32_t blocks[M] = {}, filled[M] = {};
+  for (uint32_t j = 0; j < M; ++j) {
+    gamma1m1_input(in[j], seed, nonce + j);  // the second attempt's nonces follow the first's
+    jobs[j] = {in[j], GAMMA1_SEED_BYTES + 2, SHAKE256_RATE};
+  }
+  const auto poly = [&](uint32_t j) { return (j < L ? out : next) + size_t(j % L) * N; };
+  const auto place = [&](uint32_t j) -> uint8_t * {
+    return blocks[j] < FIRST_BLOCKS ? buf[j] + blocks[j] * SHAKE256_RATE : nullptr;
+  };
+  run_shake_jobs(keccak_lanes(), jobs, M, place, [&](uint32_t j, const uint8_t *block) {
+    if (blocks[j] < FIRST_BLOCKS) {
+      if (++blocks[j] < FIRST_BLOCKS) return true;
+      filled[j] = gamma1m1_first(j < L ? choice_flags : next_flags, poly(j), buf[j], nonce + j, step);
+    } else {
+      filled[j] += step(poly(j) + filled[j], N - filled[j], block, EXTRA_DRAW);
+    }
+    return filled[j] < N;
+  });
+  secure_wipe(in, sizeof in);
+  secure_wipe(buf, sizeof buf);
+}
+
+}  // namespace
+
+void polyvec_uniform_gamma1m1_two(uint8_t *choice_flags, uint32_t *out, uint8_t *next_flags, uint32_t *next,
+                                  const uint8_t *seed, uint32_t nonce) {
+  if (kernels().four_streams && keccak_lanes().width == 8) {
+    masks_of_two_in_lanes(choice_flags, out, next_flags, next, seed, nonce);
+    return;
+  }
+  polyvec_uniform_gamma1m1(choice_flags, out, seed, nonce);
+  polyvec_uniform_gamma1m1(next_flags, next, seed, nonce + L);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Challenge.
 

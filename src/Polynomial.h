@@ -98,6 +98,11 @@ void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *
 // equal to poly_uniform_gamma1m1's; the call whose nonce is a multiple of 4 writes the 5 choice
 // flags; may draw the four streams at once.
 void polyvec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
+// The masks of two attempts: polyvec_uniform_gamma1m1(choice_flags, out, seed, nonce) and
+// polyvec_uniform_gamma1m1(next_flags, next, seed, nonce + L). At eight Keccak lanes (on paths with
+// Kernels::four_streams) the eight streams run side by side.
+void polyvec_uniform_gamma1m1_two(uint8_t *choice_flags, uint32_t *out, uint8_t *next_flags, uint32_t *next,
+                                  const uint8_t *seed, uint32_t nonce);
 
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
 // No branch and no memory index depends on the drawn positions or signs.
