@@ -160,18 +160,46 @@ void gamma1m1_input(uint8_t *in, const uint8_t *seed, uint32_t nonce) {
 
 namespace {
 
+// Where the n extra jobs of a matrix expansion stand among its jobs: before the matrix streams,
+// or at the places of a table (increasing). Either way the matrix streams take the other places
+// in order. extra(j): job j is an extra one, extra_index(j) its index, else matrix_index(j) its
+// polynomial; extra_job(e) and matrix_job(p) the other way round.
+struct ExtrasFirst {
+  uint32_t n;
+  bool extra(uint32_t j) const { return j < n; }
+  uint32_t extra_index(uint32_t j) const { return j; }
+  uint32_t matrix_index(uint32_t j) const { return j - n; }
+  uint32_t extra_job(uint32_t e) const { return e; }
+  uint32_t matrix_job(uint32_t p) const { return n + p; }
+};
+struct ExtrasAt {
+  static constexpr uint32_t MATRIX = K + L;  // role of matrix stream p: MATRIX + p
+  const uint8_t *at;
+  uint8_t role[K + L + K * L];
+  uint8_t job[K * L];
+  ExtrasAt(const uint8_t *places, uint32_t n) : at(places) {
+    for (uint32_t j = 0, e = 0; j < n + K * L; ++j) {
+      role[j] = uint8_t(e < n && at[e] == j ? e++ : MATRIX + j - e);
+      if (role[j] >= MATRIX) job[role[j] - MATRIX] = uint8_t(j);
+    }
+  }
+  bool extra(uint32_t j) const { return role[j] < MATRIX; }
+  uint32_t extra_index(uint32_t j) const { return role[j]; }
+  uint32_t matrix_index(uint32_t j) const { return role[j] - MATRIX; }
+  uint32_t extra_job(uint32_t e) const { return at[e]; }
+  uint32_t matrix_job(uint32_t p) const { return job[p]; }
+};
+
 // A from rho with the matrix streams spread over the lanes of keccak_lanes(), with n_extra
-// (<= K + L) further SHAKE jobs run in the same permutations: extra[e] takes place extra_at[e]
-// (increasing) among the jobs of the run, the matrix streams fill the other places in order.
+// (<= K + L) further SHAKE jobs run in the same permutations at the places `places` gives them.
 // Blocks of extra job e go to take_extra(e, block) as in run_shake_jobs (extra jobs waiting to be
 // ready come after matrix streams started before they are). Each matrix stream gives its first
 // five blocks (840 bytes); a polynomial still short after them goes on as in the scalar
 // expansion, with the retry draws.
-template <typename TakeExtra>
-void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *extra, const uint8_t *extra_at,
-                            uint32_t n_extra, TakeExtra take_extra) {
+template <typename Places, typename TakeExtra>
+void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *extra, uint32_t n_extra,
+                            Places places, TakeExtra take_extra) {
   constexpr uint32_t MAX_EXTRA = K + L;
-  constexpr uint32_t MATRIX = MAX_EXTRA;  // role of matrix stream p: MATRIX + p
   const RejStep step = kernels().rej_uniform;
   uint8_t seeds[K * L][SEED_BYTES + 1];
   // The matrix streams start in order and all take five blocks, so those under way at any time
@@ -179,29 +207,23 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
   // extracted straight into their place in it.
   uint8_t buf[MAX_LANES][MATRIX_DRAW];
   ShakeJob jobs[MAX_EXTRA + K * L];
-  uint8_t role[MAX_EXTRA + K * L];
   uint32_t blocks[K * L] = {};
   n_extra = n_extra < MAX_EXTRA ? n_extra : MAX_EXTRA;
   const uint32_t count = n_extra + K * L;
-  for (uint32_t j = 0, e = 0, p = 0; j < count; ++j) {
-    if (e < n_extra && extra_at[e] == j) {
-      jobs[j] = extra[e];
-      role[j] = uint8_t(e++);
-      continue;
-    }
+  for (uint32_t e = 0; e < n_extra; ++e) jobs[places.extra_job(e)] = extra[e];
+  for (uint32_t p = 0; p < K * L; ++p) {
     std::memcpy(seeds[p], rho, SEED_BYTES);
     seeds[p][SEED_BYTES] = uint8_t(4 * p);  // 16 * row + 4 * column
-    jobs[j] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
-    role[j] = uint8_t(MATRIX + p++);
+    jobs[places.matrix_job(p)] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
   }
   const auto place = [&](uint32_t j) -> uint8_t * {
-    if (role[j] < MATRIX) return nullptr;
-    const uint32_t p = role[j] - MATRIX;
+    if (places.extra(j)) return nullptr;
+    const uint32_t p = places.matrix_index(j);
     return buf[p % MAX_LANES] + blocks[p] * SHAKE128_RATE;
   };
   run_shake_jobs(keccak_lanes(), jobs, count, place, [&](uint32_t j, const uint8_t *block) {
-    if (role[j] < MATRIX) return take_extra(uint32_t(role[j]), block);
-    const uint32_t p = role[j] - MATRIX;
+    if (places.extra(j)) return take_extra(places.extra_index(j), block);
+    const uint32_t p = places.matrix_index(j);
     if (++blocks[p] < MATRIX_DRAW / SHAKE128_RATE) return true;
     uint32_t *a = A + size_t(p) * N;
     finish_matrix_poly_vartime(a, step(a, N, buf[p % MAX_LANES], MATRIX_DRAW), seeds[p], 4 * p, step);
@@ -212,7 +234,7 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
 // A alone over the scheduler's lanes. Not inlined: the row-by-row expansion keeps its own,
 // smaller frame.
 [[gnu::noinline]] void expand_matrix_alone_in_lanes(uint32_t *A, const uint8_t *rho) {
-  expand_matrix_in_lanes(A, rho, nullptr, nullptr, 0, [](uint32_t, const uint8_t *) { return false; });
+  expand_matrix_in_lanes(A, rho, nullptr, 0, ExtrasFirst{0}, [](uint32_t, const uint8_t *) { return false; });
 }
 
 }  // namespace
@@ -272,8 +294,7 @@ void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
     const SideHash &h = side[k];
     jobs[k] = {h.in, h.inlen, SHAKE256_RATE, h.pre, h.prelen, k > 0 && h.after_previous ? &done[k - 1] : nullptr};
   }
-  constexpr uint8_t first_places[MAX_SIDES] = {0, 1};
-  expand_matrix_in_lanes(A, rho, jobs, first_places, count, [&](uint32_t k, const uint8_t *block) {
+  expand_matrix_in_lanes(A, rho, jobs, count, ExtrasFirst{count}, [&](uint32_t k, const uint8_t *block) {
     std::memcpy(side[k].out, block, side[k].outlen);
     done[k] = true;
     return false;
@@ -356,7 +377,7 @@ namespace {
     in[e][SEED_BYTES] = uint8_t(e);  // s1 takes nonces 0 .. L - 1, s2 the next K
     jobs[e] = {in[e], SEED_BYTES + 1, SHAKE256_RATE};
   }
-  expand_matrix_in_lanes(A, rho, jobs, places, S, [&](uint32_t e, const uint8_t *block) {
+  expand_matrix_in_lanes(A, rho, jobs, S, ExtrasAt(places, S), [&](uint32_t e, const uint8_t *block) {
     uint32_t *const poly = e < L ? s1 + size_t(e) * N : s2 + size_t(e - L) * N;
     filled[e] += step(poly + filled[e], N - filled[e], block, SHAKE256_RATE, eta);
     return filled[e] < N;
