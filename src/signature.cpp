@@ -301,10 +301,10 @@ void draw_masks(SignState &st, uint32_t nonce, MasksAhead *ahead, bool next_may_
 
 // Signs with the prepared state; returns true after the first successful attempt, false (nothing
 // written) after MAX_SIGN_ATTEMPTS (or stats->max_attempts, when lower) without one. ahead: null,
-// or where the masks of the next attempt wait (draw_masks). Nothing secret
-// steers a branch or an index: the three decisions that end an attempt are made public below,
-// each where it is taken, because the scheme reveals them (the time of a call shows how many
-// attempts it made); every other outcome is combined by masks.
+// or where the masks of the next attempt wait (draw_masks). Nothing secret steers a branch or an
+// index: the three decisions that end an attempt are made public below, each where it is taken,
+// because the scheme reveals them (the time of a call shows how many attempts it made); every
+// other outcome is combined by masks.
 [[gnu::noinline]] bool sign_attempts(SignState &st, uint8_t *sig, SignStats *stats, MasksAhead *ahead) {
   const uint8_t *mu = st.seeds + SEED_BYTES;
   uint32_t nonce = 0;
