@@ -160,15 +160,45 @@ void gamma1m1_input(uint8_t *in, const uint8_t *seed, uint32_t nonce) {
 
 namespace {
 
-// A from rho with the matrix streams spread over the lanes of keccak_lanes(), after `extra`
-// (n_extra <= 9 further SHAKE jobs run in the same permutations, whose blocks go to
-// take_extra(e, block) as in run_shake_jobs; extra jobs waiting to be ready come after matrix
-// streams started before they are). Each matrix stream gives its first five blocks
-// (840 bytes); a polynomial still short after them goes on as in the scalar expansion, with the
-// retry draws.
-template <typename TakeExtra>
+// Where the n extra jobs of a matrix expansion stand among its jobs: before the matrix streams,
+// or at the places of a table (increasing). Either way the matrix streams take the other places
+// in order. extra(j): job j is an extra one, extra_index(j) its index, else matrix_index(j) its
+// polynomial; extra_job(e) and matrix_job(p) the other way round.
+struct ExtrasFirst {
+  uint32_t n;
+  bool extra(uint32_t j) const { return j < n; }
+  uint32_t extra_index(uint32_t j) const { return j; }
+  uint32_t matrix_index(uint32_t j) const { return j - n; }
+  uint32_t extra_job(uint32_t e) const { return e; }
+  uint32_t matrix_job(uint32_t p) const { return n + p; }
+};
+struct ExtrasAt {
+  static constexpr uint32_t MATRIX = K + L;  // role of matrix stream p: MATRIX + p
+  const uint8_t *at;
+  uint8_t role[K + L + K * L];
+  uint8_t job[K * L];
+  ExtrasAt(const uint8_t *places, uint32_t n) : at(places) {
+    for (uint32_t j = 0, e = 0; j < n + K * L; ++j) {
+      role[j] = uint8_t(e < n && at[e] == j ? e++ : MATRIX + j - e);
+      if (role[j] >= MATRIX) job[role[j] - MATRIX] = uint8_t(j);
+    }
+  }
+  bool extra(uint32_t j) const { return role[j] < MATRIX; }
+  uint32_t extra_index(uint32_t j) const { return role[j]; }
+  uint32_t matrix_index(uint32_t j) const { return role[j] - MATRIX; }
+  uint32_t extra_job(uint32_t e) const { return at[e]; }
+  uint32_t matrix_job(uint32_t p) const { return job[p]; }
+};
+
+// A from rho with the matrix streams spread over the lanes of keccak_lanes(), with n_extra
+// (<= K + L) further SHAKE jobs run in the same permutations at the places `places` gives them.
+// Blocks of extra job e go to take_extra(e, block) as in run_shake_jobs (extra jobs waiting to be
+// ready come after matrix streams started before they are). Each matrix stream gives its first
+// five blocks (840 bytes); a polynomial still short after them goes on as in the scalar
+// expansion, with the retry draws.
+template <typename Places, typename TakeExtra>
 void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *extra, uint32_t n_extra,
-                            TakeExtra take_extra) {
+                            Places places, TakeExtra take_extra) {
   constexpr uint32_t MAX_EXTRA = K + L;
   const RejStep step = kernels().rej_uniform;
   uint8_t seeds[K * L][SEED_BYTES + 1];
@@ -179,20 +209,21 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
   ShakeJob jobs[MAX_EXTRA + K * L];
   uint32_t blocks[K * L] = {};
   n_extra = n_extra < MAX_EXTRA ? n_extra : MAX_EXTRA;
-  for (uint32_t e = 0; e < n_extra; ++e) jobs[e] = extra[e];
+  const uint32_t count = n_extra + K * L;
+  for (uint32_t e = 0; e < n_extra; ++e) jobs[places.extra_job(e)] = extra[e];
   for (uint32_t p = 0; p < K * L; ++p) {
     std::memcpy(seeds[p], rho, SEED_BYTES);
     seeds[p][SEED_BYTES] = uint8_t(4 * p);  // 16 * row + 4 * column
-    jobs[n_extra + p] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
+    jobs[places.matrix_job(p)] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
   }
   const auto place = [&](uint32_t j) -> uint8_t * {
-    if (j < n_extra) return nullptr;
-    const uint32_t p = j - n_extra;
+    if (places.extra(j)) return nullptr;
+    const uint32_t p = places.matrix_index(j);
     return buf[p % MAX_LANES] + blocks[p] * SHAKE128_RATE;
   };
-  run_shake_jobs(keccak_lanes(), jobs, n_extra + K * L, place, [&](uint32_t j, const uint8_t *block) {
-    if (j < n_extra) return take_extra(j, block);
-    const uint32_t p = j - n_extra;
+  run_shake_jobs(keccak_lanes(), jobs, count, place, [&](uint32_t j, const uint8_t *block) {
+    if (places.extra(j)) return take_extra(places.extra_index(j), block);
+    const uint32_t p = places.matrix_index(j);
     if (++blocks[p] < MATRIX_DRAW / SHAKE128_RATE) return true;
     uint32_t *a = A + size_t(p) * N;
     finish_matrix_poly_vartime(a, step(a, N, buf[p % MAX_LANES], MATRIX_DRAW), seeds[p], 4 * p, step);
@@ -203,7 +234,7 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
 // A alone over the scheduler's lanes. Not inlined: the row-by-row expansion keeps its own,
 // smaller frame.
 [[gnu::noinline]] void expand_matrix_alone_in_lanes(uint32_t *A, const uint8_t *rho) {
-  expand_matrix_in_lanes(A, rho, nullptr, 0, [](uint32_t, const uint8_t *) { return false; });
+  expand_matrix_in_lanes(A, rho, nullptr, 0, ExtrasFirst{0}, [](uint32_t, const uint8_t *) { return false; });
 }
 
 }  // namespace
@@ -263,7 +294,7 @@ void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
     const SideHash &h = side[k];
     jobs[k] = {h.in, h.inlen, SHAKE256_RATE, h.pre, h.prelen, k > 0 && h.after_previous ? &done[k - 1] : nullptr};
   }
-  expand_matrix_in_lanes(A, rho, jobs, count, [&](uint32_t k, const uint8_t *block) {
+  expand_matrix_in_lanes(A, rho, jobs, count, ExtrasFirst{count}, [&](uint32_t k, const uint8_t *block) {
     std::memcpy(side[k].out, block, side[k].outlen);
     done[k] = true;
     return false;
@@ -323,6 +354,50 @@ void polyvec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce
   for (; k < count; ++k) Poly_uniform_eta(out + size_t(k) * N, seed, int32_t(first + k), eta);
 }
 
+namespace {
+
+// A, s1 and s2 as generate_a_and_secrets, the K + L secret streams among the matrix streams in
+// the scheduler's lanes. Each secret stream is fed to the rejection step block by block (its
+// candidates are whole bytes, so the pieces fill what the first two blocks and the further ones
+// fill at four lanes); it ends when its polynomial is full. Not inlined: its frame is only on
+// the stack during the call.
+[[gnu::noinline]] void expand_matrix_and_secrets_in_lanes(uint32_t *A, const uint8_t *rho, uint32_t *s1, uint32_t *s2,
+                                                          const uint8_t *seed, uint32_t eta) {
+  constexpr uint32_t S = K + L;
+  // Places of the secret streams (two blocks each) among the twenty matrix streams (five each)
+  // that fill eight lanes with the fewest permutations when lanes take the jobs in order as they
+  // fall free: fifteen rounds, as many as the matrix alone.
+  constexpr uint8_t places[S] = {0, 1, 2, 8, 9, 10, 11, 27, 28};
+  const auto step = kernels().rej_eta;
+  uint8_t in[S][SEED_BYTES + 1];
+  ShakeJob jobs[S];
+  uint32_t filled[S] = {};
+  for (uint32_t e = 0; e < S; ++e) {
+    std::memcpy(in[e], seed, SEED_BYTES);
+    in[e][SEED_BYTES] = uint8_t(e);  // s1 takes nonces 0 .. L - 1, s2 the next K
+    jobs[e] = {in[e], SEED_BYTES + 1, SHAKE256_RATE};
+  }
+  expand_matrix_in_lanes(A, rho, jobs, S, ExtrasAt(places, S), [&](uint32_t e, const uint8_t *block) {
+    uint32_t *const poly = e < L ? s1 + size_t(e) * N : s2 + size_t(e - L) * N;
+    filled[e] += step(poly + filled[e], N - filled[e], block, SHAKE256_RATE, eta);
+    return filled[e] < N;
+  });
+  secure_wipe(in, sizeof in);
+}
+
+}  // namespace
+
+void generate_a_and_secrets(uint32_t *A, const uint8_t *rho, uint32_t *s1, uint32_t *s2, const uint8_t *seed,
+                            uint32_t eta) {
+  if (kernels().four_streams && keccak_lanes().width == 8) {
+    expand_matrix_and_secrets_in_lanes(A, rho, s1, s2, seed, eta);
+    return;
+  }
+  Generate_A(A, rho);
+  polyvec_uniform_eta(s1, seed, 0, L, eta);
+  polyvec_uniform_eta(s2, seed, int32_t(L), K, eta);
+}
+
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {
   const RejStep step = kernels().rej_gamma1m1;
   uint8_t in[GAMMA1_SEED_BYTES + 2];
@@ -363,6 +438,54 @@ void polyvec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_
   secure_wipe(in, sizeof in);
   secure_wipe(buf, sizeof buf);
   secure_wipe(&st, sizeof st);
+}
+
+namespace {
+
+// The masks of two attempts as polyvec_uniform_gamma1m1_two, their 2L streams side by side in the
+// scheduler's eight lanes. The first five blocks of each stream are extracted straight into its
+// draw (the fifth extraction writes 32 bytes past it), further blocks go to the rejection step
+// one at a time. Not inlined: its frame is only on the stack during the call.
+[[gnu::noinline]] void masks_of_two_in_lanes(uint8_t *choice_flags, uint32_t *out, uint8_t *next_flags,
+                                             uint32_t *next, const uint8_t *seed, uint32_t nonce) {
+  constexpr uint32_t M = 2 * L;
+  constexpr uint32_t FIRST_BLOCKS = GAMMA1_DRAW / SHAKE256_RATE;
+  const RejStep step = kernels().rej_gamma1m1;
+  uint8_t in[M][GAMMA1_SEED_BYTES + 2];
+  uint8_t buf[M][GAMMA1_DRAW + SHAKE128_RATE - SHAKE256_RATE];
+  ShakeJob jobs[M];
+  uint32_t blocks[M] = {}, filled[M] = {};
+  for (uint32_t j = 0; j < M; ++j) {
+    gamma1m1_input(in[j], seed, nonce + j);  // the second attempt's nonces follow the first's
+    jobs[j] = {in[j], GAMMA1_SEED_BYTES + 2, SHAKE256_RATE};
+  }
+  const auto poly = [&](uint32_t j) { return (j < L ? out : next) + size_t(j % L) * N; };
+  const auto place = [&](uint32_t j) -> uint8_t * {
+    return blocks[j] < FIRST_BLOCKS ? buf[j] + blocks[j] * SHAKE256_RATE : nullptr;
+  };
+  run_shake_jobs(keccak_lanes(), jobs, M, place, [&](uint32_t j, const uint8_t *block) {
+    if (blocks[j] < FIRST_BLOCKS) {
+      if (++blocks[j] < FIRST_BLOCKS) return true;
+      filled[j] = gamma1m1_first(j < L ? choice_flags : next_flags, poly(j), buf[j], nonce + j, step);
+    } else {
+      filled[j] += step(poly(j) + filled[j], N - filled[j], block, EXTRA_DRAW);
+    }
+    return filled[j] < N;
+  });
+  secure_wipe(in, sizeof in);
+  secure_wipe(buf, sizeof buf);
+}
+
+}  // namespace
+
+void polyvec_uniform_gamma1m1_two(uint8_t *choice_flags, uint32_t *out, uint8_t *next_flags, uint32_t *next,
+                                  const uint8_t *seed, uint32_t nonce) {
+  if (kernels().four_streams && keccak_lanes().width == 8) {
+    masks_of_two_in_lanes(choice_flags, out, next_flags, next, seed, nonce);
+    return;
+  }
+  polyvec_uniform_gamma1m1(choice_flags, out, seed, nonce);
+  polyvec_uniform_gamma1m1(next_flags, next, seed, nonce + L);
 }
 
 // ---------------------------------------------------------------------------------------------

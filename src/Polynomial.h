@@ -85,6 +85,11 @@ void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_
 // eta) (nonce low byte, so it wraps at 256); may draw four streams at once.
 void polyvec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
                          uint32_t eta);
+// A as Generate_A, s1 (L polynomials) as polyvec_uniform_eta(s1, seed, 0, L, eta) and s2 (K) as
+// polyvec_uniform_eta(s2, seed, L, K, eta). At eight Keccak lanes (on paths with
+// Kernels::four_streams) the secret streams run in the lanes of the matrix expansion.
+void generate_a_and_secrets(uint32_t *A, const uint8_t *rho, uint32_t *s1, uint32_t *s2, const uint8_t *seed,
+                            uint32_t eta);
 // One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
 // (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
 // Squeezes one more block at a time until all 256 coefficients are filled.
@@ -93,6 +98,11 @@ void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *
 // equal to poly_uniform_gamma1m1's; the call whose nonce is a multiple of 4 writes the 5 choice
 // flags; may draw the four streams at once.
 void polyvec_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce);
+// The masks of two attempts: polyvec_uniform_gamma1m1(choice_flags, out, seed, nonce) and
+// polyvec_uniform_gamma1m1(next_flags, next, seed, nonce + L). At eight Keccak lanes (on paths with
+// Kernels::four_streams) the eight streams run side by side.
+void polyvec_uniform_gamma1m1_two(uint8_t *choice_flags, uint32_t *out, uint8_t *next_flags, uint32_t *next,
+                                  const uint8_t *seed, uint32_t nonce);
 
 // c: 60 coefficients in {1, Q - 1}, the rest 0, from the 48-byte mu and w1 (K polynomials, values 0..15).
 // No branch and no memory index depends on the drawn positions or signs.

@@ -40,6 +40,9 @@ constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomi
 // With eight Keccak lanes the matrix expansion's scheduler reaches about 54 KiB in all.
 constexpr size_t KEYGEN_SCRUB_BYTES_EIGHT_LANES = 61440;
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
+// With eight Keccak lanes the masks of the next attempt and the scheduler drawing two attempts'
+// take the callees to about 17 KiB.
+constexpr size_t SIGN_SCRUB_BYTES_EIGHT_LANES = 24576;
 // Stack below tavik_expand_sk: the key's check (40 KiB of polynomials) or its preparation, and callees.
 constexpr size_t EXPAND_SCRUB_BYTES = 65536;
 
@@ -97,9 +100,7 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   const uint8_t *key = seedbuf + 2 * SEED_BYTES;
   TAVIK_DECLASSIFY(rho, SEED_BYTES);  // public: rho opens the public key
 
-  Generate_A(A, rho);
-  polyvec_uniform_eta(s1, seedbuf, 0, L, ETA);
-  polyvec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
+  generate_a_and_secrets(A, rho, s1, t, seedbuf, ETA);
   pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
 
   derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // Generate_A writes NTT form
@@ -272,13 +273,39 @@ void compose_kept(SignState &st) {
   }
 }
 
-// Signs with the prepared state; returns true after the first successful attempt, false (nothing
-// written) after MAX_SIGN_ATTEMPTS (or stats->max_attempts, when lower) without one. Nothing secret
-// steers a branch or an index: the three decisions that end an attempt are made public below,
-// each where it is taken, because the scheme reveals them (the time of a call shows how many
-// attempts it made); every other outcome is combined by masks.
-[[gnu::noinline]] bool sign_attempts(SignState &st, uint8_t *sig, SignStats *stats) {
+// The masks of the attempt after the current one, drawn with the current one's when the Keccak
+// lanes are eight wide. They are a function of the mask seed and the nonce alone, so drawing
+// them early changes neither which attempt is kept nor any byte of the signature.
+struct MasksAhead {
+  uint32_t y[L * N];
+  uint8_t choice_flags[K];
+  bool held = false;  // y holds the masks of the next attempt (public: attempts are counted)
+};
+
+// The masks and choice flags of the attempt at nonce into st.y and st.choice_flags. ahead: null
+// to draw one attempt's; else they come from it when it holds them, or are drawn with the next
+// attempt's, which it keeps, when there is a next attempt.
+void draw_masks(SignState &st, uint32_t nonce, MasksAhead *ahead, bool next_may_run) {
   const uint8_t *mask_seed = st.seeds;  // key || mu
+  if (ahead != nullptr && ahead->held) {
+    PolyVec_assignment(st.y, ahead->y, L);
+    std::memcpy(st.choice_flags, ahead->choice_flags, K);  // the nonce is a multiple of 4: both wrote them
+    ahead->held = false;
+  } else if (ahead != nullptr && next_may_run) {
+    polyvec_uniform_gamma1m1_two(st.choice_flags, st.y, ahead->choice_flags, ahead->y, mask_seed, nonce);
+    ahead->held = true;
+  } else {
+    polyvec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
+  }
+}
+
+// Signs with the prepared state; returns true after the first successful attempt, false (nothing
+// written) after MAX_SIGN_ATTEMPTS (or stats->max_attempts, when lower) without one. ahead: null,
+// or where the masks of the next attempt wait (draw_masks). Nothing secret steers a branch or an
+// index: the three decisions that end an attempt are made public below, each where it is taken,
+// because the scheme reveals them (the time of a call shows how many attempts it made); every
+// other outcome is combined by masks.
+[[gnu::noinline]] bool sign_attempts(SignState &st, uint8_t *sig, SignStats *stats, MasksAhead *ahead) {
   const uint8_t *mu = st.seeds + SEED_BYTES;
   uint32_t nonce = 0;
   uint64_t limit = MAX_SIGN_ATTEMPTS;
@@ -289,7 +316,7 @@ void compose_kept(SignState &st) {
       return false;
     }
     if (stats != nullptr) ++stats->attempts;
-    polyvec_uniform_gamma1m1(st.choice_flags, st.y, mask_seed, nonce);  // nonces nonce .. nonce + 3
+    draw_masks(st, nonce, ahead, attempt + 1 < limit);
     nonce += 4;
     PolyVec_assignment(st.z, st.y, L);
     const NttVec y = polyvec_ntt(st.y, L);
@@ -335,6 +362,15 @@ void compose_kept(SignState &st) {
   }
 }
 
+// sign_attempts with the masks of two attempts drawn at once; those left unused are wiped. Not
+// inlined: its frame, with the masks ahead, lies in what scrub_stack() zeroes.
+[[gnu::noinline]] bool sign_attempts_masks_ahead(SignState &st, uint8_t *sig, SignStats *stats) {
+  MasksAhead ahead;
+  const bool made = sign_attempts(st, sig, stats, &ahead);
+  secure_wipe(&ahead, sizeof ahead);
+  return made;
+}
+
 // mu = SHAKE256(tr || msg), with the message read where it lies.
 void message_digest(uint8_t *mu, const uint8_t *tr, const uint8_t *msg, uint64_t msglen) {
   shake256_pair(mu, CRH_BYTES, tr, CRH_BYTES, msg, msglen);
@@ -363,7 +399,15 @@ bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *s
   }
   std::memcpy(st.seeds + SEED_BYTES, mu, CRH_BYTES);
 
-  const bool made = sign_attempts(st, sig, stats);  // not inlined: its frame lies in what scrub_stack() zeroes
+  // Not inlined: their frames lie in what scrub_stack() zeroes. Eight Keccak lanes draw two
+  // attempts' masks at once (the width is public: chosen with the path, the same for every key).
+  if (kernels().four_streams && keccak_lanes().width == 8) {
+    const bool made = sign_attempts_masks_ahead(st, sig, stats);
+    st.wipe();
+    scrub_stack<SIGN_SCRUB_BYTES_EIGHT_LANES>();
+    return made;
+  }
+  const bool made = sign_attempts(st, sig, stats, nullptr);
   st.wipe();
   scrub_stack<SIGN_SCRUB_BYTES>();
   return made;

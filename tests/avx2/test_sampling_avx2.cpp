@@ -18,7 +18,9 @@
 #include "Polynomial.h"
 #include "cpu.h"
 #include "fips202.h"
+#include "kernels.h"
 #include "params.h"
+#include "shake_lanes.h"
 #include "avx2/kernels_avx2.h"
 
 using namespace tavik;
@@ -270,6 +272,82 @@ TEST(BatchedSampler, GenerateAFollowsTheRowStreams) {
     ASSERT_EQ(0, std::memcmp(mu, want_mu, CRH_BYTES)) << msg.size() << "-byte message";
     ASSERT_EQ(tr[CRH_BYTES], 0xEE) << "only the requested bytes";
     ASSERT_EQ(mu[CRH_BYTES], 0xEE) << "only the requested bytes";
+  }
+}
+
+// Key generation's sampling at both lane widths: A and the secret streams (eta 0 and 1 accept
+// too few candidates for two blocks, so at eight lanes the secret streams take further blocks in
+// the matrix expansion's lanes).
+TEST(BatchedSampler, MatrixWithSecretsEqualsTheSeparateSamplersAtBothWidths) {
+  std::mt19937 rng(76);
+  uint8_t rho[SEED_BYTES], seed[SEED_BYTES];
+  for (uint8_t &b : rho) b = uint8_t(rng());
+  std::vector<uint32_t> want_A(K * L * N);
+  Generate_A(want_A.data(), rho);
+  for (uint32_t width : {4u, 8u}) {
+    const KeccakLanesInThread lanes(width);
+    for (uint32_t eta : {2u, 0u, 1u}) {
+      for (uint8_t &b : seed) b = uint8_t(rng());
+      std::vector<uint32_t> A(K * L * N + N, GUARD), s1(L * N + N, GUARD), s2(K * N + N, GUARD);
+      generate_a_and_secrets(A.data(), rho, s1.data(), s2.data(), seed, eta);
+      ASSERT_TRUE(std::equal(want_A.begin(), want_A.end(), A.begin())) << width << " lanes";
+      for (uint32_t k = 0; k < K + L; ++k) {
+        const Poly want = eta_reference(seed, k, eta);
+        const uint32_t *got = k < L ? &s1[k * N] : &s2[(k - L) * N];
+        ASSERT_EQ(first_difference(want.data(), got, N), "") << width << " lanes, eta " << eta << ", nonce " << k;
+      }
+      EXPECT_EQ(A.back(), GUARD);
+      EXPECT_EQ(s1.back(), GUARD);
+      EXPECT_EQ(s2.back(), GUARD);
+    }
+  }
+}
+
+// The path's rejection step for the masks, refusing every 5-byte group whose first byte is odd as
+// well: about half the candidates, so that every stream needs further blocks. Whole groups keep
+// the step's promise that a stream fed in pieces fills what it fills fed whole.
+uint32_t (*mask_step)(uint32_t *, uint32_t, const uint8_t *, uint32_t);
+uint32_t stingy_mask_step(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len) {
+  uint32_t filled = 0;
+  for (uint32_t at = 0; at + 5 <= len && filled < needed; at += 5)
+    if ((buf[at] & 1) == 0) filled += mask_step(out + filled, needed - filled, buf + at, 5);
+  return filled;
+}
+
+// Two attempts' masks at once equal the single polynomials of their nonces at both lane widths,
+// with the path's step and with one that makes every stream take further blocks.
+TEST(BatchedSampler, MasksOfTwoAttemptsEqualTheSingleMasks) {
+  std::mt19937 rng(77);
+  uint8_t seed[SEED_BYTES + CRH_BYTES];
+  Kernels stingy = tavik::kernels();
+  mask_step = stingy.rej_gamma1m1;
+  stingy.rej_gamma1m1 = stingy_mask_step;
+  for (bool starved : {false, true}) {
+    const KernelsInThread use(starved ? stingy : tavik::kernels());
+    for (uint32_t width : {4u, 8u}) {
+      const KeccakLanesInThread lanes(width);
+      for (uint32_t nonce : {0u, 4u, 65532u, 0xFFFFFFFCu, uint32_t(rng()) & ~3u}) {
+        for (uint8_t &b : seed) b = uint8_t(rng());
+        std::array<uint8_t, K + 1> flags, next_flags, want_flags;
+        flags.fill(0xEE);
+        next_flags.fill(0xEE);
+        want_flags.fill(0xEE);
+        std::vector<uint32_t> y(L * N + N, GUARD), next(L * N + N, GUARD), single(N);
+        polyvec_uniform_gamma1m1_two(flags.data(), y.data(), next_flags.data(), next.data(), seed, nonce);
+        for (uint32_t j = 0; j < 2 * L; ++j) {
+          poly_uniform_gamma1m1(want_flags.data(), single.data(), seed, nonce + j);
+          const uint32_t *got = j < L ? &y[j * N] : &next[(j - L) * N];
+          ASSERT_EQ(first_difference(single.data(), got, N), "")
+              << width << " lanes, starved " << starved << ", nonce " << nonce + j;
+          if (j == 0) {
+            EXPECT_EQ(flags, want_flags) << "nonce " << nonce;
+          }
+        }
+        EXPECT_EQ(next_flags, want_flags) << "nonce " << nonce + L;
+        EXPECT_EQ(y.back(), GUARD);
+        EXPECT_EQ(next.back(), GUARD);
+      }
+    }
   }
 }
 
