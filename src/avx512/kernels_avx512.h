@@ -43,6 +43,15 @@ void keccak_extract4x_avx512(uint8_t *const out[4], const uint64_t s[100]);
 void keccak_permute8x_avx512(uint64_t s[200]);
 void keccak_extract8x_avx512(uint8_t *const out[8], const uint64_t s[200]);
 
+// ntt_avx512.cpp: the transforms and products on sixteen coefficients per register, with the
+// arithmetic and ranges of the AVX2 ones. forward_ntt_avx512 leaves every coefficient in
+// [0, 12Q), for any 32-bit input.
+void forward_ntt_avx512(uint32_t *p);
+void inverse_ntt_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b);
+void poly_inner_product_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+void poly_inner_product_minus_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
+                                     const uint32_t *c, const uint32_t *d);
+
 // The avx512 path's table over `base` (the AVX2 table): the Keccak kernels of this file always,
 // and with bits == 512 (else 256) the 512-bit arithmetic as well.
 constexpr Kernels avx512_table(Kernels base, uint32_t bits) {

@@ -13,6 +13,7 @@
 #define SIMDE_ENABLE_NATIVE_ALIASES
 #include <simde/x86/avx512.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -34,9 +35,82 @@ inline void mask_storeu_epi64(void *p, simde__mmask8 k, simde__m512i v) {
     if ((k >> i) & 1) std::memcpy(static_cast<char *>(p) + 8 * i, &w[i], 8);
 }
 
+// Lane arrays of a 512-bit value, for the definitions below.
+template <typename T, typename V>
+inline void lanes_of(T (&out)[64 / sizeof(T)], V v) {
+  std::memcpy(out, &v, 64);
+}
+template <typename V, typename T>
+inline V from_lanes(const T (&in)[64 / sizeof(T)]) {
+  V v;
+  std::memcpy(&v, in, 64);
+  return v;
+}
+
+// Shifts of each lane by imm (below the lane width) where k is set, zero elsewhere: logical
+// right on 64- and 32-bit lanes, arithmetic right on 32-bit lanes.
+template <typename T, typename K>
+inline simde__m512i maskz_shift_right(K k, simde__m512i a, unsigned imm) {
+  T x[64 / sizeof(T)];
+  lanes_of(x, a);
+  for (size_t i = 0; i < 64 / sizeof(T); ++i) x[i] = ((k >> i) & 1) ? T(x[i] >> imm) : T(0);
+  return from_lanes<simde__m512i>(x);
+}
+inline simde__m512i maskz_srli_epi64(simde__mmask8 k, simde__m512i a, unsigned imm) {
+  return maskz_shift_right<uint64_t>(k, a, imm);
+}
+inline simde__m512i maskz_srli_epi32(simde__mmask16 k, simde__m512i a, unsigned imm) {
+  return maskz_shift_right<uint32_t>(k, a, imm);
+}
+inline simde__m512i maskz_srai_epi32(simde__mmask16 k, simde__m512i a, unsigned imm) {
+  return maskz_shift_right<int32_t>(k, a, imm);
+}
+
+// Lane i: src's where bit i of k is clear, else lane 2i (moveldup) or 2i + 1 (movehdup) of the
+// pair i belongs to in a.
+inline simde__m512 mask_moveldup_ps(simde__m512 src, simde__mmask16 k, simde__m512 a) {
+  uint32_t s[16], x[16];  // bit patterns: no float operation touches them
+  lanes_of(s, src);
+  lanes_of(x, a);
+  for (int i = 0; i < 16; ++i)
+    if ((k >> i) & 1) s[i] = x[i & ~1];
+  return from_lanes<simde__m512>(s);
+}
+inline simde__m512 mask_movehdup_ps(simde__m512 src, simde__mmask16 k, simde__m512 a) {
+  uint32_t s[16], x[16];  // bit patterns: no float operation touches them
+  lanes_of(s, src);
+  lanes_of(x, a);
+  for (int i = 0; i < 16; ++i)
+    if ((k >> i) & 1) s[i] = x[i | 1];
+  return from_lanes<simde__m512>(s);
+}
+
+// Lane i (64-bit): src's where bit i of k is clear, else lane (imm >> 2 * (i % 4)) % 4 of the
+// 256-bit half of a that i belongs to.
+inline simde__m512i mask_permutex_epi64(simde__m512i src, simde__mmask8 k, simde__m512i a, unsigned imm) {
+  uint64_t s[8], x[8];
+  lanes_of(s, src);
+  lanes_of(x, a);
+  for (int i = 0; i < 8; ++i)
+    if ((k >> i) & 1) s[i] = x[(i & 4) | ((imm >> (2 * (i & 3))) & 3)];
+  return from_lanes<simde__m512i>(s);
+}
+
 }  // namespace tavik::emulated_intrinsics
 
 #define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
+#undef _mm512_maskz_srli_epi64
+#undef _mm512_maskz_srli_epi32
+#undef _mm512_maskz_srai_epi32
+#undef _mm512_mask_moveldup_ps
+#undef _mm512_mask_movehdup_ps
+#undef _mm512_mask_permutex_epi64
+#define _mm512_maskz_srli_epi64 tavik::emulated_intrinsics::maskz_srli_epi64
+#define _mm512_maskz_srli_epi32 tavik::emulated_intrinsics::maskz_srli_epi32
+#define _mm512_maskz_srai_epi32 tavik::emulated_intrinsics::maskz_srai_epi32
+#define _mm512_mask_moveldup_ps tavik::emulated_intrinsics::mask_moveldup_ps
+#define _mm512_mask_movehdup_ps tavik::emulated_intrinsics::mask_movehdup_ps
+#define _mm512_mask_permutex_epi64 tavik::emulated_intrinsics::mask_permutex_epi64
 #else
 #include <immintrin.h>
 #define TAVIK_AVX512_ABI native
