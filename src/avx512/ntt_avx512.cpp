@@ -16,6 +16,8 @@
 // The inverse passes through the same states backwards: a permutation splits the even from the
 // odd coefficients, then the steps for k = 0 .. 3 (each its own inverse) restore memory order.
 #include <cstddef>
+#include <type_traits>
+#include <utility>
 
 #include "Reduce.h"
 #include "avx512/kernels_avx512.h"
@@ -211,6 +213,26 @@ inline V reduce22_signed(V x) {
   return _mm512_sub_epi32(x, _mm512_mullo_epi32(shift22_signed(x), q));
 }
 
+// f(0), f(1), .. f(n - 1) with the index a compile-time constant, so that the sixteen registers
+// of a polynomial are named by constants and stay in registers (forced inline: a body left out
+// of line would take them by reference, through memory).
+template <uint32_t n, typename F>
+[[gnu::always_inline]] inline void unroll(F &&f) {
+  [&]<uint32_t... i>(std::integer_sequence<uint32_t, i...>) __attribute__((always_inline)) {
+    (f(std::integral_constant<uint32_t, i>{}), ...);
+  }(std::make_integer_sequence<uint32_t, n>{});
+}
+
+// One whole-register level of distance 2^s registers (len 2^(s + 4)): op(r[v], r[v + 2^s], block)
+// for the eight v with bit s clear, block = v >> (s + 1) the index of the level's block.
+template <uint32_t s, typename Op>
+[[gnu::always_inline]] inline void whole_level(V (&r)[16], Op &&op) {
+  unroll<8>([&](auto i) {
+    constexpr uint32_t v = ((i >> s) << (s + 1)) | (i & ((1u << s) - 1));
+    op(r[v], r[v + (1u << s)], v >> (s + 1));
+  });
+}
+
 // Forward butterfly: (a, b) -> (a + b*z, a - b*z).
 inline void ct(V &a, V &b, const Tw &z) {
   const V t = montmul(b, z);
@@ -290,21 +312,24 @@ inline V pointwise(const uint32_t *a, const uint32_t *b, uint32_t count, size_t 
 }
 
 // Inverse transform of the pointwise products of a and b (count pairs), minus the product of
-// the pair (sa, sb) when sa is not null, into out, in [0, 2Q). Every input is read before out
-// is written, so out may be any one input polynomial.
+// the pair (sa, sb) when sa is not null, into out, in [0, 2Q); out may be any one input polynomial.
 // Bounds: the products enter below 2Q in absolute value (the difference is brought back into
 // (-0.01Q, 1.01Q)), sums at most double per level, so the largest sum after eight levels stays
 // below 256 * 1.77Q < 2^31; every twiddle product is below 0.75Q in absolute value.
 inline void inverse_products(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                              const uint32_t *sa = nullptr, const uint32_t *sb = nullptr) {
-  V r[16];
+  // The products (or their differences) pass through out: block v of out is written once block
+  // v of every input has been read, and later blocks read only their own, so out may be an input.
   for (uint32_t v = 0; v < 16; ++v) {
-    r[v] = pointwise(a, b, count, 16 * v);
-    if (sa != nullptr) r[v] = reduce22_signed(_mm512_sub_epi32(r[v], product_sum(sa, sb, 1, 16 * v)));
+    V x = pointwise(a, b, count, 16 * v);
+    if (sa != nullptr) x = reduce22_signed(_mm512_sub_epi32(x, product_sum(sa, sb, 1, 16 * v)));
+    store(out + 16 * v, x);
   }
+  V r[16];
+  unroll<16>([&](auto v) { r[v] = load(out + 16 * v); });
 
   // Levels 1, 2, 4, 8 within each pair of registers.
-  for (uint32_t p = 0; p < 8; ++p) {
+  unroll<8>([&](auto p) {
     V &x = r[2 * p], &y = r[2 * p + 1];
     split(x, y);
     gs(x, y, lanes(T.inv_lanes[0][p]));
@@ -315,25 +340,23 @@ inline void inverse_products(uint32_t *out, const uint32_t *a, const uint32_t *b
     exchange<2>(x, y);
     gs(x, y, lanes(T.inv_lanes[3][p]));
     exchange<3>(x, y);
-  }
+  });
 
-  // Levels 16, 32, 64: registers v and v + d, block v / 2d.
-  for (uint32_t d = 1; d <= 4; d *= 2) {
-    for (uint32_t v = 0; v < 16; ++v) {
-      if ((v & d) == 0) gs(r[v], r[v + d], inv_tw(256 - 16 / d + v / (2 * d)));
-    }
-  }
+  // Levels 16, 32, 64: the level's twiddles start at 240, 248, 252.
+  whole_level<0>(r, [](V &x, V &y, uint32_t block) { gs(x, y, inv_tw(240 + block)); });
+  whole_level<1>(r, [](V &x, V &y, uint32_t block) { gs(x, y, inv_tw(248 + block)); });
+  whole_level<2>(r, [](V &x, V &y, uint32_t block) { gs(x, y, inv_tw(252 + block)); });
 
   // Level 128 and the final scaling (folded into the last twiddle). Both results are within
   // (-0.75Q, 0.75Q): adding Q gives [0, 2Q).
   const V q = _mm512_set1_epi32(int32_t(Q));
   const Tw scale = broadcast(SCALE_C, SCALE_Q);
   const Tw last = broadcast(LAST_C, LAST_Q);
-  for (uint32_t v = 0; v < 8; ++v) {
+  unroll<8>([&](auto v) {
     const V x = r[v], y = r[v + 8];
     store(out + 16 * v, _mm512_add_epi32(montmul(_mm512_add_epi32(x, y), scale), q));
     store(out + 16 * (v + 8), _mm512_add_epi32(montmul(_mm512_sub_epi32(x, y), last), q));
-  }
+  });
 }
 
 }  // namespace
@@ -345,26 +368,24 @@ inline void inverse_products(uint32_t *out, const uint32_t *a, const uint32_t *b
 // final offset of 5Q makes them positive.
 void forward_ntt_avx512(uint32_t *p) {
   V r[16];
-  for (uint32_t v = 0; v < 16; ++v) r[v] = load(p + 16 * v);
+  unroll<16>([&](auto v) { r[v] = load(p + 16 * v); });
 
   // Level 128, on unsigned inputs.
-  for (uint32_t v = 0; v < 8; ++v) {
+  unroll<8>([&](auto v) {
     const V a = reduce22_unsigned(r[v]);
     const V t = montmul_first(r[v + 8]);
     r[v + 8] = _mm512_sub_epi32(a, t);
     r[v] = _mm512_add_epi32(a, t);
-  }
+  });
 
-  // Levels 64, 32, 16: registers v and v + d, block v / 2d.
-  for (uint32_t d = 4; d >= 1; d /= 2) {
-    for (uint32_t v = 0; v < 16; ++v) {
-      if ((v & d) == 0) ct(r[v], r[v + d], fwd_tw(8 / d + v / (2 * d)));
-    }
-  }
+  // Levels 64, 32, 16: the level's twiddles start at 2, 4, 8.
+  whole_level<2>(r, [](V &x, V &y, uint32_t block) { ct(x, y, fwd_tw(2 + block)); });
+  whole_level<1>(r, [](V &x, V &y, uint32_t block) { ct(x, y, fwd_tw(4 + block)); });
+  whole_level<0>(r, [](V &x, V &y, uint32_t block) { ct(x, y, fwd_tw(8 + block)); });
 
   // Levels 8, 4, 2, 1 within each pair of registers, which is then stored.
   const V offset = _mm512_set1_epi32(int32_t(5 * Q));
-  for (uint32_t q = 0; q < 8; ++q) {
+  unroll<8>([&](auto q) {
     V &x = r[2 * q], &y = r[2 * q + 1];
     exchange<3>(x, y);
     ct(x, y, lanes(T.fwd_lanes[3][q]));
@@ -377,7 +398,7 @@ void forward_ntt_avx512(uint32_t *p) {
     interleave(x, y);
     store(p + 32 * q, _mm512_add_epi32(x, offset));
     store(p + 32 * q + 16, _mm512_add_epi32(y, offset));
-  }
+  });
 }
 
 // out = a * b (negacyclic); a, b NTT form below 18Q; out in [0, 2Q); out may be a or b.
