@@ -66,6 +66,32 @@ inline simde__m512i maskz_srai_epi32(simde__mmask16 k, simde__m512i a, unsigned 
   return maskz_shift_right<int32_t>(k, a, imm);
 }
 
+// Lane-wise arithmetic that wraps as the instructions do: the portable forms compute on signed
+// lanes, whose overflow is undefined and which the sanitizers rightly report.
+template <typename T, typename Op>
+inline simde__m512i wrapping(simde__m512i a, simde__m512i b, Op op) {
+  T x[64 / sizeof(T)], y[64 / sizeof(T)];
+  lanes_of(x, a);
+  lanes_of(y, b);
+  for (size_t i = 0; i < 64 / sizeof(T); ++i) x[i] = T(op(x[i], y[i]));
+  return from_lanes<simde__m512i>(x);
+}
+inline simde__m512i add_epi32(simde__m512i a, simde__m512i b) {
+  return wrapping<uint32_t>(a, b, [](uint32_t x, uint32_t y) { return x + y; });
+}
+inline simde__m512i sub_epi32(simde__m512i a, simde__m512i b) {
+  return wrapping<uint32_t>(a, b, [](uint32_t x, uint32_t y) { return x - y; });
+}
+inline simde__m512i mullo_epi32(simde__m512i a, simde__m512i b) {  // low halves of the products
+  return wrapping<uint32_t>(a, b, [](uint32_t x, uint32_t y) { return x * y; });
+}
+inline simde__m512i add_epi64(simde__m512i a, simde__m512i b) {
+  return wrapping<uint64_t>(a, b, [](uint64_t x, uint64_t y) { return x + y; });
+}
+inline simde__m512i sub_epi64(simde__m512i a, simde__m512i b) {
+  return wrapping<uint64_t>(a, b, [](uint64_t x, uint64_t y) { return x - y; });
+}
+
 // Lane i: src's where bit i of k is clear, else lane 2i (moveldup) or 2i + 1 (movehdup) of the
 // pair i belongs to in a.
 inline simde__m512 mask_moveldup_ps(simde__m512 src, simde__mmask16 k, simde__m512 a) {
@@ -99,12 +125,22 @@ inline simde__m512i mask_permutex_epi64(simde__m512i src, simde__mmask8 k, simde
 }  // namespace tavik::emulated_intrinsics
 
 #define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
+#undef _mm512_add_epi32
+#undef _mm512_sub_epi32
+#undef _mm512_mullo_epi32
+#undef _mm512_add_epi64
+#undef _mm512_sub_epi64
 #undef _mm512_maskz_srli_epi64
 #undef _mm512_maskz_srli_epi32
 #undef _mm512_maskz_srai_epi32
 #undef _mm512_mask_moveldup_ps
 #undef _mm512_mask_movehdup_ps
 #undef _mm512_mask_permutex_epi64
+#define _mm512_add_epi32 tavik::emulated_intrinsics::add_epi32
+#define _mm512_sub_epi32 tavik::emulated_intrinsics::sub_epi32
+#define _mm512_mullo_epi32 tavik::emulated_intrinsics::mullo_epi32
+#define _mm512_add_epi64 tavik::emulated_intrinsics::add_epi64
+#define _mm512_sub_epi64 tavik::emulated_intrinsics::sub_epi64
 #define _mm512_maskz_srli_epi64 tavik::emulated_intrinsics::maskz_srli_epi64
 #define _mm512_maskz_srli_epi32 tavik::emulated_intrinsics::maskz_srli_epi32
 #define _mm512_maskz_srai_epi32 tavik::emulated_intrinsics::maskz_srai_epi32
