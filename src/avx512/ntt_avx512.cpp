@@ -402,7 +402,9 @@ void forward_ntt_avx512(uint32_t *p) {
 }
 
 // out = a * b (negacyclic); a, b NTT form below 18Q; out in [0, 2Q); out may be a or b.
-void inverse_ntt_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b) { inverse_products(out, a, b, 1); }
+void inverse_ntt_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b) {
+  inverse_products(out, a, b, 1);
+}
 
 // out = sum of a[i] * b[i] over i < count; inputs NTT form below 18Q; out in [0, 2Q); out may be
 // one polynomial of a or b.

@@ -19,8 +19,9 @@
 
 #define TAVIK_AVX512_ABI emulated
 
-// Intrinsics that the portable implementation has under its own name only, or not at all; the
-// missing ones are written here from their definitions, lane by lane.
+// Intrinsics that the portable implementation has under its own name only, or not at all, or
+// computes with signed lanes that may overflow; those are written here from their definitions,
+// lane by lane.
 #undef _mm512_shuffle_i64x2
 #undef _mm512_maskz_shuffle_i64x2
 #define _mm512_shuffle_i64x2(a, b, imm) simde_mm512_shuffle_i64x2(a, b, imm)

@@ -63,14 +63,18 @@ Poly forward512(Poly p) {
   return p;
 }
 
-// Every coefficient position and lane of the in-register levels shows up in some monomial; the
+// Monomials at every seventh position meet every register and every lane; the
 // extremes are the largest inputs the 32-bit arithmetic meets.
 TEST(NttAvx512, ForwardMatchesScalar) {
   AVX512_SUITE_REQUIRE();
   std::mt19937 rng(512);
   std::vector<std::pair<std::string, Poly>> inputs = {
-      {"zeros", Poly{}},           {"all 2Q-1", filled(2 * Q - 1)},         {"all 18Q-1", filled(NTT_INPUT_MAX)},
-      {"all 2^32-1", filled(~0u)}, {"[0,2Q)", random_poly(rng, 0, 2 * Q - 1)}, {"32-bit", random_poly(rng, 0, ~0u)},
+      {"zeros", Poly{}},
+      {"all 2Q-1", filled(2 * Q - 1)},
+      {"all 18Q-1", filled(NTT_INPUT_MAX)},
+      {"all 2^32-1", filled(~0u)},
+      {"[0,2Q)", random_poly(rng, 0, 2 * Q - 1)},
+      {"32-bit", random_poly(rng, 0, ~0u)},
   };
   for (uint32_t at = 0; at < N; at += 7) inputs.push_back({"X^" + std::to_string(at), monomial(at, Q - 1 - at)});
   inputs.push_back({"X^255", monomial(255, 1)});
