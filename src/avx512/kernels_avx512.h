@@ -64,6 +64,10 @@ constexpr Kernels avx512_table(Kernels base, uint32_t bits) {
   k.permute8x = keccak_permute8x_avx512;
   k.extract8x = keccak_extract8x_avx512;
   if (bits != 512) return k;
+  k.forward_ntt = forward_ntt_avx512;
+  k.inverse_ntt = inverse_ntt_avx512;
+  k.inner_product = poly_inner_product_avx512;
+  k.inner_product_minus = poly_inner_product_minus_avx512;
   k.add = polyvec_add_avx512;
   k.sub = polyvec_sub_avx512;
   k.freeze = polyvec_freeze_avx512;
