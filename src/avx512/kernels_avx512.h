@@ -25,5 +25,11 @@ void keccak_extract4x_avx512(uint8_t *const out[4], const uint64_t s[100]);
 void keccak_permute8x_avx512(uint64_t s[200]);
 void keccak_extract8x_avx512(uint8_t *const out[8], const uint64_t s[200]);
 
+// rej_avx512.cpp: the samplers' rejection steps, sixteen candidates per round, the accepted ones
+// packed by a compress; same contracts as the rej_* fields of Kernels.
+uint32_t rej_uniform_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
+uint32_t rej_eta_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
+uint32_t rej_gamma1m1_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
+
 }  // namespace TAVIK_AVX512_ABI
 }  // namespace tavik

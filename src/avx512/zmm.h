@@ -34,9 +34,29 @@ inline void mask_storeu_epi64(void *p, simde__mmask8 k, simde__m512i v) {
     if ((k >> i) & 1) std::memcpy(static_cast<char *>(p) + 8 * i, &w[i], 8);
 }
 
+inline void mask_storeu_epi32(void *p, simde__mmask16 k, simde__m512i v) {
+  uint32_t w[16];
+  simde_mm512_storeu_si512(w, v);
+  for (int i = 0; i < 16; ++i)
+    if ((k >> i) & 1) std::memcpy(static_cast<char *>(p) + 4 * i, &w[i], 4);
+}
+
+// Reads only the selected dwords, as the instruction does: a masked load may end at a buffer's end.
+inline simde__m512i maskz_loadu_epi32(simde__mmask16 k, const void *p) {
+  uint32_t w[16] = {};
+  for (int i = 0; i < 16; ++i)
+    if ((k >> i) & 1) std::memcpy(&w[i], static_cast<const char *>(p) + 4 * i, 4);
+  return simde_mm512_loadu_si512(w);
+}
+
 }  // namespace tavik::emulated_intrinsics
 
+#undef _mm512_mask_storeu_epi64
+#undef _mm512_mask_storeu_epi32
+#undef _mm512_maskz_loadu_epi32
 #define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
+#define _mm512_mask_storeu_epi32 tavik::emulated_intrinsics::mask_storeu_epi32
+#define _mm512_maskz_loadu_epi32 tavik::emulated_intrinsics::maskz_loadu_epi32
 #else
 #include <immintrin.h>
 #define TAVIK_AVX512_ABI native
