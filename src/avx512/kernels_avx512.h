@@ -31,5 +31,10 @@ uint32_t rej_uniform_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, 
 uint32_t rej_eta_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
 uint32_t rej_gamma1m1_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 
+// io_avx512.cpp: the bit-plane codec, two groups of 8 coefficients per register; same contracts
+// as the pack_planes and unpack_planes fields of Kernels.
+void pack_planes_avx512(uint8_t *out, const uint32_t *in, uint32_t cls);
+void unpack_planes_avx512(uint32_t *out, const uint8_t *in, uint32_t cls);
+
 }  // namespace TAVIK_AVX512_ABI
 }  // namespace tavik

@@ -49,14 +49,32 @@ inline simde__m512i maskz_loadu_epi32(simde__mmask16 k, const void *p) {
   return simde_mm512_loadu_si512(w);
 }
 
+inline void mask_storeu_epi8_256(void *p, simde__mmask32 k, simde__m256i v) {
+  uint8_t b[32];
+  simde_mm256_storeu_si256(b, v);
+  for (int i = 0; i < 32; ++i)
+    if ((k >> i) & 1) static_cast<uint8_t *>(p)[i] = b[i];
+}
+
+inline simde__m256i maskz_loadu_epi8_256(simde__mmask32 k, const void *p) {
+  uint8_t b[32] = {};
+  for (int i = 0; i < 32; ++i)
+    if ((k >> i) & 1) b[i] = static_cast<const uint8_t *>(p)[i];
+  return simde_mm256_loadu_si256(b);
+}
+
 }  // namespace tavik::emulated_intrinsics
 
 #undef _mm512_mask_storeu_epi64
 #undef _mm512_mask_storeu_epi32
 #undef _mm512_maskz_loadu_epi32
+#undef _mm256_mask_storeu_epi8
+#undef _mm256_maskz_loadu_epi8
 #define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
 #define _mm512_mask_storeu_epi32 tavik::emulated_intrinsics::mask_storeu_epi32
 #define _mm512_maskz_loadu_epi32 tavik::emulated_intrinsics::maskz_loadu_epi32
+#define _mm256_mask_storeu_epi8 tavik::emulated_intrinsics::mask_storeu_epi8_256
+#define _mm256_maskz_loadu_epi8 tavik::emulated_intrinsics::maskz_loadu_epi8_256
 #else
 #include <immintrin.h>
 #define TAVIK_AVX512_ABI native
