@@ -63,6 +63,28 @@ inline simde__m256i maskz_loadu_epi8_256(simde__mmask32 k, const void *p) {
   return simde_mm256_loadu_si256(b);
 }
 
+// 32-bit lane sums and differences wrap, as the instructions do; the portable forms compute them
+// on signed lanes, where overflow is undefined.
+inline simde__m512i add_epi32(simde__m512i a, simde__m512i b) {
+  uint32_t x[16], y[16];
+  simde_mm512_storeu_si512(x, a);
+  simde_mm512_storeu_si512(y, b);
+  for (int i = 0; i < 16; ++i) x[i] += y[i];
+  return simde_mm512_loadu_si512(x);
+}
+
+inline simde__m512i sub_epi32(simde__m512i a, simde__m512i b) {
+  uint32_t x[16], y[16];
+  simde_mm512_storeu_si512(x, a);
+  simde_mm512_storeu_si512(y, b);
+  for (int i = 0; i < 16; ++i) x[i] -= y[i];
+  return simde_mm512_loadu_si512(x);
+}
+
+inline simde__m512i mask_sub_epi32(simde__m512i src, simde__mmask16 k, simde__m512i a, simde__m512i b) {
+  return simde_mm512_mask_mov_epi32(src, k, sub_epi32(a, b));
+}
+
 }  // namespace tavik::emulated_intrinsics
 
 #undef _mm512_mask_storeu_epi64
@@ -70,11 +92,17 @@ inline simde__m256i maskz_loadu_epi8_256(simde__mmask32 k, const void *p) {
 #undef _mm512_maskz_loadu_epi32
 #undef _mm256_mask_storeu_epi8
 #undef _mm256_maskz_loadu_epi8
+#undef _mm512_add_epi32
+#undef _mm512_sub_epi32
+#undef _mm512_mask_sub_epi32
 #define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
 #define _mm512_mask_storeu_epi32 tavik::emulated_intrinsics::mask_storeu_epi32
 #define _mm512_maskz_loadu_epi32 tavik::emulated_intrinsics::maskz_loadu_epi32
 #define _mm256_mask_storeu_epi8 tavik::emulated_intrinsics::mask_storeu_epi8_256
 #define _mm256_maskz_loadu_epi8 tavik::emulated_intrinsics::maskz_loadu_epi8_256
+#define _mm512_add_epi32 tavik::emulated_intrinsics::add_epi32
+#define _mm512_sub_epi32 tavik::emulated_intrinsics::sub_epi32
+#define _mm512_mask_sub_epi32 tavik::emulated_intrinsics::mask_sub_epi32
 #else
 #include <immintrin.h>
 #define TAVIK_AVX512_ABI native
