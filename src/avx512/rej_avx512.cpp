@@ -1,17 +1,20 @@
 // AVX-512 rejection steps. Each round forms sixteen candidates in the sixteen 32-bit lanes of a
 // 512-bit register, computes their coefficients and the accept mask, and packs the accepted lanes
-// to the front with one compress (vpcompressd into a register, not into memory). While sixteen or
-// more coefficients are still wanted, all sixteen lanes are stored at the current count and the
-// next store overwrites those that were not accepted; nearer the end, a masked store writes only
-// the accepted lanes still wanted, so nothing at or beyond out[needed] is written. A round's
-// bytes are read with a masked load of exactly those bytes. The scalar rule of sampler_rules.h
-// finishes from the first unread byte, so a call ends exactly where the scalar one does.
+// to the front with one compress into a register (the form that stores to memory is much slower
+// on some processors). While sixteen or more coefficients are still wanted, all sixteen lanes
+// are stored at the current count and the next store overwrites those that were not accepted;
+// nearer the end, a masked store writes only the accepted lanes still wanted, so nothing at or
+// beyond out[needed] is written. A round's bytes are read with a masked load of exactly those
+// bytes. The scalar rule of sampler_rules.h finishes from the first unread byte, so a call ends
+// exactly where the scalar one does.
 //
 // The only data-dependent choices are the accept decisions themselves (the mask and the count),
 // which depend on discarded candidates, never on the values of accepted ones.
+//
 // GCC 12 reports the self-initialised placeholder vector of its own 512-bit intrinsic headers as
-// "maybe uninitialized" once they are inlined here; the placeholder is never read.
+// (maybe) uninitialized once they are inlined here; the placeholder is never read.
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include "avx512/kernels_avx512.h"
