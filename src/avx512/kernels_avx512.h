@@ -52,6 +52,17 @@ void poly_inner_product_avx512(uint32_t *out, const uint32_t *a, const uint32_t 
 void poly_inner_product_minus_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                                      const uint32_t *c, const uint32_t *d);
 
+// rej_avx512.cpp: the samplers' rejection steps, sixteen candidates per round, the accepted ones
+// packed by a compress; same contracts as the rej_* fields of Kernels.
+uint32_t rej_uniform_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
+uint32_t rej_eta_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
+uint32_t rej_gamma1m1_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
+
+// io_avx512.cpp: the bit-plane codec, two groups of 8 coefficients per register; same contracts
+// as the pack_planes and unpack_planes fields of Kernels.
+void pack_planes_avx512(uint8_t *out, const uint32_t *in, uint32_t cls);
+void unpack_planes_avx512(uint32_t *out, const uint8_t *in, uint32_t cls);
+
 // The avx512 path's table over `base` (the AVX2 table): the Keccak kernels of this file always,
 // and with bits == 512 (else 256) the 512-bit arithmetic as well.
 constexpr Kernels avx512_table(Kernels base, uint32_t bits) {
@@ -79,6 +90,11 @@ constexpr Kernels avx512_table(Kernels base, uint32_t bits) {
   k.make_hint = polyvec_make_hint_avx512;
   k.use_hint = polyvec_use_hint_avx512;
   k.candidate_check = poly_candidate_check_avx512;
+  k.pack_planes = pack_planes_avx512;
+  k.unpack_planes = unpack_planes_avx512;
+  k.rej_uniform = rej_uniform_avx512;
+  k.rej_eta = rej_eta_avx512;
+  k.rej_gamma1m1 = rej_gamma1m1_avx512;
   return k;
 }
 

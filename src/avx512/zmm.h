@@ -36,6 +36,35 @@ inline void mask_storeu_epi64(void *p, simde__mmask8 k, simde__m512i v) {
     if ((k >> i) & 1) std::memcpy(static_cast<char *>(p) + 8 * i, &w[i], 8);
 }
 
+inline void mask_storeu_epi32(void *p, simde__mmask16 k, simde__m512i v) {
+  uint32_t w[16];
+  simde_mm512_storeu_si512(w, v);
+  for (int i = 0; i < 16; ++i)
+    if ((k >> i) & 1) std::memcpy(static_cast<char *>(p) + 4 * i, &w[i], 4);
+}
+
+// Reads only the selected dwords, as the instruction does: a masked load may end at a buffer's end.
+inline simde__m512i maskz_loadu_epi32(simde__mmask16 k, const void *p) {
+  uint32_t w[16] = {};
+  for (int i = 0; i < 16; ++i)
+    if ((k >> i) & 1) std::memcpy(&w[i], static_cast<const char *>(p) + 4 * i, 4);
+  return simde_mm512_loadu_si512(w);
+}
+
+inline void mask_storeu_epi8_256(void *p, simde__mmask32 k, simde__m256i v) {
+  uint8_t b[32];
+  simde_mm256_storeu_si256(b, v);
+  for (int i = 0; i < 32; ++i)
+    if ((k >> i) & 1) static_cast<uint8_t *>(p)[i] = b[i];
+}
+
+inline simde__m256i maskz_loadu_epi8_256(simde__mmask32 k, const void *p) {
+  uint8_t b[32] = {};
+  for (int i = 0; i < 32; ++i)
+    if ((k >> i) & 1) b[i] = static_cast<const uint8_t *>(p)[i];
+  return simde_mm256_loadu_si256(b);
+}
+
 // Lane arrays of a 512-bit value, for the definitions below.
 template <typename T, typename V>
 inline void lanes_of(T (&out)[64 / sizeof(T)], V v) {
@@ -123,11 +152,21 @@ inline simde__m512i mask_permutex_epi64(simde__m512i src, simde__mmask8 k, simde
   return from_lanes<simde__m512i>(s);
 }
 
+inline simde__m512i mask_sub_epi32(simde__m512i src, simde__mmask16 k, simde__m512i a, simde__m512i b) {
+  return simde_mm512_mask_mov_epi32(src, k, sub_epi32(a, b));
+}
+
 }  // namespace tavik::emulated_intrinsics
 
-#define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
+#undef _mm512_mask_storeu_epi64
+#undef _mm512_mask_storeu_epi32
+#undef _mm512_maskz_loadu_epi32
+#undef _mm256_mask_storeu_epi8
+#undef _mm256_maskz_loadu_epi8
 #undef _mm512_add_epi32
 #undef _mm512_sub_epi32
+#undef _mm512_mask_sub_epi32
+#define _mm512_mask_storeu_epi64 tavik::emulated_intrinsics::mask_storeu_epi64
 #undef _mm512_mullo_epi32
 #undef _mm512_add_epi64
 #undef _mm512_sub_epi64
@@ -148,6 +187,11 @@ inline simde__m512i mask_permutex_epi64(simde__m512i src, simde__mmask8 k, simde
 #define _mm512_mask_moveldup_ps tavik::emulated_intrinsics::mask_moveldup_ps
 #define _mm512_mask_movehdup_ps tavik::emulated_intrinsics::mask_movehdup_ps
 #define _mm512_mask_permutex_epi64 tavik::emulated_intrinsics::mask_permutex_epi64
+#define _mm512_mask_storeu_epi32 tavik::emulated_intrinsics::mask_storeu_epi32
+#define _mm512_maskz_loadu_epi32 tavik::emulated_intrinsics::maskz_loadu_epi32
+#define _mm256_mask_storeu_epi8 tavik::emulated_intrinsics::mask_storeu_epi8_256
+#define _mm256_maskz_loadu_epi8 tavik::emulated_intrinsics::maskz_loadu_epi8_256
+#define _mm512_mask_sub_epi32 tavik::emulated_intrinsics::mask_sub_epi32
 #else
 #include <immintrin.h>
 #define TAVIK_AVX512_ABI native
