@@ -43,9 +43,9 @@ thread_local PathTest trial_test = nullptr;
 
 bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 
-// Eight lanes are kept only when the work takes less than 95% of its time at four, so that noise
-// does not flip a tie towards the wider form.
-constexpr uint64_t EIGHT_LANES_PERMILLE = 950;
+// The wider form (eight lanes, 512-bit arithmetic) is kept only when the work takes less than 95%
+// of its time at the narrower one, so that noise does not flip a tie towards it.
+constexpr uint64_t WIDER_PERMILLE = 950;
 // Rounds of the measurement, each running the work at both widths back to back; the first
 // WARM_ROUNDS are not counted (code and data come into the caches, the clock settles). The work
 // is the matrix expansion, some 30,000 to 60,000 ticks a width on avx2: about 0.3 ms in all.
@@ -57,11 +57,38 @@ uint64_t middle(uint64_t *v, uint32_t n) {
   return v[n / 2];
 }
 
+// Medians over the counted rounds of the times of run(false) (the narrower form) and run(true)
+// (the wider), and of the ratio wider / narrower in permille.
+struct Timing {
+  uint64_t narrow, wide, ratio;
+};
+
+// Times run(false) against run(true) LANE_ROUNDS times, back to back in alternating order, so that
+// a change of clock or a neighbour's burst touches both sides of a ratio alike.
+template <class Run>
+Timing time_both(Run run) {
+  uint64_t narrow[COUNTED], wide[COUNTED], ratio[COUNTED];
+  for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
+    uint64_t took[2] = {0, 0};  // narrower, wider
+    for (uint32_t half = 0; half < 2; ++half) {
+      const uint32_t is_wide = (round + half) % 2;
+      const uint64_t t0 = cpucycles();
+      run(is_wide != 0);
+      took[is_wide] = cpucycles() - t0;
+    }
+    if (round < WARM_ROUNDS) continue;
+    const uint32_t r = round - WARM_ROUNDS;
+    narrow[r] = took[0];
+    wide[r] = took[1];
+    ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
+  }
+  return Timing{middle(narrow, COUNTED), middle(wide, COUNTED), middle(ratio, COUNTED)};
+}
+
 // The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
 // that hashes one stream at a time (the scheduler is not used there); else by the median over the
 // rounds of the ratio of the scheme's own work (`work`, the matrix expansion) at eight lanes to
-// the same at four, timed back to back in alternating order, so that a change of clock or a
-// neighbour's burst touches both sides of a ratio alike. The work is timed where it runs rather
+// the same at four (time_both). The work is timed where it runs rather
 // than the permutations alone, which can mislead: on a processor that splits 512-bit operations
 // in two, eight states timed alone beat two times four, yet cost more inside the expansion. The
 // work's inputs are public constants; the keys play no part.
@@ -77,24 +104,10 @@ void choose_lanes(const Kernels &k, LaneWork work) {
     std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
     return;
   }
-  uint64_t t4[COUNTED], t8[COUNTED], ratio[COUNTED];
-  for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
-    uint64_t took[2] = {0, 0};  // four, eight
-    for (uint32_t half = 0; half < 2; ++half) {
-      const uint32_t eight = (round + half) % 2;
-      const uint64_t t0 = cpucycles();
-      work(k, eight != 0 ? 8 : 4);
-      took[eight] = cpucycles() - t0;
-    }
-    if (round < WARM_ROUNDS) continue;
-    const uint32_t r = round - WARM_ROUNDS;
-    t4[r] = took[0];
-    t8[r] = took[1];
-    ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
-  }
-  lanes_chosen = middle(ratio, COUNTED) < EIGHT_LANES_PERMILLE ? 8 : 4;
+  const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); });
+  lanes_chosen = t.ratio < WIDER_PERMILLE ? 8 : 4;
   std::snprintf(lanes_reason, sizeof lanes_reason, "matrix expansion at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
-                (unsigned long long)middle(t8, COUNTED), (unsigned long long)middle(t4, COUNTED), COUNTED);
+                (unsigned long long)t.wide, (unsigned long long)t.narrow, COUNTED);
 }
 
 // The arithmetic whose speed decides the avx512 path's width: four forward transforms and their
@@ -113,8 +126,7 @@ void arith_work(const Kernels &k) {
 
 // The width of the avx512 path's arithmetic (the other paths have one each: 32 bits a
 // coefficient on the scalar path, 256-bit vectors on avx2): TAVIK_ARITH=256 or 512 when set, else
-// the faster of the two by the median of their ratio over the rounds, timed back to back in
-// alternating order as the lane widths are; 512 bits are kept only below 95% of the time at 256,
+// the faster of the two by the median of their ratio over the rounds (time_both); 512 bits are kept only below 95% of the time at 256,
 // as eight lanes are. The 512-bit table then runs the self-test the path passed with the other
 // one, and is not used if it fails. Returns the width and sets the avx512 path's tables to it.
 uint32_t choose_arith(Backend b, PathTest test) {
@@ -128,25 +140,10 @@ uint32_t choose_arith(Backend b, PathTest test) {
     bits = env[0] == '5' ? 512 : 256;
     std::snprintf(arith_reason, sizeof arith_reason, "requested by TAVIK_ARITH");
   } else {
-    const Kernels *tables[2] = {&kernels_avx512(256), &kernels_avx512(512)};
-    uint64_t t256[COUNTED], t512[COUNTED], ratio[COUNTED];
-    for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
-      uint64_t took[2] = {0, 0};  // 256, 512
-      for (uint32_t half = 0; half < 2; ++half) {
-        const uint32_t wide = (round + half) % 2;
-        const uint64_t t0 = cpucycles();
-        arith_work(*tables[wide]);
-        took[wide] = cpucycles() - t0;
-      }
-      if (round < WARM_ROUNDS) continue;
-      const uint32_t r = round - WARM_ROUNDS;
-      t256[r] = took[0];
-      t512[r] = took[1];
-      ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
-    }
-    bits = middle(ratio, COUNTED) < EIGHT_LANES_PERMILLE ? 512 : 256;
+    const Timing t = time_both([](bool wide) { arith_work(kernels_avx512(wide ? 512 : 256)); });
+    bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
     std::snprintf(arith_reason, sizeof arith_reason, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
-                  (unsigned long long)middle(t512, COUNTED), (unsigned long long)middle(t256, COUNTED), COUNTED);
+                  (unsigned long long)t.wide, (unsigned long long)t.narrow, COUNTED);
   }
   if (bits == 512 && !test(kernels_avx512(512))) {
     bits = 256;

@@ -8,7 +8,6 @@
 #include <cstdint>
 
 #include "avx512/zmm.h"
-#include "kernels.h"
 
 namespace tavik {
 inline namespace TAVIK_AVX512_ABI {
@@ -63,10 +62,12 @@ uint32_t rej_gamma1m1_avx512(uint32_t *out, uint32_t needed, const uint8_t *buf,
 void pack_planes_avx512(uint8_t *out, const uint32_t *in, uint32_t cls);
 void unpack_planes_avx512(uint32_t *out, const uint8_t *in, uint32_t cls);
 
-// The avx512 path's table over `base` (the AVX2 table): the Keccak kernels of this file always,
-// and with bits == 512 (else 256) the 512-bit arithmetic as well.
-constexpr Kernels avx512_table(Kernels base, uint32_t bits) {
-  Kernels k = base;
+// The avx512 path's table over `base` (the AVX2 table; Table is the struct Kernels of kernels.h,
+// left a parameter so that this header need not include the dispatch point that includes it): the
+// Keccak kernels of this file always, and with bits == 512 (else 256) the 512-bit arithmetic as well.
+template <class Table>
+constexpr Table avx512_table(Table base, uint32_t bits) {
+  Table k = base;
   k.permute = keccak_permute_avx512;
   k.permute4x = keccak_permute4x_avx512;
   k.absorb4x = keccak_absorb4x_avx512;
