@@ -6,13 +6,6 @@
 // one dword permutation, then transposes each lane as an 8x8 bit matrix; decoding runs the same
 // steps backwards. Each group's W bytes are loaded and stored with one byte-masked access on its
 // half of the register, so only the bytes of the two groups are read or written.
-//
-// GCC 12 reports the self-initialised placeholder vector of its own 512-bit intrinsic headers as
-// (maybe) uninitialized once they are inlined here; the placeholder is never read.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include "avx512/kernels_avx512.h"
 
 #include "io.h"

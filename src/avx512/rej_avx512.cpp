@@ -10,13 +10,6 @@
 //
 // The only data-dependent choices are the accept decisions themselves (the mask and the count),
 // which depend on discarded candidates, never on the values of accepted ones.
-//
-// GCC 12 reports the self-initialised placeholder vector of its own 512-bit intrinsic headers as
-// (maybe) uninitialized once they are inlined here; the placeholder is never read.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include "avx512/kernels_avx512.h"
 
 #include <bit>
