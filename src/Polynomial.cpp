@@ -257,7 +257,7 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
 
   // Eight lanes: the twenty streams through the job scheduler. Four: one row at a time, which
   // takes fewer instructions than the scheduler at that width.
-  if (keccak_lanes().width == 8) {
+  if (keccak_eight_lanes()) {
     expand_matrix_alone_in_lanes(A, rho);
     return;
   }
@@ -389,7 +389,7 @@ namespace {
 
 void generate_a_and_secrets(uint32_t *A, const uint8_t *rho, uint32_t *s1, uint32_t *s2, const uint8_t *seed,
                             uint32_t eta) {
-  if (kernels().four_streams && keccak_lanes().width == 8) {
+  if (keccak_eight_lanes()) {
     expand_matrix_and_secrets_in_lanes(A, rho, s1, s2, seed, eta);
     return;
   }
@@ -480,7 +480,7 @@ namespace {
 
 void polyvec_uniform_gamma1m1_two(uint8_t *choice_flags, uint32_t *out, uint8_t *next_flags, uint32_t *next,
                                   const uint8_t *seed, uint32_t nonce) {
-  if (kernels().four_streams && keccak_lanes().width == 8) {
+  if (keccak_eight_lanes()) {
     masks_of_two_in_lanes(choice_flags, out, next_flags, next, seed, nonce);
     return;
   }

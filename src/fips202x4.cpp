@@ -26,6 +26,8 @@ KeccakLanes keccak_lanes() {
   return {4, k.permute4x, k.extract4x};
 }
 
+bool keccak_eight_lanes() { return kernels().four_streams && keccak_lanes().width == 8; }
+
 KeccakLanesInThread::KeccakLanesInThread(uint32_t width) : saved_(lanes_in_thread) {
   lanes_in_thread = width == 8 ? 8 : 4;
 }

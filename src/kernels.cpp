@@ -117,8 +117,6 @@ void kernels_avx512_bits_use(uint32_t bits) {
   avx512_bits.store(bits == 512 ? 512 : 256, std::memory_order_relaxed);
 }
 
-uint32_t kernels_avx512_bits() { return avx512_bits.load(std::memory_order_relaxed); }
-
 const Kernels &kernels() {
   const Kernels *t = thread_table;
   return t != nullptr ? *t : *process_table.load(std::memory_order_relaxed);

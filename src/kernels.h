@@ -153,7 +153,6 @@ void kernels_use(Backend b);
 // the width set by kernels_avx512_bits_use, 256 until the path's choice measures both.
 const Kernels &kernels_avx512(uint32_t bits);
 void kernels_avx512_bits_use(uint32_t bits);
-uint32_t kernels_avx512_bits();
 
 // While it lives, kernels() in the thread that made it returns k (the self-test of a path runs the
 // scheme on the kernels it is handed). Guards nest; each restores what was in use before it.

@@ -38,6 +38,10 @@ struct KeccakLanes {
 // The one the path in use schedules its jobs on: the kernels in use at the width chosen for the
 // process (four states until a choice is made).
 KeccakLanes keccak_lanes();
+// True when the path in use hashes streams side by side (Kernels::four_streams) and its scheduler
+// runs eight states: then the samplers hand the scheduler more streams at once (the secrets beside
+// the matrix, two attempts' masks). The width is public: chosen with the path, the same for every key.
+bool keccak_eight_lanes();
 // Sets the width keccak_lanes() takes, 4 or 8 (any other value means 4), for the whole process:
 // once by the path's choice (path.cpp), and by tests that run both widths. Outputs are the same
 // at either width.

@@ -400,8 +400,8 @@ bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *s
   std::memcpy(st.seeds + SEED_BYTES, mu, CRH_BYTES);
 
   // Not inlined: their frames lie in what scrub_stack() zeroes. Eight Keccak lanes draw two
-  // attempts' masks at once (the width is public: chosen with the path, the same for every key).
-  if (kernels().four_streams && keccak_lanes().width == 8) {
+  // attempts' masks at once.
+  if (keccak_eight_lanes()) {
     const bool made = sign_attempts_masks_ahead(st, sig, stats);
     st.wipe();
     scrub_stack<SIGN_SCRUB_BYTES_EIGHT_LANES>();
@@ -797,10 +797,9 @@ int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen,
 
 namespace {
 
-// Zeroes the stack keygen() and its callees used, as deep as the lane width in use takes them (the
-// width is public: chosen with the path, the same for every key).
+// Zeroes the stack keygen() and its callees used, as deep as the lane width in use takes them.
 [[gnu::always_inline]] inline void scrub_after_keygen() {
-  if (keccak_lanes().width == 8) scrub_stack<KEYGEN_SCRUB_BYTES_EIGHT_LANES>();
+  if (keccak_eight_lanes()) scrub_stack<KEYGEN_SCRUB_BYTES_EIGHT_LANES>();
   else scrub_stack<KEYGEN_SCRUB_BYTES>();
 }
 
