@@ -162,17 +162,15 @@ bool parse_report_line(const char *line, Result *r) {
   int reason_at = -1;
   const int n = std::sscanf(tab2 + 1, "%llu\t%lf\t%llu\t%llu\t%llu\t%u\t%u\t%n", &median, &mean, &min, &max, &count,
                             &lanes, &bits, &reason_at);
-  if (n < 5) return false;
-  r->lanes = n >= 6 ? lanes : 0;
-  r->arith_bits = n == 7 ? bits : 0;
-  r->lanes_reason.clear();
-  r->arith_reason.clear();
-  if (n == 7 && reason_at >= 0) {
-    const char *reason = tab2 + 1 + reason_at;
-    const size_t len = std::strcspn(reason, "\t\n");
-    r->lanes_reason.assign(reason, reason + len);
-    if (reason[len] == '\t') r->arith_reason.assign(reason + len + 1, reason + len + 1 + std::strcspn(reason + len + 1, "\n"));
-  }
+  // The writer is this program itself (a child of the same binary): every field is there.
+  if (n != 7 || reason_at < 0) return false;
+  const char *reason = tab2 + 1 + reason_at;
+  const size_t len = std::strcspn(reason, "\t\n");
+  if (reason[len] != '\t') return false;
+  r->lanes = lanes;
+  r->arith_bits = bits;
+  r->lanes_reason.assign(reason, reason + len);
+  r->arith_reason.assign(reason + len + 1, reason + len + 1 + std::strcspn(reason + len + 1, "\n"));
   r->name.assign(line, tab1);
   r->path.assign(tab1 + 1, tab2);
   r->median = median;
