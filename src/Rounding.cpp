@@ -35,7 +35,11 @@ uint32_t Use_hint(uint32_t hint, uint32_t a) {
   return rounding_use_hint(hint, a);
 }
 
-void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t) { kernels().power2round(t1, t0, t); }
+void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t) { polyvec_power2round(t1, t0, t, K); }
+
+void polyvec_power2round(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count) {
+  kernels().power2round(t1, t0, t, count);
+}
 
 void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count) {
   TAVIK_ASSERT_ALL(a, size_t(count) * N, x < 64 * Q);

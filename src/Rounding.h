@@ -20,6 +20,8 @@ uint32_t Use_hint(uint32_t hint, uint32_t a);
 // t (K polys, any 32-bit values) -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096]; no overlap
 // between t1, t0 and t.
 void PolyVec_Power2Round(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+// As PolyVec_Power2Round over count polynomials (a row of t at a time, say).
+void polyvec_power2round(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count);
 // Decompose of every coefficient of count polynomials, each below 64Q; a1 and a0 must not alias a.
 void PolyVec_decompose(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
 // The a1 of PolyVec_decompose alone, for callers that never read the low parts; a1 may alias a.

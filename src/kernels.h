@@ -55,9 +55,9 @@ struct Kernels {
 
   // --- Rounding (rules in rounding_rules.h).
 
-  // t: K polys of any 32-bit values -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096].
+  // t: count polys of any 32-bit values -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096].
   // No overlap between t1, t0 and t.
-  void (*power2round)(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+  void (*power2round)(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count);
   // a: count polys below 64Q -> a1 in [0, 15], a0 = Q + r0, r0 in [-2095616, 2095616].
   // a1 and a0 must not overlap a or each other.
   void (*decompose)(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
@@ -115,6 +115,9 @@ struct Kernels {
 
   // Applies the permutation to each of the four states in place.
   void (*permute4x)(uint64_t s[100]);
+  // permute4x(s) and permute(t) (t: one state, not overlapping s), side by side where the path's
+  // units for the two can overlap them: a single stream then rides beside four for part of the cost.
+  void (*permute4x1)(uint64_t s[100], uint64_t t[25]);
   // Starts four SHAKE computations with rate r (168 or 136), absorbing in0..in3 (inlen bytes
   // each, 0x1F padding included); the inputs may be the same array.
   void (*absorb4x)(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,

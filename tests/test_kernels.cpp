@@ -124,8 +124,8 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          const Vec t = random_vec(rng, K * N, 0), a = random_vec(rng, K * N, 64 * Q);
          const Vec b = random_vec(rng, K * N, 64 * Q), hint = random_vec(rng, K * N, 2);
          Vec x1(K * N), x0(K * N), y1(K * N), y0(K * N);
-         k.power2round(x1.data(), x0.data(), t.data());
-         s.power2round(y1.data(), y0.data(), t.data());
+         k.power2round(x1.data(), x0.data(), t.data(), K);
+         s.power2round(y1.data(), y0.data(), t.data(), K);
          std::string e = compare(x1, y1) + compare(x0, y0);
          k.decompose(x1.data(), x0.data(), a.data(), K);
          s.decompose(y1.data(), y0.data(), a.data(), K);
@@ -247,6 +247,17 @@ const std::vector<std::pair<const char *, Check>> &checks() {
            if (x != y || !std::equal(sx, sx + 100, sy)) return "rate " + std::to_string(r) + ", length " + std::to_string(len);
          }
          return std::string();
+       }},
+      {"four states and one beside them: the scalar permutations of each",
+       [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
+         uint64_t sx[100], sy[100], tx[25], ty[25];
+         for (int i = 0; i < 100; ++i) sx[i] = sy[i] = uint64_t(rng()) << 32 | rng();
+         for (int i = 0; i < 25; ++i) tx[i] = ty[i] = uint64_t(rng()) << 32 | rng();
+         k.permute4x1(sx, tx);
+         s.permute4x(sy);
+         s.permute(ty);
+         if (!std::equal(sx, sx + 100, sy)) return std::string("the four states differ");
+         return std::equal(tx, tx + 25, ty) ? std::string() : std::string("the state beside them differs");
        }},
   };
   return c;

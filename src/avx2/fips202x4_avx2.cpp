@@ -1,6 +1,6 @@
 // Keccak-f[1600] and the sponge on four interleaved states at once with AVX2, one 256-bit
-// register per lane index; and the permutation and extraction of eight states, a pair of
-// registers per lane index.
+// register per lane index, also with a fifth state beside them on general registers; and the
+// permutation and extraction of eight states, a pair of registers per lane index.
 #include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
@@ -71,6 +71,10 @@ struct Avx2PairLaneOps {
 }  // namespace
 
 void keccak_permute4x_avx2(uint64_t s[100]) { keccak_permute_lanes<Avx2LaneOps>(s); }
+
+void keccak_permute4x1_avx2(uint64_t s[100], uint64_t t[25]) {
+  keccak_permute_lanes_beside<Avx2LaneOps, ScalarLaneOps<>>(s, t);
+}
 
 namespace {
 constexpr Ymm4Lanes<keccak_permute4x_avx2> LANES4;

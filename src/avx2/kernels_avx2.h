@@ -22,7 +22,7 @@ void polyvec_split_pair_avx2(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint
 int32_t polyvec_check_norm_avx2(const uint32_t *v, uint32_t count, uint32_t bound);
 
 // rounding_avx2.cpp
-void polyvec_power2round_avx2(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+void polyvec_power2round_avx2(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count);
 void polyvec_decompose_avx2(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
 void polyvec_highbits_avx2(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t polyvec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *b);
@@ -48,6 +48,8 @@ void keccak_permute_bmi(uint64_t s[25]);
 
 // fips202x4_avx2.cpp
 void keccak_permute4x_avx2(uint64_t s[100]);
+// The four states on vector registers and the one beside them on general ones, rounds interleaved.
+void keccak_permute4x1_avx2(uint64_t s[100], uint64_t t[25]);
 void keccak_absorb4x_avx2(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                           const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
 void keccak_squeeze4x_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,

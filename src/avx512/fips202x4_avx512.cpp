@@ -67,6 +67,11 @@ void keccak_permute_avx512(uint64_t s[25]) { keccak_permute_lanes<Avx512VlSingle
 
 void keccak_permute4x_avx512(uint64_t s[100]) { keccak_permute_lanes<Avx512VlLaneOps>(s); }
 
+void keccak_permute4x1_avx512(uint64_t s[100], uint64_t t[25]) {
+  keccak_permute4x_avx512(s);
+  keccak_permute_avx512(t);
+}
+
 void keccak_permute8x_avx512(uint64_t s[200]) { keccak_permute_lanes<Avx512LaneOps>(s); }
 
 namespace {

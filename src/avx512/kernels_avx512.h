@@ -19,7 +19,7 @@ void polyvec_sub_avx512(uint32_t *out, const uint32_t *a, const uint32_t *b, uin
 void polyvec_freeze_avx512(uint32_t *v, uint32_t count);
 void polyvec_split_pair_avx512(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
 int32_t polyvec_check_norm_avx512(const uint32_t *v, uint32_t count, uint32_t bound);
-void polyvec_power2round_avx512(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+void polyvec_power2round_avx512(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count);
 void polyvec_decompose_avx512(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
 void polyvec_highbits_avx512(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t polyvec_make_hint_avx512(uint32_t *h, const uint32_t *a, const uint32_t *b);
@@ -32,6 +32,8 @@ uint32_t poly_candidate_check_avx512(const uint32_t *v, const uint32_t *e, const
 void keccak_permute_avx512(uint64_t s[25]);
 // Four interleaved states on 256-bit registers (AVX-512VL).
 void keccak_permute4x_avx512(uint64_t s[100]);
+// The four states, then the one (both on vector registers: one after the other).
+void keccak_permute4x1_avx512(uint64_t s[100], uint64_t t[25]);
 void keccak_absorb4x_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                             const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
 void keccak_squeeze4x_avx512(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
@@ -70,6 +72,7 @@ constexpr Table avx512_table(Table base, uint32_t bits) {
   Table k = base;
   k.permute = keccak_permute_avx512;
   k.permute4x = keccak_permute4x_avx512;
+  k.permute4x1 = keccak_permute4x1_avx512;
   k.absorb4x = keccak_absorb4x_avx512;
   k.squeeze4x = keccak_squeeze4x_avx512;
   k.extract4x = keccak_extract4x_avx512;

@@ -140,44 +140,83 @@ template <class O, int p, int k, class V>
     Y##su = keccak_chi<O, 4, 4>(b4, b0, b1, n);                                                    \
   } while (0)
 
+// The 25 lanes X** of the states at s, loaded with Ops (lane i at s + Ops::W * i), held inverted
+// where lane complementing wants them; and stored back, inverted again.
+#define TAVIK_KECCAK_LOAD(Ops, V, X, s)                                                          \
+  V X##ba = Ops::load(s + Ops::W * 0), X##be = Ops::load(s + Ops::W * 1),                        \
+    X##bi = Ops::load(s + Ops::W * 2), X##bo = Ops::load(s + Ops::W * 3),                        \
+    X##bu = Ops::load(s + Ops::W * 4), X##ga = Ops::load(s + Ops::W * 5),                        \
+    X##ge = Ops::load(s + Ops::W * 6), X##gi = Ops::load(s + Ops::W * 7),                        \
+    X##go = Ops::load(s + Ops::W * 8), X##gu = Ops::load(s + Ops::W * 9),                        \
+    X##ka = Ops::load(s + Ops::W * 10), X##ke = Ops::load(s + Ops::W * 11),                      \
+    X##ki = Ops::load(s + Ops::W * 12), X##ko = Ops::load(s + Ops::W * 13),                      \
+    X##ku = Ops::load(s + Ops::W * 14), X##ma = Ops::load(s + Ops::W * 15),                      \
+    X##me = Ops::load(s + Ops::W * 16), X##mi = Ops::load(s + Ops::W * 17),                      \
+    X##mo = Ops::load(s + Ops::W * 18), X##mu = Ops::load(s + Ops::W * 19),                      \
+    X##sa = Ops::load(s + Ops::W * 20), X##se = Ops::load(s + Ops::W * 21),                      \
+    X##si = Ops::load(s + Ops::W * 22), X##so = Ops::load(s + Ops::W * 23),                      \
+    X##su = Ops::load(s + Ops::W * 24);                                                          \
+  if constexpr (keccak_complemented<Ops>) {                                                      \
+    X##be = ~X##be, X##bi = ~X##bi, X##go = ~X##go, X##ki = ~X##ki, X##mi = ~X##mi, X##sa = ~X##sa; \
+  }                                                                                              \
+  V X##_##ba, X##_##be, X##_##bi, X##_##bo, X##_##bu, X##_##ga, X##_##ge, X##_##gi, X##_##go,      \
+      X##_##gu, X##_##ka, X##_##ke, X##_##ki, X##_##ko, X##_##ku, X##_##ma, X##_##me, X##_##mi,  \
+      X##_##mo, X##_##mu, X##_##sa, X##_##se, X##_##si, X##_##so, X##_##su
+
+#define TAVIK_KECCAK_STORE(Ops, X, s)                                                            \
+  do {                                                                                           \
+    if constexpr (keccak_complemented<Ops>) {                                                    \
+      X##be = ~X##be, X##bi = ~X##bi, X##go = ~X##go, X##ki = ~X##ki, X##mi = ~X##mi, X##sa = ~X##sa; \
+    }                                                                                            \
+    Ops::store(s + Ops::W * 0, X##ba), Ops::store(s + Ops::W * 1, X##be);                        \
+    Ops::store(s + Ops::W * 2, X##bi), Ops::store(s + Ops::W * 3, X##bo);                        \
+    Ops::store(s + Ops::W * 4, X##bu), Ops::store(s + Ops::W * 5, X##ga);                        \
+    Ops::store(s + Ops::W * 6, X##ge), Ops::store(s + Ops::W * 7, X##gi);                        \
+    Ops::store(s + Ops::W * 8, X##go), Ops::store(s + Ops::W * 9, X##gu);                        \
+    Ops::store(s + Ops::W * 10, X##ka), Ops::store(s + Ops::W * 11, X##ke);                      \
+    Ops::store(s + Ops::W * 12, X##ki), Ops::store(s + Ops::W * 13, X##ko);                      \
+    Ops::store(s + Ops::W * 14, X##ku), Ops::store(s + Ops::W * 15, X##ma);                      \
+    Ops::store(s + Ops::W * 16, X##me), Ops::store(s + Ops::W * 17, X##mi);                      \
+    Ops::store(s + Ops::W * 18, X##mo), Ops::store(s + Ops::W * 19, X##mu);                      \
+    Ops::store(s + Ops::W * 20, X##sa), Ops::store(s + Ops::W * 21, X##se);                      \
+    Ops::store(s + Ops::W * 22, X##si), Ops::store(s + Ops::W * 23, X##so);                      \
+    Ops::store(s + Ops::W * 24, X##su);                                                          \
+  } while (0)
+
+// Two rounds, X -> X_ -> X (X_ names the lanes of the round between).
+#define TAVIK_KECCAK_TWO_ROUNDS(Ops, V, X, round)                                                \
+  do {                                                                                           \
+    TAVIK_KECCAK_ROUND(Ops, V, X, X##_, KeccakF_RoundConstants[round]);                          \
+    TAVIK_KECCAK_ROUND(Ops, V, X##_, X, KeccakF_RoundConstants[(round) + 1]);                    \
+  } while (0)
+
 // Keccak-f[1600] on the states whose lanes Ops loads from s (lane i at s + W * i), two rounds
-// per pass (A -> E -> A).
+// per pass.
 template <class Ops>
 [[gnu::always_inline]] inline void keccak_permute_lanes(uint64_t *s) {
   using V = typename Ops::V;
-  constexpr int W = Ops::W;
-  V Aba = Ops::load(s + W * 0), Abe = Ops::load(s + W * 1), Abi = Ops::load(s + W * 2),
-    Abo = Ops::load(s + W * 3), Abu = Ops::load(s + W * 4);
-  V Aga = Ops::load(s + W * 5), Age = Ops::load(s + W * 6), Agi = Ops::load(s + W * 7),
-    Ago = Ops::load(s + W * 8), Agu = Ops::load(s + W * 9);
-  V Aka = Ops::load(s + W * 10), Ake = Ops::load(s + W * 11), Aki = Ops::load(s + W * 12),
-    Ako = Ops::load(s + W * 13), Aku = Ops::load(s + W * 14);
-  V Ama = Ops::load(s + W * 15), Ame = Ops::load(s + W * 16), Ami = Ops::load(s + W * 17),
-    Amo = Ops::load(s + W * 18), Amu = Ops::load(s + W * 19);
-  V Asa = Ops::load(s + W * 20), Ase = Ops::load(s + W * 21), Asi = Ops::load(s + W * 22),
-    Aso = Ops::load(s + W * 23), Asu = Ops::load(s + W * 24);
-  if constexpr (keccak_complemented<Ops>) {
-    Abe = ~Abe, Abi = ~Abi, Ago = ~Ago, Aki = ~Aki, Ami = ~Ami, Asa = ~Asa;
-  }
-  V Eba, Ebe, Ebi, Ebo, Ebu, Ega, Ege, Egi, Ego, Egu, Eka, Eke, Eki, Eko, Eku;
-  V Ema, Eme, Emi, Emo, Emu, Esa, Ese, Esi, Eso, Esu;
+  TAVIK_KECCAK_LOAD(Ops, V, A, s);
+  for (int round = 0; round < 24; round += 2) TAVIK_KECCAK_TWO_ROUNDS(Ops, V, A, round);
+  TAVIK_KECCAK_STORE(Ops, A, s);
+}
+
+// keccak_permute_lanes<Ops>(s) and keccak_permute_lanes<Beside>(t) as one loop, their rounds
+// interleaved one by one: where the two lane types run on different units (vector registers and
+// general ones), the processor overlaps them. s and t must not overlap.
+template <class Ops, class Beside>
+[[gnu::always_inline]] inline void keccak_permute_lanes_beside(uint64_t *s, uint64_t *t) {
+  using V = typename Ops::V;
+  using U = typename Beside::V;
+  TAVIK_KECCAK_LOAD(Ops, V, A, s);
+  TAVIK_KECCAK_LOAD(Beside, U, B, t);
   for (int round = 0; round < 24; round += 2) {
-    TAVIK_KECCAK_ROUND(Ops, V, A, E, KeccakF_RoundConstants[round]);
-    TAVIK_KECCAK_ROUND(Ops, V, E, A, KeccakF_RoundConstants[round + 1]);
+    TAVIK_KECCAK_ROUND(Ops, V, A, A_, KeccakF_RoundConstants[round]);
+    TAVIK_KECCAK_ROUND(Beside, U, B, B_, KeccakF_RoundConstants[round]);
+    TAVIK_KECCAK_ROUND(Ops, V, A_, A, KeccakF_RoundConstants[round + 1]);
+    TAVIK_KECCAK_ROUND(Beside, U, B_, B, KeccakF_RoundConstants[round + 1]);
   }
-  if constexpr (keccak_complemented<Ops>) {
-    Abe = ~Abe, Abi = ~Abi, Ago = ~Ago, Aki = ~Aki, Ami = ~Ami, Asa = ~Asa;
-  }
-  Ops::store(s + W * 0, Aba); Ops::store(s + W * 1, Abe); Ops::store(s + W * 2, Abi);
-  Ops::store(s + W * 3, Abo); Ops::store(s + W * 4, Abu);
-  Ops::store(s + W * 5, Aga); Ops::store(s + W * 6, Age); Ops::store(s + W * 7, Agi);
-  Ops::store(s + W * 8, Ago); Ops::store(s + W * 9, Agu);
-  Ops::store(s + W * 10, Aka); Ops::store(s + W * 11, Ake); Ops::store(s + W * 12, Aki);
-  Ops::store(s + W * 13, Ako); Ops::store(s + W * 14, Aku);
-  Ops::store(s + W * 15, Ama); Ops::store(s + W * 16, Ame); Ops::store(s + W * 17, Ami);
-  Ops::store(s + W * 18, Amo); Ops::store(s + W * 19, Amu);
-  Ops::store(s + W * 20, Asa); Ops::store(s + W * 21, Ase); Ops::store(s + W * 22, Asi);
-  Ops::store(s + W * 23, Aso); Ops::store(s + W * 24, Asu);
+  TAVIK_KECCAK_STORE(Ops, A, s);
+  TAVIK_KECCAK_STORE(Beside, B, t);
 }
 
 // The operations on one state in 64-bit integers, its lanes Stride words apart (one of several

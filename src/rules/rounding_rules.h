@@ -72,8 +72,8 @@ inline uint32_t candidate_check_loop(const uint32_t *v, const uint32_t *e, const
 }
 
 // t: K polys of any 32-bit values -> t1 in [0, 511], t0 = Q + r, r in [-4095, 4096]. No aliasing.
-inline void power2round_loop(uint32_t *t1, uint32_t *t0, const uint32_t *t) {
-  for (uint32_t i = 0; i < K * N; ++i) rounding_power2round(&t1[i], &t0[i], freeze32(t[i]));
+inline void power2round_loop(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count) {
+  for (uint32_t i = 0; i < count * N; ++i) rounding_power2round(&t1[i], &t0[i], freeze32(t[i]));
 }
 
 // a: count polys below 64Q -> a1 in [0, 15], a0 = Q + r0; a1 and a0 must not alias a.

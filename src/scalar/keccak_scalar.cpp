@@ -18,6 +18,11 @@ void keccak_permute4x_scalar(uint64_t s[100]) {
   for (size_t j = 0; j < 4; ++j) keccak_permute_lanes<ScalarLaneOps<4, true>>(s + j);
 }
 
+void keccak_permute4x1_scalar(uint64_t s[100], uint64_t t[25]) {
+  keccak_permute4x_scalar(s);
+  keccak_permute_scalar(t);
+}
+
 // Each of the eight states in place, its lanes eight words apart.
 void keccak_permute8x_scalar(uint64_t s[200]) {
   for (size_t j = 0; j < 8; ++j) keccak_permute_lanes<ScalarLaneOps<8, true>>(s + j);

@@ -31,7 +31,7 @@ int32_t polyvec_check_norm_scalar(const uint32_t *v, uint32_t count, uint32_t bo
 void challenge_shuffle_scalar(uint32_t *c, const uint8_t *positions, uint64_t signs);
 
 // rounding_scalar.cpp
-void polyvec_power2round_scalar(uint32_t *t1, uint32_t *t0, const uint32_t *t);
+void polyvec_power2round_scalar(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count);
 void polyvec_decompose_scalar(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
 void polyvec_highbits_scalar(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t polyvec_make_hint_scalar(uint32_t *h, const uint32_t *a, const uint32_t *b);
@@ -58,6 +58,7 @@ uint32_t rej_gamma1m1(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32
 // keccak_scalar.cpp: the single-state permutation and the four-state kernels.
 void keccak_permute_scalar(uint64_t s[25]);
 void keccak_permute4x_scalar(uint64_t s[100]);
+void keccak_permute4x1_scalar(uint64_t s[100], uint64_t t[25]);
 void keccak_absorb4x_scalar(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                             const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
 void keccak_squeeze4x_scalar(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,

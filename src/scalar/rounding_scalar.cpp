@@ -6,7 +6,9 @@
 
 namespace tavik {
 
-void polyvec_power2round_scalar(uint32_t *t1, uint32_t *t0, const uint32_t *t) { power2round_loop(t1, t0, t); }
+void polyvec_power2round_scalar(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count) {
+  power2round_loop(t1, t0, t, count);
+}
 void polyvec_decompose_scalar(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count) {
   decompose_loop(a1, a0, a, count);
 }
