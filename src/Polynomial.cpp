@@ -239,19 +239,49 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
 
 }  // namespace
 
-void Generate_A(uint32_t *A, const uint8_t *rho) {
+namespace {
+
+// Row i of A, one SHAKE128 stream after another (polynomial (i, j) from index byte 16 i + 4 j).
+void expand_row_one_at_a_time(uint32_t *row, const uint8_t *rho, uint32_t i) {
   const RejStep step = kernels().rej_uniform;
+  uint8_t in[SEED_BYTES + 1];
+  uint8_t buf[MATRIX_DRAW];
+  std::memcpy(in, rho, SEED_BYTES);
+  for (uint32_t j = 0; j < L; ++j) {
+    uint32_t *a = row + size_t(j) * N;
+    in[SEED_BYTES] = uint8_t(16 * i + 4 * j);
+    shake128(buf, sizeof buf, in, sizeof in);
+    finish_matrix_poly_vartime(a, step(a, N, buf, sizeof buf), in, 16 * i + 4 * j, step);
+  }
+}
+
+// Row i of A from four SHAKE128 streams side by side, their permutations taking blocks of side
+// when it is given.
+void expand_row_in_four(uint32_t *row, const uint8_t *rho, uint32_t i, Shake256Beside *side) {
+  const RejStep step = kernels().rej_uniform;
+  uint8_t in[L][SEED_BYTES + 1];
+  uint8_t buf[L][MATRIX_DRAW];
+  keccakx4_state st;
+  for (uint32_t j = 0; j < L; ++j) {
+    std::memcpy(in[j], rho, SEED_BYTES);
+    in[j][SEED_BYTES] = uint8_t(16 * i + 4 * j);
+  }
+  shake128x4_absorb(&st, in[0], in[1], in[2], in[3], SEED_BYTES + 1);
+  if (side != nullptr)
+    shake128x4_squeezeblocks_beside(buf[0], buf[1], buf[2], buf[3], MATRIX_DRAW / SHAKE128_RATE, &st, *side);
+  else
+    shake128x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], MATRIX_DRAW / SHAKE128_RATE, &st);
+  for (uint32_t j = 0; j < L; ++j) {
+    uint32_t *a = row + size_t(j) * N;
+    finish_matrix_poly_vartime(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
+  }
+}
+
+}  // namespace
+
+void Generate_A(uint32_t *A, const uint8_t *rho) {
   if (!kernels().four_streams) {
-    uint8_t in[SEED_BYTES + 1];
-    uint8_t buf[MATRIX_DRAW];
-    std::memcpy(in, rho, SEED_BYTES);
-    for (uint32_t p = 0; p < K * L; ++p) {
-      uint32_t *a = A + size_t(p) * N;
-      const uint32_t index = 4 * p;  // 16 * row + 4 * column
-      in[SEED_BYTES] = uint8_t(index);
-      shake128(buf, sizeof buf, in, sizeof in);
-      finish_matrix_poly_vartime(a, step(a, N, buf, sizeof buf), in, index, step);
-    }
+    for (uint32_t i = 0; i < K; ++i) expand_row_one_at_a_time(A + size_t(i) * L * N, rho, i);
     return;
   }
 
@@ -263,19 +293,12 @@ void Generate_A(uint32_t *A, const uint8_t *rho) {
   }
 
   // One row at a time: its four polynomials from four SHAKE128 streams side by side.
-  uint8_t in[L][SEED_BYTES + 1];
-  uint8_t buf[L][MATRIX_DRAW];
-  keccakx4_state st;
-  for (uint32_t j = 0; j < L; ++j) std::memcpy(in[j], rho, SEED_BYTES);
-  for (uint32_t i = 0; i < K; ++i) {
-    for (uint32_t j = 0; j < L; ++j) in[j][SEED_BYTES] = uint8_t(16 * i + 4 * j);
-    shake128x4_absorb(&st, in[0], in[1], in[2], in[3], SEED_BYTES + 1);
-    shake128x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], MATRIX_DRAW / SHAKE128_RATE, &st);
-    for (uint32_t j = 0; j < L; ++j) {
-      uint32_t *a = A + size_t(i * L + j) * N;
-      finish_matrix_poly_vartime(a, step(a, N, buf[j], MATRIX_DRAW), in[j], 16 * i + 4 * j, step);
-    }
-  }
+  for (uint32_t i = 0; i < K; ++i) expand_row_in_four(A + size_t(i) * L * N, rho, i, nullptr);
+}
+
+void generate_a_row(uint32_t *row, const uint8_t *rho, uint32_t i, Shake256Beside &side) {
+  if (kernels().four_streams) expand_row_in_four(row, rho, i, &side);
+  else expand_row_one_at_a_time(row, rho, i);
 }
 
 void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count) {
@@ -301,8 +324,22 @@ void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
   });
 }
 
-void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta) {
+namespace {
+
+// A secret polynomial from the first ETA_DRAW bytes of its stream in buf and, while still short,
+// further blocks of the stream in state, one at a time into the start of buf.
+void eta_from_first_draw(uint32_t *out, uint8_t *buf, uint64_t *state, uint32_t eta) {
   const auto step = kernels().rej_eta;
+  uint32_t filled = step(out, N, buf, ETA_DRAW, eta);
+  while (filled < N) {
+    shake256_squeezeblocks(buf, 1, state);
+    filled += step(out + filled, N - filled, buf, EXTRA_DRAW, eta);
+  }
+}
+
+}  // namespace
+
+void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta) {
   uint8_t in[SEED_BYTES + 1];
   uint64_t state[25];
   uint8_t buf[ETA_DRAW];
@@ -310,12 +347,7 @@ void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_
   in[SEED_BYTES] = uint8_t(nonce);
   shake256_absorb(state, in, sizeof in);
   shake256_squeezeblocks(buf, ETA_DRAW / SHAKE256_RATE, state);
-  uint32_t filled = step(out, N, buf, sizeof buf, eta);
-  // Still short: further blocks of the same stream, one at a time, into the start of buf.
-  while (filled < N) {
-    shake256_squeezeblocks(buf, 1, state);
-    filled += step(out + filled, N - filled, buf, EXTRA_DRAW, eta);
-  }
+  eta_from_first_draw(out, buf, state, eta);
   secure_wipe(in, sizeof in);
   secure_wipe(state, sizeof state);
   secure_wipe(buf, sizeof buf);
@@ -327,29 +359,40 @@ void polyvec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce
   uint32_t k = 0;
   if (kernels().four_streams) {
     const auto step = kernels().rej_eta;
-    uint8_t in[4][SEED_BYTES + 1];
-    uint8_t buf[4][ETA_DRAW];
+    uint8_t in[5][SEED_BYTES + 1];
+    uint8_t buf[5][ETA_DRAW];
     uint8_t *const bufs[4] = {buf[0], buf[1], buf[2], buf[3]};
     keccakx4_state st;
-    for (uint32_t j = 0; j < 4; ++j) std::memcpy(in[j], seed, SEED_BYTES);
+    uint64_t one[25];
+    for (uint32_t j = 0; j < 5; ++j) std::memcpy(in[j], seed, SEED_BYTES);
     // Batches of up to four streams; a batch of two or three repeats its last nonce in the
-    // spare lanes, whose output is not used. A single polynomial left over goes alone below.
+    // spare lanes, whose output is not used. When five are left, the fifth rides beside the
+    // batch of four (permute4x1); a single polynomial left over otherwise goes alone below.
     while (count - k >= 2) {
       const uint32_t n = count - k < 4 ? count - k : 4;
+      const bool fifth = count - k == 5;
       for (uint32_t j = 0; j < 4; ++j) in[j][SEED_BYTES] = uint8_t(first + k + (j < n ? j : n - 1));
       shake256x4_absorb(&st, in[0], in[1], in[2], in[3], SEED_BYTES + 1);
-      shake256x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], ETA_DRAW / SHAKE256_RATE, &st);
+      if (fifth) {
+        in[4][SEED_BYTES] = uint8_t(first + k + 4);
+        shake256_absorb(one, in[4], SEED_BYTES + 1);
+        shake256x4_squeezeblocks_and_one(buf[0], buf[1], buf[2], buf[3], buf[4], ETA_DRAW / SHAKE256_RATE, &st, one);
+      } else {
+        shake256x4_squeezeblocks(buf[0], buf[1], buf[2], buf[3], ETA_DRAW / SHAKE256_RATE, &st);
+      }
       uint32_t *const poly = out + size_t(k) * N;
       uint32_t filled[4] = {N, N, N, N};
       for (uint32_t j = 0; j < n; ++j) filled[j] = step(poly + size_t(j) * N, N, buf[j], ETA_DRAW, eta);
       squeeze_until_full(&st, bufs, filled, [&](uint32_t j, const uint8_t *block) {
         return step(poly + size_t(j) * N + filled[j], N - filled[j], block, EXTRA_DRAW, eta);
       });
-      k += n;
+      if (fifth) eta_from_first_draw(poly + 4 * N, buf[4], one, eta);
+      k += fifth ? 5 : n;
     }
     secure_wipe(in, sizeof in);
     secure_wipe(buf, sizeof buf);
     secure_wipe(&st, sizeof st);
+    secure_wipe(one, sizeof one);
   }
   for (; k < count; ++k) Poly_uniform_eta(out + size_t(k) * N, seed, int32_t(first + k), eta);
 }

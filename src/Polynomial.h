@@ -63,6 +63,11 @@ int32_t PolyVec_check_norm(const uint32_t *v, uint32_t count, uint32_t bound);
 
 // A (20 polynomials, row-major, NTT form, each coefficient in [0, Q)) from the 32-byte rho.
 void Generate_A(uint32_t *A, const uint8_t *rho);
+// Row i (< K) of A, its L polynomials as Generate_A writes them. Where four streams run side by side
+// (Kernels::four_streams), each of the row's permutations also takes the next written block of
+// side (fips202x4.h), if any; elsewhere side is left as it is.
+class Shake256Beside;
+void generate_a_row(uint32_t *row, const uint8_t *rho, uint32_t i, Shake256Beside &side);
 // A hash run beside the matrix expansion: out[0..outlen) (outlen <= 136) = SHAKE256(pre[0..prelen)
 // || in[0..inlen)). With after_previous, pre is the out of the hash before it, and it starts once
 // that one is done.

@@ -1,6 +1,7 @@
 #include "fips202x4.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "byteorder.h"
 #include "fips202.h"
@@ -69,6 +70,59 @@ void shake128x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in
 void shake128x4_squeezeblocks(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                               uint64_t nblocks, keccakx4_state *st) {
   kernels().squeeze4x(out0, out1, out2, out3, nblocks, st->s, SHAKE128_RATE);
+}
+
+Shake256Beside::Shake256Beside(const uint8_t *in, uint64_t inlen) : in_(in), inlen_(inlen) {}
+
+Shake256Beside::~Shake256Beside() { secure_wipe(s_, sizeof s_); }
+
+uint64_t *Shake256Beside::next_block() {
+  if (written_ - absorbed_ < SHAKE256_RATE) return nullptr;
+  sponge_xor_words(s_, 1, in_ + absorbed_, SHAKE256_RATE / 8);
+  absorbed_ += SHAKE256_RATE;
+  return s_;
+}
+
+void Shake256Beside::finish(uint8_t *out, uint64_t outlen) {
+  const Kernels &k = kernels();
+  for (; inlen_ - absorbed_ >= SHAKE256_RATE; absorbed_ += SHAKE256_RATE) {
+    sponge_xor_words(s_, 1, in_ + absorbed_, SHAKE256_RATE / 8);
+    k.permute(s_);
+  }
+  const size_t rest = size_t(inlen_ - absorbed_);
+  sponge_xor_words(s_, 1, in_ + absorbed_, rest / 8);
+  sponge_xor_tail(s_, 1, in_ + absorbed_, rest, SHAKE256_RATE);
+  absorbed_ = inlen_;
+  k.permute(s_);
+  for (uint64_t i = 0; i < outlen && i < SHAKE256_RATE; ++i) out[i] = uint8_t(s_[i / 8] >> (8 * (i % 8)));
+}
+
+void shake128x4_squeezeblocks_beside(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                                     uint64_t nblocks, keccakx4_state *st, Shake256Beside &side) {
+  const Kernels &k = kernels();
+  for (uint64_t b = 0; b < nblocks; ++b) {
+    if (uint64_t *t = side.next_block()) k.permute4x1(st->s, t);
+    else k.permute4x(st->s);
+    const uint64_t at = b * SHAKE128_RATE;
+    uint8_t *const out[4] = {out0 + at, out1 + at, out2 + at, out3 + at};
+    k.extract4x(out, st->s);
+  }
+}
+
+void shake256x4_squeezeblocks_and_one(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3, uint8_t *out4,
+                                      uint64_t nblocks, keccakx4_state *st, uint64_t one[25]) {
+  const Kernels &k = kernels();
+  uint8_t block[4][SHAKE128_RATE];  // the extraction writes 168 bytes a state
+  uint8_t *const dst[4] = {block[0], block[1], block[2], block[3]};
+  uint8_t *const out[4] = {out0, out1, out2, out3};
+  for (uint64_t b = 0; b < nblocks; ++b) {
+    const uint64_t at = b * SHAKE256_RATE;
+    k.permute4x1(st->s, one);
+    k.extract4x(dst, st->s);
+    for (uint32_t j = 0; j < 4; ++j) std::memcpy(out[j] + at, block[j], SHAKE256_RATE);
+    for (uint32_t i = 0; i < SHAKE256_RATE / 8; ++i) store_le<8>(out4 + at + 8 * i, one[i]);
+  }
+  secure_wipe(block, sizeof block);
 }
 
 void shake256x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in1,

@@ -21,6 +21,38 @@ void shake128x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in
 // the four output streams of st.
 void shake128x4_squeezeblocks(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                               uint64_t nblocks, keccakx4_state *st);
+// A SHAKE256 whose input is written piece by piece (a public key, a row at a time) and absorbed a
+// block at a time beside the permutations of four streams, as soon as each whole block is
+// written; the rest and the padding once all of it is. Its output equals shake256(in, inlen).
+class Shake256Beside {
+ public:
+  // in: inlen bytes, none of them written yet.
+  Shake256Beside(const uint8_t *in, uint64_t inlen);
+  ~Shake256Beside();
+  Shake256Beside(const Shake256Beside &) = delete;
+  Shake256Beside &operator=(const Shake256Beside &) = delete;
+  // in[0 .. n) is now final (n never shrinks and is at most inlen).
+  void written(uint64_t n) { written_ = n < inlen_ ? n : inlen_; }
+  // When a whole block is written and not yet absorbed: XORs it into the state and returns the
+  // state, which the caller permutes next (beside four streams, with permute4x1). Else null.
+  uint64_t *next_block();
+  // Once all of in is written: absorbs the rest with the padding and writes outlen (<= 136) bytes.
+  void finish(uint8_t *out, uint64_t outlen);
+
+ private:
+  uint64_t s_[25] = {};
+  const uint8_t *in_;
+  uint64_t inlen_, written_ = 0, absorbed_ = 0;
+};
+
+// As shake128x4_squeezeblocks, with each permutation also taking the next written block of side,
+// if there is one.
+void shake128x4_squeezeblocks_beside(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
+                                     uint64_t nblocks, keccakx4_state *st, Shake256Beside &side);
+// As shake256x4_squeezeblocks, with one more SHAKE256 state (25 words, absorbed as
+// shake256_absorb leaves it) squeezed beside the four: nblocks blocks of 136 bytes to out4 too.
+void shake256x4_squeezeblocks_and_one(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3, uint8_t *out4,
+                                      uint64_t nblocks, keccakx4_state *st, uint64_t one[25]);
 // As shake128x4_absorb, with rate 136.
 void shake256x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in1,
                        const uint8_t *in2, const uint8_t *in3, uint64_t inlen);

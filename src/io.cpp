@@ -44,7 +44,11 @@ void decompress(uint32_t *out, const uint8_t *in, uint32_t cls) { kernels().unpa
 
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1) {
   std::memcpy(pk, rho, SEED_BYTES);
-  for (uint32_t i = 0; i < K; ++i) encode(pk + SEED_BYTES + i * POLY_T1_BYTES, t1 + i * N, IO_T1);
+  for (uint32_t i = 0; i < K; ++i) pack_pk_row(pk, t1 + i * N, i);
+}
+
+void pack_pk_row(uint8_t *pk, const uint32_t *t1_row, uint32_t i) {
+  encode(pk + SEED_BYTES + i * POLY_T1_BYTES, t1_row, IO_T1);
 }
 
 void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk) {

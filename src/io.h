@@ -43,6 +43,8 @@ void decompress(uint32_t *out, const uint8_t *in, uint32_t cls);
 
 // pk (1472 bytes) = rho || t1; t1: K polys with values 0..511.
 void pack_pk(uint8_t *pk, const uint8_t *rho, const uint32_t *t1);
+// Row i (< K) of pk's t1 alone, from one polynomial with values 0..511.
+void pack_pk_row(uint8_t *pk, const uint32_t *t1_row, uint32_t i);
 // pk (1472 bytes) -> rho (32 bytes), A (K*L polys, NTT form, [0, Q)) expanded from it, t1 = 8192 * stored.
 void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk);
 // unpack_pk's t1 alone; the caller expands the matrix from rho = pk[0..32) itself.

@@ -8,6 +8,7 @@
 #include "Rounding.h"
 #include "ct.h"
 #include "fips202.h"
+#include "fips202x4.h"
 #include "io.h"
 #include "kernels.h"
 #include "params.h"
@@ -36,7 +37,7 @@ void lanes_work(const Kernels &k, uint32_t width) {
 void ready() { path_choose(self_test, lanes_work); }
 
 // Stack below the callers of keygen() and sign_attempts() that those two and their callees may use.
-constexpr size_t KEYGEN_SCRUB_BYTES = 49152;  // keygen's own 40 KiB of polynomials, then its callees
+constexpr size_t KEYGEN_SCRUB_BYTES = 40960;  // keygen's 19 KiB and a row of the matrix, then callees: about 33 KiB
 // With eight Keccak lanes the matrix expansion's scheduler reaches about 54 KiB in all.
 constexpr size_t KEYGEN_SCRUB_BYTES_EIGHT_LANES = 61440;
 constexpr size_t SIGN_SCRUB_BYTES = 20480;    // the attempt loop's callees (the state is wiped itself)
@@ -84,11 +85,49 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   for (uint32_t i = 0; i < L / 2 * N; ++i) pairs[i] = s1[i] + 1024 * (s1[i + L / 2 * N] - Q);
 }
 
+// keygen's matrix, t and tr at eight Keccak lanes: the secrets' streams run in the lanes of the
+// whole matrix's expansion, and tr hashes the finished key. s1 and t (s2) are written here; t1
+// and t0 as derive_t1_t0. Not inlined: its 20 KiB matrix is on the stack only at that width.
+[[gnu::noinline]] void keygen_in_eight_lanes(uint8_t *pk, uint8_t *sk, const uint8_t *seedbuf, uint32_t *s1,
+                                             uint32_t *t, uint32_t *t1, uint32_t *t0) {
+  const uint8_t *rho = seedbuf + SEED_BYTES;
+  uint32_t A[K * L * N];
+  generate_a_and_secrets(A, rho, s1, t, seedbuf, ETA);
+  pack_sk1(sk, rho, seedbuf + 2 * SEED_BYTES, s1, t);  // before s1 turns into NTT form and s2 into t
+  derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // Generate_A writes NTT form
+  TAVIK_DECLASSIFY(t1, K * N * sizeof t1[0]);  // public: t1 is the rest of the public key
+  pack_pk(pk, rho, t1);
+  shake256(sk + SK1_BYTES, CRH_BYTES, pk, PK_BYTES);  // tr of the finished public key
+}
+
+// The same at four lanes and on paths without lanes: a row of the matrix at a time. Each row of t1
+// goes into pk as soon as it is made, and tr takes the whole blocks of pk written so far beside
+// the permutations of the next row. Not inlined: its row of the matrix is on the stack only here.
+[[gnu::noinline]] void keygen_row_by_row(uint8_t *pk, uint8_t *sk, const uint8_t *seedbuf, uint32_t *s1,
+                                         uint32_t *t, uint32_t *t1, uint32_t *t0) {
+  const uint8_t *rho = seedbuf + SEED_BYTES;
+  uint32_t a_row[L * N];
+  polyvec_uniform_eta(s1, seedbuf, 0, L, ETA);
+  polyvec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
+  pack_sk1(sk, rho, seedbuf + 2 * SEED_BYTES, s1, t);  // before s1 turns into NTT form and s2 into t
+  const NttVec s1_ntt = polyvec_ntt(s1, L);
+  std::memcpy(pk, rho, SEED_BYTES);
+  Shake256Beside tr(pk, PK_BYTES);
+  tr.written(SEED_BYTES);
+  for (uint32_t i = 0; i < K; ++i) {
+    generate_a_row(a_row, rho, i, tr);
+    derive_t_row(poly(t1, i), poly(t0, i), poly(t, i), NttVec::of_ntt_form(a_row), s1_ntt);
+    TAVIK_DECLASSIFY(poly(t1, i), N * sizeof t1[0]);  // public: t1 is the rest of the public key
+    pack_pk_row(pk, poly(t1, i), i);
+    tr.written(SEED_BYTES + (i + 1) * POLY_T1_BYTES);
+  }
+  tr.finish(sk + SK1_BYTES, CRH_BYTES);  // tr of the finished public key
+}
+
 // Key pair from the 32-byte seed; pk and sk are non-null. Not inlined: its frame lies in what the
-// caller's scrub_stack() zeroes.
+// caller's scrub_stack() zeroes, which is the only wipe of its secrets.
 [[gnu::noinline]] void keygen(uint8_t *pk, uint8_t *sk, const uint8_t *seed) {
   uint8_t seedbuf[3 * SEED_BYTES];  // sampling seed, rho, key
-  uint32_t A[K * L * N];
   uint32_t s1[L * N];
   uint32_t t[K * N];  // s2, then t = A*s1 + s2
   uint32_t t1[K * N];
@@ -96,26 +135,15 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
 
   std::memcpy(seedbuf, seed, SEED_BYTES);
   shake256(seedbuf, sizeof seedbuf, seedbuf, SEED_BYTES);
-  const uint8_t *rho = seedbuf + SEED_BYTES;
-  const uint8_t *key = seedbuf + 2 * SEED_BYTES;
-  TAVIK_DECLASSIFY(rho, SEED_BYTES);  // public: rho opens the public key
+  TAVIK_DECLASSIFY(seedbuf + SEED_BYTES, SEED_BYTES);  // public: rho opens the public key
 
-  generate_a_and_secrets(A, rho, s1, t, seedbuf, ETA);
-  pack_sk1(sk, rho, key, s1, t);  // before s1 turns into NTT form and s2 into t
-
-  derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // Generate_A writes NTT form
-  TAVIK_DECLASSIFY(t1, sizeof t1);  // public: t1 is the rest of the public key
-
-  pack_pk(pk, rho, t1);
-  shake256(sk + SK1_BYTES, CRH_BYTES, pk, PK_BYTES);  // tr of the finished public key
+  if (keccak_eight_lanes()) keygen_in_eight_lanes(pk, sk, seedbuf, s1, t, t1, t0);
+  else keygen_row_by_row(pk, sk, seedbuf, s1, t, t1, t0);
   pack_sk2(sk + SK1_BYTES, t0);
-
-  secure_wipe(seedbuf, sizeof seedbuf);
-  secure_wipe(A, sizeof A);  // public, but it and t1 follow from the seed: nothing of it is left
-  secure_wipe(s1, sizeof s1);
-  secure_wipe(t, sizeof t);
-  secure_wipe(t1, sizeof t1);
-  secure_wipe(t0, sizeof t0);
+  // Nothing is wiped here: every caller zeroes this whole frame and its callees' right after
+  // (scrub_after_keygen; the self-test's key is no secret), which covers the seeds, s1, t and t0,
+  // and the matrix and t1 too (public, but they follow from the seed). Wiping them here as well
+  // zeroed 40 KiB twice per key.
 }
 
 // NTT form of count polynomials in place, reduced to [0, Q): the same bytes on every path.
@@ -710,11 +738,13 @@ namespace tavik {
 
 void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, NttVec A, uint32_t *s1) {
   const NttVec s1_ntt = polyvec_ntt(s1, L);
-  for (uint32_t i = 0; i < K; ++i) {
-    polyvec_mult_ntt(t0, A.from(i * L), L, s1_ntt, L);
-    PolyVec_add(t + i * N, t + i * N, t0, 1);
-  }
-  PolyVec_Power2Round(t1, t0, t);
+  for (uint32_t i = 0; i < K; ++i) derive_t_row(t1 + i * N, t0 + i * N, t + i * N, A.from(i * L), s1_ntt);
+}
+
+void derive_t_row(uint32_t *t1_row, uint32_t *t0_row, uint32_t *t_row, NttVec a_row, NttVec s1_ntt) {
+  polyvec_mult_ntt(t0_row, a_row, L, s1_ntt, L);
+  PolyVec_add(t_row, t_row, t0_row, 1);
+  polyvec_power2round(t1_row, t0_row, t_row, 1);
 }
 
 uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t *w1) {

@@ -65,6 +65,9 @@ int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen,
 // Power2Round into t1 in [0, 511] and t0 = Q + r, r in [-4095, 4096]. t holds s2 on entry and t
 // on return; t0 is also the products' scratch. For key generation and tavik_pk_from_sk.
 void derive_t1_t0(uint32_t *t1, uint32_t *t0, uint32_t *t, NttVec A, uint32_t *s1);
+// One row of that: t_row (s2's row on entry) += a_row * s1 (L polynomials each, NTT form), then
+// split into t1_row and t0_row (also the product's scratch).
+void derive_t_row(uint32_t *t1_row, uint32_t *t0_row, uint32_t *t_row, NttVec a_row, NttVec s1_ntt);
 
 // True when the secret key's stored hash of its public key and stored t0 are those rebuilt from
 // its rho, s1 and s2 (the check of tavik_pk_from_sk). Leaves its secrets on the stack below the

@@ -1,6 +1,7 @@
 // Every path of the four-stream SHAKE against the single-stream SHAKE, stream by stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 #include <ostream>
@@ -13,6 +14,7 @@
 #include "fips202.h"
 #include "fips202x4.h"
 #include "keccak_reference.h"
+#include "kernels.h"
 #include "avx2/kernels_avx2.h"
 #include "avx512/kernels_avx512.h"
 #include "scalar/kernels_scalar.h"
@@ -291,6 +293,50 @@ TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
     });
     for (size_t j = 0; j < jobs.size(); ++j)
       EXPECT_EQ(got[j], scalar_stream(jobs[j].rate, in[j], want_blocks[j])) << name << " job " << j;
+  }
+}
+
+// A single SHAKE256 riding beside four streams, on every path this processor runs: its input
+// written in uneven pieces between the four streams' permutations (some with no whole block
+// waiting, some lengths a multiple of the rate), it still equals shake256 of the whole input,
+// and the four streams and a fifth squeezed beside them equal their single streams.
+TEST(ShakeBeside, EqualsTheSingleStreams) {
+  std::mt19937_64 rng(0xbe5du);
+  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
+    if (!backend_available(b)) continue;
+    const KernelsInThread use(kernels_of(b));
+    for (size_t len : {size_t(0), size_t(135), size_t(136), size_t(408), size_t(1472)}) {
+      const std::vector<uint8_t> whole = random_bytes(rng, len);
+      std::vector<uint8_t> in(len, 0xEE);
+      Shake256Beside side(in.data(), len);
+      std::array<std::vector<uint8_t>, 4> seeds, got;
+      for (size_t j = 0; j < 4; ++j) seeds[j] = random_bytes(rng, 33);
+      for (size_t written = 0, row = 0; written < len || row < 2; ++row) {
+        const size_t piece = std::min<size_t>(len - written, rng() % 300);
+        std::copy_n(whole.begin() + ptrdiff_t(written), piece, in.begin() + ptrdiff_t(written));
+        side.written(written += piece);
+        keccakx4_state st;
+        shake128x4_absorb(&st, seeds[0].data(), seeds[1].data(), seeds[2].data(), seeds[3].data(), 33);
+        for (auto &g : got) g.assign(3 * SHAKE128_RATE, 0);
+        shake128x4_squeezeblocks_beside(got[0].data(), got[1].data(), got[2].data(), got[3].data(), 3, &st, side);
+        for (size_t j = 0; j < 4; ++j)
+          ASSERT_EQ(got[j], scalar_stream(SHAKE128_RATE, seeds[j], 3)) << backend_name(b) << " stream " << j;
+      }
+      uint8_t out[48], want[48];
+      side.finish(out, sizeof out);
+      shake256(want, sizeof want, whole.data(), len);
+      EXPECT_EQ(0, std::memcmp(out, want, sizeof out)) << backend_name(b) << " length " << len;
+    }
+    keccakx4_state st;
+    uint64_t one[25];
+    std::array<std::vector<uint8_t>, 5> seeds, got;
+    for (size_t j = 0; j < 5; ++j) seeds[j] = random_bytes(rng, 33), got[j].assign(2 * SHAKE256_RATE, 0);
+    shake256x4_absorb(&st, seeds[0].data(), seeds[1].data(), seeds[2].data(), seeds[3].data(), 33);
+    shake256_absorb(one, seeds[4].data(), 33);
+    shake256x4_squeezeblocks_and_one(got[0].data(), got[1].data(), got[2].data(), got[3].data(), got[4].data(), 2,
+                                     &st, one);
+    for (size_t j = 0; j < 5; ++j)
+      EXPECT_EQ(got[j], scalar_stream(SHAKE256_RATE, seeds[j], 2)) << backend_name(b) << " stream " << j;
   }
 }
 
