@@ -228,6 +228,14 @@ TEST(Stack, EverySigningEntryPointLeavesNothingSecret) {
        }},
   };
   for (const EntryPoint &e : entries) {
+    // Once off the measured stack first: the first call of a system function the entry point
+    // reaches (the random source's) has the dynamic linker bind it, which leaves its own bytes
+    // on the stack of that call only.
+    sk = sk1;
+    if (e.expands) {
+      ASSERT_EQ(tavik_expand_sk(&xsk, sk.data()), 0);
+    }
+    ASSERT_EQ(e.call(), 0) << e.name;
     std::vector<uint8_t> first;
     for (const Sk *key : {&sk1, e.expands ? &sk3 : &sk2}) {
       sk = *key;
