@@ -538,6 +538,27 @@ namespace {
 
 // The challenge's draw from mu and w1: the 60 positions b (b <= 196 + k for the k-th) and the 60
 // sign bits. The rejection of bytes above i is the sampler's public accept decision.
+// The 60 positions and sign bits from the challenge hash's output: block holds its first 136
+// bytes, and more(block) writes the next 136 over them.
+template <typename More>
+void challenge_from_output(uint8_t *positions, uint64_t *signs, uint8_t *block, More more) {
+  *signs = load_le<8>(block);
+  uint32_t pos = 8;
+  for (uint32_t i = N - TAU; i < N; ++i) {
+    uint32_t b;
+    for (;;) {
+      if (pos == SHAKE256_RATE) {
+        more(block);
+        pos = 0;
+      }
+      b = block[pos++];
+      // Public: the sampler's accept decision; a refusal reveals only a discarded byte.
+      if (!ct::declassify(b > i)) break;
+    }
+    positions[i - (N - TAU)] = uint8_t(b);
+  }
+}
+
 void draw_challenge(uint8_t *positions, uint64_t *signs, const uint8_t *mu, const uint32_t *w1) {
   uint8_t in[CRH_BYTES + W1_PACKED_BYTES];
   std::memcpy(in, mu, CRH_BYTES);
@@ -547,25 +568,20 @@ void draw_challenge(uint8_t *positions, uint64_t *signs, const uint8_t *mu, cons
   uint8_t block[SHAKE256_RATE];
   shake256_absorb(state, in, sizeof in);
   shake256_squeezeblocks(block, 1, state);
-
-  *signs = load_le<8>(block);
-  uint32_t pos = 8;
-  for (uint32_t i = N - TAU; i < N; ++i) {
-    uint32_t b;
-    for (;;) {
-      if (pos == SHAKE256_RATE) {
-        shake256_squeezeblocks(block, 1, state);
-        pos = 0;
-      }
-      b = block[pos++];
-      // Public: the sampler's accept decision; a refusal reveals only a discarded byte.
-      if (!ct::declassify(b > i)) break;
-    }
-    positions[i - (N - TAU)] = uint8_t(b);
-  }
+  challenge_from_output(positions, signs, block, [&](uint8_t *b) { shake256_squeezeblocks(b, 1, state); });
   secure_wipe(in, sizeof in);
   secure_wipe(state, sizeof state);
   secure_wipe(block, sizeof block);
+}
+
+// Public positions and signs: the plain inside-out shuffle, indexing c by the drawn positions.
+void place_challenge_vartime(uint32_t *c, const uint8_t *positions, uint64_t signs) {
+  std::memset(c, 0, N * sizeof *c);
+  for (uint32_t k = 0; k < TAU; ++k) {
+    const uint32_t i = N - TAU + k, b = positions[k];
+    c[i] = c[b];
+    c[b] = (signs >> k) & 1 ? Q - 1 : 1;
+  }
 }
 
 }  // namespace
@@ -581,17 +597,20 @@ void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   secure_wipe(&signs, sizeof signs);
 }
 
-// Public inputs only: the plain inside-out shuffle, indexing c by the drawn positions.
 void challenge_vartime(uint32_t *c, const uint8_t *mu, const uint32_t *w1) {
   uint8_t positions[TAU];
   uint64_t signs;
   draw_challenge(positions, &signs, mu, w1);
-  std::memset(c, 0, N * sizeof *c);
-  for (uint32_t k = 0; k < TAU; ++k) {
-    const uint32_t i = N - TAU + k, b = positions[k];
-    c[i] = c[b];
-    c[b] = (signs >> k) & 1 ? Q - 1 : 1;
-  }
+  place_challenge_vartime(c, positions, signs);
+}
+
+void challenge_vartime_of(uint32_t *c, Shake256Beside &hash) {
+  uint8_t positions[TAU];
+  uint64_t signs;
+  uint8_t block[SHAKE256_RATE];
+  hash.finish(block, sizeof block);
+  challenge_from_output(positions, &signs, block, [&](uint8_t *b) { hash.squeeze_block(b); });
+  place_challenge_vartime(c, positions, signs);
 }
 
 }  // namespace tavik

@@ -114,5 +114,8 @@ void polyvec_uniform_gamma1m1_two(uint8_t *choice_flags, uint32_t *out, uint8_t 
 void challenge(uint32_t *c, const uint8_t *mu, const uint32_t *w1);
 // The same c for public mu and w1 (verification): branches and indexes on the positions and signs.
 void challenge_vartime(uint32_t *c, const uint8_t *mu, const uint32_t *w1);
+// The same c from hash, a Shake256Beside of mu || packed w1 (688 bytes, all written), which it
+// finishes and squeezes.
+void challenge_vartime_of(uint32_t *c, Shake256Beside &hash);
 
 }  // namespace tavik

@@ -57,9 +57,11 @@ uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b) {
   return kernels().make_hint(h, a, b);
 }
 
-void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a) {
-  TAVIK_ASSERT_ALL(a, K * N, x < 64 * Q);
-  kernels().use_hint(out, hint, a);
+void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a) { polyvec_use_hint(out, hint, a, K); }
+
+void polyvec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a, uint32_t count) {
+  TAVIK_ASSERT_ALL(a, count * N, x < 64 * Q);
+  kernels().use_hint(out, hint, a, count);
 }
 
 uint32_t poly_candidate_check(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,

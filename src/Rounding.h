@@ -30,6 +30,8 @@ void polyvec_highbits(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t PolyVec_make_hint(uint32_t *h, const uint32_t *a, const uint32_t *b);
 // out = Use_hint(hint, a) over K polys (a below 64Q); out may be hint or a.
 void PolyVec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+// As PolyVec_use_hint over count polynomials (a row of w at a time, say).
+void polyvec_use_hint(uint32_t *out, const uint32_t *hint, const uint32_t *a, uint32_t count);
 // One polynomial of a signing candidate, in one pass that reads every coefficient: nonzero when
 // some coefficient of v (below 64Q) has a centred low part of at least r0_bound or a high part
 // other than w1's, or some centred |e mod Q| reaches e_bound; 0 otherwise.

@@ -72,29 +72,46 @@ void shake128x4_squeezeblocks(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8
   kernels().squeeze4x(out0, out1, out2, out3, nblocks, st->s, SHAKE128_RATE);
 }
 
-Shake256Beside::Shake256Beside(const uint8_t *in, uint64_t inlen) : in_(in), inlen_(inlen) {}
+Shake256Beside::Shake256Beside(const uint8_t *pre, uint64_t prelen, const uint8_t *in, uint64_t inlen)
+    : pre_(pre), in_(in), prelen_(prelen), inlen_(inlen), written_(prelen) {}
 
-Shake256Beside::~Shake256Beside() { secure_wipe(s_, sizeof s_); }
+Shake256Beside::~Shake256Beside() {
+  secure_wipe(s_, sizeof s_);
+  secure_wipe(tmp_, sizeof tmp_);
+}
+
+const uint8_t *Shake256Beside::input(uint64_t n) {
+  const ShakeJob whole = {in_, inlen_, SHAKE256_RATE, pre_, uint32_t(prelen_)};
+  return shake_job_input(whole, absorbed_, uint32_t(n), tmp_);
+}
 
 uint64_t *Shake256Beside::next_block() {
-  if (written_ - absorbed_ < SHAKE256_RATE) return nullptr;
-  sponge_xor_words(s_, 1, in_ + absorbed_, SHAKE256_RATE / 8);
-  absorbed_ += SHAKE256_RATE;
+  const uint64_t total = prelen_ + inlen_;
+  if (padded_) return nullptr;
+  if (written_ - absorbed_ >= SHAKE256_RATE) {
+    sponge_xor_words(s_, 1, input(SHAKE256_RATE), SHAKE256_RATE / 8);
+    absorbed_ += SHAKE256_RATE;
+    return s_;
+  }
+  if (written_ < total) return nullptr;
+  const size_t rest = size_t(total - absorbed_);
+  const uint8_t *tail = input(rest);
+  sponge_xor_words(s_, 1, tail, rest / 8);
+  sponge_xor_tail(s_, 1, tail, rest, SHAKE256_RATE);
+  absorbed_ = total;
+  padded_ = true;
   return s_;
 }
 
 void Shake256Beside::finish(uint8_t *out, uint64_t outlen) {
-  const Kernels &k = kernels();
-  for (; inlen_ - absorbed_ >= SHAKE256_RATE; absorbed_ += SHAKE256_RATE) {
-    sponge_xor_words(s_, 1, in_ + absorbed_, SHAKE256_RATE / 8);
-    k.permute(s_);
-  }
-  const size_t rest = size_t(inlen_ - absorbed_);
-  sponge_xor_words(s_, 1, in_ + absorbed_, rest / 8);
-  sponge_xor_tail(s_, 1, in_ + absorbed_, rest, SHAKE256_RATE);
-  absorbed_ = inlen_;
-  k.permute(s_);
+  written_ = prelen_ + inlen_;
+  while (uint64_t *s = next_block()) kernels().permute(s);
   for (uint64_t i = 0; i < outlen && i < SHAKE256_RATE; ++i) out[i] = uint8_t(s_[i / 8] >> (8 * (i % 8)));
+}
+
+void Shake256Beside::squeeze_block(uint8_t *out) {
+  kernels().permute(s_);
+  for (uint32_t i = 0; i < SHAKE256_RATE / 8; ++i) store_le<8>(out + 8 * i, s_[i]);
 }
 
 void shake128x4_squeezeblocks_beside(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,

@@ -21,28 +21,41 @@ void shake128x4_absorb(keccakx4_state *st, const uint8_t *in0, const uint8_t *in
 // the four output streams of st.
 void shake128x4_squeezeblocks(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t *out3,
                               uint64_t nblocks, keccakx4_state *st);
-// A SHAKE256 whose input is written piece by piece (a public key, a row at a time) and absorbed a
-// block at a time beside the permutations of four streams, as soon as each whole block is
-// written; the rest and the padding once all of it is. Its output equals shake256(in, inlen).
+// A SHAKE256 of pre[0..prelen) || in[0..inlen) whose in is written piece by piece (a public key, a
+// row at a time) and absorbed a block at a time beside the permutations of four streams, as soon
+// as each whole block is written, the last one with the padding once all of in is; what is left
+// when the output is wanted runs alone. Its output equals shake256 of the whole input.
 class Shake256Beside {
  public:
-  // in: inlen bytes, none of them written yet.
-  Shake256Beside(const uint8_t *in, uint64_t inlen);
+  // pre: complete before the first block is taken; in: none of it written yet.
+  Shake256Beside(const uint8_t *pre, uint64_t prelen, const uint8_t *in, uint64_t inlen);
+  Shake256Beside(const uint8_t *in, uint64_t inlen) : Shake256Beside(nullptr, 0, in, inlen) {}
   ~Shake256Beside();
   Shake256Beside(const Shake256Beside &) = delete;
   Shake256Beside &operator=(const Shake256Beside &) = delete;
   // in[0 .. n) is now final (n never shrinks and is at most inlen).
-  void written(uint64_t n) { written_ = n < inlen_ ? n : inlen_; }
-  // When a whole block is written and not yet absorbed: XORs it into the state and returns the
-  // state, which the caller permutes next (beside four streams, with permute4x1). Else null.
+  void written(uint64_t n) { written_ = prelen_ + (n < inlen_ ? n : inlen_); }
+  // When a whole block is written and not yet absorbed, or all of in is and the padded last block
+  // is not: XORs it into the state and returns the state, which the caller permutes next (beside
+  // four streams, with permute4x1). Else null.
   uint64_t *next_block();
-  // Once all of in is written: absorbs the rest with the padding and writes outlen (<= 136) bytes.
+  // True once the padded last block has been taken by next_block (and so permuted).
+  bool padded() const { return padded_; }
+  // Once all of in is written: absorbs what is left, with the padding, and writes the first
+  // outlen (<= 136) bytes of the output.
   void finish(uint8_t *out, uint64_t outlen);
+  // After finish: the next 136 bytes of the output.
+  void squeeze_block(uint8_t *out);
 
  private:
+  // Bytes [absorbed_, absorbed_ + n) of the whole input: where they lie, or a copy in tmp_.
+  const uint8_t *input(uint64_t n);
+
   uint64_t s_[25] = {};
-  const uint8_t *in_;
-  uint64_t inlen_, written_ = 0, absorbed_ = 0;
+  uint8_t tmp_[136];
+  const uint8_t *pre_, *in_;
+  uint64_t prelen_, inlen_, written_, absorbed_ = 0;
+  bool padded_ = false;
 };
 
 // As shake128x4_squeezeblocks, with each permutation also taking the next written block of side,

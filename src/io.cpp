@@ -92,8 +92,10 @@ void unpack_sk2(uint8_t *tr, uint32_t *t0, const uint8_t *sk_tail) {
 }
 
 void pack_w1(uint8_t *out, const uint32_t *w1) {
-  for (uint32_t i = 0; i < K; ++i) encode(out + i * POLY_W1_BYTES, w1 + i * N, IO_W1);
+  for (uint32_t i = 0; i < K; ++i) pack_w1_row(out + i * POLY_W1_BYTES, w1 + i * N);
 }
+
+void pack_w1_row(uint8_t *out, const uint32_t *w1_row) { encode(out, w1_row, IO_W1); }
 
 void pack_z(uint8_t *out, const uint32_t *z) {
   // Not checked: signing bounds z by its norm check before packing, and tests pack a z beyond

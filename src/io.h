@@ -62,6 +62,8 @@ void pack_sk2(uint8_t *sk_tail, const uint32_t *t0);
 void unpack_sk2(uint8_t *tr, uint32_t *t0, const uint8_t *sk_tail);
 // 640 bytes: w1 (K polys, values 0..15) in class 5.
 void pack_w1(uint8_t *out, const uint32_t *w1);
+// One row of that: 128 bytes from one polynomial of w1.
+void pack_w1_row(uint8_t *out, const uint32_t *w1_row);
 // z: L polys, s in [-261833, 262454] given as s (up to 261833) or Q + s -> 2432 bytes.
 void pack_z(uint8_t *out, const uint32_t *z);
 void unpack_z(uint32_t *z, const uint8_t *in);

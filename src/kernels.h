@@ -66,9 +66,9 @@ struct Kernels {
   // a, b: K polys below 64Q -> h in {0, 1} (1 where the high parts differ); returns the number
   // of ones. h may be a or b.
   uint32_t (*make_hint)(uint32_t *h, const uint32_t *a, const uint32_t *b);
-  // hint: K polys (nonzero counts as 1), a: K polys below 64Q -> corrected high parts in
-  // [0, 15]. out may be hint or a.
-  void (*use_hint)(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+  // hint: count polys (nonzero counts as 1), a: count polys below 64Q -> corrected high parts
+  // in [0, 15]. out may be hint or a.
+  void (*use_hint)(uint32_t *out, const uint32_t *hint, const uint32_t *a, uint32_t count);
   // One polynomial of a signing candidate, in one pass that reads every coefficient: nonzero
   // when some coefficient of v (below 64Q) has a centred low part of at least r0_bound or a high
   // part other than w1's (in [0, 15]), or some centred |e mod Q| (e any 32-bit value) reaches

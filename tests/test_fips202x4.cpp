@@ -327,6 +327,23 @@ TEST(ShakeBeside, EqualsTheSingleStreams) {
       shake256(want, sizeof want, whole.data(), len);
       EXPECT_EQ(0, std::memcmp(out, want, sizeof out)) << backend_name(b) << " length " << len;
     }
+    // A head before the written input (a digest's key hash), the padded block taken beside a
+    // permutation too, and the output squeezed on past its first block.
+    for (size_t len : {size_t(0), size_t(59), size_t(88), size_t(300)}) {
+      const std::vector<uint8_t> head = random_bytes(rng, 48), in = random_bytes(rng, len);
+      Shake256Beside h(head.data(), head.size(), in.data(), len);
+      h.written(len);
+      while (uint64_t *s = h.next_block()) kernels().permute(s);
+      EXPECT_TRUE(h.padded());
+      uint8_t got[3 * SHAKE256_RATE], want[sizeof got];
+      h.finish(got, SHAKE256_RATE);
+      h.squeeze_block(got + SHAKE256_RATE);
+      h.squeeze_block(got + 2 * SHAKE256_RATE);
+      std::vector<uint8_t> whole = head;
+      whole.insert(whole.end(), in.begin(), in.end());
+      shake256(want, sizeof want, whole.data(), whole.size());
+      EXPECT_EQ(0, std::memcmp(got, want, sizeof got)) << backend_name(b) << " head and length " << len;
+    }
     keccakx4_state st;
     uint64_t one[25];
     std::array<std::vector<uint8_t>, 5> seeds, got;

@@ -136,8 +136,8 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          if (k.make_hint(x1.data(), a.data(), b.data()) != s.make_hint(y1.data(), a.data(), b.data()))
            e += "make_hint counts differ; ";
          e += compare(x1, y1);
-         k.use_hint(x1.data(), hint.data(), a.data());
-         s.use_hint(y1.data(), hint.data(), a.data());
+         k.use_hint(x1.data(), hint.data(), a.data(), K);
+         s.use_hint(y1.data(), hint.data(), a.data(), K);
          return e + compare(x1, y1);
        }},
       {"candidate_check: passes and fails where the scalar check does",

@@ -18,7 +18,9 @@ void polyvec_highbits_avx2(uint32_t *a1, const uint32_t *a, uint32_t count) { hi
 
 uint32_t polyvec_make_hint_avx2(uint32_t *h, const uint32_t *a, const uint32_t *b) { return make_hint_loop(h, a, b); }
 
-void polyvec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *a) { use_hint_loop(out, hint, a); }
+void polyvec_use_hint_avx2(uint32_t *out, const uint32_t *hint, const uint32_t *a, uint32_t count) {
+  use_hint_loop(out, hint, a, count);
+}
 
 uint32_t poly_candidate_check_avx2(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                                    uint32_t e_bound) {

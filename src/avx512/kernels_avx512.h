@@ -23,7 +23,7 @@ void polyvec_power2round_avx512(uint32_t *t1, uint32_t *t0, const uint32_t *t, u
 void polyvec_decompose_avx512(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
 void polyvec_highbits_avx512(uint32_t *a1, const uint32_t *a, uint32_t count);
 uint32_t polyvec_make_hint_avx512(uint32_t *h, const uint32_t *a, const uint32_t *b);
-void polyvec_use_hint_avx512(uint32_t *out, const uint32_t *hint, const uint32_t *a);
+void polyvec_use_hint_avx512(uint32_t *out, const uint32_t *hint, const uint32_t *a, uint32_t count);
 uint32_t poly_candidate_check_avx512(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                                      uint32_t e_bound);
 

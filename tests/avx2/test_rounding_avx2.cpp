@@ -33,7 +33,8 @@ std::vector<Kernels> kernels() {
   std::vector<Kernels> k = {{"path in use", PolyVec_decompose, PolyVec_make_hint, PolyVec_use_hint, PolyVec_Power2Round, polyvec_highbits}};
 #if TAVIK_X86_KERNELS
   if (backend_available(Backend::avx2)) {
-    k.push_back({"avx2", polyvec_decompose_avx2, polyvec_make_hint_avx2, polyvec_use_hint_avx2,
+    k.push_back({"avx2", polyvec_decompose_avx2, polyvec_make_hint_avx2,
+                 [](uint32_t *out, const uint32_t *hint, const uint32_t *a) { polyvec_use_hint_avx2(out, hint, a, K); },
                  [](uint32_t *t1, uint32_t *t0, const uint32_t *t) { polyvec_power2round_avx2(t1, t0, t, K); },
                  polyvec_highbits_avx2});
   }
