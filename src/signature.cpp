@@ -560,17 +560,73 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, c
   return verify_digest(*xk, f, mu);
 }
 
-int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
-  if (xk != nullptr)
-    return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
-  // A plain public key: its hash, then the message digest, beside its matrix expansion.
-  SignatureFields f;
-  if (!screen_signature(f, sig)) return TAVIK_INVALID_SIGNATURE;
+// verify_any's one shot under a plain public key, a row of the matrix at a time (four Keccak lanes,
+// or none): tr, then the message digest, then the challenge hash ride beside the permutations of
+// the rows, the challenge hash taking w1 as its rows are made, instead of running after them.
+// Each hash takes the rows from the one after the row where the hash before it ends. Not inlined:
+// its frame is not on the stack beside the eight-lane form's.
+[[gnu::noinline]] int32_t verify_row_by_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
+                                            uint64_t msglen) {
+  uint32_t a_row[L * N], t1_row[N], w1_row[N], c_saved[N], c_new[N];
+  uint8_t tr[CRH_BYTES];
+  uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
+  PolyVec_assignment(c_saved, f.c, 1);
+  const NttVec z = polyvec_ntt(f.z, L), c = polyvec_ntt(f.c, 1);
+  Shake256Beside tr_hash(pk, PK_BYTES), mu_hash(tr, CRH_BYTES, msg, msglen), c_hash(hashed, sizeof hashed);
+  tr_hash.written(PK_BYTES);
+  mu_hash.written(msglen);
+  bool tr_done = false, mu_done = false;
+  uint32_t rows = 0;  // rows of w1 packed
+  const auto next_hash = [&]() -> Shake256Beside & {
+    if (!tr_done) {
+      if (!tr_hash.padded()) return tr_hash;
+      tr_hash.finish(tr, CRH_BYTES);
+      tr_done = true;
+    }
+    if (!mu_done) {
+      if (!mu_hash.padded()) return mu_hash;
+      mu_hash.finish(hashed, CRH_BYTES);
+      mu_done = true;
+      c_hash.written(CRH_BYTES + rows * POLY_W1_BYTES);
+    }
+    return c_hash;
+  };
+  for (uint32_t i = 0; i < K; ++i) {
+    generate_a_row(a_row, pk, i, next_hash());  // rho heads the key
+    decompress(t1_row, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
+    canonical_ntt(t1_row, 1);
+    // w' = A*z - c*t1, row i, then its corrected high part
+    polyvec_inner_product_minus(w1_row, NttVec::of_ntt_form(a_row), z, L, c, NttVec::of_ntt_form(t1_row));
+    polyvec_use_hint(w1_row, f.h + i * N, w1_row, 1);
+    pack_w1_row(hashed + CRH_BYTES + i * POLY_W1_BYTES, w1_row);
+    ++rows;
+    if (mu_done) c_hash.written(CRH_BYTES + rows * POLY_W1_BYTES);
+  }
+  // What did not ride beside the rows (a long message's digest, say) runs alone now.
+  if (!tr_done) tr_hash.finish(tr, CRH_BYTES);
+  if (!mu_done) mu_hash.finish(hashed, CRH_BYTES);
+  c_hash.written(sizeof hashed);
+  challenge_vartime_of(c_new, c_hash);  // public: w1 follows from the public key and the signature
+  return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
+}
+
+// The same at eight Keccak lanes: the public key's hash, then the message digest, in the lanes of
+// the whole matrix's expansion. Not inlined: its prepared key is on the stack only at that width.
+[[gnu::noinline]] int32_t verify_in_eight_lanes(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
+                                                uint64_t msglen) {
   VerifyKey k;
   uint8_t mu[CRH_BYTES];
   const Message m = {msg, msglen, mu};
   prepare_verify_key(k, pk, nullptr, &m);
   return verify_digest(k, f, mu);
+}
+
+int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
+  if (xk != nullptr)
+    return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
+  SignatureFields f;
+  if (!screen_signature(f, sig)) return TAVIK_INVALID_SIGNATURE;
+  return keccak_eight_lanes() ? verify_in_eight_lanes(pk, f, msg, msglen) : verify_row_by_row(pk, f, msg, msglen);
 }
 
 // Expanded keys and streaming states, built in the caller's opaque storage. The tag tells a live
