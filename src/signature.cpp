@@ -576,8 +576,8 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, c
   tr_hash.written(PK_BYTES);
   mu_hash.written(msglen);
   bool tr_done = false, mu_done = false;
-  uint32_t rows = 0;  // rows of w1 packed
-  const auto next_hash = [&]() -> Shake256Beside & {
+  // The hash to ride beside row i: the first one not yet done, once the one before it is finished.
+  const auto next_hash = [&](uint32_t i) -> Shake256Beside & {
     if (!tr_done) {
       if (!tr_hash.padded()) return tr_hash;
       tr_hash.finish(tr, CRH_BYTES);
@@ -587,20 +587,18 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, c
       if (!mu_hash.padded()) return mu_hash;
       mu_hash.finish(hashed, CRH_BYTES);
       mu_done = true;
-      c_hash.written(CRH_BYTES + rows * POLY_W1_BYTES);
     }
+    c_hash.written(CRH_BYTES + i * POLY_W1_BYTES);  // mu, then the rows of w1 before row i
     return c_hash;
   };
   for (uint32_t i = 0; i < K; ++i) {
-    generate_a_row(a_row, pk, i, next_hash());  // rho heads the key
+    generate_a_row(a_row, pk, i, next_hash(i));  // rho heads the key
     decompress(t1_row, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
-    canonical_ntt(t1_row, 1);
+    polyvec_ntt(t1_row, 1);  // below 18Q is all the product needs: this row is used once
     // w' = A*z - c*t1, row i, then its corrected high part
     polyvec_inner_product_minus(w1_row, NttVec::of_ntt_form(a_row), z, L, c, NttVec::of_ntt_form(t1_row));
     polyvec_use_hint(w1_row, f.h + i * N, w1_row, 1);
     pack_w1_row(hashed + CRH_BYTES + i * POLY_W1_BYTES, w1_row);
-    ++rows;
-    if (mu_done) c_hash.written(CRH_BYTES + rows * POLY_W1_BYTES);
   }
   // What did not ride beside the rows (a long message's digest, say) runs alone now.
   if (!tr_done) tr_hash.finish(tr, CRH_BYTES);
