@@ -144,6 +144,10 @@ std::vector<Result> run_all(size_t runs) {
   measure(r, "KeccakF1600_StatePermute:", runs, [&](size_t) { KeccakF1600_StatePermute(state); });
   static uint64_t state4[100] = {};
   measure(r, "KeccakF1600_StatePermute4x:", runs, [&](size_t) { KeccakF1600_StatePermute4x(state4); });
+  // Four states with a fifth beside them: the side hashes' step beside the rows of the matrix.
+  static uint64_t state1[25] = {};
+  void (*const permute4x1)(uint64_t *, uint64_t *) = kernels().permute4x1;
+  measure(r, "permute4x1 (four states, one beside):", runs, [&](size_t) { permute4x1(state4, state1); });
   alignas(64) static uint64_t state8[200] = {};
   void (*const permute8x)(uint64_t *) = kernels().permute8x;
   measure(r, "permute8x:", runs, [&](size_t) { permute8x(state8); });

@@ -1,5 +1,6 @@
 // Keccak-f[1600] and the sponge's lane sets with AVX-512: four interleaved states on 256-bit
-// registers (AVX-512VL) and eight on 512-bit registers. Rotations are one vprolq; the column
+// registers (AVX-512VL), also with a fifth state beside them on general registers, and eight on
+// 512-bit registers. Rotations are one vprolq; the column
 // parities and the chi step are one or two ternary-logic instructions; 32 vector registers hold
 // the whole state without spills.
 #include "avx512/kernels_avx512.h"
@@ -68,8 +69,7 @@ void keccak_permute_avx512(uint64_t s[25]) { keccak_permute_lanes<Avx512VlSingle
 void keccak_permute4x_avx512(uint64_t s[100]) { keccak_permute_lanes<Avx512VlLaneOps>(s); }
 
 void keccak_permute4x1_avx512(uint64_t s[100], uint64_t t[25]) {
-  keccak_permute4x_avx512(s);
-  keccak_permute_avx512(t);
+  keccak_permute_lanes_beside<Avx512VlLaneOps, ScalarLaneOps<>>(s, t);
 }
 
 void keccak_permute8x_avx512(uint64_t s[200]) { keccak_permute_lanes<Avx512LaneOps>(s); }

@@ -32,7 +32,8 @@ uint32_t poly_candidate_check_avx512(const uint32_t *v, const uint32_t *e, const
 void keccak_permute_avx512(uint64_t s[25]);
 // Four interleaved states on 256-bit registers (AVX-512VL).
 void keccak_permute4x_avx512(uint64_t s[100]);
-// The four states, then the one (both on vector registers: one after the other).
+// The four states with a fifth beside them on general registers, their rounds interleaved so
+// that the vector and the integer units overlap (on vector registers too, the fifth would spill).
 void keccak_permute4x1_avx512(uint64_t s[100], uint64_t t[25]);
 void keccak_absorb4x_avx512(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
                             const uint8_t *in2, const uint8_t *in3, uint64_t inlen);
