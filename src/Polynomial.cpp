@@ -190,15 +190,16 @@ struct ExtrasAt {
   uint32_t matrix_job(uint32_t p) const { return job[p]; }
 };
 
-// A from rho with the matrix streams spread over the lanes of keccak_lanes(), with n_extra
-// (<= K + L) further SHAKE jobs run in the same permutations at the places `places` gives them.
+// The first rows (<= K) rows of A from rho with their streams spread over the lanes of
+// keccak_lanes(), with n_extra (<= K + L) further SHAKE jobs run in the same permutations at the
+// places `places` gives them (ExtrasAt: rows == K only).
 // Blocks of extra job e go to take_extra(e, block) as in run_shake_jobs (extra jobs waiting to be
 // ready come after matrix streams started before they are). Each matrix stream gives its first
 // five blocks (840 bytes); a polynomial still short after them goes on as in the scalar
 // expansion, with the retry draws.
 template <typename Places, typename TakeExtra>
 void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *extra, uint32_t n_extra,
-                            Places places, TakeExtra take_extra) {
+                            Places places, TakeExtra take_extra, uint32_t rows = K) {
   constexpr uint32_t MAX_EXTRA = K + L;
   const RejStep step = kernels().rej_uniform;
   uint8_t seeds[K * L][SEED_BYTES + 1];
@@ -209,9 +210,10 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
   ShakeJob jobs[MAX_EXTRA + K * L];
   uint32_t blocks[K * L] = {};
   n_extra = n_extra < MAX_EXTRA ? n_extra : MAX_EXTRA;
-  const uint32_t count = n_extra + K * L;
+  const uint32_t streams = (rows < K ? rows : K) * L;
+  const uint32_t count = n_extra + streams;
   for (uint32_t e = 0; e < n_extra; ++e) jobs[places.extra_job(e)] = extra[e];
-  for (uint32_t p = 0; p < K * L; ++p) {
+  for (uint32_t p = 0; p < streams; ++p) {
     std::memcpy(seeds[p], rho, SEED_BYTES);
     seeds[p][SEED_BYTES] = uint8_t(4 * p);  // 16 * row + 4 * column
     jobs[places.matrix_job(p)] = {seeds[p], SEED_BYTES + 1, SHAKE128_RATE};
@@ -301,11 +303,16 @@ void generate_a_row(uint32_t *row, const uint8_t *rho, uint32_t i, Shake256Besid
   else expand_row_one_at_a_time(row, rho, i);
 }
 
-void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count) {
+void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count, uint32_t rows) {
   constexpr uint32_t MAX_SIDES = 2;
   count = count < MAX_SIDES ? count : MAX_SIDES;
+  rows = rows < K ? rows : K;
   if (!kernels().four_streams || count == 0) {
-    Generate_A(A, rho);
+    if (rows == K) Generate_A(A, rho);
+    for (uint32_t i = 0; i < rows && rows < K; ++i) {
+      if (kernels().four_streams) expand_row_in_four(A + size_t(i) * L * N, rho, i, nullptr);
+      else expand_row_one_at_a_time(A + size_t(i) * L * N, rho, i);
+    }
     for (uint32_t k = 0; k < count; ++k)
       shake256_pair(side[k].out, side[k].outlen, side[k].pre, side[k].prelen, side[k].in, side[k].inlen);
     return;
@@ -317,11 +324,14 @@ void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
     const SideHash &h = side[k];
     jobs[k] = {h.in, h.inlen, SHAKE256_RATE, h.pre, h.prelen, k > 0 && h.after_previous ? &done[k - 1] : nullptr};
   }
-  expand_matrix_in_lanes(A, rho, jobs, count, ExtrasFirst{count}, [&](uint32_t k, const uint8_t *block) {
-    std::memcpy(side[k].out, block, side[k].outlen);
-    done[k] = true;
-    return false;
-  });
+  expand_matrix_in_lanes(
+      A, rho, jobs, count, ExtrasFirst{count},
+      [&](uint32_t k, const uint8_t *block) {
+        std::memcpy(side[k].out, block, side[k].outlen);
+        done[k] = true;
+        return false;
+      },
+      rows);
 }
 
 namespace {

@@ -80,9 +80,10 @@ struct SideHash {
   uint64_t inlen;
   bool after_previous;
 };
-// A as Generate_A and the count (at most 2) hashes of side; on paths that run four Keccak states
-// at once (Kernels::four_streams) the hashes run in the lanes of the matrix expansion.
-void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count);
+// The first rows (<= K) rows of A as Generate_A writes them, and the count (at most 2) hashes of
+// side; on paths that run four Keccak states at once (Kernels::four_streams) the hashes run in the
+// lanes of the matrix expansion.
+void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count, uint32_t rows = K);
 // One polynomial with coefficients Q + x, x in [-eta, eta], from a 32-byte seed and the low byte of
 // nonce; squeezes one more block at a time until all 256 coefficients are filled.
 void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_t eta);

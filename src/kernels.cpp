@@ -45,6 +45,7 @@ constexpr Kernels SCALAR = {
     .permute8x = keccak_permute8x_scalar,
     .extract8x = keccak_extract8x_scalar,
     .four_streams = false,
+    .side_hashes_in_lanes = false,
 };
 
 #if TAVIK_X86_KERNELS
@@ -80,6 +81,7 @@ constexpr Kernels AVX2 = {
     .permute8x = keccak_permute8x_avx2,
     .extract8x = keccak_extract8x_avx2,
     .four_streams = true,
+    .side_hashes_in_lanes = false,
 };
 
 // AVX-512 (F, VL, BW): its own Keccak kernels, with the AVX2 arithmetic or its own 512-bit one.

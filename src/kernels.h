@@ -141,6 +141,10 @@ struct Kernels {
   // True when the samplers should draw four SHAKE streams at once (faster only where
   // permute4x really runs the four states side by side). Outputs are the same either way.
   bool four_streams;
+  // True where, at four lanes, a single SHAKE256 stream costs less in a lane of the scheduled
+  // matrix expansion than beside four states (permute4x1): one-shot verification then hashes the
+  // public key and the message in those lanes. Outputs are the same either way.
+  bool side_hashes_in_lanes;
 };
 
 // The kernels in use: those handed to this thread (KernelsInThread), else those of the path chosen

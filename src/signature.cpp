@@ -560,6 +560,18 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, c
   return verify_digest(*xk, f, mu);
 }
 
+// Row i of w1 packed into out (POLY_W1_BYTES): the corrected high part, by the hints h, of row i
+// of A*z - c*t1, from that row of A (a_row, NTT form), t1 in pk, and z and c transformed.
+void verify_w1_row(uint8_t *out, const uint32_t *a_row, const uint8_t *pk, uint32_t i, NttVec z, NttVec c,
+                   const uint32_t *h) {
+  uint32_t t1_row[N], w1_row[N];
+  decompress(t1_row, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
+  polyvec_ntt(t1_row, 1);  // below 18Q is all the product needs: this row is used once
+  polyvec_inner_product_minus(w1_row, NttVec::of_ntt_form(a_row), z, L, c, NttVec::of_ntt_form(t1_row));
+  polyvec_use_hint(w1_row, h + i * N, w1_row, 1);
+  pack_w1_row(out, w1_row);
+}
+
 // verify_any's one shot under a plain public key, a row of the matrix at a time (four Keccak lanes,
 // or none): tr, then the message digest, then the challenge hash ride beside the permutations of
 // the rows, the challenge hash taking w1 as its rows are made, instead of running after them.
@@ -567,7 +579,7 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, c
 // its frame is not on the stack beside the eight-lane form's.
 [[gnu::noinline]] int32_t verify_row_by_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
                                             uint64_t msglen) {
-  uint32_t a_row[L * N], t1_row[N], w1_row[N], c_saved[N], c_new[N];
+  uint32_t a_row[L * N], c_saved[N], c_new[N];
   uint8_t tr[CRH_BYTES];
   uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
   PolyVec_assignment(c_saved, f.c, 1);
@@ -593,16 +605,37 @@ int32_t verify_with(const VerifyKey *xk, const uint8_t *pk, const uint8_t *tr, c
   };
   for (uint32_t i = 0; i < K; ++i) {
     generate_a_row(a_row, pk, i, next_hash(i));  // rho heads the key
-    decompress(t1_row, pk + SEED_BYTES + i * POLY_T1_BYTES, IO_T1);
-    polyvec_ntt(t1_row, 1);  // below 18Q is all the product needs: this row is used once
-    // w' = A*z - c*t1, row i, then its corrected high part
-    polyvec_inner_product_minus(w1_row, NttVec::of_ntt_form(a_row), z, L, c, NttVec::of_ntt_form(t1_row));
-    polyvec_use_hint(w1_row, f.h + i * N, w1_row, 1);
-    pack_w1_row(hashed + CRH_BYTES + i * POLY_W1_BYTES, w1_row);
+    verify_w1_row(hashed + CRH_BYTES + i * POLY_W1_BYTES, a_row, pk, i, z, c, f.h);
   }
   // What did not ride beside the rows (a long message's digest, say) runs alone now.
   if (!tr_done) tr_hash.finish(tr, CRH_BYTES);
   if (!mu_done) mu_hash.finish(hashed, CRH_BYTES);
+  c_hash.written(sizeof hashed);
+  challenge_vartime_of(c_new, c_hash);  // public: w1 follows from the public key and the signature
+  return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
+}
+
+// The same where a stream costs less in a lane of the scheduled expansion than beside four
+// (Kernels::side_hashes_in_lanes): tr, then the message digest, take lanes of the expansion of all
+// rows but the last; the challenge hash then takes w1 of those rows beside the last row's
+// permutations, so that only its blocks holding the last row of w1 run alone. Not inlined, as
+// the row-by-row form.
+[[gnu::noinline]] int32_t verify_in_lanes_then_last_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
+                                                        uint64_t msglen) {
+  uint32_t a_head[(K - 1) * L * N], c_saved[N], c_new[N];
+  uint8_t tr[CRH_BYTES];
+  uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
+  PolyVec_assignment(c_saved, f.c, 1);
+  const NttVec z = polyvec_ntt(f.z, L), c = polyvec_ntt(f.c, 1);
+  const Message m = {msg, msglen, hashed};
+  const SideHash side[2] = {{tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, digest_beside(m, tr, true)};
+  generate_a_and_shake256(a_head, pk, side, 2, K - 1);  // rho heads the key
+  for (uint32_t i = 0; i + 1 < K; ++i)
+    verify_w1_row(hashed + CRH_BYTES + i * POLY_W1_BYTES, a_head + i * L * N, pk, i, z, c, f.h);
+  Shake256Beside c_hash(hashed, sizeof hashed);
+  c_hash.written(CRH_BYTES + (K - 1) * POLY_W1_BYTES);
+  generate_a_row(a_head, pk, K - 1, c_hash);  // the first row's place is free again
+  verify_w1_row(hashed + CRH_BYTES + (K - 1) * POLY_W1_BYTES, a_head, pk, K - 1, z, c, f.h);
   c_hash.written(sizeof hashed);
   challenge_vartime_of(c_new, c_hash);  // public: w1 follows from the public key and the signature
   return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
@@ -624,7 +657,9 @@ int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, c
     return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
   SignatureFields f;
   if (!screen_signature(f, sig)) return TAVIK_INVALID_SIGNATURE;
-  return keccak_eight_lanes() ? verify_in_eight_lanes(pk, f, msg, msglen) : verify_row_by_row(pk, f, msg, msglen);
+  if (keccak_eight_lanes()) return verify_in_eight_lanes(pk, f, msg, msglen);
+  if (kernels().side_hashes_in_lanes) return verify_in_lanes_then_last_row(pk, f, msg, msglen);
+  return verify_row_by_row(pk, f, msg, msglen);
 }
 
 // Expanded keys and streaming states, built in the caller's opaque storage. The tag tells a live

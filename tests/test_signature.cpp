@@ -10,6 +10,7 @@
 
 #include "fips202.h"
 #include "io.h"
+#include "kernels.h"
 #include "params.h"
 #include "shake_lanes.h"
 #include "signature.h"
@@ -272,6 +273,33 @@ TEST(Signature, TamperedKeyMessageOrKeyPairIsRefused) {
   EXPECT_EQ(verify(kp.pk, sig, shorter), 1);
   EXPECT_EQ(verify(kp.pk, sig, longer), 1);
   EXPECT_EQ(verify(other.pk, sig, m), 1);
+}
+
+// One-shot verification at four lanes has two forms: the public key's and the message's hashes
+// beside the rows of the matrix, or in the lanes of its expansion (Kernels::side_hashes_in_lanes,
+// picked by the path's table). Each must give every verdict the other does, on any path.
+TEST(Signature, BothVerificationFormsGiveTheSameVerdicts) {
+  const KeyPair kp = keys_from(9);
+  const auto short_m = message(59, 9), long_m = message(3300, 9);  // a digest too long to finish beside
+  const Sig s = sign(kp, short_m), sl = sign(kp, long_m);
+  struct Case {
+    const char *why;
+    Sig sig;
+    const std::vector<uint8_t> &m;
+    int verdict;
+  };
+  std::vector<Case> cases = {{"valid", s, short_m, 0}, {"valid, long message", sl, long_m, 0},
+                             {"signed another message (must fail)", s, long_m, 1}};
+  for (size_t off : {size_t(3), size_t(700), size_t(2000), SIG_BYTES - 2}) {
+    cases.push_back({"a flipped bit (must fail)", s, short_m, 1});
+    cases.back().sig[off] ^= 0x10;
+  }
+  for (bool in_lanes : {false, true}) {
+    Kernels k = kernels();
+    k.side_hashes_in_lanes = in_lanes;
+    const KernelsInThread use(k);
+    for (const Case &c : cases) EXPECT_EQ(verify(kp.pk, c.sig, c.m), c.verdict) << c.why << ", in lanes " << in_lanes;
+  }
 }
 
 // Fields verification must turn away before any hashing: z at its bound, too many hint ones.
