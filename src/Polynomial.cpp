@@ -308,10 +308,13 @@ void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
   count = count < MAX_SIDES ? count : MAX_SIDES;
   rows = rows < K ? rows : K;
   if (!kernels().four_streams || count == 0) {
-    if (rows == K) Generate_A(A, rho);
-    for (uint32_t i = 0; i < rows && rows < K; ++i) {
-      if (kernels().four_streams) expand_row_in_four(A + size_t(i) * L * N, rho, i, nullptr);
-      else expand_row_one_at_a_time(A + size_t(i) * L * N, rho, i);
+    if (rows == K) {
+      Generate_A(A, rho);
+    } else {
+      for (uint32_t i = 0; i < rows; ++i) {
+        if (kernels().four_streams) expand_row_in_four(A + size_t(i) * L * N, rho, i, nullptr);
+        else expand_row_one_at_a_time(A + size_t(i) * L * N, rho, i);
+      }
     }
     for (uint32_t k = 0; k < count; ++k)
       shake256_pair(side[k].out, side[k].outlen, side[k].pre, side[k].prelen, side[k].in, side[k].inlen);
