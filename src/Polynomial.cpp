@@ -190,7 +190,7 @@ struct ExtrasAt {
   uint32_t matrix_job(uint32_t p) const { return job[p]; }
 };
 
-// The first rows (<= K) rows of A from rho with their streams spread over the lanes of
+// The first `rows` (<= K) rows of A from rho with their streams spread over the lanes of
 // keccak_lanes(), with n_extra (<= K + L) further SHAKE jobs run in the same permutations at the
 // places `places` gives them (ExtrasAt: rows == K only).
 // Blocks of extra job e go to take_extra(e, block) as in run_shake_jobs (extra jobs waiting to be

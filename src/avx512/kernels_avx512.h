@@ -80,9 +80,9 @@ constexpr Table avx512_table(Table base, uint32_t bits) {
   k.permute8x = keccak_permute8x_avx512;
   k.extract8x = keccak_extract8x_avx512;
   // Measured on a processor that splits 512-bit operations in two (Zen 4), where four lanes are
-  // kept: one-shot verification 38,950 ticks with the public key and message hashed in the
-  // expansion's lanes against 39,300 to 40,000 with them beside the rows (the avx2 path there:
-  // 54,800 against 50,900, so it keeps them beside).
+  // kept: one-shot verification 38,700 to 39,200 ticks with the public key's and the message's
+  // hashes in the expansion's lanes against 39,300 to 40,000 with them beside the rows (the avx2
+  // path there: 53,300 against 50,900, so it keeps them beside).
   k.side_hashes_in_lanes = true;
   if (bits != 512) return k;
   k.forward_ntt = forward_ntt_avx512;
