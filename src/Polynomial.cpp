@@ -279,23 +279,22 @@ void expand_row_in_four(uint32_t *row, const uint8_t *rho, uint32_t i, Shake256B
   }
 }
 
+// The first `rows` rows of A a row at a time: its four polynomials from four SHAKE128 streams side
+// by side where the path runs them so, else one stream after another.
+void expand_rows(uint32_t *A, const uint8_t *rho, uint32_t rows) {
+  for (uint32_t i = 0; i < rows; ++i) {
+    if (kernels().four_streams) expand_row_in_four(A + size_t(i) * L * N, rho, i, nullptr);
+    else expand_row_one_at_a_time(A + size_t(i) * L * N, rho, i);
+  }
+}
+
 }  // namespace
 
 void Generate_A(uint32_t *A, const uint8_t *rho) {
-  if (!kernels().four_streams) {
-    for (uint32_t i = 0; i < K; ++i) expand_row_one_at_a_time(A + size_t(i) * L * N, rho, i);
-    return;
-  }
-
   // Eight lanes: the twenty streams through the job scheduler. Four: one row at a time, which
   // takes fewer instructions than the scheduler at that width.
-  if (keccak_eight_lanes()) {
-    expand_matrix_alone_in_lanes(A, rho);
-    return;
-  }
-
-  // One row at a time: its four polynomials from four SHAKE128 streams side by side.
-  for (uint32_t i = 0; i < K; ++i) expand_row_in_four(A + size_t(i) * L * N, rho, i, nullptr);
+  if (keccak_eight_lanes()) expand_matrix_alone_in_lanes(A, rho);
+  else expand_rows(A, rho, K);
 }
 
 void generate_a_row(uint32_t *row, const uint8_t *rho, uint32_t i, Shake256Beside &side) {
@@ -308,14 +307,8 @@ void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *si
   count = count < MAX_SIDES ? count : MAX_SIDES;
   rows = rows < K ? rows : K;
   if (!kernels().four_streams || count == 0) {
-    if (rows == K) {
-      Generate_A(A, rho);
-    } else {
-      for (uint32_t i = 0; i < rows; ++i) {
-        if (kernels().four_streams) expand_row_in_four(A + size_t(i) * L * N, rho, i, nullptr);
-        else expand_row_one_at_a_time(A + size_t(i) * L * N, rho, i);
-      }
-    }
+    if (rows == K) Generate_A(A, rho);
+    else expand_rows(A, rho, rows);
     for (uint32_t k = 0; k < count; ++k)
       shake256_pair(side[k].out, side[k].outlen, side[k].pre, side[k].prelen, side[k].in, side[k].inlen);
     return;

@@ -572,6 +572,15 @@ void verify_w1_row(uint8_t *out, const uint32_t *a_row, const uint8_t *pk, uint3
   pack_w1_row(out, w1_row);
 }
 
+// The verdict once c_hash (mu || packed w1) has all its input: 0 when the challenge it draws is the
+// signature's c (c_saved), else 1.
+int32_t challenge_verdict(Shake256Beside &c_hash, uint64_t inlen, const uint32_t *c_saved) {
+  uint32_t c_new[N];
+  c_hash.written(inlen);
+  challenge_vartime_of(c_new, c_hash);  // public: w1 follows from the public key and the signature
+  return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
+}
+
 // verify_any's one shot under a plain public key, a row of the matrix at a time (four Keccak lanes,
 // or none): tr, then the message digest, then the challenge hash ride beside the permutations of
 // the rows, the challenge hash taking w1 as its rows are made, instead of running after them.
@@ -579,7 +588,7 @@ void verify_w1_row(uint8_t *out, const uint32_t *a_row, const uint8_t *pk, uint3
 // its frame is not on the stack beside the eight-lane form's.
 [[gnu::noinline]] int32_t verify_row_by_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
                                             uint64_t msglen) {
-  uint32_t a_row[L * N], c_saved[N], c_new[N];
+  uint32_t a_row[L * N], c_saved[N];
   uint8_t tr[CRH_BYTES];
   uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
   PolyVec_assignment(c_saved, f.c, 1);
@@ -610,9 +619,7 @@ void verify_w1_row(uint8_t *out, const uint32_t *a_row, const uint8_t *pk, uint3
   // What did not ride beside the rows (a long message's digest, say) runs alone now.
   if (!tr_done) tr_hash.finish(tr, CRH_BYTES);
   if (!mu_done) mu_hash.finish(hashed, CRH_BYTES);
-  c_hash.written(sizeof hashed);
-  challenge_vartime_of(c_new, c_hash);  // public: w1 follows from the public key and the signature
-  return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
+  return challenge_verdict(c_hash, sizeof hashed, c_saved);
 }
 
 // The same where a stream costs less in a lane of the scheduled expansion than beside four
@@ -622,7 +629,7 @@ void verify_w1_row(uint8_t *out, const uint32_t *a_row, const uint8_t *pk, uint3
 // the row-by-row form.
 [[gnu::noinline]] int32_t verify_in_lanes_then_last_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
                                                         uint64_t msglen) {
-  uint32_t a_head[(K - 1) * L * N], c_saved[N], c_new[N];
+  uint32_t a_head[(K - 1) * L * N], c_saved[N];
   uint8_t tr[CRH_BYTES];
   uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
   PolyVec_assignment(c_saved, f.c, 1);
@@ -636,9 +643,7 @@ void verify_w1_row(uint8_t *out, const uint32_t *a_row, const uint8_t *pk, uint3
   c_hash.written(CRH_BYTES + (K - 1) * POLY_W1_BYTES);
   generate_a_row(a_head, pk, K - 1, c_hash);  // the first row's place is free again
   verify_w1_row(hashed + CRH_BYTES + (K - 1) * POLY_W1_BYTES, a_head, pk, K - 1, z, c, f.h);
-  c_hash.written(sizeof hashed);
-  challenge_vartime_of(c_new, c_hash);  // public: w1 follows from the public key and the signature
-  return PolyVec_compare(c_new, c_saved, 1) == 0 ? TAVIK_OK : TAVIK_INVALID_SIGNATURE;
+  return challenge_verdict(c_hash, sizeof hashed, c_saved);
 }
 
 // The same at eight Keccak lanes: the public key's hash, then the message digest, in the lanes of

@@ -102,7 +102,8 @@ inline uint32_t make_hint_loop(uint32_t *h, const uint32_t *a, const uint32_t *b
   return ones;
 }
 
-// hint: K polys (nonzero = 1), a: K polys below 64Q -> out in [0, 15]. out may alias either input.
+// hint: count polys (nonzero = 1), a: count polys below 64Q -> out in [0, 15]. out may alias either
+// input.
 inline void use_hint_loop(uint32_t *out, const uint32_t *hint, const uint32_t *a, uint32_t count) {
   for (uint32_t i = 0; i < count * N; ++i) out[i] = rounding_use_hint(hint[i], a[i]);
 }
