@@ -46,9 +46,8 @@ bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 // The wider form (eight lanes, 512-bit arithmetic) is kept only when the work takes less than 95%
 // of its time at the narrower one, so that noise does not flip a tie towards it.
 constexpr uint64_t WIDER_PERMILLE = 950;
-// Rounds of the measurement, each running the work at both widths back to back; the first
-// WARM_ROUNDS are not counted (code and data come into the caches, the clock settles). The work
-// is the matrix expansion, some 30,000 to 60,000 ticks a width on avx2: about 0.3 ms in all.
+// Rounds of the measurement, each timing the work at both widths back to back; the first
+// WARM_ROUNDS are not counted (code and data come into the caches, the clock settles).
 constexpr uint32_t LANE_ROUNDS = 7, WARM_ROUNDS = 2, COUNTED = LANE_ROUNDS - WARM_ROUNDS;
 
 // The middle of v[0..n) (n odd or even: the upper middle); reorders v.
@@ -63,18 +62,24 @@ struct Timing {
   uint64_t narrow, wide, ratio;
 };
 
-// Times run(false) against run(true) LANE_ROUNDS times, back to back in alternating order, so that
-// a change of clock or a neighbour's burst touches both sides of a ratio alike.
+// Times run(false) against run(true) LANE_ROUNDS times, the two back to back in alternating
+// order, so that a change of clock or a neighbour's burst touches both sides of a ratio alike.
+// Each side runs `repeats` times in a row and counts its fastest: a short work's first run after
+// the other width can pay for the switch (seen: 512-bit transforms right after 256-bit ones took
+// 2.3 times as long as after themselves), which a long run of either width does not.
 template <class Run>
-Timing time_both(Run run) {
+Timing time_both(Run run, uint32_t repeats) {
   uint64_t narrow[COUNTED], wide[COUNTED], ratio[COUNTED];
   for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
     uint64_t took[2] = {0, 0};  // narrower, wider
     for (uint32_t half = 0; half < 2; ++half) {
       const uint32_t is_wide = (round + half) % 2;
-      const uint64_t t0 = cpucycles();
-      run(is_wide != 0);
-      took[is_wide] = cpucycles() - t0;
+      for (uint32_t r = 0; r < repeats; ++r) {
+        const uint64_t t0 = cpucycles();
+        run(is_wide != 0);
+        const uint64_t t = cpucycles() - t0;
+        if (r == 0 || t < took[is_wide]) took[is_wide] = t;
+      }
     }
     if (round < WARM_ROUNDS) continue;
     const uint32_t r = round - WARM_ROUNDS;
@@ -87,11 +92,11 @@ Timing time_both(Run run) {
 
 // The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
 // that hashes one stream at a time (the scheduler is not used there); else by the median over the
-// rounds of the ratio of the scheme's own work (`work`, the matrix expansion) at eight lanes to
-// the same at four (time_both). The work is timed where it runs rather
-// than the permutations alone, which can mislead: on a processor that splits 512-bit operations
-// in two, eight states timed alone beat two times four, yet cost more inside the expansion. The
-// work's inputs are public constants; the keys play no part.
+// rounds of the ratio of the scheme's own work (`work`, a verification) at eight lanes to the
+// same at four (time_both). The work is timed where it runs rather than the permutations alone,
+// which can mislead: on a processor that splits 512-bit operations in two, eight states timed
+// alone beat two times four, yet cost more inside the expansion. The work's inputs are public
+// constants; the keys play no part.
 void choose_lanes(const Kernels &k, LaneWork work) {
   const char *env = std::getenv("TAVIK_LANES");
   if (env != nullptr && (std::strcmp(env, "4") == 0 || std::strcmp(env, "8") == 0)) {
@@ -104,9 +109,9 @@ void choose_lanes(const Kernels &k, LaneWork work) {
     std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
     return;
   }
-  const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); });
+  const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, 1);
   lanes_chosen = t.ratio < WIDER_PERMILLE ? 8 : 4;
-  std::snprintf(lanes_reason, sizeof lanes_reason, "matrix expansion at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
+  std::snprintf(lanes_reason, sizeof lanes_reason, "verification at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
                 (unsigned long long)t.wide, (unsigned long long)t.narrow, COUNTED);
 }
 
@@ -114,6 +119,8 @@ void choose_lanes(const Kernels &k, LaneWork work) {
 // inner product with four more polynomials, the core of every matrix-vector product, on public
 // constants made once, before the timing, so that their making does not dilute the ratio.
 constexpr uint32_t ARITH_POLYS = 4;
+// Runs of each width a round, the fastest counted: the work is short (some 3,000 to 6,000 ticks).
+constexpr uint32_t ARITH_REPEATS = 3;
 struct ArithWork {
   alignas(64) uint32_t a[ARITH_POLYS * N], b[ARITH_POLYS * N], scratch[ARITH_POLYS * N], out[N];
   ArithWork() {
@@ -146,7 +153,7 @@ uint32_t choose_arith(Backend b, PathTest test) {
     std::snprintf(arith_reason, sizeof arith_reason, "requested by TAVIK_ARITH");
   } else {
     ArithWork work;
-    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); });
+    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_REPEATS);
     bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
     std::snprintf(arith_reason, sizeof arith_reason, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
                   (unsigned long long)t.wide, (unsigned long long)t.narrow, COUNTED);

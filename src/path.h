@@ -16,7 +16,7 @@ namespace tavik {
 using PathTest = bool (*)(const Kernels &);
 
 // The scheme's work whose speed decides the width of the Keccak lanes: run once on kernels k at
-// lane width `width` (4 or 8), on public inputs.
+// lane width `width` (4 or 8), on public inputs. Called only while the choice is made.
 using LaneWork = void (*)(const Kernels &k, uint32_t width);
 
 // At the first call: chooses the path with `test`, each self-test on a thread of its own, and
