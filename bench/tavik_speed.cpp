@@ -151,6 +151,9 @@ std::vector<Result> run_all(size_t runs) {
   alignas(64) static uint64_t state8[200] = {};
   void (*const permute8x)(uint64_t *) = kernels().permute8x;
   measure(r, "permute8x:", runs, [&](size_t) { permute8x(state8); });
+  // Eight with a ninth beside them: key generation's tr beside the scheduled expansion.
+  void (*const permute8x1)(uint64_t *, uint64_t *) = kernels().permute8x1;
+  measure(r, "permute8x1 (eight states, one beside):", runs, [&](size_t) { permute8x1(state8, state1); });
   // The permutation and extraction of the scheduled SHAKE jobs (verification's tr beside A), at
   // each width; the chosen one is keccak_lanes().
   alignas(64) static uint64_t lane_state[200] = {};

@@ -23,8 +23,8 @@ thread_local uint32_t lanes_in_thread = 0;
 KeccakLanes keccak_lanes() {
   const Kernels &k = kernels();
   const uint32_t width = lanes_in_thread != 0 ? lanes_in_thread : lanes_width.load(std::memory_order_relaxed);
-  if (width == 8) return {8, k.permute8x, k.extract8x};
-  return {4, k.permute4x, k.extract4x};
+  if (width == 8) return {8, k.permute8x, k.extract8x, k.permute8x1};
+  return {4, k.permute4x, k.extract4x, k.permute4x1};
 }
 
 bool keccak_eight_lanes() { return kernels().four_streams && keccak_lanes().width == 8; }
@@ -38,7 +38,8 @@ KeccakLanesInThread::~KeccakLanesInThread() { lanes_in_thread = saved_; }
 void keccak_lanes_use(uint32_t width) { lanes_width.store(width == 8 ? 8 : 4, std::memory_order_relaxed); }
 
 bool keccak_lanes_check(const Kernels &k) {
-  alignas(64) uint64_t s4[200], s8[200];
+  alignas(64) uint64_t s4[200], s8[200], s9[200];
+  uint64_t t[25], u[25];
   uint8_t out[8][SHAKE128_RATE];
   uint8_t *const dst[8] = {out[0], out[1], out[2], out[3], out[4], out[5], out[6], out[7]};
   // Eight distinct states; the two four-state halves hold states 0-3 and 4-7.
@@ -48,11 +49,16 @@ bool keccak_lanes_check(const Kernels &k) {
       s8[8 * i + j] = x;
       s4[100 * (j / 4) + 4 * i + j % 4] = x;
     }
+  // And a ninth beside the eight.
+  std::memcpy(s9, s8, sizeof s9);
+  for (uint32_t i = 0; i < 25; ++i) t[i] = u[i] = (uint64_t(i) + 201) * 0x9E3779B97F4A7C15u;
+  k.permute8x1(s9, t);
+  k.permute(u);
   k.permute8x(s8);
   k.permute4x(s4);
   k.permute4x(s4 + 100);
   k.extract8x(dst, s8);
-  bool ok = true;
+  bool ok = std::memcmp(s9, s8, sizeof s8) == 0 && std::memcmp(t, u, sizeof t) == 0;
   for (uint32_t i = 0; i < 25; ++i)
     for (uint32_t j = 0; j < 8; ++j) {
       const uint64_t x = s8[8 * i + j];

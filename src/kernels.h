@@ -134,6 +134,9 @@ struct Kernels {
 
   // Applies the permutation to each of the eight states in place.
   void (*permute8x)(uint64_t s[200]);
+  // permute8x(s) and permute(t) (t: one state, not overlapping s), side by side where the path's
+  // units can overlap them, as permute4x1.
+  void (*permute8x1)(uint64_t s[200], uint64_t t[25]);
   // Writes the first 168 bytes (21 lanes) of each of the eight states to out[j] (distinct, not
   // overlapping s).
   void (*extract8x)(uint8_t *const out[8], const uint64_t *s);

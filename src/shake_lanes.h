@@ -34,6 +34,8 @@ struct KeccakLanes {
   void (*permute)(uint64_t *);
   // Writes the first 168 bytes (21 lanes) of each state j to out[j] (distinct, not overlapping s).
   void (*extract)(uint8_t *const *out, const uint64_t *s);
+  // permute(s) and a single state t (25 words, not overlapping s) beside it.
+  void (*permute_beside)(uint64_t *s, uint64_t *t);
 };
 // The one the path in use schedules its jobs on: the kernels in use at the width chosen for the
 // process (four states until a choice is made).
@@ -59,7 +61,8 @@ class KeccakLanesInThread {
   uint32_t saved_;
 };
 // True when the eight-state kernels of k agree with its four-state permutation and a plain copy
-// of the lanes on fixed states: part of the self-test of a path.
+// of the lanes on fixed states, and with a ninth state beside them with its single-state one: part
+// of the self-test of a path.
 bool keccak_lanes_check(const Kernels &k);
 
 // The scheduler has internal linkage, as the sponge it absorbs with (keccak_sponge.h).
@@ -82,10 +85,16 @@ inline const uint8_t *shake_job_input(const ShakeJob &jb, uint64_t pos, uint32_t
 // extraction writes 168 bytes at either rate), or nullptr for a buffer of the run's own. Then
 // take(j, block) consumes the rate bytes at block and returns true when the job wants one more
 // block. At least one block is squeezed per job. The run ends when no lane is busy: a job never
-// ready is not run.
+// ready is not run. When side is given, each permutation also permutes the state side->next_block()
+// returns, when not null (a single stream whose input is written as the jobs go, Shake256Beside).
 inline constexpr uint32_t MAX_SHAKE_JOBS = 32;
-template <typename Place, typename Take>
-void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Place place, Take take) {
+// No stream beside the lanes.
+struct NoSide {
+  uint64_t *next_block() { return nullptr; }
+};
+template <typename Place, typename Take, typename Side = NoSide>
+void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Place place, Take take,
+                    Side *side = nullptr) {
   constexpr uint32_t MAX_W = MAX_LANES;
   alignas(64) uint64_t s[25 * MAX_W];
   uint8_t out[MAX_W][SHAKE128_RATE];
@@ -137,7 +146,9 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
       pos[l] += jb.rate;
     }
     if (!busy) break;
-    lanes.permute(s);
+    uint64_t *const beside = side != nullptr ? side->next_block() : nullptr;
+    if (beside != nullptr) lanes.permute_beside(s, beside);
+    else lanes.permute(s);
     for (uint32_t l = 0; l < w; ++l) {
       uint8_t *const p = job[l] >= 0 && squeezing[l] ? place(uint32_t(job[l])) : nullptr;
       dst[l] = p != nullptr ? p : out[l];

@@ -247,16 +247,19 @@ TEST(Fips202x8, PermutationEqualsEightReferencePermutations) {
 // every lane set, each job's blocks against its single-stream SHAKE; more jobs than lanes, so
 // lanes are refilled, and jobs of different lengths share permutations. Every fourth job reads
 // its input in two pieces split at varying places (the head in a buffer of its own), and job 1 is
-// not ready, its input not yet written (0xEE), until job 0 is done.
+// not ready, its input not yet written (0xEE), until job 0 is done. A SHAKE256 of a public key's
+// length rides beside the permutations, its input written a piece at each block taken, and equals
+// its single stream too.
 TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
   std::vector<std::pair<std::string, KeccakLanes>> sets = {
-      {"portable x4", {4, keccak_permute4x_scalar, keccak_extract4x_scalar}},
+      {"portable x4", {4, keccak_permute4x_scalar, keccak_extract4x_scalar, keccak_permute4x1_scalar}},
       {"path in use", keccak_lanes()}};
   for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
     if (!backend_available(b)) continue;
     const Kernels &k = kernels_of(b);
-    if (b != Backend::scalar) sets.push_back({std::string(backend_name(b)) + " x4", {4, k.permute4x, k.extract4x}});
-    sets.push_back({std::string(backend_name(b)) + " x8", {8, k.permute8x, k.extract8x}});
+    if (b != Backend::scalar)
+      sets.push_back({std::string(backend_name(b)) + " x4", {4, k.permute4x, k.extract4x, k.permute4x1}});
+    sets.push_back({std::string(backend_name(b)) + " x8", {8, k.permute8x, k.extract8x, k.permute8x1}});
   }
   const size_t lengths[] = {0, 1, 33, 135, 136, 137, 167, 168, 300, 1472};
   std::mt19937_64 rng(0x10b5u);
@@ -279,20 +282,35 @@ TEST(ShakeJobs, EveryJobEqualsItsSingleStream) {
   bool late_ready = false;
   jobs[late].in = late_in.data() + jobs[late].prelen;
   jobs[late].ready = &late_ready;
+  const std::vector<uint8_t> side_whole = random_bytes(rng, 1472);  // a public key's length
+  uint8_t side_want[48];
+  shake256(side_want, sizeof side_want, side_whole.data(), side_whole.size());
   for (const auto &[name, lanes] : sets) {
     std::vector<std::vector<uint8_t>> got(jobs.size());
     std::fill(late_in.begin(), late_in.end(), 0xEE);
     late_ready = false;
-    run_shake_jobs(lanes, jobs.data(), uint32_t(jobs.size()), [&](uint32_t j, const uint8_t *block) {
+    std::vector<uint8_t> side_in(side_whole.size(), 0xEE);
+    size_t side_written = 0;
+    Shake256Beside side(side_in.data(), side_in.size());
+    const auto no_place = [](uint32_t) -> uint8_t * { return nullptr; };
+    run_shake_jobs(lanes, jobs.data(), uint32_t(jobs.size()), no_place, [&](uint32_t j, const uint8_t *block) {
       if (j == 0 && got[0].size() + jobs[0].rate == want_blocks[0] * jobs[0].rate) {
         std::copy(in[late].begin(), in[late].end(), late_in.begin());
         late_ready = true;
       }
+      const size_t piece = std::min<size_t>(side_whole.size() - side_written, 97);
+      std::copy_n(side_whole.begin() + ptrdiff_t(side_written), piece, side_in.begin() + ptrdiff_t(side_written));
+      side.written(side_written += piece);
       got[j].insert(got[j].end(), block, block + jobs[j].rate);
       return got[j].size() < want_blocks[j] * jobs[j].rate;
-    });
+    }, &side);
     for (size_t j = 0; j < jobs.size(); ++j)
       EXPECT_EQ(got[j], scalar_stream(jobs[j].rate, in[j], want_blocks[j])) << name << " job " << j;
+    std::copy(side_whole.begin(), side_whole.end(), side_in.begin());
+    side.written(side_whole.size());
+    uint8_t side_got[48];
+    side.finish(side_got, sizeof side_got);
+    EXPECT_EQ(0, std::memcmp(side_got, side_want, sizeof side_got)) << name << " beside";
   }
 }
 

@@ -248,16 +248,24 @@ const std::vector<std::pair<const char *, Check>> &checks() {
          }
          return std::string();
        }},
-      {"four states and one beside them: the scalar permutations of each",
+      {"four or eight states and one beside them: the scalar permutations of each",
        [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
-         uint64_t sx[100], sy[100], tx[25], ty[25];
-         for (int i = 0; i < 100; ++i) sx[i] = sy[i] = uint64_t(rng()) << 32 | rng();
-         for (int i = 0; i < 25; ++i) tx[i] = ty[i] = uint64_t(rng()) << 32 | rng();
-         k.permute4x1(sx, tx);
-         s.permute4x(sy);
-         s.permute(ty);
-         if (!std::equal(sx, sx + 100, sy)) return std::string("the four states differ");
-         return std::equal(tx, tx + 25, ty) ? std::string() : std::string("the state beside them differs");
+         for (int width : {4, 8}) {
+           uint64_t sx[200], sy[200], tx[25], ty[25];
+           for (int i = 0; i < 200; ++i) sx[i] = sy[i] = uint64_t(rng()) << 32 | rng();
+           for (int i = 0; i < 25; ++i) tx[i] = ty[i] = uint64_t(rng()) << 32 | rng();
+           if (width == 4) {
+             k.permute4x1(sx, tx);
+             s.permute4x(sy);
+           } else {
+             k.permute8x1(sx, tx);
+             s.permute8x(sy);
+           }
+           s.permute(ty);
+           if (!std::equal(sx, sx + 25 * width, sy)) return std::to_string(width) + " states differ";
+           if (!std::equal(tx, tx + 25, ty)) return "the state beside " + std::to_string(width) + " differs";
+         }
+         return std::string();
        }},
   };
   return c;

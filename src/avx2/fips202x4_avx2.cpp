@@ -94,6 +94,11 @@ void keccak_extract4x_avx2(uint8_t *const out[4], const uint64_t s[100]) { spong
 
 void keccak_permute8x_avx2(uint64_t s[200]) { keccak_permute_lanes<Avx2PairLaneOps>(s); }
 
+void keccak_permute8x1_avx2(uint64_t s[200], uint64_t t[25]) {
+  keccak_permute8x_avx2(s);
+  keccak_permute_bmi(t);
+}
+
 // Each half of the eight states as four: lanes leave four at a time through a 4x4 transpose of
 // the half's rows (row i at s + 8i + 4h), the 21st one word per state.
 void keccak_extract8x_avx2(uint8_t *const out[8], const uint64_t s[200]) {

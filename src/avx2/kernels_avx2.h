@@ -57,6 +57,9 @@ void keccak_squeeze4x_avx2(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_t 
 void keccak_extract4x_avx2(uint8_t *const out[4], const uint64_t s[100]);
 // Eight interleaved states on pairs of 256-bit registers, and the first 168 bytes of each.
 void keccak_permute8x_avx2(uint64_t s[200]);
+// The eight states, then a ninth beside them in turn: with two registers a lane, the eight leave
+// no room to interleave a ninth.
+void keccak_permute8x1_avx2(uint64_t s[200], uint64_t t[25]);
 void keccak_extract8x_avx2(uint8_t *const out[8], const uint64_t s[200]);
 
 }  // namespace tavik

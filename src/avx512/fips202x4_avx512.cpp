@@ -74,6 +74,10 @@ void keccak_permute4x1_avx512(uint64_t s[100], uint64_t t[25]) {
 
 void keccak_permute8x_avx512(uint64_t s[200]) { keccak_permute_lanes<Avx512LaneOps>(s); }
 
+void keccak_permute8x1_avx512(uint64_t s[200], uint64_t t[25]) {
+  keccak_permute_lanes_beside<Avx512LaneOps, ScalarLaneOps<>>(s, t);
+}
+
 namespace {
 
 constexpr Ymm4Lanes<keccak_permute4x_avx512> LANES4;

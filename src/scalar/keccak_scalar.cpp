@@ -28,6 +28,11 @@ void keccak_permute8x_scalar(uint64_t s[200]) {
   for (size_t j = 0; j < 8; ++j) keccak_permute_lanes<ScalarLaneOps<8, true>>(s + j);
 }
 
+void keccak_permute8x1_scalar(uint64_t s[200], uint64_t t[25]) {
+  keccak_permute8x_scalar(s);
+  keccak_permute_scalar(t);
+}
+
 namespace {
 constexpr WordLanes<4> LANES4{keccak_permute4x_scalar};
 constexpr WordLanes<8> LANES8{keccak_permute8x_scalar};

@@ -66,6 +66,7 @@ void keccak_squeeze4x_scalar(uint8_t *out0, uint8_t *out1, uint8_t *out2, uint8_
 void keccak_extract4x_scalar(uint8_t *const out[4], const uint64_t s[100]);
 // Eight interleaved states, each in place at stride 8, and the first 168 bytes of each.
 void keccak_permute8x_scalar(uint64_t s[200]);
+void keccak_permute8x1_scalar(uint64_t s[200], uint64_t t[25]);
 void keccak_extract8x_scalar(uint8_t *const out[8], const uint64_t s[200]);
 
 }  // namespace tavik
