@@ -196,10 +196,15 @@ struct ExtrasAt {
 // Blocks of extra job e go to take_extra(e, block) as in run_shake_jobs (extra jobs waiting to be
 // ready come after matrix streams started before they are). Each matrix stream gives its first
 // five blocks (840 bytes); a polynomial still short after them goes on as in the scalar
-// expansion, with the retry draws.
-template <typename Places, typename TakeExtra>
+// expansion, with the retry draws. poly_done(p) is told when polynomial p of A is complete; side,
+// when given, rides beside the permutations (run_shake_jobs).
+struct NoPolyDone {
+  void operator()(uint32_t) const {}
+};
+template <typename Places, typename TakeExtra, typename PolyDone = NoPolyDone>
 void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *extra, uint32_t n_extra,
-                            Places places, TakeExtra take_extra, uint32_t rows = K) {
+                            Places places, TakeExtra take_extra, uint32_t rows = K, PolyDone poly_done = {},
+                            Shake256Beside *side = nullptr) {
   constexpr uint32_t MAX_EXTRA = K + L;
   const RejStep step = kernels().rej_uniform;
   uint8_t seeds[K * L][SEED_BYTES + 1];
@@ -229,8 +234,9 @@ void expand_matrix_in_lanes(uint32_t *A, const uint8_t *rho, const ShakeJob *ext
     if (++blocks[p] < MATRIX_DRAW / SHAKE128_RATE) return true;
     uint32_t *a = A + size_t(p) * N;
     finish_matrix_poly_vartime(a, step(a, N, buf[p % MAX_LANES], MATRIX_DRAW), seeds[p], 4 * p, step);
+    poly_done(p);
     return false;
-  });
+  }, side);
 }
 
 // A alone over the scheduler's lanes. Not inlined: the row-by-row expansion keeps its own,
@@ -408,10 +414,10 @@ namespace {
 // A, s1 and s2 as generate_a_and_secrets, the K + L secret streams among the matrix streams in
 // the scheduler's lanes. Each secret stream is fed to the rejection step block by block (its
 // candidates are whole bytes, so the pieces fill what the first two blocks and the further ones
-// fill at four lanes); it ends when its polynomial is full. Not inlined: its frame is only on
-// the stack during the call.
+// fill at four lanes); it ends when its polynomial is full. Rows go to rows (when given) as they
+// are complete. Not inlined: its frame is only on the stack during the call.
 [[gnu::noinline]] void expand_matrix_and_secrets_in_lanes(uint32_t *A, const uint8_t *rho, uint32_t *s1, uint32_t *s2,
-                                                          const uint8_t *seed, uint32_t eta) {
+                                                          const uint8_t *seed, uint32_t eta, const RowsMade *rows) {
   constexpr uint32_t S = K + L;
   // Places of the secret streams (two blocks each) among the twenty matrix streams (five each)
   // that fill eight lanes with the fewest permutations when lanes take the jobs in order as they
@@ -426,25 +432,45 @@ namespace {
     in[e][SEED_BYTES] = uint8_t(e);  // s1 takes nonces 0 .. L - 1, s2 the next K
     jobs[e] = {in[e], SEED_BYTES + 1, SHAKE256_RATE};
   }
-  expand_matrix_in_lanes(A, rho, jobs, S, ExtrasAt(places, S), [&](uint32_t e, const uint8_t *block) {
-    uint32_t *const poly = e < L ? s1 + size_t(e) * N : s2 + size_t(e - L) * N;
-    filled[e] += step(poly + filled[e], N - filled[e], block, SHAKE256_RATE, eta);
-    return filled[e] < N;
-  });
+  // Rows told so far, and the polynomials of each row of A complete. Row i goes to rows once s1,
+  // row i of s2 and row i of A are complete and every row before it has gone.
+  uint32_t told = 0;
+  uint32_t row_polys[K] = {};
+  const auto tell = [&] {
+    if (rows == nullptr) return;
+    for (uint32_t e = 0; e < L; ++e)
+      if (filled[e] < N) return;
+    while (told < K && row_polys[told] == L && filled[L + told] == N) rows->row(rows->ctx, told++);
+  };
+  expand_matrix_in_lanes(
+      A, rho, jobs, S, ExtrasAt(places, S),
+      [&](uint32_t e, const uint8_t *block) {
+        uint32_t *const poly = e < L ? s1 + size_t(e) * N : s2 + size_t(e - L) * N;
+        filled[e] += step(poly + filled[e], N - filled[e], block, SHAKE256_RATE, eta);
+        tell();
+        return filled[e] < N;
+      },
+      K,
+      [&](uint32_t p) {
+        ++row_polys[p / L];
+        tell();
+      },
+      rows != nullptr ? rows->beside : nullptr);
   secure_wipe(in, sizeof in);
 }
 
 }  // namespace
 
 void generate_a_and_secrets(uint32_t *A, const uint8_t *rho, uint32_t *s1, uint32_t *s2, const uint8_t *seed,
-                            uint32_t eta) {
+                            uint32_t eta, const RowsMade *rows) {
   if (keccak_eight_lanes()) {
-    expand_matrix_and_secrets_in_lanes(A, rho, s1, s2, seed, eta);
+    expand_matrix_and_secrets_in_lanes(A, rho, s1, s2, seed, eta, rows);
     return;
   }
   Generate_A(A, rho);
   polyvec_uniform_eta(s1, seed, 0, L, eta);
   polyvec_uniform_eta(s2, seed, int32_t(L), K, eta);
+  for (uint32_t i = 0; rows != nullptr && i < K; ++i) rows->row(rows->ctx, i);
 }
 
 void poly_uniform_gamma1m1(uint8_t *choice_flags, uint32_t *out, const uint8_t *seed, uint32_t nonce) {

@@ -91,11 +91,21 @@ void Poly_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t nonce, uint32_
 // eta) (nonce low byte, so it wraps at 256); may draw four streams at once.
 void polyvec_uniform_eta(uint32_t *out, const uint8_t *seed, int32_t first_nonce, uint32_t count,
                          uint32_t eta);
+// Told by generate_a_and_secrets as rows are made: row(ctx, i) once row i of A, all of s1 and row
+// i of s2 are complete, for i = 0 .. K - 1 in order, each once (it may write the caller's input
+// of beside). beside, when not null, is a hash whose blocks ride beside the permutations that
+// follow while it has whole blocks written (at four lanes and without lanes: none do).
+struct RowsMade {
+  void (*row)(void *ctx, uint32_t i);
+  void *ctx;
+  Shake256Beside *beside;
+};
 // A as Generate_A, s1 (L polynomials) as polyvec_uniform_eta(s1, seed, 0, L, eta) and s2 (K) as
 // polyvec_uniform_eta(s2, seed, L, K, eta). At eight Keccak lanes (on paths with
-// Kernels::four_streams) the secret streams run in the lanes of the matrix expansion.
+// Kernels::four_streams) the secret streams run in the lanes of the matrix expansion. rows, when
+// given, is told of each row as above.
 void generate_a_and_secrets(uint32_t *A, const uint8_t *rho, uint32_t *s1, uint32_t *s2, const uint8_t *seed,
-                            uint32_t eta);
+                            uint32_t eta, const RowsMade *rows = nullptr);
 // One masking polynomial, coefficients Q + y, y in [-261951, 261951], from the 80-byte seed
 // (key, then mu) and the low 16 bits of nonce; when nonce % 4 == 0 also writes 5 choice flags (0/1).
 // Squeezes one more block at a time until all 256 coefficients are filled.

@@ -64,9 +64,12 @@ void unpack_t1(uint32_t *t1, const uint8_t *pk) {
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2) {
   std::memcpy(sk, rho, SEED_BYTES);
   std::memcpy(sk + SEED_BYTES, key, SEED_BYTES);
-  uint8_t *p = sk + 2 * SEED_BYTES;
-  for (uint32_t i = 0; i < L; ++i, p += POLY_S_BYTES) encode(p, s1 + i * N, IO_S1);
-  for (uint32_t i = 0; i < K; ++i, p += POLY_S_BYTES) encode(p, s2 + i * N, IO_S2);
+  for (uint32_t i = 0; i < L; ++i) pack_sk1_secret(sk, s1 + i * N, i);
+  for (uint32_t i = 0; i < K; ++i) pack_sk1_secret(sk, s2 + i * N, L + i);
+}
+
+void pack_sk1_secret(uint8_t *sk, const uint32_t *s, uint32_t index) {
+  encode(sk + 2 * SEED_BYTES + index * POLY_S_BYTES, s, index < L ? IO_S1 : IO_S2);
 }
 
 void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk) {

@@ -78,18 +78,34 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
 }
 
 // keygen's matrix, t and tr at eight Keccak lanes: the secrets' streams run in the lanes of the
-// whole matrix's expansion, and tr hashes the finished key. s1 and t (s2) are written here; t1
-// and t0 as derive_t1_t0. Not inlined: its 20 KiB matrix is on the stack only at that width.
+// whole matrix's expansion. Each row of t is made as soon as its rows of the matrix and of s2, and
+// s1, are complete; its row of t1 goes into pk, and tr takes the whole blocks of pk written so far
+// beside the permutations still to run (six of its eleven blocks, where it ran alone after them).
+// s1 and t (s2) are written here; t1 and t0 as derive_t1_t0. Not inlined: its 20 KiB matrix is
+// on the stack only at that width.
 [[gnu::noinline]] void keygen_in_eight_lanes(uint8_t *pk, uint8_t *sk, const uint8_t *seedbuf, uint32_t *s1,
                                              uint32_t *t, uint32_t *t1, uint32_t *t0) {
   const uint8_t *rho = seedbuf + SEED_BYTES;
   uint32_t A[K * L * N];
-  generate_a_and_secrets(A, rho, s1, t, seedbuf, ETA);
-  pack_sk1(sk, rho, seedbuf + 2 * SEED_BYTES, s1, t);  // before s1 turns into NTT form and s2 into t
-  derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // Generate_A writes NTT form
-  TAVIK_DECLASSIFY(t1, K * N * sizeof t1[0]);  // public: t1 is the rest of the public key
-  pack_pk(pk, rho, t1);
-  shake256(sk + SK1_BYTES, CRH_BYTES, pk, PK_BYTES);  // tr of the finished public key
+  std::memcpy(sk, rho, SEED_BYTES);
+  std::memcpy(sk + SEED_BYTES, seedbuf + 2 * SEED_BYTES, SEED_BYTES);
+  std::memcpy(pk, rho, SEED_BYTES);
+  Shake256Beside tr(pk, PK_BYTES);
+  tr.written(SEED_BYTES);
+  auto made = [&](uint32_t i) {
+    if (i == 0) {  // s1 is complete: packed, then turned into NTT form
+      for (uint32_t j = 0; j < L; ++j) pack_sk1_secret(sk, poly(s1, j), j);
+      polyvec_ntt(s1, L);
+    }
+    pack_sk1_secret(sk, poly(t, i), L + i);  // before s2 turns into t
+    derive_t_row(poly(t1, i), poly(t0, i), poly(t, i), NttVec::of_ntt_form(A + i * L * N), NttVec::of_ntt_form(s1));
+    TAVIK_DECLASSIFY(poly(t1, i), N * sizeof t1[0]);  // public: t1 is the rest of the public key
+    pack_pk_row(pk, poly(t1, i), i);
+    tr.written(SEED_BYTES + (i + 1) * POLY_T1_BYTES);
+  };
+  const RowsMade rows = {[](void *ctx, uint32_t i) { (*static_cast<decltype(made) *>(ctx))(i); }, &made, &tr};
+  generate_a_and_secrets(A, rho, s1, t, seedbuf, ETA, &rows);
+  tr.finish(sk + SK1_BYTES, CRH_BYTES);  // tr of the finished public key
 }
 
 // The same at four lanes and on paths without lanes: a row of the matrix at a time. Each row of t1
