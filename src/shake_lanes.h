@@ -79,6 +79,15 @@ inline const uint8_t *shake_job_input(const ShakeJob &jb, uint64_t pos, uint32_t
   return tmp;
 }
 
+// The single-state permutation as a lane set of width one, for the last job of a run.
+inline void extract_one_lane(uint8_t *const *out, const uint64_t *s) {
+  for (uint32_t i = 0; i < SHAKE128_RATE / 8; ++i) store_le<8>(out[0] + 8 * i, s[i]);
+}
+inline void permute_one_beside_one(uint64_t *s, uint64_t *t) {
+  kernels().permute(s);
+  kernels().permute(t);
+}
+
 // Runs jobs[0..count) (count <= MAX_SHAKE_JOBS) with the lanes of `lanes`, in order of job index
 // as lanes fall free, a job not yet ready being passed over until it is. After
 // each permutation, place(j) names where the block of job j goes: 168 writable bytes (the
@@ -87,6 +96,8 @@ inline const uint8_t *shake_job_input(const ShakeJob &jb, uint64_t pos, uint32_t
 // block. At least one block is squeezed per job. The run ends when no lane is busy: a job never
 // ready is not run. When side is given, each permutation also permutes the state side->next_block()
 // returns, when not null (a single stream whose input is written as the jobs go, Shake256Beside).
+// Once one job is left and none can start, it goes on alone on the single-state permutation,
+// which costs less than a step of all the lanes (a long message's digest after the matrix).
 inline constexpr uint32_t MAX_SHAKE_JOBS = 32;
 // No stream beside the lanes.
 struct NoSide {
@@ -100,7 +111,7 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
   uint8_t out[MAX_W][SHAKE128_RATE];
   uint8_t *dst[MAX_W];
   uint8_t straddle[SHAKE128_RATE];
-  const uint32_t w = lanes.width;
+  uint32_t w = lanes.width;
   int32_t job[MAX_W];
   uint64_t pos[MAX_W];
   bool squeezing[MAX_W];
@@ -127,6 +138,7 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
   };
   for (;;) {
     bool busy = false;
+    uint32_t busy_lanes = 0, last = 0;
     for (uint32_t l = 0; l < w; ++l) {
       if (job[l] < 0) {
         job[l] = pick();
@@ -136,6 +148,8 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
         for (uint32_t i = 0; i < 25; ++i) s[w * i + l] = 0;
       }
       busy = true;
+      ++busy_lanes;
+      last = l;
       if (squeezing[l]) continue;
       // Absorb one whole block, or the rest with its padding; after the padding the next
       // permutation starts the squeezing.
@@ -146,6 +160,15 @@ void run_shake_jobs(KeccakLanes lanes, const ShakeJob *jobs, uint32_t count, Pla
       pos[l] += jb.rate;
     }
     if (!busy) break;
+    if (busy_lanes == 1 && w > 1 && next >= count && n_waiting == 0) {
+      // Lane `last` becomes the only state: word i moves from w * i + last down to i, in order.
+      for (uint32_t i = 0; i < 25; ++i) s[i] = s[w * i + last];
+      job[0] = job[last];
+      pos[0] = pos[last];
+      squeezing[0] = squeezing[last];
+      w = 1;
+      lanes = {1, kernels().permute, extract_one_lane, permute_one_beside_one};
+    }
     uint64_t *const beside = side != nullptr ? side->next_block() : nullptr;
     if (beside != nullptr) lanes.permute_beside(s, beside);
     else lanes.permute(s);
