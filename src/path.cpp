@@ -46,9 +46,15 @@ bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 // The wider form (eight lanes, 512-bit arithmetic) is kept only when the work takes less than 95%
 // of its time at the narrower one, so that noise does not flip a tie towards it.
 constexpr uint64_t WIDER_PERMILLE = 950;
-// Rounds of the measurement, each timing the work at both widths back to back; the first
-// WARM_ROUNDS are not counted (code and data come into the caches, the clock settles).
-constexpr uint32_t LANE_ROUNDS = 7, WARM_ROUNDS = 2, COUNTED = LANE_ROUNDS - WARM_ROUNDS;
+// Rounds of a measurement, each timing the work at both widths back to back; the first `warm`
+// are not counted (code and data come into the caches, the clock settles). The arithmetic's
+// work is short (some 3,000 to 6,000 ticks a run), the lanes' long (a verification, some 40,000
+// to 90,000): fewer rounds of it keep the whole choice near half a millisecond.
+struct Rounds {
+  uint32_t all, warm;
+};
+constexpr Rounds ARITH_ROUNDS = {7, 2}, LANE_ROUNDS = {5, 1};
+constexpr uint32_t MAX_COUNTED = 5;
 
 // The middle of v[0..n) (n odd or even: the upper middle); reorders v.
 uint64_t middle(uint64_t *v, uint32_t n) {
@@ -60,17 +66,20 @@ uint64_t middle(uint64_t *v, uint32_t n) {
 // (the wider), and of the ratio wider / narrower in permille.
 struct Timing {
   uint64_t narrow, wide, ratio;
+  uint32_t counted;
 };
 
-// Times run(false) against run(true) LANE_ROUNDS times, the two back to back in alternating
+// Times run(false) against run(true) rounds.all times, the two back to back in alternating
 // order, so that a change of clock or a neighbour's burst touches both sides of a ratio alike.
 // Each side runs `repeats` times in a row and counts its fastest: a short work's first run after
 // the other width can pay for the switch (seen: 512-bit transforms right after 256-bit ones took
 // 2.3 times as long as after themselves), which a long run of either width does not.
 template <class Run>
-Timing time_both(Run run, uint32_t repeats) {
-  uint64_t narrow[COUNTED], wide[COUNTED], ratio[COUNTED];
-  for (uint32_t round = 0; round < LANE_ROUNDS; ++round) {
+Timing time_both(Run run, Rounds rounds, uint32_t repeats) {
+  static_assert(ARITH_ROUNDS.all - ARITH_ROUNDS.warm <= MAX_COUNTED && LANE_ROUNDS.all - LANE_ROUNDS.warm <= MAX_COUNTED);
+  const uint32_t counted = rounds.all - rounds.warm;
+  uint64_t narrow[MAX_COUNTED], wide[MAX_COUNTED], ratio[MAX_COUNTED];
+  for (uint32_t round = 0; round < rounds.all; ++round) {
     uint64_t took[2] = {0, 0};  // narrower, wider
     for (uint32_t half = 0; half < 2; ++half) {
       const uint32_t is_wide = (round + half) % 2;
@@ -81,13 +90,13 @@ Timing time_both(Run run, uint32_t repeats) {
         if (r == 0 || t < took[is_wide]) took[is_wide] = t;
       }
     }
-    if (round < WARM_ROUNDS) continue;
-    const uint32_t r = round - WARM_ROUNDS;
+    if (round < rounds.warm) continue;
+    const uint32_t r = round - rounds.warm;
     narrow[r] = took[0];
     wide[r] = took[1];
     ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
   }
-  return Timing{middle(narrow, COUNTED), middle(wide, COUNTED), middle(ratio, COUNTED)};
+  return Timing{middle(narrow, counted), middle(wide, counted), middle(ratio, counted), counted};
 }
 
 // The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
@@ -109,10 +118,10 @@ void choose_lanes(const Kernels &k, LaneWork work) {
     std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
     return;
   }
-  const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, 1);
+  const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, LANE_ROUNDS, 1);
   lanes_chosen = t.ratio < WIDER_PERMILLE ? 8 : 4;
   std::snprintf(lanes_reason, sizeof lanes_reason, "verification at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
-                (unsigned long long)t.wide, (unsigned long long)t.narrow, COUNTED);
+                (unsigned long long)t.wide, (unsigned long long)t.narrow, t.counted);
 }
 
 // The arithmetic whose speed decides the avx512 path's width: four forward transforms and their
@@ -153,10 +162,10 @@ uint32_t choose_arith(Backend b, PathTest test) {
     std::snprintf(arith_reason, sizeof arith_reason, "requested by TAVIK_ARITH");
   } else {
     ArithWork work;
-    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_REPEATS);
+    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_ROUNDS, ARITH_REPEATS);
     bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
     std::snprintf(arith_reason, sizeof arith_reason, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
-                  (unsigned long long)t.wide, (unsigned long long)t.narrow, COUNTED);
+                  (unsigned long long)t.wide, (unsigned long long)t.narrow, t.counted);
   }
   if (bits == 512 && !test(kernels_avx512(512))) {
     bits = 256;
