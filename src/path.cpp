@@ -105,7 +105,7 @@ Timing time_both(Run run, Rounds rounds, uint32_t repeats) {
 // same at four (time_both). The work is timed where it runs rather than the permutations alone,
 // which can mislead: on a processor that splits 512-bit operations in two, eight states timed
 // alone beat two times four, yet cost more inside the expansion. The work's inputs are public
-// constants; the keys play no part.
+// (a fixed signature under a fixed key); no caller's key plays a part.
 void choose_lanes(const Kernels &k, LaneWork work) {
   const char *env = std::getenv("TAVIK_LANES");
   if (env != nullptr && (std::strcmp(env, "4") == 0 || std::strcmp(env, "8") == 0)) {
