@@ -62,10 +62,14 @@ void unpack_t1(uint32_t *t1, const uint8_t *pk) {
 }
 
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2) {
-  std::memcpy(sk, rho, SEED_BYTES);
-  std::memcpy(sk + SEED_BYTES, key, SEED_BYTES);
+  pack_sk1_seeds(sk, rho, key);
   for (uint32_t i = 0; i < L; ++i) pack_sk1_secret(sk, s1 + i * N, i);
   for (uint32_t i = 0; i < K; ++i) pack_sk1_secret(sk, s2 + i * N, L + i);
+}
+
+void pack_sk1_seeds(uint8_t *sk, const uint8_t *rho, const uint8_t *key) {
+  std::memcpy(sk, rho, SEED_BYTES);
+  std::memcpy(sk + SEED_BYTES, key, SEED_BYTES);
 }
 
 void pack_sk1_secret(uint8_t *sk, const uint32_t *s, uint32_t index) {

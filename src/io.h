@@ -51,7 +51,9 @@ void unpack_pk(uint32_t *A, uint8_t *rho, uint32_t *t1, const uint8_t *pk);
 void unpack_t1(uint32_t *t1, const uint8_t *pk);
 // sk[0..928) = rho || key || s1 (L polys) || s2 (K polys); s in [-2, 2] given as s or Q + s.
 void pack_sk1(uint8_t *sk, const uint8_t *rho, const uint8_t *key, const uint32_t *s1, const uint32_t *s2);
-// One secret polynomial of pack_sk1's: s1[index] for index < L, else s2[index - L].
+// pack_sk1's parts, for a caller that has the secrets at different times: rho and key, and one
+// secret polynomial (s1[index] for index < L, else s2[index - L]).
+void pack_sk1_seeds(uint8_t *sk, const uint8_t *rho, const uint8_t *key);
 void pack_sk1_secret(uint8_t *sk, const uint32_t *s, uint32_t index);
 // sk[0..928) -> rho, key (32 bytes each), A expanded from rho, s1 and s2 as Q + s in [Q - 2, Q + 5].
 void unpack_sk1(uint32_t *A, uint8_t *rho, uint8_t *key, uint32_t *s1, uint32_t *s2, const uint8_t *sk);

@@ -52,9 +52,11 @@ constexpr uint64_t WIDER_PERMILLE = 950;
 // to 90,000): fewer rounds of it keep the whole choice near half a millisecond.
 struct Rounds {
   uint32_t all, warm;
+  constexpr uint32_t counted() const { return all - warm; }
 };
 constexpr Rounds ARITH_ROUNDS = {7, 2}, LANE_ROUNDS = {5, 1};
 constexpr uint32_t MAX_COUNTED = 5;
+static_assert(ARITH_ROUNDS.counted() <= MAX_COUNTED && LANE_ROUNDS.counted() <= MAX_COUNTED);
 
 // The middle of v[0..n) (n odd or even: the upper middle); reorders v.
 uint64_t middle(uint64_t *v, uint32_t n) {
@@ -66,7 +68,6 @@ uint64_t middle(uint64_t *v, uint32_t n) {
 // (the wider), and of the ratio wider / narrower in permille.
 struct Timing {
   uint64_t narrow, wide, ratio;
-  uint32_t counted;
 };
 
 // Times run(false) against run(true) rounds.all times, the two back to back in alternating
@@ -76,8 +77,7 @@ struct Timing {
 // 2.3 times as long as after themselves), which a long run of either width does not.
 template <class Run>
 Timing time_both(Run run, Rounds rounds, uint32_t repeats) {
-  static_assert(ARITH_ROUNDS.all - ARITH_ROUNDS.warm <= MAX_COUNTED && LANE_ROUNDS.all - LANE_ROUNDS.warm <= MAX_COUNTED);
-  const uint32_t counted = rounds.all - rounds.warm;
+  const uint32_t counted = rounds.counted();
   uint64_t narrow[MAX_COUNTED], wide[MAX_COUNTED], ratio[MAX_COUNTED];
   for (uint32_t round = 0; round < rounds.all; ++round) {
     uint64_t took[2] = {0, 0};  // narrower, wider
@@ -96,7 +96,7 @@ Timing time_both(Run run, Rounds rounds, uint32_t repeats) {
     wide[r] = took[1];
     ratio[r] = took[1] * 1000 / (took[0] != 0 ? took[0] : 1);
   }
-  return Timing{middle(narrow, counted), middle(wide, counted), middle(ratio, counted), counted};
+  return Timing{middle(narrow, counted), middle(wide, counted), middle(ratio, counted)};
 }
 
 // The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
@@ -121,7 +121,7 @@ void choose_lanes(const Kernels &k, LaneWork work) {
   const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, LANE_ROUNDS, 1);
   lanes_chosen = t.ratio < WIDER_PERMILLE ? 8 : 4;
   std::snprintf(lanes_reason, sizeof lanes_reason, "verification at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
-                (unsigned long long)t.wide, (unsigned long long)t.narrow, t.counted);
+                (unsigned long long)t.wide, (unsigned long long)t.narrow, LANE_ROUNDS.counted());
 }
 
 // The arithmetic whose speed decides the avx512 path's width: four forward transforms and their
@@ -165,7 +165,7 @@ uint32_t choose_arith(Backend b, PathTest test) {
     const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_ROUNDS, ARITH_REPEATS);
     bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
     std::snprintf(arith_reason, sizeof arith_reason, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
-                  (unsigned long long)t.wide, (unsigned long long)t.narrow, t.counted);
+                  (unsigned long long)t.wide, (unsigned long long)t.narrow, ARITH_ROUNDS.counted());
   }
   if (bits == 512 && !test(kernels_avx512(512))) {
     bits = 256;

@@ -77,6 +77,26 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   for (uint32_t i = 0; i < L / 2 * N; ++i) pairs[i] = s1[i] + 1024 * (s1[i + L / 2 * N] - Q);
 }
 
+// The public key as key generation writes it, a row of t1 at a time, its hash tr taking the whole
+// blocks written so far beside whatever permutations run next (tr.next_block()).
+struct PublicKeyRows {
+  uint8_t *pk;
+  Shake256Beside tr;
+
+  PublicKeyRows(uint8_t *key, const uint8_t *rho) : pk(key), tr(key, PK_BYTES) {
+    std::memcpy(pk, rho, SEED_BYTES);
+    tr.written(SEED_BYTES);
+  }
+  // Row i of t = A*s1 + s2 (t holds s2 and becomes t), split into t1 and t0; row i of t1 goes
+  // into the key.
+  void add(uint32_t i, uint32_t *t1, uint32_t *t0, uint32_t *t, NttVec a_row, NttVec s1_ntt) {
+    derive_t_row(poly(t1, i), poly(t0, i), poly(t, i), a_row, s1_ntt);
+    TAVIK_DECLASSIFY(poly(t1, i), N * sizeof t1[0]);  // public: t1 is the rest of the public key
+    pack_pk_row(pk, poly(t1, i), i);
+    tr.written(SEED_BYTES + (i + 1) * POLY_T1_BYTES);
+  }
+};
+
 // keygen's matrix, t and tr at eight Keccak lanes: the secrets' streams run in the lanes of the
 // whole matrix's expansion. Each row of t is made as soon as its rows of the matrix and of s2, and
 // s1, are complete; its row of t1 goes into pk, and tr takes the whole blocks of pk written so far
@@ -87,25 +107,19 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
                                              uint32_t *t, uint32_t *t1, uint32_t *t0) {
   const uint8_t *rho = seedbuf + SEED_BYTES;
   uint32_t A[K * L * N];
-  std::memcpy(sk, rho, SEED_BYTES);
-  std::memcpy(sk + SEED_BYTES, seedbuf + 2 * SEED_BYTES, SEED_BYTES);
-  std::memcpy(pk, rho, SEED_BYTES);
-  Shake256Beside tr(pk, PK_BYTES);
-  tr.written(SEED_BYTES);
+  pack_sk1_seeds(sk, rho, seedbuf + 2 * SEED_BYTES);
+  PublicKeyRows key(pk, rho);
   auto made = [&](uint32_t i) {
     if (i == 0) {  // s1 is complete: packed, then turned into NTT form
       for (uint32_t j = 0; j < L; ++j) pack_sk1_secret(sk, poly(s1, j), j);
       polyvec_ntt(s1, L);
     }
     pack_sk1_secret(sk, poly(t, i), L + i);  // before s2 turns into t
-    derive_t_row(poly(t1, i), poly(t0, i), poly(t, i), NttVec::of_ntt_form(A + i * L * N), NttVec::of_ntt_form(s1));
-    TAVIK_DECLASSIFY(poly(t1, i), N * sizeof t1[0]);  // public: t1 is the rest of the public key
-    pack_pk_row(pk, poly(t1, i), i);
-    tr.written(SEED_BYTES + (i + 1) * POLY_T1_BYTES);
+    key.add(i, t1, t0, t, NttVec::of_ntt_form(A + i * L * N), NttVec::of_ntt_form(s1));
   };
-  const RowsMade rows = {[](void *ctx, uint32_t i) { (*static_cast<decltype(made) *>(ctx))(i); }, &made, &tr};
+  const RowsMade rows = {[](void *ctx, uint32_t i) { (*static_cast<decltype(made) *>(ctx))(i); }, &made, &key.tr};
   generate_a_and_secrets(A, rho, s1, t, seedbuf, ETA, &rows);
-  tr.finish(sk + SK1_BYTES, CRH_BYTES);  // tr of the finished public key
+  key.tr.finish(sk + SK1_BYTES, CRH_BYTES);  // tr of the finished public key
 }
 
 // The same at four lanes and on paths without lanes: a row of the matrix at a time. Each row of t1
@@ -119,17 +133,12 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
   polyvec_uniform_eta(t, seedbuf, int32_t(L), K, ETA);
   pack_sk1(sk, rho, seedbuf + 2 * SEED_BYTES, s1, t);  // before s1 turns into NTT form and s2 into t
   const NttVec s1_ntt = polyvec_ntt(s1, L);
-  std::memcpy(pk, rho, SEED_BYTES);
-  Shake256Beside tr(pk, PK_BYTES);
-  tr.written(SEED_BYTES);
+  PublicKeyRows key(pk, rho);
   for (uint32_t i = 0; i < K; ++i) {
-    generate_a_row(a_row, rho, i, tr);
-    derive_t_row(poly(t1, i), poly(t0, i), poly(t, i), NttVec::of_ntt_form(a_row), s1_ntt);
-    TAVIK_DECLASSIFY(poly(t1, i), N * sizeof t1[0]);  // public: t1 is the rest of the public key
-    pack_pk_row(pk, poly(t1, i), i);
-    tr.written(SEED_BYTES + (i + 1) * POLY_T1_BYTES);
+    generate_a_row(a_row, rho, i, key.tr);
+    key.add(i, t1, t0, t, NttVec::of_ntt_form(a_row), s1_ntt);
   }
-  tr.finish(sk + SK1_BYTES, CRH_BYTES);  // tr of the finished public key
+  key.tr.finish(sk + SK1_BYTES, CRH_BYTES);  // tr of the finished public key
 }
 
 // Key pair from the 32-byte seed; pk and sk are non-null. Not inlined: its frame lies in what the

@@ -295,15 +295,13 @@ TEST(Signature, BothVerificationFormsGiveTheSameVerdicts) {
     cases.push_back({"a flipped bit (must fail)", s, short_m, 1});
     cases.back().sig[off] ^= 0x10;
   }
-  const uint32_t chosen = backend_lanes();
-  keccak_lanes_use(4);
+  const KeccakLanesInThread four(4);
   for (bool in_lanes : {false, true}) {
     Kernels k = kernels();
     k.side_hashes_in_lanes = in_lanes;
     const KernelsInThread use(k);
     for (const Case &c : cases) EXPECT_EQ(verify(kp.pk, c.sig, c.m), c.verdict) << c.why << ", in lanes " << in_lanes;
   }
-  keccak_lanes_use(chosen);
 }
 
 // Fields verification must turn away before any hashing: z at its bound, too many hint ones.
