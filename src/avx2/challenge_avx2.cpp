@@ -1,5 +1,5 @@
-// The challenge shuffle with 128-bit integer vectors, for the vector paths. Contract: the
-// challenge_shuffle field of kernels.h.
+// The challenge shuffle for the vector paths: the sets on general registers, their expansion
+// with 256-bit vectors. Contract: the challenge_shuffle field of kernels.h.
 #include "avx2/kernels_avx2.h"
 
 #include <immintrin.h>
@@ -12,66 +12,61 @@
 namespace tavik {
 namespace {
 
-static_assert(N == 256 && N - TAU >= 128, "the shuffle writes position i only in the upper half");
+static_assert(N == 256 && N - TAU >= 192, "the shuffle writes position i only in the last 64-bit word");
 
 // The challenge during its shuffle as two 256-bit sets, its nonzero and its negative
-// coefficients, each in two 128-bit registers. place() reads and writes the position b only
-// through lane masks and shifts, never through an index.
+// coefficients, each in four 64-bit words that stay in registers across the 60 steps (a step is a
+// short chain through the last word, which holds every position i). place() reads and writes the
+// position b only through masks over every word and shifts, never through an index.
 class ChallengeSets {
  public:
-  // c[i] = c[b], then c[b] = -1 when negative is all ones, +1 when it is 0. b <= i, i >= 128.
+  // c[i] = c[b], then c[b] = -1 when negative is all ones, +1 when it is 0. b <= i, i >= 192.
   void place(uint32_t b, uint32_t i, uint32_t negative) {
-    const __m128i lane_lo = _mm_setr_epi32(0, 1, 2, 3), lane_hi = _mm_setr_epi32(4, 5, 6, 7);
-    const __m128i lane_b = _mm_set1_epi32(int32_t(b >> 5)), bit_b = _mm_set1_epi32(int32_t(1u << (b & 31)));
-    const __m128i at_lo = _mm_and_si128(_mm_cmpeq_epi32(lane_lo, lane_b), bit_b);
-    const __m128i at_hi = _mm_and_si128(_mm_cmpeq_epi32(lane_hi, lane_b), bit_b);
-    // The bits at b, gathered into every lane (only one lane holds them).
-    __m128i nz = _mm_or_si128(_mm_and_si128(nz_lo_, at_lo), _mm_and_si128(nz_hi_, at_hi));
-    __m128i ng = _mm_or_si128(_mm_and_si128(neg_lo_, at_lo), _mm_and_si128(neg_hi_, at_hi));
-    nz = _mm_or_si128(nz, _mm_shuffle_epi32(nz, 0x4E));
-    ng = _mm_or_si128(ng, _mm_shuffle_epi32(ng, 0x4E));
-    nz = _mm_or_si128(nz, _mm_shuffle_epi32(nz, 0xB1));
-    ng = _mm_or_si128(ng, _mm_shuffle_epi32(ng, 0xB1));
-    const uint32_t moved_nz = (uint32_t(_mm_cvtsi128_si32(nz)) >> (b & 31)) & 1;
-    const uint32_t moved_neg = (uint32_t(_mm_cvtsi128_si32(ng)) >> (b & 31)) & 1;
-    const __m128i at_i = _mm_cmpeq_epi32(lane_hi, _mm_set1_epi32(int32_t(i >> 5)));
-    nz_hi_ = _mm_or_si128(nz_hi_, _mm_and_si128(at_i, _mm_set1_epi32(int32_t(moved_nz << (i & 31)))));
-    neg_hi_ = _mm_or_si128(neg_hi_, _mm_and_si128(at_i, _mm_set1_epi32(int32_t(moved_neg << (i & 31)))));
-    const __m128i sign = _mm_set1_epi32(int32_t(negative));
-    nz_lo_ = _mm_or_si128(nz_lo_, at_lo);
-    nz_hi_ = _mm_or_si128(nz_hi_, at_hi);
-    neg_lo_ = _mm_xor_si128(neg_lo_, _mm_and_si128(at_lo, _mm_xor_si128(neg_lo_, sign)));
-    neg_hi_ = _mm_xor_si128(neg_hi_, _mm_and_si128(at_hi, _mm_xor_si128(neg_hi_, sign)));
+    const uint64_t bit = uint64_t(1) << (b & 63);
+    const uint32_t word = b >> 6;
+    const uint64_t at0 = ct::widen(ct::mask_eq(0, word)) & bit, at1 = ct::widen(ct::mask_eq(1, word)) & bit;
+    const uint64_t at2 = ct::widen(ct::mask_eq(2, word)) & bit, at3 = ct::widen(ct::mask_eq(3, word)) & bit;
+    // The bits at b, in place within their word (only one word holds them).
+    const uint64_t moved_nz = ((nz_[0] & at0) | (nz_[1] & at1)) | ((nz_[2] & at2) | (nz_[3] & at3));
+    const uint64_t moved_neg = ((neg_[0] & at0) | (neg_[1] & at1)) | ((neg_[2] & at2) | (neg_[3] & at3));
+    nz_[3] |= ((moved_nz >> (b & 63)) & 1) << (i & 63);
+    neg_[3] |= ((moved_neg >> (b & 63)) & 1) << (i & 63);
+    const uint64_t sign = ct::widen(negative);
+    nz_[0] |= at0;
+    nz_[1] |= at1;
+    nz_[2] |= at2;
+    nz_[3] |= at3;
+    neg_[0] = ct::select(at0, sign, neg_[0]);
+    neg_[1] = ct::select(at1, sign, neg_[1]);
+    neg_[2] = ct::select(at2, sign, neg_[2]);
+    neg_[3] = ct::select(at3, sign, neg_[3]);
   }
-  // c[j] = 0, 1 or Q - 1 as bit j of the sets says, four coefficients at a time: each lane tests
-  // its own bit of the same 32-bit piece.
+  // c[j] = 0, 1 or Q - 1 as bit j of the sets says, eight coefficients at a time: each lane tests
+  // its own bit of the same byte.
   void expand(uint32_t *c) const {
-    alignas(16) uint64_t nonzero[4], negative[4];
-    _mm_store_si128(reinterpret_cast<__m128i *>(nonzero), nz_lo_);
-    _mm_store_si128(reinterpret_cast<__m128i *>(nonzero + 2), nz_hi_);
-    _mm_store_si128(reinterpret_cast<__m128i *>(negative), neg_lo_);
-    _mm_store_si128(reinterpret_cast<__m128i *>(negative + 2), neg_hi_);
-    const __m128i one = _mm_set1_epi32(1), q_minus_2 = _mm_set1_epi32(int32_t(Q - 2));
-    for (uint32_t piece = 0; piece < N / 32; ++piece) {
-      const __m128i nz = _mm_set1_epi32(int32_t(uint32_t(nonzero[piece / 2] >> (32 * (piece % 2)))));
-      const __m128i neg = _mm_set1_epi32(int32_t(uint32_t(negative[piece / 2] >> (32 * (piece % 2)))));
-      __m128i bits = _mm_setr_epi32(1, 2, 4, 8);
-      for (uint32_t k = 0; k < 32; k += 4) {
-        const __m128i is_nz = _mm_cmpeq_epi32(_mm_and_si128(nz, bits), bits);
-        const __m128i is_neg = _mm_cmpeq_epi32(_mm_and_si128(neg, bits), bits);
-        const __m128i v = _mm_and_si128(is_nz, _mm_add_epi32(one, _mm_and_si128(is_neg, q_minus_2)));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 32 * piece + k), v);
-        bits = _mm_slli_epi32(bits, 4);
-      }
+    alignas(32) uint8_t nonzero[N / 8], negative[N / 8];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(nonzero),
+                       _mm256_setr_epi64x(int64_t(nz_[0]), int64_t(nz_[1]), int64_t(nz_[2]), int64_t(nz_[3])));
+    _mm256_store_si256(reinterpret_cast<__m256i *>(negative),
+                       _mm256_setr_epi64x(int64_t(neg_[0]), int64_t(neg_[1]), int64_t(neg_[2]), int64_t(neg_[3])));
+    const __m256i one = _mm256_set1_epi32(1), q_minus_2 = _mm256_set1_epi32(int32_t(Q - 2));
+    const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    for (uint32_t piece = 0; piece < N / 8; ++piece) {
+      const __m256i nz = _mm256_set1_epi32(nonzero[piece]), neg = _mm256_set1_epi32(negative[piece]);
+      const __m256i is_nz = _mm256_cmpeq_epi32(_mm256_and_si256(nz, bits), bits);
+      const __m256i is_neg = _mm256_cmpeq_epi32(_mm256_and_si256(neg, bits), bits);
+      const __m256i v = _mm256_and_si256(is_nz, _mm256_add_epi32(one, _mm256_and_si256(is_neg, q_minus_2)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(c + 8 * piece), v);
     }
     secure_wipe(nonzero, sizeof nonzero);
     secure_wipe(negative, sizeof negative);
   }
-  void wipe() { secure_wipe(this, sizeof *this); }
+  // The words live in registers (any spill lies in the stack that signing scrubs): taking their
+  // address to wipe them would keep them in memory across every step.
+  void wipe() {}
 
  private:
-  __m128i nz_lo_ = _mm_setzero_si128(), nz_hi_ = _mm_setzero_si128();
-  __m128i neg_lo_ = _mm_setzero_si128(), neg_hi_ = _mm_setzero_si128();
+  uint64_t nz_[4] = {0, 0, 0, 0}, neg_[4] = {0, 0, 0, 0};
 };
 
 }  // namespace
