@@ -50,11 +50,12 @@ constexpr uint64_t WIDER_PERMILLE = 950;
 // are not counted (code and data come into the caches, the clock settles). The arithmetic's
 // work is short (some 3,000 to 6,000 ticks a run), the lanes' long (a verification, some 40,000
 // to 90,000): fewer rounds of it keep the whole choice near half a millisecond.
+// `repeats`: runs of each side a round, the fastest counted (time_both says why).
 struct Rounds {
-  uint32_t all, warm;
+  uint32_t all, warm, repeats;
   constexpr uint32_t counted() const { return all - warm; }
 };
-constexpr Rounds ARITH_ROUNDS = {7, 2}, LANE_ROUNDS = {5, 1};
+constexpr Rounds ARITH_ROUNDS = {7, 2, 3}, LANE_ROUNDS = {5, 1, 1};
 constexpr uint32_t MAX_COUNTED = 5;
 static_assert(ARITH_ROUNDS.counted() <= MAX_COUNTED && LANE_ROUNDS.counted() <= MAX_COUNTED);
 
@@ -72,18 +73,18 @@ struct Timing {
 
 // Times run(false) against run(true) rounds.all times, the two back to back in alternating
 // order, so that a change of clock or a neighbour's burst touches both sides of a ratio alike.
-// Each side runs `repeats` times in a row and counts its fastest: a short work's first run after
-// the other width can pay for the switch (seen: 512-bit transforms right after 256-bit ones took
-// 2.3 times as long as after themselves), which a long run of either width does not.
+// Each side runs rounds.repeats times in a row and counts its fastest: a short work's first run
+// after the other width can pay for the switch (seen: 512-bit transforms right after 256-bit ones
+// took 2.3 times as long as after themselves), which a long run of either width does not.
 template <class Run>
-Timing time_both(Run run, Rounds rounds, uint32_t repeats) {
+Timing time_both(Run run, Rounds rounds) {
   const uint32_t counted = rounds.counted();
   uint64_t narrow[MAX_COUNTED], wide[MAX_COUNTED], ratio[MAX_COUNTED];
   for (uint32_t round = 0; round < rounds.all; ++round) {
     uint64_t took[2] = {0, 0};  // narrower, wider
     for (uint32_t half = 0; half < 2; ++half) {
       const uint32_t is_wide = (round + half) % 2;
-      for (uint32_t r = 0; r < repeats; ++r) {
+      for (uint32_t r = 0; r < rounds.repeats; ++r) {
         const uint64_t t0 = cpucycles();
         run(is_wide != 0);
         const uint64_t t = cpucycles() - t0;
@@ -118,7 +119,7 @@ void choose_lanes(const Kernels &k, LaneWork work) {
     std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
     return;
   }
-  const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, LANE_ROUNDS, 1);
+  const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, LANE_ROUNDS);
   lanes_chosen = t.ratio < WIDER_PERMILLE ? 8 : 4;
   std::snprintf(lanes_reason, sizeof lanes_reason, "verification at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
                 (unsigned long long)t.wide, (unsigned long long)t.narrow, LANE_ROUNDS.counted());
@@ -128,8 +129,6 @@ void choose_lanes(const Kernels &k, LaneWork work) {
 // inner product with four more polynomials, the core of every matrix-vector product, on public
 // constants made once, before the timing, so that their making does not dilute the ratio.
 constexpr uint32_t ARITH_POLYS = 4;
-// Runs of each width a round, the fastest counted: the work is short (some 3,000 to 6,000 ticks).
-constexpr uint32_t ARITH_REPEATS = 3;
 struct ArithWork {
   alignas(64) uint32_t a[ARITH_POLYS * N], b[ARITH_POLYS * N], scratch[ARITH_POLYS * N], out[N];
   ArithWork() {
@@ -162,7 +161,7 @@ uint32_t choose_arith(Backend b, PathTest test) {
     std::snprintf(arith_reason, sizeof arith_reason, "requested by TAVIK_ARITH");
   } else {
     ArithWork work;
-    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_ROUNDS, ARITH_REPEATS);
+    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_ROUNDS);
     bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
     std::snprintf(arith_reason, sizeof arith_reason, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
                   (unsigned long long)t.wide, (unsigned long long)t.narrow, ARITH_ROUNDS.counted());

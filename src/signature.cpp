@@ -1,5 +1,6 @@
 #include "signature.h"
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -843,20 +844,25 @@ int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, bool hedged) {
   return TAVIK_OK;
 }
 
+// The self-test's message: the bytes 0, 1, ..., 58.
+constexpr std::array<uint8_t, 59> PINNED_MSG = [] {
+  std::array<uint8_t, 59> m{};
+  for (uint32_t i = 0; i < m.size(); ++i) m[i] = uint8_t(i);
+  return m;
+}();
+
 // The self-test's key pair and signature, pk || signature in keys_sig: the key of the seed 1, 8,
-// 15, ... and the signature of msg (0, 1, ..., 58, written here) under it, on the kernels in use.
-// False when signing failed. The key's secret part is wiped.
-constexpr size_t PINNED_MSG_BYTES = 59;
-bool pinned_signature(uint8_t *keys_sig, uint8_t *msg) {
+// 15, ... and the signature of PINNED_MSG under it, on the kernels in use. False when signing
+// failed. The key's secret part is wiped.
+bool pinned_signature(uint8_t *keys_sig) {
   uint8_t seed[SEED_BYTES];
   uint8_t sk[SK_BYTES];
   for (uint32_t i = 0; i < sizeof seed; ++i) seed[i] = uint8_t(7 * i + 1);
-  for (uint32_t i = 0; i < PINNED_MSG_BYTES; ++i) msg[i] = uint8_t(i);
   keygen(keys_sig, sk, seed);
   // Faulty kernels can fail every attempt: the pinned signature takes 3 attempts, so 64 ends it.
   SignStats stats;
   stats.max_attempts = 64;
-  const bool signed_ok = sign_any(sk, msg, PINNED_MSG_BYTES, keys_sig + PK_BYTES, &stats, nullptr);
+  const bool signed_ok = sign_any(sk, PINNED_MSG.data(), PINNED_MSG.size(), keys_sig + PK_BYTES, &stats, nullptr);
   secure_wipe(sk, sizeof sk);
   return signed_ok;
 }
@@ -866,7 +872,6 @@ bool pinned_signature(uint8_t *keys_sig, uint8_t *msg) {
 // thread.
 struct Pinned {
   uint8_t keys_sig[PK_BYTES + SIG_BYTES];
-  uint8_t msg[PINNED_MSG_BYTES];
   bool made = false;
 };
 Pinned pinned;
@@ -878,9 +883,9 @@ Pinned pinned;
 // verification gains 8% at eight. All of it is public.
 void lanes_work(const Kernels &k, uint32_t width) {
   const KernelsInThread use(k);
-  if (!pinned.made) pinned.made = pinned_signature(pinned.keys_sig, pinned.msg);
+  if (!pinned.made) pinned.made = pinned_signature(pinned.keys_sig);
   const KeccakLanesInThread lanes(width);
-  verify_any(nullptr, pinned.keys_sig, pinned.keys_sig + PK_BYTES, pinned.msg, PINNED_MSG_BYTES);
+  verify_any(nullptr, pinned.keys_sig, pinned.keys_sig + PK_BYTES, PINNED_MSG.data(), PINNED_MSG.size());
 }
 
 }  // namespace
@@ -925,14 +930,13 @@ bool self_test(const Kernels &k) {
   // The eight-state kernels first: the scheme's run below uses them only at that width.
   if (!keccak_lanes_check(k)) return false;
   const KernelsInThread use(k);
-  uint8_t keys_sig[PK_BYTES + SIG_BYTES], msg[PINNED_MSG_BYTES];
+  uint8_t keys_sig[PK_BYTES + SIG_BYTES];
   uint8_t digest[32];
-  if (!pinned_signature(keys_sig, msg)) return false;
-  if (verify_any(nullptr, keys_sig, keys_sig + PK_BYTES, msg, sizeof msg) != TAVIK_OK) return false;
+  if (!pinned_signature(keys_sig)) return false;
+  if (verify_any(nullptr, keys_sig, keys_sig + PK_BYTES, PINNED_MSG.data(), PINNED_MSG.size()) != TAVIK_OK) return false;
   shake256(digest, sizeof digest, keys_sig, sizeof keys_sig);
   if (std::memcmp(digest, SELF_TEST_DIGEST, sizeof digest) != 0) return false;
   std::memcpy(pinned.keys_sig, keys_sig, sizeof keys_sig);  // for the lane width's measurement
-  std::memcpy(pinned.msg, msg, sizeof msg);
   pinned.made = true;
   return true;
 }
