@@ -1,7 +1,10 @@
 /* Signatures of whole messages, never of digests: EVP_PKEY_sign/verify take the message itself
    (pkeyutl -rawin), EVP_DigestSign/DigestVerify take it in one piece or streamed, with no digest
    set (what certificate signing uses). Signing is hedged: fresh random bytes join the key in the
-   seed of every mask. */
+   seed of every mask. A digest is refused however it is named: as the init call's digest name,
+   in its parameters, or set afterwards (EVP_PKEY_CTX_set_signature_md). A streamed message ends
+   with its final call: updates and finals after it are refused until the context is initialised
+   again (libcrypto finishes a copy instead unless EVP_MD_CTX_FLAG_FINALISE is set). */
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/params.h>
@@ -10,12 +13,14 @@
 #include "tavik_prov.h"
 
 enum { OP_NONE, OP_SIGN, OP_VERIFY };
+/* A streamed message: none yet, started by its first piece, ended by the final call. */
+enum { STREAM_NONE, STREAM_OPEN, STREAM_FINISHED };
 
 typedef struct {
   TAVIK_PROVCTX *prov;
   TAVIK_KEY *key;
   int op;
-  int streaming;            /* a streamed message has been started */
+  int stream;               /* STREAM_* */
   tavik_sign_state *sign;   /* secure heap: it holds a copy of the secret key */
   tavik_verify_state *verify;
 } SIG_CTX;
@@ -28,7 +33,7 @@ static void drop_streams(SIG_CTX *ctx) {
   }
   OPENSSL_clear_free(ctx->verify, sizeof *ctx->verify);
   ctx->verify = NULL;
-  ctx->streaming = 0;
+  ctx->stream = STREAM_NONE;
 }
 
 static void *sg_newctx(void *provctx, const char *propq) {
@@ -53,7 +58,7 @@ static void *sg_dupctx(void *vctx) {
   SIG_CTX *ctx = sg_newctx(src->prov, NULL);
   if (ctx == NULL) return NULL;
   ctx->op = src->op;
-  ctx->streaming = src->streaming;
+  ctx->stream = src->stream;
   if (src->key != NULL && tavik_key_up_ref(src->key)) ctx->key = src->key;
   if (src->sign != NULL) {
     ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
@@ -67,17 +72,31 @@ static void *sg_dupctx(void *vctx) {
   return ctx;
 }
 
-static int sg_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
-  (void)vctx;
-  (void)params;
-  return 1;
+/* Refuses a digest and leaves the context unusable until the next init, so that a caller who
+   ignores the refusal cannot go on to sign a digest as if it were the message. */
+static int refuse_digest(SIG_CTX *ctx, const char *name) {
+  drop_streams(ctx);
+  ctx->op = OP_NONE;
+  tavik_raise(ctx->prov, TAVIK_R_DIGEST_NOT_ALLOWED, "digest %s given", name);
+  return 0;
 }
 
+/* The one parameter understood is the digest, to refuse it: no name but the empty one. */
+static int sg_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
+  SIG_CTX *ctx = vctx;
+  const OSSL_PARAM *p = OSSL_PARAM_locate_const(params, OSSL_SIGNATURE_PARAM_DIGEST);
+  if (p == NULL) return 1;
+  const char *name = NULL;
+  if (!OSSL_PARAM_get_utf8_string_ptr(p, &name) || name == NULL) return refuse_digest(ctx, "(not a name)");
+  return name[0] == '\0' ? 1 : refuse_digest(ctx, name);
+}
+
+/* The digest is listed so that libcrypto hands it over (to be refused) rather than drop it. */
 static const OSSL_PARAM *sg_settable_ctx_params(void *vctx, void *provctx) {
-  static const OSSL_PARAM none[] = {OSSL_PARAM_END};
+  static const OSSL_PARAM settable[] = {OSSL_PARAM_utf8_string(OSSL_SIGNATURE_PARAM_DIGEST, NULL, 0), OSSL_PARAM_END};
   (void)vctx;
   (void)provctx;
-  return none;
+  return settable;
 }
 
 static int sg_init(SIG_CTX *ctx, void *provkey, int op, const OSSL_PARAM params[]) {
@@ -93,8 +112,9 @@ static int sg_init(SIG_CTX *ctx, void *provkey, int op, const OSSL_PARAM params[
     tavik_raise(ctx->prov, op == OP_SIGN ? TAVIK_R_NO_SECRET_KEY : TAVIK_R_NO_PUBLIC_KEY, NULL);
     return 0;
   }
+  if (!sg_set_ctx_params(ctx, params)) return 0;
   ctx->op = op;
-  return sg_set_ctx_params(ctx, params);
+  return 1;
 }
 
 static int sg_sign_init(void *vctx, void *provkey, const OSSL_PARAM params[]) {
@@ -143,10 +163,7 @@ static int sg_verify(void *vctx, const unsigned char *sig, size_t siglen, const 
 }
 
 static int digest_init(SIG_CTX *ctx, const char *mdname, void *provkey, int op, const OSSL_PARAM params[]) {
-  if (mdname != NULL && mdname[0] != '\0') {
-    tavik_raise(ctx->prov, TAVIK_R_DIGEST_NOT_ALLOWED, "digest %s given", mdname);
-    return 0;
-  }
+  if (mdname != NULL && mdname[0] != '\0') return refuse_digest(ctx, mdname);
   return sg_init(ctx, provkey, op, params);
 }
 
@@ -158,9 +175,13 @@ static int sg_digest_verify_init(void *vctx, const char *mdname, void *provkey, 
   return digest_init(vctx, mdname, provkey, OP_VERIFY, params);
 }
 
-/* Starts the streamed message on its first piece. */
+/* Starts the streamed message on its first piece; refuses one that has been finished. */
 static int start_stream(SIG_CTX *ctx) {
-  if (ctx->streaming) return 1;
+  if (ctx->stream == STREAM_OPEN) return 1;
+  if (ctx->stream == STREAM_FINISHED) {
+    tavik_raise(ctx->prov, TAVIK_R_FINISHED, NULL);
+    return 0;
+  }
   int ok = 0;
   if (ctx->op == OP_SIGN) {
     if (ctx->sign == NULL) ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
@@ -174,7 +195,7 @@ static int start_stream(SIG_CTX *ctx) {
                                            : tavik_verify_init(ctx->verify, ctx->key->pub)) == TAVIK_OK;
   }
   if (!ok) tavik_raise(ctx->prov, ctx->op == OP_NONE ? TAVIK_R_WRONG_OPERATION : TAVIK_R_OUT_OF_MEMORY, NULL);
-  ctx->streaming = ok;
+  ctx->stream = ok ? STREAM_OPEN : STREAM_NONE;
   return ok;
 }
 
@@ -190,7 +211,7 @@ static int sg_digest_sign_final(void *vctx, unsigned char *sig, size_t *siglen, 
   if (!signature_room(ctx, sig, siglen, sigsize)) return 0;
   if (sig == NULL) return 1;
   if (!start_stream(ctx)) return 0;
-  ctx->streaming = 0;
+  ctx->stream = STREAM_FINISHED;
   const int32_t r = tavik_sign_final(ctx->sign, sig);
   if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
   return r == TAVIK_OK;
@@ -198,8 +219,12 @@ static int sg_digest_sign_final(void *vctx, unsigned char *sig, size_t *siglen, 
 
 static int sg_digest_verify_final(void *vctx, const unsigned char *sig, size_t siglen) {
   SIG_CTX *ctx = vctx;
-  if (ctx->op != OP_VERIFY || !start_stream(ctx)) return 0;
-  ctx->streaming = 0;
+  if (ctx->op != OP_VERIFY) {
+    tavik_raise(ctx->prov, TAVIK_R_WRONG_OPERATION, NULL);
+    return 0;
+  }
+  if (!start_stream(ctx)) return 0;
+  ctx->stream = STREAM_FINISHED;
   return tavik_verify_final(ctx->verify, sig, siglen) == TAVIK_OK;
 }
 

@@ -1,6 +1,7 @@
 // The provider module through libcrypto's EVP interface, loaded into a library context of its
 // own: signatures that the library's own calls accept and the reverse, keys through DER and PEM,
-// the key's parameters and refusals, and eight threads signing and verifying with one key.
+// the key's parameters and refusals, misuse of a context, the secret key wiped when freed, and
+// eight threads signing and verifying with one key.
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
@@ -9,6 +10,9 @@
 #include <openssl/provider.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -20,6 +24,52 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// libcrypto's allocations, the provider's included (its secure-heap calls fall back to them, no
+// secure heap being set up here), go through these functions, set before libcrypto allocates
+// anything. A block keeps its size in front of it; while a pattern is watched, every block freed
+// is searched for it, to see what a free leaves behind in memory given back.
+namespace freed {
+struct alignas(16) Header {
+  size_t size;
+};
+std::atomic<const std::vector<Bytes> *> patterns{nullptr};
+std::atomic<int> found{0};
+
+void *take(size_t n, const char *, int) {
+  auto *h = static_cast<Header *>(std::malloc(sizeof(Header) + n));
+  if (h == nullptr) return nullptr;
+  h->size = n;
+  return h + 1;
+}
+void give(void *p, const char *, int) {
+  if (p == nullptr) return;
+  Header *h = static_cast<Header *>(p) - 1;
+  const uint8_t *begin = static_cast<uint8_t *>(p), *end = begin + h->size;
+  if (const std::vector<Bytes> *want = patterns.load())
+    for (const Bytes &w : *want)
+      if (std::search(begin, end, w.begin(), w.end()) != end) ++found;
+  std::free(h);
+}
+void *resize(void *p, size_t n, const char *file, int line) {
+  if (p == nullptr) return take(n, file, line);
+  void *q = n > 0 ? take(n, file, line) : nullptr;
+  if (q != nullptr) std::memcpy(q, p, std::min(n, (static_cast<Header *>(p) - 1)->size));
+  if (q != nullptr || n == 0) give(p, file, line);
+  return q;
+}
+const bool installed = CRYPTO_set_mem_functions(take, resize, give) == 1;
+
+// How many times a block freed while `during` ran held one of `secrets`.
+template <class F>
+int count_in_freed(const std::vector<Bytes> &secrets, F during) {
+  found = 0;
+  patterns = &secrets;
+  during();
+  patterns = nullptr;
+  return found.load();
+}
+}  // namespace freed
 
 struct Context {
   OSSL_LIB_CTX *lib = OSSL_LIB_CTX_new();
@@ -122,6 +172,16 @@ TEST_F(Provider, KeysAreTheLibrarysAndReportTheirParameters) {
   ASSERT_EQ(EVP_PKEY_fromdata_init(from), 1);
   ASSERT_EQ(EVP_PKEY_fromdata(from, &imported, EVP_PKEY_KEYPAIR, by_sk), 1);
   EXPECT_EQ(EVP_PKEY_eq(imported, k.pkey), 1);
+  // Keys compare by their public keys: another key pair differs, a public key alone matches its pair.
+  Keys other;
+  make(other, 8);
+  EVP_PKEY *public_only = nullptr;
+  OSSL_PARAM by_pk[] = {OSSL_PARAM_octet_string(OSSL_PKEY_PARAM_PUB_KEY, k.pk, sizeof k.pk), OSSL_PARAM_END};
+  ASSERT_EQ(EVP_PKEY_fromdata(from, &public_only, EVP_PKEY_PUBLIC_KEY, by_pk), 1);
+  EXPECT_EQ(EVP_PKEY_eq(other.pkey, k.pkey), 0);
+  EXPECT_EQ(EVP_PKEY_eq(public_only, k.pkey), 1);
+  EXPECT_EQ(EVP_PKEY_eq(public_only, other.pkey), 0);
+  EVP_PKEY_free(public_only);
   EXPECT_NE(EVP_PKEY_fromdata(from, &mismatched, EVP_PKEY_KEYPAIR, both), 1);
   EXPECT_EQ(mismatched, nullptr);
   ERR_clear_error();
@@ -257,6 +317,192 @@ TEST_F(Provider, KeysRoundTripThroughDerAndPem) {
   p = want;
   EXPECT_EQ(d2i_AutoPrivateKey_ex(nullptr, &p, long(want_len), ctx->lib, nullptr), nullptr);
   ERR_clear_error();
+}
+
+// Every altered signature is refused in each way libcrypto verifies, streamed too: the library's
+// refusal codes (-2 for a signature of the wrong length) never count as valid.
+TEST_F(Provider, AlteredSignaturesAreRefused) {
+  Keys k;
+  make(k, 15);
+  const Bytes msg = message(500, 3);
+  Bytes sig(TAVIK_SIG_BYTES);
+  ASSERT_EQ(tavik_sign(k.sk, msg.data(), msg.size(), sig.data()), 0);
+  Bytes flipped = sig;
+  flipped[1000] ^= 1;
+  const struct {
+    const char *name;
+    Bytes sig;
+    bool valid;
+  } cases[] = {
+      {"the signature", sig, true},
+      {"cut by 100 bytes", Bytes(sig.begin(), sig.end() - 100), false},
+      {"one byte more", [&] { Bytes b = sig; b.push_back(0); return b; }(), false},
+      {"empty", Bytes(), false},
+      {"one bit changed", flipped, false},
+  };
+  EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(ctx->lib, k.pkey, nullptr);
+  for (const auto &c : cases) {
+    const uint8_t none = 0, *p = c.sig.empty() ? &none : c.sig.data();
+    EXPECT_EQ(digest_verify(k.pkey, c.sig, msg) == 1, c.valid) << c.name;
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    ASSERT_EQ(EVP_DigestVerifyInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, k.pkey, nullptr), 1);
+    ASSERT_EQ(EVP_DigestVerifyUpdate(md, msg.data(), 100), 1);
+    ASSERT_EQ(EVP_DigestVerifyUpdate(md, msg.data() + 100, msg.size() - 100), 1);
+    EXPECT_EQ(EVP_DigestVerifyFinal(md, p, c.sig.size()) == 1, c.valid) << c.name << " (streamed)";
+    EVP_MD_CTX_free(md);
+    ASSERT_EQ(EVP_PKEY_verify_init(pctx), 1);
+    EXPECT_EQ(EVP_PKEY_verify(pctx, p, c.sig.size(), msg.data(), msg.size()) == 1, c.valid) << c.name << " (raw)";
+  }
+  EVP_PKEY_CTX_free(pctx);
+  ERR_clear_error();
+}
+
+// Every error on the queue, which it empties.
+std::string reasons() {
+  std::string all;
+  char text[256];
+  while (const unsigned long e = ERR_get_error()) {
+    ERR_error_string_n(e, text, sizeof text);
+    all += std::string(text) + "\n";
+  }
+  return all;
+}
+
+// Under EVP_MD_CTX_FLAG_FINALISE libcrypto runs the final call on the context itself: after it,
+// further pieces and finals are refused until the context is initialised again ("Final,
+// Update(B), Final" would otherwise sign B alone). Without the flag it finishes a copy, and the
+// context goes on with the whole message (checked in SignaturesCrossBetweenProviderAndLibrary).
+TEST_F(Provider, FinishedContextsRefuseMorePieces) {
+  Keys k;
+  make(k, 17);
+  const Bytes a = message(100, 1), b = message(200, 2);
+  Bytes sig(TAVIK_SIG_BYTES), sig_b(TAVIK_SIG_BYTES);
+  ASSERT_EQ(tavik_sign(k.sk, b.data(), b.size(), sig_b.data()), 0);
+  size_t n = sig.size();
+  for (bool signing : {true, false}) {
+    SCOPED_TRACE(signing ? "signing" : "verifying");
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    EVP_MD_CTX_set_flags(md, EVP_MD_CTX_FLAG_FINALISE);
+    auto init = [&] {
+      return signing ? EVP_DigestSignInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, k.pkey, nullptr)
+                     : EVP_DigestVerifyInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, k.pkey, nullptr);
+    };
+    auto update = [&](const Bytes &m) {
+      return signing ? EVP_DigestSignUpdate(md, m.data(), m.size()) : EVP_DigestVerifyUpdate(md, m.data(), m.size());
+    };
+    // Signing writes sig; verifying checks sig_b, B's signature.
+    auto final = [&] {
+      n = sig.size();
+      return signing ? EVP_DigestSignFinal(md, sig.data(), &n) : EVP_DigestVerifyFinal(md, sig_b.data(), sig_b.size());
+    };
+    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(update(a), 1);
+    if (signing) {
+      ASSERT_EQ(final(), 1);
+      EXPECT_EQ(tavik_verify(k.pk, sig.data(), n, a.data(), a.size()), 0);
+    } else {
+      EXPECT_NE(final(), 1);  // B's signature, A's message
+      ERR_clear_error();
+    }
+    EXPECT_NE(update(b), 1);
+    EXPECT_NE(reasons().find("finished"), std::string::npos);
+    EXPECT_NE(final(), 1);
+    EXPECT_NE(reasons().find("finished"), std::string::npos);
+    // Initialised again, the context takes a new message.
+    ASSERT_EQ(init(), 1);
+    ASSERT_EQ(update(b), 1);
+    ASSERT_EQ(final(), 1);
+    if (signing) {
+      EXPECT_EQ(tavik_verify(k.pk, sig.data(), n, b.data(), b.size()), 0);
+    }
+    EVP_MD_CTX_free(md);
+  }
+}
+
+// A digest is refused however it is set, with the provider's reason, and a context it was set on
+// signs nothing afterwards (it would sign the digest bytes given as the message).
+TEST_F(Provider, DigestsAreRefusedHoweverTheyAreSet) {
+  Keys k;
+  make(k, 19);
+  const Bytes msg = message(32, 5);
+  char sha256[] = "SHA256";
+  const OSSL_PARAM with_digest[] = {OSSL_PARAM_utf8_string(OSSL_SIGNATURE_PARAM_DIGEST, sha256, 0), OSSL_PARAM_END};
+  const struct {
+    const char *name;
+    bool one_shot;  // EVP_PKEY_sign on the context, else EVP_DigestSign
+    int (*set)(EVP_MD_CTX *, EVP_PKEY_CTX *, EVP_PKEY *, OSSL_LIB_CTX *, const OSSL_PARAM *);
+  } cases[] = {
+      {"digest name at init", false,
+       [](EVP_MD_CTX *md, EVP_PKEY_CTX *, EVP_PKEY *key, OSSL_LIB_CTX *lib, const OSSL_PARAM *) {
+         return EVP_DigestSignInit_ex(md, nullptr, "SHA256", lib, nullptr, key, nullptr);
+       }},
+      {"digest name at verification's init", false,
+       [](EVP_MD_CTX *md, EVP_PKEY_CTX *, EVP_PKEY *key, OSSL_LIB_CTX *lib, const OSSL_PARAM *) {
+         return EVP_DigestVerifyInit_ex(md, nullptr, "SHA512", lib, nullptr, key, nullptr);
+       }},
+      {"digest in the init parameters", false,
+       [](EVP_MD_CTX *md, EVP_PKEY_CTX *, EVP_PKEY *key, OSSL_LIB_CTX *lib, const OSSL_PARAM *params) {
+         return EVP_DigestSignInit_ex(md, nullptr, nullptr, lib, nullptr, key, params);
+       }},
+      {"digest set after EVP_DigestSignInit", false,
+       [](EVP_MD_CTX *md, EVP_PKEY_CTX *, EVP_PKEY *key, OSSL_LIB_CTX *lib, const OSSL_PARAM *) {
+         EVP_PKEY_CTX *inner = nullptr;
+         if (EVP_DigestSignInit_ex(md, &inner, nullptr, lib, nullptr, key, nullptr) != 1) return -100;
+         return EVP_PKEY_CTX_set_signature_md(inner, EVP_sha256());
+       }},
+      {"digest in EVP_PKEY_sign_init_ex's parameters", true,
+       [](EVP_MD_CTX *, EVP_PKEY_CTX *pctx, EVP_PKEY *, OSSL_LIB_CTX *, const OSSL_PARAM *params) {
+         return EVP_PKEY_sign_init_ex(pctx, params);
+       }},
+      {"EVP_PKEY_CTX_set_signature_md", true,
+       [](EVP_MD_CTX *, EVP_PKEY_CTX *pctx, EVP_PKEY *, OSSL_LIB_CTX *, const OSSL_PARAM *) {
+         if (EVP_PKEY_sign_init(pctx) != 1) return -100;
+         return EVP_PKEY_CTX_set_signature_md(pctx, EVP_sha256());
+       }},
+  };
+  for (const auto &c : cases) {
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(ctx->lib, k.pkey, nullptr);
+    const int r = c.set(md, pctx, k.pkey, ctx->lib, with_digest);
+    EXPECT_NE(r, -100) << c.name << ": the init before it failed";
+    EXPECT_LE(r, 0) << c.name;
+    const std::string why = reasons();
+    EXPECT_NE(why.find("no digest may be set"), std::string::npos) << c.name << ": " << why;
+    Bytes sig(TAVIK_SIG_BYTES);
+    size_t n = sig.size();
+    EXPECT_NE(c.one_shot ? EVP_PKEY_sign(pctx, sig.data(), &n, msg.data(), msg.size())
+                         : EVP_DigestSign(md, sig.data(), &n, msg.data(), msg.size()),
+              1)
+        << c.name << ": signed after the refusal";
+    ERR_clear_error();
+    EVP_PKEY_CTX_free(pctx);
+    EVP_MD_CTX_free(md);
+  }
+}
+
+// Freeing a key, and a context whose streamed signature holds a copy of it, leaves none of its
+// secret bytes in the memory given back: the seed, the signing seed after rho, and the start of
+// s1. The key is used twice first, so that it has made its expanded form.
+TEST_F(Provider, FreedKeysLeaveNoSecretBehind) {
+  ASSERT_TRUE(freed::installed) << "libcrypto allocated before the test set its allocation functions";
+  Keys k;
+  make(k, 21);
+  const Bytes msg = message(300, 4);
+  ASSERT_EQ(digest_sign(k.pkey, msg).size(), size_t(TAVIK_SIG_BYTES));
+  ASSERT_EQ(digest_sign(k.pkey, msg).size(), size_t(TAVIK_SIG_BYTES));
+  EVP_MD_CTX *midway = EVP_MD_CTX_new();
+  ASSERT_EQ(EVP_DigestSignInit_ex(midway, nullptr, nullptr, ctx->lib, nullptr, k.pkey, nullptr), 1);
+  ASSERT_EQ(EVP_DigestSignUpdate(midway, msg.data(), msg.size()), 1);
+  const std::vector<Bytes> secrets = {Bytes(k.seed, k.seed + 32), Bytes(k.sk + 32, k.sk + 64), Bytes(k.sk + 64, k.sk + 96)};
+  // The watch sees secret bytes in a block freed unwiped.
+  EXPECT_EQ(freed::count_in_freed(secrets, [&] { OPENSSL_free(OPENSSL_memdup(k.sk + 32, 64)); }), 2);
+  EXPECT_EQ(freed::count_in_freed(secrets,
+                                  [&] {
+                                    EVP_MD_CTX_free(midway);
+                                    EVP_PKEY_free(k.pkey);
+                                    k.pkey = nullptr;
+                                  }),
+            0);
 }
 
 // Eight threads sign and verify at once with one key through one library context.
