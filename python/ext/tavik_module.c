@@ -161,6 +161,19 @@ static PyObject *SecretKey_new(PyTypeObject *type, PyObject *args, PyObject *kwd
   SecretKeyObject *self = (SecretKeyObject *)type->tp_alloc(type, 0);
   if (self) memcpy(self->key, view.buf, TAVIK_SK_BYTES);
   PyBuffer_Release(&view);
+  if (!self) return NULL;
+  /* The key is checked once, here: its public key is rebuilt from rho, s1 and s2 and compared with
+     the stored hash of the public key and the stored t0. No other thread can reach the new object. */
+  uint8_t pk[TAVIK_PK_BYTES];
+  int32_t r;
+  Py_BEGIN_ALLOW_THREADS
+  r = tavik_pk_from_sk(pk, self->key);
+  Py_END_ALLOW_THREADS
+  if (r != TAVIK_OK) {
+    Py_DECREF(self);
+    PyErr_SetString(PyExc_ValueError, "the secret key is damaged (its stored fields disagree)");
+    return NULL;
+  }
   return (PyObject *)self;
 }
 
@@ -247,7 +260,10 @@ static PyTypeObject SecretKeyType = {
               "A secret key of 3056 bytes, held in memory that is wiped when the key is closed or\n"
               "collected. Use it as a context manager to wipe it on leaving the block. Its bytes\n"
               "never appear in repr(); to_bytes() gives them explicitly. SecretKey(data) copies\n"
-              "stored key bytes (the caller wipes its own copy, e.g. a bytearray).",
+              "stored key bytes (the caller wipes its own copy, e.g. a bytearray) and checks them:\n"
+              "it rebuilds the public key from rho, s1 and s2 and raises ValueError when the stored\n"
+              "hash of the public key or the stored t0 disagrees (a damaged key). The 32-byte\n"
+              "signing seed after rho is the one part no check covers: no other field depends on it.",
     .tp_methods = SecretKey_methods,
     .tp_getset = SecretKey_getset,
     .tp_new = SecretKey_new,
@@ -294,13 +310,16 @@ static PyObject *ExpandedSecretKey_new(PyTypeObject *type, PyObject *args, PyObj
   static char *kwlist[] = {"sk", NULL};
   SecretKeyObject *sk;
   if (!PyArg_ParseTupleAndKeywords(args, kwds, "O!:ExpandedSecretKey", kwlist, &SecretKeyType, &sk)) return NULL;
-  if (secret_key_open(sk) < 0) return NULL;
+  /* Held before anything else runs: a close() meanwhile leaves the key intact until the release. */
+  if (secret_key_acquire(sk) < 0) return NULL;
   ExpandedObject *self = (ExpandedObject *)type->tp_alloc(type, 0);
-  if (!self) return NULL;
-  self->mem = alloc_aligned(sizeof(tavik_expanded_sk));
-  if (!self->mem) return Py_DECREF(self), NULL;
+  if (self) self->mem = alloc_aligned(sizeof(tavik_expanded_sk));
+  if (!self || !self->mem) {
+    secret_key_release(sk);
+    Py_XDECREF(self);
+    return NULL;
+  }
   int32_t r;
-  secret_key_acquire(sk);  /* open: checked above */
   Py_BEGIN_ALLOW_THREADS
   r = tavik_expand_sk((tavik_expanded_sk *)self->mem, sk->key);
   Py_END_ALLOW_THREADS
@@ -386,7 +405,9 @@ static PyTypeObject ExpandedSecretKeyType = {
     .tp_doc = "ExpandedSecretKey(sk)\n--\n\n"
               "What signing derives from a SecretKey alone, kept to sign many messages at a fraction\n"
               "of the cost: sign() and Signer() accept it in place of the key and give the same\n"
-              "bytes. As secret as the key; wiped on close() or collection; for this process only.",
+              "bytes. As secret as the key; wiped on close() or collection; for this process only.\n"
+              "Made only from a key that passes the check SecretKey(data) makes; it carries a check\n"
+              "value of its own, which every call using it verifies (ValueError when it fails).",
     .tp_methods = Expanded_methods,
     .tp_getset = Expanded_getset,
     .tp_new = ExpandedSecretKey_new,
@@ -454,12 +475,44 @@ static int check_secret_key(PyObject *obj, const char *name) {
   return -1;
 }
 
+/* The SecretKey obj, held for one call (secret_key_release ends it), or NULL with an exception
+   set: a wrong type, or a closed key. Held first, before any other input is read: reading one may
+   run Python code (a buffer exporter, a finaliser) that closes the key, which then stays intact
+   until the call is done. */
+static SecretKeyObject *claim_secret_key(PyObject *obj, const char *name) {
+  if (check_secret_key(obj, name) < 0 || secret_key_acquire((SecretKeyObject *)obj) < 0) return NULL;
+  return (SecretKeyObject *)obj;
+}
+
+/* Claims the key of a signing call, a SecretKey or an ExpandedSecretKey: exactly one of *sk and
+   *xsk is set on success. Returns 0, or -1 with an exception set. */
+static int claim_signing_key(PyObject *obj, const char *what, SecretKeyObject **sk, ExpandedObject **xsk) {
+  *sk = NULL;
+  *xsk = NULL;
+  if (Py_IS_TYPE(obj, &ExpandedSecretKeyType)) {
+    if (expanded_acquire((ExpandedObject *)obj) < 0) return -1;
+    *xsk = (ExpandedObject *)obj;
+    return 0;
+  }
+  if ((*sk = claim_secret_key(obj, "sk")) != NULL) return 0;
+  if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "%s: sk must be a tavik.SecretKey or tavik.ExpandedSecretKey, not %.100s", what,
+                 Py_TYPE(obj)->tp_name);
+  }
+  return -1;
+}
+
+static void release_signing_key(SecretKeyObject *sk, ExpandedObject *xsk) {
+  if (xsk) expanded_release(xsk);
+  if (sk) secret_key_release(sk);
+}
+
 static PyObject *public_key(PyObject *Py_UNUSED(module), PyObject *sk_obj) {
-  if (check_secret_key(sk_obj, "sk") < 0) return NULL;
-  SecretKeyObject *sk = (SecretKeyObject *)sk_obj;
+  SecretKeyObject *sk = claim_secret_key(sk_obj, "sk");
+  if (!sk) return NULL;
   uint8_t pk[TAVIK_PK_BYTES];
   int32_t r;
-  secret_key_acquire(sk);
   Py_BEGIN_ALLOW_THREADS
   r = tavik_pk_from_sk(pk, sk->key);
   Py_END_ALLOW_THREADS
@@ -502,50 +555,36 @@ static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssi
     return NULL;
   }
 
-  ExpandedObject *xsk = NULL;
-  if (Py_IS_TYPE(key_obj, &ExpandedSecretKeyType)) {
-    xsk = (ExpandedObject *)key_obj;
-  } else if (check_secret_key(key_obj, "sk") < 0) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-      PyErr_Clear();
-      PyErr_Format(PyExc_TypeError, "sk must be a tavik.SecretKey or tavik.ExpandedSecretKey, not %.100s",
-                   Py_TYPE(key_obj)->tp_name);
-    }
-    return NULL;
-  }
+  SecretKeyObject *sk;
+  ExpandedObject *xsk;
+  if (claim_signing_key(key_obj, "sign()", &sk, &xsk) < 0) return NULL;
   Input msg;
-  if (input_get(msg_obj, "msg", -1, 0, &msg) < 0) return NULL;
-  PyObject *sig = PyBytes_FromStringAndSize(NULL, TAVIK_SIG_BYTES);
-  if (!sig) return input_release(&msg), NULL;
-  uint8_t *out = (uint8_t *)PyBytes_AS_STRING(sig);
-  int32_t r;
-  if (xsk) {
-    if (expanded_acquire(xsk) < 0) {
-      input_release(&msg);
-      Py_DECREF(sig);
-      return NULL;
+  PyObject *sig = NULL;
+  int32_t r = TAVIK_OK;
+  if (input_get(msg_obj, "msg", -1, 0, &msg) == 0) {
+    sig = PyBytes_FromStringAndSize(NULL, TAVIK_SIG_BYTES);
+    if (sig) {
+      uint8_t *out = (uint8_t *)PyBytes_AS_STRING(sig);
+      const tavik_expanded_sk *x = xsk ? (const tavik_expanded_sk *)xsk->mem : NULL;
+      const uint8_t *key = sk ? sk->key : NULL;
+      Py_BEGIN_ALLOW_THREADS
+      if (x)
+        r = deterministic ? tavik_sign_expanded(x, msg.data, (uint64_t)msg.len, out)
+                          : tavik_sign_expanded_hedged(x, msg.data, (uint64_t)msg.len, out);
+      else
+        r = deterministic ? tavik_sign(key, msg.data, (uint64_t)msg.len, out)
+                          : tavik_sign_hedged(key, msg.data, (uint64_t)msg.len, out);
+      Py_END_ALLOW_THREADS
     }
-    const tavik_expanded_sk *x = (const tavik_expanded_sk *)xsk->mem;
-    Py_BEGIN_ALLOW_THREADS
-    r = deterministic ? tavik_sign_expanded(x, msg.data, (uint64_t)msg.len, out)
-                      : tavik_sign_expanded_hedged(x, msg.data, (uint64_t)msg.len, out);
-    Py_END_ALLOW_THREADS
-    expanded_release(xsk);
-  } else {
-    SecretKeyObject *sk = (SecretKeyObject *)key_obj;
-    const uint8_t *key = sk->key;
-    secret_key_acquire(sk);
-    Py_BEGIN_ALLOW_THREADS
-    r = deterministic ? tavik_sign(key, msg.data, (uint64_t)msg.len, out)
-                      : tavik_sign_hedged(key, msg.data, (uint64_t)msg.len, out);
-    Py_END_ALLOW_THREADS
-    secret_key_release(sk);
+    input_release(&msg);
   }
-  input_release(&msg);
+  release_signing_key(sk, xsk);
+  if (!sig) return NULL;
   if (r != TAVIK_OK) {
     Py_DECREF(sig);
-    if (r == TAVIK_ILLEGAL_PARAMETER && xsk) {
-      PyErr_SetString(PyExc_ValueError, "sign: the expanded secret key is damaged");
+    if (r == TAVIK_ILLEGAL_PARAMETER) {
+      /* Every argument is valid here: the library refused the key. */
+      PyErr_SetString(PyExc_ValueError, xsk ? "sign: the expanded secret key is damaged" : "sign: the secret key is damaged");
       return NULL;
     }
     return raise_code(r, "sign");
@@ -648,29 +687,31 @@ static PyObject *Signer_new(PyTypeObject *type, PyObject *args, PyObject *kwds) 
   PyObject *key_obj;
   int deterministic = 0;
   if (!PyArg_ParseTupleAndKeywords(args, kwds, "O|$p:Signer", kwlist, &key_obj, &deterministic)) return NULL;
-  int expanded = Py_IS_TYPE(key_obj, &ExpandedSecretKeyType);
-  if (!expanded && check_secret_key(key_obj, "sk") < 0) return NULL;
+  SecretKeyObject *sk;
+  ExpandedObject *xsk;
+  if (claim_signing_key(key_obj, "Signer()", &sk, &xsk) < 0) return NULL;
   StreamObject *self = (StreamObject *)type->tp_alloc(type, 0);
-  if (!self) return NULL;
-  tavik_sign_state *st = alloc_aligned(sizeof *st);
-  if (!st) return Py_DECREF(self), NULL;
+  tavik_sign_state *st = self ? alloc_aligned(sizeof *st) : NULL;
+  if (!st) {
+    release_signing_key(sk, xsk);
+    Py_XDECREF(self);
+    return NULL;
+  }
   self->st = st;
   int32_t r;
   /* Starting a state is short work: it runs with the lock held, so the key cannot change. */
-  if (expanded) {
-    ExpandedObject *xsk = (ExpandedObject *)key_obj;
-    if (expanded_acquire(xsk) < 0) return Py_DECREF(self), NULL;
-    self->xkey = (ExpandedObject *)Py_NewRef(key_obj);
+  if (xsk) {
+    self->xkey = (ExpandedObject *)Py_NewRef(key_obj); /* the claim passes to the state */
     const tavik_expanded_sk *x = (const tavik_expanded_sk *)xsk->mem;
     r = deterministic ? tavik_sign_init_expanded(st, x) : tavik_sign_init_expanded_hedged(st, x);
   } else {
-    const uint8_t *key = ((SecretKeyObject *)key_obj)->key;
-    r = deterministic ? tavik_sign_init(st, key) : tavik_sign_init_hedged(st, key);
+    r = deterministic ? tavik_sign_init(st, sk->key) : tavik_sign_init_hedged(st, sk->key);
+    secret_key_release(sk); /* the state holds its own copy */
   }
   if (r != TAVIK_OK) {
     Py_DECREF(self);
-    if (r == TAVIK_ILLEGAL_PARAMETER && expanded) {
-      PyErr_SetString(PyExc_ValueError, "Signer: the expanded secret key is damaged");
+    if (r == TAVIK_ILLEGAL_PARAMETER) {
+      PyErr_SetString(PyExc_ValueError, xsk ? "Signer: the expanded secret key is damaged" : "Signer: the secret key is damaged");
       return NULL;
     }
     return raise_code(r, "Signer");
@@ -781,7 +822,7 @@ static PyObject *Signer_finalize(StreamObject *self, PyObject *Py_UNUSED(ignored
   if (r != TAVIK_OK) {
     Py_DECREF(sig);
     if (r == TAVIK_ILLEGAL_PARAMETER) {
-      PyErr_SetString(PyExc_ValueError, "finalize: the expanded secret key is damaged");
+      PyErr_SetString(PyExc_ValueError, "finalize: the secret key or expanded secret key is damaged");
       return NULL;
     }
     return raise_code(r, "finalize");
@@ -884,9 +925,11 @@ static PyTypeObject VerifierType = {
 
 /* ---- Measurement ---- */
 
-/* The C calls timed one by one in C, for the overhead benchmark: per-call nanoseconds of
-   `count` calls of one-shot signing (hedged or deterministic) or verification, with the lock
-   released as the wrappers do. Not part of the interface. */
+/* The C calls timed one by one in C, for the overhead benchmark (bench/python_overhead.py):
+   per-call nanoseconds of `count` calls of one-shot signing (hedged or deterministic) or
+   verification, with the lock released as the wrappers do. Not part of the interface. `count` is
+   bounded so that the table of times is small and its size cannot wrap. */
+#define TIME_C_CALLS_MAX 100000
 static PyObject *time_c_calls(PyObject *Py_UNUSED(module), PyObject *args) {
   const char *op;
   PyObject *key_obj, *msg_obj, *sig_obj;
@@ -897,8 +940,8 @@ static PyObject *time_c_calls(PyObject *Py_UNUSED(module), PyObject *args) {
     PyErr_SetString(PyExc_ValueError, "op must be 'sign', 'sign_deterministic' or 'verify'");
     return NULL;
   }
-  if (count < 1) return PyErr_SetString(PyExc_ValueError, "count must be positive"), NULL;
-  if (!verify_op && check_secret_key(key_obj, "sk") < 0) return NULL;
+  if (count < 1 || count > TIME_C_CALLS_MAX)
+    return PyErr_Format(PyExc_ValueError, "count must lie in [1, %d]", TIME_C_CALLS_MAX), NULL;
   Input pk = {0}, msg, sig;
   if (verify_op && input_get(key_obj, "public key", TAVIK_PK_BYTES, 0, &pk) < 0) return NULL;
   if (input_get(msg_obj, "msg", -1, 0, &msg) < 0) return input_release(&pk), NULL;
@@ -907,9 +950,18 @@ static PyObject *time_c_calls(PyObject *Py_UNUSED(module), PyObject *args) {
     input_release(&pk);
     return NULL;
   }
-  uint64_t *ns = PyMem_Malloc((size_t)count * sizeof *ns);
   uint8_t key[TAVIK_SK_BYTES], out[TAVIK_SIG_BYTES];
-  if (!verify_op) memcpy(key, ((SecretKeyObject *)key_obj)->key, sizeof key);
+  if (!verify_op) {
+    SecretKeyObject *sk = claim_secret_key(key_obj, "sk");
+    if (!sk) {
+      input_release(&sig);
+      input_release(&msg);
+      return NULL;
+    }
+    memcpy(key, sk->key, sizeof key);
+    secret_key_release(sk);
+  }
+  uint64_t *ns = PyMem_New(uint64_t, (size_t)count);
   int32_t bad = 0;
   if (ns) {
     Py_BEGIN_ALLOW_THREADS
@@ -956,14 +1008,17 @@ static PyMethodDef module_methods[] = {
      "The key pair generate_keypair() makes when the random source yields these 32 bytes."},
     {"public_key", public_key, METH_O,
      "public_key(sk) -> bytes\n--\n\n"
-     "The public key of a SecretKey, rebuilt from its own fields; ValueError for a damaged key."},
+     "The public key of a SecretKey, rebuilt from its secret fields (the check SecretKey(data)\n"
+     "makes); ValueError if the library refuses the key as damaged."},
     {"sign", (PyCFunction)(void (*)(void))sign, METH_FASTCALL | METH_KEYWORDS,
      "sign(sk, msg, *, deterministic=False) -> bytes\n--\n\n"
      "The 2573-byte signature of msg (bytes-like, any length) under a SecretKey or an\n"
      "ExpandedSecretKey. Hedged by default: fresh randomness enters every signature, so signing\n"
      "twice gives different valid signatures. deterministic=True gives the library's\n"
-     "deterministic bytes (the known answers). Raises SigningError for a damaged key and\n"
-     "RandomnessError when the random source fails."},
+     "deterministic bytes (the known answers). The key was checked when it was made\n"
+     "(SecretKey(data), ExpandedSecretKey(sk)); ValueError if the library refuses it as damaged,\n"
+     "SigningError if signing reaches its attempt bound, RandomnessError when the random\n"
+     "source fails."},
     {"verify", (PyCFunction)(void (*)(void))verify, METH_FASTCALL,
      "verify(pk, msg, sig) -> bool\n--\n\n"
      "True when sig is a valid signature of msg under pk (1472 bytes, or an ExpandedPublicKey),\n"

@@ -10,6 +10,12 @@ is closed or collected. Signer and Verifier take a message in pieces; ExpandedSe
 ExpandedPublicKey make signing and verifying many messages under one key cheaper. Key generation,
 signing and verification release the interpreter lock, so threads run them in parallel.
 
+Which calls check a key: SecretKey(data) rebuilds the public key from the key's secret fields and
+raises ValueError when the stored hash of the public key or the stored t0 disagrees (a damaged
+key), so every SecretKey in use has passed that check once; generate_keypair() and
+keypair_from_seed() make whole keys. An ExpandedSecretKey carries a check value that every call
+using it verifies.
+
 Errors: TypeError for arguments of the wrong type, ValueError for wrong lengths, closed keys and
 damaged keys; tavik.SigningError and tavik.RandomnessError (both tavik.Error) for failures inside
 the library.

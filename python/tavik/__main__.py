@@ -4,15 +4,23 @@
     python -m tavik sign SECRET FILE SIG       sign FILE (hedged; --deterministic for known answers)
     python -m tavik verify PUBLIC FILE SIG     exit 0 when SIG is valid for FILE, 1 when not
 
-Keys and signatures are their raw bytes; FILE is read in pieces, so it may be of any size.
+Keys and signatures are their raw bytes; FILE is read in pieces, so it may be of any size. No
+file is ever overwritten. Any error (a file that exists, cannot be read or has the wrong size, a
+damaged key) is reported in one line and exits with 2; nothing is left half written.
 """
 import argparse
+import contextlib
 import os
 import sys
 
 import tavik
 
 PIECE = 1 << 20
+ERROR = 2  # exit status of a failure; 1 is the verdict "invalid"
+
+
+class Failure(Exception):
+    """An error reported to the user in one line."""
 
 
 def read_exact(path, size, what):
@@ -23,7 +31,7 @@ def read_exact(path, size, what):
         extra = f.read(1)
     if got != size or extra:
         data[:] = bytes(size)
-        raise SystemExit(f"{path}: a {what} is {size} bytes, this file is not")
+        raise Failure(f"{path}: a {what} is {size} bytes, this file is not")
     return data
 
 
@@ -33,10 +41,63 @@ def feed(stream, path):
             stream.update(piece)
 
 
-def write_new(path, data, mode):
-    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
-    with os.fdopen(fd, "wb") as f:
-        f.write(data)
+def check_new(*paths):
+    """Refuses before any work is done when an output name is taken or given twice."""
+    if len(set(map(os.path.abspath, paths))) != len(paths):
+        raise Failure("the output files must have different names")
+    for path in paths:
+        if os.path.lexists(path):
+            raise Failure(f"{path}: already exists (never overwritten)")
+
+
+def write_new(outputs):
+    """Writes each (path, data, mode) to a file it creates, never overwriting one. All the files
+    are created before any is written: if one cannot be, or a write fails, the files this call
+    created are removed again, so that no part of a set (a key pair) is left."""
+    made = []
+    try:
+        for path, _, mode in outputs:
+            made.append((path, os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)))
+        for (path, fd), (_, data, _) in zip(made, outputs):
+            with os.fdopen(fd, "wb", closefd=False) as f:
+                f.write(data)
+    except BaseException:
+        for path, _ in made:
+            with contextlib.suppress(OSError):
+                os.unlink(path)
+        raise
+    finally:
+        for _, fd in made:
+            os.close(fd)
+
+
+def run(args):
+    if args.command == "keygen":
+        check_new(args.public, args.secret)
+        pk, sk = tavik.generate_keypair()
+        with sk:
+            write_new([(args.secret, sk.to_bytes(), 0o600), (args.public, pk, 0o644)])
+        return 0
+    if args.command == "sign":
+        check_new(args.signature)
+        stored = read_exact(args.secret, tavik.SECRET_KEY_SIZE, "secret key")
+        try:
+            sk = tavik.SecretKey(stored)
+        except ValueError as e:
+            raise Failure(f"{args.secret}: {e}") from None
+        finally:
+            stored[:] = bytes(len(stored))
+        with sk, tavik.Signer(sk, deterministic=args.deterministic) as signer:
+            feed(signer, args.file)
+            write_new([(args.signature, signer.finalize(), 0o644)])
+        return 0
+    pk = read_exact(args.public, tavik.PUBLIC_KEY_SIZE, "public key")
+    sig = read_exact(args.signature, tavik.SIGNATURE_SIZE, "signature")
+    verifier = tavik.Verifier(pk)
+    feed(verifier, args.file)
+    valid = verifier.verify(sig)
+    print("valid" if valid else "invalid")
+    return 0 if valid else 1
 
 
 def main(argv=None):
@@ -50,32 +111,19 @@ def main(argv=None):
     p.add_argument("file")
     p.add_argument("signature")
     p.add_argument("--deterministic", action="store_true", help="the library's deterministic signature")
-    p = sub.add_parser("verify", help="verify a file's signature (exit 0 valid, 1 invalid)")
+    p = sub.add_parser("verify", help="verify a file's signature (exit 0 valid, 1 invalid, 2 error)")
     p.add_argument("public")
     p.add_argument("file")
     p.add_argument("signature")
-    args = parser.parse_args(argv)
-
-    if args.command == "keygen":
-        pk, sk = tavik.generate_keypair()
-        with sk:
-            write_new(args.secret, sk.to_bytes(), 0o600)
-        write_new(args.public, pk, 0o644)
-        return 0
-    if args.command == "sign":
-        stored = read_exact(args.secret, tavik.SECRET_KEY_SIZE, "secret key")
-        with tavik.SecretKey(stored) as sk, tavik.Signer(sk, deterministic=args.deterministic) as signer:
-            stored[:] = bytes(len(stored))
-            feed(signer, args.file)
-            write_new(args.signature, signer.finalize(), 0o644)
-        return 0
-    pk = read_exact(args.public, tavik.PUBLIC_KEY_SIZE, "public key")
-    sig = read_exact(args.signature, tavik.SIGNATURE_SIZE, "signature")
-    verifier = tavik.Verifier(pk)
-    feed(verifier, args.file)
-    valid = verifier.verify(sig)
-    print("valid" if valid else "invalid")
-    return 0 if valid else 1
+    args = parser.parse_args(argv)  # a usage error exits with 2 too
+    try:
+        return run(args)
+    except OSError as e:
+        message = f"{e.filename}: {e.strerror}" if e.filename and e.strerror else str(e)
+    except (Failure, ValueError, tavik.Error) as e:
+        message = str(e)
+    print(f"{parser.prog}: {message}", file=sys.stderr)
+    return ERROR
 
 
 if __name__ == "__main__":

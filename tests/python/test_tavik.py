@@ -10,6 +10,7 @@ import threading
 import pytest
 
 import tavik
+from tavik import _tavik
 
 SEED0 = bytes(32)
 
@@ -183,10 +184,49 @@ def test_misuse_raises(keys):
     with pytest.raises(ValueError, match="finished"):
         given_up.finalize()
 
-    damaged = bytearray(sk.to_bytes())
-    damaged[1000] ^= 1  # inside t0: the stored fields no longer agree
-    with pytest.raises(ValueError, match="damaged"):
-        tavik.public_key(tavik.SecretKey(damaged))
+    # The benchmark helper's count is bounded: 2^61 entries of 8 bytes once wrapped to nothing.
+    for count in (0, 100001, 1 << 61):
+        with pytest.raises(ValueError, match="count"):
+            _tavik._time_c_calls("verify", pk, b"abc", sig, count)
+    assert len(_tavik._time_c_calls("sign", sk, b"abc", sig, 2)) == 2
+
+
+# SecretKey checks the key when it is made: a key whose stored fields disagree is refused before
+# any call can sign with it (deterministic signing with a damaged key can give the key away).
+def test_damaged_secret_key_is_refused(keys):
+    _, sk = keys
+    stored = sk.to_bytes()
+    cases = {"all zero": bytes(len(stored))}
+    for name, at in {"rho": 0, "s1": 100, "s2": 700, "tr": 930, "t0": 1000, "t0's last byte": 3055}.items():
+        damaged = bytearray(stored)
+        damaged[at] ^= 1
+        cases[name] = damaged
+    for name, data in cases.items():
+        try:
+            tavik.SecretKey(data)
+        except ValueError as e:
+            assert "damaged" in str(e), name
+        else:
+            pytest.fail(f"{name}: a damaged key was accepted")
+
+
+# A key closed by code that runs while a call reads its other inputs (here a buffer exporter's
+# __buffer__) stays intact until the call is done: the call holds the key before reading them.
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="classes export buffers from Python 3.12 on")
+def test_key_is_held_before_inputs_are_read(keys):
+    pk, sk = keys
+
+    class ClosingMessage:
+        def __init__(self, key):
+            self.key = key
+
+        def __buffer__(self, flags):
+            self.key.close()
+            return memoryview(b"abc")
+
+    for key in (tavik.SecretKey(sk.to_bytes()), tavik.ExpandedSecretKey(tavik.SecretKey(sk.to_bytes()))):
+        sig = tavik.sign(key, ClosingMessage(key), deterministic=True)
+        assert key.closed and digest(sig) == "ab08f5d664e1568026b0ae8e326ee9aa"
 
 
 @contextlib.contextmanager
@@ -369,5 +409,22 @@ def test_command_line(tmp_path):
     msg.write_bytes(msg.read_bytes()[:-1])
     verdict = run("verify", pk, msg, sig)
     assert (verdict.returncode, verdict.stdout) == (1, "invalid\n")
-    assert "1472 bytes" in run("verify", sk, msg, sig).stderr
-    assert run("keygen", pk, tmp_path / "other").returncode != 0  # never overwrites a key
+
+    # Errors: one line on stderr, exit 2 (1 is the verdict "invalid"), and no file written.
+    damaged = tmp_path / "damaged"
+    damaged.write_bytes(bytes(tavik.SECRET_KEY_SIZE))
+    new, other = tmp_path / "new", tmp_path / "other"
+    errors = [
+        (("verify", sk, msg, sig), "1472 bytes"),
+        (("verify", pk, msg, tmp_path / "missing"), "No such file"),
+        (("keygen", new, new), "different names"),
+        (("keygen", pk, other), "already exists"),  # the public name taken: no secret key written
+        (("keygen", other, sk), "already exists"),
+        (("sign", damaged, msg, new), "damaged"),
+        (("sign", sk, msg, sig), "already exists"),
+    ]
+    for args, text in errors:
+        result = run(*args)
+        assert (result.returncode, result.stderr.count("\n"), result.stdout) == (2, 1, ""), (args, result.stderr)
+        assert text in result.stderr, (args, result.stderr)
+        assert not new.exists() and not other.exists(), args
