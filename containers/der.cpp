@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint8_t TAG_INTEGER = 0x02, TAG_BIT_STRING = 0x03, TAG_OCTET_STRING = 0x04, TAG_OID = 0x06,
                   TAG_SEQUENCE = 0x30, TAG_SEED = 0x80, TAG_PUBLIC_KEY = 0x81, TAG_ATTRIBUTES = 0xA0;
+constexpr uint8_t CONSTRUCTED = 0x20;  // the tag bit of the constructed form
 
 struct Span {
   const uint8_t *p;
@@ -78,11 +79,12 @@ int32_t take_exact(Span &in, uint8_t tag, size_t len, const uint8_t **out) {
   return TAVIK_OK;
 }
 
-// The version INTEGER: 0 or 1, in its one-byte form.
+// The version INTEGER: 0 or 1, in its one-byte form. An INTEGER without content bytes is no
+// encoding of a number (it needs one byte at least): refused as an integer's encoding.
 int32_t take_version(Span &in, uint32_t *version) {
   Span v;
   TRY(take(in, TAG_INTEGER, &v));
-  if (v.n == 0) return TAVIK_DER_BAD_VERSION;
+  if (v.n == 0) return TAVIK_DER_NOT_MINIMAL;
   if (v.n > 1 && ((v.p[0] == 0x00 && v.p[1] < 0x80) || (v.p[0] == 0xFF && v.p[1] >= 0x80)))
     return TAVIK_DER_NOT_MINIMAL;
   if (v.n != 1 || v.p[0] > 1) return TAVIK_DER_BAD_VERSION;
@@ -132,7 +134,7 @@ extern "C" const char *tavik_der_error_string(int32_t code) {
     case TAVIK_ILLEGAL_PARAMETER: return "null pointer or unusable argument";
     case TAVIK_DER_TRUNCATED: return "DER: input ends inside an element";
     case TAVIK_DER_BAD_TAG: return "DER: unexpected element type";
-    case TAVIK_DER_NOT_MINIMAL: return "DER: length or integer not in its shortest form";
+    case TAVIK_DER_NOT_MINIMAL: return "DER: length or integer not in its shortest form, or an empty integer";
     case TAVIK_DER_TRAILING_DATA: return "DER: data after the last element";
     case TAVIK_DER_WRONG_ALGORITHM: return "DER: not this algorithm's object identifier";
     case TAVIK_DER_PARAMETERS_PRESENT: return "DER: algorithm parameters must be absent";
@@ -236,6 +238,9 @@ extern "C" int32_t tavik_sk_from_der(uint8_t *sk, uint8_t *seed, uint32_t *form,
   TRY(take_algorithm(info));
   TRY(take(info, TAG_OCTET_STRING, &priv));
   if (info.n != 0 && info.p[0] == TAG_ATTRIBUTES) return TAVIK_DER_ATTRIBUTES_PRESENT;
+  // The tags of the fields that may follow, in the other form: not what their place needs.
+  if (info.n != 0 && (info.p[0] == (TAG_ATTRIBUTES & ~CONSTRUCTED) || info.p[0] == (TAG_PUBLIC_KEY | CONSTRUCTED)))
+    return TAVIK_DER_BAD_TAG;
   const uint8_t *stored_pk = nullptr;
   if (info.n != 0 && info.p[0] == TAG_PUBLIC_KEY) {
     if (version != 1) return TAVIK_DER_BAD_VERSION;

@@ -41,7 +41,8 @@ extern "C" {
 /* Refusals. TAVIK_ILLEGAL_PARAMETER (-2) stays the code for a null pointer. */
 #define TAVIK_DER_TRUNCATED (-101)            /* the input ends inside an element */
 #define TAVIK_DER_BAD_TAG (-102)              /* an element is not of the type its place needs */
-#define TAVIK_DER_NOT_MINIMAL (-103)          /* a length or integer not in its shortest form, or indefinite */
+#define TAVIK_DER_NOT_MINIMAL (-103)          /* a length or integer not in its shortest form, an integer
+                                                 without content bytes, or an indefinite length */
 #define TAVIK_DER_TRAILING_DATA (-104)        /* bytes after the last element, or after a sequence's last field */
 #define TAVIK_DER_WRONG_ALGORITHM (-105)      /* another algorithm's identifier */
 #define TAVIK_DER_PARAMETERS_PRESENT (-106)   /* the algorithm identifier carries parameters (NULL included) */

@@ -214,6 +214,10 @@ TEST(Containers, MalformedContainersAreRefusedWithTheirOwnCodes) {
 
       {"version 2", true, pkcs8({0x02, 0x01, 0x02}, seed_choice(k.seed)), TAVIK_DER_BAD_VERSION},
       {"version padded", true, pkcs8({0x02, 0x02, 0x00, 0x00}, seed_choice(k.seed)), TAVIK_DER_NOT_MINIMAL},
+      {"empty version", true, pkcs8({0x02, 0x00}, seed_choice(k.seed)), TAVIK_DER_NOT_MINIMAL},
+      // [1] and [0] in the other form than the public key's and the attributes' fields have.
+      {"constructed [1]", true, pkcs8(V1, seed_choice(k.seed), el(0xA1, bit_string(k.pk))), TAVIK_DER_BAD_TAG},
+      {"primitive [0]", true, pkcs8(V0, seed_choice(k.seed), el(0x80, {})), TAVIK_DER_BAD_TAG},
       {"attributes", true, pkcs8(V0, seed_choice(k.seed), el(0xA0, {})), TAVIK_DER_ATTRIBUTES_PRESENT},
       {"public key in version 0", true, pkcs8(V0, seed_choice(k.seed), v1_public_key(k.pk)), TAVIK_DER_BAD_VERSION},
       {"another public key", true, pkcs8(V1, seed_choice(k.seed), v1_public_key(o.pk)), TAVIK_DER_PUBLIC_KEY_MISMATCH},
