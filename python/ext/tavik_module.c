@@ -636,6 +636,11 @@ static PyObject *verify(PyObject *Py_UNUSED(module), PyObject *const *args, Py_s
   input_release(&pk);
   if (r == TAVIK_OK) Py_RETURN_TRUE;
   if (r == TAVIK_INVALID_SIGNATURE) Py_RETURN_FALSE;
+  if (r == TAVIK_ILLEGAL_PARAMETER && xpk) {
+    /* The lengths were checked: the library refused the expanded key. */
+    PyErr_SetString(PyExc_ValueError, "verify: the expanded public key is damaged");
+    return NULL;
+  }
   return raise_code(r, "verify");
 }
 
