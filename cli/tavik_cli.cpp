@@ -50,6 +50,7 @@ const char *const USAGE =
 // A command's options: each at most once, except -m (the files, in order).
 struct Options : std::map<std::string, std::string> {
   std::vector<std::string> files;
+  bool stdin_taken = false;  // a file of the command (not a passphrase) reads standard input
 };
 
 struct Command {
@@ -104,19 +105,45 @@ int descriptor(const std::string &opt, const std::string &text) {
   return int(n);
 }
 
+// Whether what st describes is what descriptor 0 holds: the same file, pipe or terminal.
+bool is_stdin(const struct stat &st) {
+  struct stat in {};
+  return fstat(0, &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino;
+}
+bool fd_reads_stdin(int fd) {
+  struct stat st {};
+  return fd == 0 || (fstat(fd, &st) == 0 && is_stdin(st));
+}
+// Whether FILE reads standard input, however it is named ("-", /dev/stdin, /proc/self/fd/0, the
+// name of the file or pipe given as standard input); `dash` says whether "-" stands for it.
+bool path_reads_stdin(const std::string &path, bool dash = true) {
+  struct stat st {};
+  return (dash && path == "-") || (stat(path.c_str(), &st) == 0 && is_stdin(st));
+}
+
+// A passphrase source that reads what a file of the command reads already: refused.
+void refuse_shared_stdin(Options &o, int fd, const std::string &name) {
+  if (o.stdin_taken && fd_reads_stdin(fd))
+    throw Error{name + ": standard input cannot hold both a file and a passphrase"};
+}
+
 // The passphrase from the source that `prefix` ("--" or "--new-") names: FILE, "-" (standard
 // input) or descriptor N. False when neither option was given.
 bool given_passphrase(Options &o, const std::string &prefix, Passphrase *p) {
   const std::string file = prefix + "passphrase-file", fd = prefix + "passphrase-fd";
   if (o.count(file) && o.count(fd)) throw Error{file + " and " + fd + " exclude each other"};
   if (o.count(fd)) {
-    read_passphrase_line(descriptor(fd, o[fd]), "descriptor " + o[fd], p);
+    const int n = descriptor(fd, o[fd]);
+    refuse_shared_stdin(o, n, "descriptor " + o[fd]);
+    read_passphrase_line(n, "descriptor " + o[fd], p);
   } else if (o.count(file) && o[file] == "-") {
+    refuse_shared_stdin(o, 0, "-");
     read_passphrase_line(0, "standard input", p);
   } else if (o.count(file)) {
     const int f = open(o[file].c_str(), O_RDONLY | O_CLOEXEC);
     if (f < 0) throw Error{shown_path(o[file]) + ": " + std::strerror(errno)};
     try {
+      refuse_shared_stdin(o, f, shown_path(o[file]));  // by what was opened, not by its name
       read_passphrase_line(f, shown_path(o[file]), p);
     } catch (...) {
       close(f);
@@ -129,24 +156,29 @@ bool given_passphrase(Options &o, const std::string &prefix, Passphrase *p) {
   return true;
 }
 
-// Whether a passphrase option of `o` reads standard input.
+// Whether a passphrase option of `o` reads standard input, however it names it.
 bool passphrase_on_stdin(Options &o) {
   for (const char *prefix : {"--", "--new-"}) {
     const std::string file = std::string(prefix) + "passphrase-file", fd = std::string(prefix) + "passphrase-fd";
-    if ((o.count(file) && o[file] == "-") || (o.count(fd) && o[fd] == "0")) return true;
+    if ((o.count(file) && path_reads_stdin(o[file])) || (o.count(fd) && fd_reads_stdin(descriptor(fd, o[fd]))))
+      return true;
   }
   return false;
 }
 
-// The terminal while its echo is off, for the handler of fatal signals.
+// The terminal while its echo is off, for the signal handlers.
 int quiet_tty = -1;
-termios tty_before{};
+termios tty_before{}, tty_silent{};
 volatile sig_atomic_t tty_quiet = 0;
 
-// Puts the echo back (async-signal-safe: the handler of fatal signals calls it).
+// Puts the echo back before the process ends or stops (async-signal-safe).
 void restore_terminal() {
   if (tty_quiet) tcsetattr(quiet_tty, TCSANOW, &tty_before);
-  tty_quiet = 0;
+}
+
+// Takes the echo off again when a stopped process continues (async-signal-safe).
+void resume_terminal() {
+  if (tty_quiet) tcsetattr(quiet_tty, TCSANOW, &tty_silent);
 }
 
 // The terminal's echo off for a scope; back on at its end, by whatever way it ends.
@@ -154,13 +186,17 @@ class EchoOff {
  public:
   explicit EchoOff(int tty) {
     if (tcgetattr(tty, &tty_before) != 0) return;
+    tty_silent = tty_before;
+    tty_silent.c_lflag &= ~tcflag_t(ECHO);
     quiet_tty = tty;
-    tty_quiet = 1;
-    termios quiet = tty_before;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    tcsetattr(tty, TCSAFLUSH, &quiet);
+    tty_quiet = 1;  // before the change: a signal that comes between restores what was there
+    tcsetattr(tty, TCSAFLUSH, &tty_silent);
   }
-  ~EchoOff() { restore_terminal(); }
+  ~EchoOff() {
+    if (!tty_quiet) return;
+    tty_quiet = 0;  // before the change: a stop that comes between cannot take the echo off again
+    tcsetattr(quiet_tty, TCSANOW, &tty_before);
+  }
   EchoOff(const EchoOff &) = delete;
   EchoOff &operator=(const EchoOff &) = delete;
 };
@@ -379,7 +415,12 @@ std::vector<std::pair<std::string, std::string>> signed_files(Options &o) {
   std::vector<std::pair<std::string, std::string>> pairs;
   for (const std::string &f : o.files) {
     if (f == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
-    if (f == "-" && passphrase_on_stdin(o)) throw Error{"standard input cannot hold both the file and a passphrase"};
+    if (path_reads_stdin(f)) {
+      if (o.stdin_taken || passphrase_on_stdin(o))
+        throw Error{std::string("standard input cannot hold both the file and ") +
+                    (o.stdin_taken ? "the secret key" : "a passphrase")};
+      o.stdin_taken = true;
+    }
     pairs.emplace_back(f, o.count("-x") ? o["-x"] : f + ".tsig");
   }
   for (size_t i = 0; i < pairs.size(); ++i) {
@@ -409,6 +450,7 @@ std::string default_trusted_comment(const std::string &file, time_t now) {
 
 int cmd_sign(Options &o) {
   const std::string secfile = o.count("-s") ? o["-s"] : "tavik.sec";
+  if (path_reads_stdin(secfile, false)) o.stdin_taken = true;
   const auto pairs = signed_files(o);
   const bool to_stdout = o.count("-x") && o["-x"] == "-";
   const std::string untrusted = o.count("-c") ? checked_comment("-c", o["-c"]) : "";
@@ -499,7 +541,8 @@ int cmd_verify(Options &o) {
   const auto pairs = signed_files(o);
   const bool quiet = o.count("-q") != 0;
   for (const auto &[msg, sigfile] : pairs) {
-    if (msg == "-" && sigfile == "-") throw Error{"standard input cannot hold both the file and its signature"};
+    if (path_reads_stdin(msg) && path_reads_stdin(sigfile))
+      throw Error{"standard input cannot hold both the file and its signature"};
   }
   tavik_public_key_file key;
   std::string key_name;
@@ -588,6 +631,7 @@ int cmd_passwd(Options &o) {
 
 int cmd_pubkey(Options &o) {
   const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  o.stdin_taken = path_reads_stdin(sec, false);
   std::optional<FileId> old_pub;
   if (o.count("-p")) {
     if (same_file(o["-p"], sec)) throw Error{"the public and the secret key need different files"};
@@ -710,7 +754,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tavik: the cryptographic library failed to start\n");
     return EXIT_ERROR;
   }
-  handle_fatal_signals(restore_terminal);
+  handle_fatal_signals(restore_terminal, resume_terminal);
   int status;
   try {
     status = cmd->run(opts);

@@ -1,5 +1,6 @@
 #include "tavik_cli_files.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -12,6 +13,7 @@
 
 #include <cstring>
 
+#include "base64.h"
 #include "fips202.h"
 #include "tavik.h"
 
@@ -96,8 +98,16 @@ void derive_key(SealKey *key, const Document &d, const std::string &path, const 
 constexpr int TEMP_SLOTS = 4;
 char temp_names[TEMP_SLOTS][PATH_MAX];
 volatile sig_atomic_t temp_live[TEMP_SLOTS];
-void (*volatile signal_also)() = nullptr;
-constexpr int FATAL_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+void (*volatile signal_restore)() = nullptr;
+void (*volatile signal_resume)() = nullptr;
+// Signals whose default action ends the process (the real-time ones are added at run time), and
+// those whose default action stops it. The faults a program makes itself (SIGSEGV, SIGBUS, SIGFPE,
+// SIGILL) are among the first: a handler that a sanitizer's runtime installed is left in place.
+constexpr int ENDING_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+                                  SIGVTALRM, SIGPROF, SIGPIPE, SIGIO,   SIGXCPU, SIGPWR,  SIGSYS,
+                                  SIGTRAP, SIGABRT, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGSTKFLT};
+constexpr int STOPPING_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+sigset_t ending_set;  // filled by handle_fatal_signals
 
 void remove_temporaries_now() {
   for (int i = 0; i < TEMP_SLOTS; ++i) {
@@ -106,22 +116,39 @@ void remove_temporaries_now() {
   }
 }
 
+// Puts the terminal back, removes the temporaries and ends the process by the same signal with its
+// default action.
 extern "C" void on_fatal_signal(int sig) {
-  if (signal_also != nullptr) signal_also();
+  if (signal_restore != nullptr) signal_restore();
   remove_temporaries_now();
   signal(sig, SIG_DFL);
   raise(sig);  // delivered, with its default action, when the handler returns
 }
 
-// The fatal signals blocked for a scope: a temporary gets its name and its slot, or loses both, at once.
+// Puts the terminal back, stops as the signal asks, and on continuing takes the terminal again as
+// the tool had it (echo off while a passphrase is typed).
+extern "C" void on_stop_signal(int sig) {
+  const int saved_errno = errno;
+  if (signal_restore != nullptr) signal_restore();
+  struct sigaction mine {}, dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, &mine);
+  sigset_t only, before;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  raise(sig);
+  sigprocmask(SIG_UNBLOCK, &only, &before);  // the stop happens here, until SIGCONT
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  sigaction(sig, &mine, nullptr);
+  if (signal_resume != nullptr) signal_resume();
+  errno = saved_errno;
+}
+
+// The ending signals blocked for a scope: a temporary gets its name and its slot, or loses both, at once.
 class SignalsHeld {
  public:
-  SignalsHeld() {
-    sigset_t s;
-    sigemptyset(&s);
-    for (int sig : FATAL_SIGNALS) sigaddset(&s, sig);
-    sigprocmask(SIG_BLOCK, &s, &old_);
-  }
+  SignalsHeld() { sigprocmask(SIG_BLOCK, &ending_set, &old_); }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
   SignalsHeld(const SignalsHeld &) = delete;
   SignalsHeld &operator=(const SignalsHeld &) = delete;
@@ -171,6 +198,26 @@ int named_temporary(const std::string &path, int *fd, std::string *temp) {
     if (errno != EEXIST) return -1;
   }
   return -1;
+}
+
+// Removes what a run killed before its rename left beside `path`: a regular file of this user
+// named as named_temporary names them. Another run that writes `path` at this moment loses its
+// temporary and fails; the file itself is never touched.
+void remove_stale_temporaries(const std::string &path) {
+  const auto [dir, base] = split_path(path);
+  const std::string prefix = "." + base + ".tmp.";
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent *e = readdir(d)) {
+    const std::string n = e->d_name;
+    if (n.size() != prefix.size() + 8 || n.compare(0, prefix.size(), prefix) != 0 ||
+        n.find_first_not_of("0123456789abcdef", prefix.size()) != std::string::npos)
+      continue;
+    struct stat st {};
+    if (fstatat(dirfd(d), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+      unlinkat(dirfd(d), n.c_str(), 0);
+  }
+  closedir(d);
 }
 
 #ifdef TAVIK_CLI_TESTING
@@ -249,17 +296,28 @@ bool holds_noted(const uint8_t *region, size_t n) {
   sodium_memzero(dead, sizeof dead);
 }
 
-void handle_fatal_signals(void (*also)()) {
-  signal_also = also;
-  struct sigaction sa {};
-  sa.sa_handler = on_fatal_signal;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : FATAL_SIGNALS) sigaddset(&sa.sa_mask, sig);
-  for (int sig : FATAL_SIGNALS) {
-    struct sigaction was {};
-    // A signal the caller ignores stays ignored (nohup, a background job of a script).
-    if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
+void handle_fatal_signals(void (*restore)(), void (*resume)()) {
+  signal_restore = restore;
+  signal_resume = resume;
+  sigemptyset(&ending_set);
+  for (int sig : ENDING_SIGNALS) sigaddset(&ending_set, sig);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&ending_set, sig);
+  const auto install = [](int sig, void (*handler)(int), const sigset_t &mask) {
+    struct sigaction was {}, sa {};
+    // Only where the default action holds: a signal the caller ignores stays ignored (nohup, a
+    // background job of a script), and a handler of a sanitizer's runtime stays too.
+    if (sigaction(sig, nullptr, &was) != 0 || (was.sa_flags & SA_SIGINFO) || was.sa_handler != SIG_DFL) return;
+    sa.sa_handler = handler;
+    sa.sa_mask = mask;
+    sa.sa_flags = SA_RESTART;  // a read of the terminal goes on after a stop
+    sigaction(sig, &sa, nullptr);
+  };
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sigismember(&ending_set, sig) == 1) install(sig, on_fatal_signal, ending_set);
   }
+  sigset_t stopping = ending_set;  // a stop never interrupts the handler of another
+  for (int sig : STOPPING_SIGNALS) sigaddset(&stopping, sig);
+  for (int sig : STOPPING_SIGNALS) install(sig, on_stop_signal, stopping);
   signal(SIGXFSZ, SIG_IGN);
 }
 
@@ -273,8 +331,7 @@ std::string base64_encode(const uint8_t *data, size_t len) {
 bool base64_decode(const std::string &text, std::vector<uint8_t> *out) {
   out->assign(text.size() / 4 * 3 + 3, 0);  // room for the longest result: never reallocated
   size_t n = 0;
-  const bool ok = sodium_base642bin(out->data(), out->size(), text.data(), text.size(), " \t\r\n", &n, nullptr,
-                                    VARIANT) == 0;
+  const bool ok = tavik::base64_decode_text(out->data(), out->size(), &n, text.data(), text.size());
   if (!ok) sodium_memzero(out->data(), out->size());
   out->resize(ok ? n : 0);
   return ok;
@@ -305,11 +362,20 @@ std::string shown(const std::string &text) {
   return escaped(text, [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '\\'; });
 }
 
-std::string shown_path(const std::string &path) {
-  return escaped(path, [](unsigned char c) { return c >= 0x20 && c != 0x7f; });
+namespace {
+
+// Code points that may not reach a terminal as they are: C0 and C1 controls, DEL, the marks and
+// embeddings that reorder text (a name ending in "\u202Etxt.exe" shows as "exe.txt"), and the
+// line and paragraph separators.
+bool control_point(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7f && cp < 0xa0) || cp == 0x061c || cp == 0x200e || cp == 0x200f ||
+         (cp >= 0x2028 && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069);
 }
 
-std::string shown_text(const std::string &text) {
+// Well-formed UTF-8 of printable characters stays; every byte of a control point and every byte
+// that begins no well-formed sequence (a raw 0x9b, an overlong form, a surrogate) becomes \xHH,
+// and so does a backslash when `backslash` holds.
+std::string shown_utf8(const std::string &text, bool backslash) {
   std::string o;
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -331,19 +397,25 @@ std::string shown_text(const std::string &text) {
       if ((len == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff)))
         len = 0;
     }
-    const bool printable = len > 0 && cp >= 0x20 && cp != 0x7f && cp != '\\' && !(cp >= 0x80 && cp < 0xa0);
-    if (printable) {
+    if (len > 0 && !control_point(cp) && !(backslash && cp == '\\')) {
       o.append(text, i, len);
       i += len;
-    } else {
+      continue;
+    }
+    for (const size_t end = i + (len > 0 ? len : 1); i < end; ++i) {
       char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(text[i]));
       o += hex;
-      ++i;
     }
   }
   return o;
 }
+
+}  // namespace
+
+std::string shown_path(const std::string &path) { return shown_utf8(path, false); }
+
+std::string shown_text(const std::string &text) { return shown_utf8(text, true); }
 
 const char *comment_fault(const std::string &comment) {
   if (comment.size() > MAX_COMMENT_BYTES) return "longer than 1024 bytes";
@@ -520,6 +592,7 @@ void AtomicWrites::add(const std::string &path, const std::string &content, bool
   p.path = path;
   p.replace = replace != nullptr;
   if (replace != nullptr) p.old = *replace;
+  remove_stale_temporaries(path);
   const mode_t mode = secret ? 0600 : 0666;  // less the umask
   if (!fault("no-tmpfile") && access("/proc/self/fd", X_OK) == 0)
     p.fd = open(split_path(path).first.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
