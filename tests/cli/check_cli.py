@@ -384,6 +384,54 @@ for name, args, answers, code, says in typed:
     got, seen, echo = on_terminal(args, answers)
     check(got == code and says in seen and echo, f"{name}: status {got}, echo {echo}: {seen!r}")
     check(os.path.exists("t.sec") == (code == 0), f"{name}: key written {os.path.exists('t.sec')}")
+# Ctrl-Z at the prompt: the echo is back while the tool is stopped and off again when it continues. The
+# tool runs as a job of its own under a session leader, as under a shell (a stop in the session
+# leader's own, orphaned group would be discarded).
+LEADER = """import fcntl, os, signal, sys, termios
+os.setsid()
+fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+pid = os.fork()
+if pid == 0:
+    os.setpgid(0, 0)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    os.tcsetpgrp(0, os.getpid())
+    signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+    os.execv(sys.argv[1], sys.argv[1:])
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) & 255)
+"""
+
+
+def until(cond):
+    deadline = time.monotonic() + 30
+    while not cond() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return cond()
+
+
+master, slave = os.openpty()
+p = subprocess.Popen([sys.executable, "-c", LEADER, TAVIK, "sign", "-s", "b.sec", "-m", "short", "-x", "z2.tsig"],
+                     stdin=slave, stdout=slave, stderr=slave, preexec_fn=signals)
+seen = b""
+echoes = lambda: bool(termios.tcgetattr(slave)[3] & termios.ECHO)
+while not seen.endswith(b": ") and select.select([master], [], [], 30)[0]:
+    seen += os.read(master, 4096)
+tool = int(read(f"/proc/{p.pid}/task/{p.pid}/children").split()[0])
+quiet_at_prompt = not echoes()
+os.kill(tool, signal.SIGTSTP)
+stopped = until(lambda: read(f"/proc/{tool}/stat").rsplit(b")", 1)[1].split()[0] == b"T")
+echo_when_stopped = echoes()
+os.kill(tool, signal.SIGCONT)
+quiet_again = until(lambda: not echoes())
+os.write(master, b"correct horse battery staple\n")
+while p.poll() is None or select.select([master], [], [], 0)[0]:
+    if select.select([master], [], [], 0.2)[0]:
+        seen += os.read(master, 4096)
+check(quiet_at_prompt and stopped and echo_when_stopped and quiet_again and p.returncode == 0 and echoes() and
+      b"horse" not in seen, f"Ctrl-Z at the prompt: {quiet_at_prompt} {stopped} {echo_when_stopped} {quiet_again} "
+      f"{p.returncode} {echoes()} {seen!r}")
+os.close(master)
+os.close(slave)
+
 write("long", "z" * 1025 + "\n")
 expect("1025 bytes from a file", ["keygen", "-p", "t2.pub", "-s", "t2.sec", "--passphrase-file", "long"], 2,
        err="longer than 1024 bytes")
