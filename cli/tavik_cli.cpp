@@ -45,7 +45,6 @@ const char *const USAGE =
     "       tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik --help | --version | COMMAND --help\n";
 
-
 struct Command {
   const char *name;
   const char *help;
