@@ -9,11 +9,9 @@
 // input error.
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sodium.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,6 +24,7 @@
 
 #include "tavik.h"
 #include "tavik_cli_files.h"
+#include "tavik_cli_passphrase.h"
 #include "tavik_files.h"
 
 using namespace tavik_cli;
@@ -34,7 +33,6 @@ namespace {
 
 constexpr int EXIT_VALID = 0, EXIT_INVALID = 1, EXIT_ERROR = 2;
 constexpr size_t CHUNK = 64 * 1024;
-constexpr size_t MAX_PASSPHRASE = 1024;
 
 const char *const USAGE =
     "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f]\n"
@@ -46,11 +44,6 @@ const char *const USAGE =
     "                    [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
     "       tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik --help | --version | COMMAND --help\n";
-
-// A command's options: each at most once, except -m (the files, in order).
-struct Options : std::map<std::string, std::string> {
-  std::vector<std::string> files;
-};
 
 struct Command {
   const char *name;
@@ -66,152 +59,6 @@ struct SecretKey {
   SecretKey() { sodium_memzero(bytes, sizeof bytes); }
   ~SecretKey() { sodium_memzero(bytes, sizeof bytes); }
 };
-struct Passphrase {
-  std::string text;
-  Passphrase() { text.reserve(MAX_PASSPHRASE + 1); }  // never reallocated, so never copied
-  ~Passphrase() { wipe(text); }
-};
-
-// The first line of what fd `fd` holds, without its line end; read a byte at a time, so that the
-// next line stays for the next reader of a shared stream (old and new passphrase on one pipe).
-void read_passphrase_line(int fd, const std::string &name, Passphrase *p) {
-  char ch = 0;
-  size_t len = 0;
-  ssize_t n;
-  p->text.clear();
-  while ((n = read(fd, &ch, 1)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw Error{name + ": " + std::strerror(errno)};
-    if (ch == '\n') break;
-    if (len++ < MAX_PASSPHRASE + 1) p->text += ch;
-    if (len > MAX_PASSPHRASE + 1) break;
-  }
-  sodium_memzero(&ch, sizeof ch);
-  if (!p->text.empty() && p->text.back() == '\r') p->text.pop_back();
-  if (p->text.size() > MAX_PASSPHRASE) {
-    wipe(p->text);
-    throw Error{name + ": passphrase longer than 1024 bytes"};
-  }
-  note_secret(p->text.data(), p->text.size());
-}
-
-// The descriptor number of --passphrase-fd N: a decimal number of an open descriptor.
-int descriptor(const std::string &opt, const std::string &text) {
-  unsigned long n = 0;
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos ||
-      (n = std::strtoul(text.c_str(), nullptr, 10), fcntl(int(n), F_GETFD) < 0))
-    throw Error{opt + " " + shown_path(text) + ": not an open file descriptor"};
-  return int(n);
-}
-
-// The passphrase from the source that `prefix` ("--" or "--new-") names: FILE, "-" (standard
-// input) or descriptor N. False when neither option was given.
-bool given_passphrase(Options &o, const std::string &prefix, Passphrase *p) {
-  const std::string file = prefix + "passphrase-file", fd = prefix + "passphrase-fd";
-  if (o.count(file) && o.count(fd)) throw Error{file + " and " + fd + " exclude each other"};
-  if (o.count(fd)) {
-    read_passphrase_line(descriptor(fd, o[fd]), "descriptor " + o[fd], p);
-  } else if (o.count(file) && o[file] == "-") {
-    read_passphrase_line(0, "standard input", p);
-  } else if (o.count(file)) {
-    const int f = open(o[file].c_str(), O_RDONLY | O_CLOEXEC);
-    if (f < 0) throw Error{shown_path(o[file]) + ": " + std::strerror(errno)};
-    try {
-      read_passphrase_line(f, shown_path(o[file]), p);
-    } catch (...) {
-      close(f);
-      throw;
-    }
-    close(f);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Whether a passphrase option of `o` reads standard input.
-bool passphrase_on_stdin(Options &o) {
-  for (const char *prefix : {"--", "--new-"}) {
-    const std::string file = std::string(prefix) + "passphrase-file", fd = std::string(prefix) + "passphrase-fd";
-    if ((o.count(file) && o[file] == "-") || (o.count(fd) && o[fd] == "0")) return true;
-  }
-  return false;
-}
-
-// The terminal while its echo is off, for the handler of fatal signals.
-int quiet_tty = -1;
-termios tty_before{};
-volatile sig_atomic_t tty_quiet = 0;
-
-// Puts the echo back (async-signal-safe: the handler of fatal signals calls it).
-void restore_terminal() {
-  if (tty_quiet) tcsetattr(quiet_tty, TCSANOW, &tty_before);
-  tty_quiet = 0;
-}
-
-// The terminal's echo off for a scope; back on at its end, by whatever way it ends.
-class EchoOff {
- public:
-  explicit EchoOff(int tty) {
-    if (tcgetattr(tty, &tty_before) != 0) return;
-    quiet_tty = tty;
-    tty_quiet = 1;
-    termios quiet = tty_before;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    tcsetattr(tty, TCSAFLUSH, &quiet);
-  }
-  ~EchoOff() { restore_terminal(); }
-  EchoOff(const EchoOff &) = delete;
-  EchoOff &operator=(const EchoOff &) = delete;
-};
-
-// Asks on the terminal with echo off; an empty answer is returned as such, a longer one than 1024
-// bytes refused.
-void ask_passphrase(const char *prompt, Passphrase *p) {
-  const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0) throw Error{"no terminal to ask for the passphrase: use --passphrase-file FILE"};
-  size_t len = 0;
-  {
-    const EchoOff quiet(tty);
-    if (write(tty, prompt, std::strlen(prompt)) < 0) { /* the question is a courtesy */ }
-    char ch = 0;
-    p->text.clear();
-    while (read(tty, &ch, 1) == 1 && ch != '\n' && ch != '\r') {
-      if (len++ < MAX_PASSPHRASE) p->text += ch;
-    }
-    sodium_memzero(&ch, sizeof ch);
-  }
-  if (write(tty, "\n", 1) < 0) { /* as above */ }
-  close(tty);
-  if (len > MAX_PASSPHRASE) {
-    wipe(p->text);
-    throw Error{"passphrase longer than 1024 bytes"};
-  }
-  note_secret(p->text.data(), p->text.size());
-}
-
-// The passphrase of an existing secret key: from its option, else from the terminal.
-void existing_passphrase(Options &o, const std::string &secfile, Passphrase *p) {
-  if (!given_passphrase(o, "--", p)) ask_passphrase(("passphrase for " + shown_path(secfile) + ": ").c_str(), p);
-}
-
-// A new passphrase: from the option that `prefix` names, else asked twice on the terminal with
-// `prompt`; null with --no-passphrase. An empty one is refused.
-const std::string *new_passphrase(Options &o, const std::string &prefix, const std::string &prompt, Passphrase *p) {
-  for (const char *source : {"passphrase-file", "passphrase-fd"}) {
-    if (o.count("--no-passphrase") && o.count(prefix + source))
-      throw Error{"--no-passphrase and " + prefix + source + " exclude each other"};
-  }
-  if (o.count("--no-passphrase")) return nullptr;
-  if (!given_passphrase(o, prefix, p)) {
-    Passphrase again;
-    ask_passphrase(prompt.c_str(), p);
-    ask_passphrase("the same passphrase again: ", &again);
-    if (p->text != again.text) throw Error{"the two passphrases differ; nothing written"};
-  }
-  if (p->text.empty()) throw Error{"empty passphrase; use --no-passphrase to store the key unencrypted"};
-  return &p->text;
-}
 
 // The secret key of document d (read from path) and its key id, checked against the public key it
 // rebuilds. The passphrase is asked for only when the key is sealed.
@@ -379,7 +226,12 @@ std::vector<std::pair<std::string, std::string>> signed_files(Options &o) {
   std::vector<std::pair<std::string, std::string>> pairs;
   for (const std::string &f : o.files) {
     if (f == "-" && !o.count("-x")) throw Error{"-m - (standard input) needs -x SIGFILE"};
-    if (f == "-" && passphrase_on_stdin(o)) throw Error{"standard input cannot hold both the file and a passphrase"};
+    if (path_reads_stdin(f)) {
+      if (o.stdin_taken || passphrase_on_stdin(o))
+        throw Error{std::string("standard input cannot hold both the file and ") +
+                    (o.stdin_taken ? "the secret key" : "a passphrase")};
+      o.stdin_taken = true;
+    }
     pairs.emplace_back(f, o.count("-x") ? o["-x"] : f + ".tsig");
   }
   for (size_t i = 0; i < pairs.size(); ++i) {
@@ -409,6 +261,7 @@ std::string default_trusted_comment(const std::string &file, time_t now) {
 
 int cmd_sign(Options &o) {
   const std::string secfile = o.count("-s") ? o["-s"] : "tavik.sec";
+  if (path_reads_stdin(secfile, false)) o.stdin_taken = true;
   const auto pairs = signed_files(o);
   const bool to_stdout = o.count("-x") && o["-x"] == "-";
   const std::string untrusted = o.count("-c") ? checked_comment("-c", o["-c"]) : "";
@@ -499,7 +352,8 @@ int cmd_verify(Options &o) {
   const auto pairs = signed_files(o);
   const bool quiet = o.count("-q") != 0;
   for (const auto &[msg, sigfile] : pairs) {
-    if (msg == "-" && sigfile == "-") throw Error{"standard input cannot hold both the file and its signature"};
+    if (path_reads_stdin(msg) && path_reads_stdin(sigfile))
+      throw Error{"standard input cannot hold both the file and its signature"};
   }
   tavik_public_key_file key;
   std::string key_name;
@@ -588,6 +442,7 @@ int cmd_passwd(Options &o) {
 
 int cmd_pubkey(Options &o) {
   const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  o.stdin_taken = path_reads_stdin(sec, false);
   std::optional<FileId> old_pub;
   if (o.count("-p")) {
     if (same_file(o["-p"], sec)) throw Error{"the public and the secret key need different files"};
@@ -710,7 +565,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tavik: the cryptographic library failed to start\n");
     return EXIT_ERROR;
   }
-  handle_fatal_signals(restore_terminal);
+  handle_fatal_signals(restore_terminal, resume_terminal);
   int status;
   try {
     status = cmd->run(opts);

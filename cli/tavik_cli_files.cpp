@@ -2,8 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
 #include <sodium.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,6 +10,7 @@
 
 #include <cstring>
 
+#include "base64.h"
 #include "fips202.h"
 #include "tavik.h"
 
@@ -28,12 +27,6 @@ constexpr size_t NONCE_BYTES = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
 constexpr int VARIANT = sodium_base64_VARIANT_ORIGINAL;
 
 std::string errno_text() { return std::strerror(errno); }
-
-std::pair<std::string, std::string> split_path(const std::string &path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {path.substr(0, slash + 1), path.substr(slash + 1)};
-}
 
 size_t data_bytes(Kind k, bool sealed) {
   switch (k) {
@@ -90,87 +83,6 @@ void derive_key(SealKey *key, const Document &d, const std::string &path, const 
   scrub_stack();
   if (r != 0) throw Error{shown_path(path) + ": not enough memory for the passphrase's key derivation"};
   note_secret(key->bytes, sizeof key->bytes);
-}
-
-// Named temporary files that exist now, for the signal handler: fixed slots, nothing allocated.
-constexpr int TEMP_SLOTS = 4;
-char temp_names[TEMP_SLOTS][PATH_MAX];
-volatile sig_atomic_t temp_live[TEMP_SLOTS];
-void (*volatile signal_also)() = nullptr;
-constexpr int FATAL_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-void remove_temporaries_now() {
-  for (int i = 0; i < TEMP_SLOTS; ++i) {
-    if (temp_live[i]) unlink(temp_names[i]);
-    temp_live[i] = 0;
-  }
-}
-
-extern "C" void on_fatal_signal(int sig) {
-  if (signal_also != nullptr) signal_also();
-  remove_temporaries_now();
-  signal(sig, SIG_DFL);
-  raise(sig);  // delivered, with its default action, when the handler returns
-}
-
-// The fatal signals blocked for a scope: a temporary gets its name and its slot, or loses both, at once.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t s;
-    sigemptyset(&s);
-    for (int sig : FATAL_SIGNALS) sigaddset(&s, sig);
-    sigprocmask(SIG_BLOCK, &s, &old_);
-  }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  SignalsHeld(const SignalsHeld &) = delete;
-  SignalsHeld &operator=(const SignalsHeld &) = delete;
-
- private:
-  sigset_t old_;
-};
-
-int hold_temp_name(const std::string &name) {
-  for (int i = 0; i < TEMP_SLOTS; ++i) {
-    if (!temp_live[i] && name.size() < PATH_MAX) {
-      std::memcpy(temp_names[i], name.c_str(), name.size() + 1);
-      temp_live[i] = 1;
-      return i;
-    }
-  }
-  return -1;
-}
-
-// A fresh name ".BASE.tmp.XXXXXX" beside `path` for `fd`: a new named temporary (fd < 0, created
-// with mode 0600 and opened into *fd) or a link to the unnamed file fd. Returns the slot.
-int named_temporary(const std::string &path, int *fd, std::string *temp) {
-  const auto [dir, base] = split_path(path);
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    uint8_t r[4];
-    randombytes_buf(r, sizeof r);
-    char suffix[9];
-    std::snprintf(suffix, sizeof suffix, "%02x%02x%02x%02x", r[0], r[1], r[2], r[3]);
-    *temp = (dir == "." ? "" : dir) + "." + base + ".tmp." + suffix;
-    const SignalsHeld held;
-    int ok;
-    if (*fd < 0) {
-      *fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      ok = *fd >= 0;
-    } else {
-      char proc[32];
-      std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", *fd);
-      ok = linkat(AT_FDCWD, proc, AT_FDCWD, temp->c_str(), AT_SYMLINK_FOLLOW) == 0;
-    }
-    if (ok) {
-      const int slot = hold_temp_name(*temp);
-      if (slot >= 0) return slot;
-      unlink(temp->c_str());
-      errno = EMFILE;
-      return -1;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
 }
 
 #ifdef TAVIK_CLI_TESTING
@@ -249,20 +161,6 @@ bool holds_noted(const uint8_t *region, size_t n) {
   sodium_memzero(dead, sizeof dead);
 }
 
-void handle_fatal_signals(void (*also)()) {
-  signal_also = also;
-  struct sigaction sa {};
-  sa.sa_handler = on_fatal_signal;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : FATAL_SIGNALS) sigaddset(&sa.sa_mask, sig);
-  for (int sig : FATAL_SIGNALS) {
-    struct sigaction was {};
-    // A signal the caller ignores stays ignored (nohup, a background job of a script).
-    if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
-  }
-  signal(SIGXFSZ, SIG_IGN);
-}
-
 std::string base64_encode(const uint8_t *data, size_t len) {
   std::string o(sodium_base64_ENCODED_LEN(len, VARIANT), '\0');  // with the terminating zero
   sodium_bin2base64(o.data(), o.size(), data, len, VARIANT);
@@ -273,8 +171,7 @@ std::string base64_encode(const uint8_t *data, size_t len) {
 bool base64_decode(const std::string &text, std::vector<uint8_t> *out) {
   out->assign(text.size() / 4 * 3 + 3, 0);  // room for the longest result: never reallocated
   size_t n = 0;
-  const bool ok = sodium_base642bin(out->data(), out->size(), text.data(), text.size(), " \t\r\n", &n, nullptr,
-                                    VARIANT) == 0;
+  const bool ok = tavik::base64_decode_text(out->data(), out->size(), &n, text.data(), text.size());
   if (!ok) sodium_memzero(out->data(), out->size());
   out->resize(ok ? n : 0);
   return ok;
@@ -305,11 +202,20 @@ std::string shown(const std::string &text) {
   return escaped(text, [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '\\'; });
 }
 
-std::string shown_path(const std::string &path) {
-  return escaped(path, [](unsigned char c) { return c >= 0x20 && c != 0x7f; });
+namespace {
+
+// Code points that may not reach a terminal as they are: C0 and C1 controls, DEL, the marks and
+// embeddings that reorder text (a name ending in "\u202Etxt.exe" shows as "exe.txt"), and the
+// line and paragraph separators.
+bool control_point(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7f && cp < 0xa0) || cp == 0x061c || cp == 0x200e || cp == 0x200f ||
+         (cp >= 0x2028 && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069);
 }
 
-std::string shown_text(const std::string &text) {
+// Well-formed UTF-8 of printable characters stays; every byte of a control point and every byte
+// that begins no well-formed sequence (a raw 0x9b, an overlong form, a surrogate) becomes \xHH,
+// and so does a backslash when `backslash` holds.
+std::string shown_utf8(const std::string &text, bool backslash) {
   std::string o;
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -331,19 +237,25 @@ std::string shown_text(const std::string &text) {
       if ((len == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff)))
         len = 0;
     }
-    const bool printable = len > 0 && cp >= 0x20 && cp != 0x7f && cp != '\\' && !(cp >= 0x80 && cp < 0xa0);
-    if (printable) {
+    if (len > 0 && !control_point(cp) && !(backslash && cp == '\\')) {
       o.append(text, i, len);
       i += len;
-    } else {
+      continue;
+    }
+    for (const size_t end = i + (len > 0 ? len : 1); i < end; ++i) {
       char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(text[i]));
       o += hex;
-      ++i;
     }
   }
   return o;
 }
+
+}  // namespace
+
+std::string shown_path(const std::string &path) { return shown_utf8(path, false); }
+
+std::string shown_text(const std::string &text) { return shown_utf8(text, true); }
 
 const char *comment_fault(const std::string &comment) {
   if (comment.size() > MAX_COMMENT_BYTES) return "longer than 1024 bytes";
@@ -512,94 +424,6 @@ Document read_document(const std::string &path, Kind want) {
   if (want == Kind::public_key && key_id(d.data.data()) != id)
     throw Error{name + ": key id mismatch (the file says " + id + ", the key is " + key_id(d.data.data()) + ")"};
   return d;
-}
-
-void AtomicWrites::add(const std::string &path, const std::string &content, bool secret, const FileId *replace) {
-  const std::string name = shown_path(path);
-  Pending p;
-  p.path = path;
-  p.replace = replace != nullptr;
-  if (replace != nullptr) p.old = *replace;
-  const mode_t mode = secret ? 0600 : 0666;  // less the umask
-  if (!fault("no-tmpfile") && access("/proc/self/fd", X_OK) == 0)
-    p.fd = open(split_path(path).first.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  if (p.fd < 0) {  // no unnamed files here: a named temporary, 0600 from the start
-    p.slot = named_temporary(path, &p.fd, &p.temp);
-    if (p.slot < 0) throw Error{name + ": cannot create a temporary file beside it: " + errno_text()};
-    const mode_t mask = umask(0);
-    umask(mask);
-    if (!secret && fchmod(p.fd, mode & ~mask) != 0) {
-      const std::string why = errno_text();
-      pending_.push_back(p);
-      throw Error{shown_path(p.temp) + ": " + why};
-    }
-  }
-  pending_.push_back(p);
-  const int fd = p.fd;
-  size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = fault("write") ? (errno = ENOSPC, -1) : write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw Error{name + ": writing failed: " + errno_text()};
-    done += size_t(n);
-  }
-  if (fsync(fd) != 0) throw Error{name + ": flushing failed: " + errno_text()};
-}
-
-void AtomicWrites::commit() {
-  if (fault("rename")) kill(getpid(), SIGKILL);
-  if (fault("wait")) {
-    std::fputs("tavik: waiting for a signal\n", stderr);
-    for (;;) pause();
-  }
-  while (!pending_.empty()) {
-    Pending &p = pending_.front();
-    const std::string name = shown_path(p.path);
-    struct stat st {};
-    const bool present = lstat(p.path.c_str(), &st) == 0;
-    const bool replace = p.replace && present;
-    if (replace && (!S_ISREG(st.st_mode) || !(FileId{st.st_dev, st.st_ino} == p.old)))
-      throw Error{name + ": changed while the tool ran; not replaced"};
-    int r;
-    if (p.temp.empty() && !replace) {  // the unnamed file gets its name, unless the name is taken
-      char proc[32];
-      std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", p.fd);
-      r = linkat(AT_FDCWD, proc, AT_FDCWD, p.path.c_str(), AT_SYMLINK_FOLLOW);
-    } else {
-      if (p.temp.empty()) {
-        p.slot = named_temporary(p.path, &p.fd, &p.temp);
-        if (p.slot < 0) throw Error{name + ": cannot link a temporary file beside it: " + errno_text()};
-      }
-      const SignalsHeld held;
-      // No replacing: a hard link fails when the name exists, even if it appeared just now.
-      r = replace ? rename(p.temp.c_str(), p.path.c_str()) : link(p.temp.c_str(), p.path.c_str());
-      if (r == 0) {
-        if (!replace) unlink(p.temp.c_str());
-        temp_live[p.slot] = 0;
-        p.slot = -1;
-        p.temp.clear();
-      }
-    }
-    if (r != 0) throw Error{name + (errno == EEXIST ? ": exists; use -f to replace it" : ": " + errno_text())};
-    close(p.fd);
-    const int dfd = open(split_path(p.path).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-      fsync(dfd);
-      close(dfd);
-    }
-    pending_.erase(pending_.begin());
-  }
-}
-
-AtomicWrites::~AtomicWrites() {
-  for (const auto &p : pending_) {
-    if (p.fd >= 0) close(p.fd);
-    if (p.slot >= 0) {
-      const SignalsHeld held;
-      unlink(p.temp.c_str());
-      temp_live[p.slot] = 0;
-    }
-  }
 }
 
 const SealLimits DEFAULT_SEAL_LIMITS = {3, size_t(256) << 20};

@@ -15,20 +15,24 @@ struct Error {
   std::string message;
 };
 
-// Base64 through libsodium's constant-time codec (no branch or table index on a data byte): the
+// Base64 through libsodium's constant-time encoder (no branch or table index on a data byte): the
 // data may be a secret key.
 std::string base64_encode(const uint8_t *data, size_t len);
-// Strict decoding: the standard alphabet with padding; whitespace is ignored. False for anything
-// else, for padding in the wrong place and for nonzero bits after the last byte.
+// Strict decoding by the library's own decoder (the one its reader of these files uses, in
+// constant time): the standard alphabet with padding; spaces, tabs and line ends are ignored.
+// False for any other byte (a NUL, a byte above 0x7f), for padding in the wrong place and for
+// nonzero bits after the last byte.
 bool base64_decode(const std::string &text, std::vector<uint8_t> *out);
 
 // Text from a file, fit for a message: printable ASCII stays, a backslash and every other byte
 // become \xHH, so that no control sequence of a crafted file reaches the terminal.
 std::string shown(const std::string &text);
-// A path for a message: only its control bytes escaped (names in UTF-8 stay legible).
+// A path for a message: well-formed UTF-8 stays legible; control bytes, C1 controls (a raw 0x9b
+// or U+009B in UTF-8), the bidirectional marks and embeddings (U+061C, U+200E, U+200F,
+// U+202A-U+202E, U+2066-U+2069), the line and paragraph separators and bytes of no well-formed
+// sequence become \xHH, one for each byte.
 std::string shown_path(const std::string &path);
-// A comment for the terminal: well-formed UTF-8 of printable characters stays, every other byte
-// (C0 and C1 controls, DEL, a backslash, broken sequences) becomes \xHH.
+// A comment for the terminal: as shown_path, and a backslash becomes \x5c.
 std::string shown_text(const std::string &text);
 // Why `comment` cannot go into a signature file (longer than 1024 bytes, or a control byte), or
 // null when it can.
@@ -80,7 +84,8 @@ struct FileId {
 // replaced: the file is linked under a temporary name beside it and renamed over it if the name
 // still holds that file (a regular file of that device and inode). Where the file system has no
 // unnamed files, the temporary is named from the start. Named temporaries are removed on failure
-// and by the handler of handle_fatal_signals.
+// and by the handler of handle_fatal_signals; one that a killed run left (".NAME.tmp." and 8 hex
+// digits, a regular file of this user) is removed by the next write to NAME.
 class AtomicWrites {
  public:
   void add(const std::string &path, const std::string &content, bool secret, const FileId *replace);
@@ -98,10 +103,13 @@ class AtomicWrites {
   std::vector<Pending> pending_;
 };
 
-// Interrupt, termination, hangup and quit (those not ignored already) remove the named temporaries
-// and call `also` (which must be async-signal-safe) before the process ends by the signal as it
-// would have; a file size limit makes a write fail (EFBIG) instead of killing the process.
-void handle_fatal_signals(void (*also)());
+// Every signal whose default action ends the process (interrupt, termination, hangup, quit, the
+// user signals, the timers, a broken pipe, the real-time ones...), where that default holds, calls
+// `restore` (async-signal-safe: it puts the terminal back), removes the named temporaries and ends
+// the process by the signal as it would have. A stop from the terminal (SIGTSTP, SIGTTIN, SIGTTOU)
+// calls `restore`, stops, and calls `resume` when the process continues. A file size limit makes a
+// write fail (EFBIG) instead of killing the process.
+void handle_fatal_signals(void (*restore)(), void (*resume)());
 
 // Overwrites the stack below the caller with zeros: what the calls it made left there (the state of
 // Argon2id and BLAKE2b, copies of keys) is gone.

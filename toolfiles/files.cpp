@@ -40,19 +40,13 @@ bool next_line(Text &rest, Text *line) {
 int32_t decode_base64(Text rest, uint8_t *out, size_t want) {
   constexpr size_t MAX_BYTES = TAVIK_SIG_BYTES;
   static_assert(TAVIK_PK_BYTES <= MAX_BYTES);
-  char chars[(MAX_BYTES + 2) / 3 * 4];
-  uint8_t bytes[sizeof chars / 4 * 3];
+  uint8_t bytes[(MAX_BYTES + 2) / 3 * 3];
   if (want > MAX_BYTES) return TAVIK_FILE_BAD_LENGTH;
-  const size_t room = (want + 2) / 3 * 4;
-  size_t n = 0;
-  for (size_t i = 0; i < rest.n; ++i) {
-    const char c = rest.p[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (n == room) return TAVIK_FILE_BAD_LENGTH;
-    chars[n++] = c;
-  }
+  size_t chars = 0;
+  for (size_t i = 0; i < rest.n; ++i) chars += tavik::base64_is_space(rest.p[i]) ? 0 : 1;
+  if (chars > (want + 2) / 3 * 4) return TAVIK_FILE_BAD_LENGTH;
   size_t got = 0;
-  if (!tavik::base64_decode(bytes, &got, chars, n)) return TAVIK_FILE_BAD_BASE64;
+  if (!tavik::base64_decode_text(bytes, sizeof bytes, &got, rest.p, rest.n)) return TAVIK_FILE_BAD_BASE64;
   if (got != want) return TAVIK_FILE_BAD_LENGTH;
   std::memcpy(out, bytes, want);
   return TAVIK_OK;
@@ -231,6 +225,10 @@ int32_t tavik_file_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk, con
                                     size_t len) {
   if (st == nullptr || (trusted_comment == nullptr && len > 0)) return TAVIK_ILLEGAL_PARAMETER;
   if (len > 0 && !clean_comment(trusted_comment, len)) return TAVIK_ILLEGAL_PARAMETER;
+  // A damaged key is refused before the state is touched: its public part, rebuilt from the secret
+  // fields, must match the hash and t0 the key stores.
+  uint8_t pk[TAVIK_PK_BYTES];
+  if (sk == nullptr || tavik_pk_from_sk(pk, sk) != TAVIK_OK) return TAVIK_ILLEGAL_PARAMETER;
   const int32_t r = tavik_sign_init_hedged(st, sk);
   if (r != TAVIK_OK) return r;
   const uint8_t n[4] = {uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)};

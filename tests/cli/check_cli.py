@@ -1,6 +1,7 @@
 """The tavik tool end to end in a temporary directory: keys, signatures, refusals, modes, interruptions,
 the terminal. The test build (third argument) has the fault switch TAVIK_CLI_FAULT and the residue search."""
 import base64
+import ctypes
 import fcntl
 import hashlib
 import os
@@ -8,6 +9,7 @@ import resource
 import select
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -42,7 +44,8 @@ def signals(ignored=None):
 
 def on_terminal(args, answers):
     """Runs the shipped tool on a new pseudo-terminal, typing each answer after a prompt (a bytes answer
-    is typed without a line end). Returns status, all it wrote, and whether the terminal echoes again."""
+    is typed without a line end, a number is a signal sent instead). Returns status, all it wrote, and
+    whether the terminal echoes again."""
     master, slave = os.openpty()
 
     def take_terminal():
@@ -58,7 +61,10 @@ def on_terminal(args, answers):
             seen += os.read(master, 4096)
         if seen.count(b": ") > prompts and prompts < len(answers) and seen.endswith(b": "):
             a = answers[prompts]
-            os.write(master, a if isinstance(a, bytes) else a.encode() + b"\n")
+            if isinstance(a, int):
+                p.send_signal(a)
+            else:
+                os.write(master, a if isinstance(a, bytes) else a.encode() + b"\n")
             prompts += 1
     echo = bool(termios.tcgetattr(slave)[3] & termios.ECHO)
     os.close(master)
@@ -271,7 +277,25 @@ refusals = [
     ("escaped encryption", "x.sec", sec_text.replace("encryption: none", "encryption: \x1b[2J"), "sign",
      "unknown encryption \"\\x1b[2J\""),
     ("escaped path", "\x1b[2J.pub", None, "verify", "\\x1b[2J.pub: No such file"),
+    ("version v10", "x.pub", pub_text.replace(" v1\n", " v10\n", 1), "verify", "unknown format version v10"),
+    ("version v1x", "x.tsig", sig_text.replace(" v2\n", " v2x\n", 1), "verify-sig", "unknown format version v2x"),
+    ("DEL in a comment", "x.tsig", sig_text.replace("untrusted-comment: ", "untrusted-comment: \x7f", 1), "verify-sig",
+     "untrusted-comment holds a control character"),
 ]
+# Bytes that a lax decoder takes for base64: a NUL it skips, a byte above 0x7f in place of '/', and the
+# characters just past the alphabet's ranges, each in place of the character that a range one too
+# long would make of it ('[' as 'a', '{' as '0', ':' as '+'). The tool and the library refuse each.
+data_at = pub_text.index("data:\n") + 6
+
+
+def swapped(old, new):
+    at = pub_text.index(old, data_at)
+    return pub_text[:at].encode() + new + pub_text[at + len(old):].encode()
+library_refuses = []
+for what, old, new in (("a NUL", "", b"\0"), ("0x80 for '/'", "/", b"\x80"), ("0xff for '/'", "/", b"\xff"),
+                       ("'[' for 'a'", "a", b"["), ("'{' for '0'", "0", b"{"), ("':' for '+'", "+", b":")):
+    refusals.append((f"base64 with {what}", f"b64-{len(library_refuses)}.pub", swapped(old, new), "verify", "bad base64"))
+    library_refuses.append(f"b64-{len(library_refuses)}.pub")
 for name, path, text, cmd, err in refusals:
     target = path or "absent.pub"
     if text is not None:
@@ -283,6 +307,8 @@ for name, path, text, cmd, err in refusals:
             "sign-asking": ["sign", "-s", target, "-m", "short", "-x", "y.tsig"]}[cmd]
     expect(name, args, 2, err=err)
     check(not any(c < 32 and c != 10 or c == 127 for c in outputs[-1]), f"{name}: control bytes in the message")
+for pub in library_refuses:
+    check(subprocess.run([RAW_VERIFY, "--files", pub, "short.tsig", "short"]).returncode == 3, f"{pub}: library reads it")
 expect("64 KiB exactly", ["verify", "-p", write_back("x.pub", pub_text + "\n" * (65536 - len(pub_text))), "-m", "short"], 0)
 
 # Outputs never land on an input, a link, a directory or a pipe; an existing file is replaced by sign
@@ -348,10 +374,64 @@ typed = [
      "(passphrase-protected)"),
     ("passwd typed", ["passwd", "-s", "t.sec"], ["the same words", "other words", "other words"], 0, "new passphrase"),
 ]
+# Every signal that ends the process at the prompt leaves the echo on (the handler puts it back
+# and ends the process by the same signal).
+for sig in (signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF, signal.SIGTERM,
+            signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE, signal.SIGRTMIN):
+    typed.insert(3, (f"signal {sig} at the prompt", ["sign", "-s", "b.sec", "-m", "short", "-x", "t.tsig"], [int(sig)],
+                     -sig, ""))
 for name, args, answers, code, says in typed:
     got, seen, echo = on_terminal(args, answers)
     check(got == code and says in seen and echo, f"{name}: status {got}, echo {echo}: {seen!r}")
     check(os.path.exists("t.sec") == (code == 0), f"{name}: key written {os.path.exists('t.sec')}")
+# Ctrl-Z at the prompt: the echo is back while the tool is stopped and off again when it continues. The
+# tool runs as a job of its own under a session leader, as under a shell (a stop in the session
+# leader's own, orphaned group would be discarded).
+LEADER = """import fcntl, os, signal, sys, termios
+os.setsid()
+fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+pid = os.fork()
+if pid == 0:
+    os.setpgid(0, 0)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    os.tcsetpgrp(0, os.getpid())
+    signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+    os.execv(sys.argv[1], sys.argv[1:])
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) & 255)
+"""
+
+
+def until(cond):
+    deadline = time.monotonic() + 30
+    while not cond() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return cond()
+
+
+master, slave = os.openpty()
+p = subprocess.Popen([sys.executable, "-c", LEADER, TAVIK, "sign", "-s", "b.sec", "-m", "short", "-x", "z2.tsig"],
+                     stdin=slave, stdout=slave, stderr=slave, preexec_fn=signals)
+seen = b""
+echoes = lambda: bool(termios.tcgetattr(slave)[3] & termios.ECHO)
+while not seen.endswith(b": ") and select.select([master], [], [], 30)[0]:
+    seen += os.read(master, 4096)
+tool = int(read(f"/proc/{p.pid}/task/{p.pid}/children").split()[0])
+quiet_at_prompt = not echoes()
+os.kill(tool, signal.SIGTSTP)
+stopped = until(lambda: read(f"/proc/{tool}/stat").rsplit(b")", 1)[1].split()[0] == b"T")
+echo_when_stopped = echoes()
+os.kill(tool, signal.SIGCONT)
+quiet_again = until(lambda: not echoes())
+os.write(master, b"correct horse battery staple\n")
+while p.poll() is None or select.select([master], [], [], 0)[0]:
+    if select.select([master], [], [], 0.2)[0]:
+        seen += os.read(master, 4096)
+check(quiet_at_prompt and stopped and echo_when_stopped and quiet_again and p.returncode == 0 and echoes() and
+      b"horse" not in seen, f"Ctrl-Z at the prompt: {quiet_at_prompt} {stopped} {echo_when_stopped} {quiet_again} "
+      f"{p.returncode} {echoes()} {seen!r}")
+os.close(master)
+os.close(slave)
+
 write("long", "z" * 1025 + "\n")
 expect("1025 bytes from a file", ["keygen", "-p", "t2.pub", "-s", "t2.sec", "--passphrase-file", "long"], 2,
        err="longer than 1024 bytes")
@@ -380,6 +460,18 @@ signs = [
      None, "cannot hold both", b""),
     ("file and passphrase fd 0", ["sign", "-s", "b.sec", "-m", "-", "-x", "z.tsig", "--passphrase-fd", "0"], 2,
      None, "cannot hold both", b""),
+    # Standard input by another name is still standard input.
+    ("file and passphrase fd 00", ["sign", "-s", "b.sec", "-m", "-", "-x", "z.tsig", "--passphrase-fd", "00"], 2,
+     None, "cannot hold both", b"correct horse battery staple\n"),
+    ("file and /dev/stdin", ["sign", "-s", "b.sec", "-m", "-", "-x", "z.tsig", "--passphrase-file", "/dev/stdin"], 2,
+     None, "cannot hold both", b"correct horse battery staple\n"),
+    ("file and /proc/self/fd/0", ["sign", "-s", "b.sec", "-m", "-", "-x", "z.tsig", "--passphrase-file",
+                                  "/proc/self/fd/0"], 2, None, "cannot hold both", b"correct horse battery staple\n"),
+    ("/dev/fd/0 and passphrase -", ["sign", "-s", "b.sec", "-m", "/dev/fd/0", "-x", "z.tsig", "--passphrase-file", "-"],
+     2, None, "cannot hold both", b"correct horse battery staple\n"),
+    ("key and file on stdin", ["sign", "-s", "/dev/stdin", "-m", "-", "-x", "z.tsig"], 2, None, "cannot hold both",
+     read("tavik.sec")),
+    ("DEL in -t", ["sign", "-m", "short", "-x", "z.tsig", "-t", "a\x7fb"], 2, None, "-t: the comment holds a control", b""),
     ("two passphrase sources", ["sign", "-s", "b.sec", "-m", "short", "-x", "z.tsig", "--passphrase-file", "pw",
                                 "--passphrase-fd", "0"], 2, None, "exclude each other", b""),
     ("descriptor not open", ["sign", "-s", "b.sec", "-m", "short", "-x", "z.tsig", "--passphrase-fd", "99"], 2, None,
@@ -433,6 +525,7 @@ verifies = [
     ("-P not a key", ["verify", "-P", inline[:-8], "-m", "short"], 2, "-P: not a public key", b""),
     ("-P not base64", ["verify", "-P", "#" + inline[1:], "-m", "short"], 2, "-P: not a public key", b""),
     ("file and signature on stdin", ["verify", "-m", "-", "-x", "-"], 2, "cannot hold both", b""),
+    ("file and signature on stdin by name", ["verify", "-m", "/dev/stdin", "-x", "-"], 2, "cannot hold both", b""),
     ("-x with two files", ["verify", "-m", "one", "-m", "short", "-x", "c.tsig"], 2, "single file", b""),
     ("an option twice", ["verify", "-q", "-q", "-m", "short"], 2, "-q given twice", b""),
 ]
@@ -447,6 +540,17 @@ write("c5.tsig", "")
 got, o, _ = run("sign", "-m", "one", "-x", "c5.tsig", "-f", "-t", "\u009b2J and é")
 got, o, _ = run("verify", "-m", "one", "-x", "c5.tsig")
 check(got == 0 and "trusted comment: \\xc2\\x9b2J and é\n" in o, f"a C1 control in a comment reached the terminal: {o!r}")
+# C1 controls (raw and in UTF-8) and the bidirectional controls in a file's name and in a comment reach
+# the terminal as \xHH, byte by byte, in everything sign and verify print.
+for ch in (b"\x9b", *(chr(c).encode() for c in (0x9b, 0x85, 0x202e, 0x202a, 0x2066, 0x2069, 0x200e, 0x200f, 0x61c))):
+    name = b"n" + ch + b"x"
+    write(name, b"named\n")
+    got_sign = run("sign", "-m", name, "-t", b"c" + ch + b"d")[0]
+    got_verify = run("verify", "-m", name)[0]
+    shown = outputs[-2] + outputs[-1]
+    escaped = "".join(f"\\x{b:02x}" for b in ch).encode()
+    check(got_sign == got_verify == 0 and max(shown) < 0x80 and b"n" + escaped + b"x" in shown and
+          b"trusted comment: c" + escaped + b"d" in shown, f"{ch!r} shown unescaped: {shown!r}")
 for sec, pub, pw in (("fx-v1.sec", "fx-v1.pub", None), ("fx-v1-sealed.sec", "fx-v1-sealed.pub", "fixture passphrase v1")):
     args = ["sign", "-s", sec, "-m", "short", "-x", "fx.tsig", "-f"] + (["--passphrase-file", "-"] if pw else [])
     expect(f"sign with the version 1 {sec}", args, 0, stdin=(pw or "").encode() + b"\n")
@@ -480,17 +584,69 @@ passwds = [
     ("remove it", ["-s", "p.sec", "--passphrase-fd", "0", "--no-passphrase"], {}, b"third\n", 0, "now stored unencrypted"),
     ("add one", ["-s", "p.sec", "--new-passphrase-file", "pw"], {}, b"", 0, "now protected"),
 ]
+write(".q.sec.tmp.0123abcd", "another file's\n")
 for name, args, env, stdin, code, says in passwds:
     before = read("p.sec")
     got, o, e = run("passwd", *args, env=env, stdin=stdin, tool=TESTBUILD if env else None)
     check(got == code and says in o + e, f"passwd, {name}: status {got}, want {code}: {o!r} {e!r}")
     check((read("p.sec") == before) == (code != 0), f"passwd, {name}: the file {'is' if code else 'is not'} changed")
     check(os.stat("p.sec").st_mode & 0o777 == 0o600, f"passwd, {name}: mode {oct(os.stat('p.sec').st_mode)}")
-    for n in temps():
-        os.unlink(n)
+    # A killed run leaves its sealed temporary; the next run that writes p.sec removes it (and no other).
+    check(code == -signal.SIGKILL or temps() == [".q.sec.tmp.0123abcd"], f"passwd, {name}: temporaries {temps()}")
+    check(code != -signal.SIGKILL or len(temps()) == 2, f"passwd, {name}: left {temps()}")
 check(fields("p.sec")[1]["key-id"] == fields("b.sec")[1]["key-id"], "passwd changed the key id")
 expect("the key after passwd", ["pubkey", "-s", "p.sec", "-p", "p.pub", "--passphrase-file", "pw"], 0)
 check(read("p.pub") == read("b.pub"), "passwd changed the key")
+
+# A replaced file is renamed over, never removed first: the directory never lacks the name. inotify
+# sees what each run did to the names of this directory.
+libc = ctypes.CDLL(None, use_errno=True)
+IN_MOVED_TO, IN_DELETE = 0x80, 0x200
+
+
+def name_events(*args):
+    fd = libc.inotify_init1(os.O_NONBLOCK)
+    check(fd >= 0 and libc.inotify_add_watch(fd, b".", IN_MOVED_TO | IN_DELETE) >= 0, "inotify")
+    got = run(*args)[0]
+    data = b""
+    while select.select([fd], [], [], 0)[0]:
+        data += os.read(fd, 65536)
+    os.close(fd)
+    events, at = set(), 0
+    while at < len(data):
+        _, mask, _, n = struct.unpack_from("iIII", data, at)
+        events.add((mask, data[at + 16:at + 16 + n].rstrip(b"\0").decode()))
+        at += 16 + n
+    return got, events
+
+
+write("w.sec", read("tavik.sec"))
+write("w.pub", read("tavik.pub"))
+for args, names in ((["keygen", "-f", "--no-passphrase", "-p", "w.pub", "-s", "w.sec"], ("w.pub", "w.sec")),
+                    (["passwd", "-s", "w.sec", "--new-passphrase-file", "pw"], ("w.sec",)),
+                    (["sign", "-s", "w.sec", "-m", "short", "-x", "c.tsig", "--passphrase-file", "pw"], ("c.tsig",))):
+    got, events = name_events(*args)
+    check(got == 0 and all((IN_MOVED_TO, n) in events and (IN_DELETE, n) not in events for n in names),
+          f"{args[0]}: replaced {names} by {sorted(events)}")
+
+# A key file replaced while passwd runs, by one of the same bytes, size and time, is not written over:
+# the tool compares device and inode. It opens its new passphrase from a pipe when it has read the key.
+os.mkfifo("newpw")
+write("v.sec", read("tavik.sec"))
+os.chmod("v.sec", 0o600)
+p = subprocess.Popen([TAVIK, "passwd", "-s", "v.sec", "--new-passphrase-file", "newpw"], stdout=subprocess.PIPE,
+                     stderr=subprocess.PIPE, start_new_session=True)
+with open("newpw", "wb") as w:  # returns when the tool opens the pipe
+    was = os.stat("v.sec")
+    write("v2.sec", read("v.sec"))
+    os.chmod("v2.sec", 0o600)
+    os.utime("v2.sec", ns=(was.st_atime_ns, was.st_mtime_ns))
+    os.rename("v2.sec", "v.sec")
+    now = os.stat("v.sec")
+    w.write(b"new words\n")
+_, e = p.communicate(timeout=120)
+check(p.returncode == 2 and b"changed while the tool ran" in e and os.stat("v.sec").st_ino == now.st_ino and
+      read("v.sec") == read("tavik.sec"), f"a key replaced during passwd: status {p.returncode}, {e!r}")
 
 # No piece of a secret key, a passphrase or a derived key stays on the stack or in the heap.
 for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passphrase-file", "pw"]),

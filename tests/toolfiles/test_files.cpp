@@ -95,6 +95,11 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
       {"key as signature", pub, pub, file, TAVIK_FILE_WRONG_KIND},
       {"unknown key version", replaced(pub, " v1\n", " v2\n"), v2, file, TAVIK_FILE_UNKNOWN_VERSION},
       {"unknown signature version", pub, replaced(v2, " v2\n", " v3\n"), file, TAVIK_FILE_UNKNOWN_VERSION},
+      // A version is the whole rest of the line, not a prefix of it.
+      {"key version v10", replaced(pub, " v1\n", " v10\n"), v2, file, TAVIK_FILE_UNKNOWN_VERSION},
+      {"key version v1x", replaced(pub, " v1\n", " v1x\n"), v2, file, TAVIK_FILE_UNKNOWN_VERSION},
+      {"signature version v20", pub, replaced(v2, " v2\n", " v20\n"), file, TAVIK_FILE_UNKNOWN_VERSION},
+      {"signature version v1x", pub, replaced(v1, " v1\n", " v1x\n"), file, TAVIK_FILE_UNKNOWN_VERSION},
       {"cut before the data line", pub, v2.substr(0, data - 6), file, TAVIK_FILE_BAD_FIELDS},
       {"cut in the data", pub, v2.substr(0, data + 100), file, TAVIK_FILE_BAD_BASE64},
       {"cut after a data line", pub.substr(0, pub.find("data:\n") + 6 + 65), v2, file, TAVIK_FILE_BAD_LENGTH},
@@ -109,6 +114,8 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
       {"key id not the key's", replaced(pub, "key-id: 01962823635c1a29", "key-id: 0000000000000000"), v2, file,
        TAVIK_FILE_KEY_ID_MISMATCH},
       {"control byte in a comment", pub, replaced(v2, "made by", "made\x1b by"), file, TAVIK_FILE_BAD_COMMENT},
+      {"DEL in the untrusted comment", pub, replaced(v2, "made by", "made\x7f by"), file, TAVIK_FILE_BAD_COMMENT},
+      {"DEL in the trusted comment", pub, replaced(v2, "file:hello", "file:\x7fhello"), file, TAVIK_FILE_BAD_COMMENT},
       {"comment of 1025 bytes", pub, replaced(v2, comment, "trusted-comment: " + std::string(1025, 'x')), file,
        TAVIK_FILE_BAD_COMMENT},
       {"character outside base64", replaced(pub, pub_line, starred), v2, file, TAVIK_FILE_BAD_BASE64},
@@ -119,6 +126,14 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
       {"64 KiB exactly", pub + std::string(65536 - pub.size(), '\n'), v2, file, TAVIK_OK},
   };
   for (const auto &c : cases) EXPECT_EQ(check(c.pub, c.sig, c.file), c.want) << c.name;
+  // The bytes next to the alphabet's ranges ('@' '[' '`' '{' '/' ':'), a NUL, bytes above 0x7f:
+  // none is base64, in a key or in a signature.
+  for (const char c : {'@', '[', '`', '{', ':', '\0', '\x80', '\xbf', '\xff', '-', '_'}) {
+    std::string bad_pub = pub_line, bad_sig = sig_line;
+    bad_pub[5] = bad_sig[5] = c;
+    EXPECT_EQ(check(replaced(pub, pub_line, bad_pub), v2, file), TAVIK_FILE_BAD_BASE64) << int(c);
+    EXPECT_EQ(check(pub, replaced(v2, sig_line, bad_sig), file), TAVIK_FILE_BAD_BASE64) << int(c);
+  }
 
   // What the parser hands out; the key given inline; a stdio stream; null pointers.
   tavik_public_key_file k, inline_k;
@@ -175,8 +190,29 @@ TEST(ToolFiles, SignsTheVersion2Form) {
     tavik_verify_update(&vs, reinterpret_cast<const uint8_t *>(file.data()), file.size());
     EXPECT_EQ(tavik_verify_final(&vs, s.sig, TAVIK_SIG_BYTES), want) << tc;
   }
-  for (const std::string &bad : {std::string("two\nlines"), std::string(1025, 'x')})
+  for (const std::string &bad : {std::string("two\nlines"), std::string("a\x7f"), std::string(1025, 'x')})
     EXPECT_EQ(tavik_file_sign_init_hedged(&st, sk, bad.data(), bad.size()), TAVIK_ILLEGAL_PARAMETER);
+
+  // Hedged: two signatures of one file with one comment differ (a deterministic signer would give
+  // equal ones, and a damaged key could then give itself away).
+  uint8_t again[TAVIK_SIG_BYTES];
+  ASSERT_EQ(tavik_file_sign_init_hedged(&st, sk, comment.data(), comment.size()), TAVIK_OK);
+  tavik_sign_update(&st, reinterpret_cast<const uint8_t *>(file.data()), file.size());
+  ASSERT_EQ(tavik_sign_final(&st, again), TAVIK_OK);
+  EXPECT_NE(std::memcmp(again, s.sig, sizeof again), 0) << "two signatures of one file are equal";
+
+  // A key damaged in one bit (of rho, s1, tr or t0) is refused and the state is not touched.
+  for (const size_t bit : {size_t(0), size_t(8 * 100 + 3), size_t(8 * 930), size_t(8 * 2000 + 7)}) {
+    uint8_t damaged[TAVIK_SK_BYTES];
+    std::memcpy(damaged, sk, sizeof damaged);
+    damaged[bit / 8] ^= uint8_t(1u << (bit % 8));
+    tavik_sign_state fresh, before;
+    std::memset(&fresh, 0x5a, sizeof fresh);
+    before = fresh;
+    EXPECT_EQ(tavik_file_sign_init_hedged(&fresh, damaged, comment.data(), comment.size()), TAVIK_ILLEGAL_PARAMETER)
+        << "bit " << bit;
+    EXPECT_EQ(std::memcmp(&fresh, &before, sizeof fresh), 0) << "bit " << bit;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,50 @@
+// Passphrases of the tavik tool and the command options they come from.
+#pragma once
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tavik_cli_files.h"
+
+namespace tavik_cli {
+
+constexpr size_t MAX_PASSPHRASE = 1024;
+
+// A command's options: each at most once, except -m (the files, in order).
+struct Options : std::map<std::string, std::string> {
+  std::vector<std::string> files;
+  bool stdin_taken = false;  // a file of the command (not a passphrase) reads standard input
+};
+
+// A passphrase, wiped when it goes out of scope.
+struct Passphrase {
+  std::string text;
+  Passphrase() { text.reserve(MAX_PASSPHRASE + 1); }  // never reallocated, so never copied
+  ~Passphrase() { wipe(text); }
+};
+
+// The descriptor number of --passphrase-fd N: a decimal number of an open descriptor.
+int descriptor(const std::string &opt, const std::string &text);
+// Whether descriptor fd reads what descriptor 0 holds: the same file, pipe or terminal.
+bool fd_reads_stdin(int fd);
+// Whether FILE reads standard input, however it is named ("-", /dev/stdin, /proc/self/fd/0, the
+// name of the file or pipe given as standard input); `dash` says whether "-" stands for it.
+bool path_reads_stdin(const std::string &path, bool dash = true);
+// The passphrase from the source that `prefix` ("--" or "--new-") names: FILE, "-" (standard
+// input) or descriptor N. False when neither option was given. A source that reads what
+// o.stdin_taken says a file of the command reads already is refused, by what it opened.
+bool given_passphrase(Options &o, const std::string &prefix, Passphrase *p);
+// Whether a passphrase option of `o` reads standard input, however it names it.
+bool passphrase_on_stdin(Options &o);
+// For the signal handlers (async-signal-safe): the echo back before the process ends or stops, and
+// off again when a stopped process continues while a passphrase is typed.
+void restore_terminal();
+void resume_terminal();
+// The passphrase of an existing secret key: from its option, else from the terminal.
+void existing_passphrase(Options &o, const std::string &secfile, Passphrase *p);
+// A new passphrase: from the option that `prefix` names, else asked twice on the terminal with
+// `prompt`; null with --no-passphrase. An empty one is refused.
+const std::string *new_passphrase(Options &o, const std::string &prefix, const std::string &prompt, Passphrase *p);
+
+}  // namespace tavik_cli
