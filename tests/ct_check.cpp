@@ -100,9 +100,11 @@ void sign_everywhere(const uint8_t *pk, const uint8_t *sk, const tavik_expanded_
   }
   size_t siglen = 0;
   check(crypto_sign_signature(sig, &siglen, msg, len, sk), "crypto_sign_signature");
-  unsigned long long smlen = 0;
+  static uint8_t opened[64];
+  unsigned long long smlen = 0, mlen = 0;
   expect(crypto_sign(sm, &smlen, msg, len, sk) == 0, "crypto_sign");
   TAVIK_EXPECT_PUBLIC(sm, SIG_BYTES + len);
+  expect(crypto_sign_open(opened, &mlen, sm, smlen, pk) == 0 && mlen == len, "crypto_sign");
 }
 
 // Key generation, every signing entry point and key expansion on the kernels in use; the secret

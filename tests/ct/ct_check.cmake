@@ -30,7 +30,10 @@ if(TAVIK_CT_VALGRIND)
 endif()
 
 if(TAVIK_CT_AVX512_EMULATED)
-  find_path(SIMDE_INCLUDE_DIR simde/x86/avx512.h REQUIRED)
+  find_path(SIMDE_INCLUDE_DIR simde/x86/avx512.h)
+  if(NOT SIMDE_INCLUDE_DIR)
+    message(FATAL_ERROR "TAVIK_CT_AVX512_EMULATED needs SIMDe's headers (Debian: libsimde-dev)")
+  endif()
   # Every object sees the emulated kernels' names (kernels.cpp builds the tables from them).
   set_source_files_properties(${TAVIK_AVX512_SOURCES} PROPERTIES COMPILE_OPTIONS "-mavx2;-mbmi;-mbmi2;-mpopcnt;-Wno-psabi")
   foreach(target IN ITEMS tavik_objects tavik_ct_check)
