@@ -12,7 +12,7 @@
 // Built with TAVIK_CT_MSAN (clang's MemorySanitizer, whole library instrumented), they poison and
 // unpoison the bytes instead: MemorySanitizer then reports a branch on secret bytes, a load or
 // store at an address computed from them (with -msan-check-access-address) and a division by
-// them, in the code the compiler made for the processor itself, vector instructions included.
+// them, in code compiled for the processor's own vector instructions, which valgrind may not run.
 // TAVIK_EXPECT_PUBLIC(p, n) reports, under either tool, any of the n bytes still secret; checks
 // use it on outputs that must come out public (a public key, a signature).
 #pragma once
