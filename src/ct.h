@@ -9,6 +9,12 @@
 // TAVIK_CT_VALGRIND, they make the bytes undefined, or defined again, for valgrind's memcheck: any
 // branch, memory index or system-call argument computed from secret bytes is then reported, and
 // each TAVIK_DECLASSIFY marks one place where the scheme makes a value public on purpose.
+// Built with TAVIK_CT_MSAN (clang's MemorySanitizer, whole library instrumented), they poison and
+// unpoison the bytes instead: MemorySanitizer then reports a branch on secret bytes, a load or
+// store at an address computed from them (with -msan-check-access-address) and a division by
+// them, in code compiled for the processor's own vector instructions, which valgrind may not run.
+// TAVIK_EXPECT_PUBLIC(p, n) reports, under either tool, any of the n bytes still secret; checks
+// use it on outputs that must come out public (a public key, a signature).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -17,13 +23,34 @@
 #include <valgrind/memcheck.h>
 #define TAVIK_SECRET(p, n) ((void)VALGRIND_MAKE_MEM_UNDEFINED((p), (n)))
 #define TAVIK_DECLASSIFY(p, n) ((void)VALGRIND_MAKE_MEM_DEFINED((p), (n)))
+#define TAVIK_EXPECT_PUBLIC(p, n) ((void)VALGRIND_CHECK_MEM_IS_DEFINED((p), (n)))
+#elif defined(TAVIK_CT_MSAN) && TAVIK_CT_MSAN
+#include <sanitizer/msan_interface.h>
+#define TAVIK_SECRET(p, n) __msan_poison((p), (n))
+#define TAVIK_DECLASSIFY(p, n) __msan_unpoison((p), (n))
+#define TAVIK_EXPECT_PUBLIC(p, n) __msan_check_mem_is_initialized((p), (n))
 #else
 #define TAVIK_SECRET(p, n) ((void)(p), (void)(n))
 #define TAVIK_DECLASSIFY(p, n) ((void)(p), (void)(n))
+#define TAVIK_EXPECT_PUBLIC(p, n) ((void)(p), (void)(n))
 #endif
 
 namespace tavik::ct {
 
+#if defined(TAVIK_CT_MSAN) && TAVIK_CT_MSAN
+// MemorySanitizer checks every operand of an asm statement as if the asm branched on it. The
+// barrier only hides a value from the optimiser, so its secrecy is carried around the asm.
+template <typename T>
+inline T barrier_keeping_secrecy(T x) {
+  T secrecy = x;
+  __msan_unpoison(&x, sizeof x);
+  __asm__("" : "+r"(x));
+  __msan_copy_shadow(&x, &secrecy, sizeof x);
+  return x;
+}
+inline uint32_t barrier(uint32_t x) { return barrier_keeping_secrecy(x); }
+inline uint64_t barrier(uint64_t x) { return barrier_keeping_secrecy(x); }
+#else
 // x, unchanged, but opaque to the optimiser.
 inline uint32_t barrier(uint32_t x) {
   __asm__("" : "+r"(x));
@@ -33,6 +60,7 @@ inline uint64_t barrier(uint64_t x) {
   __asm__("" : "+r"(x));
   return x;
 }
+#endif
 
 // All ones when bit 0 of b is set, else 0.
 inline uint32_t mask_bit(uint32_t b) { return barrier(0u - (b & 1u)); }

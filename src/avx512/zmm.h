@@ -152,8 +152,18 @@ inline simde__m512i mask_permutex_epi64(simde__m512i src, simde__mmask8 k, simde
   return from_lanes<simde__m512i>(s);
 }
 
+// The codec subtracts under a mask computed from secret coefficients: the instruction takes the
+// mask as data, and so does this form (a select through a lane mask of all ones or zeros), where
+// the portable masked move may be compiled to a branch per lane.
 inline simde__m512i mask_sub_epi32(simde__m512i src, simde__mmask16 k, simde__m512i a, simde__m512i b) {
-  return simde_mm512_mask_mov_epi32(src, k, sub_epi32(a, b));
+  uint32_t s[16], d[16];
+  lanes_of(s, src);
+  lanes_of(d, sub_epi32(a, b));
+  for (uint32_t i = 0; i < 16; ++i) {
+    const uint32_t m = 0u - ((uint32_t(k) >> i) & 1u);
+    s[i] ^= m & (s[i] ^ d[i]);
+  }
+  return from_lanes<simde__m512i>(s);
 }
 
 }  // namespace tavik::emulated_intrinsics
