@@ -7,8 +7,8 @@
 #if defined(__x86_64__) && !defined(TAVIK_PORTABLE)
 #define TAVIK_X86_KERNELS 1
 #endif
-// The NEON kernels exist only on aarch64, under the same condition.
-#if defined(__aarch64__) && !defined(TAVIK_PORTABLE)
+// The NEON kernels exist only on little-endian aarch64, under the same condition.
+#if defined(__aarch64__) && defined(__AARCH64EL__) && !defined(TAVIK_PORTABLE)
 #define TAVIK_NEON_KERNELS 1
 #endif
 

@@ -95,8 +95,34 @@ void TAVIK_NEON_FN(keccak_permute8x1_)(uint64_t s[200], uint64_t t[25]) {
 }
 
 namespace {
-constexpr WordLanes<4> NEON_LANES4{TAVIK_NEON_FN(keccak_permute4x_)};
-constexpr WordLanes<8> NEON_LANES8{TAVIK_NEON_FN(keccak_permute8x_)};
+// The sponge's lane set (keccak_sponge.h) on W interleaved states: a lane of states j and j + 1
+// is one 16-byte load, its two words go to (or come from) their outputs (inputs) one each.
+// Little-endian only, as the whole path: a word's bytes are its memory.
+template <size_t Width>
+struct NeonWordLanes {
+  static constexpr size_t W = Width;
+  void (*permute)(uint64_t *s);
+  static void xor_words(uint64_t *s, const uint8_t *const *in, uint64_t pos, size_t words) {
+    for (size_t i = 0; i < words; ++i) {
+      for (size_t j = 0; j < W; j += 2) {
+        const uint64x2_t x = vreinterpretq_u64_u8(vcombine_u8(vld1_u8(in[j] + pos + 8 * i), vld1_u8(in[j + 1] + pos + 8 * i)));
+        vst1q_u64(s + W * i + j, veorq_u64(vld1q_u64(s + W * i + j), x));
+      }
+    }
+  }
+  static void store_words(uint8_t *const *out, uint64_t pos, const uint64_t *s, size_t words) {
+    for (size_t i = 0; i < words; ++i) {
+      for (size_t j = 0; j < W; j += 2) {
+        const uint64x2_t v = vld1q_u64(s + W * i + j);
+        vst1_u8(out[j] + pos + 8 * i, vreinterpret_u8_u64(vget_low_u64(v)));
+        vst1_u8(out[j + 1] + pos + 8 * i, vreinterpret_u8_u64(vget_high_u64(v)));
+      }
+    }
+  }
+};
+
+constexpr NeonWordLanes<4> NEON_LANES4{TAVIK_NEON_FN(keccak_permute4x_)};
+constexpr NeonWordLanes<8> NEON_LANES8{TAVIK_NEON_FN(keccak_permute8x_)};
 }  // namespace
 
 void TAVIK_NEON_FN(keccak_absorb4x_)(uint64_t s[100], size_t r, const uint8_t *in0, const uint8_t *in1,
