@@ -96,7 +96,7 @@ constexpr Kernels AVX512_512 = avx512_table(AVX2, 512);
 
 #if TAVIK_NEON_KERNELS
 // 128-bit NEON vectors of aarch64; the Keccak kernels with NEON alone (sfx neon) or with the
-// SHA-3 instructions (sfx sha3). The challenge and the unpacker stay scalar.
+// SHA-3 instructions (sfx sha3). The challenge's shuffle stays scalar.
 #define TAVIK_NEON_TABLE(sfx)                                                                      \
   Kernels {                                                                                        \
     .forward_ntt = forward_ntt_neon, .inverse_ntt = inverse_ntt_neon,                              \
@@ -107,7 +107,7 @@ constexpr Kernels AVX512_512 = avx512_table(AVX2, 512);
     .highbits = polyvec_highbits_neon, .make_hint = polyvec_make_hint_neon,                        \
     .use_hint = polyvec_use_hint_neon, .candidate_check = poly_candidate_check_neon,               \
     .challenge_shuffle = challenge_shuffle_scalar, .pack_planes = pack_planes_neon,                \
-    .unpack_planes = unpack_planes_scalar, .rej_uniform = rej_uniform_neon,                        \
+    .unpack_planes = unpack_planes_neon, .rej_uniform = rej_uniform_neon,                          \
     .rej_eta = rej_eta_neon, .rej_gamma1m1 = rej_gamma1m1_neon, .permute = keccak_permute_##sfx,   \
     .permute4x = keccak_permute4x_##sfx, .permute4x1 = keccak_permute4x1_##sfx,                    \
     .absorb4x = keccak_absorb4x_##sfx, .squeeze4x = keccak_squeeze4x_##sfx,                        \

@@ -31,8 +31,9 @@ void polyvec_use_hint_neon(uint32_t *out, const uint32_t *hint, const uint32_t *
 uint32_t poly_candidate_check_neon(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
                                    uint32_t e_bound);
 
-// planes_neon.cpp: the bit-plane packer, two groups of eight coefficients a step.
+// planes_neon.cpp: the bit-plane codec, two groups of eight coefficients a step.
 void pack_planes_neon(uint8_t *out, const uint32_t *in, uint32_t cls);
+void unpack_planes_neon(uint32_t *out, const uint8_t *in, uint32_t cls);
 
 // rej_neon.cpp: the rejection steps, eight candidates a round.
 uint32_t rej_uniform_neon(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
