@@ -88,25 +88,38 @@ test-ct-avx512:
 	cmake --build build-ct-msan --target tavik_ct_check -j $(JOBS) >/dev/null; \
 	cd build-ct-msan && $(CTEST)
 
-# Cross builds for a little-endian (aarch64) and a big-endian (s390x) processor, portable path
-# only, each running its suites (tests/CMakeLists.txt: TAVIK_CROSS_SUITES) and the model
-# cross-check under qemu-user.
+# Cross builds for a little-endian (aarch64) and a big-endian (s390x) processor, each running its
+# suites (tests/CMakeLists.txt: TAVIK_CROSS_SUITES) and the model cross-check under qemu-user.
+# s390x runs the portable path. aarch64 runs the portable and the neon path as a processor with
+# NEON alone (qemu -cpu cortex-a72), then the neon path again as one with the SHA-3 instructions
+# (-cpu max), whose Keccak kernels differ (QEMU_CPU chooses the emulated processor).
 # Needs g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user and GoogleTest's sources
 # (libgtest-dev); .ci/run installs them. Each architecture's tests are bounded by CROSS_SECONDS.
 CROSS_ARCHES ?= aarch64 s390x
 CROSS_SECONDS ?= 1500
-CROSS_TARGETS = model_kat c_api_smoke test_kernels test_signature test_io test_Polynomial test_Reduce test_Rounding
+CROSS_TARGETS = model_kat c_api_smoke test_kernels test_signature test_io test_Polynomial test_Reduce test_Rounding \
+  test_neon
+CROSS_BACKENDS_aarch64 = scalar;neon
+CROSS_BACKENDS_s390x = scalar
 
 test-cross:
 	set -e; for a in $(CROSS_ARCHES); do \
+	  if [ $$a = aarch64 ]; then backends='$(CROSS_BACKENDS_aarch64)'; else backends='$(CROSS_BACKENDS_s390x)'; fi; \
 	  cmake -S . -B build-$$a -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON -DTAVIK_LTO=OFF \
 	    -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=$$a \
 	    -DCMAKE_C_COMPILER=$$a-linux-gnu-gcc -DCMAKE_CXX_COMPILER=$$a-linux-gnu-g++ \
 	    "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-$$a;-L;/usr/$$a-linux-gnu" \
-	    -DTAVIK_GTEST_SOURCE=/usr/src/googletest -DTAVIK_TEST_BACKENDS=scalar -DTAVIK_TEST_TIMEOUT=900 \
+	    -DTAVIK_GTEST_SOURCE=/usr/src/googletest "-DTAVIK_TEST_BACKENDS=$$backends" -DTAVIK_TEST_TIMEOUT=900 \
 	    $(CMAKE_FLAGS); \
 	  cmake --build build-$$a -j $(JOBS) --target $(CROSS_TARGETS); \
-	  (cd build-$$a && timeout $(CROSS_SECONDS) $(CTEST)); \
+	  if [ $$a = aarch64 ]; then \
+	    echo "test-cross: aarch64 as cortex-a72 (NEON, no SHA-3): scalar and neon paths"; \
+	    (cd build-$$a && QEMU_CPU=cortex-a72 timeout $(CROSS_SECONDS) $(CTEST)); \
+	    echo "test-cross: aarch64 as max (NEON and SHA-3): neon path"; \
+	    (cd build-$$a && QEMU_CPU=max timeout $(CROSS_SECONDS) $(CTEST) -L '^(neon|any)'); \
+	  else \
+	    (cd build-$$a && timeout $(CROSS_SECONDS) $(CTEST)); \
+	  fi; \
 	done
 
 run:

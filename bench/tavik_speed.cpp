@@ -154,6 +154,13 @@ std::vector<Result> run_all(size_t runs) {
   // Eight with a ninth beside them: key generation's tr beside the scheduled expansion.
   void (*const permute8x1)(uint64_t *, uint64_t *) = kernels().permute8x1;
   measure(r, "permute8x1 (eight states, one beside):", runs, [&](size_t) { permute8x1(state8, state1); });
+  // On the neon path of a processor with the SHA-3 instructions, the same permutations with NEON
+  // alone, for the comparison the path's fixed choice (SHA-3 wherever present) rests on.
+  if (active_backend() == Backend::neon && cpu_has_sha3()) {
+    const Kernels &plain = kernels_neon(false);
+    measure(r, "KeccakF1600_StatePermute, NEON without SHA-3:", runs, [&](size_t) { plain.permute(state); });
+    measure(r, "KeccakF1600_StatePermute4x, NEON without SHA-3:", runs, [&](size_t) { plain.permute4x(state4); });
+  }
   // The permutation and extraction of the scheduled SHAKE jobs (verification's tr beside A), at
   // each width; the chosen one is keccak_lanes().
   alignas(64) static uint64_t lane_state[200] = {};
@@ -230,10 +237,10 @@ void print_usage(FILE *out) {
       "  counter's rate measured at the start (the text's \"@ 2.6 GHz\" figures assume that clock).\n"
       "  runs       calls measured per line (default 10000)\n"
       "  --compare  measure every path this processor has, each in its own process, and print ratios;\n"
-      "             avx512 twice, with its 256- and with its 512-bit arithmetic\n"
+      "             avx512 twice, with its 256- and with its 512-bit arithmetic; neon on aarch64\n"
       "  --json, --csv  print one record per call and path instead of the text tables\n"
       "  --help     print this text\n"
-      "  TAVIK_BACKEND=scalar|avx2|avx512 chooses the path measured without --compare;\n"
+      "  TAVIK_BACKEND=scalar|avx2|avx512|neon chooses the path measured without --compare;\n"
       "  TAVIK_ARITH=256|512 the width of the avx512 path's arithmetic, TAVIK_LANES=4|8 the Keccak lanes.\n",
       out);
 }
@@ -275,7 +282,8 @@ int main(int argc, char **argv) {
     const Set sets[] = {{Backend::scalar, nullptr, "scalar"},
                         {Backend::avx2, nullptr, "avx2"},
                         {Backend::avx512, "256", "avx512/256"},
-                        {Backend::avx512, "512", "avx512/512"}};
+                        {Backend::avx512, "512", "avx512/512"},
+                        {Backend::neon, nullptr, "neon"}};
     std::vector<const Set *> paths;
     std::vector<std::vector<Result>> results;
     for (const Set &set : sets) {

@@ -3,6 +3,15 @@
 #if TAVIK_X86_KERNELS
 #include <cpuid.h>
 #endif
+#if TAVIK_NEON_KERNELS
+#include <sys/auxv.h>
+#ifndef HWCAP_ASIMD
+#define HWCAP_ASIMD (1ul << 1)
+#endif
+#ifndef HWCAP_SHA3
+#define HWCAP_SHA3 (1ul << 17)
+#endif
+#endif
 
 namespace tavik {
 namespace {
@@ -18,6 +27,8 @@ uint64_t read_xcr0() {
 struct Features {
   bool avx2 = false;
   bool avx512 = false;
+  bool neon = false;
+  bool sha3 = false;
 };
 
 Features detect() {
@@ -37,6 +48,11 @@ Features detect() {
   f.avx2 = ymm && avx2 && bmi1 && bmi2 && popcnt;
   f.avx512 = f.avx2 && zmm && avx512f && avx512bw && avx512vl;
 #endif
+#if TAVIK_NEON_KERNELS
+  const unsigned long hwcap = getauxval(AT_HWCAP);
+  f.neon = (hwcap & HWCAP_ASIMD) != 0;
+  f.sha3 = f.neon && (hwcap & HWCAP_SHA3) != 0;
+#endif
   return f;
 }
 
@@ -52,15 +68,19 @@ bool backend_available(Backend b) {
     case Backend::scalar: return true;
     case Backend::avx2: return features().avx2;
     case Backend::avx512: return features().avx512;
+    case Backend::neon: return features().neon;
   }
   return false;
 }
+
+bool cpu_has_sha3() { return features().sha3; }
 
 const char *backend_name(Backend b) {
   switch (b) {
     case Backend::scalar: return "scalar";
     case Backend::avx2: return "avx2";
     case Backend::avx512: return "avx512";
+    case Backend::neon: return "neon";
   }
   return "scalar";
 }

@@ -7,14 +7,21 @@
 #if defined(__x86_64__) && !defined(TAVIK_PORTABLE)
 #define TAVIK_X86_KERNELS 1
 #endif
+// The NEON kernels exist only on little-endian aarch64, under the same condition.
+#if defined(__aarch64__) && defined(__AARCH64EL__) && !defined(TAVIK_PORTABLE)
+#define TAVIK_NEON_KERNELS 1
+#endif
 
 namespace tavik {
 
-enum class Backend : int { scalar = 0, avx2 = 1, avx512 = 2 };
+enum class Backend : int { scalar = 0, avx2 = 1, avx512 = 2, neon = 3 };
 
 // True when this processor (and this build) can run the path.
 bool backend_available(Backend b);
-// Name of a path: "scalar", "avx2" or "avx512".
+// Name of a path: "scalar", "avx2", "avx512" or "neon".
 const char *backend_name(Backend b);
+// True when the neon path may use the SHA-3 instructions (EOR3, RAX1, XAR, BCAX): the processor
+// reports them (HWCAP_SHA3). False on every other processor.
+bool cpu_has_sha3();
 
 }  // namespace tavik

@@ -9,6 +9,9 @@
 #include "avx2/kernels_avx2.h"
 #include "avx512/kernels_avx512.h"
 #endif
+#if TAVIK_NEON_KERNELS
+#include "neon/kernels_neon.h"
+#endif
 
 namespace tavik {
 namespace {
@@ -91,6 +94,32 @@ constexpr Kernels AVX512_256 = avx512_table(AVX2, 256);
 constexpr Kernels AVX512_512 = avx512_table(AVX2, 512);
 #endif
 
+#if TAVIK_NEON_KERNELS
+// 128-bit NEON vectors of aarch64; the Keccak kernels with NEON alone (sfx neon) or with the
+// SHA-3 instructions (sfx sha3). The challenge's shuffle stays scalar.
+#define TAVIK_NEON_TABLE(sfx)                                                                      \
+  Kernels {                                                                                        \
+    .forward_ntt = forward_ntt_neon, .inverse_ntt = inverse_ntt_neon,                              \
+    .inner_product = poly_inner_product_neon, .inner_product_minus = poly_inner_product_minus_neon,\
+    .add = polyvec_add_neon, .sub = polyvec_sub_neon, .freeze = polyvec_freeze_neon,               \
+    .split_pair = polyvec_split_pair_neon, .check_norm = polyvec_check_norm_neon,                  \
+    .power2round = polyvec_power2round_neon, .decompose = polyvec_decompose_neon,                  \
+    .highbits = polyvec_highbits_neon, .make_hint = polyvec_make_hint_neon,                        \
+    .use_hint = polyvec_use_hint_neon, .candidate_check = poly_candidate_check_neon,               \
+    .challenge_shuffle = challenge_shuffle_scalar, .pack_planes = pack_planes_neon,                \
+    .unpack_planes = unpack_planes_neon, .rej_uniform = rej_uniform_neon,                          \
+    .rej_eta = rej_eta_neon, .rej_gamma1m1 = rej_gamma1m1_neon, .permute = keccak_permute_##sfx,   \
+    .permute4x = keccak_permute4x_##sfx, .permute4x1 = keccak_permute4x1_##sfx,                    \
+    .absorb4x = keccak_absorb4x_##sfx, .squeeze4x = keccak_squeeze4x_##sfx,                        \
+    .extract4x = keccak_extract4x_##sfx, .permute8x = keccak_permute8x_##sfx,                      \
+    .permute8x1 = keccak_permute8x1_##sfx, .extract8x = keccak_extract8x_##sfx,                    \
+    .four_streams = true, .side_hashes_in_lanes = false,                                           \
+  }
+constexpr Kernels NEON = TAVIK_NEON_TABLE(neon);
+constexpr Kernels NEON_SHA3 = TAVIK_NEON_TABLE(sha3);
+#undef TAVIK_NEON_TABLE
+#endif
+
 // The width of the avx512 path's arithmetic, set once by the path's choice.
 std::atomic<uint32_t> avx512_bits{256};
 
@@ -109,6 +138,9 @@ const Kernels &kernels_of(Backend b) {
     case Backend::avx2: return AVX2;
     case Backend::avx512: return kernels_avx512(avx512_bits.load(std::memory_order_relaxed));
 #endif
+#if TAVIK_NEON_KERNELS
+    case Backend::neon: return kernels_neon(cpu_has_sha3());
+#endif
     default: return SCALAR;
   }
 }
@@ -117,6 +149,12 @@ const Kernels &kernels_of(Backend b) {
 const Kernels &kernels_avx512(uint32_t bits) { return bits == 512 ? AVX512_512 : AVX512_256; }
 #else
 const Kernels &kernels_avx512(uint32_t) { return SCALAR; }
+#endif
+
+#if TAVIK_NEON_KERNELS
+const Kernels &kernels_neon(bool sha3) { return sha3 ? NEON_SHA3 : NEON; }
+#else
+const Kernels &kernels_neon(bool) { return SCALAR; }
 #endif
 
 void kernels_avx512_bits_use(uint32_t bits) {

@@ -1,4 +1,4 @@
-// The dispatch point: one table of kernels per path (scalar, avx2, avx512). The generic modules
+// The dispatch point: one table of kernels per path (scalar, avx2, avx512, neon). The generic modules
 // (Polynomial, Rounding, io, fips202, fips202x4) call through kernels() and never ask which path
 // runs; the kernels never call back into them. Which table kernels() returns is set from outside:
 // once per process by the path's choice (path.h), and per thread while a self-test runs on the
@@ -163,6 +163,10 @@ void kernels_use(Backend b);
 // the width set by kernels_avx512_bits_use, 256 until the path's choice measures both.
 const Kernels &kernels_avx512(uint32_t bits);
 void kernels_avx512_bits_use(uint32_t bits);
+// The neon path's two tables: its Keccak kernels with NEON alone (sha3 false) or with the SHA-3
+// instructions (sha3 true, only where cpu_has_sha3()). kernels_of(Backend::neon) returns the one
+// with SHA-3 where the processor has it. On other processors both are the scalar table.
+const Kernels &kernels_neon(bool sha3);
 
 // While it lives, kernels() in the thread that made it returns k (the self-test of a path runs the
 // scheme on the kernels it is handed). Guards nest; each restores what was in use before it.

@@ -152,7 +152,7 @@ struct ArithWork {
 uint32_t choose_arith(Backend b, PathTest test) {
   if (b != Backend::avx512) {
     std::snprintf(arith_reason, sizeof arith_reason, "the path's only width");
-    return b == Backend::scalar ? 32 : 256;
+    return b == Backend::scalar ? 32 : b == Backend::neon ? 128 : 256;
   }
   uint32_t bits = 256;
   const char *env = std::getenv("TAVIK_ARITH");
@@ -201,16 +201,17 @@ bool choose_on_own_thread(Trial &t) {
 Backend choose(PathTest test, LaneWork work) {
   Backend top = backend_available(Backend::avx512) ? Backend::avx512
                 : backend_available(Backend::avx2) ? Backend::avx2
+                : backend_available(Backend::neon) ? Backend::neon
                                                    : Backend::scalar;
   const char *env = std::getenv("TAVIK_BACKEND");
   bool requested = false;
-  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512}) {
+  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512, Backend::neon}) {
     if (env != nullptr && std::strcmp(env, backend_name(b)) == 0 && backend_available(b)) {
       top = b;
       requested = true;
     }
   }
-  Backend candidates[3];
+  Backend candidates[4];
   uint32_t count = 0;
   for (int b = int(top); b >= 0; --b) {
     if (backend_available(Backend(b))) candidates[count++] = Backend(b);

@@ -321,7 +321,8 @@ TEST(RangeChecks, ValuesOutsideThePromisedRangesStopTheProcess) {
 }
 #endif
 
-INSTANTIATE_TEST_SUITE_P(Paths, KernelTable, testing::Values(Backend::scalar, Backend::avx2, Backend::avx512),
+INSTANTIATE_TEST_SUITE_P(Paths, KernelTable,
+                         testing::Values(Backend::scalar, Backend::avx2, Backend::avx512, Backend::neon),
                          [](const auto &info) { return std::string(backend_name(info.param)); });
 
 }  // namespace

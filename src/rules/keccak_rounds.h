@@ -9,7 +9,10 @@
 //   V xor5(V, V, V, V, V)                              the column parity of theta
 //   V chi(V a, V b, V c)                               a ^ (~b & c)
 //   template <int n> V rol(V)                          rotate each 64-bit word left by n (1..63)
-// and may declare COMPLEMENTED true (integer lanes only): see keccak_chi.
+// and may declare COMPLEMENTED true (integer lanes only): see keccak_chi, or FUSED true with
+//   template <int n> V rol_xor(V a, V b)               rol<n>(a ^ b)
+//   V xor_rol1(V a, V b)                               a ^ rol<1>(b)
+// where the instruction set has them as single instructions.
 // The interleaved state holds lane i of state j at s[W * i + j]. Everything here has internal
 // linkage: each file that includes it compiles the permutation for its own instruction set.
 #pragma once
@@ -44,6 +47,21 @@ template <class O, int p, class V>
   else return ~b4;
 }
 
+template <class O>
+constexpr bool keccak_fused = requires { requires O::FUSED; };
+
+// rol<n>(a ^ b) and a ^ rol<1>(b), fused where the operations offer them.
+template <class O, int n, class V>
+[[gnu::always_inline]] inline V keccak_rol_xor(V a, V b) {
+  if constexpr (keccak_fused<O>) return O::template rol_xor<n>(a, b);
+  else return O::template rol<n>(O::xor2(a, b));
+}
+template <class O, class V>
+[[gnu::always_inline]] inline V keccak_xor_rol1(V a, V b) {
+  if constexpr (keccak_fused<O>) return O::xor_rol1(a, b);
+  else return O::xor2(a, O::template rol<1>(b));
+}
+
 // The chi step of lane (p, k): a ^ (~b & c) on plain lanes, its form above on complemented ones.
 template <class O, int p, int k, class V>
 [[gnu::always_inline]] inline V keccak_chi(V a, V b, V c, [[maybe_unused]] V n) {
@@ -72,18 +90,18 @@ template <class O, int p, int k, class V>
     const V ci = O::xor5(X##bi, X##gi, X##ki, X##mi, X##si);                                       \
     const V co = O::xor5(X##bo, X##go, X##ko, X##mo, X##so);                                       \
     const V cu = O::xor5(X##bu, X##gu, X##ku, X##mu, X##su);                                       \
-    const V da = O::xor2(cu, O::template rol<1>(ce));                                              \
-    const V de = O::xor2(ca, O::template rol<1>(ci));                                              \
-    const V di = O::xor2(ce, O::template rol<1>(co));                                              \
-    const V d_o = O::xor2(ci, O::template rol<1>(cu));                                             \
-    const V du = O::xor2(co, O::template rol<1>(ca));                                              \
+    const V da = keccak_xor_rol1<O>(cu, ce);                                                       \
+    const V de = keccak_xor_rol1<O>(ca, ci);                                                       \
+    const V di = keccak_xor_rol1<O>(ce, co);                                                       \
+    const V d_o = keccak_xor_rol1<O>(ci, cu);                                                      \
+    const V du = keccak_xor_rol1<O>(co, ca);                                                       \
     V b0, b1, b2, b3, b4, n;                                                                       \
                                                                                                    \
     b0 = O::xor2(X##ba, da);                                                                       \
-    b1 = O::template rol<44>(O::xor2(X##ge, de));                                                  \
-    b2 = O::template rol<43>(O::xor2(X##ki, di));                                                  \
-    b3 = O::template rol<21>(O::xor2(X##mo, d_o));                                                 \
-    b4 = O::template rol<14>(O::xor2(X##su, du));                                                  \
+    b1 = keccak_rol_xor<O, 44>(X##ge, de);                                                         \
+    b2 = keccak_rol_xor<O, 43>(X##ki, di);                                                         \
+    b3 = keccak_rol_xor<O, 21>(X##mo, d_o);                                                        \
+    b4 = keccak_rol_xor<O, 14>(X##su, du);                                                         \
     n = keccak_chi_not<O, 0>(b0, b1, b2, b3, b4);                                                  \
     Y##ba = O::xor2(keccak_chi<O, 0, 0>(b0, b1, b2, n), O::bcast(rc));                             \
     Y##be = keccak_chi<O, 0, 1>(b1, b2, b3, n);                                                    \
@@ -91,11 +109,11 @@ template <class O, int p, int k, class V>
     Y##bo = keccak_chi<O, 0, 3>(b3, b4, b0, n);                                                    \
     Y##bu = keccak_chi<O, 0, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
-    b0 = O::template rol<28>(O::xor2(X##bo, d_o));                                                 \
-    b1 = O::template rol<20>(O::xor2(X##gu, du));                                                  \
-    b2 = O::template rol<3>(O::xor2(X##ka, da));                                                   \
-    b3 = O::template rol<45>(O::xor2(X##me, de));                                                  \
-    b4 = O::template rol<61>(O::xor2(X##si, di));                                                  \
+    b0 = keccak_rol_xor<O, 28>(X##bo, d_o);                                                        \
+    b1 = keccak_rol_xor<O, 20>(X##gu, du);                                                         \
+    b2 = keccak_rol_xor<O, 3>(X##ka, da);                                                          \
+    b3 = keccak_rol_xor<O, 45>(X##me, de);                                                         \
+    b4 = keccak_rol_xor<O, 61>(X##si, di);                                                         \
     n = keccak_chi_not<O, 1>(b0, b1, b2, b3, b4);                                                  \
     Y##ga = keccak_chi<O, 1, 0>(b0, b1, b2, n);                                                    \
     Y##ge = keccak_chi<O, 1, 1>(b1, b2, b3, n);                                                    \
@@ -103,11 +121,11 @@ template <class O, int p, int k, class V>
     Y##go = keccak_chi<O, 1, 3>(b3, b4, b0, n);                                                    \
     Y##gu = keccak_chi<O, 1, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
-    b0 = O::template rol<1>(O::xor2(X##be, de));                                                   \
-    b1 = O::template rol<6>(O::xor2(X##gi, di));                                                   \
-    b2 = O::template rol<25>(O::xor2(X##ko, d_o));                                                 \
-    b3 = O::template rol<8>(O::xor2(X##mu, du));                                                   \
-    b4 = O::template rol<18>(O::xor2(X##sa, da));                                                  \
+    b0 = keccak_rol_xor<O, 1>(X##be, de);                                                          \
+    b1 = keccak_rol_xor<O, 6>(X##gi, di);                                                          \
+    b2 = keccak_rol_xor<O, 25>(X##ko, d_o);                                                        \
+    b3 = keccak_rol_xor<O, 8>(X##mu, du);                                                          \
+    b4 = keccak_rol_xor<O, 18>(X##sa, da);                                                         \
     n = keccak_chi_not<O, 2>(b0, b1, b2, b3, b4);                                                  \
     Y##ka = keccak_chi<O, 2, 0>(b0, b1, b2, n);                                                    \
     Y##ke = keccak_chi<O, 2, 1>(b1, b2, b3, n);                                                    \
@@ -115,11 +133,11 @@ template <class O, int p, int k, class V>
     Y##ko = keccak_chi<O, 2, 3>(b3, b4, b0, n);                                                    \
     Y##ku = keccak_chi<O, 2, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
-    b0 = O::template rol<27>(O::xor2(X##bu, du));                                                  \
-    b1 = O::template rol<36>(O::xor2(X##ga, da));                                                  \
-    b2 = O::template rol<10>(O::xor2(X##ke, de));                                                  \
-    b3 = O::template rol<15>(O::xor2(X##mi, di));                                                  \
-    b4 = O::template rol<56>(O::xor2(X##so, d_o));                                                 \
+    b0 = keccak_rol_xor<O, 27>(X##bu, du);                                                         \
+    b1 = keccak_rol_xor<O, 36>(X##ga, da);                                                         \
+    b2 = keccak_rol_xor<O, 10>(X##ke, de);                                                         \
+    b3 = keccak_rol_xor<O, 15>(X##mi, di);                                                         \
+    b4 = keccak_rol_xor<O, 56>(X##so, d_o);                                                        \
     n = keccak_chi_not<O, 3>(b0, b1, b2, b3, b4);                                                  \
     Y##ma = keccak_chi<O, 3, 0>(b0, b1, b2, n);                                                    \
     Y##me = keccak_chi<O, 3, 1>(b1, b2, b3, n);                                                    \
@@ -127,11 +145,11 @@ template <class O, int p, int k, class V>
     Y##mo = keccak_chi<O, 3, 3>(b3, b4, b0, n);                                                    \
     Y##mu = keccak_chi<O, 3, 4>(b4, b0, b1, n);                                                    \
                                                                                                    \
-    b0 = O::template rol<62>(O::xor2(X##bi, di));                                                  \
-    b1 = O::template rol<55>(O::xor2(X##go, d_o));                                                 \
-    b2 = O::template rol<39>(O::xor2(X##ku, du));                                                  \
-    b3 = O::template rol<41>(O::xor2(X##ma, da));                                                  \
-    b4 = O::template rol<2>(O::xor2(X##se, de));                                                   \
+    b0 = keccak_rol_xor<O, 62>(X##bi, di);                                                         \
+    b1 = keccak_rol_xor<O, 55>(X##go, d_o);                                                        \
+    b2 = keccak_rol_xor<O, 39>(X##ku, du);                                                         \
+    b3 = keccak_rol_xor<O, 41>(X##ma, da);                                                         \
+    b4 = keccak_rol_xor<O, 2>(X##se, de);                                                          \
     n = keccak_chi_not<O, 4>(b0, b1, b2, b3, b4);                                                  \
     Y##sa = keccak_chi<O, 4, 0>(b0, b1, b2, n);                                                    \
     Y##se = keccak_chi<O, 4, 1>(b1, b2, b3, n);                                                    \
