@@ -2,13 +2,16 @@
 // every path this processor runs passes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "cpu.h"
 #include "kernels.h"
 #include "params.h"
 #include "path.h"
+#include "shake_lanes.h"
 #include "signature.h"
 #include "tavik.h"
 
@@ -94,6 +97,82 @@ TEST(SelfTest, EveryAvailablePathPassesAndThePathInUseSaysWhy) {
   }
   EXPECT_EQ(&kernels(), &kernels_of(in_use)) << "the kernels handed to a thread are given back";
   EXPECT_EQ(active_backend(), in_use);
+}
+
+// The widths reported are the ones the scheme runs at: the kernels of the reported arithmetic,
+// and the reported lanes in the scheduler (a width reported but never applied would leave every
+// eight-lane run at four). A path that hashes one stream at a time reports one lane, whatever
+// TAVIK_LANES asks; a path with lanes takes the width TAVIK_LANES asks for.
+TEST(SelfTest, TheReportedWidthsAreTheOnesThatRun) {
+  const Backend b = active_backend();
+  const uint32_t lanes = backend_lanes(), bits = backend_arith_bits();
+  EXPECT_EQ(&kernels(), &kernels_of(b));
+  const char *forced_lanes = std::getenv("TAVIK_LANES");
+  const char *forced_arith = std::getenv("TAVIK_ARITH");
+  if (kernels().four_streams) {
+    EXPECT_EQ(keccak_lanes().width, lanes);
+    EXPECT_EQ(keccak_eight_lanes(), lanes == 8);
+    if (forced_lanes != nullptr && (std::strcmp(forced_lanes, "4") == 0 || std::strcmp(forced_lanes, "8") == 0)) {
+      EXPECT_EQ(lanes, uint32_t(std::atoi(forced_lanes))) << backend_lanes_reason();
+    }
+  } else {
+    EXPECT_EQ(lanes, 1u) << backend_lanes_reason();
+    EXPECT_FALSE(keccak_eight_lanes());
+  }
+  if (b == Backend::avx512) {
+    EXPECT_EQ(&kernels(), &kernels_avx512(bits)) << bits;
+    if (forced_arith != nullptr && (std::strcmp(forced_arith, "256") == 0 || std::strcmp(forced_arith, "512") == 0)) {
+      EXPECT_EQ(bits, uint32_t(std::atoi(forced_arith))) << backend_arith_reason();
+    }
+  } else {
+    EXPECT_EQ(bits, b == Backend::scalar ? 32u : 256u);
+  }
+}
+
+// The 512-bit arithmetic is taken only once its own table passed the self-test, requested or
+// measured; the other paths have one width and test nothing more.
+const Kernels *arith_tested[4];
+uint32_t n_arith_tested = 0;
+bool fail_512 = false;
+bool arith_test(const Kernels &k) {
+  if (n_arith_tested < 4) arith_tested[n_arith_tested++] = &k;
+  return !(fail_512 && &k == &kernels_avx512(512));
+}
+
+TEST(SelfTest, The512BitArithmeticIsTakenOnlyAfterItsOwnSelfTest) {
+  struct Case {
+    Backend path;
+    const char *request;  // TAVIK_ARITH
+    bool fails;           // the 512-bit table fails its self-test
+    uint32_t want_bits, want_tests;
+  };
+  const Case cases[] = {
+      {Backend::avx512, "512", false, 512, 1},
+      {Backend::avx512, "512", true, 256, 1},  // requested, yet it failed: 256
+      {Backend::avx512, "256", true, 256, 0},
+      {Backend::avx2, "512", false, 256, 0},
+      {Backend::scalar, "512", false, 32, 0},
+  };
+  const char *saved = std::getenv("TAVIK_ARITH");
+  const std::string kept = saved != nullptr ? saved : "";
+  for (const Case &c : cases) {
+    ASSERT_EQ(::setenv("TAVIK_ARITH", c.request, 1), 0);
+    fail_512 = c.fails;
+    n_arith_tested = 0;
+    char why[128] = {};
+    const uint32_t bits = path_arith_for(c.path, arith_test, why, sizeof why);
+    const std::string what = std::string(backend_name(c.path)) + " TAVIK_ARITH=" + c.request + (c.fails ? ", 512 failing" : "");
+    EXPECT_EQ(bits, c.want_bits) << what << ": " << why;
+    ASSERT_EQ(n_arith_tested, c.want_tests) << what;
+    if (c.want_tests == 1) {
+      EXPECT_EQ(arith_tested[0], &kernels_avx512(512)) << what;
+    }
+    if (c.fails && c.want_tests == 1) {
+      EXPECT_STREQ(why, "the 512-bit arithmetic failed its self-test") << what;
+    }
+  }
+  if (saved != nullptr) ::setenv("TAVIK_ARITH", kept.c_str(), 1);
+  else ::unsetenv("TAVIK_ARITH");
 }
 
 // The self-test's bound on signing: a kernel that fails every attempt makes the self-test fail
