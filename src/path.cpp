@@ -101,7 +101,7 @@ Timing time_both(Run run, Rounds rounds) {
   return Timing{middle(narrow, counted), middle(wide, counted), middle(ratio, counted)};
 }
 
-// The environment variable name when it holds one of the words a and b, else null. Read with
+// The value of the environment variable `name` when it is the word a or b, else null. Read with
 // secure_getenv: in a program that runs with more rights than its caller (setuid, setgid, file
 // capabilities), the caller's environment chooses nothing, not even a slower path.
 const char *env_word(const char *name, const char *a, const char *b) {
