@@ -1,9 +1,15 @@
 // The self-test at path selection: the choice falls to the next path down when a path fails, and
 // every path this processor runs passes.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 
@@ -173,6 +179,47 @@ TEST(SelfTest, The512BitArithmeticIsTakenOnlyAfterItsOwnSelfTest) {
   }
   if (saved != nullptr) ::setenv("TAVIK_ARITH", kept.c_str(), 1);
   else ::unsetenv("TAVIK_ARITH");
+}
+
+// The console's first lines when it runs `program` with TAVIK_BACKEND=scalar and quits at once.
+std::string console_path_line(const std::string &program) {
+  const std::string cmd = "printf 'q\\n' | TAVIK_BACKEND=scalar TAVIK_LANES=8 '" + program + "' 2>&1";
+  FILE *p = ::popen(cmd.c_str(), "r");
+  std::string out;
+  if (p == nullptr) return out;
+  char line[512];
+  while (std::fgets(line, sizeof line, p) != nullptr) {
+    if (std::strncmp(line, "the path: ", 10) == 0) out = line;
+  }
+  ::pclose(p);
+  return out;
+}
+
+// A program that runs with more rights than its caller (here setgid to another group) ignores
+// TAVIK_BACKEND and the others: its caller cannot force it onto the slow path. The same copy
+// without the bit takes the request, so the environment did reach it.
+TEST(SelfTest, ASetgidProgramIgnoresThePathsRequest) {
+  if (::getuid() != 0) GTEST_SKIP() << "a setgid copy for another group needs root";
+  if (!backend_available(Backend::avx2)) GTEST_SKIP() << "scalar is the best path here anyway";
+  if (::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1) GTEST_SKIP() << "no_new_privs: a setgid bit is not honoured";
+  char dir[] = "tavik_setgid_XXXXXX";  // in the working directory: /tmp is often mounted nosuid
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string copy = std::string(dir) + "/testtavik";
+  struct statvfs fs;
+  const bool nosuid = ::statvfs(dir, &fs) == 0 && (fs.f_flag & ST_NOSUID) != 0;
+  std::error_code ec;
+  std::filesystem::copy_file(TAVIK_TESTTAVIK_BIN, copy, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  ASSERT_EQ(::chown(copy.c_str(), uid_t(-1), 65534), 0);
+  ASSERT_EQ(::chmod(copy.c_str(), 0755), 0);
+  const std::string plain = console_path_line(copy);
+  ASSERT_EQ(::chmod(copy.c_str(), 02755), 0);
+  const std::string raised = console_path_line(copy);
+  std::filesystem::remove_all(dir, ec);
+  EXPECT_EQ(plain.rfind("the path: scalar (requested by TAVIK_BACKEND)", 0), 0u) << plain;
+  if (nosuid) GTEST_SKIP() << "the working directory is mounted nosuid";
+  EXPECT_EQ(raised.find("scalar"), std::string::npos) << raised;
+  EXPECT_EQ(raised.find("TAVIK_BACKEND"), std::string::npos) << raised;
 }
 
 // The self-test's bound on signing: a kernel that fails every attempt makes the self-test fail
