@@ -194,7 +194,7 @@ TEST(RandomSource, AGetrandomThatAnswersZeroEndsInNoRandomness) {
     pk2.fill(0xA5);
     sk2.fill(0xA5);
     if (sig_keygen(pk2.data(), sk2.data()) != TAVIK_NO_RANDOMNESS) ::_exit(3);
-    if (child_sleeps != int(TAVIK_RANDOM_TIMEOUT_SECONDS)) ::_exit(4);
+    if (child_sleeps < int(TAVIK_RANDOM_TIMEOUT_SECONDS)) ::_exit(4);  // it waited before giving up
     uint8_t sig[tavik::SIG_BYTES];
     std::fill_n(sig, sizeof sig, 0xA5);
     const uint8_t msg[3] = {1, 2, 3};
