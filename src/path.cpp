@@ -1,6 +1,7 @@
 #include "path.h"
 
 #include <pthread.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -100,23 +101,38 @@ Timing time_both(Run run, Rounds rounds) {
   return Timing{middle(narrow, counted), middle(wide, counted), middle(ratio, counted)};
 }
 
-// The width of the job scheduler's lanes on kernels k: TAVIK_LANES=4 or 8 when set; 4 on a path
-// that hashes one stream at a time (the scheduler is not used there); else by the median over the
-// rounds of the ratio of the scheme's own work (`work`, a verification) at eight lanes to the
-// same at four (time_both). The work is timed where it runs rather than the permutations alone,
-// which can mislead: on a processor that splits 512-bit operations in two, eight states timed
-// alone beat two times four, yet cost more inside the expansion. The work's inputs are public
-// (a fixed signature under a fixed key); no caller's key plays a part.
+// The value of the environment variable `name` when it is the word a or b, else null. Read with
+// secure_getenv: in a program that runs with more rights than its caller (setuid, setgid, file
+// capabilities), the caller's environment chooses nothing, not even a slower path.
+const char *env_word(const char *name, const char *a, const char *b) {
+  const char *v = ::secure_getenv(name);
+  return v != nullptr && (std::strcmp(v, a) == 0 || std::strcmp(v, b) == 0) ? v : nullptr;
+}
+
+// The width of the job scheduler's lanes on kernels k: 1 on a path that hashes one stream at a
+// time (the scheduler is not used there, whatever TAVIK_LANES says); else TAVIK_LANES=4 or 8 when
+// set; else by the median over the rounds of the ratio of the scheme's own work (`work`, a
+// verification) at eight lanes to the same at four (time_both). The work is timed where it runs
+// rather than the permutations alone, which can mislead: on a processor that splits 512-bit
+// operations in two, eight states timed alone beat two times four, yet cost more inside the
+// expansion. The work's inputs are public (a fixed signature under a fixed key); no caller's key
+// plays a part.
 void choose_lanes(const Kernels &k, LaneWork work) {
-  const char *env = std::getenv("TAVIK_LANES");
-  if (env != nullptr && (std::strcmp(env, "4") == 0 || std::strcmp(env, "8") == 0)) {
+  const char *env = env_word("TAVIK_LANES", "4", "8");
+  if (!k.four_streams) {
+    lanes_chosen = 1;
+    std::snprintf(lanes_reason, sizeof lanes_reason, "the path hashes one stream at a time%s",
+                  env != nullptr ? " (TAVIK_LANES does not apply)" : "");
+    return;
+  }
+  if (env != nullptr) {
     lanes_chosen = env[0] == '8' ? 8 : 4;
     std::snprintf(lanes_reason, sizeof lanes_reason, "requested by TAVIK_LANES");
     return;
   }
-  if (!k.four_streams || work == nullptr) {
+  if (work == nullptr) {
     lanes_chosen = 4;
-    std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: the path hashes one stream at a time");
+    std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: no work to time");
     return;
   }
   const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, LANE_ROUNDS);
@@ -144,33 +160,10 @@ struct ArithWork {
   }
 };
 
-// The width of the avx512 path's arithmetic (the other paths have one each: 32 bits a
-// coefficient on the scalar path, 256-bit vectors on avx2): TAVIK_ARITH=256 or 512 when set, else
-// the faster of the two by the median of their ratio over the rounds (time_both); 512 bits are kept only below 95% of the time at 256,
-// as eight lanes are. The 512-bit table then runs the self-test the path passed with the other
-// one, and is not used if it fails. Returns the width and sets the avx512 path's tables to it.
+// Sets the avx512 path's tables to the width path_arith_for picks for the chosen path b.
 uint32_t choose_arith(Backend b, PathTest test) {
-  if (b != Backend::avx512) {
-    std::snprintf(arith_reason, sizeof arith_reason, "the path's only width");
-    return b == Backend::scalar ? 32 : b == Backend::neon ? 128 : 256;
-  }
-  uint32_t bits = 256;
-  const char *env = std::getenv("TAVIK_ARITH");
-  if (env != nullptr && (std::strcmp(env, "256") == 0 || std::strcmp(env, "512") == 0)) {
-    bits = env[0] == '5' ? 512 : 256;
-    std::snprintf(arith_reason, sizeof arith_reason, "requested by TAVIK_ARITH");
-  } else {
-    ArithWork work;
-    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_ROUNDS);
-    bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
-    std::snprintf(arith_reason, sizeof arith_reason, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
-                  (unsigned long long)t.wide, (unsigned long long)t.narrow, ARITH_ROUNDS.counted());
-  }
-  if (bits == 512 && !test(kernels_avx512(512))) {
-    bits = 256;
-    std::snprintf(arith_reason, sizeof arith_reason, "the 512-bit arithmetic failed its self-test");
-  }
-  kernels_avx512_bits_use(bits);
+  const uint32_t bits = path_arith_for(b, test, arith_reason, sizeof arith_reason);
+  if (b == Backend::avx512) kernels_avx512_bits_use(bits);
   return bits;
 }
 
@@ -203,7 +196,7 @@ Backend choose(PathTest test, LaneWork work) {
                 : backend_available(Backend::avx2) ? Backend::avx2
                 : backend_available(Backend::neon) ? Backend::neon
                                                    : Backend::scalar;
-  const char *env = std::getenv("TAVIK_BACKEND");
+  const char *env = ::secure_getenv("TAVIK_BACKEND");
   bool requested = false;
   for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512, Backend::neon}) {
     if (env != nullptr && std::strcmp(env, backend_name(b)) == 0 && backend_available(b)) {
@@ -264,6 +257,29 @@ const char *path_lanes_reason() { return lanes_reason; }
 uint32_t path_arith_bits() { return arith_chosen; }
 
 const char *path_arith_reason() { return arith_reason; }
+
+uint32_t path_arith_for(Backend b, PathTest test, char *why, size_t why_len) {
+  if (b != Backend::avx512) {
+    std::snprintf(why, why_len, "the path's only width");
+    return b == Backend::scalar ? 32 : b == Backend::neon ? 128 : 256;
+  }
+  uint32_t bits = 256;
+  if (const char *env = env_word("TAVIK_ARITH", "256", "512")) {
+    bits = env[0] == '5' ? 512 : 256;
+    std::snprintf(why, why_len, "requested by TAVIK_ARITH");
+  } else {
+    ArithWork work;
+    const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_ROUNDS);
+    bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
+    std::snprintf(why, why_len, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
+                  (unsigned long long)t.wide, (unsigned long long)t.narrow, ARITH_ROUNDS.counted());
+  }
+  if (bits == 512 && !test(kernels_avx512(512))) {
+    bits = 256;
+    std::snprintf(why, why_len, "the 512-bit arithmetic failed its self-test");
+  }
+  return bits;
+}
 
 Backend path_choose_among(const Backend *candidates, uint32_t count, bool (*test)(Backend), uint32_t *failed) {
   *failed = 0;

@@ -24,15 +24,28 @@ RandomDevice device;
 // The scheme reports a random source that stays silent instead of waiting for it without end.
 const RandomSource SCHEME_SOURCE = {&randombytes_platform, &device, TAVIK_RANDOM_TIMEOUT_SECONDS};
 
-// Counts one-second waits of one request against the source's limit.
+// Interruptions one request retries at once before each further one counts as a wait: a signal
+// now and then costs nothing, a source that is interrupted every time still ends.
+constexpr uint32_t PROMPT_RETRIES = 64;
+
+// Counts what one request spends without progress against the source's limit: one-second waits,
+// and interruptions past the first PROMPT_RETRIES.
 struct Waits {
-  uint32_t limit, done = 0;
+  uint32_t limit, done = 0, interrupted = 0;
   // Sleeps a second; false (without sleeping) once the limit is spent.
   bool wait(const RandomPlatform &p) {
     if (limit != 0 && done >= limit) return false;
     ++done;
     p.sleep(1);
     return true;
+  }
+  // An interrupted call: retried at once while the prompt retries last, then as wait() says.
+  bool interruption(const RandomPlatform &p) {
+    if (interrupted < PROMPT_RETRIES) {
+      ++interrupted;
+      return true;
+    }
+    return wait(p);
   }
 };
 
@@ -60,12 +73,10 @@ bool open_device(const RandomPlatform &p, RandomDevice &d, Waits &waits) {
   }
 }
 
-}  // namespace
-
-bool random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
+// random_device_fill with the waits of the request it serves (random_fill hands over its own).
+bool device_fill(const RandomSource &src, uint8_t *buf, uint64_t len, Waits &waits) {
   const RandomPlatform &p = *src.platform;
   RandomDevice &d = *src.device;
-  Waits waits{src.max_waits};
   const std::lock_guard<std::mutex> hold(d.lock);
   if (d.fd == -1 && !open_device(p, d, waits)) return false;
   while (len > 0) {
@@ -81,7 +92,8 @@ bool random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
     const int err = errno;
     if (!still_the_device(p, d.fd, d.rdev)) continue;  // these bytes may come from that other file
     if (got < 1) {
-      if (!(got < 0 && err == EINTR) && !waits.wait(p)) return false;
+      const bool go_on = got < 0 && err == EINTR ? waits.interruption(p) : waits.wait(p);
+      if (!go_on) return false;
       continue;
     }
     buf += got;
@@ -90,15 +102,28 @@ bool random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
   return true;
 }
 
+}  // namespace
+
+bool random_device_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
+  Waits waits{src.max_waits};
+  return device_fill(src, buf, len, waits);
+}
+
 bool random_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
+  const RandomPlatform &p = *src.platform;
+  Waits waits{src.max_waits};
   uint64_t done = 0;
   while (done < len) {
-    const long got = src.platform->syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return random_device_fill(src, buf + done, len - done);
+    const long got = p.syscall3(GETRANDOM_SYSCALL, buf + done, len - done, 0);
+    if (got > 0) {
+      done += static_cast<uint64_t>(got);
+      continue;
     }
-    done += static_cast<uint64_t>(got);
+    if (got < 0 && errno != EINTR) return device_fill(src, buf + done, len - done, waits);
+    // No bytes: an interruption, or a count of 0, which a filter or an emulation layer can
+    // answer for ever. Either counts against the same limit as the device's waits.
+    const bool go_on = got < 0 ? waits.interruption(p) : waits.wait(p);
+    if (!go_on) return false;
   }
   return true;
 }

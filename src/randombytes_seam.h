@@ -60,14 +60,16 @@ struct RandomSource {
   RandomDevice *device;
   uint32_t max_waits;
 };
-// Fills buf[0..len) from getrandom (flags 0), calling again after an interruption or a short
-// count; a permanent failure (any other error) hands the missing bytes, at the current position,
-// to random_device_fill. Length 0 makes no call. False when the device gave up: buf[0..len) then
-// holds no random bytes the caller may use.
+// Fills buf[0..len) from getrandom (flags 0), calling again after a short count; a count of 0
+// waits a second first, and so does an interruption once 64 of the request's were retried at
+// once. A permanent failure (any other error) hands the missing bytes, at the current position,
+// to random_device_fill, with the waits the request has made so far. Length 0 makes no call.
+// False when the request's waits ran out (src.max_waits in all, getrandom's and the device's):
+// buf[0..len) then holds no random bytes the caller may use.
 bool random_fill(const RandomSource &src, uint8_t *buf, uint64_t len);
 // Fills buf[0..len) from "/dev/urandom": opens it once with close-on-exec (even for len 0,
 // retrying every second), then reads pieces of at most 1 MiB, sleeping a second after a read
-// that yields nothing. Before and after every read the kept descriptor must still be the
+// that yields nothing (an interrupted read: as getrandom's interruptions in random_fill). Before and after every read the kept descriptor must still be the
 // character device it was opened as; if not (closed, or its number reused by another file), it
 // is forgotten, never closed, the device is opened again and that read's bytes are not used.
 // False when src.max_waits waits went by without the request filled.

@@ -9,6 +9,7 @@
 #                shared also runs the installed generator through its relative run path
 #      subproject builds examples/ with the library's sources added by add_subdirectory and no build
 #                type, and checks that the library's sources were compiled at -O2 or more
+#      subproject_under_src  the same check, configured only, from a link to SRC at WORK/src/tavik-c
 #      pkgconfig compiles examples/sign_verify.c with the C compiler and pkg-config's flags
 cmake_minimum_required(VERSION 3.25)
 
@@ -141,32 +142,61 @@ elseif(MODE STREQUAL "static" OR MODE STREQUAL "shared")
     message(FATAL_ERROR "no tavik_genkat installed under ${WORK}/shared/libexec/tavik")
   endif()
 
-elseif(MODE STREQUAL "subproject")
+elseif(MODE STREQUAL "subproject" OR MODE STREQUAL "subproject_under_src")
   # As most parents do: no build type. The library's own sources must still be compiled at -O2 or
-  # -O3 (the last -O option counts), the parent's program as the parent chose.
-  run(${CMAKE_COMMAND} -S ${SRC}/examples -B ${WORK}/examples-subproject -DCMAKE_C_COMPILER=${CC}
-      -DCMAKE_CXX_COMPILER=${CXX} -DTAVIK_SOURCE_DIR=${SRC} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+  # -O3 (the last -O option counts), the parent's programs as the parent chose. under_src: the
+  # same from a checkout whose path holds a folder named src (WORK/src/tavik-c, a link to SRC),
+  # judged from the compile commands alone, without building.
+  set(tree ${SRC})
+  set(dir ${WORK}/examples-subproject)
+  if(MODE STREQUAL "subproject_under_src")
+    file(REMOVE_RECURSE ${WORK})
+    file(MAKE_DIRECTORY ${WORK}/src)
+    file(CREATE_LINK ${SRC} ${WORK}/src/tavik-c SYMBOLIC)
+    set(tree ${WORK}/src/tavik-c)
+    set(dir ${WORK}/examples-under-src)
+  endif()
+  run(${CMAKE_COMMAND} -S ${tree}/examples -B ${dir} -DCMAKE_C_COMPILER=${CC}
+      -DCMAKE_CXX_COMPILER=${CXX} -DTAVIK_SOURCE_DIR=${tree} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
       -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
-  run(${CMAKE_COMMAND} --build ${WORK}/examples-subproject -j 2)
-  file(READ ${WORK}/examples-subproject/compile_commands.json commands)
-  string(REGEX MATCHALL "\"command\": \"[^\"]*" commands "${commands}")
+  if(MODE STREQUAL "subproject")
+    run(${CMAKE_COMMAND} --build ${dir} -j 2)
+  endif()
+  # A library source is a file in the library's own source folder, by its real path; a parent's
+  # program is a file of examples/. Any other path may hold a folder named src.
+  file(REAL_PATH ${SRC}/src library_dir)
+  file(REAL_PATH ${SRC}/examples parent_dir)
+  file(READ ${dir}/compile_commands.json commands)
+  string(JSON count LENGTH "${commands}")
+  math(EXPR last "${count} - 1")
   set(library_objects 0)
-  foreach(command IN LISTS commands)
+  set(parent_objects 0)
+  foreach(i RANGE ${last})
+    string(JSON command GET "${commands}" ${i} command)
+    string(JSON source GET "${commands}" ${i} file)
+    file(REAL_PATH "${source}" source)
     string(REGEX MATCHALL " -O[^ ]*" levels "${command}")
     list(POP_BACK levels level)
-    if(command MATCHES "/src/[^ ]*\\.cpp$")
+    string(FIND "${source}" "${library_dir}/" in_library)
+    string(FIND "${source}" "${parent_dir}/" in_parent)
+    if(in_library EQUAL 0)
       math(EXPR library_objects "${library_objects} + 1")
       if(NOT level MATCHES "^ -O[23]$")
         message(FATAL_ERROR "library source compiled without -O2 or -O3:\n${command}")
       endif()
-    elseif(command MATCHES "sign_verify\\.c$" AND level)
-      message(FATAL_ERROR "the parent's own program got the library's optimisation:\n${command}")
+    elseif(in_parent EQUAL 0)
+      math(EXPR parent_objects "${parent_objects} + 1")
+      if(level)
+        message(FATAL_ERROR "the parent's own program got the library's optimisation:\n${command}")
+      endif()
     endif()
   endforeach()
-  if(library_objects LESS 10)
-    message(FATAL_ERROR "found ${library_objects} library sources in the compile commands")
+  if(library_objects LESS 10 OR NOT parent_objects EQUAL 2)
+    message(FATAL_ERROR "found ${library_objects} library sources and ${parent_objects} of the parent's in the compile commands")
   endif()
-  run_examples(${WORK}/examples-subproject)
+  if(MODE STREQUAL "subproject")
+    run_examples(${dir})
+  endif()
 
 elseif(MODE STREQUAL "pkgconfig")
   # A plain C compiler with pkg-config's flags: the static install with and without --static,

@@ -92,11 +92,15 @@ TEST(Rounding, DecomposeExhaustive) {
   }
 }
 
+// {hint, a, Use_hint(hint, a)}. The step's direction turns between r0 = 0 (down) and r0 = +1
+// (up): 3929281 is the inverse of 16 modulo Q, so 16a = 15Q + 1, high part 15 and r0 = +1, and
+// its hint wraps up to 0; a = 0 has r0 = 0 and its hint wraps down to 15.
 TEST(Rounding, UseHintTable) {
   struct Case { uint32_t hint, a, out; };
   const Case cases[] = {{1, 0, 15}, {1, 1, 1}, {1, Q - 1, 15}, {7, 1, 1},  // nonzero counts as 1
                         {0, 0, 0},  {0, 1, 0}, {0, Q - 1, 0},  {0, 2095617, 8},
-                        {1, 2095617, 9}, {1, 2095616, 7}, {1, 130977, 0}};
+                        {1, 2095617, 9}, {1, 2095616, 7}, {1, 130977, 0},
+                        {1, 3929281, 0}, {0, 3929281, 15}};
   for (const Case &c : cases) EXPECT_EQ(Use_hint(c.hint, c.a), c.out) << c.hint << " " << c.a;
 }
 

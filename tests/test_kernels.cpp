@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -121,8 +122,17 @@ const std::vector<std::pair<const char *, Check>> &checks() {
        }},
       {"power2round, decompose, make_hint, use_hint: the scalar values",
        [](const Kernels &k, const Kernels &s, std::mt19937 &rng) {
-         const Vec t = random_vec(rng, K * N, 0), a = random_vec(rng, K * N, 64 * Q);
-         const Vec b = random_vec(rng, K * N, 64 * Q), hint = random_vec(rng, K * N, 2);
+         const Vec t = random_vec(rng, K * N, 0);
+         Vec a = random_vec(rng, K * N, 64 * Q), hint = random_vec(rng, K * N, 2);
+         const Vec b = random_vec(rng, K * N, 64 * Q);
+         // The turns of the rounding, which random inputs all but never reach: r0 = 0, +1, -1,
+         // +-(Q - 1)/2 and the top wrap, reduced and as the largest representatives, each hinted
+         // and not.
+         const uint32_t turns[] = {0, 3929281, 261952, 130976, 130977, Q - 1, 63 * Q, 63 * Q + 3929281, 63 * Q + 261952};
+         for (uint32_t i = 0; i < 2 * std::size(turns); ++i) {
+           a[i] = turns[i / 2];
+           hint[i] = i % 2;
+         }
          Vec x1(K * N), x0(K * N), y1(K * N), y0(K * N);
          k.power2round(x1.data(), x0.data(), t.data(), K);
          s.power2round(y1.data(), y0.data(), t.data(), K);

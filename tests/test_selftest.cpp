@@ -1,14 +1,23 @@
 // The self-test at path selection: the choice falls to the next path down when a path fails, and
 // every path this processor runs passes.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
+#include <string>
 
 #include "cpu.h"
 #include "kernels.h"
 #include "params.h"
 #include "path.h"
+#include "shake_lanes.h"
 #include "signature.h"
 #include "tavik.h"
 
@@ -94,6 +103,123 @@ TEST(SelfTest, EveryAvailablePathPassesAndThePathInUseSaysWhy) {
   }
   EXPECT_EQ(&kernels(), &kernels_of(in_use)) << "the kernels handed to a thread are given back";
   EXPECT_EQ(active_backend(), in_use);
+}
+
+// The widths reported are the ones the scheme runs at: the kernels of the reported arithmetic,
+// and the reported lanes in the scheduler (a width reported but never applied would leave every
+// eight-lane run at four). A path that hashes one stream at a time reports one lane, whatever
+// TAVIK_LANES asks; a path with lanes takes the width TAVIK_LANES asks for.
+TEST(SelfTest, TheReportedWidthsAreTheOnesThatRun) {
+  const Backend b = active_backend();
+  const uint32_t lanes = backend_lanes(), bits = backend_arith_bits();
+  EXPECT_EQ(&kernels(), &kernels_of(b));
+  const char *forced_lanes = std::getenv("TAVIK_LANES");
+  const char *forced_arith = std::getenv("TAVIK_ARITH");
+  if (kernels().four_streams) {
+    EXPECT_EQ(keccak_lanes().width, lanes);
+    EXPECT_EQ(keccak_eight_lanes(), lanes == 8);
+    if (forced_lanes != nullptr && (std::strcmp(forced_lanes, "4") == 0 || std::strcmp(forced_lanes, "8") == 0)) {
+      EXPECT_EQ(lanes, uint32_t(std::atoi(forced_lanes))) << backend_lanes_reason();
+    }
+  } else {
+    EXPECT_EQ(lanes, 1u) << backend_lanes_reason();
+    EXPECT_FALSE(keccak_eight_lanes());
+  }
+  if (b == Backend::avx512) {
+    EXPECT_EQ(&kernels(), &kernels_avx512(bits)) << bits;
+    if (forced_arith != nullptr && (std::strcmp(forced_arith, "256") == 0 || std::strcmp(forced_arith, "512") == 0)) {
+      EXPECT_EQ(bits, uint32_t(std::atoi(forced_arith))) << backend_arith_reason();
+    }
+  } else {
+    EXPECT_EQ(bits, b == Backend::scalar ? 32u : 256u);
+  }
+}
+
+// The 512-bit arithmetic is taken only once its own table passed the self-test, requested or
+// measured; the other paths have one width and test nothing more.
+const Kernels *arith_tested[4];
+uint32_t n_arith_tested = 0;
+bool fail_512 = false;
+bool arith_test(const Kernels &k) {
+  if (n_arith_tested < 4) arith_tested[n_arith_tested++] = &k;
+  return !(fail_512 && &k == &kernels_avx512(512));
+}
+
+TEST(SelfTest, The512BitArithmeticIsTakenOnlyAfterItsOwnSelfTest) {
+  struct Case {
+    Backend path;
+    const char *request;  // TAVIK_ARITH
+    bool fails;           // the 512-bit table fails its self-test
+    uint32_t want_bits, want_tests;
+  };
+  const Case cases[] = {
+      {Backend::avx512, "512", false, 512, 1},
+      {Backend::avx512, "512", true, 256, 1},  // requested, yet it failed: 256
+      {Backend::avx512, "256", true, 256, 0},
+      {Backend::avx2, "512", false, 256, 0},
+      {Backend::scalar, "512", false, 32, 0},
+  };
+  const char *saved = std::getenv("TAVIK_ARITH");
+  const std::string kept = saved != nullptr ? saved : "";
+  for (const Case &c : cases) {
+    ASSERT_EQ(::setenv("TAVIK_ARITH", c.request, 1), 0);
+    fail_512 = c.fails;
+    n_arith_tested = 0;
+    char why[128] = {};
+    const uint32_t bits = path_arith_for(c.path, arith_test, why, sizeof why);
+    const std::string what = std::string(backend_name(c.path)) + " TAVIK_ARITH=" + c.request + (c.fails ? ", 512 failing" : "");
+    EXPECT_EQ(bits, c.want_bits) << what << ": " << why;
+    ASSERT_EQ(n_arith_tested, c.want_tests) << what;
+    if (c.want_tests == 1) {
+      EXPECT_EQ(arith_tested[0], &kernels_avx512(512)) << what;
+    }
+    if (c.fails && c.want_tests == 1) {
+      EXPECT_STREQ(why, "the 512-bit arithmetic failed its self-test") << what;
+    }
+  }
+  if (saved != nullptr) ::setenv("TAVIK_ARITH", kept.c_str(), 1);
+  else ::unsetenv("TAVIK_ARITH");
+}
+
+// The console's first lines when it runs `program` with TAVIK_BACKEND=scalar and quits at once.
+std::string console_path_line(const std::string &program) {
+  const std::string cmd = "printf 'q\\n' | TAVIK_BACKEND=scalar TAVIK_LANES=8 '" + program + "' 2>&1";
+  FILE *p = ::popen(cmd.c_str(), "r");
+  std::string out;
+  if (p == nullptr) return out;
+  char line[512];
+  while (std::fgets(line, sizeof line, p) != nullptr) {
+    if (std::strncmp(line, "the path: ", 10) == 0) out = line;
+  }
+  ::pclose(p);
+  return out;
+}
+
+// A program that runs with more rights than its caller (here setgid to another group) ignores
+// TAVIK_BACKEND and the others: its caller cannot force it onto the slow path. The same copy
+// without the bit takes the request, so the environment did reach it.
+TEST(SelfTest, ASetgidProgramIgnoresThePathsRequest) {
+  if (::getuid() != 0) GTEST_SKIP() << "a setgid copy for another group needs root";
+  if (!backend_available(Backend::avx2)) GTEST_SKIP() << "scalar is the best path here anyway";
+  if (::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1) GTEST_SKIP() << "no_new_privs: a setgid bit is not honoured";
+  char dir[] = "tavik_setgid_XXXXXX";  // in the working directory: /tmp is often mounted nosuid
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string copy = std::string(dir) + "/testtavik";
+  struct statvfs fs;
+  const bool nosuid = ::statvfs(dir, &fs) == 0 && (fs.f_flag & ST_NOSUID) != 0;
+  std::error_code ec;
+  std::filesystem::copy_file(TAVIK_TESTTAVIK_BIN, copy, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  ASSERT_EQ(::chown(copy.c_str(), uid_t(-1), 65534), 0);
+  ASSERT_EQ(::chmod(copy.c_str(), 0755), 0);
+  const std::string plain = console_path_line(copy);
+  ASSERT_EQ(::chmod(copy.c_str(), 02755), 0);
+  const std::string raised = console_path_line(copy);
+  std::filesystem::remove_all(dir, ec);
+  EXPECT_EQ(plain.rfind("the path: scalar (requested by TAVIK_BACKEND)", 0), 0u) << plain;
+  if (nosuid) GTEST_SKIP() << "the working directory is mounted nosuid";
+  EXPECT_EQ(raised.find("scalar"), std::string::npos) << raised;
+  EXPECT_EQ(raised.find("TAVIK_BACKEND"), std::string::npos) << raised;
 }
 
 // The self-test's bound on signing: a kernel that fails every attempt makes the self-test fail
