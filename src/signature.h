@@ -73,5 +73,10 @@ void derive_t_row(uint32_t *t1_row, uint32_t *t0_row, uint32_t *t_row, NttVec a_
 // its rho, s1 and s2 (the check of tavik_pk_from_sk). Leaves its secrets on the stack below the
 // caller, which must scrub it.
 bool secret_key_intact(const uint8_t *sk);
+// The same check for signing, which has A (in NTT form) expanded from the key's rho and s1 and s2
+// unpacked (ordinary form; only read): t = A*s1 + s2 rebuilt, the hash of its public key compared
+// with the stored tr and its t0 with the stored t0, in constant time; only the verdict is public.
+// Not inlined; it wipes its secrets.
+[[gnu::noinline]] bool stored_key_agrees(const uint8_t *sk, NttVec A, const uint32_t *s1, const uint32_t *s2);
 
 }  // namespace tavik
