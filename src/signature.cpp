@@ -767,7 +767,7 @@ T *live_stream(Opaque *p) {
 template <typename Opaque>
 bool in_state(const void *p, uint64_t n, const Opaque *st) {
   const uintptr_t a = reinterpret_cast<uintptr_t>(p), b = reinterpret_cast<uintptr_t>(st);
-  return n != 0 && a < b + sizeof *st && b - a < n;
+  return n != 0 && (a >= b ? a - b < sizeof *st : b - a < n);
 }
 
 // Starts T in the opaque storage p, whose bytes from `from` on are zeroed first.
