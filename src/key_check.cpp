@@ -1,6 +1,7 @@
 // Keyed check values of the expanded keys: a sum of pairwise products of key words shifted by the
-// words of a check key drawn once per process, in two halves under independent check keys. The
-// vector forms compute the same sums in 64-bit lanes and add the lanes at the end.
+// words of a check key drawn once per process, in two halves, the second under the check key
+// moved on by two words (one more pair). The vector forms compute the same sums in 64-bit lanes
+// and add the lanes at the end.
 #include "key_check.h"
 
 #include <atomic>
@@ -24,9 +25,9 @@ namespace {
 constexpr size_t KEY_WORDS = KEY_CHECK_MAX_BYTES / 4;
 static_assert(KEY_CHECK_MAX_BYTES % 64 == 16, "the vector forms end with one 16-byte tail");
 
-// The process's check key, both halves, and whether it is drawn. Written once, under the lock,
-// before `drawn` is set; only read after.
-alignas(64) uint32_t check_key[2][KEY_WORDS];
+// The process's check key, and whether it is drawn: half h reads it from word 2h on. Written once,
+// under the lock, before `drawn` is set; only read after.
+alignas(64) uint32_t check_key[KEY_WORDS + 16];
 std::atomic<bool> drawn{false};
 std::mutex draw_lock;
 
@@ -36,8 +37,8 @@ void sums_portable(KeyCheckValue &s, const uint8_t *p, size_t from, size_t n) {
     uint32_t m0, m1;
     std::memcpy(&m0, p + 4 * i, 4);
     std::memcpy(&m1, p + 4 * i + 4, 4);
-    for (int h = 0; h < 2; ++h)
-      s.sum[h] += uint64_t(uint32_t(m0 + check_key[h][i])) * uint32_t(m1 + check_key[h][i + 1]);
+    for (size_t h = 0; h < 2; ++h)
+      s.sum[h] += uint64_t(uint32_t(m0 + check_key[2 * h + i])) * uint32_t(m1 + check_key[2 * h + i + 1]);
   }
 }
 
@@ -53,8 +54,8 @@ void sums_portable(KeyCheckValue &s, const uint8_t *p, size_t from, size_t n) {
   size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     const __m512i m = _mm512_loadu_si512(p + 4 * i);
-    const __m512i a = _mm512_add_epi32(m, _mm512_load_si512(check_key[0] + i));
-    const __m512i b = _mm512_add_epi32(m, _mm512_load_si512(check_key[1] + i));
+    const __m512i a = _mm512_add_epi32(m, _mm512_load_si512(check_key + i));
+    const __m512i b = _mm512_add_epi32(m, _mm512_loadu_si512(check_key + i + 2));
     acc0 = _mm512_add_epi64(acc0, _mm512_mul_epu32(a, _mm512_srli_epi64(a, 32)));
     acc1 = _mm512_add_epi64(acc1, _mm512_mul_epu32(b, _mm512_srli_epi64(b, 32)));
   }
@@ -74,8 +75,8 @@ void sums_portable(KeyCheckValue &s, const uint8_t *p, size_t from, size_t n) {
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 4 * i));
-    const __m256i a = _mm256_add_epi32(m, _mm256_load_si256(reinterpret_cast<const __m256i *>(check_key[0] + i)));
-    const __m256i b = _mm256_add_epi32(m, _mm256_load_si256(reinterpret_cast<const __m256i *>(check_key[1] + i)));
+    const __m256i a = _mm256_add_epi32(m, _mm256_load_si256(reinterpret_cast<const __m256i *>(check_key + i)));
+    const __m256i b = _mm256_add_epi32(m, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(check_key + i + 2)));
     acc0 = _mm256_add_epi64(acc0, _mm256_mul_epu32(a, _mm256_srli_epi64(a, 32)));
     acc1 = _mm256_add_epi64(acc1, _mm256_mul_epu32(b, _mm256_srli_epi64(b, 32)));
   }

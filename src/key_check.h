@@ -5,8 +5,8 @@
 
 namespace tavik {
 
-// The check value of an expanded key: two sums of the pairwise-product hash below, each under its
-// own half of the process's check key.
+// The check value of an expanded key: two sums of the pairwise-product hash below, under the
+// process's check key and under the same key moved on by two words.
 struct KeyCheckValue {
   uint64_t sum[2];
 };
@@ -20,8 +20,8 @@ inline constexpr size_t KEY_CHECK_MAX_BYTES = 32848;
 [[nodiscard]] bool key_check_ready();
 
 // The check value of len bytes at p (len a multiple of 8, at most KEY_CHECK_MAX_BYTES), read as
-// 32-bit words m[0..n): for each half h of the check key (words k_h[0..n)),
-//   sum[h] = sum over i < n/2 of ((m[2i] + k_h[2i]) mod 2^32) * ((m[2i+1] + k_h[2i+1]) mod 2^32)
+// 32-bit words m[0..n): with the check key's words k[0..n+2), for h = 0 and 1,
+//   sum[h] = sum over i < n/2 of ((m[2i] + k[2i+2h]) mod 2^32) * ((m[2i+1] + k[2i+2h+1]) mod 2^32)
 // modulo 2^64. key_check_ready() must have returned true. The same value on every path.
 KeyCheckValue key_check_of(const void *p, size_t len);
 
