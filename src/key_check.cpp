@@ -46,8 +46,10 @@ void sums_portable(KeyCheckValue &s, const uint8_t *p, size_t from, size_t n) {
 // GCC 12's 512-bit intrinsics start their results from an undefined vector, which it then reports
 // as uninitialised when they are compiled for a target attribute.
 #pragma GCC diagnostic push
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // The 64-byte blocks with 512-bit vectors; returns the words done.
 [[gnu::target("avx512f")]] size_t sums_avx512(KeyCheckValue &s, const uint8_t *p, size_t n) {
   __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
