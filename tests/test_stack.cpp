@@ -304,9 +304,10 @@ TEST(Stack, HedgeBytesAreWiped) {
          return tavik_sign_final(&st, sig.data());
        }},
   };
-  for (const auto &[name, call] : entries) {
+  for (const auto &entry : entries) {
+    const char *name = entry.first;
     int32_t result = -100;
-    ASSERT_TRUE(stack.run([&] { result = below_the_margin(call); }));
+    ASSERT_TRUE(stack.run([&] { result = below_the_margin(entry.second); }));
     EXPECT_EQ(result, 0) << name;
     const auto &d = stack.dead();
     for (size_t at = 0; at + 8 <= d.size(); ++at)
