@@ -11,7 +11,6 @@
 #include "ct.h"
 #include "fips202.h"
 #include "randombytes.h"
-#include "signature.h"
 #include "wipe.h"
 
 #if defined(__x86_64__)
@@ -119,24 +118,25 @@ KeyCheckValue key_check_of_portable(const void *p, size_t len) {
   return s;
 }
 
-KeyCheckValue key_check_of(const void *p, size_t len) {
+KeyCheckValue key_check_of(const void *p, size_t len, Backend path) {
   const auto *bytes = static_cast<const uint8_t *>(p);
   const size_t n = len / 4;
   KeyCheckValue s = {{0, 0}};
   size_t done = 0;
 #if defined(__x86_64__)
-  const Backend b = active_backend();
-  if (b == Backend::avx512) done = sums_avx512(s, bytes, n);
-  else if (b == Backend::avx2) done = sums_avx2(s, bytes, n);
+  if (path == Backend::avx512) done = sums_avx512(s, bytes, n);
+  else if (path == Backend::avx2) done = sums_avx2(s, bytes, n);
+#else
+  (void)path;
 #endif
   sums_portable(s, bytes, done, n);
   return s;
 }
 
-bool key_check_matches(const void *p, size_t len, const KeyCheckValue &stored) {
+bool key_check_matches(const void *p, size_t len, const KeyCheckValue &stored, Backend path) {
   // No key drawn: no value was made in this process, so none can be checked.
   if (!drawn.load(std::memory_order_acquire)) return false;
-  KeyCheckValue now = key_check_of(p, len);
+  KeyCheckValue now = key_check_of(p, len, path);
   // Public: a changed key is refused, which its holder learns anyway; the value stays secret.
   const bool same = ct::declassify(ct::differ(&now, &stored, sizeof now)) == 0;
   secure_wipe(&now, sizeof now);

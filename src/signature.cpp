@@ -714,9 +714,9 @@ struct alignas(64) Expanded {
   uint64_t tag;
 
   static_assert(sizeof(Key) % 8 == 0 && sizeof(Key) <= KEY_CHECK_MAX_BYTES);
-  void seal() { check = key_check_of(&key, sizeof key); }
+  void seal() { check = key_check_of(&key, sizeof key, active_backend()); }
   // True when the key is as it was expanded in this process.
-  bool intact() const { return key_check_matches(&key, sizeof key, check); }
+  bool intact() const { return key_check_matches(&key, sizeof key, check, active_backend()); }
 };
 using ExpandedSk = Expanded<SignKey>;
 using ExpandedPk = Expanded<VerifyKey>;

@@ -216,7 +216,7 @@ TEST(AttemptBound, SigningStopsOnAKeyThatCannotSign) {
   sig.fill(0x5A);
   EXPECT_EQ(tavik_sign_expanded(x.get(), msg, sizeof msg, sig.data()), -2) << "the keyed check sees it";
   constexpr size_t contents = (K * L * N + L / 2 * N + 2 * K * N) * 4 + SEED_BYTES + CRH_BYTES;
-  const KeyCheckValue v = key_check_of(x.get(), contents);
+  const KeyCheckValue v = key_check_of(x.get(), contents, active_backend());
   std::memcpy(reinterpret_cast<uint8_t *>(x.get()) + contents, &v, sizeof v);
   EXPECT_EQ(tavik_sign_expanded(x.get(), msg, sizeof msg, sig.data()), TAVIK_SIGNING_FAILED);
   for (uint8_t b : sig) ASSERT_EQ(b, 0x5A);
