@@ -556,7 +556,7 @@ int32_t sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t
   SignKey k;
   uint8_t mu[CRH_BYTES];
   const Message m = {msg, msglen, mu};
-  const bool agree = prepare_sign_key(k, sk, &m, true);
+  const bool agree = prepare_sign_key(k, sk, &m, stats == nullptr || !stats->unchecked_key);
   const int32_t result =
       sign_checked(k, agree, [&](const SignKey &key) { return sign_digest(key, mu, sig, stats, rnd); });
   secure_wipe(mu, sizeof mu);

@@ -40,6 +40,9 @@ struct SignStats {
   // already (for self-tests, which should end quickly on faulty kernels).
   uint64_t max_attempts = 0;
   bool gave_up = false;
+  // Input: sign a stored key as it stands, without the check that its parts agree (for the model's
+  // comparison, which signs keys whose t0 it chose).
+  bool unchecked_key = false;
 };
 
 // Every signing call gives up after this many attempts, writes no signature and returns
