@@ -66,7 +66,14 @@ int32_t tavik_pk_from_sk(uint8_t *pk, const uint8_t *sk);
    computation. Use the hedged forms everywhere else: a deterministic signer whose key is damaged
    by one bit can give away the secret key in two signatures. Both forms verify alike.
    Every signing call may also return TAVIK_SIGNING_FAILED (attempt bound reached) and, in its
-   hedged form, TAVIK_NO_RANDOMNESS; neither writes the signature. */
+   hedged form, TAVIK_NO_RANDOMNESS; neither writes the signature.
+   Every call that signs from a stored secret key (sig_sign, tavik_sign, tavik_sign_hedged, the
+   final call of a state started with tavik_sign_init or tavik_sign_init_hedged, and the
+   crypto_sign calls of tavik_api.h) first checks that the key's parts agree: it rebuilds
+   t = A*s1 + s2 from the stored rho, s1 and s2, and refuses with -2, writing nothing, a key whose
+   stored hash of the public key (tr) or stored t0 differs from the rebuilt one. The check covers
+   every byte of the key but the 32-byte mask seed at bytes 32 to 63, which only chooses the
+   masks. The calls that sign from an expanded key check its check value instead (below). */
 
 /* Deterministic signature of msg[0..msglen), 1 <= msglen <= 3300.
    Writes TAVIK_SIG_BYTES to sig and 2573 to *siglen. sig may overlap sk or msg (both are read
@@ -81,7 +88,8 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
 /* Messages of any length, the message read where it lies (msg may be NULL when msglen is 0).
    For every message sig_sign accepts, tavik_sign writes the same signature and tavik_verify gives
    the verdict of sig_verf.
-   tavik_sign: 0, or -2 for a null sk or sig, or a null msg with msglen > 0; writes TAVIK_SIG_BYTES.
+   tavik_sign: 0, or -2 for a null sk or sig, a null msg with msglen > 0, or a key whose parts
+   disagree; writes TAVIK_SIG_BYTES.
    tavik_verify: 0 valid, 1 invalid, -2 for a null pointer (msg only when msglen > 0) or a siglen
    other than TAVIK_SIG_BYTES.
    Overlaps as for sig_sign and sig_verf: sig may overlap sk or msg; tavik_verify only reads. */
@@ -98,7 +106,10 @@ int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, con
    public key and are wiped by tavik_verify_final. An update or final call on a state that was
    not initialised, or has been finished, returns -2. Every call returns -2 for a null state,
    key or signature, or a null msg with len > 0; a final call that returns -2 leaves the state as
-   it was. A state must not overlap the key, message or signature given with it. */
+   it was. A state must not overlap the key, message or signature given with it: a key, message
+   or signature buffer that shares a byte with the state is refused (-2), and so is a state whose
+   sponge position has been overwritten with a value no call writes. tavik_sign_final also
+   returns -2 (the state left as it was) for a stored key whose parts disagree. */
 #define TAVIK_SIGN_STATE_BYTES 4096
 #define TAVIK_VERIFY_STATE_BYTES 2048
 typedef struct tavik_sign_state { uint64_t opaque[TAVIK_SIGN_STATE_BYTES / 8]; } tavik_sign_state;
@@ -128,8 +139,29 @@ int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t 
    tavik_expand_sk: 0, or -2 for a null pointer or a damaged secret key: it rebuilds the public
    part from the key's secret fields as tavik_pk_from_sk does, and refuses a key whose stored hash
    of the public key or stored t0 disagrees. tavik_expand_pk: 0, or -2 for a null pointer.
-   The expanded secret key carries a check value over its contents, which every call using it
-   verifies first (about 1% of the cost of tavik_sign_expanded).
+   Both also return TAVIK_NO_RANDOMNESS, writing nothing, while the process has no check key (below)
+   and the random source does not answer; a later call tries the source again.
+   Check values. Each expanded key carries a 128-bit check value over its contents, which every
+   call that uses the key (signing, verifying, and starting and finishing a streaming state)
+   recomputes and compares in full first. It is keyed with a check key of 32,912 bytes, the
+   SHAKE256 output of 32 bytes drawn from the random source at the first expansion in the process,
+   which never leaves the process: expanded keys do not outlive the process that made them (one
+   saved and loaded by another process is refused as changed). Reading the key's contents as 32-bit
+   words m[0..n), and the check key as words k[0..n+2), half h (0 or 1) of the value is
+     S_h = sum over i < n/2 of ((m[2i] + k[2i+2h]) mod 2^32) * ((m[2i+1] + k[2i+2h+1]) mod 2^32) mod 2^64.
+   Bound: a change of the contents and of the stored value, made without knowledge of the check
+   key, passes with probability at most 2^-62 (the SHAKE256 output taken as uniform); q changes
+   tried in one process, at most q * 2^-62. Derivation, for one pair of words (x, y) changed to
+   (x', y'), say x != x' (else swap the roles), whose own check-key words (k, l) are the only ones
+   not yet fixed: with a = (x + k) mod 2^32 != a' = (x' + k) mod 2^32 and b = (y + l) mod 2^32, the
+   changed second factor is b + (y' - y) - 2^32 w for w in {0, 1}, so for each w the change passes
+   only if (a - a') * b is one value modulo 2^64; as 0 < |a - a'| < 2^32, that fixes b modulo
+   2^(64 - e) >= 2^33 (2^e the largest power of two dividing a - a'): at most one b in [0, 2^32)
+   per w, two of the 2^32 equally likely values of l. For S_0 take the last changed pair j: its
+   words k[2j], k[2j+1], fixing all others, give probability at most 2^-31. For S_1 take the same
+   pair, whose words k[2j+2], k[2j+3] do not enter S_0's change (in S_0 they belong to pair j+1,
+   unchanged, whose terms cancel): given S_0 passes, S_1 passes with probability at most 2^-31,
+   so both at most 2^-62. A changed stored value with unchanged contents never passes.
    tavik_sign_expanded(_hedged), tavik_verify_expanded: as tavik_sign(_hedged) and tavik_verify;
    also -2 (nothing written) for a key that was not expanded, has been wiped, or has changed
    since it was expanded. */

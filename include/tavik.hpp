@@ -212,7 +212,8 @@ class Verifier {
 // A secret key expanded once (tavik_expand_sk) to sign many messages at a fraction of the cost;
 // the same signatures as sign(). TAVIK_EXPANDED_SK_BYTES large, so best kept static or on the
 // heap. Neither copied nor moved; wiped when destroyed. A damaged secret key is refused: status()
-// is then Status::illegal_parameter, and so is every sign().
+// is then Status::illegal_parameter (Status::no_randomness when the process's check key for
+// expanded keys could not be drawn), and every sign() returns Status::illegal_parameter.
 class ExpandedSecretKey {
  public:
   explicit ExpandedSecretKey(const SecretKey &sk) : status_(Status(tavik_expand_sk(&key_, sk.data()))) {}
@@ -237,10 +238,13 @@ class ExpandedSecretKey {
 };
 
 // A public key expanded once (tavik_expand_pk) to verify many signatures; the verdicts of
-// verify(). Neither copied nor moved.
+// verify(). Neither copied nor moved. status() is Status::no_randomness when the process's check
+// key for expanded keys could not be drawn; every verify() then returns Status::illegal_parameter.
 class ExpandedPublicKey {
  public:
-  explicit ExpandedPublicKey(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk) { (void)tavik_expand_pk(&key_, pk.data()); }
+  explicit ExpandedPublicKey(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk)
+      : status_(Status(tavik_expand_pk(&key_, pk.data()))) {}
+  Status status() const { return status_; }
   ExpandedPublicKey(const ExpandedPublicKey &) = delete;
   ExpandedPublicKey &operator=(const ExpandedPublicKey &) = delete;
 
@@ -250,7 +254,8 @@ class ExpandedPublicKey {
   const tavik_expanded_pk *get() const { return &key_; }
 
  private:
-  tavik_expanded_pk key_;
+  tavik_expanded_pk key_{};  // zero (never expanded) when the expansion wrote nothing
+  Status status_;
 };
 
 }  // namespace tavik

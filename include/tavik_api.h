@@ -27,7 +27,7 @@ extern "C" {
 #define crypto_sign_verify tavik_crypto_sign_verify
 
 /* Every call returns 0 on success and -1 otherwise (a null pointer, a bad length, an invalid
-   signature, no randomness, the attempt bound). Messages may have any length, 0 included.
+   signature, no randomness, the attempt bound, a secret key whose parts disagree: see tavik.h). Messages may have any length, 0 included.
    Signing here is deterministic, as known-answer files need; tavik_sign_hedged (tavik.h) is the
    call for everything else. */
 
@@ -35,7 +35,8 @@ extern "C" {
 int tavik_crypto_sign_keypair(unsigned char *pk, unsigned char *sk);
 
 /* sm = signature (CRYPTO_BYTES) followed by the mlen message bytes; *smlen = CRYPTO_BYTES + mlen.
-   m may lie inside sm. */
+   m and sk may lie anywhere inside sm: the signature is made from them as they were before sm is
+   written. */
 int tavik_crypto_sign(unsigned char *sm, unsigned long long *smlen, const unsigned char *m,
                       unsigned long long mlen, const unsigned char *sk);
 

@@ -53,6 +53,31 @@ constexpr size_t PK_FROM_SK_SCRUB_BYTES = 49152;
 
 namespace tavik {
 
+bool stored_key_agrees(const uint8_t *sk, NttVec A, const uint32_t *s1, const uint32_t *s2) {
+  uint32_t s1_ntt[L * N];
+  uint32_t t[K * N];  // s2, then t = A*s1 + s2
+  uint32_t t1[K * N], t0[K * N];
+  uint8_t pk[PK_BYTES];
+  uint8_t sk2[SK_BYTES - SK1_BYTES];  // the rebuilt tr, then the packed t0
+
+  PolyVec_assignment(s1_ntt, s1, L);
+  PolyVec_assignment(t, s2, K);
+  derive_t1_t0(t1, t0, t, A, s1_ntt);
+  pack_pk(pk, sk, t1);  // rho heads the secret key
+  shake256(sk2, CRH_BYTES, pk, PK_BYTES);
+  pack_sk2(sk2, t0);
+  // Public: whether the key's parts agree is the call's result; where they differ stays secret.
+  const bool agree = ct::declassify(ct::differ(sk2, sk + SK1_BYTES, sizeof sk2)) == 0;
+
+  secure_wipe(s1_ntt, sizeof s1_ntt);
+  secure_wipe(t, sizeof t);
+  secure_wipe(t1, sizeof t1);  // public parts too: they would tell which key signed
+  secure_wipe(t0, sizeof t0);
+  secure_wipe(pk, sizeof pk);
+  secure_wipe(sk2, sizeof sk2);
+  return agree;
+}
+
 bool secret_key_intact(const uint8_t *sk) {
   uint8_t candidate[PK_BYTES];
   const bool matches = rebuild_pk(candidate, sk);

@@ -11,6 +11,7 @@
 #include "fips202.h"
 #include "fips202x4.h"
 #include "io.h"
+#include "key_check.h"
 #include "kernels.h"
 #include "params.h"
 #include "path.h"
@@ -208,20 +209,24 @@ SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous)
   return {m.mu, CRH_BYTES, tr, CRH_BYTES, m.msg, m.msglen, after_previous};
 }
 
-// m: the message signed, or null. Not inlined: tavik_expand_sk scrubs the stack it used.
-[[gnu::noinline]] void prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m = nullptr) {
+// m: the message signed, or null. check: rebuild the public part from the secrets and return
+// whether it agrees with the stored tr and t0 (stored_key_agrees), else return true. Not inlined:
+// tavik_expand_sk scrubs the stack it used.
+[[gnu::noinline]] bool prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m, bool check) {
   uint32_t s1[L * N];
   // tr heads the secret key's tail: mu needs nothing unpacked first.
   const SideHash digest = m != nullptr ? digest_beside(*m, sk + SK1_BYTES, false) : SideHash{};
   generate_a_and_shake256(k.A, sk, &digest, m != nullptr ? 1 : 0);  // rho heads the key
   unpack_sk1_secrets(k.key, s1, k.s2_t0x, sk);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
+  const bool agree = !check || stored_key_agrees(sk, k.a(), s1, k.s2_t0x);
   pack_s1_pairs(k.s1_pairs, s1);
   secure_wipe(s1, sizeof s1);
   pack_s2_t0x(k.s2_t0x, k.t0);
   canonical_ntt(k.s1_pairs, L / 2);
   canonical_ntt(k.s2_t0x, K);
   canonical_ntt(k.t0, K);
+  return agree;
 }
 
 // Working storage of signing one message. Everything is secret or reveals something of an
@@ -459,13 +464,21 @@ bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *s
   return made;
 }
 
-// Signature of the digest mu under the secret key sk; any 3056 bytes are used as they stand.
-bool sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd) {
+// The result of signing with the key sk prepared into k: TAVIK_ILLEGAL_PARAMETER when the key's
+// parts disagree (nothing signed), else TAVIK_OK when sign(k) made the signature, else
+// TAVIK_SIGNING_FAILED. k is wiped whole: its public parts would tell which key signed.
+template <typename Sign>
+int32_t sign_checked(SignKey &k, bool agree, Sign sign) {
+  const int32_t result = !agree ? TAVIK_ILLEGAL_PARAMETER : sign(k) ? TAVIK_OK : TAVIK_SIGNING_FAILED;
+  secure_wipe(&k, sizeof k);
+  return result;
+}
+
+// Signature of the digest mu under the secret key sk, whose parts must agree (sign_checked).
+int32_t sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd) {
   SignKey k;
-  prepare_sign_key(k, sk);
-  const bool made = sign_digest(k, mu, sig, stats, rnd);
-  k.wipe();
-  return made;
+  const bool agree = prepare_sign_key(k, sk, nullptr, true);
+  return sign_checked(k, agree, [&](const SignKey &key) { return sign_digest(key, mu, sig, stats, rnd); });
 }
 
 // The signature fields, decoded and screened before any hashing.
@@ -528,35 +541,36 @@ void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nul
 
 // Messages of any length, one shot, under the prepared key k; rnd as for sign_digest. Arguments are
 // checked by the callers. True when the signature was made.
-bool sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
-              const uint8_t *rnd) {
+int32_t sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+                 const uint8_t *rnd) {
   uint8_t mu[CRH_BYTES];
   message_digest(mu, k.tr, msg, msglen);
   const bool made = sign_digest(k, mu, sig, stats, rnd);
   secure_wipe(mu, sizeof mu);
-  return made;
+  return made ? TAVIK_OK : TAVIK_SIGNING_FAILED;
 }
 
-bool sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
-              const uint8_t *rnd) {
+// From a stored key, whose parts must agree (sign_checked).
+int32_t sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+                 const uint8_t *rnd) {
   SignKey k;
   uint8_t mu[CRH_BYTES];
   const Message m = {msg, msglen, mu};
-  prepare_sign_key(k, sk, &m);
-  const bool made = sign_digest(k, mu, sig, stats, rnd);
+  const bool agree = prepare_sign_key(k, sk, &m, stats == nullptr || !stats->unchecked_key);
+  const int32_t result =
+      sign_checked(k, agree, [&](const SignKey &key) { return sign_digest(key, mu, sig, stats, rnd); });
   secure_wipe(mu, sizeof mu);
-  k.wipe();
-  return made;
+  return result;
 }
 
-// Runs sign(rnd), which makes a signature and returns whether it did, with the hedge's fresh random
-// bytes when hedged and with null otherwise, and gives the call's result: TAVIK_NO_RANDOMNESS when
-// the bytes could not be drawn (sign is not run), TAVIK_SIGNING_FAILED when sign gave up, else 0.
+// Runs sign(rnd), which tries to make a signature and returns the call's result, with the hedge's
+// fresh random bytes when hedged and with null otherwise: TAVIK_NO_RANDOMNESS when the bytes could
+// not be drawn (sign is not run), else sign's result.
 template <typename Sign>
 int32_t sign_with_hedge(bool hedged, Sign sign) {
   uint8_t rnd[TAVIK_HEDGE_BYTES];
   int32_t result = TAVIK_NO_RANDOMNESS;
-  if (!hedged || randombytes(rnd, sizeof rnd)) result = sign(hedged ? rnd : nullptr) ? TAVIK_OK : TAVIK_SIGNING_FAILED;
+  if (!hedged || randombytes(rnd, sizeof rnd)) result = sign(hedged ? rnd : nullptr);
   secure_wipe(rnd, sizeof rnd);
   return result;
 }
@@ -692,69 +706,24 @@ constexpr uint64_t VERIFY_TAG = 0x7461766b56657266ULL;
 constexpr uint64_t EXPANDED_SK_TAG = 0x7461766b58534b31ULL;
 constexpr uint64_t EXPANDED_PK_TAG = 0x7461766b58504b31ULL;
 
-// Check value of a prepared signing key: Fletcher sums (a running sum of the key's 32-bit words,
-// and a running sum of those sums, modulo 2^32) in eight interleaved lanes over all of the key.
-// Any change of one word changes a sum; words that change places change a sum of sums. It guards
-// against damage (faults, stray writes), not against someone who can rewrite the key and its check
-// together. The lanes are vectors of four words, for every processor the compiler targets.
-struct KeyCheck {
-  using Lanes = uint32_t __attribute__((vector_size(16)));
-  static constexpr size_t LANE_BYTES = sizeof(Lanes);
-  uint32_t sum[16];
-
-  static KeyCheck of(const SignKey &k) {
-    static_assert(sizeof(SignKey) == sizeof k.A + sizeof k.s1_pairs + sizeof k.t0 + sizeof k.s2_t0x +
-                                         sizeof k.key + sizeof k.tr,
-                  "no padding: every byte of the key is covered and meaningful");
-    static_assert(sizeof(SignKey) % (2 * LANE_BYTES) == LANE_BYTES);
-    const auto *p = reinterpret_cast<const uint8_t *>(&k);
-    Lanes a0 = {}, b0 = {}, a1 = {}, b1 = {}, w0, w1;
-    size_t at = 0;
-    for (; at + 2 * LANE_BYTES <= sizeof k; at += 2 * LANE_BYTES) {
-      std::memcpy(&w0, p + at, LANE_BYTES);
-      std::memcpy(&w1, p + at + LANE_BYTES, LANE_BYTES);
-      a0 += w0;
-      a1 += w1;
-      b0 += a0;
-      b1 += a1;
-    }
-    std::memcpy(&w0, p + at, LANE_BYTES);
-    a0 += w0;
-    b0 += a0;
-    KeyCheck c;
-    std::memcpy(c.sum, &a0, LANE_BYTES);
-    std::memcpy(c.sum + 4, &a1, LANE_BYTES);
-    std::memcpy(c.sum + 8, &b0, LANE_BYTES);
-    std::memcpy(c.sum + 12, &b1, LANE_BYTES);
-    secure_wipe(&a0, LANE_BYTES);
-    secure_wipe(&a1, LANE_BYTES);
-    secure_wipe(&b0, LANE_BYTES);
-    secure_wipe(&b1, LANE_BYTES);
-    secure_wipe(&w0, LANE_BYTES);
-    secure_wipe(&w1, LANE_BYTES);
-    return c;
-  }
-};
-
-struct alignas(64) ExpandedSk {
-  SignKey key;
-  KeyCheck check;  // KeyCheck::of(key), from when the key was expanded
+// An expanded key and its keyed check value (key_check.h), made when it was expanded.
+template <typename Key>
+struct alignas(64) Expanded {
+  Key key;
+  KeyCheckValue check;
   uint64_t tag;
 
-  // True when the key is as it was expanded. Public: a changed key is refused, which its holder
-  // learns anyway; where it changed stays secret.
-  bool intact() const {
-    KeyCheck now = KeyCheck::of(key);
-    const bool same = ct::declassify(ct::differ(&now, &check, sizeof now)) == 0;
-    secure_wipe(&now, sizeof now);
-    return same;
-  }
+  static_assert(sizeof(Key) % 8 == 0 && sizeof(Key) <= KEY_CHECK_MAX_BYTES);
+  void seal() { check = key_check_of(&key, sizeof key, active_backend()); }
+  // True when the key is as it was expanded in this process.
+  bool intact() const { return key_check_matches(&key, sizeof key, check, active_backend()); }
 };
-
-struct alignas(64) ExpandedPk {
-  VerifyKey key;
-  uint64_t tag;
-};
+using ExpandedSk = Expanded<SignKey>;
+using ExpandedPk = Expanded<VerifyKey>;
+static_assert(sizeof(SignKey) == sizeof(SignKey::A) + sizeof(SignKey::s1_pairs) + sizeof(SignKey::t0) +
+                                     sizeof(SignKey::s2_t0x) + sizeof(SignKey::key) + sizeof(SignKey::tr) &&
+                  sizeof(VerifyKey) == sizeof(VerifyKey::A) + sizeof(VerifyKey::t1) + sizeof(VerifyKey::tr),
+              "no padding: every byte of a key is covered and meaningful");
 
 struct SignStream {
   uint64_t tag;
@@ -786,6 +755,21 @@ T *live(Opaque *p) {
   return ct::declassify(s->tag) == Tag ? s : nullptr;  // the tag is public in a secret struct
 }
 
+// The streaming state in p when it is live and its sponge position lies within a block (a state
+// whose position was overwritten would make the next absorb write outside it), else null.
+template <typename T, uint64_t Tag, typename Opaque>
+T *live_stream(Opaque *p) {
+  T *s = live<T, Tag>(p);
+  return s != nullptr && s->h.pos < SHAKE256_RATE ? s : nullptr;
+}
+
+// True when n bytes at p share a byte with the state at st.
+template <typename Opaque>
+bool in_state(const void *p, uint64_t n, const Opaque *st) {
+  const uintptr_t a = reinterpret_cast<uintptr_t>(p), b = reinterpret_cast<uintptr_t>(st);
+  return n != 0 && (a >= b ? a - b < sizeof *st : b - a < n);
+}
+
 // Starts T in the opaque storage p, whose bytes from `from` on are zeroed first.
 template <typename T, uint64_t Tag, typename Opaque>
 T *start(Opaque *p, size_t from = 0) {
@@ -805,11 +789,16 @@ Stream *start_stream(Opaque *st, const Expanded *expanded, const uint8_t *tr) {
   return s;
 }
 
-// The expanded secret key in p (its opaque storage, or a pointer kept in a streaming state) when it
-// is live and unchanged since it was expanded, else null.
+// The expanded key in p (its opaque storage, or a pointer kept in a streaming state) when it is
+// live and unchanged since it was expanded in this process, else null.
 template <typename Opaque>
 const ExpandedSk *intact_expanded(const Opaque *p) {
   const ExpandedSk *x = live<const ExpandedSk, EXPANDED_SK_TAG>(p);
+  return x != nullptr && x->intact() ? x : nullptr;
+}
+template <typename Opaque>
+const ExpandedPk *intact_expanded_pk(const Opaque *p) {
+  const ExpandedPk *x = live<const ExpandedPk, EXPANDED_PK_TAG>(p);
   return x != nullptr && x->intact() ? x : nullptr;
 }
 
@@ -837,7 +826,7 @@ int32_t sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk, b
 
 // Starts a streaming signature from a stored key.
 int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, bool hedged) {
-  if (st == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (st == nullptr || sk == nullptr || in_state(sk, SK_BYTES, st)) return TAVIK_ILLEGAL_PARAMETER;
   SignStream *s = start_stream<SignStream, SIGN_TAG>(st, static_cast<const ExpandedSk *>(nullptr), sk + SK1_BYTES);
   std::memcpy(s->sk, sk, SK_BYTES);
   s->hedged = hedged;
@@ -862,7 +851,8 @@ bool pinned_signature(uint8_t *keys_sig) {
   // Faulty kernels can fail every attempt: the pinned signature takes 3 attempts, so 64 ends it.
   SignStats stats;
   stats.max_attempts = 64;
-  const bool signed_ok = sign_any(sk, PINNED_MSG.data(), PINNED_MSG.size(), keys_sig + PK_BYTES, &stats, nullptr);
+  const bool signed_ok =
+      sign_any(sk, PINNED_MSG.data(), PINNED_MSG.size(), keys_sig + PK_BYTES, &stats, nullptr) == TAVIK_OK;
   secure_wipe(sk, sizeof sk);
   return signed_ok;
 }
@@ -912,7 +902,8 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
   ready();
   if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   if (!msglen_ok(msglen)) return TAVIK_ILLEGAL_PARAMETER;
-  if (!sign_any(sk, msg, msglen, sig, stats, nullptr)) return TAVIK_SIGNING_FAILED;
+  const int32_t result = sign_any(sk, msg, msglen, sig, stats, nullptr);
+  if (result != TAVIK_OK) return result;
   *siglen = SIG_BYTES;
   return TAVIK_OK;
 }
@@ -971,7 +962,7 @@ const char *backend_arith_reason() {
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {
   ready();
   if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr || rnd == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  return sign_any(sk, msg, msglen, sig, nullptr, rnd) ? TAVIK_OK : TAVIK_SIGNING_FAILED;
+  return sign_any(sk, msg, msglen, sig, nullptr, rnd);
 }
 
 }  // namespace tavik
@@ -1047,12 +1038,13 @@ int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, con
 int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
   ready();
   if (xsk == nullptr || sk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (!key_check_ready()) return TAVIK_NO_RANDOMNESS;
   const bool intact = secret_key_intact(sk);
   scrub_stack<EXPAND_SCRUB_BYTES>();
   if (!intact) return TAVIK_ILLEGAL_PARAMETER;
   ExpandedSk *x = start<ExpandedSk, EXPANDED_SK_TAG>(xsk, offsetof(ExpandedSk, tag));
-  prepare_sign_key(x->key, sk);
-  x->check = KeyCheck::of(x->key);
+  prepare_sign_key(x->key, sk, nullptr, false);  // checked above
+  x->seal();
   scrub_stack<EXPAND_SCRUB_BYTES>();
   return TAVIK_OK;
 }
@@ -1060,7 +1052,10 @@ int32_t tavik_expand_sk(tavik_expanded_sk *xsk, const uint8_t *sk) {
 int32_t tavik_expand_pk(tavik_expanded_pk *xpk, const uint8_t *pk) {
   ready();
   if (xpk == nullptr || pk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  prepare_verify_key(start<ExpandedPk, EXPANDED_PK_TAG>(xpk, offsetof(ExpandedPk, tag))->key, pk);
+  if (!key_check_ready()) return TAVIK_NO_RANDOMNESS;
+  ExpandedPk *x = start<ExpandedPk, EXPANDED_PK_TAG>(xpk, offsetof(ExpandedPk, tag));
+  prepare_verify_key(x->key, pk);
+  x->seal();
   return TAVIK_OK;
 }
 
@@ -1081,9 +1076,9 @@ int32_t tavik_sign_expanded_hedged(const tavik_expanded_sk *xsk, const uint8_t *
 int32_t tavik_verify_expanded(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
                               const uint8_t *msg, uint64_t msglen) {
   ready();
-  const ExpandedPk *x = live<const ExpandedPk, EXPANDED_PK_TAG>(xpk);
-  if (x == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  if (siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
+  if ((msg == nullptr && msglen != 0) || sig == nullptr || siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
+  const ExpandedPk *x = intact_expanded_pk(xpk);
+  if (x == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   return verify_any(&x->key, nullptr, sig, msg, msglen);
 }
 
@@ -1109,27 +1104,31 @@ int32_t tavik_sign_init_expanded_hedged(tavik_sign_state *st, const tavik_expand
 
 int32_t tavik_sign_update(tavik_sign_state *st, const uint8_t *msg, uint64_t len) {
   ready();
-  SignStream *s = live<SignStream, SIGN_TAG>(st);
-  if (s == nullptr || (msg == nullptr && len != 0)) return TAVIK_ILLEGAL_PARAMETER;
+  SignStream *s = live_stream<SignStream, SIGN_TAG>(st);
+  if (s == nullptr || (msg == nullptr && len != 0) || in_state(msg, len, st)) return TAVIK_ILLEGAL_PARAMETER;
   shake256_stream_absorb(s->h, msg, len);
   return TAVIK_OK;
 }
 
 int32_t tavik_sign_final(tavik_sign_state *st, uint8_t *sig) {
   ready();
-  SignStream *s = live<SignStream, SIGN_TAG>(st);
-  if (s == nullptr || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  SignStream *s = live_stream<SignStream, SIGN_TAG>(st);
+  if (s == nullptr || sig == nullptr || in_state(sig, SIG_BYTES, st)) return TAVIK_ILLEGAL_PARAMETER;
   // An expanded key wiped or changed since the state was started is refused.
   if (s->expanded != nullptr && intact_expanded(s->expanded) == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   const int32_t result = sign_with_hedge(s->hedged, [&](const uint8_t *rnd) {
+    // The digest is finished on a copy: a stored key whose parts disagree leaves the state as it was.
+    Shake256Stream h = s->h;
     uint8_t mu[CRH_BYTES];
-    shake256_stream_finish(s->h, mu, CRH_BYTES);
-    const bool made = s->expanded != nullptr ? sign_digest(s->expanded->key, mu, sig, nullptr, rnd)
-                                             : sign_digest(s->sk, mu, sig, nullptr, rnd);
+    shake256_stream_finish(h, mu, CRH_BYTES);
+    const int32_t r = s->expanded != nullptr
+                          ? (sign_digest(s->expanded->key, mu, sig, nullptr, rnd) ? TAVIK_OK : TAVIK_SIGNING_FAILED)
+                          : sign_digest(s->sk, mu, sig, nullptr, rnd);
+    secure_wipe(&h, sizeof h);
     secure_wipe(mu, sizeof mu);
-    return made;
+    return r;
   });
-  secure_wipe(st, sizeof *st);
+  if (result != TAVIK_ILLEGAL_PARAMETER) secure_wipe(st, sizeof *st);
   return result;
 }
 
@@ -1139,7 +1138,7 @@ void tavik_sign_state_wipe(tavik_sign_state *st) {
 
 int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
   ready();
-  if (st == nullptr || pk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (st == nullptr || pk == nullptr || in_state(pk, PK_BYTES, st)) return TAVIK_ILLEGAL_PARAMETER;
   uint8_t tr[CRH_BYTES];
   shake256(tr, CRH_BYTES, pk, PK_BYTES);
   VerifyStream *s = start_stream<VerifyStream, VERIFY_TAG>(st, static_cast<const ExpandedPk *>(nullptr), tr);
@@ -1150,25 +1149,27 @@ int32_t tavik_verify_init(tavik_verify_state *st, const uint8_t *pk) {
 
 int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk) {
   ready();
-  const ExpandedPk *x = live<const ExpandedPk, EXPANDED_PK_TAG>(xpk);
-  if (st == nullptr || x == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  if (st == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  const ExpandedPk *x = intact_expanded_pk(xpk);
+  if (x == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   start_stream<VerifyStream, VERIFY_TAG>(st, x, x->key.tr);
   return TAVIK_OK;
 }
 
 int32_t tavik_verify_update(tavik_verify_state *st, const uint8_t *msg, uint64_t len) {
   ready();
-  VerifyStream *s = live<VerifyStream, VERIFY_TAG>(st);
-  if (s == nullptr || (msg == nullptr && len != 0)) return TAVIK_ILLEGAL_PARAMETER;
+  VerifyStream *s = live_stream<VerifyStream, VERIFY_TAG>(st);
+  if (s == nullptr || (msg == nullptr && len != 0) || in_state(msg, len, st)) return TAVIK_ILLEGAL_PARAMETER;
   shake256_stream_absorb(s->h, msg, len);
   return TAVIK_OK;
 }
 
 int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t siglen) {
   ready();
-  VerifyStream *s = live<VerifyStream, VERIFY_TAG>(st);
-  if (s == nullptr || sig == nullptr || siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
-  if (s->expanded != nullptr && live<const ExpandedPk, EXPANDED_PK_TAG>(s->expanded) == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  VerifyStream *s = live_stream<VerifyStream, VERIFY_TAG>(st);
+  if (s == nullptr || sig == nullptr || siglen != SIG_BYTES || in_state(sig, SIG_BYTES, st)) return TAVIK_ILLEGAL_PARAMETER;
+  // An expanded key wiped or changed since the state was started is refused.
+  if (s->expanded != nullptr && intact_expanded_pk(s->expanded) == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   const int32_t r = verify_with(s->expanded != nullptr ? &s->expanded->key : nullptr, s->pk, s->tr, sig,
                                 [&](const uint8_t *, uint8_t *mu) { shake256_stream_finish(s->h, mu, CRH_BYTES); });
   secure_wipe(st, sizeof *st);

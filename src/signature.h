@@ -40,6 +40,9 @@ struct SignStats {
   // already (for self-tests, which should end quickly on faulty kernels).
   uint64_t max_attempts = 0;
   bool gave_up = false;
+  // Input: sign a stored key as it stands, without the check that its parts agree (for the model's
+  // comparison, which signs keys whose t0 it chose).
+  bool unchecked_key = false;
 };
 
 // Every signing call gives up after this many attempts, writes no signature and returns
@@ -73,5 +76,10 @@ void derive_t_row(uint32_t *t1_row, uint32_t *t0_row, uint32_t *t_row, NttVec a_
 // its rho, s1 and s2 (the check of tavik_pk_from_sk). Leaves its secrets on the stack below the
 // caller, which must scrub it.
 bool secret_key_intact(const uint8_t *sk);
+// The same check for signing, which has A (in NTT form) expanded from the key's rho and s1 and s2
+// unpacked (ordinary form; only read): t = A*s1 + s2 rebuilt, the hash of its public key compared
+// with the stored tr and its t0 with the stored t0, in constant time; only the verdict is public.
+// Not inlined; it wipes its secrets.
+[[gnu::noinline]] bool stored_key_agrees(const uint8_t *sk, NttVec A, const uint32_t *s1, const uint32_t *s2);
 
 }  // namespace tavik

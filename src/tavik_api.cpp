@@ -16,10 +16,17 @@ int tavik_crypto_sign(unsigned char *sm, unsigned long long *smlen, const unsign
                       unsigned long long mlen, const unsigned char *sk) {
   if (sm == nullptr || smlen == nullptr || sk == nullptr || (m == nullptr && mlen != 0)) return -1;
   if (mlen > UINT64_MAX - CRYPTO_BYTES) return -1;
-  if (mlen != 0) std::memmove(sm + CRYPTO_BYTES, m, mlen);  // m may lie inside sm
-  if (tavik_sign(sk, sm + CRYPTO_BYTES, mlen, sm) != TAVIK_OK) return -1;
-  *smlen = CRYPTO_BYTES + mlen;
-  return 0;
+  // Signed into a buffer of its own before anything of sm is written: m and sk may lie anywhere in
+  // sm, and moving the message first could overwrite the key (the signature of a damaged key).
+  unsigned char sig[CRYPTO_BYTES];
+  const bool made = tavik_sign(sk, m, mlen, sig) == TAVIK_OK;
+  if (made) {
+    if (mlen != 0) std::memmove(sm + CRYPTO_BYTES, m, mlen);
+    std::memcpy(sm, sig, CRYPTO_BYTES);
+    *smlen = CRYPTO_BYTES + mlen;
+  }
+  std::memset(sig, 0, sizeof sig);  // public once written, but not left behind on a refusal
+  return made ? 0 : -1;
 }
 
 int tavik_crypto_sign_open(unsigned char *m, unsigned long long *mlen, const unsigned char *sm,

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -222,4 +223,55 @@ TEST(Api, ArgumentsAndStateLifecycle) {
   EXPECT_TRUE(all_zero(vs));
   EXPECT_EQ(tavik_verify_update(&vs, m.data(), 1), -2);
   EXPECT_EQ(tavik_verify_final(&vs, good.data(), SIG_BYTES), -2);
+}
+
+// A state whose sponge position was overwritten is refused by every later call (the next absorb
+// would write outside the state), and so is a message or signature buffer lying inside the state
+// (the final call would wipe the signature it just wrote); a refused call leaves the state usable.
+TEST(Api, HostileStatesAndBuffersInsideTheStateAreRefused) {
+  std::mt19937_64 rng(6);
+  const KeyPair kp = random_keys(rng);
+  const auto m = random_bytes(rng, 5);
+  Sig good, sig;
+  ASSERT_EQ(tavik_sign(kp.sk, m.data(), m.size(), good.data()), 0);
+  constexpr size_t POS_AT = 8 + 25 * 8;  // after the tag and the sponge's lanes
+  tavik_sign_state ss;
+  tavik_verify_state vs;
+  for (uint64_t pos : {uint64_t(136), uint64_t(1) << 40}) {
+    ASSERT_EQ(tavik_sign_init(&ss, kp.sk), 0);
+    ASSERT_EQ(tavik_verify_init(&vs, kp.pk), 0);
+    ASSERT_EQ(tavik_sign_update(&ss, m.data(), m.size()), 0);
+    ASSERT_EQ(tavik_verify_update(&vs, m.data(), m.size()), 0);
+    uint64_t now = 0;
+    std::memcpy(&now, reinterpret_cast<uint8_t *>(&ss) + POS_AT, 8);
+    ASSERT_EQ(now, CRH_BYTES + m.size()) << "the position lies where the test writes";
+    std::memcpy(reinterpret_cast<uint8_t *>(&ss) + POS_AT, &pos, 8);
+    std::memcpy(reinterpret_cast<uint8_t *>(&vs) + POS_AT, &pos, 8);
+    sig.fill(0x44);
+    EXPECT_EQ(tavik_sign_update(&ss, m.data(), m.size()), -2) << pos;
+    EXPECT_EQ(tavik_verify_update(&vs, m.data(), m.size()), -2) << pos;
+    EXPECT_EQ(tavik_sign_final(&ss, sig.data()), -2) << pos;
+    EXPECT_EQ(tavik_verify_final(&vs, good.data(), SIG_BYTES), -2) << pos;
+    for (uint8_t b : sig) ASSERT_EQ(b, 0x44);
+  }
+  struct Placed {  // a sign state with room for a signature that ends inside it
+    uint8_t before[SIG_BYTES];
+    tavik_sign_state st;
+  };
+  auto placed = std::make_unique<Placed>();
+  tavik_sign_state &ss2 = placed->st;
+  ASSERT_EQ(tavik_sign_init(&ss2, kp.sk), 0);
+  ASSERT_EQ(tavik_verify_init(&vs, kp.pk), 0);
+  auto *ss_bytes = reinterpret_cast<uint8_t *>(&ss2);
+  auto *vs_bytes = reinterpret_cast<uint8_t *>(&vs);
+  EXPECT_EQ(tavik_sign_update(&ss2, ss_bytes + 100, 10), -2);
+  EXPECT_EQ(tavik_verify_update(&vs, vs_bytes + 100, 10), -2);
+  ASSERT_EQ(tavik_sign_update(&ss2, m.data(), m.size()), 0);
+  ASSERT_EQ(tavik_verify_update(&vs, m.data(), m.size()), 0);
+  EXPECT_EQ(tavik_sign_final(&ss2, ss_bytes + 1000), -2);
+  EXPECT_EQ(tavik_sign_final(&ss2, placed->before + sizeof placed->before - SIG_BYTES + 8), -2) << "its end inside";
+  EXPECT_EQ(tavik_verify_final(&vs, vs_bytes + 16, SIG_BYTES), -2);
+  ASSERT_EQ(tavik_sign_final(&ss2, sig.data()), 0);
+  EXPECT_EQ(sig, good);
+  EXPECT_EQ(tavik_verify_final(&vs, good.data(), SIG_BYTES), 0);
 }

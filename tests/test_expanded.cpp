@@ -12,7 +12,9 @@
 
 #include "fips202.h"
 #include "io.h"
+#include "key_check.h"
 #include "params.h"
+#include "signature.h"
 #include "tavik.h"
 
 using namespace tavik;
@@ -43,9 +45,9 @@ std::unique_ptr<Keys> random_keys(std::mt19937_64 &rng) {
 }
 
 template <typename T>
-std::string digest(const T &x) {
+std::string digest(const T &x, size_t n = sizeof(T)) {
   uint8_t d[16];
-  shake256(d, sizeof d, reinterpret_cast<const uint8_t *>(&x), sizeof x);
+  shake256(d, sizeof d, reinterpret_cast<const uint8_t *>(&x), n);
   std::string s;
   for (uint8_t b : d) s += "0123456789abcdef"[b >> 4], s += "0123456789abcdef"[b & 15];
   return s;
@@ -78,11 +80,14 @@ const std::vector<std::pair<const char *, std::function<void(Sig &)>>> &tampers(
 // The expanded keys are the same bytes on every path (every path's run checks the same digests),
 // so a key expanded on one path signs and verifies on any other; signing leaves the key unchanged.
 // The digests follow the private layout of the expanded keys and change with it, never with the path.
+// They cover the keys' contents, which come first; the check value after them is keyed per process.
+constexpr size_t XSK_CONTENT_BYTES = (K * L * N + L / 2 * N + 2 * K * N) * 4 + SEED_BYTES + CRH_BYTES;
+constexpr size_t XPK_CONTENT_BYTES = (K * L * N + K * N) * 4 + CRH_BYTES;
 TEST(Expanded, KeysAreTheSameBytesOnEveryPath) {
   const uint8_t seed[SEED_BYTES] = {};
   const auto k = keys_from(seed);
-  EXPECT_EQ(digest(k->xsk), "418433477862b1bcd4c571aa3dc6884c");
-  EXPECT_EQ(digest(k->xpk), "48897d0a8464b4ae9cc9d2205b856eb9");
+  EXPECT_EQ(digest(k->xsk, XSK_CONTENT_BYTES), "c0539df3aa482870ea250e270a7db8d9");
+  EXPECT_EQ(digest(k->xpk, XPK_CONTENT_BYTES), "ae7eea44bf0a00aa89b0f80fa9c3e637");
   Sig sig;
   const uint8_t msg[3] = {'a', 'b', 'c'};
   const std::string before = digest(k->xsk);
@@ -182,4 +187,128 @@ TEST(Expanded, WipeAndIllegalArguments) {
   EXPECT_EQ(tavik_verify_final(&vs, sig.data(), SIG_BYTES), -2);
   for (uint8_t b : sig) ASSERT_EQ(b, 0x33);
   tavik_sign_state_wipe(&ss);
+}
+
+namespace {
+
+// Offset of the 8-byte tag in an expanded key: the check value is the 16 bytes before it.
+template <typename X>
+size_t tag_offset(const X &x, uint64_t tag) {
+  const auto *b = reinterpret_cast<const uint8_t *>(&x);
+  for (size_t at = 0; at + 8 <= sizeof x; at += 8)
+    if (std::memcmp(b + at, &tag, 8) == 0) return at;
+  return 0;
+}
+
+// Chosen changes to a key's contents that cancelled the former unkeyed sums, and one that only a
+// comparison of all the check value sees.
+struct Change {
+  const char *why;
+  std::function<void(uint8_t *key, size_t check_at)> apply;
+};
+const std::vector<Change> &chosen_changes() {
+  static const std::vector<Change> c = {
+      {"bit 31 of two words of one lane 64 bytes apart",
+       [](uint8_t *p, size_t) {
+         p[403] ^= 0x80;
+         p[467] ^= 0x80;
+       }},
+      {"+d, -2d, +d in one lane of three consecutive 32-byte blocks",
+       [](uint8_t *p, size_t) {
+         uint32_t w[3];
+         for (int j = 0; j < 3; ++j) std::memcpy(&w[j], p + 1024 + 32 * j, 4);
+         w[0] += 4096, w[1] -= 8192, w[2] += 4096;
+         for (int j = 0; j < 3; ++j) std::memcpy(p + 1024 + 32 * j, &w[j], 4);
+       }},
+      {"two 16-byte blocks swapped",
+       [](uint8_t *p, size_t) {
+         uint8_t t[16];
+         std::memcpy(t, p + 2048, 16);
+         std::memcpy(p + 2048, p + 2064, 16);
+         std::memcpy(p + 2064, t, 16);
+       }},
+      {"first half of the check value", [](uint8_t *p, size_t at) { p[at + 3] ^= 1; }},
+      {"second half of the check value", [](uint8_t *p, size_t at) { p[at + 8 + 5] ^= 0x40; }},
+  };
+  return c;
+}
+
+}  // namespace
+
+// No chosen change of an expanded key passes its check: the changes above, every single bit of
+// the contents and of the check value, and a public key zeroed with its tag kept (which would
+// make w' vanish and let a forged signature verify). Every call refuses with nothing written.
+TEST(Expanded, ChosenChangesAreRefused) {
+  const uint8_t seed[SEED_BYTES] = {9};
+  const auto k = keys_from(seed);
+  const size_t sk_tag = tag_offset(k->xsk, 0x7461766b58534b31ULL), pk_tag = tag_offset(k->xpk, 0x7461766b58504b31ULL);
+  ASSERT_EQ(sk_tag, XSK_CONTENT_BYTES + 16);
+  ASSERT_EQ(pk_tag, XPK_CONTENT_BYTES + 16);
+  const uint8_t m[59] = {4};
+  Sig sig;
+  sig.fill(0x66);
+  auto x = std::make_unique<Keys>();
+  tavik_sign_state ss;
+  tavik_verify_state vs;
+  for (const Change &c : chosen_changes()) {
+    std::memcpy(&x->xsk, &k->xsk, sizeof x->xsk);
+    std::memcpy(&x->xpk, &k->xpk, sizeof x->xpk);
+    auto *sk_bytes = reinterpret_cast<uint8_t *>(&x->xsk);
+    auto *pk_bytes = reinterpret_cast<uint8_t *>(&x->xpk);
+    c.apply(sk_bytes, sk_tag - 16);
+    c.apply(pk_bytes, pk_tag - 16);
+    ASSERT_NE(digest(x->xsk), digest(k->xsk)) << c.why;
+    EXPECT_EQ(tavik_sign_expanded(&x->xsk, m, sizeof m, sig.data()), -2) << c.why;
+    EXPECT_EQ(tavik_sign_expanded_hedged(&x->xsk, m, sizeof m, sig.data()), -2) << c.why;
+    EXPECT_EQ(tavik_sign_init_expanded(&ss, &x->xsk), -2) << c.why;
+    EXPECT_EQ(tavik_verify_expanded(&x->xpk, sig.data(), SIG_BYTES, m, sizeof m), -2) << c.why;
+    EXPECT_EQ(tavik_verify_init_expanded(&vs, &x->xpk), -2) << c.why;
+    // The same change made while a state runs is found by its final call.
+    std::memcpy(&x->xsk, &k->xsk, sizeof x->xsk);
+    std::memcpy(&x->xpk, &k->xpk, sizeof x->xpk);
+    ASSERT_EQ(tavik_sign_init_expanded(&ss, &x->xsk), 0);
+    ASSERT_EQ(tavik_verify_init_expanded(&vs, &x->xpk), 0);
+    c.apply(sk_bytes, sk_tag - 16);
+    c.apply(pk_bytes, pk_tag - 16);
+    EXPECT_EQ(tavik_sign_final(&ss, sig.data()), -2) << c.why;
+    EXPECT_EQ(tavik_verify_final(&vs, sig.data(), SIG_BYTES), -2) << c.why;
+    tavik_sign_state_wipe(&ss);
+  }
+  for (uint8_t b : sig) ASSERT_EQ(b, 0x66);
+
+  std::memcpy(&x->xsk, &k->xsk, sizeof x->xsk);
+  std::memcpy(&x->xpk, &k->xpk, sizeof x->xpk);
+  auto *sk_bytes = reinterpret_cast<uint8_t *>(&x->xsk);
+  auto *pk_bytes = reinterpret_cast<uint8_t *>(&x->xpk);
+  for (size_t bit = 0; bit < 8 * sk_tag; ++bit) {
+    sk_bytes[bit / 8] ^= uint8_t(1 << bit % 8);
+    ASSERT_EQ(tavik_sign_expanded(&x->xsk, m, sizeof m, sig.data()), -2) << "secret key bit " << bit;
+    sk_bytes[bit / 8] ^= uint8_t(1 << bit % 8);
+  }
+  for (size_t bit = 0; bit < 8 * pk_tag; ++bit) {
+    pk_bytes[bit / 8] ^= uint8_t(1 << bit % 8);
+    ASSERT_EQ(tavik_verify_expanded(&x->xpk, sig.data(), SIG_BYTES, m, sizeof m), -2) << "public key bit " << bit;
+    pk_bytes[bit / 8] ^= uint8_t(1 << bit % 8);
+  }
+  std::memset(pk_bytes, 0, pk_tag);
+  EXPECT_EQ(tavik_verify_expanded(&x->xpk, sig.data(), SIG_BYTES, m, sizeof m), -2) << "zeroed, tag kept";
+  EXPECT_EQ(tavik_verify_init_expanded(&vs, &x->xpk), -2) << "zeroed, tag kept";
+  for (uint8_t b : sig) ASSERT_EQ(b, 0x66);
+}
+
+// The vector forms of the check value give the portable form's value on the path in use.
+TEST(Expanded, CheckValueIsTheSameOnEveryForm) {
+  const uint8_t seed[SEED_BYTES] = {2};
+  const auto k = keys_from(seed);  // the check key is drawn
+  std::mt19937_64 rng(5);
+  std::vector<uint8_t> buf(KEY_CHECK_MAX_BYTES + 8);
+  for (auto &b : buf) b = uint8_t(rng());
+  for (size_t len : {size_t(8), size_t(72), XPK_CONTENT_BYTES, XSK_CONTENT_BYTES}) {
+    for (size_t off : {size_t(0), size_t(4)}) {
+      const KeyCheckValue a = key_check_of(buf.data() + off, len, active_backend());
+      const KeyCheckValue b = key_check_of_portable(buf.data() + off, len);
+      EXPECT_EQ(a.sum[0], b.sum[0]) << len;
+      EXPECT_EQ(a.sum[1], b.sum[1]) << len;
+    }
+  }
 }
