@@ -20,8 +20,9 @@ bool self_test(const Kernels &k);
 Backend active_backend();
 // Why that path was chosen, in a few words (for the benchmark and the console).
 const char *backend_reason();
-// The width of the Keccak lanes (4 or 8) the path hashes its scheduled SHAKE jobs on, and why it
-// was chosen (a measurement of both, or TAVIK_LANES).
+// The width of the Keccak lanes the path hashes its scheduled SHAKE jobs on (4 or 8; 1 on the
+// scalar path, which hashes one stream at a time), and why it was chosen (a measurement of both,
+// or TAVIK_LANES).
 uint32_t backend_lanes();
 const char *backend_lanes_reason();
 // The vector width in bits of the arithmetic kernels the path runs (32 scalar, 256 avx2, 256 or
