@@ -791,16 +791,15 @@ Stream *start_stream(Opaque *st, const Expanded *expanded, const uint8_t *tr) {
 
 // The expanded key in p (its opaque storage, or a pointer kept in a streaming state) when it is
 // live and unchanged since it was expanded in this process, else null.
-template <typename Opaque>
-const ExpandedSk *intact_expanded(const Opaque *p) {
-  const ExpandedSk *x = live<const ExpandedSk, EXPANDED_SK_TAG>(p);
+template <typename X, uint64_t Tag, typename Opaque>
+const X *intact(const Opaque *p) {
+  const X *x = live<const X, Tag>(p);
   return x != nullptr && x->intact() ? x : nullptr;
 }
 template <typename Opaque>
-const ExpandedPk *intact_expanded_pk(const Opaque *p) {
-  const ExpandedPk *x = live<const ExpandedPk, EXPANDED_PK_TAG>(p);
-  return x != nullptr && x->intact() ? x : nullptr;
-}
+const ExpandedSk *intact_expanded(const Opaque *p) { return intact<ExpandedSk, EXPANDED_SK_TAG>(p); }
+template <typename Opaque>
+const ExpandedPk *intact_expanded_pk(const Opaque *p) { return intact<ExpandedPk, EXPANDED_PK_TAG>(p); }
 
 // tavik_sign and tavik_sign_hedged.
 int32_t sign_message(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
