@@ -20,32 +20,40 @@ namespace {
 // of polynomials, then the kernels' frames.
 constexpr size_t PK_FROM_SK_SCRUB_BYTES = 49152;
 
+// Rebuilds t = A*s1 + s2 (t holds s2 on entry; s1, in ordinary form, is transformed in place),
+// packs its high part with rho into pk, and returns whether the hash of pk and the low part are
+// the tr and t0 stored at sk + SK1_BYTES.
+bool rebuilt_pk_agrees(uint8_t *pk, const uint8_t *rho, const uint8_t *sk, NttVec A, uint32_t *s1, uint32_t *t) {
+  uint32_t t1[K * N], t0[K * N];
+  uint8_t sk2[SK_BYTES - SK1_BYTES];  // the rebuilt tr, then the packed t0
+
+  derive_t1_t0(t1, t0, t, A, s1);
+  pack_pk(pk, rho, t1);
+  shake256(sk2, CRH_BYTES, pk, PK_BYTES);
+  pack_sk2(sk2, t0);
+  // Public: whether the key's parts agree is the call's result; where they differ stays secret.
+  const bool agree = ct::declassify(ct::differ(sk2, sk + SK1_BYTES, sizeof sk2)) == 0;
+
+  secure_wipe(t1, sizeof t1);  // public parts too: they would tell which key signed
+  secure_wipe(t0, sizeof t0);
+  secure_wipe(sk2, sizeof sk2);
+  return agree;
+}
+
 // The public key of sk into candidate; true when the key's stored tr and t0 are the rebuilt ones.
 // Not inlined: its frame lies in what the caller's scrub_stack() zeroes.
 [[gnu::noinline]] bool rebuild_pk(uint8_t *candidate, const uint8_t *sk) {
   uint8_t rho[SEED_BYTES], key[SEED_BYTES];
   uint32_t A[K * L * N], s1[L * N];
   uint32_t t[K * N];  // s2, then t = A*s1 + s2
-  uint32_t t1[K * N], t0[K * N];
-  uint8_t tr[CRH_BYTES];
-  uint8_t sk2[SK_BYTES - SK1_BYTES];  // tr, then the packed t0
 
   unpack_sk1(A, rho, key, s1, t, sk);
-  derive_t1_t0(t1, t0, t, NttVec::of_ntt_form(A), s1);  // unpack_sk1 expands A in NTT form
-  pack_pk(candidate, rho, t1);
-  shake256(tr, CRH_BYTES, candidate, PK_BYTES);
-  std::memcpy(sk2, tr, CRH_BYTES);
-  pack_sk2(sk2, t0);
-  // Public: whether the key is intact is the call's result; where it differs stays secret.
-  const bool matches = ct::declassify(ct::differ(sk2, sk + SK1_BYTES, sizeof sk2)) == 0;
+  // unpack_sk1 expands A in NTT form
+  const bool matches = rebuilt_pk_agrees(candidate, rho, sk, NttVec::of_ntt_form(A), s1, t);
 
   secure_wipe(key, sizeof key);
   secure_wipe(s1, sizeof s1);
   secure_wipe(t, sizeof t);
-  secure_wipe(t1, sizeof t1);
-  secure_wipe(t0, sizeof t0);
-  secure_wipe(tr, sizeof tr);
-  secure_wipe(sk2, sizeof sk2);
   return matches;
 }
 
@@ -56,25 +64,15 @@ namespace tavik {
 bool stored_key_agrees(const uint8_t *sk, NttVec A, const uint32_t *s1, const uint32_t *s2) {
   uint32_t s1_ntt[L * N];
   uint32_t t[K * N];  // s2, then t = A*s1 + s2
-  uint32_t t1[K * N], t0[K * N];
   uint8_t pk[PK_BYTES];
-  uint8_t sk2[SK_BYTES - SK1_BYTES];  // the rebuilt tr, then the packed t0
 
   PolyVec_assignment(s1_ntt, s1, L);
   PolyVec_assignment(t, s2, K);
-  derive_t1_t0(t1, t0, t, A, s1_ntt);
-  pack_pk(pk, sk, t1);  // rho heads the secret key
-  shake256(sk2, CRH_BYTES, pk, PK_BYTES);
-  pack_sk2(sk2, t0);
-  // Public: whether the key's parts agree is the call's result; where they differ stays secret.
-  const bool agree = ct::declassify(ct::differ(sk2, sk + SK1_BYTES, sizeof sk2)) == 0;
+  const bool agree = rebuilt_pk_agrees(pk, sk, sk, A, s1_ntt, t);  // rho heads the secret key
 
   secure_wipe(s1_ntt, sizeof s1_ntt);
   secure_wipe(t, sizeof t);
-  secure_wipe(t1, sizeof t1);  // public parts too: they would tell which key signed
-  secure_wipe(t0, sizeof t0);
   secure_wipe(pk, sizeof pk);
-  secure_wipe(sk2, sizeof sk2);
   return agree;
 }
 
