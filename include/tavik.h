@@ -143,25 +143,32 @@ int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t 
    and the random source does not answer; a later call tries the source again.
    Check values. Each expanded key carries a 128-bit check value over its contents, which every
    call that uses the key (signing, verifying, and starting and finishing a streaming state)
-   recomputes and compares in full first. It is keyed with a check key of 32,912 bytes, the
+   recomputes and compares in full first. It is keyed with a check key of 32,848 bytes, the
    SHAKE256 output of 32 bytes drawn from the random source at the first expansion in the process,
    which never leaves the process: expanded keys do not outlive the process that made them (one
-   saved and loaded by another process is refused as changed). Reading the key's contents as 32-bit
-   words m[0..n), and the check key as words k[0..n+2), half h (0 or 1) of the value is
-     S_h = sum over i < n/2 of ((m[2i] + k[2i+2h]) mod 2^32) * ((m[2i+1] + k[2i+2h+1]) mod 2^32) mod 2^64.
+   saved and loaded by another process is refused as changed). Reading the key's contents as
+   little-endian 64-bit words m[0..n), and the check key as words k[0..n), the value is, on the
+   avx2 and avx512 paths (whose processors multiply without carries),
+     V = XOR over i < n/2 of (m[2i] XOR k[2i]) (x) (m[2i+1] XOR k[2i+1]),
+   (x) the 127-bit product of polynomials over GF(2), and on the other paths
+     V = sum over i < n/2 of ((m[2i] + k[2i]) mod 2^64) * ((m[2i+1] + k[2i+1]) mod 2^64) mod 2^128.
    Bound: a change of the contents and of the stored value, made without knowledge of the check
-   key, passes with probability at most 2^-62 (the SHAKE256 output taken as uniform); q changes
-   tried in one process, at most q * 2^-62. Derivation, for one pair of words (x, y) changed to
-   (x', y'), say x != x' (else swap the roles), whose own check-key words (k, l) are the only ones
-   not yet fixed: with a = (x + k) mod 2^32 != a' = (x' + k) mod 2^32 and b = (y + l) mod 2^32, the
-   changed second factor is b + (y' - y) - 2^32 w for w in {0, 1}, so for each w the change passes
-   only if (a - a') * b is one value modulo 2^64; as 0 < |a - a'| < 2^32, that fixes b modulo
-   2^(64 - e) >= 2^33 (2^e the largest power of two dividing a - a'): at most one b in [0, 2^32)
-   per w, two of the 2^32 equally likely values of l. For S_0 take the last changed pair j: its
-   words k[2j], k[2j+1], fixing all others, give probability at most 2^-31. For S_1 take the same
-   pair, whose words k[2j+2], k[2j+3] do not enter S_0's change (in S_0 they belong to pair j+1,
-   unchanged, whose terms cancel): given S_0 passes, S_1 passes with probability at most 2^-31,
-   so both at most 2^-62. A changed stored value with unchanged contents never passes.
+   key, passes with probability at most 2^-63 (the SHAKE256 output taken as uniform); q changes
+   tried in one process, at most q * 2^-63. Derivation: take the last changed pair of words j,
+   (x, y) changed to (x', y'), say x != x' (else swap the roles), and fix every check-key word but
+   l = k[2j+1]; the change passes only if pair j's term changes by one fixed value D. Carry-less:
+   with a = x XOR k[2j], b = y XOR l, the term changes by (a XOR a') (x) b XOR a' (x) (y XOR y'),
+   so (a XOR a') (x) b must be one value; polynomials over GF(2) have no zero divisors and
+   a XOR a' != 0, so at most one b: probability at most 2^-64. Integer: with a = (x + k[2j]) mod
+   2^64 != a' and b = (y + l) mod 2^64, the changed factor is b + (y' - y) - 2^64 w for w in {0, 1},
+   so for each w, (a' - a) * b must be one value modulo 2^128; as 0 < |a' - a| < 2^64, that fixes
+   b modulo 2^(128 - e) > 2^64 (2^e the largest power of two dividing a' - a): at most two of the
+   2^64 equally likely values of l. A changed stored value with unchanged contents never passes.
+   Stored secret keys are checked by rebuilding their public part (above); a key found intact is
+   remembered by its check value over its 3,056 bytes (the last 8 keys), and a later call with the
+   same bytes skips the rebuild: a changed key passes for a remembered one with the bound above.
+   Without a check key (the source had no bytes at once) nothing is remembered and every call
+   rebuilds; deterministic signing never waits for the source.
    tavik_sign_expanded(_hedged), tavik_verify_expanded: as tavik_sign(_hedged) and tavik_verify;
    also -2 (nothing written) for a key that was not expanded, has been wiped, or has changed
    since it was expanded. */

@@ -29,6 +29,8 @@ struct Features {
   bool avx512 = false;
   bool neon = false;
   bool sha3 = false;
+  bool pclmul = false;
+  bool vpclmul = false;
 };
 
 Features detect() {
@@ -37,6 +39,7 @@ Features detect() {
   unsigned a, b, c, d;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
   const bool osxsave = (c >> 27) & 1, popcnt = (c >> 23) & 1;  // the AVX2 rejection steps count with POPCNT
+  f.pclmul = (c >> 1) & 1;
   if (!osxsave) return f;
   const uint64_t xcr0 = read_xcr0();
   const bool ymm = (xcr0 & 0x6) == 0x6;
@@ -47,6 +50,7 @@ Features detect() {
   const bool avx512f = (b >> 16) & 1, avx512bw = (b >> 30) & 1, avx512vl = (b >> 31) & 1;
   f.avx2 = ymm && avx2 && bmi1 && bmi2 && popcnt;
   f.avx512 = f.avx2 && zmm && avx512f && avx512bw && avx512vl;
+  f.vpclmul = f.avx2 && f.pclmul && ((c >> 10) & 1);
 #endif
 #if TAVIK_NEON_KERNELS
   const unsigned long hwcap = getauxval(AT_HWCAP);
@@ -74,6 +78,8 @@ bool backend_available(Backend b) {
 }
 
 bool cpu_has_sha3() { return features().sha3; }
+bool cpu_has_pclmul() { return features().pclmul; }
+bool cpu_has_vpclmul() { return features().vpclmul; }
 
 const char *backend_name(Backend b) {
   switch (b) {

@@ -23,5 +23,9 @@ const char *backend_name(Backend b);
 // True when the neon path may use the SHA-3 instructions (EOR3, RAX1, XAR, BCAX): the processor
 // reports them (HWCAP_SHA3). False on every other processor.
 bool cpu_has_sha3();
+// True when this processor multiplies 64-bit words without carries: on 128-bit vectors (PCLMULQDQ),
+// and on 256-bit and, with AVX-512, 512-bit ones (VPCLMULQDQ). False on every other processor.
+bool cpu_has_pclmul();
+bool cpu_has_vpclmul();
 
 }  // namespace tavik

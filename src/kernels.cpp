@@ -87,6 +87,7 @@ constexpr Kernels AVX2 = {
     .extract8x = keccak_extract8x_avx2,
     .four_streams = true,
     .side_hashes_in_lanes = false,
+    .path = Backend::avx2,
 };
 
 // AVX-512 (F, VL, BW): its own Keccak kernels, with the AVX2 arithmetic or its own 512-bit one.
@@ -113,7 +114,7 @@ constexpr Kernels AVX512_512 = avx512_table(AVX2, 512);
     .absorb4x = keccak_absorb4x_##sfx, .squeeze4x = keccak_squeeze4x_##sfx,                        \
     .extract4x = keccak_extract4x_##sfx, .permute8x = keccak_permute8x_##sfx,                      \
     .permute8x1 = keccak_permute8x1_##sfx, .extract8x = keccak_extract8x_##sfx,                    \
-    .four_streams = true, .side_hashes_in_lanes = false,                                           \
+    .four_streams = true, .side_hashes_in_lanes = false, .path = Backend::neon,                    \
   }
 constexpr Kernels NEON = TAVIK_NEON_TABLE(neon);
 constexpr Kernels NEON_SHA3 = TAVIK_NEON_TABLE(sha3);

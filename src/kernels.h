@@ -148,6 +148,10 @@ struct Kernels {
   // matrix expansion than beside four states (permute4x1): one-shot verification then hashes the
   // public key and the message in those lanes. Outputs are the same either way.
   bool side_hashes_in_lanes;
+
+  // The path whose table this is: code outside the kernels that has vector forms of its own (the
+  // keys' check values) runs the form of the kernels in use.
+  Backend path = Backend::scalar;
 };
 
 // The kernels in use: those handed to this thread (KernelsInThread), else those of the path chosen

@@ -1,13 +1,15 @@
-// Keyed check values of the expanded keys: a sum of pairwise products of key words shifted by the
-// words of a check key drawn once per process, in two halves, the second under the check key
-// moved on by two words (one more pair). The vector forms compute the same sums in 64-bit lanes
-// and add the lanes at the end.
+// Keyed check values of the expanded keys and of stored secret keys found intact: a pairwise
+// product hash of the key's 64-bit words, each shifted by a word of a check key drawn once per
+// process. Two forms: where the path's processor multiplies without carries (the x86 vector paths),
+// the products are carry-less and summed by XOR; elsewhere they are integer products summed modulo
+// 2^128. The vector forms run the carry-less one on 128-, 256- or 512-bit vectors.
 #include "key_check.h"
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
+#include "byteorder.h"
 #include "ct.h"
 #include "fips202.h"
 #include "randombytes.h"
@@ -21,23 +23,39 @@ namespace tavik {
 
 namespace {
 
-constexpr size_t KEY_WORDS = KEY_CHECK_MAX_BYTES / 4;
-static_assert(KEY_CHECK_MAX_BYTES % 64 == 16, "the vector forms end with one 16-byte tail");
+static_assert(KEY_CHECK_MAX_BYTES % 16 == 0, "whole pairs of words");
 
-// The process's check key, and whether it is drawn: half h reads it from word 2h on. Written once,
-// under the lock, before `drawn` is set; only read after.
-alignas(64) uint32_t check_key[KEY_WORDS + 16];
+// The process's check key (little-endian words), and whether it is drawn. Written once, under the
+// lock, before `drawn` is set; only read after.
+alignas(64) uint8_t check_key[KEY_CHECK_MAX_BYTES];
 std::atomic<bool> drawn{false};
 std::mutex draw_lock;
 
-// The sums over the words [from, n) of p, added to s.
-void sums_portable(KeyCheckValue &s, const uint8_t *p, size_t from, size_t n) {
-  for (size_t i = from; i + 1 < n; i += 2) {
-    uint32_t m0, m1;
-    std::memcpy(&m0, p + 4 * i, 4);
-    std::memcpy(&m1, p + 4 * i + 4, 4);
-    for (size_t h = 0; h < 2; ++h)
-      s.sum[h] += uint64_t(uint32_t(m0 + check_key[2 * h + i])) * uint32_t(m1 + check_key[2 * h + i + 1]);
+__extension__ typedef unsigned __int128 u128;
+
+// Integer form over the pairs [from, to) of p, added to v: two sums, for two products at once.
+void integer_sums(u128 &v, const uint8_t *p, size_t from, size_t to) {
+  u128 a = 0, b = 0;
+  size_t i = from;
+  for (; i + 2 <= to; i += 2) {
+    const uint8_t *m = p + 16 * i, *k = check_key + 16 * i;
+    a += u128(load_le<8>(m) + load_le<8>(k)) * (load_le<8>(m + 8) + load_le<8>(k + 8));
+    b += u128(load_le<8>(m + 16) + load_le<8>(k + 16)) * (load_le<8>(m + 24) + load_le<8>(k + 24));
+  }
+  for (; i < to; ++i) {
+    const uint8_t *m = p + 16 * i, *k = check_key + 16 * i;
+    a += u128(load_le<8>(m) + load_le<8>(k)) * (load_le<8>(m + 8) + load_le<8>(k + 8));
+  }
+  v += a + b;
+}
+
+// The carry-less product of x and y: 127 bits, as (low, high) words.
+void clmul_portable(uint64_t x, uint64_t y, uint64_t &lo, uint64_t &hi) {
+  lo = hi = 0;
+  for (uint32_t i = 0; i < 64; ++i) {
+    const uint64_t take = 0 - ((y >> i) & 1);  // all ones where bit i of y is set
+    lo ^= (x << i) & take;
+    hi ^= (i == 0 ? 0 : x >> (64 - i)) & take;
   }
 }
 
@@ -49,88 +67,166 @@ void sums_portable(KeyCheckValue &s, const uint8_t *p, size_t from, size_t n) {
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// The 64-byte blocks with 512-bit vectors; returns the words done.
-[[gnu::target("avx512f")]] size_t sums_avx512(KeyCheckValue &s, const uint8_t *p, size_t n) {
-  __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
+// The carry-less forms on 128-, 256- and 512-bit vectors: pair i of p, its words shifted by the
+// check key's, multiplied without carries into acc.
+[[gnu::target("sse4.1,pclmul")]] inline __m128i clmul_pair(__m128i acc, const uint8_t *p, size_t i) {
+  const __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i)),
+                                  _mm_load_si128(reinterpret_cast<const __m128i *>(check_key + 16 * i)));
+  return _mm_xor_si128(acc, _mm_clmulepi64_si128(x, x, 0x10));
+}
+[[gnu::target("sse4.1")]] inline KeyCheckValue value_of(__m128i v) {
+  return {{uint64_t(_mm_cvtsi128_si64(v)), uint64_t(_mm_extract_epi64(v, 1))}};
+}
+
+// Four pairs a step, in four sums.
+[[gnu::target("sse4.1,pclmul")]] KeyCheckValue carryless_128(const uint8_t *p, size_t pairs) {
+  __m128i acc[4] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
   size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m512i m = _mm512_loadu_si512(p + 4 * i);
-    const __m512i a = _mm512_add_epi32(m, _mm512_load_si512(check_key + i));
-    const __m512i b = _mm512_add_epi32(m, _mm512_loadu_si512(check_key + i + 2));
-    acc0 = _mm512_add_epi64(acc0, _mm512_mul_epu32(a, _mm512_srli_epi64(a, 32)));
-    acc1 = _mm512_add_epi64(acc1, _mm512_mul_epu32(b, _mm512_srli_epi64(b, 32)));
-  }
-  uint64_t l0[8], l1[8];
-  _mm512_storeu_si512(l0, acc0);
-  _mm512_storeu_si512(l1, acc1);
-  for (int j = 0; j < 8; ++j) s.sum[0] += l0[j], s.sum[1] += l1[j];
-  secure_wipe(l0, sizeof l0);
-  secure_wipe(l1, sizeof l1);
-  return i;
+  for (; i + 4 <= pairs; i += 4)
+    for (size_t j = 0; j < 4; ++j) acc[j] = clmul_pair(acc[j], p, i + j);
+  for (; i < pairs; ++i) acc[0] = clmul_pair(acc[0], p, i);
+  return value_of(_mm_xor_si128(_mm_xor_si128(acc[0], acc[1]), _mm_xor_si128(acc[2], acc[3])));
+}
+
+// Sixteen pairs (eight 256-bit vectors) a step, in eight sums.
+[[gnu::target("avx2,pclmul,vpclmulqdq")]] KeyCheckValue carryless_256(const uint8_t *p, size_t pairs) {
+  __m256i acc[8];
+  for (__m256i &a : acc) a = _mm256_setzero_si256();
+  size_t i = 0;
+  for (; i + 16 <= pairs; i += 16)
+    for (size_t v = 0; v < 8; ++v) {
+      const size_t at = 16 * i + 32 * v;
+      const __m256i x = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + at)),
+                                         _mm256_load_si256(reinterpret_cast<const __m256i *>(check_key + at)));
+      acc[v] = _mm256_xor_si256(acc[v], _mm256_clmulepi64_epi128(x, x, 0x10));
+    }
+  for (size_t v = 1; v < 8; ++v) acc[0] = _mm256_xor_si256(acc[0], acc[v]);
+  __m128i cl = _mm_xor_si128(_mm256_castsi256_si128(acc[0]), _mm256_extracti128_si256(acc[0], 1));
+  for (; i < pairs; ++i) cl = clmul_pair(cl, p, i);
+  return value_of(cl);
+}
+
+// Thirty-two pairs (eight 512-bit vectors) a step, in eight sums.
+[[gnu::target("avx512f,avx2,pclmul,vpclmulqdq")]] KeyCheckValue carryless_512(const uint8_t *p, size_t pairs) {
+  __m512i acc[8];
+  for (__m512i &a : acc) a = _mm512_setzero_si512();
+  size_t i = 0;
+  for (; i + 32 <= pairs; i += 32)
+    for (size_t v = 0; v < 8; ++v) {
+      const size_t at = 16 * i + 64 * v;
+      const __m512i x = _mm512_xor_si512(_mm512_loadu_si512(p + at), _mm512_load_si512(check_key + at));
+      acc[v] = _mm512_xor_si512(acc[v], _mm512_clmulepi64_epi128(x, x, 0x10));
+    }
+  for (size_t v = 1; v < 8; ++v) acc[0] = _mm512_xor_si512(acc[0], acc[v]);
+  const __m256i half = _mm256_xor_si256(_mm512_castsi512_si256(acc[0]), _mm512_extracti64x4_epi64(acc[0], 1));
+  __m128i cl = _mm_xor_si128(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
+  for (; i < pairs; ++i) cl = clmul_pair(cl, p, i);
+  return value_of(cl);
 }
 #pragma GCC diagnostic pop
-
-// The 32-byte blocks with 256-bit vectors; returns the words done.
-[[gnu::target("avx2")]] size_t sums_avx2(KeyCheckValue &s, const uint8_t *p, size_t n) {
-  __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 4 * i));
-    const __m256i a = _mm256_add_epi32(m, _mm256_load_si256(reinterpret_cast<const __m256i *>(check_key + i)));
-    const __m256i b = _mm256_add_epi32(m, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(check_key + i + 2)));
-    acc0 = _mm256_add_epi64(acc0, _mm256_mul_epu32(a, _mm256_srli_epi64(a, 32)));
-    acc1 = _mm256_add_epi64(acc1, _mm256_mul_epu32(b, _mm256_srli_epi64(b, 32)));
-  }
-  uint64_t l0[4], l1[4];
-  _mm256_storeu_si256(reinterpret_cast<__m256i *>(l0), acc0);
-  _mm256_storeu_si256(reinterpret_cast<__m256i *>(l1), acc1);
-  s.sum[0] += l0[0] + l0[1] + l0[2] + l0[3];
-  s.sum[1] += l1[0] + l1[1] + l1[2] + l1[3];
-  secure_wipe(l0, sizeof l0);
-  secure_wipe(l1, sizeof l1);
-  return i;
-}
 #endif
 
-}  // namespace
-
-bool key_check_ready() {
+// Draws the check key unless it is drawn; wait: from the random source as it waits for bytes,
+// else only from bytes there at once.
+bool draw_check_key(bool wait) {
   if (drawn.load(std::memory_order_acquire)) return true;
   const std::lock_guard<std::mutex> hold(draw_lock);
   if (drawn.load(std::memory_order_relaxed)) return true;
   uint8_t seed[32];
-  const bool got = randombytes(seed, sizeof seed);
+  const bool got = wait ? randombytes(seed, sizeof seed) : randombytes_now(seed, sizeof seed);
   if (got) shake256(reinterpret_cast<uint8_t *>(check_key), sizeof check_key, seed, sizeof seed);
   secure_wipe(seed, sizeof seed);
   if (got) drawn.store(true, std::memory_order_release);
   return got;
 }
 
+// The remembered values of intact stored keys: the first `used` of `value`, `next` the place the
+// next one takes. Guarded by remembered_lock.
+struct Remembered {
+  KeyCheckValue value[STORED_KEYS_REMEMBERED];
+  size_t used = 0, next = 0;
+};
+Remembered remembered;
+std::mutex remembered_lock;
+
+}  // namespace
+
+bool key_check_ready() { return draw_check_key(true); }
+
+StoredKeyLookup stored_key_seen(const uint8_t *key, size_t len, KeyCheckValue &value, Backend path) {
+  if (!draw_check_key(false)) return StoredKeyLookup::no_key;
+  value = key_check_of(key, len, path);
+  uint32_t same = 0;
+  {
+    const std::lock_guard<std::mutex> hold(remembered_lock);
+    // Every remembered value is compared, whichever matches.
+    for (size_t i = 0; i < remembered.used; ++i)
+      same |= ct::mask_zero(ct::differ(&value, &remembered.value[i], sizeof value));
+  }
+  // Public: whether the key was found intact before in this process; the values stay secret.
+  return ct::declassify(same) != 0 ? StoredKeyLookup::known : StoredKeyLookup::unknown;
+}
+
+void stored_key_remember(const KeyCheckValue &value) {
+  const std::lock_guard<std::mutex> hold(remembered_lock);
+  remembered.value[remembered.next] = value;
+  remembered.next = (remembered.next + 1) % STORED_KEYS_REMEMBERED;
+  if (remembered.used < STORED_KEYS_REMEMBERED) ++remembered.used;
+}
+
 void key_check_seam_forget() {
+  {
+    const std::lock_guard<std::mutex> hold(remembered_lock);
+    secure_wipe(&remembered, sizeof remembered);
+    remembered.used = remembered.next = 0;
+  }
   const std::lock_guard<std::mutex> hold(draw_lock);
   drawn.store(false, std::memory_order_release);
   secure_wipe(check_key, sizeof check_key);
 }
 
-KeyCheckValue key_check_of_portable(const void *p, size_t len) {
-  KeyCheckValue s = {{0, 0}};
-  sums_portable(s, static_cast<const uint8_t *>(p), 0, len / 4);
-  return s;
+bool key_check_carryless(Backend path) {
+#if defined(__x86_64__)
+  return (path == Backend::avx2 || path == Backend::avx512) && cpu_has_pclmul();
+#else
+  (void)path;
+  return false;
+#endif
+}
+
+KeyCheckValue key_check_of_reference(const void *p, size_t len, Backend path) {
+  const auto *bytes = static_cast<const uint8_t *>(p);
+  if (!key_check_carryless(path)) {
+    u128 sum = 0;
+    for (size_t i = 0; i < len / 16; ++i)
+      sum += u128(load_le<8>(bytes + 16 * i) + load_le<8>(check_key + 16 * i)) *
+             (load_le<8>(bytes + 16 * i + 8) + load_le<8>(check_key + 16 * i + 8));
+    return {{uint64_t(sum), uint64_t(sum >> 64)}};
+  }
+  KeyCheckValue v = {{0, 0}};
+  for (size_t i = 0; i < len / 16; ++i) {
+    uint64_t lo, hi;
+    clmul_portable(load_le<8>(bytes + 16 * i) ^ load_le<8>(check_key + 16 * i),
+                   load_le<8>(bytes + 16 * i + 8) ^ load_le<8>(check_key + 16 * i + 8), lo, hi);
+    v.sum[0] ^= lo;
+    v.sum[1] ^= hi;
+  }
+  return v;
 }
 
 KeyCheckValue key_check_of(const void *p, size_t len, Backend path) {
   const auto *bytes = static_cast<const uint8_t *>(p);
-  const size_t n = len / 4;
-  KeyCheckValue s = {{0, 0}};
-  size_t done = 0;
+  const size_t pairs = len / 16;
 #if defined(__x86_64__)
-  if (path == Backend::avx512) done = sums_avx512(s, bytes, n);
-  else if (path == Backend::avx2) done = sums_avx2(s, bytes, n);
-#else
-  (void)path;
+  if (key_check_carryless(path)) {
+    if (cpu_has_vpclmul() && path == Backend::avx512) return carryless_512(bytes, pairs);
+    if (cpu_has_vpclmul()) return carryless_256(bytes, pairs);
+    return carryless_128(bytes, pairs);
+  }
 #endif
-  sums_portable(s, bytes, done, n);
-  return s;
+  u128 sum = 0;
+  integer_sums(sum, bytes, 0, pairs);
+  return {{uint64_t(sum), uint64_t(sum >> 64)}};
 }
 
 bool key_check_matches(const void *p, size_t len, const KeyCheckValue &stored, Backend path) {

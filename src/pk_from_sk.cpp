@@ -7,6 +7,8 @@
 #include "ct.h"
 #include "fips202.h"
 #include "io.h"
+#include "kernels.h"
+#include "key_check.h"
 #include "params.h"
 #include "signature.h"
 #include "tavik.h"
@@ -62,6 +64,10 @@ bool rebuilt_pk_agrees(uint8_t *pk, const uint8_t *rho, const uint8_t *sk, NttVe
 namespace tavik {
 
 bool stored_key_agrees(const uint8_t *sk, NttVec A, const uint32_t *s1, const uint32_t *s2) {
+  KeyCheckValue seen;
+  const StoredKeyLookup found = stored_key_seen(sk, SK_BYTES, seen, kernels().path);
+  // Public: whether these key bytes were found intact before in this process.
+  if (found == StoredKeyLookup::known) return true;
   uint32_t s1_ntt[L * N];
   uint32_t t[K * N];  // s2, then t = A*s1 + s2
   uint8_t pk[PK_BYTES];
@@ -73,6 +79,8 @@ bool stored_key_agrees(const uint8_t *sk, NttVec A, const uint32_t *s1, const ui
   secure_wipe(s1_ntt, sizeof s1_ntt);
   secure_wipe(t, sizeof t);
   secure_wipe(pk, sizeof pk);
+  if (agree && found == StoredKeyLookup::unknown) stored_key_remember(seen);
+  secure_wipe(&seen, sizeof seen);
   return agree;
 }
 

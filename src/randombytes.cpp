@@ -130,6 +130,21 @@ bool random_fill(const RandomSource &src, uint8_t *buf, uint64_t len) {
 
 bool randombytes(uint8_t *buf, uint64_t len) { return random_fill(SCHEME_SOURCE, buf, len); }
 
+bool randombytes_now(uint8_t *buf, uint64_t len) {
+  constexpr unsigned GETRANDOM_NONBLOCK = 1;  // GRND_NONBLOCK
+  uint64_t done = 0;
+  uint32_t interrupted = 0;
+  while (done < len) {
+    const long got = randombytes_platform.syscall3(GETRANDOM_SYSCALL, buf + done, len - done, GETRANDOM_NONBLOCK);
+    if (got > 0) {
+      done += static_cast<uint64_t>(got);
+      continue;
+    }
+    if (got == 0 || errno != EINTR || ++interrupted > PROMPT_RETRIES) return false;
+  }
+  return true;
+}
+
 int32_t randombytes_seam_fd() {
   const std::lock_guard<std::mutex> hold(device.lock);
   return device.fd;

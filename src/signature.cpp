@@ -209,17 +209,22 @@ SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous)
   return {m.mu, CRH_BYTES, tr, CRH_BYTES, m.msg, m.msglen, after_previous};
 }
 
-// m: the message signed, or null. check: rebuild the public part from the secrets and return
-// whether it agrees with the stored tr and t0 (stored_key_agrees), else return true. Not inlined:
+// m: the message signed, or null. check: return whether the key's parts agree (stored_key_agrees:
+// the public part rebuilt from the secrets against the stored tr and t0, or the same bytes found
+// intact before in this process), else return true. The key is read once, into a copy that
+// everything here works from, so that what was checked is what is signed. Not inlined:
 // tavik_expand_sk scrubs the stack it used.
-[[gnu::noinline]] bool prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m, bool check) {
+[[gnu::noinline]] bool prepare_sign_key(SignKey &k, const uint8_t *stored, const Message *m, bool check) {
   uint32_t s1[L * N];
+  uint8_t sk[SK_BYTES];
+  std::memcpy(sk, stored, SK_BYTES);
   // tr heads the secret key's tail: mu needs nothing unpacked first.
   const SideHash digest = m != nullptr ? digest_beside(*m, sk + SK1_BYTES, false) : SideHash{};
   generate_a_and_shake256(k.A, sk, &digest, m != nullptr ? 1 : 0);  // rho heads the key
   unpack_sk1_secrets(k.key, s1, k.s2_t0x, sk);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
   const bool agree = !check || stored_key_agrees(sk, k.a(), s1, k.s2_t0x);
+  secure_wipe(sk, sizeof sk);
   pack_s1_pairs(k.s1_pairs, s1);
   secure_wipe(s1, sizeof s1);
   pack_s2_t0x(k.s2_t0x, k.t0);

@@ -80,7 +80,9 @@ bool secret_key_intact(const uint8_t *sk);
 // The same check for signing, which has A (in NTT form) expanded from the key's rho and s1 and s2
 // unpacked (ordinary form; only read): t = A*s1 + s2 rebuilt, the hash of its public key compared
 // with the stored tr and its t0 with the stored t0, in constant time; only the verdict is public.
-// Not inlined; it wipes its secrets.
+// A key whose SK_BYTES at sk have the check value of a key found intact so before in this process
+// (key_check.h: stored_key_seen) is taken as intact without the rebuild; a key found intact is
+// remembered so. Not inlined; it wipes its secrets.
 [[gnu::noinline]] bool stored_key_agrees(const uint8_t *sk, NttVec A, const uint32_t *s1, const uint32_t *s2);
 
 }  // namespace tavik

@@ -161,6 +161,16 @@ TEST(FaultAttack, EverySigningCallRefusesAKeyWhosePartsDisagree) {
   }
   for (uint8_t b : sig) ASSERT_EQ(b, 0x21);
   for (const Call &c : calls) EXPECT_EQ(c.sign(k->sk.data()), 0) << c.name << ", intact key";
+  // Now that the intact key is remembered as checked, a changed copy is rebuilt and refused all
+  // the same: one bit in every eleventh byte, and in each of the key's last bytes (t0's end).
+  sig.fill(0x21);
+  for (size_t at = 1; at < SK_BYTES; at += at < SK_BYTES - 16 ? 11 : 1) {
+    if (at >= SEED_BYTES && at < 2 * SEED_BYTES) continue;
+    Sk damaged = k->sk;
+    damaged[at] ^= uint8_t(0x80 >> at % 8);
+    ASSERT_EQ(tavik_sign(damaged.data(), msg, sizeof msg, sig.data()), -2) << "remembered key, byte " << at;
+  }
+  for (uint8_t b : sig) ASSERT_EQ(b, 0x21);
 }
 
 // A stored key whose parts disagree is refused by tavik_expand_sk; an expanded key changed after
@@ -278,6 +288,13 @@ TEST_F(NoRandomness, ExpansionWithoutACheckKeyIsReported) {
                   tavik_sign_expanded(&k->xsk, msg, sizeof msg, sig.data()) == -2;
         for (size_t i = 0; i < sizeof x->xsk; ++i) ok = ok && reinterpret_cast<uint8_t *>(&x->xsk)[i] == 0x11;
         for (size_t i = 0; i < sizeof *xpk; ++i) ok = ok && reinterpret_cast<uint8_t *>(xpk.get())[i] == 0x11;
+        // Deterministic signing needs no check key: it neither waits for the source nor remembers
+        // keys, and rebuilds every key it signs (a damaged one is refused).
+        const int slept = sleeps;
+        Sk damaged = k->sk;
+        damaged[5] ^= 0x01;
+        ok = ok && tavik_sign(k->sk.data(), msg, sizeof msg, sig.data()) == 0 &&
+             tavik_sign(damaged.data(), msg, sizeof msg, sig.data()) == -2 && sleeps == slept;
         randombytes_seam_reset();
         ok = ok && tavik_expand_sk(&x->xsk, k->sk.data()) == 0 &&
              tavik_sign_expanded(&x->xsk, msg, sizeof msg, sig.data()) == 0 &&

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "avx512/zmm.h"
+#include "cpu.h"
 
 namespace tavik {
 inline namespace TAVIK_AVX512_ABI {
@@ -89,6 +90,7 @@ constexpr Table avx512_table(Table base, uint32_t bits) {
   // hashes in the expansion's lanes against 39,300 to 40,000 with them beside the rows (the avx2
   // path there: 53,300 against 50,900, so it keeps them beside).
   k.side_hashes_in_lanes = true;
+  k.path = tavik::Backend::avx512;
   if (bits != 512) return k;
   k.forward_ntt = forward_ntt_avx512;
   k.inverse_ntt = inverse_ntt_avx512;
