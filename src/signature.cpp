@@ -22,12 +22,6 @@ bool keys_overlap(const uint8_t *pk, const uint8_t *sk) {
 // msglen in [1, MAX_MSG_BYTES], tested as one unsigned comparison.
 bool msglen_ok(uint64_t msglen) { return msglen - 1 <= MAX_MSG_BYTES - 1; }
 
-// tavik_sign and tavik_sign_hedged.
-int32_t sign_message(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
-  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  return sign_with_hedge(hedged, [&](const uint8_t *rnd) { return sign_any(sk, msg, msglen, sig, nullptr, rnd); });
-}
-
 }  // namespace
 
 namespace tavik {
@@ -37,7 +31,7 @@ int32_t sign_with_stats(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, 
   ready();
   if (sk == nullptr || msg == nullptr || sig == nullptr || siglen == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   if (!msglen_ok(msglen)) return TAVIK_ILLEGAL_PARAMETER;
-  const int32_t result = sign_any(sk, msg, msglen, sig, stats, nullptr);
+  const int32_t result = sign_any(sk, Context{}, msg, msglen, sig, stats, nullptr);
   if (result != TAVIK_OK) return result;
   *siglen = SIG_BYTES;
   return TAVIK_OK;
@@ -81,24 +75,24 @@ int32_t sig_verf(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const u
   if (sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   if (!msglen_ok(msglen)) return TAVIK_ILLEGAL_PARAMETER;
   if (siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
-  return verify_any(nullptr, pk, sig, msg, msglen);
+  return verify_any(nullptr, pk, Context{}, sig, msg, msglen);
 }
 
 int32_t tavik_sign(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
   ready();
-  return sign_message(sk, msg, msglen, sig, false);
+  return sign_message(sk, Context{}, msg, msglen, sig, false);
 }
 
 int32_t tavik_sign_hedged(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig) {
   ready();
-  return sign_message(sk, msg, msglen, sig, true);
+  return sign_message(sk, Context{}, msg, msglen, sig, true);
 }
 
 int32_t tavik_verify(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen) {
   ready();
   if (pk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   if (siglen != SIG_BYTES) return TAVIK_ILLEGAL_PARAMETER;
-  return verify_any(nullptr, pk, sig, msg, msglen);
+  return verify_any(nullptr, pk, Context{}, sig, msg, msglen);
 }
 
 }  // extern "C"

@@ -65,18 +65,53 @@ struct SignKey {
   }
 };
 
-// A message and where its digest mu = SHAKE256(tr || msg) goes, for the one-shot calls, which
-// hash it beside the matrix expansion of the key they prepare.
+// A context string, 0 to TAVIK_MAX_CONTEXT_BYTES bytes; 0 bytes is no context. Public.
+struct Context {
+  const uint8_t *bytes = nullptr;
+  uint32_t len = 0;
+};
+// ctx[0..ctxlen) into *c; false (c not written) for ctxlen > TAVIK_MAX_CONTEXT_BYTES or a null ctx
+// with ctxlen > 0.
+bool context_of(Context *c, const uint8_t *ctx, uint64_t ctxlen);
+
+// Prefix of the input of a context's hash (domain separation from every other SHAKE256 input).
+inline constexpr uint8_t CONTEXT_LABEL[18] = {'t', 'a', 'v', 'i', 'k', '-', 'c', ' ', 'c',
+                                              'o', 'n', 't', 'e', 'x', 't', ' ', 'v', '1'};
+
+// The hash that binds a digest to a context c of 1 or more bytes:
+// tr_ctx = SHAKE256(CONTEXT_LABEL || tr || byte(c.len) || c.bytes), 48 bytes, which the digest
+// then starts with where it starts with tr without a context. The input has its room for tr, so
+// that the public key's hash can write tr in place before this one runs.
+struct ContextHash {
+  uint8_t in[sizeof CONTEXT_LABEL + CRH_BYTES + 1 + TAVIK_MAX_CONTEXT_BYTES];
+  uint32_t inlen;
+  uint8_t tr_ctx[CRH_BYTES];
+
+  // Writes the label, the length and the context; tr is left to the caller.
+  explicit ContextHash(Context c);
+  uint8_t *tr() { return in + sizeof CONTEXT_LABEL; }
+  // The side hash of the matrix expansion that writes tr_ctx once the hash before it (tr's) is done.
+  SideHash beside() { return {tr_ctx, CRH_BYTES, nullptr, 0, in, inlen, true}; }
+};
+
+// The 48 bytes the digest of a message under c starts with: tr itself without a context, else
+// tr_ctx of tr, written to prefix. Returns where they are (tr or prefix).
+const uint8_t *digest_prefix(uint8_t *prefix, const uint8_t *tr, Context c);
+
+// A message and where its digest mu = SHAKE256(prefix || msg) goes, for the one-shot calls, which
+// hash it beside the matrix expansion of the key they prepare. prefix: the 48 bytes the digest
+// starts with (a context's tr_ctx), or null for the key's tr.
 struct Message {
   const uint8_t *msg;
   uint64_t msglen;
   uint8_t *mu;
+  const uint8_t *prefix = nullptr;
 };
 
-// The side hash of the matrix expansion that writes m's digest from the 48 bytes at tr (the out of
-// the hash before it when after_previous).
+// The side hash of the matrix expansion that writes m's digest from m.prefix or, when null, the 48
+// bytes at tr (the out of the hash before it when after_previous).
 inline SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous) {
-  return {m.mu, CRH_BYTES, tr, CRH_BYTES, m.msg, m.msglen, after_previous};
+  return {m.mu, CRH_BYTES, m.prefix != nullptr ? m.prefix : tr, CRH_BYTES, m.msg, m.msglen, after_previous};
 }
 
 // m: the message signed, or null. check: rebuild the public part from the secrets and return
@@ -104,13 +139,17 @@ bool sign_digest(const SignKey &k, const uint8_t *mu, uint8_t *sig, SignStats *s
 // Signature of the digest mu under the secret key sk, whose parts must agree: TAVIK_ILLEGAL_PARAMETER
 // when they do not (nothing signed), else TAVIK_OK or TAVIK_SIGNING_FAILED.
 int32_t sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStats *stats, const uint8_t *rnd);
-// Messages of any length, one shot, under the prepared key k; rnd as for sign_digest. Arguments are
-// checked by the callers. TAVIK_OK when the signature was made, else TAVIK_SIGNING_FAILED.
-int32_t sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+// Messages of any length, one shot, under the prepared key k and the context ctx; rnd as for
+// sign_digest. Arguments are checked by the callers. TAVIK_OK when the signature was made, else
+// TAVIK_SIGNING_FAILED.
+int32_t sign_any(const SignKey &k, Context ctx, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
                  const uint8_t *rnd);
 // From a stored key, whose parts must agree (as sign_digest from a stored key).
-int32_t sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+int32_t sign_any(const uint8_t *sk, Context ctx, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
                  const uint8_t *rnd);
+// tavik_sign_ctx and tavik_sign_ctx_hedged once the context is checked (tavik_sign and
+// tavik_sign_hedged without one): the other arguments checked, the random bytes drawn, and signed.
+int32_t sign_message(const uint8_t *sk, Context ctx, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged);
 
 // The signature fields, decoded and screened before any hashing.
 struct SignatureFields {
@@ -133,17 +172,21 @@ struct VerifyKey {
 };
 
 // tr: SHAKE256(pk) when the caller already has it, else null: tr is then hashed beside the matrix
-// expansion, and so is the digest of m (when not null) once tr is done.
-void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nullptr, const Message *m = nullptr);
+// expansion, and so is the digest of m (when not null) once tr is done. ctx: null, or the hash of
+// a context, which then runs beside the expansion between tr's and the digest's (m not null), the
+// digest starting with its tr_ctx.
+void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr = nullptr, const Message *m = nullptr,
+                        ContextHash *ctx = nullptr);
 
 // Verdict for screened fields f against the prepared key k and the digest mu: 0 valid, 1 invalid.
 // Consumes f (z and c are transformed in place); k is only read. Not inlined, so that its 12 KiB
 // of polynomials are not on the stack beside the key's preparation in the one-shot call.
 int32_t verify_digest(const VerifyKey &k, SignatureFields &f, const uint8_t *mu);
 
-// Verdict for sig under the prepared key xk or, when xk is null, under pk: 0 valid, 1 invalid.
-// Arguments are checked by the callers.
-int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen);
+// Verdict for sig of msg under the context ctx and the prepared key xk or, when xk is null, under
+// pk: 0 valid, 1 invalid. Arguments are checked by the callers.
+int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, Context ctx, const uint8_t *sig, const uint8_t *msg,
+                   uint64_t msglen);
 
 // Runs sign(rnd), which tries to make a signature and returns the call's result, with the hedge's
 // fresh random bytes when hedged and with null otherwise: TAVIK_NO_RANDOMNESS when the bytes could

@@ -49,7 +49,7 @@ bool pinned_signature(uint8_t *keys_sig) {
   SignStats stats;
   stats.max_attempts = 64;
   const bool signed_ok =
-      sign_any(sk, PINNED_MSG.data(), PINNED_MSG.size(), keys_sig + PK_BYTES, &stats, nullptr) == TAVIK_OK;
+      sign_any(sk, Context{}, PINNED_MSG.data(), PINNED_MSG.size(), keys_sig + PK_BYTES, &stats, nullptr) == TAVIK_OK;
   secure_wipe(sk, sizeof sk);
   return signed_ok;
 }
@@ -72,7 +72,7 @@ void lanes_work(const Kernels &k, uint32_t width) {
   const KernelsInThread use(k);
   if (!pinned.made) pinned.made = pinned_signature(pinned.keys_sig);
   const KeccakLanesInThread lanes(width);
-  verify_any(nullptr, pinned.keys_sig, pinned.keys_sig + PK_BYTES, PINNED_MSG.data(), PINNED_MSG.size());
+  verify_any(nullptr, pinned.keys_sig, Context{}, pinned.keys_sig + PK_BYTES, PINNED_MSG.data(), PINNED_MSG.size());
 }
 
 // SHAKE256(pk || signature), 32 bytes, for the seed 1, 8, 15, ... and the message 0, 1, ..., 58.
@@ -89,7 +89,7 @@ bool self_test(const Kernels &k) {
   uint8_t keys_sig[PK_BYTES + SIG_BYTES];
   uint8_t digest[32];
   if (!pinned_signature(keys_sig)) return false;
-  if (verify_any(nullptr, keys_sig, keys_sig + PK_BYTES, PINNED_MSG.data(), PINNED_MSG.size()) != TAVIK_OK) return false;
+  if (verify_any(nullptr, keys_sig, Context{}, keys_sig + PK_BYTES, PINNED_MSG.data(), PINNED_MSG.size()) != TAVIK_OK) return false;
   shake256(digest, sizeof digest, keys_sig, sizeof keys_sig);
   if (std::memcmp(digest, SELF_TEST_DIGEST, sizeof digest) != 0) return false;
   std::memcpy(pinned.keys_sig, keys_sig, sizeof keys_sig);  // for the lane width's measurement

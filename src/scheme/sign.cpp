@@ -326,28 +326,33 @@ int32_t sign_digest(const uint8_t *sk, const uint8_t *mu, uint8_t *sig, SignStat
   return sign_checked(k, agree, [&](const SignKey &key) { return sign_digest(key, mu, sig, stats, rnd); });
 }
 
-// Messages of any length, one shot, under the prepared key k; rnd as for sign_digest. Arguments are
-// checked by the callers. True when the signature was made.
-int32_t sign_any(const SignKey &k, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+int32_t sign_any(const SignKey &k, Context ctx, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
                  const uint8_t *rnd) {
-  uint8_t mu[CRH_BYTES];
-  message_digest(mu, k.tr, msg, msglen);
+  uint8_t mu[CRH_BYTES], prefix[CRH_BYTES];
+  message_digest(mu, digest_prefix(prefix, k.tr, ctx), msg, msglen);
   const bool made = sign_digest(k, mu, sig, stats, rnd);
   secure_wipe(mu, sizeof mu);
   return made ? TAVIK_OK : TAVIK_SIGNING_FAILED;
 }
 
-// From a stored key, whose parts must agree (sign_checked).
-int32_t sign_any(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
+// From a stored key, whose parts must agree (sign_checked). With a context, tr_ctx is made from the
+// stored tr before the key is prepared; the check that follows refuses a key whose tr is not that
+// of its public key.
+int32_t sign_any(const uint8_t *sk, Context ctx, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
                  const uint8_t *rnd) {
   SignKey k;
-  uint8_t mu[CRH_BYTES];
-  const Message m = {msg, msglen, mu};
+  uint8_t mu[CRH_BYTES], prefix[CRH_BYTES];
+  const Message m = {msg, msglen, mu, digest_prefix(prefix, sk + SK1_BYTES, ctx)};
   const bool agree = prepare_sign_key(k, sk, &m, stats == nullptr || !stats->unchecked_key);
   const int32_t result =
       sign_checked(k, agree, [&](const SignKey &key) { return sign_digest(key, mu, sig, stats, rnd); });
   secure_wipe(mu, sizeof mu);
   return result;
+}
+
+int32_t sign_message(const uint8_t *sk, Context ctx, const uint8_t *msg, uint64_t msglen, uint8_t *sig, bool hedged) {
+  if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  return sign_with_hedge(hedged, [&](const uint8_t *rnd) { return sign_any(sk, ctx, msg, msglen, sig, nullptr, rnd); });
 }
 
 }  // namespace tavik::scheme
@@ -361,7 +366,7 @@ uint32_t sign_candidate_ok(const uint32_t *v, const uint32_t *e, const uint32_t 
 int32_t sign_hedged_with(const uint8_t *sk, const uint8_t *msg, uint64_t msglen, uint8_t *sig, const uint8_t *rnd) {
   scheme::ready();
   if (sk == nullptr || (msg == nullptr && msglen != 0) || sig == nullptr || rnd == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  return scheme::sign_any(sk, msg, msglen, sig, nullptr, rnd);
+  return scheme::sign_any(sk, scheme::Context{}, msg, msglen, sig, nullptr, rnd);
 }
 
 }  // namespace tavik

@@ -25,17 +25,19 @@ bool screen_signature(SignatureFields &f, const uint8_t *sig) {
   return non_canonical == 0;
 }
 
-// tr: SHAKE256(pk) when the caller already has it, else null: tr is then hashed beside the matrix
-// expansion, and so is the digest of m (when not null) once tr is done.
-void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr, const Message *m) {
+void prepare_verify_key(VerifyKey &k, const uint8_t *pk, const uint8_t *tr, const Message *m, ContextHash *ctx) {
   uint8_t rho[SEED_BYTES];
   if (tr != nullptr) {
     unpack_pk(k.A, rho, k.t1, pk);
     std::memcpy(k.tr, tr, CRH_BYTES);
   } else {
-    SideHash side[2] = {{k.tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, {}};
-    if (m != nullptr) side[1] = digest_beside(*m, k.tr, true);
-    generate_a_and_shake256(k.A, pk, side, m != nullptr ? 2 : 1);  // rho heads the key
+    // With a context, tr goes into the context hash's input, whose hash then starts.
+    SideHash side[3] = {{ctx != nullptr ? ctx->tr() : k.tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, {}, {}};
+    uint32_t count = 1;
+    if (ctx != nullptr) side[count++] = ctx->beside();
+    if (m != nullptr) side[count++] = digest_beside(*m, ctx != nullptr ? ctx->tr_ctx : k.tr, true);
+    generate_a_and_shake256(k.A, pk, side, count);  // rho heads the key
+    if (ctx != nullptr) std::memcpy(k.tr, ctx->tr(), CRH_BYTES);
     unpack_t1(k.t1, pk);
   }
   canonical_ntt(k.t1, K);
@@ -80,27 +82,39 @@ int32_t challenge_verdict(Shake256Beside &c_hash, uint64_t inlen, const uint32_t
 }
 
 // verify_any's one shot under a plain public key, a row of the matrix at a time (four Keccak lanes,
-// or none): tr, then the message digest, then the challenge hash ride beside the permutations of
-// the rows, the challenge hash taking w1 as its rows are made, instead of running after them.
-// Each hash takes the rows from the one after the row where the hash before it ends. Not inlined:
-// its frame is not on the stack beside the eight-lane form's.
+// or none): tr, then (with a context, ctx not null) tr_ctx, then the message digest, then the
+// challenge hash ride beside the permutations of the rows, the challenge hash taking w1 as its rows
+// are made, instead of running after them. Each hash takes the rows from the one after the row
+// where the hash before it ends. Not inlined: its frame is not on the stack beside the eight-lane
+// form's.
 [[gnu::noinline]] int32_t verify_row_by_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
-                                            uint64_t msglen) {
+                                            uint64_t msglen, ContextHash *ctx) {
   uint32_t a_row[L * N], c_saved[N];
-  uint8_t tr[CRH_BYTES];
+  uint8_t tr_own[CRH_BYTES];
+  uint8_t *tr = ctx != nullptr ? ctx->tr() : tr_own;  // with a context, in its hash's input
   uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
   PolyVec_assignment(c_saved, f.c, 1);
   const NttVec z = polyvec_ntt(f.z, L), c = polyvec_ntt(f.c, 1);
-  Shake256Beside tr_hash(pk, PK_BYTES), mu_hash(tr, CRH_BYTES, msg, msglen), c_hash(hashed, sizeof hashed);
+  Shake256Beside tr_hash(pk, PK_BYTES), ctx_hash(ctx != nullptr ? ctx->in : nullptr, ctx != nullptr ? ctx->inlen : 0),
+      mu_hash(ctx != nullptr ? ctx->tr_ctx : tr, CRH_BYTES, msg, msglen), c_hash(hashed, sizeof hashed);
   tr_hash.written(PK_BYTES);
   mu_hash.written(msglen);
-  bool tr_done = false, mu_done = false;
+  bool tr_done = false, ctx_done = ctx == nullptr, mu_done = false;
+  const auto finish_tr = [&] {
+    tr_hash.finish(tr, CRH_BYTES);
+    tr_done = true;
+    ctx_hash.written(ctx != nullptr ? ctx->inlen : 0);  // its input is complete with tr
+  };
   // The hash to ride beside row i: the first one not yet done, once the one before it is finished.
   const auto next_hash = [&](uint32_t i) -> Shake256Beside & {
     if (!tr_done) {
       if (!tr_hash.padded()) return tr_hash;
-      tr_hash.finish(tr, CRH_BYTES);
-      tr_done = true;
+      finish_tr();
+    }
+    if (!ctx_done) {
+      if (!ctx_hash.padded()) return ctx_hash;
+      ctx_hash.finish(ctx->tr_ctx, CRH_BYTES);
+      ctx_done = true;
     }
     if (!mu_done) {
       if (!mu_hash.padded()) return mu_hash;
@@ -115,26 +129,30 @@ int32_t challenge_verdict(Shake256Beside &c_hash, uint64_t inlen, const uint32_t
     verify_w1_row(hashed + CRH_BYTES + i * POLY_W1_BYTES, a_row, pk, i, z, c, f.h);
   }
   // What did not ride beside the rows (a long message's digest, say) runs alone now.
-  if (!tr_done) tr_hash.finish(tr, CRH_BYTES);
+  if (!tr_done) finish_tr();
+  if (!ctx_done) ctx_hash.finish(ctx->tr_ctx, CRH_BYTES);
   if (!mu_done) mu_hash.finish(hashed, CRH_BYTES);
   return challenge_verdict(c_hash, sizeof hashed, c_saved);
 }
 
 // The same where a stream costs less in a lane of the scheduled expansion than beside four
-// (Kernels::side_hashes_in_lanes): tr, then the message digest, take lanes of the expansion of all
-// rows but the last; the challenge hash then takes w1 of those rows beside the last row's
-// permutations, so that only its blocks holding the last row of w1 run alone. Not inlined, as
-// the row-by-row form.
+// (Kernels::side_hashes_in_lanes): tr, then tr_ctx with a context, then the message digest, take
+// lanes of the expansion of all rows but the last; the challenge hash then takes w1 of those rows
+// beside the last row's permutations, so that only its blocks holding the last row of w1 run
+// alone. Not inlined, as the row-by-row form.
 [[gnu::noinline]] int32_t verify_in_lanes_then_last_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
-                                                        uint64_t msglen) {
+                                                        uint64_t msglen, ContextHash *ctx) {
   uint32_t a_head[(K - 1) * L * N], c_saved[N];
   uint8_t tr[CRH_BYTES];
   uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
   PolyVec_assignment(c_saved, f.c, 1);
   const NttVec z = polyvec_ntt(f.z, L), c = polyvec_ntt(f.c, 1);
   const Message m = {msg, msglen, hashed};
-  const SideHash side[2] = {{tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, digest_beside(m, tr, true)};
-  generate_a_and_shake256(a_head, pk, side, 2, K - 1);  // rho heads the key
+  SideHash side[3] = {{ctx != nullptr ? ctx->tr() : tr, CRH_BYTES, nullptr, 0, pk, PK_BYTES, false}, {}, {}};
+  uint32_t count = 1;
+  if (ctx != nullptr) side[count++] = ctx->beside();
+  side[count++] = digest_beside(m, ctx != nullptr ? ctx->tr_ctx : tr, true);
+  generate_a_and_shake256(a_head, pk, side, count, K - 1);  // rho heads the key
   for (uint32_t i = 0; i + 1 < K; ++i)
     verify_w1_row(hashed + CRH_BYTES + i * POLY_W1_BYTES, a_head + i * L * N, pk, i, z, c, f.h);
   Shake256Beside c_hash(hashed, sizeof hashed);
@@ -144,27 +162,39 @@ int32_t challenge_verdict(Shake256Beside &c_hash, uint64_t inlen, const uint32_t
   return challenge_verdict(c_hash, sizeof hashed, c_saved);
 }
 
-// The same at eight Keccak lanes: the public key's hash, then the message digest, in the lanes of
-// the whole matrix's expansion. Not inlined: its prepared key is on the stack only at that width.
+// The same at eight Keccak lanes: the public key's hash, then tr_ctx with a context, then the
+// message digest, in the lanes of the whole matrix's expansion. Not inlined: its prepared key is
+// on the stack only at that width.
 [[gnu::noinline]] int32_t verify_in_eight_lanes(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
-                                                uint64_t msglen) {
+                                                uint64_t msglen, ContextHash *ctx) {
   VerifyKey k;
   uint8_t mu[CRH_BYTES];
   const Message m = {msg, msglen, mu};
-  prepare_verify_key(k, pk, nullptr, &m);
+  prepare_verify_key(k, pk, nullptr, &m, ctx);
   return verify_digest(k, f, mu);
+}
+
+// The one shot under a plain public key, on the form the path runs best; ctx: null without a context.
+int32_t verify_message(const uint8_t *pk, SignatureFields &f, const uint8_t *msg, uint64_t msglen, ContextHash *ctx) {
+  if (keccak_eight_lanes()) return verify_in_eight_lanes(pk, f, msg, msglen, ctx);
+  if (kernels().side_hashes_in_lanes) return verify_in_lanes_then_last_row(pk, f, msg, msglen, ctx);
+  return verify_row_by_row(pk, f, msg, msglen, ctx);
 }
 
 }  // namespace
 
-int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, const uint8_t *sig, const uint8_t *msg, uint64_t msglen) {
+int32_t verify_any(const VerifyKey *xk, const uint8_t *pk, Context ctx, const uint8_t *sig, const uint8_t *msg,
+                   uint64_t msglen) {
   if (xk != nullptr)
-    return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) { message_digest(mu, tr, msg, msglen); });
+    return verify_with(xk, pk, nullptr, sig, [&](const uint8_t *tr, uint8_t *mu) {
+      uint8_t prefix[CRH_BYTES];
+      message_digest(mu, digest_prefix(prefix, tr, ctx), msg, msglen);
+    });
   SignatureFields f;
   if (!screen_signature(f, sig)) return TAVIK_INVALID_SIGNATURE;
-  if (keccak_eight_lanes()) return verify_in_eight_lanes(pk, f, msg, msglen);
-  if (kernels().side_hashes_in_lanes) return verify_in_lanes_then_last_row(pk, f, msg, msglen);
-  return verify_row_by_row(pk, f, msg, msglen);
+  if (ctx.len == 0) return verify_message(pk, f, msg, msglen, nullptr);
+  ContextHash hash(ctx);
+  return verify_message(pk, f, msg, msglen, &hash);
 }
 
 }  // namespace tavik::scheme
