@@ -6,11 +6,20 @@
 #include "params.h"
 #include "scheme.h"
 #include "tavik.h"
+#include "wipe.h"
 
 using namespace tavik;
 using namespace tavik::scheme;
 
 static_assert(TAVIK_MU_BYTES == CRH_BYTES && TAVIK_MAX_CONTEXT_BYTES < 256, "the length is one byte");
+
+namespace {
+
+// Stack below digest_prefix that the context's hash and its callees may use: the hash's input and
+// a SHAKE256 state with the permutation's spills, under 2 KiB.
+constexpr size_t CONTEXT_SCRUB_BYTES = 4096;
+
+}  // namespace
 
 namespace tavik::scheme {
 
@@ -26,11 +35,25 @@ ContextHash::ContextHash(Context c) : inlen(uint32_t(sizeof CONTEXT_LABEL + CRH_
   if (c.len != 0) std::memcpy(in + sizeof CONTEXT_LABEL + CRH_BYTES + 1, c.bytes, c.len);
 }
 
-const uint8_t *digest_prefix(uint8_t *prefix, const uint8_t *tr, Context c) {
-  if (c.len == 0) return tr;
+namespace {
+
+// tr_ctx of tr and c into out. Not inlined: its frame, and its callees', lie in what
+// digest_prefix's scrub zeroes.
+[[gnu::noinline]] void context_hash(uint8_t *out, const uint8_t *tr, Context c) {
   ContextHash h(c);
   std::memcpy(h.tr(), tr, CRH_BYTES);
-  shake256(prefix, CRH_BYTES, h.in, h.inlen);
+  shake256(out, CRH_BYTES, h.in, h.inlen);
+  secure_wipe(&h, sizeof h);
+}
+
+}  // namespace
+
+// tr and tr_ctx are public, but what they leave on the stack would tell which key signed: the
+// stack the hash used is zeroed, as signing zeroes its own.
+const uint8_t *digest_prefix(uint8_t *prefix, const uint8_t *tr, Context c) {
+  if (c.len == 0) return tr;
+  context_hash(prefix, tr, c);
+  scrub_stack<CONTEXT_SCRUB_BYTES>();
   return prefix;
 }
 

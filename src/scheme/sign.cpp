@@ -332,6 +332,7 @@ int32_t sign_any(const SignKey &k, Context ctx, const uint8_t *msg, uint64_t msg
   message_digest(mu, digest_prefix(prefix, k.tr, ctx), msg, msglen);
   const bool made = sign_digest(k, mu, sig, stats, rnd);
   secure_wipe(mu, sizeof mu);
+  secure_wipe(prefix, sizeof prefix);  // tr_ctx: public, but it would tell which key signed
   return made ? TAVIK_OK : TAVIK_SIGNING_FAILED;
 }
 
@@ -347,6 +348,7 @@ int32_t sign_any(const uint8_t *sk, Context ctx, const uint8_t *msg, uint64_t ms
   const int32_t result =
       sign_checked(k, agree, [&](const SignKey &key) { return sign_digest(key, mu, sig, stats, rnd); });
   secure_wipe(mu, sizeof mu);
+  secure_wipe(prefix, sizeof prefix);  // as the key, wiped whole
   return result;
 }
 

@@ -56,6 +56,7 @@ int32_t sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *xsk, c
   if (st == nullptr || x == nullptr || !context_for(&c, ctx, ctxlen, st)) return TAVIK_ILLEGAL_PARAMETER;
   uint8_t prefix[CRH_BYTES];
   start_stream<SignStream, SIGN_TAG>(st, x, digest_prefix(prefix, x->key.tr, c))->hedged = hedged;
+  secure_wipe(prefix, sizeof prefix);  // tr_ctx: public, but it would tell which key signs
   return TAVIK_OK;
 }
 
@@ -69,6 +70,7 @@ int32_t sign_init(tavik_sign_state *st, const uint8_t *sk, const uint8_t *ctx, u
                                                      digest_prefix(prefix, sk + SK1_BYTES, c));
   std::memcpy(s->sk, sk, SK_BYTES);
   s->hedged = hedged;
+  secure_wipe(prefix, sizeof prefix);  // tr_ctx: public, but it would tell which key signs
   return TAVIK_OK;
 }
 
