@@ -201,8 +201,8 @@ int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_
    Each _ctx call takes the context after the key, then the arguments of the call without a
    context in their order, and returns what that call returns, with its message lengths, overlaps
    and checks of the key; also -2 (nothing written) for ctxlen > TAVIK_MAX_CONTEXT_BYTES or a null
-   ctx with ctxlen > 0. The context is read before anything is written, and a streaming state does
-   not keep it (the state absorbs tr_ctx). */
+   ctx with ctxlen > 0, and (streaming) for a ctx sharing a byte with the state. The context is read
+   before anything is written, and a streaming state does not keep it (the state absorbs tr_ctx). */
 #define TAVIK_MAX_CONTEXT_BYTES 255
 
 int32_t tavik_sign_ctx(const uint8_t *sk, const uint8_t *ctx, uint64_t ctxlen,
@@ -238,7 +238,8 @@ int32_t tavik_verify_init_expanded_ctx(tavik_verify_state *st, const tavik_expan
    or a msg sharing a byte with st. tavik_mu_final: writes TAVIK_MU_BYTES to mu and wipes st: 0;
    -2 (st left as it was) for a state not initialised or finished, a null mu or a mu sharing a
    byte with st. A state whose contents were overwritten with a sponge position no call writes is
-   refused (-2). The state holds nothing secret; tavik_mu_state_wipe ends one given up.
+   refused (-2). The state holds no key material (the sponge of tr or tr_ctx and the message so
+   far); tavik_mu_state_wipe wipes one given up.
    tavik_sign_mu(_hedged): 0, -2 for a null pointer or a stored key whose parts disagree (checked
    as every signing call from a stored key checks it), -3, and -4 (hedged); writes
    TAVIK_SIG_BYTES; sig may overlap sk or mu. tavik_sign_expanded_mu(_hedged): the same from an
