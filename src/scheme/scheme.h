@@ -114,9 +114,11 @@ inline SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_pr
   return {m.mu, CRH_BYTES, m.prefix != nullptr ? m.prefix : tr, CRH_BYTES, m.msg, m.msglen, after_previous};
 }
 
-// m: the message signed, or null. check: rebuild the public part from the secrets and return
-// whether it agrees with the stored tr and t0 (stored_key_agrees), else return true. Not inlined:
-// tavik_expand_sk scrubs the stack it used.
+// Prepares k from the stored key sk; m: the message signed, or null. check: return whether the
+// key's parts agree (stored_key_agrees: the public part rebuilt from the secrets against the stored
+// tr and t0, or the same bytes found intact before in this process), else return true. The key is
+// read once, into a copy that everything works from, so that what was checked is what is signed.
+// Not inlined: tavik_expand_sk scrubs the stack it used.
 bool prepare_sign_key(SignKey &k, const uint8_t *sk, const Message *m, bool check);
 
 // Key pair from the 32-byte seed; pk and sk are non-null. Its frame lies in what the caller's

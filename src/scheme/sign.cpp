@@ -46,11 +46,6 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
 
 }  // namespace
 
-// m: the message signed, or null. check: return whether the key's parts agree (stored_key_agrees:
-// the public part rebuilt from the secrets against the stored tr and t0, or the same bytes found
-// intact before in this process), else return true. The key is read once, into a copy that
-// everything here works from, so that what was checked is what is signed. Not inlined:
-// tavik_expand_sk scrubs the stack it used.
 [[gnu::noinline]] bool prepare_sign_key(SignKey &k, const uint8_t *stored, const Message *m, bool check) {
   uint32_t s1[L * N];
   uint8_t sk[SK_BYTES];
