@@ -4,13 +4,20 @@
    seed of every mask. A digest is refused however it is named: as the init call's digest name,
    in its parameters, or set afterwards (EVP_PKEY_CTX_set_signature_md). A streamed message ends
    with its final call: updates and finals after it are refused until the context is initialised
-   again (libcrypto finishes a copy instead unless EVP_MD_CTX_FLAG_FINALISE is set). */
+   again (libcrypto finishes a copy instead unless EVP_MD_CTX_FLAG_FINALISE is set).
+   The "context-string" parameter (0 to 255 bytes) binds the signature to a context: signing and
+   verification use the library's context forms. It holds from when it is set until the next init,
+   which clears it; it may be set before the first piece of a streamed message, not after, and a
+   context refused leaves the operation unusable until the next init, as a refused digest does. */
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/params.h>
 #include <string.h>
 
 #include "tavik_prov.h"
+
+/* OpenSSL's name for the parameter; 3.0's headers do not define it. */
+#define TAVIK_SIGNATURE_PARAM_CONTEXT "context-string"
 
 enum { OP_NONE, OP_SIGN, OP_VERIFY };
 /* A streamed message: none yet, started by its first piece, ended by the final call. */
@@ -23,6 +30,8 @@ typedef struct {
   int stream;               /* STREAM_* */
   tavik_sign_state *sign;   /* secure heap: it holds a copy of the secret key */
   tavik_verify_state *verify;
+  uint8_t context[TAVIK_MAX_CONTEXT_BYTES];
+  size_t context_len;       /* 0: no context */
 } SIG_CTX;
 
 static void drop_streams(SIG_CTX *ctx) {
@@ -59,6 +68,8 @@ static void *sg_dupctx(void *vctx) {
   if (ctx == NULL) return NULL;
   ctx->op = src->op;
   ctx->stream = src->stream;
+  memcpy(ctx->context, src->context, src->context_len);
+  ctx->context_len = src->context_len;
   if (src->key != NULL && tavik_key_up_ref(src->key)) ctx->key = src->key;
   if (src->sign != NULL) {
     ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
@@ -81,28 +92,67 @@ static int refuse_digest(SIG_CTX *ctx, const char *name) {
   return 0;
 }
 
-/* The one parameter understood is the digest, to refuse it: no name but the empty one. */
+/* Refuses a context and leaves the operation unusable until the next init: a caller who ignores
+   the refusal would otherwise sign under no context, or under the one set before. */
+static int refuse_context(SIG_CTX *ctx, const char *fmt, size_t n) {
+  drop_streams(ctx);
+  ctx->op = OP_NONE;
+  tavik_raise(ctx->prov, TAVIK_R_BAD_CONTEXT, fmt, n);
+  return 0;
+}
+
+static int set_context(SIG_CTX *ctx, const OSSL_PARAM *p) {
+  const void *data = NULL;
+  size_t len = 0;
+  if (ctx->stream != STREAM_NONE)
+    return refuse_context(ctx, "set after the message began (%zu bytes of context)", p->data_size);
+  /* An empty octet string may carry no data pointer, which the getter refuses. */
+  const int empty = p->data_type == OSSL_PARAM_OCTET_STRING && p->data_size == 0;
+  if (!empty && !OSSL_PARAM_get_octet_string_ptr(p, &data, &len))
+    return refuse_context(ctx, "not an octet string (type %zu)", (size_t)p->data_type);
+  if (len > TAVIK_MAX_CONTEXT_BYTES) return refuse_context(ctx, "%zu bytes, at most 255", len);
+  if (len > 0) memcpy(ctx->context, data, len);
+  ctx->context_len = len;
+  return 1;
+}
+
+/* The digest, to refuse it (no name but the empty one), and the context. */
 static int sg_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
   SIG_CTX *ctx = vctx;
   const OSSL_PARAM *p = OSSL_PARAM_locate_const(params, OSSL_SIGNATURE_PARAM_DIGEST);
-  if (p == NULL) return 1;
-  const char *name = NULL;
-  if (!OSSL_PARAM_get_utf8_string_ptr(p, &name) || name == NULL) return refuse_digest(ctx, "(not a name)");
-  return name[0] == '\0' ? 1 : refuse_digest(ctx, name);
+  if (p != NULL) {
+    const char *name = NULL;
+    if (!OSSL_PARAM_get_utf8_string_ptr(p, &name) || name == NULL) return refuse_digest(ctx, "(not a name)");
+    if (name[0] != '\0') return refuse_digest(ctx, name);
+  }
+  p = OSSL_PARAM_locate_const(params, TAVIK_SIGNATURE_PARAM_CONTEXT);
+  return p == NULL || set_context(ctx, p);
 }
 
-/* The digest is listed so that libcrypto hands it over (to be refused) rather than drop it. */
+/* The digest is listed so that libcrypto hands it over (to be refused) rather than drop it; the
+   context so that "-pkeyopt context-string:..." and "hexcontext-string:..." reach it. */
 static const OSSL_PARAM *sg_settable_ctx_params(void *vctx, void *provctx) {
-  static const OSSL_PARAM settable[] = {OSSL_PARAM_utf8_string(OSSL_SIGNATURE_PARAM_DIGEST, NULL, 0), OSSL_PARAM_END};
+  static const OSSL_PARAM settable[] = {OSSL_PARAM_utf8_string(OSSL_SIGNATURE_PARAM_DIGEST, NULL, 0),
+                                        OSSL_PARAM_octet_string(TAVIK_SIGNATURE_PARAM_CONTEXT, NULL, 0),
+                                        OSSL_PARAM_END};
   (void)vctx;
   (void)provctx;
   return settable;
+}
+
+/* OpenSSL 3.0 hands EVP_MD_CTX_set_params and EVP_MD_CTX_get_params to these: the context is
+   served there too, so that it can be set on the EVP_MD_CTX of EVP_DigestSign and EVP_DigestVerify. */
+static const OSSL_PARAM *sg_md_params(void *vctx) {
+  static const OSSL_PARAM params[] = {OSSL_PARAM_octet_string(TAVIK_SIGNATURE_PARAM_CONTEXT, NULL, 0), OSSL_PARAM_END};
+  (void)vctx;
+  return params;
 }
 
 static int sg_init(SIG_CTX *ctx, void *provkey, int op, const OSSL_PARAM params[]) {
   TAVIK_KEY *key = provkey;
   drop_streams(ctx);
   ctx->op = OP_NONE;
+  ctx->context_len = 0;
   if (key != NULL) {
     tavik_key_up_ref(key);
     tavik_key_free(ctx->key);
@@ -145,8 +195,9 @@ static int sg_sign(void *vctx, unsigned char *sig, size_t *siglen, size_t sigsiz
   if (!signature_room(ctx, sig, siglen, sigsize)) return 0;
   if (sig == NULL) return 1;
   const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
-  const int32_t r = x != NULL ? tavik_sign_expanded_hedged(x, tbs, tbslen, sig)
-                              : tavik_sign_hedged(TAVIK_KEY_SK(ctx->key), tbs, tbslen, sig);
+  const int32_t r = x != NULL ? tavik_sign_expanded_ctx_hedged(x, ctx->context, ctx->context_len, tbs, tbslen, sig)
+                              : tavik_sign_ctx_hedged(TAVIK_KEY_SK(ctx->key), ctx->context, ctx->context_len, tbs,
+                                                      tbslen, sig);
   if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
   return r == TAVIK_OK;
 }
@@ -158,8 +209,9 @@ static int sg_verify(void *vctx, const unsigned char *sig, size_t siglen, const 
     return 0;
   }
   const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
-  return (x != NULL ? tavik_verify_expanded(x, sig, siglen, tbs, tbslen)
-                    : tavik_verify(ctx->key->pub, sig, siglen, tbs, tbslen)) == TAVIK_OK;
+  return (x != NULL ? tavik_verify_expanded_ctx(x, ctx->context, ctx->context_len, sig, siglen, tbs, tbslen)
+                    : tavik_verify_ctx(ctx->key->pub, ctx->context, ctx->context_len, sig, siglen, tbs, tbslen)) ==
+         TAVIK_OK;
 }
 
 static int digest_init(SIG_CTX *ctx, const char *mdname, void *provkey, int op, const OSSL_PARAM params[]) {
@@ -186,13 +238,16 @@ static int start_stream(SIG_CTX *ctx) {
   if (ctx->op == OP_SIGN) {
     if (ctx->sign == NULL) ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
     const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
-    ok = ctx->sign != NULL && (x != NULL ? tavik_sign_init_expanded_hedged(ctx->sign, x)
-                                         : tavik_sign_init_hedged(ctx->sign, TAVIK_KEY_SK(ctx->key))) == TAVIK_OK;
+    ok = ctx->sign != NULL &&
+         (x != NULL ? tavik_sign_init_expanded_ctx_hedged(ctx->sign, x, ctx->context, ctx->context_len)
+                    : tavik_sign_init_ctx_hedged(ctx->sign, TAVIK_KEY_SK(ctx->key), ctx->context, ctx->context_len)) ==
+             TAVIK_OK;
   } else if (ctx->op == OP_VERIFY) {
     if (ctx->verify == NULL) ctx->verify = OPENSSL_malloc(sizeof *ctx->verify);
     const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
-    ok = ctx->verify != NULL && (x != NULL ? tavik_verify_init_expanded(ctx->verify, x)
-                                           : tavik_verify_init(ctx->verify, ctx->key->pub)) == TAVIK_OK;
+    ok = ctx->verify != NULL &&
+         (x != NULL ? tavik_verify_init_expanded_ctx(ctx->verify, x, ctx->context, ctx->context_len)
+                    : tavik_verify_init_ctx(ctx->verify, ctx->key->pub, ctx->context, ctx->context_len)) == TAVIK_OK;
   }
   if (!ok) tavik_raise(ctx->prov, ctx->op == OP_NONE ? TAVIK_R_WRONG_OPERATION : TAVIK_R_OUT_OF_MEMORY, NULL);
   ctx->stream = ok ? STREAM_OPEN : STREAM_NONE;
@@ -228,7 +283,7 @@ static int sg_digest_verify_final(void *vctx, const unsigned char *sig, size_t s
   return tavik_verify_final(ctx->verify, sig, siglen) == TAVIK_OK;
 }
 
-/* The AlgorithmIdentifier that certificates carry for these signatures. */
+/* The AlgorithmIdentifier that certificates carry for these signatures, and the context set. */
 static int sg_get_ctx_params(void *vctx, OSSL_PARAM params[]) {
   SIG_CTX *ctx = vctx;
   OSSL_PARAM *p = OSSL_PARAM_locate(params, OSSL_SIGNATURE_PARAM_ALGORITHM_ID);
@@ -240,11 +295,17 @@ static int sg_get_ctx_params(void *vctx, OSSL_PARAM params[]) {
       return 0;
     }
   }
+  p = OSSL_PARAM_locate(params, TAVIK_SIGNATURE_PARAM_CONTEXT);
+  if (p != NULL && !OSSL_PARAM_set_octet_string(p, ctx->context, ctx->context_len)) {
+    tavik_raise(ctx->prov, TAVIK_R_OUTPUT_FAILED, "context (%zu bytes)", ctx->context_len);
+    return 0;
+  }
   return 1;
 }
 
 static const OSSL_PARAM *sg_gettable_ctx_params(void *vctx, void *provctx) {
   static const OSSL_PARAM gettable[] = {OSSL_PARAM_octet_string(OSSL_SIGNATURE_PARAM_ALGORITHM_ID, NULL, 0),
+                                        OSSL_PARAM_octet_string(TAVIK_SIGNATURE_PARAM_CONTEXT, NULL, 0),
                                         OSSL_PARAM_END};
   (void)vctx;
   (void)provctx;
@@ -271,4 +332,8 @@ const OSSL_DISPATCH tavik_signature_functions[] = {
     {OSSL_FUNC_SIGNATURE_GETTABLE_CTX_PARAMS, (void (*)(void))sg_gettable_ctx_params},
     {OSSL_FUNC_SIGNATURE_SET_CTX_PARAMS, (void (*)(void))sg_set_ctx_params},
     {OSSL_FUNC_SIGNATURE_SETTABLE_CTX_PARAMS, (void (*)(void))sg_settable_ctx_params},
+    {OSSL_FUNC_SIGNATURE_GET_CTX_MD_PARAMS, (void (*)(void))sg_get_ctx_params},
+    {OSSL_FUNC_SIGNATURE_GETTABLE_CTX_MD_PARAMS, (void (*)(void))sg_md_params},
+    {OSSL_FUNC_SIGNATURE_SET_CTX_MD_PARAMS, (void (*)(void))sg_set_ctx_params},
+    {OSSL_FUNC_SIGNATURE_SETTABLE_CTX_MD_PARAMS, (void (*)(void))sg_md_params},
     {0, NULL}};

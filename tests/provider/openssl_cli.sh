@@ -50,6 +50,23 @@ openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin -sig
 printf x >>msg.bin
 refused "Verification Failure" openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin -sigfile msg.sig
 
+# A context given with -pkeyopt binds the signature: it verifies under the same bytes (as text or
+# hex) only; without it, or under another, it is refused; a context of 256 bytes is refused.
+openssl pkeyutl "${P[@]}" -sign -rawin -inkey leaf.key -in msg.bin -pkeyopt context-string:ABC -out ctx.sig
+openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin -sigfile ctx.sig \
+  -pkeyopt hexcontext-string:414243 | grep -q "Verified Successfully" || fail "context not verified"
+refused "Verification Failure" openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin -sigfile ctx.sig
+refused "Verification Failure" openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin \
+  -sigfile ctx.sig -pkeyopt context-string:ABD
+openssl dgst "${P[@]}" -sign leaf.key -out plain.sig msg.bin
+refused "Verification Failure" openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin \
+  -sigfile plain.sig -pkeyopt context-string:ABC
+openssl dgst "${P[@]}" -sign leaf.key -sigopt context-string:ABC -out dctx.sig msg.bin
+openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin -sigfile dctx.sig \
+  -pkeyopt context-string:ABC | grep -q "Verified Successfully" || fail "dgst -sigopt context not verified"
+refused "context-string refused" openssl pkeyutl "${P[@]}" -sign -rawin -inkey leaf.key -in msg.bin \
+  -pkeyopt "hexcontext-string:$(head -c 256 /dev/zero | od -An -v -tx1 | tr -d ' \n')" -out long.sig
+
 # dgst signs and verifies streamed; a signature cut by 100 bytes is refused.
 openssl dgst "${P[@]}" -sign leaf.key -out msg.dsig msg.bin
 openssl dgst "${P[@]}" -verify leaf.pub -signature msg.dsig msg.bin | grep -q "Verified OK" || fail "dgst -verify"

@@ -480,6 +480,120 @@ TEST_F(Provider, DigestsAreRefusedHoweverTheyAreSet) {
   }
 }
 
+// The "context-string" parameter, however it reaches the operation (init parameters of one-piece
+// EVP_DigestSign/Verify, EVP_MD_CTX_set_params before a streamed message, EVP_PKEY_CTX_set_params
+// before EVP_PKEY_sign/verify), binds the signature to its context, for the library and the
+// provider alike. The key is fresh: its first use takes the stored keys, the rest the expanded ones.
+TEST_F(Provider, ContextsBindSignatures) {
+  Keys k;
+  make(k, 23);
+  const Bytes msg = message(59, 6), a(32, 'a'), b = [&] { Bytes c = a; c[31] ^= 1; return c; }();
+  const Bytes empty, longest(TAVIK_MAX_CONTEXT_BYTES, 0xc5);
+  enum Way { AT_INIT, STREAMED, RAW };
+  // Signing fills sig (empty on failure); verifying gives libcrypto's verdict, -100 if setup failed.
+  auto run = [&](Way way, bool signing, const Bytes *c, Bytes &sig) {
+    uint8_t *data = const_cast<uint8_t *>(c != nullptr ? c->data() : nullptr);
+    OSSL_PARAM p[] = {OSSL_PARAM_octet_string("context-string", data, c != nullptr ? c->size() : 0),
+                      OSSL_PARAM_END};
+    if (signing) sig.assign(TAVIK_SIG_BYTES, 0);
+    size_t n = sig.size();
+    int r = -100;
+    if (way == RAW) {
+      EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(ctx->lib, k.pkey, nullptr);
+      if ((signing ? EVP_PKEY_sign_init(pctx) : EVP_PKEY_verify_init(pctx)) == 1 &&
+          (c == nullptr || EVP_PKEY_CTX_set_params(pctx, p) == 1))
+        r = signing ? EVP_PKEY_sign(pctx, sig.data(), &n, msg.data(), msg.size())
+                    : EVP_PKEY_verify(pctx, sig.data(), n, msg.data(), msg.size());
+      EVP_PKEY_CTX_free(pctx);
+    } else {
+      EVP_MD_CTX *md = EVP_MD_CTX_new();
+      const OSSL_PARAM *at_init = way == AT_INIT && c != nullptr ? p : nullptr;
+      if ((signing ? EVP_DigestSignInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, k.pkey, at_init)
+                   : EVP_DigestVerifyInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, k.pkey, at_init)) == 1 &&
+          (way == AT_INIT || c == nullptr || EVP_MD_CTX_set_params(md, p) == 1)) {
+        auto update = signing ? EVP_DigestSignUpdate : EVP_DigestVerifyUpdate;
+        if (way == AT_INIT)
+          r = signing ? EVP_DigestSign(md, sig.data(), &n, msg.data(), msg.size())
+                      : EVP_DigestVerify(md, sig.data(), n, msg.data(), msg.size());
+        else if (update(md, msg.data(), 20) == 1 && update(md, msg.data() + 20, msg.size() - 20) == 1)
+          r = signing ? EVP_DigestSignFinal(md, sig.data(), &n) : EVP_DigestVerifyFinal(md, sig.data(), n);
+      }
+      EVP_MD_CTX_free(md);
+    }
+    if (signing) sig.resize(r == 1 ? n : 0);
+    ERR_clear_error();
+    return r;
+  };
+  auto lib_verify = [&](const Bytes *c, const Bytes &sig) {
+    return tavik_verify_ctx(k.pk, c != nullptr ? c->data() : nullptr, c != nullptr ? c->size() : 0, sig.data(),
+                            sig.size(), msg.data(), msg.size());
+  };
+  for (Way way : {AT_INIT, STREAMED, RAW}) {
+    SCOPED_TRACE(way);
+    Bytes sig_a, sig_long, sig_empty, lib_sig(TAVIK_SIG_BYTES), plain = digest_sign(k.pkey, msg);
+    ASSERT_EQ(run(way, true, &a, sig_a), 1);
+    EXPECT_EQ(lib_verify(&a, sig_a), 0);
+    EXPECT_EQ(lib_verify(nullptr, sig_a), 1) << "a context's signature passed as one without a context";
+    EXPECT_EQ(lib_verify(&b, sig_a), 1) << "context A's signature passed under context B";
+    EXPECT_EQ(run(way, false, &a, sig_a), 1);
+    EXPECT_EQ(run(way, false, nullptr, sig_a), 0) << "verified without the context it was made under";
+    EXPECT_EQ(run(way, false, &b, sig_a), 0) << "verified under another context";
+    EXPECT_EQ(run(way, false, &a, plain), 0) << "a signature without a context verified under one";
+    ASSERT_EQ(tavik_sign_ctx(k.sk, a.data(), a.size(), msg.data(), msg.size(), lib_sig.data()), 0);
+    EXPECT_EQ(run(way, false, &a, lib_sig), 1);
+    ASSERT_EQ(run(way, true, &longest, sig_long), 1);
+    EXPECT_EQ(lib_verify(&longest, sig_long), 0);
+    // An empty context is no context, both ways.
+    ASSERT_EQ(run(way, true, &empty, sig_empty), 1);
+    EXPECT_EQ(tavik_verify(k.pk, sig_empty.data(), sig_empty.size(), msg.data(), msg.size()), 0);
+    EXPECT_EQ(run(way, false, &empty, plain), 1);
+  }
+}
+
+// A context of 256 bytes, or one set once a streamed message has begun, is refused, and the
+// operation then signs nothing until initialised again (it would sign under the wrong context). A
+// new init clears the context; the context set reads back.
+TEST_F(Provider, ContextsRefusedAndReset) {
+  Keys k;
+  make(k, 25);
+  const Bytes msg = message(40, 8), too_long(TAVIK_MAX_CONTEXT_BYTES + 1, 1), abc = {'A', 'B', 'C'};
+  const OSSL_PARAM set_long[] = {OSSL_PARAM_octet_string("context-string", const_cast<uint8_t *>(too_long.data()),
+                                                         too_long.size()),
+                                 OSSL_PARAM_END};
+  const OSSL_PARAM set_abc[] = {
+      OSSL_PARAM_octet_string("context-string", const_cast<uint8_t *>(abc.data()), abc.size()), OSSL_PARAM_END};
+  Bytes sig(TAVIK_SIG_BYTES);
+  size_t n = sig.size();
+
+  EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(ctx->lib, k.pkey, nullptr);
+  ASSERT_EQ(EVP_PKEY_sign_init(pctx), 1);
+  EXPECT_LE(EVP_PKEY_CTX_set_params(pctx, set_long), 0);
+  EXPECT_NE(reasons().find("context-string refused"), std::string::npos);
+  EXPECT_NE(EVP_PKEY_sign(pctx, sig.data(), &n, msg.data(), msg.size()), 1) << "signed after a refused context";
+  ERR_clear_error();
+  // Initialised again, with a context read back, then again without one: the context is gone.
+  ASSERT_EQ(EVP_PKEY_sign_init_ex(pctx, set_abc), 1);
+  uint8_t got[8] = {0};
+  OSSL_PARAM get[] = {OSSL_PARAM_octet_string("context-string", got, sizeof got), OSSL_PARAM_END};
+  ASSERT_EQ(EVP_PKEY_CTX_get_params(pctx, get), 1);
+  EXPECT_EQ(Bytes(got, got + get[0].return_size), abc);
+  ASSERT_EQ(EVP_PKEY_sign_init(pctx), 1);
+  n = sig.size();
+  ASSERT_EQ(EVP_PKEY_sign(pctx, sig.data(), &n, msg.data(), msg.size()), 1);
+  EXPECT_EQ(tavik_verify(k.pk, sig.data(), n, msg.data(), msg.size()), 0);
+  EVP_PKEY_CTX_free(pctx);
+
+  EVP_MD_CTX *md = EVP_MD_CTX_new();
+  ASSERT_EQ(EVP_DigestSignInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, k.pkey, nullptr), 1);
+  ASSERT_EQ(EVP_DigestSignUpdate(md, msg.data(), msg.size()), 1);
+  EXPECT_LE(EVP_MD_CTX_set_params(md, set_abc), 0) << "context changed after the message began";
+  EXPECT_NE(reasons().find("context-string refused"), std::string::npos);
+  n = sig.size();
+  EXPECT_NE(EVP_DigestSignFinal(md, sig.data(), &n), 1);
+  ERR_clear_error();
+  EVP_MD_CTX_free(md);
+}
+
 // Freeing a key, and a context whose streamed signature holds a copy of it, leaves none of its
 // secret bytes in the memory given back: the seed, the signing seed after rho, and the start of
 // s1. The key is used twice first, so that it has made its expanded form.
