@@ -189,6 +189,78 @@ int32_t tavik_sign_init_expanded(tavik_sign_state *st, const tavik_expanded_sk *
 int32_t tavik_sign_init_expanded_hedged(tavik_sign_state *st, const tavik_expanded_sk *xsk);
 int32_t tavik_verify_init_expanded(tavik_verify_state *st, const tavik_expanded_pk *xpk);
 
+/* Contexts. One key may serve several protocols, each signature bound to the context string of
+   its protocol: ctx[0..ctxlen), 0 <= ctxlen <= TAVIK_MAX_CONTEXT_BYTES. The digest signed under a
+   context of ctxlen >= 1 bytes is
+     mu = SHAKE256(tr_ctx || msg), tr_ctx = SHAKE256("tavik-c context v1" || tr || ctxlen || ctx),
+   both 48 bytes (the label's 18 ASCII bytes without terminator, ctxlen as one byte, tr the
+   public key's hash); without a context it is mu = SHAKE256(tr || msg). A context of 0 bytes is no
+   context: every _ctx call with ctxlen 0 writes the bytes, and gives the verdicts, of the same
+   call without _ctx. A signature made under one context verifies under that context only, and one
+   made without a context under none (docs/formats.md argues why).
+   Each _ctx call takes the context after the key, then the arguments of the call without a
+   context in their order, and returns what that call returns, with its message lengths, overlaps
+   and checks of the key; also -2 (nothing written) for ctxlen > TAVIK_MAX_CONTEXT_BYTES or a null
+   ctx with ctxlen > 0. The context is read before anything is written, and a streaming state does
+   not keep it (the state absorbs tr_ctx). */
+#define TAVIK_MAX_CONTEXT_BYTES 255
+
+int32_t tavik_sign_ctx(const uint8_t *sk, const uint8_t *ctx, uint64_t ctxlen,
+                       const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+int32_t tavik_sign_ctx_hedged(const uint8_t *sk, const uint8_t *ctx, uint64_t ctxlen,
+                              const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+int32_t tavik_verify_ctx(const uint8_t *pk, const uint8_t *ctx, uint64_t ctxlen,
+                         const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen);
+int32_t tavik_sign_init_ctx(tavik_sign_state *st, const uint8_t *sk, const uint8_t *ctx, uint64_t ctxlen);
+int32_t tavik_sign_init_ctx_hedged(tavik_sign_state *st, const uint8_t *sk, const uint8_t *ctx, uint64_t ctxlen);
+int32_t tavik_verify_init_ctx(tavik_verify_state *st, const uint8_t *pk, const uint8_t *ctx, uint64_t ctxlen);
+int32_t tavik_sign_expanded_ctx(const tavik_expanded_sk *xsk, const uint8_t *ctx, uint64_t ctxlen,
+                                const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+int32_t tavik_sign_expanded_ctx_hedged(const tavik_expanded_sk *xsk, const uint8_t *ctx, uint64_t ctxlen,
+                                       const uint8_t *msg, uint64_t msglen, uint8_t *sig);
+int32_t tavik_verify_expanded_ctx(const tavik_expanded_pk *xpk, const uint8_t *ctx, uint64_t ctxlen,
+                                  const uint8_t *sig, uint64_t siglen, const uint8_t *msg, uint64_t msglen);
+int32_t tavik_sign_init_expanded_ctx(tavik_sign_state *st, const tavik_expanded_sk *xsk,
+                                     const uint8_t *ctx, uint64_t ctxlen);
+int32_t tavik_sign_init_expanded_ctx_hedged(tavik_sign_state *st, const tavik_expanded_sk *xsk,
+                                            const uint8_t *ctx, uint64_t ctxlen);
+int32_t tavik_verify_init_expanded_ctx(tavik_verify_state *st, const tavik_expanded_pk *xpk,
+                                       const uint8_t *ctx, uint64_t ctxlen);
+
+/* External mu: the message hashed where it lies, from the public key alone, and only the
+   TAVIK_MU_BYTES digest handed to the signer (another process or machine, say). mu is the digest
+   defined above, with or without a context; signing mu gives exactly the signature of the message
+   (deterministic: the same bytes; hedged: the same bytes for the same random bytes), and verifying
+   a signature against mu gives the verdict of verifying it against the message.
+   tavik_mu_init: 0, or -2 for a null st or pk, a bad context (as the _ctx calls) or a pk or ctx
+   sharing a byte with st. tavik_mu_update: any number of pieces of any length (messages of any
+   length, 0 included); 0, or -2 for a state not initialised or finished, a null msg with len > 0,
+   or a msg sharing a byte with st. tavik_mu_final: writes TAVIK_MU_BYTES to mu and wipes st: 0;
+   -2 (st left as it was) for a state not initialised or finished, a null mu or a mu sharing a
+   byte with st. A state whose contents were overwritten with a sponge position no call writes is
+   refused (-2). The state holds nothing secret; tavik_mu_state_wipe ends one given up.
+   tavik_sign_mu(_hedged): 0, -2 for a null pointer or a stored key whose parts disagree (checked
+   as every signing call from a stored key checks it), -3, and -4 (hedged); writes
+   TAVIK_SIG_BYTES; sig may overlap sk or mu. tavik_sign_expanded_mu(_hedged): the same from an
+   expanded key, -2 also for a key not expanded, wiped or changed. tavik_verify_mu and
+   tavik_verify_expanded_mu: 0 valid, 1 invalid, -2 for a null pointer, a siglen other than
+   TAVIK_SIG_BYTES, or (expanded) a key not expanded, wiped or changed; they only read. */
+#define TAVIK_MU_BYTES 48
+#define TAVIK_MU_STATE_BYTES 512
+typedef struct tavik_mu_state { uint64_t opaque[TAVIK_MU_STATE_BYTES / 8]; } tavik_mu_state;
+
+int32_t tavik_mu_init(tavik_mu_state *st, const uint8_t *pk, const uint8_t *ctx, uint64_t ctxlen); /* 0 | -2 */
+int32_t tavik_mu_update(tavik_mu_state *st, const uint8_t *msg, uint64_t len);                     /* 0 | -2 */
+int32_t tavik_mu_final(tavik_mu_state *st, uint8_t *mu);                                           /* 0 | -2 */
+void tavik_mu_state_wipe(tavik_mu_state *st);
+int32_t tavik_sign_mu(const uint8_t *sk, const uint8_t *mu, uint8_t *sig);
+int32_t tavik_sign_mu_hedged(const uint8_t *sk, const uint8_t *mu, uint8_t *sig);
+int32_t tavik_sign_expanded_mu(const tavik_expanded_sk *xsk, const uint8_t *mu, uint8_t *sig);
+int32_t tavik_sign_expanded_mu_hedged(const tavik_expanded_sk *xsk, const uint8_t *mu, uint8_t *sig);
+int32_t tavik_verify_mu(const uint8_t *pk, const uint8_t *sig, uint64_t siglen, const uint8_t *mu);
+int32_t tavik_verify_expanded_mu(const tavik_expanded_pk *xpk, const uint8_t *sig, uint64_t siglen,
+                                 const uint8_t *mu);
+
 /* The library's version, "MAJOR.MINOR.PATCH"; a static string. */
 const char *tavik_version(void);
 

@@ -8,6 +8,8 @@
 // fault in the key or the computation cannot give the key away. Mode::deterministic gives the
 // reproducible signatures of known-answer tests.
 // Long messages can be given in pieces through tavik::Signer and tavik::Verifier.
+// A tavik::Context binds a signature to one protocol; tavik::mu and tavik::sign_mu split hashing
+// the message from signing it (external mu).
 // Nothing here throws or allocates. Keys and signatures are fixed-size arrays; a secret key is
 // move-only and wipes itself when destroyed or moved from.
 #ifndef TAVIK_HPP
@@ -161,12 +163,99 @@ inline Result<Signature> sign(const SecretKey &sk, std::span<const std::uint8_t>
   return Status(tavik_verify(pk.data(), sig.data(), sig.size(), msg.data(), msg.size()));
 }
 
+// The context a signature is bound to besides the key and the message: 0 to
+// TAVIK_MAX_CONTEXT_BYTES bytes (a longer one makes every call return Status::illegal_parameter).
+// The empty context is no context. The bytes are read during the call only.
+//   tavik::sign(sk, msg, tavik::Context(tavik::as_bytes("example.org/ticket v1")))
+struct Context {
+  std::span<const std::uint8_t> bytes{};
+  Context() = default;
+  explicit Context(std::span<const std::uint8_t> b) : bytes(b) {}
+};
+
+// The digest a signature signs (external mu): computed from the public key alone, so that the
+// message can be hashed where it lies and only these bytes go to the signer.
+using Mu = std::array<std::uint8_t, TAVIK_MU_BYTES>;
+
+// sign() under a context.
+inline Result<Signature> sign(const SecretKey &sk, std::span<const std::uint8_t> msg, Context ctx,
+                              Mode mode = Mode::hedged) {
+  Signature sig{};
+  const auto call = mode == Mode::hedged ? tavik_sign_ctx_hedged : tavik_sign_ctx;
+  const std::int32_t r = call(sk.data(), ctx.bytes.data(), ctx.bytes.size(), msg.data(), msg.size(), sig.data());
+  if (r != TAVIK_OK) return Status(r);
+  return sig;
+}
+
+// verify() under a context: Status::ok only for a signature made under the same context.
+[[nodiscard]] inline Status verify(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk, std::span<const std::uint8_t> msg,
+                                   std::span<const std::uint8_t> sig, Context ctx) {
+  return Status(tavik_verify_ctx(pk.data(), ctx.bytes.data(), ctx.bytes.size(), sig.data(), sig.size(), msg.data(),
+                                 msg.size()));
+}
+
+// The mu of a message under pk and a context, given in pieces. Neither copied nor moved.
+class MuHasher {
+ public:
+  explicit MuHasher(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk, Context ctx = {})
+      : status_(Status(tavik_mu_init(&state_, pk.data(), ctx.bytes.data(), ctx.bytes.size()))) {}
+  MuHasher(const MuHasher &) = delete;
+  MuHasher &operator=(const MuHasher &) = delete;
+  ~MuHasher() { tavik_mu_state_wipe(&state_); }
+
+  // Status::illegal_parameter for a context that was refused, or once finished.
+  Status update(std::span<const std::uint8_t> piece) {
+    return Status(tavik_mu_update(&state_, piece.data(), piece.size()));
+  }
+  Result<Mu> finish() {
+    Mu mu{};
+    const std::int32_t r = tavik_mu_final(&state_, mu.data());
+    if (r != TAVIK_OK) return Status(r);
+    return mu;
+  }
+  // Status::ok, or Status::illegal_parameter when the context was refused.
+  Status status() const { return status_; }
+
+ private:
+  tavik_mu_state state_{};
+  Status status_;
+};
+
+// The mu of a whole message.
+inline Result<Mu> mu(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk, std::span<const std::uint8_t> msg,
+                     Context ctx = {}) {
+  MuHasher h(pk, ctx);
+  if (const Status s = h.update(msg); s != Status::ok) return s;
+  return h.finish();
+}
+
+// The signature of the message whose mu this is: the bytes sign() makes of the message (in the
+// deterministic mode, and in the hedged one for the same random bytes).
+inline Result<Signature> sign_mu(const SecretKey &sk, const Mu &mu, Mode mode = Mode::hedged) {
+  Signature sig{};
+  const std::int32_t r = mode == Mode::hedged ? tavik_sign_mu_hedged(sk.data(), mu.data(), sig.data())
+                                              : tavik_sign_mu(sk.data(), mu.data(), sig.data());
+  if (r != TAVIK_OK) return Status(r);
+  return sig;
+}
+
+// The verdict verify() gives the message whose mu this is.
+[[nodiscard]] inline Status verify_mu(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk, const Mu &mu,
+                                      std::span<const std::uint8_t> sig) {
+  return Status(tavik_verify_mu(pk.data(), sig.data(), sig.size(), mu.data()));
+}
+
 // Signs a message given in pieces, as sign() does the pieces joined. Holds a copy of the secret
 // key until finish(), and wipes it then or when destroyed. Neither copied nor moved.
 class Signer {
  public:
   explicit Signer(const SecretKey &sk, Mode mode = Mode::hedged) {
     (void)(mode == Mode::hedged ? tavik_sign_init_hedged(&state_, sk.data()) : tavik_sign_init(&state_, sk.data()));
+  }
+  // Under a context; a context refused makes every call return Status::illegal_parameter.
+  Signer(const SecretKey &sk, Context ctx, Mode mode = Mode::hedged) {
+    const auto init = mode == Mode::hedged ? tavik_sign_init_ctx_hedged : tavik_sign_init_ctx;
+    (void)init(&state_, sk.data(), ctx.bytes.data(), ctx.bytes.size());
   }
   Signer(const Signer &) = delete;
   Signer &operator=(const Signer &) = delete;
@@ -185,13 +274,17 @@ class Signer {
   }
 
  private:
-  tavik_sign_state state_;
+  tavik_sign_state state_{};
 };
 
 // Verifies a message given in pieces, as verify() does the pieces joined. Neither copied nor moved.
 class Verifier {
  public:
   explicit Verifier(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk) { (void)tavik_verify_init(&state_, pk.data()); }
+  // Under a context; a context refused makes every call return Status::illegal_parameter.
+  Verifier(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk, Context ctx) {
+    (void)tavik_verify_init_ctx(&state_, pk.data(), ctx.bytes.data(), ctx.bytes.size());
+  }
   Verifier(const Verifier &) = delete;
   Verifier &operator=(const Verifier &) = delete;
 
@@ -206,7 +299,7 @@ class Verifier {
   }
 
  private:
-  tavik_verify_state state_;
+  tavik_verify_state state_{};
 };
 
 // A secret key expanded once (tavik_expand_sk) to sign many messages at a fraction of the cost;
@@ -226,6 +319,20 @@ class ExpandedSecretKey {
     Signature sig{};
     const std::int32_t r = mode == Mode::hedged ? tavik_sign_expanded_hedged(&key_, msg.data(), msg.size(), sig.data())
                                                 : tavik_sign_expanded(&key_, msg.data(), msg.size(), sig.data());
+    if (r != TAVIK_OK) return Status(r);
+    return sig;
+  }
+  Result<Signature> sign(std::span<const std::uint8_t> msg, Context ctx, Mode mode = Mode::hedged) const {
+    Signature sig{};
+    const auto call = mode == Mode::hedged ? tavik_sign_expanded_ctx_hedged : tavik_sign_expanded_ctx;
+    const std::int32_t r = call(&key_, ctx.bytes.data(), ctx.bytes.size(), msg.data(), msg.size(), sig.data());
+    if (r != TAVIK_OK) return Status(r);
+    return sig;
+  }
+  Result<Signature> sign_mu(const Mu &mu, Mode mode = Mode::hedged) const {
+    Signature sig{};
+    const std::int32_t r = mode == Mode::hedged ? tavik_sign_expanded_mu_hedged(&key_, mu.data(), sig.data())
+                                                : tavik_sign_expanded_mu(&key_, mu.data(), sig.data());
     if (r != TAVIK_OK) return Status(r);
     return sig;
   }
@@ -250,6 +357,13 @@ class ExpandedPublicKey {
 
   [[nodiscard]] Status verify(std::span<const std::uint8_t> msg, std::span<const std::uint8_t> sig) const {
     return Status(tavik_verify_expanded(&key_, sig.data(), sig.size(), msg.data(), msg.size()));
+  }
+  [[nodiscard]] Status verify(std::span<const std::uint8_t> msg, std::span<const std::uint8_t> sig, Context ctx) const {
+    return Status(tavik_verify_expanded_ctx(&key_, ctx.bytes.data(), ctx.bytes.size(), sig.data(), sig.size(),
+                                            msg.data(), msg.size()));
+  }
+  [[nodiscard]] Status verify_mu(const Mu &mu, std::span<const std::uint8_t> sig) const {
+    return Status(tavik_verify_expanded_mu(&key_, sig.data(), sig.size(), mu.data()));
   }
   const tavik_expanded_pk *get() const { return &key_; }
 

@@ -309,7 +309,7 @@ void generate_a_row(uint32_t *row, const uint8_t *rho, uint32_t i, Shake256Besid
 }
 
 void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count, uint32_t rows) {
-  constexpr uint32_t MAX_SIDES = 2;
+  constexpr uint32_t MAX_SIDES = 3;
   count = count < MAX_SIDES ? count : MAX_SIDES;
   rows = rows < K ? rows : K;
   if (!kernels().four_streams || count == 0) {

@@ -80,7 +80,7 @@ struct SideHash {
   uint64_t inlen;
   bool after_previous;
 };
-// The first `rows` (<= K) rows of A as Generate_A writes them, and the count (at most 2) hashes of
+// The first `rows` (<= K) rows of A as Generate_A writes them, and the count (at most 3) hashes of
 // side; on paths that run four Keccak states at once (Kernels::four_streams) the hashes run in the
 // lanes of the matrix expansion.
 void generate_a_and_shake256(uint32_t *A, const uint8_t *rho, const SideHash *side, uint32_t count, uint32_t rows = K);

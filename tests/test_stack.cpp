@@ -233,6 +233,10 @@ TEST(Stack, EverySigningEntryPointLeavesNothingSecret) {
          tavik_sign_update(&st, msg, sizeof msg);
          return tavik_sign_final(&st, sig.data());
        }},
+      {"tavik_sign_ctx_hedged", false,
+       [] { return tavik_sign_ctx_hedged(sk.data(), msg, 32, msg, sizeof msg, sig.data()); }},
+      {"tavik_sign_mu", false, [] { return tavik_sign_mu(sk.data(), msg, sig.data()); }},
+      {"tavik_sign_expanded_mu_hedged", true, [] { return tavik_sign_expanded_mu_hedged(&xsk, msg, sig.data()); }},
       {"crypto_sign_signature", false,
        [] {
          size_t siglen = 0;

@@ -155,3 +155,45 @@ TEST(TavikHpp, ExpandedKeys) {
   xsk->~ExpandedSecretKey();
   EXPECT_TRUE(all_zero(storage));
 }
+
+// Contexts and mu through the C++ layer: the C calls' bytes, a signature bound to its context, a
+// context too long refused as a value.
+TEST(TavikHpp, ContextsAndMu) {
+  const tavik::KeyPair kp = tavik::keypair_from_seed(seed_of(8));
+  const auto msg = tavik::as_bytes("a message");
+  const tavik::Context ctx(tavik::as_bytes("protocol A")), other(tavik::as_bytes("protocol B"));
+  const auto s = tavik::sign(kp.secret_key, msg, ctx, tavik::Mode::deterministic);
+  ASSERT_TRUE(s);
+  std::uint8_t c_sig[TAVIK_SIG_BYTES];
+  ASSERT_EQ(tavik_sign_ctx(kp.secret_key.data(), ctx.bytes.data(), ctx.bytes.size(), msg.data(), msg.size(), c_sig), 0);
+  EXPECT_TRUE(std::equal(s->begin(), s->end(), c_sig));
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, *s, ctx), tavik::Status::ok);
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, *s, other), tavik::Status::invalid_signature);
+  EXPECT_EQ(tavik::verify(kp.public_key, msg, *s), tavik::Status::invalid_signature) << "signed under a context";
+
+  const auto mu = tavik::mu(kp.public_key, msg, ctx);
+  ASSERT_TRUE(mu);
+  const auto from_mu = tavik::sign_mu(kp.secret_key, *mu, tavik::Mode::deterministic);
+  ASSERT_TRUE(from_mu);
+  EXPECT_EQ(*from_mu, *s);
+  EXPECT_EQ(tavik::verify_mu(kp.public_key, *mu, *s), tavik::Status::ok);
+  auto xsk = std::make_unique<tavik::ExpandedSecretKey>(kp.secret_key);
+  auto xpk = std::make_unique<tavik::ExpandedPublicKey>(kp.public_key);
+  EXPECT_EQ(*xsk->sign(msg, ctx, tavik::Mode::deterministic), *s);
+  EXPECT_EQ(*xsk->sign_mu(*mu, tavik::Mode::deterministic), *s);
+  EXPECT_EQ(xpk->verify(msg, *s, ctx), tavik::Status::ok);
+  EXPECT_EQ(xpk->verify_mu(*mu, *s), tavik::Status::ok);
+  tavik::Signer signer(kp.secret_key, ctx, tavik::Mode::deterministic);
+  tavik::Verifier verifier(kp.public_key, ctx);
+  ASSERT_EQ(signer.update(msg), tavik::Status::ok);
+  ASSERT_EQ(verifier.update(msg), tavik::Status::ok);
+  EXPECT_EQ(*signer.finish(), *s);
+  EXPECT_EQ(verifier.finish(*s), tavik::Status::ok);
+
+  const std::vector<std::uint8_t> too_long(TAVIK_MAX_CONTEXT_BYTES + 1, 'c');
+  const tavik::Context bad{std::span<const std::uint8_t>(too_long)};
+  EXPECT_EQ(tavik::sign(kp.secret_key, msg, bad).status(), tavik::Status::illegal_parameter);
+  EXPECT_EQ(tavik::mu(kp.public_key, msg, bad).status(), tavik::Status::illegal_parameter);
+  tavik::Signer refused(kp.secret_key, bad);
+  EXPECT_EQ(refused.update(msg), tavik::Status::illegal_parameter) << "a refused context starts no state";
+}
