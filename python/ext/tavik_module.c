@@ -8,15 +8,12 @@
    Streaming states and expanded keys live in memory this module allocates (64-byte aligned) and
    wipes before freeing it. A secret key or expanded key in use by a running call or a streaming
    object is wiped only when the last user is done; close() meanwhile only marks it closed. */
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "tavik_ext.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
-
-#include "tavik.h"
 
 /* Streaming updates shorter than this run with the lock held: the hashing costs less than
    handing the lock over, and nothing can change the input meanwhile. */
@@ -26,17 +23,9 @@
 
 static PyObject *Error, *SigningError, *RandomnessError;
 
-static void wipe(void *p, size_t n) { explicit_bzero(p, n); }
+void wipe(void *p, size_t n) { explicit_bzero(p, n); }
 
 /* ---- Inputs ---- */
-
-/* A bytes-like argument as the C calls read it: in place for a bytes object, else a copy. */
-typedef struct {
-  const uint8_t *data;
-  Py_ssize_t len;
-  uint8_t *copy;  /* PyMem_Malloc'd, or NULL */
-  int secret;     /* the copy is wiped before it is freed */
-} Input;
 
 static int type_error_bytes(const char *name, PyObject *obj) {
   PyErr_Format(PyExc_TypeError, "%s must be a bytes-like object (bytes, bytearray, memoryview), not %.100s",
@@ -50,7 +39,7 @@ static int length_error(const char *name, Py_ssize_t expected, Py_ssize_t got) {
 }
 
 /* Reads obj into in; expected < 0 accepts any length. Returns 0, or -1 with an exception set. */
-static int input_get(PyObject *obj, const char *name, Py_ssize_t expected, int secret, Input *in) {
+int input_get(PyObject *obj, const char *name, Py_ssize_t expected, int secret, Input *in) {
   memset(in, 0, sizeof *in);
   in->secret = secret;
   if (PyBytes_CheckExact(obj)) {
@@ -79,7 +68,7 @@ static int input_get(PyObject *obj, const char *name, Py_ssize_t expected, int s
   return 0;
 }
 
-static void input_release(Input *in) {
+void input_release(Input *in) {
   if (in->copy) {
     if (in->secret) wipe(in->copy, (size_t)in->len);
     PyMem_Free(in->copy);
@@ -90,7 +79,7 @@ static void input_release(Input *in) {
 /* ---- Results ---- */
 
 /* Raises the exception for a code the library returned; `what` names the call. Returns NULL. */
-static PyObject *raise_code(int32_t r, const char *what) {
+PyObject *raise_code(int32_t r, const char *what) {
   switch (r) {
     case TAVIK_ILLEGAL_PARAMETER:
       PyErr_Format(PyExc_ValueError, "%s: the library refused the arguments (code -2)", what);
@@ -108,7 +97,7 @@ static PyObject *raise_code(int32_t r, const char *what) {
 }
 
 /* Storage for states and expanded keys: 64-byte aligned, zeroed. */
-static void *alloc_aligned(size_t size) {
+void *alloc_aligned(size_t size) {
   void *p = aligned_alloc(64, size);
   if (!p) {
     PyErr_NoMemory();
@@ -118,7 +107,7 @@ static void *alloc_aligned(size_t size) {
   return p;
 }
 
-static void free_wiped(void *p, size_t size) {
+void free_wiped(void *p, size_t size) {
   if (p) {
     wipe(p, size);
     free(p);
@@ -126,13 +115,6 @@ static void free_wiped(void *p, size_t size) {
 }
 
 /* ---- SecretKey ---- */
-
-typedef struct {
-  PyObject_HEAD
-  int closed;         /* close() was called: no new use */
-  Py_ssize_t users;   /* running calls that read key; the last one wipes a closed key */
-  uint8_t key[TAVIK_SK_BYTES];
-} SecretKeyObject;
 
 static PyTypeObject SecretKeyType;
 
@@ -188,7 +170,7 @@ static PyObject *SecretKey_close(SecretKeyObject *self, PyObject *Py_UNUSED(igno
   Py_RETURN_NONE;
 }
 
-static PyObject *SecretKey_enter(PyObject *self, PyObject *Py_UNUSED(ignored)) { return Py_NewRef(self); }
+PyObject *SecretKey_enter(PyObject *self, PyObject *Py_UNUSED(ignored)) { return Py_NewRef(self); }
 
 static PyObject *SecretKey_exit(SecretKeyObject *self, PyObject *Py_UNUSED(args)) {
   return SecretKey_close(self, NULL);
@@ -218,7 +200,7 @@ static PyObject *SecretKey_to_bytes(SecretKeyObject *self, PyObject *Py_UNUSED(i
   return PyBytes_FromStringAndSize((const char *)self->key, TAVIK_SK_BYTES);
 }
 
-static PyObject *SecretKey_reduce(PyObject *self, PyObject *Py_UNUSED(ignored)) {
+PyObject *SecretKey_reduce(PyObject *self, PyObject *Py_UNUSED(ignored)) {
   PyErr_Format(PyExc_TypeError, "cannot pickle or copy '%.100s': use to_bytes() to store a secret key",
                Py_TYPE(self)->tp_name);
   return NULL;
@@ -271,15 +253,6 @@ static PyTypeObject SecretKeyType = {
 
 /* ---- Expanded keys ---- */
 
-typedef struct {
-  PyObject_HEAD
-  void *mem;            /* the expanded key, or NULL once freed */
-  Py_ssize_t users;     /* running calls and streaming objects that read mem */
-  int closing;          /* close() was called while in use: free when the last user is done */
-} ExpandedObject;
-
-static PyTypeObject ExpandedSecretKeyType, ExpandedPublicKeyType;
-
 static size_t expanded_size(ExpandedObject *self) {
   return Py_IS_TYPE(self, &ExpandedSecretKeyType) ? sizeof(tavik_expanded_sk) : sizeof(tavik_expanded_pk);
 }
@@ -293,7 +266,7 @@ static void expanded_free(ExpandedObject *self) {
 }
 
 /* Marks one more user of an open expanded key (interpreter lock held). */
-static int expanded_acquire(ExpandedObject *self) {
+int expanded_acquire(ExpandedObject *self) {
   if (!self->mem || self->closing) {
     PyErr_Format(PyExc_ValueError, "the %s is closed", Py_TYPE(self)->tp_name);
     return -1;
@@ -302,7 +275,7 @@ static int expanded_acquire(ExpandedObject *self) {
   return 0;
 }
 
-static void expanded_release(ExpandedObject *self) {
+void expanded_release(ExpandedObject *self) {
   if (--self->users == 0 && self->closing) expanded_free(self);
 }
 
@@ -395,7 +368,7 @@ static PyGetSetDef Expanded_getset[] = {
     {"closed", (getter)Expanded_get_closed, NULL, "True once close() was called.", NULL},
     {NULL, NULL, NULL, NULL, NULL}};
 
-static PyTypeObject ExpandedSecretKeyType = {
+PyTypeObject ExpandedSecretKeyType = {
     PyVarObject_HEAD_INIT(NULL, 0)
     .tp_name = "tavik.ExpandedSecretKey",
     .tp_basicsize = sizeof(ExpandedObject),
@@ -413,7 +386,7 @@ static PyTypeObject ExpandedSecretKeyType = {
     .tp_new = ExpandedSecretKey_new,
 };
 
-static PyTypeObject ExpandedPublicKeyType = {
+PyTypeObject ExpandedPublicKeyType = {
     PyVarObject_HEAD_INIT(NULL, 0)
     .tp_name = "tavik.ExpandedPublicKey",
     .tp_basicsize = sizeof(ExpandedObject),
@@ -486,7 +459,7 @@ static SecretKeyObject *claim_secret_key(PyObject *obj, const char *name) {
 
 /* Claims the key of a signing call, a SecretKey or an ExpandedSecretKey: exactly one of *sk and
    *xsk is set on success. Returns 0, or -1 with an exception set. */
-static int claim_signing_key(PyObject *obj, const char *what, SecretKeyObject **sk, ExpandedObject **xsk) {
+int claim_signing_key(PyObject *obj, const char *what, SecretKeyObject **sk, ExpandedObject **xsk) {
   *sk = NULL;
   *xsk = NULL;
   if (Py_IS_TYPE(obj, &ExpandedSecretKeyType)) {
@@ -503,7 +476,7 @@ static int claim_signing_key(PyObject *obj, const char *what, SecretKeyObject **
   return -1;
 }
 
-static void release_signing_key(SecretKeyObject *sk, ExpandedObject *xsk) {
+void release_signing_key(SecretKeyObject *sk, ExpandedObject *xsk) {
   if (xsk) expanded_release(xsk);
   if (sk) secret_key_release(sk);
 }
@@ -527,10 +500,10 @@ static PyObject *public_key(PyObject *Py_UNUSED(module), PyObject *sk_obj) {
 
 /* ---- One-shot signing and verification ---- */
 
-/* sign(sk, msg, *, deterministic=False), parsed by hand: the generic parser costs more than the
-   rest of the wrapper together. */
+/* sign(sk, msg, *, deterministic=False, context=b""), parsed by hand: the generic parser costs more
+   than the rest of the wrapper together. */
 static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-  PyObject *key_obj = nargs > 0 ? args[0] : NULL, *msg_obj = nargs > 1 ? args[1] : NULL;
+  PyObject *key_obj = nargs > 0 ? args[0] : NULL, *msg_obj = nargs > 1 ? args[1] : NULL, *ctx_obj = NULL;
   int deterministic = 0;
   const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   if (nargs > 2) {
@@ -546,6 +519,7 @@ static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssi
     }
     if (PyUnicode_CompareWithASCIIString(name, "sk") == 0) slot = &key_obj;
     if (PyUnicode_CompareWithASCIIString(name, "msg") == 0) slot = &msg_obj;
+    if (PyUnicode_CompareWithASCIIString(name, "context") == 0) slot = &ctx_obj;
     if (!slot) return PyErr_Format(PyExc_TypeError, "sign() got an unexpected keyword argument '%U'", name);
     if (*slot) return PyErr_Format(PyExc_TypeError, "sign() got multiple values for argument '%U'", name);
     *slot = value;
@@ -558,26 +532,28 @@ static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssi
   SecretKeyObject *sk;
   ExpandedObject *xsk;
   if (claim_signing_key(key_obj, "sign()", &sk, &xsk) < 0) return NULL;
-  Input msg;
+  Input msg, ctx;
   PyObject *sig = NULL;
   int32_t r = TAVIK_OK;
-  if (input_get(msg_obj, "msg", -1, 0, &msg) == 0) {
+  if (context_get(ctx_obj, &ctx) == 0 && input_get(msg_obj, "msg", -1, 0, &msg) == 0) {
     sig = PyBytes_FromStringAndSize(NULL, TAVIK_SIG_BYTES);
     if (sig) {
       uint8_t *out = (uint8_t *)PyBytes_AS_STRING(sig);
       const tavik_expanded_sk *x = xsk ? (const tavik_expanded_sk *)xsk->mem : NULL;
       const uint8_t *key = sk ? sk->key : NULL;
+      const uint8_t *c = ctx.data;
+      const uint64_t cn = (uint64_t)ctx.len, n = (uint64_t)msg.len;
       Py_BEGIN_ALLOW_THREADS
       if (x)
-        r = deterministic ? tavik_sign_expanded(x, msg.data, (uint64_t)msg.len, out)
-                          : tavik_sign_expanded_hedged(x, msg.data, (uint64_t)msg.len, out);
+        r = deterministic ? tavik_sign_expanded_ctx(x, c, cn, msg.data, n, out)
+                          : tavik_sign_expanded_ctx_hedged(x, c, cn, msg.data, n, out);
       else
-        r = deterministic ? tavik_sign(key, msg.data, (uint64_t)msg.len, out)
-                          : tavik_sign_hedged(key, msg.data, (uint64_t)msg.len, out);
+        r = deterministic ? tavik_sign_ctx(key, c, cn, msg.data, n, out) : tavik_sign_ctx_hedged(key, c, cn, msg.data, n, out);
       Py_END_ALLOW_THREADS
     }
     input_release(&msg);
   }
+  input_release(&ctx);
   release_signing_key(sk, xsk);
   if (!sig) return NULL;
   if (r != TAVIK_OK) {
@@ -592,13 +568,21 @@ static PyObject *sign(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssi
   return sig;
 }
 
-static PyObject *verify(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssize_t nargs) {
+/* verify(pk, msg, sig, *, context=b"") */
+static PyObject *verify(PyObject *Py_UNUSED(module), PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
   if (nargs != 3) {
-    PyErr_Format(PyExc_TypeError, "verify() takes 3 arguments (pk, msg, sig), %zd given", nargs);
+    PyErr_Format(PyExc_TypeError, "verify() takes 3 positional arguments (pk, msg, sig), %zd given", nargs);
     return NULL;
   }
+  PyObject *ctx_obj = NULL;
+  for (Py_ssize_t i = 0; kwnames && i < PyTuple_GET_SIZE(kwnames); ++i) {
+    PyObject *name = PyTuple_GET_ITEM(kwnames, i);
+    if (PyUnicode_CompareWithASCIIString(name, "context") != 0)
+      return PyErr_Format(PyExc_TypeError, "verify() got an unexpected keyword argument '%U'", name);
+    ctx_obj = args[nargs + i];
+  }
   ExpandedObject *xpk = NULL;
-  Input pk = {0}, msg, sig;
+  Input pk = {0}, msg, sig, ctx;
   if (Py_IS_TYPE(args[0], &ExpandedPublicKeyType)) {
     xpk = (ExpandedObject *)args[0];
   } else if (!PyObject_CheckBuffer(args[0]) || PyUnicode_Check(args[0])) {
@@ -608,30 +592,36 @@ static PyObject *verify(PyObject *Py_UNUSED(module), PyObject *const *args, Py_s
   } else if (input_get(args[0], "public key", TAVIK_PK_BYTES, 0, &pk) < 0) {
     return NULL;
   }
-  if (input_get(args[1], "msg", -1, 0, &msg) < 0) return input_release(&pk), NULL;
+  if (context_get(ctx_obj, &ctx) < 0) return input_release(&pk), NULL;
+  if (input_get(args[1], "msg", -1, 0, &msg) < 0) return input_release(&ctx), input_release(&pk), NULL;
   if (input_get(args[2], "signature", TAVIK_SIG_BYTES, 0, &sig) < 0) {
     input_release(&msg);
+    input_release(&ctx);
     input_release(&pk);
     return NULL;
   }
   int32_t r;
+  const uint8_t *c = ctx.data;
+  const uint64_t cn = (uint64_t)ctx.len;
   if (xpk) {
     if (expanded_acquire(xpk) < 0) {
       input_release(&sig);
       input_release(&msg);
+      input_release(&ctx);
       return NULL;
     }
     const tavik_expanded_pk *x = (const tavik_expanded_pk *)xpk->mem;
     Py_BEGIN_ALLOW_THREADS
-    r = tavik_verify_expanded(x, sig.data, (uint64_t)sig.len, msg.data, (uint64_t)msg.len);
+    r = tavik_verify_expanded_ctx(x, c, cn, sig.data, (uint64_t)sig.len, msg.data, (uint64_t)msg.len);
     Py_END_ALLOW_THREADS
     expanded_release(xpk);
   } else {
     Py_BEGIN_ALLOW_THREADS
-    r = tavik_verify(pk.data, sig.data, (uint64_t)sig.len, msg.data, (uint64_t)msg.len);
+    r = tavik_verify_ctx(pk.data, c, cn, sig.data, (uint64_t)sig.len, msg.data, (uint64_t)msg.len);
     Py_END_ALLOW_THREADS
   }
   input_release(&sig);
+  input_release(&ctx);
   input_release(&msg);
   input_release(&pk);
   if (r == TAVIK_OK) Py_RETURN_TRUE;
@@ -644,24 +634,18 @@ static PyObject *verify(PyObject *Py_UNUSED(module), PyObject *const *args, Py_s
   return raise_code(r, "verify");
 }
 
-/* ---- Streaming: Signer and Verifier ---- */
-
-typedef struct {
-  PyObject_HEAD
-  void *st;               /* the state, or NULL once finished or closed */
-  ExpandedObject *xkey;   /* the expanded key the state reads, held until the end */
-  int busy;               /* a call on this object runs with the interpreter lock released */
-} StreamObject;
-
-static PyTypeObject SignerType, VerifierType;
+/* ---- Streaming: Signer and Verifier (and MuHasher, tavik_context.c) ---- */
 
 static int is_signer(StreamObject *self) { return Py_IS_TYPE(self, &SignerType); }
 
-static void stream_end(StreamObject *self) {
+void stream_end(StreamObject *self) {
   if (self->st) {
     if (is_signer(self)) {
       tavik_sign_state_wipe((tavik_sign_state *)self->st);
       free_wiped(self->st, sizeof(tavik_sign_state));
+    } else if (Py_IS_TYPE(self, &MuHasherType)) {
+      tavik_mu_state_wipe((tavik_mu_state *)self->st);
+      free_wiped(self->st, sizeof(tavik_mu_state));
     } else {
       free_wiped(self->st, sizeof(tavik_verify_state));
     }
@@ -674,7 +658,7 @@ static void stream_end(StreamObject *self) {
 }
 
 /* Claims the object for one call: it must be unfinished and not in use by another thread. */
-static int stream_claim(StreamObject *self) {
+int stream_claim(StreamObject *self) {
   if (self->busy) {
     PyErr_Format(PyExc_RuntimeError, "this %s is in use by another thread", Py_TYPE(self)->tp_name);
     return -1;
@@ -688,16 +672,19 @@ static int stream_claim(StreamObject *self) {
 }
 
 static PyObject *Signer_new(PyTypeObject *type, PyObject *args, PyObject *kwds) {
-  static char *kwlist[] = {"sk", "deterministic", NULL};
-  PyObject *key_obj;
+  static char *kwlist[] = {"sk", "deterministic", "context", NULL};
+  PyObject *key_obj, *ctx_obj = NULL;
   int deterministic = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "O|$p:Signer", kwlist, &key_obj, &deterministic)) return NULL;
+  if (!PyArg_ParseTupleAndKeywords(args, kwds, "O|$pO:Signer", kwlist, &key_obj, &deterministic, &ctx_obj)) return NULL;
   SecretKeyObject *sk;
   ExpandedObject *xsk;
   if (claim_signing_key(key_obj, "Signer()", &sk, &xsk) < 0) return NULL;
+  Input ctx;
+  if (context_get(ctx_obj, &ctx) < 0) return release_signing_key(sk, xsk), NULL;
   StreamObject *self = (StreamObject *)type->tp_alloc(type, 0);
   tavik_sign_state *st = self ? alloc_aligned(sizeof *st) : NULL;
   if (!st) {
+    input_release(&ctx);
     release_signing_key(sk, xsk);
     Py_XDECREF(self);
     return NULL;
@@ -708,11 +695,14 @@ static PyObject *Signer_new(PyTypeObject *type, PyObject *args, PyObject *kwds) 
   if (xsk) {
     self->xkey = (ExpandedObject *)Py_NewRef(key_obj); /* the claim passes to the state */
     const tavik_expanded_sk *x = (const tavik_expanded_sk *)xsk->mem;
-    r = deterministic ? tavik_sign_init_expanded(st, x) : tavik_sign_init_expanded_hedged(st, x);
+    r = deterministic ? tavik_sign_init_expanded_ctx(st, x, ctx.data, (uint64_t)ctx.len)
+                      : tavik_sign_init_expanded_ctx_hedged(st, x, ctx.data, (uint64_t)ctx.len);
   } else {
-    r = deterministic ? tavik_sign_init(st, sk->key) : tavik_sign_init_hedged(st, sk->key);
+    r = deterministic ? tavik_sign_init_ctx(st, sk->key, ctx.data, (uint64_t)ctx.len)
+                      : tavik_sign_init_ctx_hedged(st, sk->key, ctx.data, (uint64_t)ctx.len);
     secret_key_release(sk); /* the state holds its own copy */
   }
+  input_release(&ctx);
   if (r != TAVIK_OK) {
     Py_DECREF(self);
     if (r == TAVIK_ILLEGAL_PARAMETER) {
@@ -725,20 +715,22 @@ static PyObject *Signer_new(PyTypeObject *type, PyObject *args, PyObject *kwds) 
 }
 
 static PyObject *Verifier_new(PyTypeObject *type, PyObject *args, PyObject *kwds) {
-  static char *kwlist[] = {"pk", NULL};
-  PyObject *key_obj;
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "O:Verifier", kwlist, &key_obj)) return NULL;
+  static char *kwlist[] = {"pk", "context", NULL};
+  PyObject *key_obj, *ctx_obj = NULL;
+  if (!PyArg_ParseTupleAndKeywords(args, kwds, "O|$O:Verifier", kwlist, &key_obj, &ctx_obj)) return NULL;
   int expanded = Py_IS_TYPE(key_obj, &ExpandedPublicKeyType);
   if (!expanded && (!PyObject_CheckBuffer(key_obj) || PyUnicode_Check(key_obj))) {
     PyErr_Format(PyExc_TypeError, "pk must be a bytes-like object or a tavik.ExpandedPublicKey, not %.100s",
                  Py_TYPE(key_obj)->tp_name);
     return NULL;
   }
-  Input pk = {0};
+  Input pk = {0}, ctx;
   if (!expanded && input_get(key_obj, "public key", TAVIK_PK_BYTES, 0, &pk) < 0) return NULL;
+  if (context_get(ctx_obj, &ctx) < 0) return input_release(&pk), NULL;
   StreamObject *self = (StreamObject *)type->tp_alloc(type, 0);
   tavik_verify_state *st = self ? alloc_aligned(sizeof *st) : NULL;
   if (!st) {
+    input_release(&ctx);
     input_release(&pk);
     Py_XDECREF(self);
     return NULL;
@@ -747,23 +739,25 @@ static PyObject *Verifier_new(PyTypeObject *type, PyObject *args, PyObject *kwds
   int32_t r;
   if (expanded) {
     ExpandedObject *xpk = (ExpandedObject *)key_obj;
-    if (expanded_acquire(xpk) < 0) return Py_DECREF(self), NULL;
+    if (expanded_acquire(xpk) < 0) return input_release(&ctx), Py_DECREF(self), NULL;
     self->xkey = (ExpandedObject *)Py_NewRef(key_obj);
-    r = tavik_verify_init_expanded(st, (const tavik_expanded_pk *)xpk->mem);
+    r = tavik_verify_init_expanded_ctx(st, (const tavik_expanded_pk *)xpk->mem, ctx.data, (uint64_t)ctx.len);
   } else {
-    r = tavik_verify_init(st, pk.data);
+    r = tavik_verify_init_ctx(st, pk.data, ctx.data, (uint64_t)ctx.len);
     input_release(&pk);
   }
+  input_release(&ctx);
   if (r != TAVIK_OK) return Py_DECREF(self), raise_code(r, "Verifier");
   return (PyObject *)self;
 }
 
 static int32_t stream_update_raw(StreamObject *self, const uint8_t *p, uint64_t n) {
+  if (Py_IS_TYPE(self, &MuHasherType)) return tavik_mu_update((tavik_mu_state *)self->st, p, n);
   return is_signer(self) ? tavik_sign_update((tavik_sign_state *)self->st, p, n)
                          : tavik_verify_update((tavik_verify_state *)self->st, p, n);
 }
 
-static PyObject *Stream_update(StreamObject *self, PyObject *data) {
+PyObject *Stream_update(StreamObject *self, PyObject *data) {
   if (!PyBytes_CheckExact(data) && (PyUnicode_Check(data) || !PyObject_CheckBuffer(data)))
     return type_error_bytes("data", data), NULL;
   if (stream_claim(self) < 0) return NULL;
@@ -852,7 +846,7 @@ static PyObject *Verifier_verify(StreamObject *self, PyObject *sig_obj) {
   return raise_code(r, "verify");
 }
 
-static PyObject *Stream_close(StreamObject *self, PyObject *Py_UNUSED(ignored)) {
+PyObject *Stream_close(StreamObject *self, PyObject *Py_UNUSED(ignored)) {
   if (self->busy) {
     PyErr_Format(PyExc_RuntimeError, "this %s is in use by another thread", Py_TYPE(self)->tp_name);
     return NULL;
@@ -861,14 +855,14 @@ static PyObject *Stream_close(StreamObject *self, PyObject *Py_UNUSED(ignored)) 
   Py_RETURN_NONE;
 }
 
-static PyObject *Stream_exit(StreamObject *self, PyObject *Py_UNUSED(args)) { return Stream_close(self, NULL); }
+PyObject *Stream_exit(StreamObject *self, PyObject *Py_UNUSED(args)) { return Stream_close(self, NULL); }
 
-static void Stream_dealloc(StreamObject *self) {
+void Stream_dealloc(StreamObject *self) {
   stream_end(self);
   Py_TYPE(self)->tp_free((PyObject *)self);
 }
 
-static PyObject *Stream_repr(StreamObject *self) {
+PyObject *Stream_repr(StreamObject *self) {
   return PyUnicode_FromFormat(self->st ? "<%s>" : "<%s (finished)>", Py_TYPE(self)->tp_name);
 }
 
@@ -898,32 +892,32 @@ static PyMethodDef Verifier_methods[] = {
     {"__exit__", (PyCFunction)Stream_exit, METH_VARARGS, NULL},
     {NULL, NULL, 0, NULL}};
 
-static PyTypeObject SignerType = {
+PyTypeObject SignerType = {
     PyVarObject_HEAD_INIT(NULL, 0)
     .tp_name = "tavik.Signer",
     .tp_basicsize = sizeof(StreamObject),
     .tp_dealloc = (destructor)Stream_dealloc,
     .tp_repr = (reprfunc)Stream_repr,
     .tp_flags = Py_TPFLAGS_DEFAULT,
-    .tp_doc = "Signer(sk, *, deterministic=False)\n--\n\n"
+    .tp_doc = "Signer(sk, *, deterministic=False, context=b\"\")\n--\n\n"
               "Signs a message given in pieces: update() each piece, then finalize(). sk is a\n"
               "SecretKey (copied into the state, which is wiped at the end) or an ExpandedSecretKey\n"
               "(kept open until the end). Hedged unless deterministic=True, which gives exactly\n"
-              "sign(sk, joined, deterministic=True).",
+              "sign(sk, joined, deterministic=True, context=context). The context is as sign()'s.",
     .tp_methods = Signer_methods,
     .tp_new = Signer_new,
 };
 
-static PyTypeObject VerifierType = {
+PyTypeObject VerifierType = {
     PyVarObject_HEAD_INIT(NULL, 0)
     .tp_name = "tavik.Verifier",
     .tp_basicsize = sizeof(StreamObject),
     .tp_dealloc = (destructor)Stream_dealloc,
     .tp_repr = (reprfunc)Stream_repr,
     .tp_flags = Py_TPFLAGS_DEFAULT,
-    .tp_doc = "Verifier(pk)\n--\n\n"
+    .tp_doc = "Verifier(pk, *, context=b\"\")\n--\n\n"
               "Verifies a message given in pieces: update() each piece, then verify(sig). pk is a\n"
-              "public key of 1472 bytes or an ExpandedPublicKey.",
+              "public key of 1472 bytes or an ExpandedPublicKey; the context is as verify()'s.",
     .tp_methods = Verifier_methods,
     .tp_new = Verifier_new,
 };
@@ -1016,19 +1010,23 @@ static PyMethodDef module_methods[] = {
      "The public key of a SecretKey, rebuilt from its secret fields (the check SecretKey(data)\n"
      "makes); ValueError if the library refuses the key as damaged."},
     {"sign", (PyCFunction)(void (*)(void))sign, METH_FASTCALL | METH_KEYWORDS,
-     "sign(sk, msg, *, deterministic=False) -> bytes\n--\n\n"
+     "sign(sk, msg, *, deterministic=False, context=b\"\") -> bytes\n--\n\n"
      "The 2573-byte signature of msg (bytes-like, any length) under a SecretKey or an\n"
-     "ExpandedSecretKey. Hedged by default: fresh randomness enters every signature, so signing\n"
-     "twice gives different valid signatures. deterministic=True gives the library's\n"
-     "deterministic bytes (the known answers). The key was checked when it was made\n"
-     "(SecretKey(data), ExpandedSecretKey(sk)); ValueError if the library refuses it as damaged,\n"
-     "SigningError if signing reaches its attempt bound, RandomnessError when the random\n"
+     "ExpandedSecretKey and the context (bytes-like, 0 to 255 bytes, else ValueError): it\n"
+     "verifies under that context and no other. An empty context (b\"\" or None) is no context:\n"
+     "the bytes of the library's calls without one. Hedged by default: fresh randomness enters\n"
+     "every signature, so signing twice gives different valid signatures. deterministic=True\n"
+     "gives the library's deterministic bytes (the known answers). The key was checked when it\n"
+     "was made (SecretKey(data), ExpandedSecretKey(sk)); ValueError if the library refuses it as\n"
+     "damaged, SigningError if signing reaches its attempt bound, RandomnessError when the random\n"
      "source fails."},
-    {"verify", (PyCFunction)(void (*)(void))verify, METH_FASTCALL,
-     "verify(pk, msg, sig) -> bool\n--\n\n"
-     "True when sig is a valid signature of msg under pk (1472 bytes, or an ExpandedPublicKey),\n"
-     "False when it is not. ValueError when pk or sig has the wrong length, TypeError for\n"
-     "arguments that are not bytes-like."},
+    {"verify", (PyCFunction)(void (*)(void))verify, METH_FASTCALL | METH_KEYWORDS,
+     "verify(pk, msg, sig, *, context=b\"\") -> bool\n--\n\n"
+     "True when sig is a valid signature of msg under pk (1472 bytes, or an ExpandedPublicKey)\n"
+     "and the context (0 to 255 bytes; b\"\" is no context), False when it is not, as for a\n"
+     "signature made under another context or under none. ValueError when pk or sig has the\n"
+     "wrong length or the context is over 255 bytes, TypeError for arguments that are not\n"
+     "bytes-like."},
     {"_time_c_calls", time_c_calls, METH_VARARGS, NULL},
     {NULL, NULL, 0, NULL}};
 
@@ -1061,7 +1059,7 @@ PyMODINIT_FUNC PyInit__tavik(void) {
       PyModule_AddObjectRef(m, "RandomnessError", RandomnessError) < 0 ||
       add_type(m, &SecretKeyType, "SecretKey") < 0 || add_type(m, &ExpandedSecretKeyType, "ExpandedSecretKey") < 0 ||
       add_type(m, &ExpandedPublicKeyType, "ExpandedPublicKey") < 0 || add_type(m, &SignerType, "Signer") < 0 ||
-      add_type(m, &VerifierType, "Verifier") < 0 ||
+      add_type(m, &VerifierType, "Verifier") < 0 || add_context_calls(m) < 0 ||
       PyModule_AddIntConstant(m, "PUBLIC_KEY_SIZE", TAVIK_PK_BYTES) < 0 ||
       PyModule_AddIntConstant(m, "SECRET_KEY_SIZE", TAVIK_SK_BYTES) < 0 ||
       PyModule_AddIntConstant(m, "SIGNATURE_SIZE", TAVIK_SIG_BYTES) < 0 ||

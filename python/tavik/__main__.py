@@ -4,6 +4,9 @@
     python -m tavik sign SECRET FILE SIG       sign FILE (hedged; --deterministic for known answers)
     python -m tavik verify PUBLIC FILE SIG     exit 0 when SIG is valid for FILE, 1 when not
 
+sign and verify take --context TEXT: the signature is made, or checked, under that context (its
+UTF-8 bytes, at most 255); a signature verifies only under the context it was made with.
+
 Keys and signatures are their raw bytes; FILE is read in pieces, so it may be of any size. No
 file is ever overwritten. Any error (a file that exists, cannot be read or has the wrong size, a
 damaged key) is reported in one line and exits with 2; nothing is left half written.
@@ -87,13 +90,13 @@ def run(args):
             raise Failure(f"{args.secret}: {e}") from None
         finally:
             stored[:] = bytes(len(stored))
-        with sk, tavik.Signer(sk, deterministic=args.deterministic) as signer:
+        with sk, tavik.Signer(sk, deterministic=args.deterministic, context=args.context.encode()) as signer:
             feed(signer, args.file)
             write_new([(args.signature, signer.finalize(), 0o644)])
         return 0
     pk = read_exact(args.public, tavik.PUBLIC_KEY_SIZE, "public key")
     sig = read_exact(args.signature, tavik.SIGNATURE_SIZE, "signature")
-    verifier = tavik.Verifier(pk)
+    verifier = tavik.Verifier(pk, context=args.context.encode())
     feed(verifier, args.file)
     valid = verifier.verify(sig)
     print("valid" if valid else "invalid")
@@ -111,10 +114,12 @@ def main(argv=None):
     p.add_argument("file")
     p.add_argument("signature")
     p.add_argument("--deterministic", action="store_true", help="the library's deterministic signature")
+    p.add_argument("--context", default="", help="sign under this context (UTF-8, at most 255 bytes)")
     p = sub.add_parser("verify", help="verify a file's signature (exit 0 valid, 1 invalid, 2 error)")
     p.add_argument("public")
     p.add_argument("file")
     p.add_argument("signature")
+    p.add_argument("--context", default="", help="the context the signature was made under")
     args = parser.parse_args(argv)  # a usage error exits with 2 too
     try:
         return run(args)

@@ -19,6 +19,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tavik_model as model  # noqa: E402
+from model_selfcheck import selftest  # noqa: E402
 
 
 def stream(label, n):
@@ -253,7 +254,7 @@ def main():
     command = sys.argv[1:]
     tally = Tally()
 
-    ok, bad = model.selftest(report=lambda m: print("FAIL model self-check " + m))
+    ok, bad = selftest(report=lambda m: print("FAIL model self-check " + m))
     tally.passed += ok
     tally.failed += bad
 
