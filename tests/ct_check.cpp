@@ -98,6 +98,20 @@ void sign_everywhere(const uint8_t *pk, const uint8_t *sk, const tavik_expanded_
     expect(tavik_sign_update(&st, msg, len) == 0, "streaming update");
     check(tavik_sign_final(&st, sig), "streaming final from the expanded key");
   }
+  // Under a context, and from the mu of the message under it.
+  static const uint8_t ctx[3] = {'c', 't', 'x'};
+  static uint8_t mu[TAVIK_MU_BYTES];
+  static tavik_mu_state ms;
+  expect(tavik_mu_init(&ms, pk, ctx, sizeof ctx) == 0 && tavik_mu_update(&ms, msg, len) == 0 &&
+             tavik_mu_final(&ms, mu) == 0, "mu");
+  const auto check_ctx = [&](int32_t r, const char *what) {
+    expect(r == 0, what);
+    TAVIK_EXPECT_PUBLIC(sig, sizeof sig);
+    expect(tavik_verify_ctx(pk, ctx, sizeof ctx, sig, SIG_BYTES, msg, len) == 0, what);
+  };
+  check_ctx(tavik_sign_ctx_hedged(sk, ctx, sizeof ctx, msg, len, sig), "tavik_sign_ctx_hedged");
+  check_ctx(tavik_sign_mu(sk, mu, sig), "tavik_sign_mu");
+  check_ctx(tavik_sign_expanded_mu_hedged(xsk, mu, sig), "tavik_sign_expanded_mu_hedged");
   size_t siglen = 0;
   check(crypto_sign_signature(sig, &siglen, msg, len, sk), "crypto_sign_signature");
   static uint8_t opened[64];

@@ -82,11 +82,12 @@ int32_t challenge_verdict(Shake256Beside &c_hash, uint64_t inlen, const uint32_t
 }
 
 // verify_any's one shot under a plain public key, a row of the matrix at a time (four Keccak lanes,
-// or none): tr, then (with a context, ctx not null) tr_ctx, then the message digest, then the
-// challenge hash ride beside the permutations of the rows, the challenge hash taking w1 as its rows
-// are made, instead of running after them. Each hash takes the rows from the one after the row
-// where the hash before it ends. Not inlined: its frame is not on the stack beside the eight-lane
-// form's.
+// or none): tr, then the message digest, then the challenge hash ride beside the permutations of
+// the rows, the challenge hash taking w1 as its rows are made, instead of running after them.
+// Each hash takes the rows from the one after the row where the hash before it ends. With a
+// context (ctx not null), tr_ctx, one permutation, runs alone as soon as tr is done: beside the
+// rows it would take a row of its own and push the challenge hash's blocks out of the last one.
+// Not inlined: its frame is not on the stack beside the eight-lane form's.
 [[gnu::noinline]] int32_t verify_row_by_row(const uint8_t *pk, SignatureFields &f, const uint8_t *msg,
                                             uint64_t msglen, ContextHash *ctx) {
   uint32_t a_row[L * N], c_saved[N];
@@ -95,26 +96,21 @@ int32_t challenge_verdict(Shake256Beside &c_hash, uint64_t inlen, const uint32_t
   uint8_t hashed[CRH_BYTES + W1_PACKED_BYTES];  // mu || packed w1: the challenge hash's input
   PolyVec_assignment(c_saved, f.c, 1);
   const NttVec z = polyvec_ntt(f.z, L), c = polyvec_ntt(f.c, 1);
-  Shake256Beside tr_hash(pk, PK_BYTES), ctx_hash(ctx != nullptr ? ctx->in : nullptr, ctx != nullptr ? ctx->inlen : 0),
-      mu_hash(ctx != nullptr ? ctx->tr_ctx : tr, CRH_BYTES, msg, msglen), c_hash(hashed, sizeof hashed);
+  Shake256Beside tr_hash(pk, PK_BYTES), mu_hash(ctx != nullptr ? ctx->tr_ctx : tr, CRH_BYTES, msg, msglen),
+      c_hash(hashed, sizeof hashed);
   tr_hash.written(PK_BYTES);
   mu_hash.written(msglen);
-  bool tr_done = false, ctx_done = ctx == nullptr, mu_done = false;
+  bool tr_done = false, mu_done = false;
   const auto finish_tr = [&] {
     tr_hash.finish(tr, CRH_BYTES);
     tr_done = true;
-    ctx_hash.written(ctx != nullptr ? ctx->inlen : 0);  // its input is complete with tr
+    if (ctx != nullptr) shake256(ctx->tr_ctx, CRH_BYTES, ctx->in, ctx->inlen);  // its input is complete with tr
   };
   // The hash to ride beside row i: the first one not yet done, once the one before it is finished.
   const auto next_hash = [&](uint32_t i) -> Shake256Beside & {
     if (!tr_done) {
       if (!tr_hash.padded()) return tr_hash;
       finish_tr();
-    }
-    if (!ctx_done) {
-      if (!ctx_hash.padded()) return ctx_hash;
-      ctx_hash.finish(ctx->tr_ctx, CRH_BYTES);
-      ctx_done = true;
     }
     if (!mu_done) {
       if (!mu_hash.padded()) return mu_hash;
@@ -130,7 +126,6 @@ int32_t challenge_verdict(Shake256Beside &c_hash, uint64_t inlen, const uint32_t
   }
   // What did not ride beside the rows (a long message's digest, say) runs alone now.
   if (!tr_done) finish_tr();
-  if (!ctx_done) ctx_hash.finish(ctx->tr_ctx, CRH_BYTES);
   if (!mu_done) mu_hash.finish(hashed, CRH_BYTES);
   return challenge_verdict(c_hash, sizeof hashed, c_saved);
 }
