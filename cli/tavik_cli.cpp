@@ -1,7 +1,7 @@
 // tavik: makes key pairs, signs files and verifies signatures of files.
 //   tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [PASSPHRASE]
 //   tavik sign [-s SECFILE] -m FILE... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f] [PASSPHRASE]
-//   tavik verify [-p PUBFILE | -P KEY] -m FILE... [-x SIGFILE] [-q]
+//   tavik verify [-p PUBFILE | -P KEY] -m FILE... [-x SIGFILE] [-q] [--allow-legacy]
 //   tavik passwd [-s SECFILE] [PASSPHRASE] [--no-passphrase | NEW PASSPHRASE]
 //   tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [PASSPHRASE]
 // PASSPHRASE is --passphrase-file FILE ("-": standard input) or --passphrase-fd N, NEW PASSPHRASE
@@ -39,7 +39,7 @@ const char *const USAGE =
     "                    [--no-passphrase | --passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
     "                  [--passphrase-file FILE | --passphrase-fd N]\n"
-    "       tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q]\n"
+    "       tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
     "       tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
     "                    [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
     "       tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
@@ -290,8 +290,9 @@ int cmd_sign(Options &o) {
     const std::string comment = o.count("-t") ? trusted : default_trusted_comment(msg, now);
     tavik_sign_state st;
     // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
-    // disk cannot give itself away through two signatures of one file. The trusted comment goes in
-    // first, in its own framed part, then the file's bytes.
+    // disk cannot give itself away through two signatures of one file. The signature is made
+    // under the file tool's own context; the trusted comment goes in first, in its own framed
+    // part, then the file's bytes.
     if (tavik_file_sign_init_hedged(&st, sk.bytes, comment.data(), comment.size()) != TAVIK_OK)
       throw Error{"signing failed"};
     uint8_t sig[TAVIK_SIG_BYTES];
@@ -312,7 +313,7 @@ int cmd_sign(Options &o) {
                {{"key-id", id}, {"untrusted-comment", o.count("-c") ? untrusted : "signed by key " + id},
                 {"trusted-comment", comment}},
                {sig, sig + sizeof sig}};
-    d.version = 2;
+    d.version = TAVIK_FILE_SIGNATURE_VERSION;
     const std::string text = format_document(d);
     if (to_stdout) {
       if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
@@ -348,9 +349,19 @@ void verifying_key(Options &o, tavik_public_key_file *key, std::string *name) {
   std::snprintf(key->key_id, sizeof key->key_id, "%s", key_id(key->pk).c_str());
 }
 
+// What a legacy signature that verified does not guarantee, in one line.
+const char *legacy_note(unsigned version) {
+  return version == 1 ? "(a legacy version 1 signature: it has no trusted comment, and any signature by this key of "
+                        "the file's bytes alone, whatever it was made for, passes as one; sign again for version 3)"
+                      : "(a legacy version 2 signature: any signature by this key of a message that begins with its "
+                        "label, made by any program, passes as one, trusted comment included; sign again for "
+                        "version 3)";
+}
+
 int cmd_verify(Options &o) {
   const auto pairs = signed_files(o);
   const bool quiet = o.count("-q") != 0;
+  const uint32_t flags = o.count("--allow-legacy") ? TAVIK_FILE_ALLOW_LEGACY : 0;
   for (const auto &[msg, sigfile] : pairs) {
     if (path_reads_stdin(msg) && path_reads_stdin(sigfile))
       throw Error{"standard input cannot hold both the file and its signature"};
@@ -366,30 +377,41 @@ int cmd_verify(Options &o) {
     s.version = sig.version;
     std::snprintf(s.key_id, sizeof s.key_id, "%s", sig.field("key-id")->c_str());
     std::memcpy(s.sig, sig.data.data(), TAVIK_SIG_BYTES);
-    const std::string trusted = sig.version == 2 ? *sig.field("trusted-comment") : "";
+    const std::string trusted = sig.version >= 2 ? *sig.field("trusted-comment") : "";
     s.trusted_comment_len = uint32_t(trusted.size());
     std::memcpy(s.trusted_comment, trusted.c_str(), trusted.size() + 1);
-    tavik_verify_state st;
-    const int32_t init = tavik_file_verify_init(&st, &key, &s);
-    if (init == TAVIK_FILE_OTHER_KEY) {
-      if (!quiet)
+    // The library's reader decides, so that the tool and applications apply one rule to legacy
+    // versions.
+    tavik_file_verify_state st;
+    const int32_t init = tavik_file_verify_init_flags(&st, &key, &s, flags);
+    if (init == TAVIK_FILE_OTHER_KEY || init == TAVIK_FILE_LEGACY_VERSION) {
+      if (!quiet && init == TAVIK_FILE_OTHER_KEY)
         std::printf("%s: NOT verified: signed with a different key (id %s), not %s (id %s)\n", shown.c_str(),
                     s.key_id, key_name.c_str(), key.key_id);
+      if (!quiet && init == TAVIK_FILE_LEGACY_VERSION)
+        std::printf("%s: NOT verified: a legacy version %u signature, which a raw signature by the same key can "
+                    "pass for; --allow-legacy checks it\n",
+                    shown.c_str(), sig.version);
       status = EXIT_INVALID;
       continue;
     }
     if (init != TAVIK_OK) throw Error{"verification failed to start"};
-    stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_verify_update(&st, p, n); });
-    const int32_t r = tavik_verify_final(&st, s.sig, TAVIK_SIG_BYTES);
+    stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_file_verify_update(&st, p, size_t(n)); });
+    const int32_t r = tavik_file_verify_final(&st);
     if (r == TAVIK_OK) {
       if (!quiet) {
         std::printf("%s: valid signature by key %s\n", shown.c_str(), key.key_id);
-        if (sig.version == 2) {
-          std::printf("trusted comment: %s\n", shown_text(trusted).c_str());
-        } else {
-          std::printf("(a version 1 signature: it has no trusted comment)\n");
-        }
+        if (sig.version >= 2) std::printf("trusted comment: %s\n", shown_text(trusted).c_str());
+        if (sig.version < 3) std::printf("%s\n", legacy_note(sig.version));
       }
+      continue;
+    }
+    if (r == TAVIK_FILE_LEGACY_LABELLED) {
+      if (!quiet)
+        std::printf("%s: NOT verified: a version 1 signature of a file that begins with the version 2 label is "
+                    "refused always (it may be a version 2 signature stripped of its trusted comment)\n",
+                    shown.c_str());
+      status = EXIT_INVALID;
       continue;
     }
     if (r != TAVIK_INVALID_SIGNATURE) throw Error{"verification failed"};
@@ -485,13 +507,16 @@ const Command COMMANDS[] = {
      "  never a link, a directory, a device, or a file the command reads.\n",
      "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd", cmd_sign},
     {"verify",
-     "tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q]\n"
+     "tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
      "  Checks the signature of each FILE (FILE.tsig, or SIGFILE for a single file; - reads it from\n"
      "  standard input) with the public key PUBFILE (default tavik.pub) or KEY (a public key file's\n"
      "  data lines joined into one base64 string), and shows the trusted comment; -q says nothing.\n"
-     "  Version 1 signatures (no comments) are checked too. Exit status 0 all valid, 1 one invalid\n"
-     "  (a changed file, trusted comment or signature, or another key), 2 usage or input error.\n",
-     "-q", "-p -P -m -x", cmd_verify},
+     "  Signatures of versions 1 and 2, made by earlier tools, are refused: a raw signature by the\n"
+     "  same key can pass for one. --allow-legacy checks them and says what they leave open; a\n"
+     "  version 1 signature of a file that begins with the version 2 label is refused even then.\n"
+     "  Exit status 0 all valid, 1 one not verified (a changed file, trusted comment or signature,\n"
+     "  another key, a refused legacy signature), 2 usage or input error.\n",
+     "-q --allow-legacy", "-p -P -m -x", cmd_verify},
     {"passwd",
      "tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
      "             [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"

@@ -343,7 +343,10 @@ Document read_document(const std::string &path, Kind want) {
   wipe(text);
   const std::string want_line = std::string("tavik ") + kind_name(want) + " v1";
   const std::string first = lines.empty() ? "" : lines[0];
-  const unsigned version = first == want_line ? 1 : want == Kind::signature && first == "tavik signature v2" ? 2 : 0;
+  unsigned version = first == want_line ? 1 : 0;
+  for (const unsigned later : {2u, 3u}) {  // signatures only; 1 and 2 are legacy, for verify to judge
+    if (want == Kind::signature && first == "tavik signature v" + std::to_string(later)) version = later;
+  }
   if (version == 0) {
     for (std::string &line : lines) wipe(line);
     for (Kind k : {Kind::public_key, Kind::secret_key, Kind::signature}) {
@@ -351,7 +354,7 @@ Document read_document(const std::string &path, Kind want) {
       if (first.rfind(prefix, 0) != 0) continue;
       if (k != want) throw Error{name + ": wrong kind of file: a " + kind_name(k) + ", not a " + kind_name(want)};
       throw Error{name + ": unknown format version " + shown(first.substr(prefix.size() - 1, 32)) + " of a " +
-                  kind_name(k) + (k == Kind::signature ? " (this tool reads v1 and v2)" : " (this tool reads v1)")};
+                  kind_name(k) + (k == Kind::signature ? " (this tool reads v1 to v3)" : " (this tool reads v1)")};
     }
     throw Error{name + ": not a tavik " + kind_name(want) + " file (first line is not \"" + want_line + "\")"};
   }
@@ -374,7 +377,7 @@ Document read_document(const std::string &path, Kind want) {
   for (std::string &line : lines) wipe(line);
 
   std::vector<std::string> names = {"key-id"};
-  if (version == 2) names.insert(names.end(), {"untrusted-comment", "trusted-comment"});
+  if (version >= 2) names.insert(names.end(), {"untrusted-comment", "trusted-comment"});
   bool sealed = false;
   if (want == Kind::secret_key) {
     names.push_back("encryption");
@@ -401,7 +404,7 @@ Document read_document(const std::string &path, Kind want) {
     throw Error{name + ": malformed key id \"" + shown(id.substr(0, 32)) + "\" (16 hex digits expected)"};
   }
   for (const char *comment : {"untrusted-comment", "trusted-comment"}) {
-    const std::string *text = version == 2 ? d.field(comment) : nullptr;
+    const std::string *text = version >= 2 ? d.field(comment) : nullptr;
     if (text != nullptr && comment_fault(*text) != nullptr) {
       wipe(b64);
       throw Error{name + ": the " + comment + " " + comment_fault(*text)};

@@ -49,7 +49,7 @@ struct Document {
   Kind kind{};
   std::vector<std::pair<std::string, std::string>> fields;  // name, value (header lines)
   std::vector<uint8_t> data;
-  unsigned version = 1;  // of the kind line: 1 for keys, 1 or 2 for signatures
+  unsigned version = 1;  // of the kind line: 1 for keys, 1 to 3 for signatures
   unsigned mode = 0;     // permission bits of the file it was read from
   const std::string *field(const std::string &name) const;
   ~Document();  // wipes the data: it may be a secret key
@@ -62,8 +62,8 @@ void wipe(std::string &s);
 // base64 lines of 64 characters.
 std::string format_document(const Document &d);
 // Reads `path` ("-": standard input, for a signature; at most 64 KiB, a longer file is refused, never cut) as a file
-// of kind `want` with exactly the fields of its kind and version (a signature of version 2 adds an
-// untrusted and a trusted comment, each at most 1024 bytes without control bytes), a well-formed
+// of kind `want` with exactly the fields of its kind and version (a signature of version 2 or 3 adds
+// an untrusted and a trusted comment, each at most 1024 bytes without control bytes), a well-formed
 // key id, data of the kind's length, for a public key the id of that key, and for a sealed secret
 // key a salt, a nonce and key-derivation limits this tool accepts; throws Error naming the file and
 // the reason.

@@ -1,8 +1,10 @@
 // libFuzzer target: the reader of the tool's public key and signature files on hostile text. The
-// first byte picks the reader (public key file, inline key, signature file). Reading must never
-// crash or read out of bounds; a refusal leaves the output as it was; what is accepted holds what
-// the header promises (a key whose id is its own, comments within bounds and free of control
-// bytes), and an accepted signature goes through verification with a verdict, never an error.
+// first byte picks the reader (public key file, inline key, signature file) and whether legacy
+// versions are allowed. Reading must never crash or read out of bounds; a refusal leaves the
+// output as it was; what is accepted holds what the header promises (a key whose id is its own,
+// comments within bounds and free of control bytes), and an accepted signature goes through
+// verification with a verdict, never an error: a legacy one is refused unless allowed, and a
+// version 1 one may be refused for the file it is checked against.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (std::memcmp(&s, &before_s, sizeof s) != 0) std::abort();
         break;
       }
-      if ((s.version != 1 && s.version != 2) || s.trusted_comment_len > TAVIK_FILE_COMMENT_MAX ||
+      if (s.version < 1 || s.version > 3 || s.trusted_comment_len > TAVIK_FILE_COMMENT_MAX ||
           s.untrusted_comment_len > TAVIK_FILE_COMMENT_MAX || std::strlen(s.trusted_comment) != s.trusted_comment_len ||
           std::strlen(s.untrusted_comment) != s.untrusted_comment_len)
         std::abort();
@@ -48,11 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       {
         tavik_public_key_file any{};
         std::memcpy(any.key_id, s.key_id, sizeof any.key_id);
-        tavik_verify_state st;
-        if (tavik_file_verify_init(&st, &any, &s) != TAVIK_OK) std::abort();
-        tavik_verify_update(&st, data, size);
-        const int32_t v = tavik_verify_final(&st, s.sig, TAVIK_SIG_BYTES);
-        if (v != TAVIK_OK && v != TAVIK_INVALID_SIGNATURE) std::abort();
+        const uint32_t flags = data[0] & 4 ? TAVIK_FILE_ALLOW_LEGACY : 0;
+        tavik_file_verify_state st;
+        const int32_t r0 = tavik_file_verify_init_flags(&st, &any, &s, flags);
+        if (r0 == TAVIK_FILE_LEGACY_VERSION && s.version < 3 && flags == 0) break;
+        if (r0 != TAVIK_OK) std::abort();
+        tavik_file_verify_update(&st, data, size);
+        const int32_t v = tavik_file_verify_final(&st);
+        if (v != TAVIK_OK && v != TAVIK_INVALID_SIGNATURE && !(v == TAVIK_FILE_LEGACY_LABELLED && s.version == 1))
+          std::abort();
       }
   }
   return 0;

@@ -1,12 +1,17 @@
 /* tavik-c: the public key and signature files of the tavik tool, read and checked by applications.
 
-   The tool writes text files: a kind line ("tavik public key v1", "tavik signature v1" or
-   "tavik signature v2"), header fields "name: value", a "data:" line, and the key or signature in
+   The tool writes text files: a kind line ("tavik public key v1", "tavik signature v3"; earlier
+   tools wrote "tavik signature v1" and "v2"), header fields "name: value", a "data:" line, and the key or signature in
    base64 (docs/formats.md describes every byte). These calls parse such files and verify a
    signed file against them, streamed: a file of any size is read once, in pieces.
 
-   A version 2 signature covers the file together with its trusted comment; a version 1 signature
-   covers the file alone and has no comments. Both are verified.
+   A version 3 signature is the scheme's signature, under the context "tavik file signature v3",
+   of the trusted comment's length, the comment and the file: no signature the key makes for
+   anything else verifies as one. Versions 1 (the file alone, no comments) and 2 (a label inside
+   the signed message) are legacy: a raw signature by the same key can pass for one, so they are
+   verified only when the caller asks for them with TAVIK_FILE_ALLOW_LEGACY, and a version 1
+   signature of a file that begins with the version 2 label is refused even then (it may be a
+   version 2 signature stripped of its trusted comment).
 
    Parsing is strict: the kind line, exactly the fields of the kind in their order, a key id of 16
    lower-case hex digits, base64 of the standard alphabet with its padding (spaces, tabs and line
@@ -50,6 +55,15 @@ extern "C" {
 #define TAVIK_FILE_BAD_LENGTH (-138)       /* data of the wrong length for its kind */
 #define TAVIK_FILE_KEY_ID_MISMATCH (-139)  /* a public key whose key id is not its own */
 #define TAVIK_FILE_READ_ERROR (-140)       /* the stream reported an error while being read */
+#define TAVIK_FILE_LEGACY_VERSION (-141)   /* a version 1 or 2 signature, and legacy versions not allowed */
+#define TAVIK_FILE_LEGACY_LABELLED (-142)  /* a version 1 signature of a file beginning with the version 2 label */
+
+/* The version of signature this library signs and the tool writes. */
+#define TAVIK_FILE_SIGNATURE_VERSION 3
+/* The context a version 3 signature is made under (23 bytes, without a NUL). */
+#define TAVIK_FILE_V3_CONTEXT "tavik file signature v3"
+/* Flags of the verification calls: accept the legacy versions 1 and 2. */
+#define TAVIK_FILE_ALLOW_LEGACY 1u
 
 /* A public key file: the key and its id (the first 8 bytes of SHAKE256 of the key, in hex). */
 typedef struct tavik_public_key_file {
@@ -57,10 +71,11 @@ typedef struct tavik_public_key_file {
   char key_id[17]; /* 16 lower-case hex digits and a NUL */
 } tavik_public_key_file;
 
-/* A signature file. Comments are NUL-terminated and hold no control bytes; both are empty in a
-   version 1 file. */
+/* A signature file of any version the parser reads (1, 2 or 3; which ones verification accepts is
+   the verifier's choice). Comments are NUL-terminated and hold no control bytes; both are empty in
+   a version 1 file. */
 typedef struct tavik_signature_file {
-  uint32_t version; /* 1 or 2 */
+  uint32_t version; /* 1, 2 or 3 */
   char key_id[17];
   uint8_t sig[TAVIK_SIG_BYTES];
   uint32_t trusted_comment_len;
@@ -75,20 +90,43 @@ int32_t tavik_signature_file_parse(tavik_signature_file *out, const char *text, 
 /* A public key given inline: the data lines of its file joined into one base64 string. */
 int32_t tavik_public_key_file_from_base64(tavik_public_key_file *out, const char *b64, size_t len);
 
-/* Streamed verification of a signed file: tavik_file_verify_init, then tavik_verify_update with
-   the file's bytes in pieces, then tavik_verify_final(st, sig->sig, TAVIK_SIG_BYTES), which gives
-   0 valid or 1 invalid. init returns 0, TAVIK_FILE_OTHER_KEY when the signature's key id is not
-   the key's (the state is then unusable), or -2 for a null pointer or a version it does not know. */
+/* Streamed verification of a signed file, version 3 only: tavik_file_verify_init, then
+   tavik_verify_update with the file's bytes in pieces, then tavik_verify_final(st, sig->sig,
+   TAVIK_SIG_BYTES), which gives 0 valid or 1 invalid. init returns 0, TAVIK_FILE_OTHER_KEY when
+   the signature's key id is not the key's, TAVIK_FILE_LEGACY_VERSION for a version 1 or 2
+   signature (the state is then unusable), or -2 for a null pointer or a version it does not know. */
 int32_t tavik_file_verify_init(tavik_verify_state *st, const tavik_public_key_file *pk,
                                const tavik_signature_file *sig);
-/* The same over a stdio stream read to its end: 0, 1, TAVIK_FILE_OTHER_KEY, -2, or
-   TAVIK_FILE_READ_ERROR. The stream is left open where reading stopped. */
+/* The same over a stdio stream read to its end: 0, 1, TAVIK_FILE_OTHER_KEY,
+   TAVIK_FILE_LEGACY_VERSION, -2, or TAVIK_FILE_READ_ERROR. The stream is left open where reading
+   stopped. */
 int32_t tavik_file_verify_stream(const tavik_public_key_file *pk, const tavik_signature_file *sig, FILE *f);
 
-/* Streamed signing in the version 2 form, hedged: binds the trusted comment (len bytes, at most
+/* Streamed verification with flags (0 or TAVIK_FILE_ALLOW_LEGACY), for every version: the state
+   keeps the signature and the file's first bytes, which the legacy rule needs. init: 0,
+   TAVIK_FILE_OTHER_KEY, TAVIK_FILE_LEGACY_VERSION (a version 1 or 2 signature without the flag),
+   or -2 for a null pointer, an unknown flag or version, or a key or signature inside the state.
+   update: 0 or -2 (a state not initialised or finished, a null data pointer with len > 0, data
+   inside the state). final: 0 valid, 1 invalid,
+   TAVIK_FILE_LEGACY_LABELLED (a version 1 signature of a file that begins with the version 2
+   label, whatever its verdict), or -2; the state is then finished. */
+#define TAVIK_FILE_VERIFY_STATE_BYTES 4864
+typedef struct tavik_file_verify_state {
+  uint64_t opaque[TAVIK_FILE_VERIFY_STATE_BYTES / 8];
+} tavik_file_verify_state;
+int32_t tavik_file_verify_init_flags(tavik_file_verify_state *st, const tavik_public_key_file *pk,
+                                     const tavik_signature_file *sig, uint32_t flags);
+int32_t tavik_file_verify_update(tavik_file_verify_state *st, const uint8_t *data, size_t len);
+int32_t tavik_file_verify_final(tavik_file_verify_state *st);
+/* tavik_file_verify_stream with flags: its codes and TAVIK_FILE_LEGACY_LABELLED. */
+int32_t tavik_file_verify_stream_flags(const tavik_public_key_file *pk, const tavik_signature_file *sig, FILE *f,
+                                       uint32_t flags);
+
+/* Streamed signing in the version 3 form, hedged: binds the trusted comment (len bytes, at most
    TAVIK_FILE_COMMENT_MAX, no control bytes) and then takes the file's bytes through
-   tavik_sign_update and tavik_sign_final. 0, or -2 for a null pointer (the comment only when
-   len > 0), a comment the parser would refuse, or a damaged key. */
+   tavik_sign_update and tavik_sign_final; the file holding it states version
+   TAVIK_FILE_SIGNATURE_VERSION. 0, or -2 for a null pointer (the comment only when len > 0), a
+   comment the parser would refuse, or a damaged key. Versions 1 and 2 are no longer made. */
 int32_t tavik_file_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk, const char *trusted_comment,
                                     size_t len);
 

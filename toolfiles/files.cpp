@@ -2,19 +2,36 @@
 // with its trusted comment. Everything here is public data; nothing is allocated.
 #include "tavik_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "base64.h"
 #include "fips202.h"
 
 namespace {
 
-// What a version 2 signature covers: this label (23 characters and a zero byte), the trusted
-// comment's length as 4 bytes big-endian, the comment, then the file. The label keeps these
-// messages apart from other uses of a key; the length keeps comment and file apart.
+// What a version 3 signature covers: the trusted comment's length as 4 bytes big-endian, the
+// comment, then the file, signed under the context V3_CONTEXT. The context keeps these messages
+// apart from everything else the key signs, raw messages included; the length keeps comment and
+// file apart.
+constexpr char V3_CONTEXT[] = TAVIK_FILE_V3_CONTEXT;
+constexpr uint64_t V3_CONTEXT_BYTES = sizeof V3_CONTEXT - 1;
+static_assert(V3_CONTEXT_BYTES == 23);
+// Version 2 signed this label (23 characters and a zero byte) in front of the same length, comment
+// and file, as a plain message: a raw signature of such bytes passes for one.
 constexpr char V2_LABEL[] = "tavik file signature v2";  // with its terminating zero: 24 bytes
 static_assert(sizeof V2_LABEL == 24);
+
+// Absorbs the label of version 2 (none for version 3), the comment's length and the comment.
+template <typename State, typename Update>
+int32_t bind_comment(State *st, Update update, uint32_t version, const char *comment, size_t n) {
+  const uint8_t len[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+  if (version == 2) update(st, reinterpret_cast<const uint8_t *>(V2_LABEL), sizeof V2_LABEL);
+  update(st, len, sizeof len);
+  return update(st, reinterpret_cast<const uint8_t *>(comment), n);
+}
 
 struct Text {
   const char *p;
@@ -75,7 +92,8 @@ bool clean_comment(const char *p, size_t n) {
 enum class Kind { public_key, signature };
 
 // The header of a file of kind `want`: the kind line's version, the values of the fields named in
-// `names` (exactly these, in this order), and the text after the "data:" line.
+// `names` (names_v1 for version 1; names_v2 for versions 2 and 3, which only signatures have;
+// exactly these, in this order), and the text after the "data:" line.
 int32_t read_header(Text text, Kind want, uint32_t *version, const char *const *names_v1,
                     const char *const *names_v2, Text *values, Text *data) {
   if (text.n > TAVIK_FILE_MAX_BYTES) return TAVIK_FILE_TOO_LARGE;
@@ -94,8 +112,8 @@ int32_t read_header(Text text, Kind want, uint32_t *version, const char *const *
   if (v.is("1")) {
     *version = 1;
     names = names_v1;
-  } else if (v.is("2") && names_v2 != nullptr) {
-    *version = 2;
+  } else if ((v.is("2") || v.is("3")) && names_v2 != nullptr) {  // version 3 keeps 2's fields
+    *version = v.p[0] == '2' ? 2 : 3;
     names = names_v2;
   } else {
     return TAVIK_FILE_UNKNOWN_VERSION;
@@ -142,6 +160,49 @@ int32_t public_key_of(tavik_public_key_file *out, Text b64, const Text *id) {
   return TAVIK_OK;
 }
 
+// Starts st on the message a signature of sig's version covers, up to the file's bytes: 0,
+// TAVIK_FILE_OTHER_KEY, TAVIK_FILE_LEGACY_VERSION (versions 1 and 2 without
+// TAVIK_FILE_ALLOW_LEGACY), or -2.
+int32_t start_verify(tavik_verify_state *st, const tavik_public_key_file *pk, const tavik_signature_file *sig,
+                     uint32_t flags) {
+  if (st == nullptr || pk == nullptr || sig == nullptr || sig->version < 1 || sig->version > 3 ||
+      sig->trusted_comment_len > TAVIK_FILE_COMMENT_MAX || (flags & ~TAVIK_FILE_ALLOW_LEGACY) != 0)
+    return TAVIK_ILLEGAL_PARAMETER;
+  if (std::memcmp(pk->key_id, sig->key_id, 16) != 0) return TAVIK_FILE_OTHER_KEY;
+  if (sig->version < 3 && (flags & TAVIK_FILE_ALLOW_LEGACY) == 0) return TAVIK_FILE_LEGACY_VERSION;
+  const int32_t r = sig->version == 3 ? tavik_verify_init_ctx(st, pk->pk, reinterpret_cast<const uint8_t *>(V3_CONTEXT),
+                                                              V3_CONTEXT_BYTES)
+                                      : tavik_verify_init(st, pk->pk);
+  if (r != TAVIK_OK || sig->version == 1) return r;
+  return bind_comment(st, tavik_verify_update, sig->version, sig->trusted_comment, sig->trusted_comment_len);
+}
+
+// The state behind tavik_file_verify_state: the scheme's stream, the signature, and the file's
+// first bytes, as many as the version 2 label has.
+constexpr uint64_t FILE_VERIFY_TAG = 0x7461766b46566572ULL;
+struct FileVerify {
+  uint64_t tag;
+  tavik_verify_state scheme;
+  uint8_t sig[TAVIK_SIG_BYTES];
+  uint8_t head[sizeof V2_LABEL];
+  uint32_t head_len;
+  uint32_t version;
+};
+static_assert(sizeof(FileVerify) <= sizeof(tavik_file_verify_state) &&
+              alignof(FileVerify) <= alignof(tavik_file_verify_state));
+
+FileVerify *live(tavik_file_verify_state *st) {
+  if (st == nullptr) return nullptr;
+  FileVerify *v = std::launder(reinterpret_cast<FileVerify *>(st));
+  return v->tag == FILE_VERIFY_TAG && v->head_len <= sizeof v->head ? v : nullptr;
+}
+
+// True when n bytes at p share a byte with the state.
+bool overlaps(const void *p, size_t n, const tavik_file_verify_state *st) {
+  const uintptr_t a = reinterpret_cast<uintptr_t>(p), b = reinterpret_cast<uintptr_t>(st);
+  return n != 0 && (a >= b ? a - b < sizeof *st : b - a < n);
+}
+
 }  // namespace
 
 extern "C" {
@@ -173,7 +234,7 @@ int32_t tavik_signature_file_parse(tavik_signature_file *out, const char *text, 
   if (r != TAVIK_OK) return r;
   if (!well_formed_id(values[0])) return TAVIK_FILE_BAD_KEY_ID;
   const Text none{"", 0};
-  const Text untrusted = version == 2 ? values[1] : none, trusted = version == 2 ? values[2] : none;
+  const Text untrusted = version >= 2 ? values[1] : none, trusted = version >= 2 ? values[2] : none;
   if (!clean_comment(untrusted.p, untrusted.n) || !clean_comment(trusted.p, trusted.n))
     return TAVIK_FILE_BAD_COMMENT;
   uint8_t sig[TAVIK_SIG_BYTES];
@@ -194,31 +255,61 @@ int32_t tavik_signature_file_parse(tavik_signature_file *out, const char *text, 
 
 int32_t tavik_file_verify_init(tavik_verify_state *st, const tavik_public_key_file *pk,
                                const tavik_signature_file *sig) {
-  if (st == nullptr || pk == nullptr || sig == nullptr || (sig->version != 1 && sig->version != 2) ||
-      sig->trusted_comment_len > TAVIK_FILE_COMMENT_MAX)
-    return TAVIK_ILLEGAL_PARAMETER;
-  if (std::memcmp(pk->key_id, sig->key_id, 16) != 0) return TAVIK_FILE_OTHER_KEY;
-  int32_t r = tavik_verify_init(st, pk->pk);
-  if (r != TAVIK_OK || sig->version == 1) return r;
-  const uint32_t n = sig->trusted_comment_len;
-  const uint8_t len[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-  tavik_verify_update(st, reinterpret_cast<const uint8_t *>(V2_LABEL), sizeof V2_LABEL);
-  tavik_verify_update(st, len, sizeof len);
-  return tavik_verify_update(st, reinterpret_cast<const uint8_t *>(sig->trusted_comment), n);
+  return start_verify(st, pk, sig, 0);
 }
 
-int32_t tavik_file_verify_stream(const tavik_public_key_file *pk, const tavik_signature_file *sig, FILE *f) {
+int32_t tavik_file_verify_init_flags(tavik_file_verify_state *st, const tavik_public_key_file *pk,
+                                     const tavik_signature_file *sig, uint32_t flags) {
+  // The state is cleared first: the key and the signature must lie outside it.
+  if (st == nullptr || overlaps(pk, sizeof *pk, st) || overlaps(sig, sizeof *sig, st)) return TAVIK_ILLEGAL_PARAMETER;
+  FileVerify *v = new (st) FileVerify{};
+  const int32_t r = start_verify(&v->scheme, pk, sig, flags);
+  if (r != TAVIK_OK) return r;
+  std::memcpy(v->sig, sig->sig, sizeof v->sig);
+  v->version = sig->version;
+  v->tag = FILE_VERIFY_TAG;
+  return TAVIK_OK;
+}
+
+int32_t tavik_file_verify_update(tavik_file_verify_state *st, const uint8_t *data, size_t len) {
+  FileVerify *v = live(st);
+  if (v == nullptr || (data == nullptr && len > 0) || overlaps(data, len, st)) return TAVIK_ILLEGAL_PARAMETER;
+  const size_t keep = std::min(len, sizeof v->head - v->head_len);
+  if (keep > 0) std::memcpy(v->head + v->head_len, data, keep);
+  v->head_len += uint32_t(keep);
+  return tavik_verify_update(&v->scheme, data, len);
+}
+
+int32_t tavik_file_verify_final(tavik_file_verify_state *st) {
+  FileVerify *v = live(st);
+  if (v == nullptr) return TAVIK_ILLEGAL_PARAMETER;
+  // A version 1 signature covers the file alone: when the file is a version 2 message, it is also
+  // that message's signature, trusted comment and all, and may have been made as one.
+  const bool labelled = v->version == 1 && v->head_len == sizeof V2_LABEL &&
+                        std::memcmp(v->head, V2_LABEL, sizeof V2_LABEL) == 0;
+  const int32_t r = labelled ? TAVIK_FILE_LEGACY_LABELLED : tavik_verify_final(&v->scheme, v->sig, TAVIK_SIG_BYTES);
+  std::memset(st, 0, sizeof *st);  // finished; the state held public data only
+  return r;
+}
+
+int32_t tavik_file_verify_stream_flags(const tavik_public_key_file *pk, const tavik_signature_file *sig, FILE *f,
+                                       uint32_t flags) {
   if (f == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  tavik_verify_state st;
-  const int32_t r = tavik_file_verify_init(&st, pk, sig);
+  tavik_file_verify_state st;
+  const int32_t r = tavik_file_verify_init_flags(&st, pk, sig, flags);
   if (r != TAVIK_OK) return r;
   uint8_t buf[4096];
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) tavik_verify_update(&st, buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) tavik_file_verify_update(&st, buf, n);
   if (std::ferror(f)) {
+    std::memset(&st, 0, sizeof st);
     return TAVIK_FILE_READ_ERROR;
   }
-  return tavik_verify_final(&st, sig->sig, TAVIK_SIG_BYTES);
+  return tavik_file_verify_final(&st);
+}
+
+int32_t tavik_file_verify_stream(const tavik_public_key_file *pk, const tavik_signature_file *sig, FILE *f) {
+  return tavik_file_verify_stream_flags(pk, sig, f, 0);
 }
 
 int32_t tavik_file_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk, const char *trusted_comment,
@@ -229,12 +320,10 @@ int32_t tavik_file_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk, con
   // fields, must match the hash and t0 the key stores.
   uint8_t pk[TAVIK_PK_BYTES];
   if (sk == nullptr || tavik_pk_from_sk(pk, sk) != TAVIK_OK) return TAVIK_ILLEGAL_PARAMETER;
-  const int32_t r = tavik_sign_init_hedged(st, sk);
+  const int32_t r =
+      tavik_sign_init_ctx_hedged(st, sk, reinterpret_cast<const uint8_t *>(V3_CONTEXT), V3_CONTEXT_BYTES);
   if (r != TAVIK_OK) return r;
-  const uint8_t n[4] = {uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)};
-  tavik_sign_update(st, reinterpret_cast<const uint8_t *>(V2_LABEL), sizeof V2_LABEL);
-  tavik_sign_update(st, n, sizeof n);
-  return tavik_sign_update(st, reinterpret_cast<const uint8_t *>(trusted_comment), len);
+  return bind_comment(st, tavik_sign_update, 3, trusted_comment, len);
 }
 
 const char *tavik_file_error_string(int32_t code) {
@@ -254,6 +343,11 @@ const char *tavik_file_error_string(int32_t code) {
     case TAVIK_FILE_BAD_LENGTH: return "data of the wrong length";
     case TAVIK_FILE_KEY_ID_MISMATCH: return "key id is not the key's own";
     case TAVIK_FILE_READ_ERROR: return "read error";
+    case TAVIK_FILE_LEGACY_VERSION:
+      return "a legacy signature (version 1 or 2), which a raw signature by the same key can pass for; "
+             "verified only when legacy versions are allowed";
+    case TAVIK_FILE_LEGACY_LABELLED:
+      return "a version 1 signature of a file that begins with the version 2 label: refused always";
     default: return "";
   }
 }

@@ -17,7 +17,7 @@ import termios
 import time
 
 TAVIK, RAW_VERIFY, TESTBUILD = (os.path.abspath(a) for a in sys.argv[1:4])
-FIX = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")  # files of the version 1 tool
+FIX = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")  # files of earlier tools
 failures = []
 outputs = []  # every stdout and stderr, searched for secrets at the end
 
@@ -187,14 +187,17 @@ for name, data in messages.items():
     check(fields(f"{name}.tsig")[1]["key-id"] == fields("tavik.pub")[1]["key-id"], f"{name}: signature key id")
     check(subprocess.run([RAW_VERIFY, "--files", "tavik.pub", f"{name}.tsig", name]).returncode == 0,
           f"{name}: the library's reader")
-    # The scheme's own call agrees on the signed form: label, comment length, comment, file.
+    # The scheme's own call agrees on the signed form: comment length, comment, file, under the
+    # tool's context; the same bytes without it do not verify.
     comment = fields(f"{name}.tsig")[1]["trusted-comment"].encode()
-    signed = b"tavik file signature v2\0" + len(comment).to_bytes(4, "big") + comment + data
+    signed = len(comment).to_bytes(4, "big") + comment + data
     if len(signed) <= 3300:
         write("raw.pk", fields("tavik.pub")[2])
         write("raw.sig", fields(f"{name}.tsig")[2])
         write("raw.msg", signed)
-        check(subprocess.run([RAW_VERIFY, "raw.pk", "raw.sig", "raw.msg"]).returncode == 0, f"{name}: sig_verf on raw")
+        check(subprocess.run([RAW_VERIFY, "--ctx", "tavik file signature v3", "raw.pk", "raw.sig", "raw.msg"]).returncode
+              == 0, f"{name}: tavik_verify_ctx on raw")
+        check(subprocess.run([RAW_VERIFY, "raw.pk", "raw.sig", "raw.msg"]).returncode == 1, f"{name}: no context")
 write("chunk1x", messages["chunk1"][:-1] + bytes([messages["chunk1"][-1] ^ 1]))
 expect("a changed byte after 64 KiB", ["verify", "-p", "tavik.pub", "-m", "chunk1x", "-x", "chunk1.tsig"], 1)
 expect("sign stdin", ["sign", "-s", "tavik.sec", "-m", "-", "-x", "stdin.tsig"], 0, stdin=messages["short"])
@@ -278,7 +281,8 @@ refusals = [
      "unknown encryption \"\\x1b[2J\""),
     ("escaped path", "\x1b[2J.pub", None, "verify", "\\x1b[2J.pub: No such file"),
     ("version v10", "x.pub", pub_text.replace(" v1\n", " v10\n", 1), "verify", "unknown format version v10"),
-    ("version v1x", "x.tsig", sig_text.replace(" v2\n", " v2x\n", 1), "verify-sig", "unknown format version v2x"),
+    ("version v3x", "x.tsig", sig_text.replace(" v3\n", " v3x\n", 1), "verify-sig", "unknown format version v3x"),
+    ("version v4", "x.tsig", sig_text.replace(" v3\n", " v4\n", 1), "verify-sig", "unknown format version v4"),
     ("DEL in a comment", "x.tsig", sig_text.replace("untrusted-comment: ", "untrusted-comment: \x7f", 1), "verify-sig",
      "untrusted-comment holds a control character"),
 ]
@@ -355,7 +359,7 @@ for name, args, code, err, kept in outs:
         check(after == before and stat.S_ISFIFO(os.lstat("pipe.tsig").st_mode) and os.path.isdir("adir"),
               f"{name}: files changed")
 for n in ("old.tsig", "notes.txt"):
-    check(fields(n)[0] == "tavik signature v2", f"{n}: not replaced by a signature")
+    check(fields(n)[0] == "tavik signature v3", f"{n}: not replaced by a signature")
 
 # A secret key that others may read is used, with a warning.
 write("open.sec", read("tavik.sec"))
@@ -444,7 +448,7 @@ signs = [
     ("default key, two files", ["sign", "-m", "one", "-m", "short"], 0, "signature in short.tsig", None, b""),
     ("trusted and untrusted comment", ["sign", "-m", "one", "-t", "release 1.0 café", "-c", "made here", "-x",
                                        "c.tsig"], 0, "signature in c.tsig", None, b""),
-    ("to standard output", ["sign", "-m", "short", "-x", "-", "-t", "out"], 0, "tavik signature v2\n", None, b""),
+    ("to standard output", ["sign", "-m", "short", "-x", "-", "-t", "out"], 0, "tavik signature v3\n", None, b""),
     ("passphrase on standard input", ["sign", "-s", "b.sec", "-m", "short", "-x", "in.tsig", "--passphrase-file", "-"],
      0, "in.tsig", None, b"correct horse battery staple\n"),
     ("passphrase by descriptor", ["sign", "-s", "b.sec", "-m", "short", "-x", "fd.tsig", "--passphrase-fd", "0"], 0,
@@ -487,7 +491,7 @@ for name, args, code, out, err, stdin in signs:
     if name == "to standard output":
         write("out.tsig", o)
 kind, f, _ = fields("one.tsig")
-check(kind == "tavik signature v2" and f["trusted-comment"].startswith("timestamp:") and
+check(kind == "tavik signature v3" and f["trusted-comment"].startswith("timestamp:") and
       f["trusted-comment"].endswith(" file:one") and f["untrusted-comment"] == "signed by key " + f["key-id"],
       f"default comments: {f}")
 check(fields("c.tsig")[1]["untrusted-comment"] == "made here", "untrusted comment")
@@ -514,12 +518,22 @@ verifies = [
     ("signature on stdin", ["verify", "-m", "short", "-x", "-"], 0, "valid", read("short.tsig")),
     ("passphrase from stdin", ["verify", "-p", "b.pub", "-m", "short", "-x", "in.tsig"], 0, "valid", b""),
     ("passphrase from a descriptor", ["verify", "-p", "b.pub", "-m", "short", "-x", "fd.tsig"], 0, "valid", b""),
-    ("version 1 fixture", ["verify", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x", "fx-hello.txt.tsig"], 0,
-     "(a version 1 signature", b""),
-    ("version 2 fixture", ["verify", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x", "fx-hello.txt.v2.tsig"], 0,
-     "trusted comment: timestamp:1700000000 file:hello.txt", b""),
-    ("version 1 fixture, changed file", ["verify", "-p", "fx-v1.pub", "-m", "short", "-x", "fx-hello.txt.tsig"], 1,
-     "INVALID", b""),
+    # Signatures of earlier tools: refused by default, checked with --allow-legacy, which says what
+    # they leave open.
+    ("version 1 fixture", ["verify", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x", "fx-hello.txt.tsig"], 1,
+     "NOT verified: a legacy version 1 signature, which a raw signature by the same key can pass for; "
+     "--allow-legacy checks it\n", b""),
+    ("version 2 fixture", ["verify", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x", "fx-hello.txt.v2.tsig"], 1,
+     "NOT verified: a legacy version 2 signature", b""),
+    ("version 1 fixture, legacy allowed", ["verify", "--allow-legacy", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x",
+                                           "fx-hello.txt.tsig"], 0, "(a legacy version 1 signature: it has no", b""),
+    ("version 2 fixture, legacy allowed", ["verify", "--allow-legacy", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x",
+                                           "fx-hello.txt.v2.tsig"], 0,
+     "trusted comment: timestamp:1700000000 file:hello.txt\n(a legacy version 2 signature: any signature", b""),
+    ("version 3 fixture", ["verify", "-p", "fx-v1.pub", "-m", "fx-hello.txt", "-x", "fx-hello.txt.v3.tsig"], 0,
+     "trusted comment: timestamp:1700000000 file:hello.txt\n", b""),
+    ("version 1 fixture, changed file", ["verify", "--allow-legacy", "-p", "fx-v1.pub", "-m", "short", "-x",
+                                         "fx-hello.txt.tsig"], 1, "INVALID", b""),
     ("quiet", ["verify", "-q", "-m", "short"], 0, None, b""),
     ("-p and -P", ["verify", "-p", "tavik.pub", "-P", inline, "-m", "short"], 2, "exclude each other", b""),
     ("-P not a key", ["verify", "-P", inline[:-8], "-m", "short"], 2, "-P: not a public key", b""),
@@ -555,6 +569,44 @@ for sec, pub, pw in (("fx-v1.sec", "fx-v1.pub", None), ("fx-v1-sealed.sec", "fx-
     args = ["sign", "-s", sec, "-m", "short", "-x", "fx.tsig", "-f"] + (["--passphrase-file", "-"] if pw else [])
     expect(f"sign with the version 1 {sec}", args, 0, stdin=(pw or "").encode() + b"\n")
     expect(f"verify with the version 1 {pub}", ["verify", "-p", pub, "-m", "short", "-x", "fx.tsig"], 0, out="valid")
+
+# The forgery of version 2, end to end: a raw signature by the key (made by any program that signs
+# bytes with it) of label || length || comment || chosen content, in a version 2 file. Refused by
+# default; with --allow-legacy it verifies, as version 2 always let it, and is called legacy; as
+# version 3 it fails, and so does the genuine version 3 signature as version 2. The tool and the
+# library's reader agree (status 3 there: a refusal); the library's tests relabel the rest.
+def sig_file(version, sig, comment):
+    b64 = base64.b64encode(sig).decode()
+    comments = f"untrusted-comment: relabelled\ntrusted-comment: {comment}\n" if version > 1 else ""
+    return (f"tavik signature v{version}\nkey-id: {fields('tavik.pub')[1]['key-id']}\n{comments}data:\n" +
+            "".join(b64[i:i + 64] + "\n" for i in range(0, len(b64), 64)))
+
+
+chosen = "timestamp:1700000000 file:release-2.0.tar.gz"
+write("release-2.0.tar.gz", "chosen content\n")
+write("v2msg", b"tavik file signature v2\0" + len(chosen).to_bytes(4, "big") + chosen.encode() + read("release-2.0.tar.gz"))
+write("raw.sk", sk_plain)
+check(subprocess.run([RAW_VERIFY, "--sign", "raw.sk", "v2msg", "raw.sig"]).returncode == 0, "raw signature")
+raw = {"forged": read("raw.sig")}
+expect("sign the release", ["sign", "-m", "release-2.0.tar.gz", "-t", chosen, "-x", "genuine.tsig"], 0)
+raw["genuine"] = fields("genuine.tsig")[2]
+confusions = [
+    ("forged version 2", 2, "forged", "release-2.0.tar.gz", [], 1, 3, "NOT verified: a legacy version 2 signature"),
+    ("forged version 2, legacy allowed", 2, "forged", "release-2.0.tar.gz", ["--allow-legacy"], 0, 0,
+     f"valid signature by key {fields('tavik.pub')[1]['key-id']}\ntrusted comment: {chosen}\n(a legacy version 2"),
+    ("forged version 2 as version 3", 3, "forged", "release-2.0.tar.gz", ["--allow-legacy"], 1, 1, "INVALID"),
+    ("version 3 as version 2", 2, "genuine", "release-2.0.tar.gz", ["--allow-legacy"], 1, 1, "INVALID"),
+    ("version 2 as version 1 of its message", 1, "forged", "v2msg", ["--allow-legacy"], 1, 3,
+     "NOT verified: a version 1 signature of a file that begins with the version 2 label is refused always"),
+]
+for name, version, which, target, opts, code, library, says in confusions:
+    write("relabelled.tsig", sig_file(version, raw[which], chosen))
+    expect(name, ["verify", *opts, "-m", target, "-x", "relabelled.tsig"], code, out=says)
+    mode = "--files-legacy" if opts else "--files"
+    got = subprocess.run([RAW_VERIFY, mode, "tavik.pub", "relabelled.tsig", target]).returncode
+    check(got == library, f"{name}: the library's reader gives {got}, want {library}")
+o = expect("genuine version 3", ["verify", "--allow-legacy", "-m", "release-2.0.tar.gz", "-x", "genuine.tsig"], 0)
+check("legacy" not in o, f"version 3 called legacy: {o!r}")
 
 # passwd: change, add and remove a passphrase; each refusal and each fault leaves the file as it was.
 write("pw2", "a new passphrase\n")

@@ -1,5 +1,7 @@
-// The tool's public key and signature files read by the library: files the version 1 and version 2
-// tools wrote verify, and a table of changed, truncated and garbled files gives each its code.
+// The tool's public key and signature files read by the library: files the version 1, 2 and 3
+// tools wrote verify (the first two only when legacy versions are allowed), a table of changed,
+// truncated and garbled files gives each its code, and no signature made for one version, for
+// another context or for no context at all passes for another.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,24 +30,34 @@ std::string replaced(std::string text, const std::string &from, const std::strin
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-// Parses both files and verifies `file` with them, streamed in pieces of 7 bytes; the first code
+// Verifies `file` with a parsed key and signature, streamed in pieces of 7 bytes; the first code
 // that is not TAVIK_OK, or the verdict.
-int32_t check(const std::string &pub, const std::string &sig, const std::string &file) {
+int32_t check(const tavik_public_key_file &k, const tavik_signature_file &s, const std::string &file,
+              uint32_t flags) {
+  tavik_file_verify_state st;
+  int32_t r = tavik_file_verify_init_flags(&st, &k, &s, flags);
+  if (r != TAVIK_OK) return r;
+  for (size_t i = 0; i < file.size(); i += 7)
+    tavik_file_verify_update(&st, reinterpret_cast<const uint8_t *>(file.data()) + i,
+                             std::min<size_t>(7, file.size() - i));
+  return tavik_file_verify_final(&st);
+}
+
+// Parses both files and checks `file` with them, legacy versions allowed unless flags say otherwise.
+int32_t check(const std::string &pub, const std::string &sig, const std::string &file,
+              uint32_t flags = TAVIK_FILE_ALLOW_LEGACY) {
   tavik_public_key_file k;
   tavik_signature_file s;
   int32_t r = tavik_public_key_file_parse(&k, pub.data(), pub.size());
   if (r != TAVIK_OK) return r;
   if ((r = tavik_signature_file_parse(&s, sig.data(), sig.size())) != TAVIK_OK) return r;
-  tavik_verify_state st;
-  if ((r = tavik_file_verify_init(&st, &k, &s)) != TAVIK_OK) return r;
-  for (size_t i = 0; i < file.size(); i += 7)
-    tavik_verify_update(&st, reinterpret_cast<const uint8_t *>(file.data()) + i, std::min<size_t>(7, file.size() - i));
-  return tavik_verify_final(&st, s.sig, TAVIK_SIG_BYTES);
+  return check(k, s, file, flags);
 }
 
-TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
+TEST(ToolFiles, FilesOfEveryVersionAndTheirFaults) {
   const std::string pub = fixture("v1.pub"), other = fixture("v1-sealed.pub"), file = fixture("hello.txt");
   const std::string v1 = fixture("hello.txt.tsig"), v2 = fixture("hello.txt.v2.tsig");
+  const std::string v3 = fixture("hello.txt.v3.tsig");
   const std::string comment = "trusted-comment: timestamp:1700000000 file:hello.txt";
   const size_t data = v2.find("data:\n") + 6;
   // The first line of base64 of each file, and the last character before the padding of a key.
@@ -67,6 +79,10 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
   } cases[] = {
       {"version 1", pub, v1, file, TAVIK_OK},
       {"version 2", pub, v2, file, TAVIK_OK},
+      {"version 3", pub, v3, file, TAVIK_OK},
+      {"changed file, version 3", pub, v3, file + "!", TAVIK_INVALID_SIGNATURE},
+      {"changed trusted comment, version 3", pub, replaced(v3, "1700000000", "1700000001"), file,
+       TAVIK_INVALID_SIGNATURE},
       {"line ends \\r\\n", replaced(pub, "\n", "\r\n"), replaced(v2, "\n", "\r\n"), file, TAVIK_OK},
       {"changed file, version 1", pub, v1, file + "!", TAVIK_INVALID_SIGNATURE},
       {"changed file, version 2", pub, v2, file + "!", TAVIK_INVALID_SIGNATURE},
@@ -94,7 +110,7 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
       {"signature as key", v2, v2, file, TAVIK_FILE_WRONG_KIND},
       {"key as signature", pub, pub, file, TAVIK_FILE_WRONG_KIND},
       {"unknown key version", replaced(pub, " v1\n", " v2\n"), v2, file, TAVIK_FILE_UNKNOWN_VERSION},
-      {"unknown signature version", pub, replaced(v2, " v2\n", " v3\n"), file, TAVIK_FILE_UNKNOWN_VERSION},
+      {"unknown signature version", pub, replaced(v2, " v2\n", " v4\n"), file, TAVIK_FILE_UNKNOWN_VERSION},
       // A version is the whole rest of the line, not a prefix of it.
       {"key version v10", replaced(pub, " v1\n", " v10\n"), v2, file, TAVIK_FILE_UNKNOWN_VERSION},
       {"key version v1x", replaced(pub, " v1\n", " v1x\n"), v2, file, TAVIK_FILE_UNKNOWN_VERSION},
@@ -126,6 +142,10 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
       {"64 KiB exactly", pub + std::string(65536 - pub.size(), '\n'), v2, file, TAVIK_OK},
   };
   for (const auto &c : cases) EXPECT_EQ(check(c.pub, c.sig, c.file), c.want) << c.name;
+  // Without the flag only version 3 verifies: the legacy versions are refused, valid or not.
+  for (const auto &[sig, want] : {std::pair{v1, TAVIK_FILE_LEGACY_VERSION}, std::pair{v2, TAVIK_FILE_LEGACY_VERSION},
+                                  std::pair{v3, TAVIK_OK}})
+    EXPECT_EQ(check(pub, sig, file, 0), want) << sig.substr(0, 18);
   // The bytes next to the alphabet's ranges ('@' '[' '`' '{' '/' ':'), a NUL, bytes above 0x7f:
   // none is base64, in a key or in a signature.
   for (const char c : {'@', '[', '`', '{', ':', '\0', '\x80', '\xbf', '\xff', '-', '_'}) {
@@ -154,11 +174,28 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
   ASSERT_EQ(tavik_public_key_file_from_base64(&inline_k, joined.data(), joined.size()), TAVIK_OK);
   EXPECT_EQ(std::memcmp(&inline_k, &k, sizeof k), 0);
   EXPECT_EQ(tavik_public_key_file_from_base64(&inline_k, joined.data(), joined.size() - 4), TAVIK_FILE_BAD_LENGTH);
-  for (const auto &[text, want] : {std::pair{file, TAVIK_OK}, std::pair{file + "\n", TAVIK_INVALID_SIGNATURE}}) {
-    FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "rb");
+  // A stdio stream, and the calls without flags, on the scheme's own state: version 3 only.
+  tavik_signature_file s3;
+  ASSERT_EQ(tavik_signature_file_parse(&s3, v3.data(), v3.size()), TAVIK_OK);
+  const struct {
+    const tavik_signature_file *sig;
+    std::string text;
+    uint32_t flags;
+    int32_t want;
+  } streams[] = {{&s3, file, 0, TAVIK_OK}, {&s3, file + "\n", 0, TAVIK_INVALID_SIGNATURE},
+                 {&s, file, 0, TAVIK_FILE_LEGACY_VERSION}, {&s, file, TAVIK_FILE_ALLOW_LEGACY, TAVIK_OK}};
+  for (const auto &c : streams) {
+    FILE *f = fmemopen(const_cast<char *>(c.text.data()), c.text.size(), "rb");
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(tavik_file_verify_stream(&k, &s, f), want);
+    EXPECT_EQ(c.flags == 0 ? tavik_file_verify_stream(&k, c.sig, f) : tavik_file_verify_stream_flags(&k, c.sig, f, c.flags),
+              c.want);
     std::fclose(f);
+    tavik_verify_state st;
+    const int32_t init = tavik_file_verify_init(&st, &k, c.sig);
+    EXPECT_EQ(init, c.sig->version == 3 ? TAVIK_OK : TAVIK_FILE_LEGACY_VERSION);
+    if (init != TAVIK_OK || c.flags != 0) continue;
+    tavik_verify_update(&st, reinterpret_cast<const uint8_t *>(c.text.data()), c.text.size());
+    EXPECT_EQ(tavik_verify_final(&st, c.sig->sig, TAVIK_SIG_BYTES), c.want);
   }
   EXPECT_EQ(tavik_public_key_file_parse(nullptr, pub.data(), pub.size()), TAVIK_ILLEGAL_PARAMETER);
   EXPECT_EQ(tavik_signature_file_parse(&s, nullptr, 1), TAVIK_ILLEGAL_PARAMETER);
@@ -166,9 +203,9 @@ TEST(ToolFiles, FilesOfBothVersionsAndTheirFaults) {
   EXPECT_STRNE(tavik_file_error_string(TAVIK_FILE_BAD_COMMENT), "");
 }
 
-// A file signed through the library's own version 2 call verifies with its comment and no other;
+// A file signed through the library's own call verifies as version 3 with its comment and no other;
 // comments the parser would refuse are refused when signing.
-TEST(ToolFiles, SignsTheVersion2Form) {
+TEST(ToolFiles, SignsTheVersion3Form) {
   uint8_t seed[TAVIK_SEED_BYTES] = {7}, sk[TAVIK_SK_BYTES];
   tavik_public_key_file k;
   ASSERT_EQ(sig_keygen_from_seed(k.pk, sk, seed), TAVIK_OK);
@@ -178,7 +215,7 @@ TEST(ToolFiles, SignsTheVersion2Form) {
   tavik_sign_update(&st, reinterpret_cast<const uint8_t *>(file.data()), file.size());
   tavik_signature_file s{};
   ASSERT_EQ(tavik_sign_final(&st, s.sig), TAVIK_OK);
-  s.version = 2;
+  s.version = TAVIK_FILE_SIGNATURE_VERSION;
   // verify_init compares the ids as text only.
   std::snprintf(k.key_id, sizeof k.key_id, "0123456789abcdef");
   std::memcpy(s.key_id, k.key_id, sizeof s.key_id);
@@ -213,6 +250,81 @@ TEST(ToolFiles, SignsTheVersion2Form) {
         << "bit " << bit;
     EXPECT_EQ(std::memcmp(&fresh, &before, sizeof fresh), 0) << "bit " << bit;
   }
+}
+
+// Signatures made for one purpose, wrapped as a file signature of some version: only the one made
+// for that version verifies as it, and version 3 takes nothing but its own.
+TEST(ToolFiles, NoSignaturePassesForAnotherVersion) {
+  uint8_t seed[TAVIK_SEED_BYTES] = {9}, sk[TAVIK_SK_BYTES];
+  tavik_public_key_file k;
+  ASSERT_EQ(sig_keygen_from_seed(k.pk, sk, seed), TAVIK_OK);
+  std::snprintf(k.key_id, sizeof k.key_id, "0123456789abcdef");
+  const std::string comment = "timestamp:1700000000 file:release-2.0.tar.gz", file = "chosen content\n";
+  const std::string framed = std::string{char(0), char(0), char(0), char(comment.size())} + comment + file;
+  const std::string v2_message = std::string("tavik file signature v2", 24) + framed;
+  const auto raw = [&](const std::string &m, const char *ctx = "") {
+    tavik_signature_file s{};
+    std::memcpy(s.key_id, k.key_id, sizeof s.key_id);
+    EXPECT_EQ(tavik_sign_ctx(sk, reinterpret_cast<const uint8_t *>(ctx), std::strlen(ctx),
+                             reinterpret_cast<const uint8_t *>(m.data()), m.size(), s.sig),
+              TAVIK_OK);
+    return s;
+  };
+  const auto as = [&](tavik_signature_file s, uint32_t version) {
+    s.version = version;
+    const std::string tc = version == 1 ? "" : comment;
+    std::memcpy(s.trusted_comment, tc.c_str(), tc.size() + 1);
+    s.trusted_comment_len = uint32_t(tc.size());
+    return s;
+  };
+  tavik_signature_file v3{};
+  tavik_sign_state st;
+  ASSERT_EQ(tavik_file_sign_init_hedged(&st, sk, comment.data(), comment.size()), TAVIK_OK);
+  tavik_sign_update(&st, reinterpret_cast<const uint8_t *>(file.data()), file.size());
+  ASSERT_EQ(tavik_sign_final(&st, v3.sig), TAVIK_OK);
+  std::memcpy(v3.key_id, k.key_id, sizeof v3.key_id);
+  // The forgery of version 2: any raw signature of label || length || comment || content.
+  const tavik_signature_file forged = raw(v2_message), of_file = raw(file), of_framed = raw(framed);
+  const tavik_signature_file other_ctx = raw(framed, "tavik file signature v4");
+  const uint32_t legacy = TAVIK_FILE_ALLOW_LEGACY;
+  const struct {
+    const char *why;
+    tavik_signature_file sig;
+    std::string file;
+    uint32_t flags;
+    int32_t want;
+  } cases[] = {
+      {"its own version", as(v3, 3), file, 0, TAVIK_OK},
+      {"forged version 2: refused by default", as(forged, 2), file, 0, TAVIK_FILE_LEGACY_VERSION},
+      {"forged version 2, legacy allowed: it verifies, as version 2 always let it", as(forged, 2), file, legacy, TAVIK_OK},
+      {"forged version 2 as version 3: no context", as(forged, 3), file, legacy, TAVIK_INVALID_SIGNATURE},
+      {"raw signature of version 3's bytes: no context", as(of_framed, 3), file, legacy, TAVIK_INVALID_SIGNATURE},
+      {"raw signature of the file as version 3", as(of_file, 3), file, legacy, TAVIK_INVALID_SIGNATURE},
+      {"another context on version 3's bytes", as(other_ctx, 3), file, legacy, TAVIK_INVALID_SIGNATURE},
+      {"version 3 as version 2: under a context", as(v3, 2), file, legacy, TAVIK_INVALID_SIGNATURE},
+      {"version 3 as version 1", as(v3, 1), file, legacy, TAVIK_INVALID_SIGNATURE},
+      {"version 2 as version 1 of the file", as(forged, 1), file, legacy, TAVIK_INVALID_SIGNATURE},
+      // Valid as version 1 of the file that is the version 2 message: refused, verdict unseen.
+      {"version 2 as version 1 of its message", as(forged, 1), v2_message, legacy, TAVIK_FILE_LEGACY_LABELLED},
+      {"version 1 of a file", as(of_file, 1), file, legacy, TAVIK_OK},
+      // The label is 24 bytes with its zero: a file that only begins with its text is no message of it.
+      {"version 1 of a file of the label without its zero", as(raw(v2_message.substr(0, 23)), 1),
+       v2_message.substr(0, 23), legacy, TAVIK_OK},
+  };
+  for (const auto &c : cases) EXPECT_EQ(check(k, c.sig, c.file, c.flags), c.want) << c.why;
+
+  // A state that was not started, or is finished, and an unknown flag are refused.
+  tavik_file_verify_state fst{};
+  const tavik_signature_file s3 = as(v3, 3);
+  EXPECT_EQ(tavik_file_verify_update(&fst, nullptr, 0), TAVIK_ILLEGAL_PARAMETER);
+  EXPECT_EQ(tavik_file_verify_final(&fst), TAVIK_ILLEGAL_PARAMETER);
+  EXPECT_EQ(tavik_file_verify_init_flags(&fst, &k, &s3, 2), TAVIK_ILLEGAL_PARAMETER);
+  ASSERT_EQ(tavik_file_verify_init_flags(&fst, &k, &s3, 0), TAVIK_OK);
+  EXPECT_EQ(tavik_file_verify_update(&fst, reinterpret_cast<const uint8_t *>(&fst) + 8, 4), TAVIK_ILLEGAL_PARAMETER)
+      << "data inside the state";
+  tavik_file_verify_update(&fst, reinterpret_cast<const uint8_t *>(file.data()), file.size());
+  EXPECT_EQ(tavik_file_verify_final(&fst), TAVIK_OK);
+  EXPECT_EQ(tavik_file_verify_final(&fst), TAVIK_ILLEGAL_PARAMETER) << "finished";
 }
 
 }  // namespace
