@@ -38,7 +38,11 @@ test-asan:
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && $(CTEST) -L kernel && $(CTEST) -LE kernel
 
-test: test-fast test-asan test-ct test-ct-avx512
+# The stages in turn, stopping at the first that fails, then one line per stage and the verdict
+# (tools/test_stages.sh); make fails when a stage did.
+TEST_STAGES = test-fast test-asan test-ct test-ct-avx512
+test:
+	@sh tools/test_stages.sh "$(MAKE)" $(TEST_STAGES)
 
 # Eight threads making, signing and verifying at once under ThreadSanitizer (clang), with
 # getrandom working and denied, on every path.

@@ -1,7 +1,9 @@
-// Benchmark: time-stamp-counter ticks of the three calls and of the building blocks that dominate
-// them, printed as medians and averages. `tavik_speed [runs]` measures the path in use;
-// `tavik_speed --compare [runs]` measures every available path in turn and prints the ratios.
-// `--json` or `--csv` prints one record per measured call and path instead of the text.
+// Benchmark: the three calls, the expanded-key and context calls, and (--kernels) the building
+// blocks that dominate them, counted in time-stamp-counter ticks. The text gives each call's median
+// in microseconds at the counter's measured rate, key generation, signing and verification first.
+// `tavik_speed [runs]` measures the path in use; `tavik_speed --compare [runs]` measures every
+// available path in turn and prints the ratios. `--json` or `--csv` prints one record per call and
+// path instead of the text, the building blocks always included.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +25,6 @@
 #include "shake_lanes.h"
 #include "params.h"
 #include "signature.h"
-#include "speed.h"
 #include "speed_records.h"
 #include "testtavik_util.h"
 
@@ -33,9 +34,21 @@ namespace {
 
 // Text output of the measurements; off when records are printed instead.
 bool g_text = true;
-// The counter's measured rate: the text gives each median and average in microseconds at it,
-// beside the fixed 2.6 GHz of the driver's summary lines, and the records convert with it too.
+// Whether the building blocks (transforms, samplers, permutations) are measured: with --kernels,
+// and always for the records.
+bool g_kernels = false;
+// The counter's measured rate: the text gives each median in microseconds at it, and the records
+// convert with it too.
 double g_ticks_per_us = 0;
+
+// The name a text line shows for a measurement label: the three calls say what they do.
+std::string display_name(const std::string &label) {
+  const std::string call = !label.empty() && label.back() == ':' ? label.substr(0, label.size() - 1) : label;
+  if (call == "sig_keygen") return "key generation (sig_keygen)";
+  if (call == "sig_sign") return "signing (sig_sign)";
+  if (call == "sig_verf") return "verification (sig_verf)";
+  return call;
+}
 
 // Ticks of the time-stamp counter per microsecond, measured against the monotonic clock.
 double tsc_ticks_per_us() {
@@ -49,7 +62,7 @@ double tsc_ticks_per_us() {
   return double(t1 - t0) / (ns / 1000.0);
 }
 
-// Runs body `runs` times, prints the summary under `name` (text mode), and records its statistics.
+// Runs body `runs` times, prints its median in microseconds (text mode), and records its statistics.
 template <typename Body>
 void measure(std::vector<Result> &results, const char *name, size_t runs, Body body) {
   std::vector<uint64_t> t(runs);
@@ -58,13 +71,15 @@ void measure(std::vector<Result> &results, const char *name, size_t runs, Body b
     body(i);
     t[i] = cpucycles() - start;
   }
-  if (g_text) print_results_at_rate(name, t.data(), runs, g_ticks_per_us);
   results.push_back(summarise(name, backend_name(active_backend()), t.data(), runs));
+  if (g_text) std::printf("%-48s %12.3f us\n", display_name(name).c_str(), double(results.back().median) / g_ticks_per_us);
   results.back().lanes = backend_lanes();
   results.back().lanes_reason = backend_lanes_reason();
   results.back().arith_bits = backend_arith_bits();
   results.back().arith_reason = backend_arith_reason();
 }
+
+void measure_kernels(std::vector<Result> &r, size_t runs);
 
 std::vector<Result> run_all(size_t runs) {
   std::vector<Result> r;
@@ -90,6 +105,11 @@ std::vector<Result> run_all(size_t runs) {
   });
   int failures = 0;
   measure(r, "sig_verf:", runs, [&](size_t) { failures += sig_verf(pk, sig, siglen, msg, sizeof msg) != 0; });
+  if (g_text) {
+    std::printf("(medians of %zu runs, in microseconds at the counter's measured %.3f ticks per microsecond)\n\n"
+                "many messages under one key, through expanded keys:\n",
+                runs, g_ticks_per_us);
+  }
   // Many messages under one key: the expanded keys, and the calls from them against the calls above.
   static tavik_expanded_sk xsk;
   static tavik_expanded_pk xpk;
@@ -112,6 +132,7 @@ std::vector<Result> run_all(size_t runs) {
                 double(r[n - 2].median + r[n - 1].median) / verf);
   }
   // The cost of a context: a 32-byte context on the 59-byte message, against the same calls without.
+  if (g_text) std::printf("contexts:\n");
   static uint8_t ctx[32], sig_ctx[SIG_BYTES];
   for (size_t i = 0; i < sizeof ctx; ++i) ctx[i] = uint8_t(0xc0 + i);
   measure(r, "tavik_sign_hedged:", runs, [&](size_t i) {
@@ -136,12 +157,23 @@ std::vector<Result> run_all(size_t runs) {
   if (g_text) {
     const size_t n = r.size();
     std::printf("with a 32-byte context: tavik_sign_ctx_hedged / tavik_sign_hedged %.4f, "
-                "tavik_verify_ctx / tavik_verify %.4f; the context's hash %lld ticks, %.4f of tavik_sign_hedged\n\n",
+                "tavik_verify_ctx / tavik_verify %.4f; the context's hash %.3f us, %.4f of tavik_sign_hedged\n\n",
                 double(r[n - 5].median) / double(r[n - 6].median), double(r[n - 3].median) / double(r[n - 4].median),
-                (long long)r[n - 1].median - (long long)r[n - 2].median,
+                (double(r[n - 1].median) - double(r[n - 2].median)) / g_ticks_per_us,
                 (double(r[n - 1].median) - double(r[n - 2].median)) / double(r[n - 6].median));
   }
   if (failures != 0) std::fprintf(g_text ? stdout : stderr, "verification failures: %d\n\n", failures);
+  if (g_text) {
+    std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",
+                double(stats.attempts) / double(runs), (unsigned long long)stats.attempts, runs);
+  }
+  if (g_kernels) measure_kernels(r, runs);
+  return r;
+}
+
+// The building blocks of the path in use.
+void measure_kernels(std::vector<Result> &r, size_t runs) {
+  if (g_text) std::printf("building blocks:\n");
 
   static uint32_t A[K * L * N], v[L * N], out[N], c[N], w1[K * N];
   uint8_t rho[SEED_BYTES] = {1, 2, 3};
@@ -206,18 +238,13 @@ std::vector<Result> run_all(size_t runs) {
     k.permute8x(lane_state);
     k.extract8x(lane_dst, lane_state);
   });
-
-  if (g_text) {
-    std::printf("mean signing attempts: %.3f (%llu attempts for %zu signatures)\n\n",
-                double(stats.attempts) / double(runs), (unsigned long long)stats.attempts, runs);
-  }
-  return r;
+  if (g_text) std::printf("\n");
 }
 
-// Runs this program for one path in a child and reads back its report lines; with `quiet` the
-// child's text output is discarded. The child converts at the parent's rate, so that one run
-// prints one rate throughout.
-std::vector<Result> run_child(const char *self, Backend b, const char *arith, size_t runs, bool quiet) {
+// Runs this program for one path in a child and reads back its report lines; the child's text
+// output is discarded. The child converts at the parent's rate, so that one run prints one rate
+// throughout, and measures the building blocks when this process would.
+std::vector<Result> run_child(const char *self, Backend b, const char *arith, size_t runs) {
   std::vector<Result> r;
   int fds[2];
   if (pipe(fds) != 0) return r;
@@ -228,16 +255,16 @@ std::vector<Result> run_child(const char *self, Backend b, const char *arith, si
       dup2(fds[1], 3);
       close(fds[1]);
     }
-    if (quiet) {
-      const int null = open("/dev/null", O_WRONLY);
-      if (null >= 0) dup2(null, 1);
-    }
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
     setenv("TAVIK_BACKEND", backend_name(b), 1);
     if (arith != nullptr) setenv("TAVIK_ARITH", arith, 1);
     const std::string n = std::to_string(runs);
     char rate[64];
     std::snprintf(rate, sizeof rate, "--ticks-per-us=%.17g", g_ticks_per_us);
-    execl(self, self, "--report-fd3", rate, n.c_str(), static_cast<char *>(nullptr));
+    // --kernels last: without it the list ends at the count.
+    execl(self, self, "--report-fd3", rate, n.c_str(), g_kernels ? "--kernels" : static_cast<char *>(nullptr),
+          static_cast<char *>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -261,14 +288,16 @@ void print_records(const std::string &format, double tpu, const std::vector<Resu
 
 void print_usage(FILE *out) {
   std::fputs(
-      "usage: tavik_speed [--compare] [--json | --csv] [runs]\n"
-      "  Measures key generation, signing, verification and their building blocks and prints\n"
-      "  medians and averages in time-stamp-counter ticks, each also in microseconds at the\n"
-      "  counter's rate measured at the start (the text's \"@ 2.6 GHz\" figures assume that clock).\n"
+      "usage: tavik_speed [--compare] [--kernels] [--json | --csv] [runs]\n"
+      "  Measures key generation, signing and verification, then the expanded-key and context calls,\n"
+      "  in time-stamp-counter ticks, and prints each call's median in microseconds at the counter's\n"
+      "  rate measured at the start.\n"
       "  runs       calls measured per line (default 10000)\n"
+      "  --kernels  also measure the building blocks (transforms, samplers, Keccak permutations)\n"
       "  --compare  measure every path this processor has, each in its own process, and print ratios;\n"
       "             avx512 twice, with its 256- and with its 512-bit arithmetic; neon on aarch64\n"
-      "  --json, --csv  print one record per call and path instead of the text tables\n"
+      "  --json, --csv  print one record per call and path instead of the text, with medians, means,\n"
+      "             minima and maxima in ticks and microseconds; the building blocks always included\n"
       "  --help     print this text\n"
       "  TAVIK_BACKEND=scalar|avx2|avx512|neon chooses the path measured without --compare;\n"
       "  TAVIK_ARITH=256|512 the width of the avx512 path's arithmetic, TAVIK_LANES=4|8 the Keccak lanes.\n",
@@ -284,6 +313,7 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--compare") == 0) compare = true;
     else if (std::strcmp(argv[i], "--report-fd3") == 0) report = true;
+    else if (std::strcmp(argv[i], "--kernels") == 0) g_kernels = true;
     else if (std::strncmp(argv[i], "--ticks-per-us=", 15) == 0) g_ticks_per_us = std::strtod(argv[i] + 15, nullptr);
     else if (std::strcmp(argv[i], "--json") == 0) format = "json";
     else if (std::strcmp(argv[i], "--csv") == 0) format = "csv";
@@ -299,6 +329,7 @@ int main(int argc, char **argv) {
   if (!report) test_check_backend_env(stderr);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   g_text = format.empty();
+  if (!g_text) g_kernels = true;
   if (!(g_ticks_per_us > 0)) g_ticks_per_us = tsc_ticks_per_us();
   const double tpu = g_ticks_per_us;
 
@@ -319,7 +350,7 @@ int main(int argc, char **argv) {
     for (const Set &set : sets) {
       if (!backend_available(set.path)) continue;
       paths.push_back(&set);
-      results.push_back(run_child("/proc/self/exe", set.path, set.arith, runs, !g_text));
+      results.push_back(run_child("/proc/self/exe", set.path, set.arith, runs));
     }
     if (!g_text) {
       std::vector<Result> all;
@@ -327,40 +358,33 @@ int main(int argc, char **argv) {
       print_records(format, tpu, all);
       return 0;
     }
-    std::printf("\n%s\n", std::string(72, '=').c_str());
-    std::printf("medians in time-stamp-counter ticks (%.3f ticks per microsecond), %zu runs\n", tpu, runs);
-    std::printf("%-40s", "");
+    // Medians in microseconds, key generation, signing and verification first, then how many
+    // times faster each path is than the scalar one.
+    std::printf("medians of %zu runs, in microseconds at the counter's measured %.3f ticks per microsecond\n", runs,
+                tpu);
+    std::printf("%-44s", "");
     for (const Set *set : paths) std::printf("%12s", set->label);
     for (size_t p = 1; p < paths.size(); ++p) std::printf("%10s/%s", "scalar", paths[p]->label);
     std::printf("\n");
     for (size_t row = 0; row < results[0].size(); ++row) {
-      std::printf("%-40s", results[0][row].name.c_str());
-      for (auto &res : results) std::printf("%12llu", row < res.size() ? (unsigned long long)res[row].median : 0ULL);
+      std::printf("%-44s", display_name(results[0][row].name).c_str());
+      for (auto &res : results) std::printf("%12.3f", row < res.size() ? double(res[row].median) / tpu : 0.0);
       for (size_t p = 1; p < paths.size(); ++p) {
         const double m = row < results[p].size() ? double(results[p][row].median) : 0.0;
-        std::printf("%16.2fx", m > 0 ? double(results[0][row].median) / m : 0.0);
+        std::printf("%*.2fx", int(std::strlen(paths[p]->label)) + 10, m > 0 ? double(results[0][row].median) / m : 0.0);
       }
-      std::printf("\n");
-    }
-    for (size_t p = 0; p < paths.size(); ++p) {
-      std::printf("%s path in microseconds:", paths[p]->label);
-      for (size_t row = 0; row < 3 && row < results[p].size(); ++row)
-        std::printf(" %s %.3f", results[p][row].name.c_str(), double(results[p][row].median) / tpu);
       std::printf("\n");
     }
     return 0;
   }
 
-  if (g_text) {
-    std::printf("path: %s\n", backend_name(active_backend()));
-    std::printf("chosen because: %s\n", backend_reason());
-    std::printf("Keccak lanes: %u\n", unsigned(backend_lanes()));
-    std::printf("lanes chosen because: %s\n", backend_lanes_reason());
-    std::printf("arithmetic: %u bits\n", unsigned(backend_arith_bits()));
-    std::printf("arithmetic chosen because: %s\n", backend_arith_reason());
-    std::printf("time-stamp counter: %.3f ticks per microsecond\n\n", tpu);
-  }
   const std::vector<Result> r = run_all(runs);
+  if (g_text) {
+    std::printf("path: %s (%s)\n", backend_name(active_backend()), backend_reason());
+    std::printf("Keccak lanes: %u (%s)\n", unsigned(backend_lanes()), backend_lanes_reason());
+    std::printf("arithmetic: %u bits (%s)\n", unsigned(backend_arith_bits()), backend_arith_reason());
+    std::printf("time-stamp counter: %.3f ticks per microsecond\n", tpu);
+  }
   if (report) {
     FILE *f = fdopen(3, "w");
     if (f != nullptr) {

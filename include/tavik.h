@@ -176,8 +176,13 @@ int32_t tavik_verify_final(tavik_verify_state *st, const uint8_t *sig, uint64_t 
 #define TAVIK_EXPANDED_PK_BYTES 28672
 #if defined(__cplusplus)
 #define TAVIK_ALIGN64 alignas(64)
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define TAVIK_ALIGN64 _Alignas(64)
+#elif defined(__GNUC__)
+/* C before C11 has no _Alignas; GCC and Clang give the same alignment through their attribute. */
+#define TAVIK_ALIGN64 __attribute__((aligned(64)))
+#else
+#error "tavik.h needs C11, C++, or a compiler with __attribute__((aligned))"
 #endif
 typedef struct tavik_expanded_sk { TAVIK_ALIGN64 uint64_t opaque[TAVIK_EXPANDED_SK_BYTES / 8]; } tavik_expanded_sk;
 typedef struct tavik_expanded_pk { TAVIK_ALIGN64 uint64_t opaque[TAVIK_EXPANDED_PK_BYTES / 8]; } tavik_expanded_pk;

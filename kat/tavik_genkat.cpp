@@ -91,9 +91,21 @@ bool run() {
   return ok;
 }
 
+constexpr const char *USAGE =
+    "usage: tavik_genkat\n"
+    "  Writes the known-answer files PQCsignKAT_3056.req and PQCsignKAT_3056.rsp into the current\n"
+    "  directory (replacing any there) and checks every record's signed message.\n"
+    "  --help  print this text\n";
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  // Any argument but --help is a mistake: no files are written then.
+  if (argc > 1) {
+    const bool help = argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+    std::fputs(USAGE, help ? stdout : stderr);
+    return help ? 0 : 2;
+  }
   try {
     if (run()) return 0;
   } catch (const std::exception &e) {

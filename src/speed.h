@@ -9,8 +9,5 @@ namespace tavik {
 int cmp_llu(const void *a, const void *b);
 // Prints label, median and average of t[0..tlen) (tlen >= 1); sorts t in place.
 void print_results(const char *s, uint64_t *t, size_t tlen);
-// The same, each line followed by its time in microseconds at a measured counter rate
-// (ticks_per_us > 0): "; X us at the measured R MHz".
-void print_results_at_rate(const char *s, uint64_t *t, size_t tlen, double ticks_per_us);
 
 }  // namespace tavik

@@ -11,6 +11,9 @@
 #                type, and checks that the library's sources were compiled at -O2 or more
 #      subproject_under_src  the same check, configured only, from a link to SRC at WORK/src/tavik-c
 #      pkgconfig compiles examples/sign_verify.c with the C compiler and pkg-config's flags
+#      readme    builds README.md's C++ example with README.md's CMake lines as written, in a
+#                project that asks for no C++ standard itself: against the static install
+#                (find_package) and through FetchContent with the source tree as its download
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -33,6 +36,30 @@ function(run_examples dir)
   if(NOT EXISTS ${dir}/sign_verify)
     message(FATAL_ERROR "no example was built in ${dir}")
   endif()
+endfunction()
+
+# The fenced block that follows README.md's line "<!-- snippet: <name> ...-->", into <out>.
+function(readme_snippet name out)
+  file(READ ${SRC}/README.md text)
+  string(FIND "${text}" "<!-- snippet: ${name} " at)
+  if(at LESS 0)
+    message(FATAL_ERROR "README.md has no snippet '${name}'")
+  endif()
+  string(SUBSTRING "${text}" ${at} -1 text)
+  string(FIND "${text}" "-->\n```" fence)
+  string(FIND "${text}" "\n" end_of_marker)
+  math(EXPR end_of_marker "${end_of_marker} - 3")
+  if(NOT fence EQUAL end_of_marker)
+    message(FATAL_ERROR "README.md: the snippet '${name}' is not a fenced block right after its marker")
+  endif()
+  math(EXPR fence "${fence} + 4")
+  string(SUBSTRING "${text}" ${fence} -1 text)
+  string(FIND "${text}" "\n" body)
+  math(EXPR body "${body} + 1")
+  string(SUBSTRING "${text}" ${body} -1 text)
+  string(FIND "${text}" "```" close)
+  string(SUBSTRING "${text}" 0 ${close} text)
+  set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
 set(TOOLCHAIN -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE})
@@ -222,6 +249,26 @@ elseif(MODE STREQUAL "pkgconfig")
     get_filename_component(libdir "${pcdir}" DIRECTORY)
     run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${libdir} ${dir}/sign_verify)
     message(STATUS "${install} ${option}: ${RUN_OUTPUT}")
+  endforeach()
+
+elseif(MODE STREQUAL "readme")
+  # The parent sets no C++ standard: the compilers' defaults (C++17 for g++ 12, C++14 for clang
+  # 14) stop tavik.hpp unless tavik::tavik brings C++20 itself.
+  readme_snippet(cpp-use cpp)
+  readme_snippet(cmake-installed installed)
+  readme_snippet(cmake-fetchcontent fetched)
+  foreach(way installed fetched)
+    set(dir ${WORK}/readme-${way})
+    file(REMOVE_RECURSE ${dir})
+    file(WRITE ${dir}/app.cpp "#include <tavik.hpp>\n\nint main() {\n${cpp}  return 0;\n}\n")
+    file(WRITE ${dir}/CMakeLists.txt "cmake_minimum_required(VERSION 3.25)\nproject(app LANGUAGES CXX)\n"
+               "add_executable(app app.cpp)\n${${way}}")
+    # FetchContent takes the source tree in place of the snippet's repository.
+    run(${CMAKE_COMMAND} -S ${dir} -B ${dir}/build ${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${WORK}/static
+        -DFETCHCONTENT_SOURCE_DIR_TAVIK=${SRC} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+    run(${CMAKE_COMMAND} --build ${dir}/build -j 2 --target app)
+    run(${dir}/build/app)
+    message(STATUS "README example built and run (${way})")
   endforeach()
 
 else()

@@ -10,6 +10,7 @@
 #include <openssl/provider.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,11 +38,36 @@ double time_us(F &&f) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
+constexpr const char *USAGE =
+    "usage: tavik_evp_speed [rounds] [message bytes]\n"
+    "  Medians in microseconds of signing and verifying through the provider tavik.so against the\n"
+    "  library's own calls (defaults: 1000 rounds, 1024-byte messages). The module is loaded from\n"
+    "  the build directory, or from OPENSSL_MODULES when it is set.\n"
+    "  --help  print this text\n";
+
+// A count given on the command line: digits only, at least 1.
+bool read_count(const char *text, size_t *out) {
+  if (text[0] < '0' || text[0] > '9') return false;
+  char *end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (*end != '\0' || errno != 0 || v < 1) return false;
+  *out = size_t(v);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  const size_t rounds = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000;
-  const size_t msglen = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1024;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(USAGE, stdout);
+    return 0;
+  }
+  size_t rounds = 1000, msglen = 1024;
+  if (argc > 3 || (argc > 1 && !read_count(argv[1], &rounds)) || (argc > 2 && !read_count(argv[2], &msglen))) {
+    std::fputs(USAGE, stderr);
+    return 2;
+  }
   OSSL_LIB_CTX *lib = OSSL_LIB_CTX_new();
   const char *dir = std::getenv("OPENSSL_MODULES");
   OSSL_PROVIDER_set_default_search_path(lib, dir != nullptr ? dir : TAVIK_PROVIDER_DIR);

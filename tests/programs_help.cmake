@@ -1,0 +1,33 @@
+# `<program> --help` for every program the build makes: status 0, the usage on standard output,
+# nothing on standard error, and nothing else done (no menu, no measurement, no file written).
+#   cmake -DWORK=<scratch dir> -P programs_help.cmake <program>...
+cmake_minimum_required(VERSION 3.25)
+set(count 0)
+math(EXPR last "${CMAKE_ARGC} - 1")
+foreach(i RANGE ${last})
+  if(NOT started)
+    if(CMAKE_ARGV${i} STREQUAL "-P")
+      set(started ON)
+      math(EXPR skip "${i} + 1")  # the script itself
+    endif()
+    continue()
+  endif()
+  if(i EQUAL skip)
+    continue()
+  endif()
+  set(program "${CMAKE_ARGV${i}}")
+  file(REMOVE_RECURSE ${WORK})
+  file(MAKE_DIRECTORY ${WORK})
+  execute_process(COMMAND ${program} --help WORKING_DIRECTORY ${WORK} INPUT_FILE /dev/null TIMEOUT 30
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(GLOB left ${WORK}/*)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "^usage: " OR NOT err STREQUAL "" OR left)
+    message(FATAL_ERROR "${program} --help: status ${rc}, files '${left}', stdout:\n${out}\nstderr:\n${err}")
+  endif()
+  math(EXPR count "${count} + 1")
+endforeach()
+file(REMOVE_RECURSE ${WORK})
+if(count EQUAL 0)
+  message(FATAL_ERROR "no program given")
+endif()
+message(STATUS "${count} programs print their usage for --help")
