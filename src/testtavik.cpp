@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cinttypes>
 #include <climits>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -288,8 +288,7 @@ int32_t ask(char *buf, const char *question) {
   return read_number(buf);
 }
 
-// The answers a checked question takes: a number from `least` to `most` (a count of 1 or more, a
-// mode of the item's).
+// The answers a checked question takes: a count of at least 1, or a mode up to `last_mode`.
 struct Accepted {
   int32_t least, most;
   const char *refusal;  // the line printed for any other answer
