@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -288,34 +287,6 @@ int32_t ask(char *buf, const char *question) {
   return read_number(buf);
 }
 
-// The answers a checked question takes: a count of at least 1, or a mode up to `last_mode`.
-struct Accepted {
-  int32_t least, most;
-  const char *refusal;  // the line printed for any other answer
-};
-constexpr Accepted COUNT = {1, INT32_MAX, "invalid count: give a number of 1 or more, or nothing for the default."};
-constexpr Accepted MODE_0_1 = {0, 1, "invalid mode: give 0 or 1, or nothing for the default."};
-constexpr Accepted MODE_0_2 = {0, 2, "invalid mode: give 0, 1 or 2, or nothing for the default."};
-
-// Asks question until the answer is empty (or blank), which takes `fallback`, or starts with a
-// number in the accepted range, which is returned; any other answer prints the refusal line and
-// the question again. An answer that cannot be read (end of input) counts as empty, so the
-// questions end with the input.
-int32_t ask_checked(char *buf, const char *question, int32_t fallback, const Accepted &accepted) {
-  for (;;) {
-    fputs(question, stdout);
-    fflush(stdout);
-    if (!read_line(buf)) return fallback;
-    const char *digits = buf + strspn(buf, " \t\r");
-    if (*digits == '\0') return fallback;
-    char *end = nullptr;
-    errno = 0;
-    const long value = strtol(digits, &end, 10);
-    if (end != digits && errno == 0 && value >= accepted.least && value <= accepted.most) return int32_t(value);
-    printf("%s\n", accepted.refusal);
-  }
-}
-
 // Prints the menu and its prompt.
 void print_menu() {
   fputs(MENU_TEXT, stdout);
@@ -366,19 +337,23 @@ int32_t test_sig_iterative() {
         ret = test_sig_verf_illegal_parameter();
         break;
       case 4: {
-        const int32_t keys = ask_checked(buf, "times to change key(default one time):", 1, COUNT);
-        const int32_t per_key = ask_checked(buf, "test times at same key(default one time):", 1, COUNT);
+        int32_t keys = ask(buf, "times to change key(default one time):");
+        if (keys <= 0) keys = 1;
+        int32_t per_key = ask(buf, "test times at same key(default one time):");
+        if (per_key <= 0) per_key = 1;
         int32_t len = ask(buf, length_question);
         if (len <= 0) len = DEFAULT_MSG_BYTES;
         ret = test_sig_verf_forward_reasoning(keys, per_key, len);
         break;
       }
       case 5: {
-        const int32_t count = ask_checked(buf, "times of test (default one time):", 1, COUNT);
+        int32_t count = ask(buf, "times of test (default one time):");
+        if (count <= 0) count = 1;
         int32_t len = ask(buf, length_question);
         if (len <= 0) len = DEFAULT_MSG_BYTES;
-        const int32_t mode = ask_checked(
-            buf, "backward reasoning mode of sig_verf(to replace 0-key,default;1-signature;2-msg):", 0, MODE_0_2);
+        int32_t mode =
+            ask(buf, "backward reasoning mode of sig_verf(to replace 0-key,default;1-signature;2-msg):");
+        if (mode < 0 || mode > 2) mode = 0;
         ret = test_sig_verf_backward_reasoning(count, len, mode);
         break;
       }
@@ -386,8 +361,10 @@ int32_t test_sig_iterative() {
         ret = test_complete_process_print();
         break;
       case 7: {
-        const int32_t mode = ask_checked(buf, "mode of performance test (0-time default,1-cpucycle ):", 0, MODE_0_1);
-        const int32_t count = ask_checked(buf, "times of test (default one time):", 1, COUNT);
+        int32_t mode = ask(buf, "mode of performance test (0-time default,1-cpucycle ):");
+        if (mode != 1) mode = 0;
+        int32_t count = ask(buf, "times of test (default one time):");
+        if (count <= 0) count = 1;
         int32_t len = ask(buf, length_question);
         if (len <= 0) len = DEFAULT_MSG_BYTES;
         if (len > MAX_MSG_BYTES) {
