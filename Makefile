@@ -101,7 +101,7 @@ test-ct-avx512:
 # (libgtest-dev); .ci/run installs them. Each architecture's tests are bounded by CROSS_SECONDS.
 CROSS_ARCHES ?= aarch64 s390x
 CROSS_SECONDS ?= 1500
-CROSS_TARGETS = model_kat c_api_smoke test_kernels test_signature test_io test_Polynomial test_Reduce test_Rounding \
+CROSS_TARGETS = model_kat c_api_smoke c99_headers test_kernels test_signature test_io test_Polynomial test_Reduce test_Rounding \
   test_neon test_context_kat
 CROSS_BACKENDS_aarch64 = scalar;neon
 CROSS_BACKENDS_s390x = scalar
