@@ -33,20 +33,20 @@ std::mutex draw_lock;
 
 __extension__ typedef unsigned __int128 u128;
 
-// Integer form over the pairs [from, to) of p, added to v: two sums, for two products at once.
-void integer_sums(u128 &v, const uint8_t *p, size_t from, size_t to) {
+// Integer form over the pairs of p: two sums, for two products at once.
+u128 integer_sums(const uint8_t *p, size_t pairs) {
   u128 a = 0, b = 0;
-  size_t i = from;
-  for (; i + 2 <= to; i += 2) {
+  size_t i = 0;
+  for (; i + 2 <= pairs; i += 2) {
     const uint8_t *m = p + 16 * i, *k = check_key + 16 * i;
     a += u128(load_le<8>(m) + load_le<8>(k)) * (load_le<8>(m + 8) + load_le<8>(k + 8));
     b += u128(load_le<8>(m + 16) + load_le<8>(k + 16)) * (load_le<8>(m + 24) + load_le<8>(k + 24));
   }
-  for (; i < to; ++i) {
+  if (i < pairs) {
     const uint8_t *m = p + 16 * i, *k = check_key + 16 * i;
     a += u128(load_le<8>(m) + load_le<8>(k)) * (load_le<8>(m + 8) + load_le<8>(k + 8));
   }
-  v += a + b;
+  return a + b;
 }
 
 // The carry-less product of x and y: 127 bits, as (low, high) words.
@@ -226,8 +226,7 @@ KeyCheckValue key_check_of(const void *p, size_t len, Backend path) {
 #else
   (void)path;  // one form only: the integer one
 #endif
-  u128 sum = 0;
-  integer_sums(sum, bytes, 0, pairs);
+  const u128 sum = integer_sums(bytes, pairs);
   return {{uint64_t(sum), uint64_t(sum >> 64)}};
 }
 
