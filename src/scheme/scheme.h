@@ -98,20 +98,21 @@ struct ContextHash {
 // tr_ctx of tr, written to prefix. Returns where they are (tr or prefix).
 const uint8_t *digest_prefix(uint8_t *prefix, const uint8_t *tr, Context c);
 
-// A message and where its digest mu = SHAKE256(prefix || msg) goes, for the one-shot calls, which
-// hash it beside the matrix expansion of the key they prepare. prefix: the 48 bytes the digest
-// starts with (a context's tr_ctx), or null for the key's tr.
+// A message and where its digest mu = SHAKE256(digest_prefix(tr, ctx) || msg) goes, for the
+// one-shot calls, which hash it beside the matrix expansion of the key they prepare. ctx: the
+// context signing from a stored key makes the prefix of, from the key's own tr (verification
+// hands its prefix to digest_beside).
 struct Message {
   const uint8_t *msg;
   uint64_t msglen;
   uint8_t *mu;
-  const uint8_t *prefix = nullptr;
+  Context ctx = {};
 };
 
-// The side hash of the matrix expansion that writes m's digest from m.prefix or, when null, the 48
-// bytes at tr (the out of the hash before it when after_previous).
-inline SideHash digest_beside(const Message &m, const uint8_t *tr, bool after_previous) {
-  return {m.mu, CRH_BYTES, m.prefix != nullptr ? m.prefix : tr, CRH_BYTES, m.msg, m.msglen, after_previous};
+// The side hash of the matrix expansion that writes m's digest from the 48 bytes at prefix (the
+// out of the hash before it when after_previous).
+inline SideHash digest_beside(const Message &m, const uint8_t *prefix, bool after_previous) {
+  return {m.mu, CRH_BYTES, prefix, CRH_BYTES, m.msg, m.msglen, after_previous};
 }
 
 // Prepares k from the stored key sk; m: the message signed, or null. check: return whether the

@@ -48,11 +48,13 @@ void pack_s1_pairs(uint32_t *pairs, const uint32_t *s1) {
 
 [[gnu::noinline]] bool prepare_sign_key(SignKey &k, const uint8_t *stored, const Message *m, bool check) {
   uint32_t s1[L * N];
-  uint8_t sk[SK_BYTES];
+  uint8_t sk[SK_BYTES], prefix[CRH_BYTES];
   std::memcpy(sk, stored, SK_BYTES);
-  // tr heads the secret key's tail: mu needs nothing unpacked first.
-  const SideHash digest = m != nullptr ? digest_beside(*m, sk + SK1_BYTES, false) : SideHash{};
+  // tr heads the secret key's tail: mu needs nothing unpacked first, and is made from the copy.
+  const SideHash digest =
+      m != nullptr ? digest_beside(*m, digest_prefix(prefix, sk + SK1_BYTES, m->ctx), false) : SideHash{};
   generate_a_and_shake256(k.A, sk, &digest, m != nullptr ? 1 : 0);  // rho heads the key
+  secure_wipe(prefix, sizeof prefix);  // tr_ctx: public, but it would tell which key signed
   unpack_sk1_secrets(k.key, s1, k.s2_t0x, sk);
   unpack_sk2(k.tr, k.t0, sk + SK1_BYTES);
   const bool agree = !check || stored_key_agrees(sk, k.a(), s1, k.s2_t0x);
@@ -336,19 +338,17 @@ int32_t sign_any(const SignKey &k, Context ctx, const uint8_t *msg, uint64_t msg
   return made ? TAVIK_OK : TAVIK_SIGNING_FAILED;
 }
 
-// From a stored key, whose parts must agree (sign_checked). With a context, tr_ctx is made from the
-// stored tr before the key is prepared; the check that follows refuses a key whose tr is not that
-// of its public key.
+// From a stored key, whose parts must agree (sign_checked). The digest is made under ctx from the
+// copy of the key that is checked (prepare_sign_key).
 int32_t sign_any(const uint8_t *sk, Context ctx, const uint8_t *msg, uint64_t msglen, uint8_t *sig, SignStats *stats,
                  const uint8_t *rnd) {
   SignKey k;
-  uint8_t mu[CRH_BYTES], prefix[CRH_BYTES];
-  const Message m = {msg, msglen, mu, digest_prefix(prefix, sk + SK1_BYTES, ctx)};
+  uint8_t mu[CRH_BYTES];
+  const Message m = {msg, msglen, mu, ctx};
   const bool agree = prepare_sign_key(k, sk, &m, stats == nullptr || !stats->unchecked_key);
   const int32_t result =
       sign_checked(k, agree, [&](const SignKey &key) { return sign_digest(key, mu, sig, stats, rnd); });
   secure_wipe(mu, sizeof mu);
-  secure_wipe(prefix, sizeof prefix);  // as the key, wiped whole
   return result;
 }
 
