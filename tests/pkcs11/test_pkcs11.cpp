@@ -301,7 +301,7 @@ TEST_F(Token, FilesPersistAndDamageIsRefused) {
   EXPECT_EQ(F->C_DestroyObject(s, find(s, CKO_PUBLIC_KEY, "persist-a")), CKR_OK);
 }
 
-// Sessions in many threads sign, verify, search and log nothing out of place (run under
+// Sessions in six threads sign, verify and draw random bytes at once (run under
 // ThreadSanitizer by make test-tsan).
 TEST_F(Token, ConcurrentSessions) {
   const Pair p = generate(s, SEED, "threads", CK_FALSE);
