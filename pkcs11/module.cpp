@@ -282,7 +282,12 @@ CK_RV C_InitToken(CK_SLOT_ID id, CK_UTF8CHAR_PTR pin, CK_ULONG pinlen, CK_UTF8CH
   } else if (!pin_len_ok(pinlen)) {
     return CKR_PIN_LEN_RANGE;
   }
-  const CK_RV rv = init_token(t, pin, pinlen, label);
+  // The label is 32 blank-padded bytes; some clients pass a shorter string ended by a zero byte
+  // instead, so the label ends at a zero byte, and nothing past it is read.
+  uint8_t padded_label[32];
+  std::memset(padded_label, ' ', 32);
+  for (size_t i = 0; i < 32 && label[i]; i++) padded_label[i] = label[i];
+  const CK_RV rv = init_token(t, pin, pinlen, padded_label);
   if (rv == CKR_OK && was_empty) add_empty_slot();
   return rv;
 }

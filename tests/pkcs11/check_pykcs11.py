@@ -67,6 +67,9 @@ def checks():
     lib = load()
     slot = lib.getSlotList()[0]
     lib.initToken(slot, SO, "pykcs11")
+    # PyKCS11 passes the label as a string ended by a zero byte, not 32 padded bytes: the label
+    # ends there, and nothing past it is read.
+    assert lib.getTokenInfo(slot).label.rstrip(" ") == "pykcs11", repr(lib.getTokenInfo(slot).label)
     s = lib.openSession(slot, P.CKF_SERIAL_SESSION | P.CKF_RW_SESSION)
     s.login(SO, user_type=P.CKU_SO)
     s.initPin(USER)
