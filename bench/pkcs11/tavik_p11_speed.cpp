@@ -35,9 +35,18 @@ void need(bool ok, const char *what) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
-  const size_t msglen = argc > 2 ? size_t(std::atol(argv[2])) : 1024;
-  const int logins = argc > 3 ? std::atoi(argv[3]) : 5;
+  const char *usage = "usage: tavik_p11_speed [rounds] [message bytes] [logins]   (defaults 1000, 1024, 5)\n";
+  long v[3] = {1000, 1024, 5};
+  for (int i = 1; i < argc; i++) {
+    char *end = nullptr;
+    if (i > 3 || (v[i - 1] = std::strtol(argv[i], &end, 10), *end != '\0' || v[i - 1] < 1 || v[i - 1] > 100000000)) {
+      const bool help = std::strcmp(argv[i], "--help") == 0;
+      std::fputs(usage, help ? stdout : stderr);
+      return help ? 0 : 2;
+    }
+  }
+  const int rounds = int(v[0]), logins = int(v[2]);
+  const size_t msglen = size_t(v[1]);
   char dir[] = "/tmp/tavik-p11-speed-XXXXXX";
   need(mkdtemp(dir) != nullptr, "mkdtemp");
   setenv("TAVIK_PKCS11_DIR", dir, 1);
