@@ -11,6 +11,7 @@
 #include <stdlib.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,15 @@ void check(bool ok) {
   if (!ok) abort();
 }
 
+char g_dir[] = "/tmp/tavik-fuzz-p11-XXXXXX";
+
 CK_FUNCTION_LIST_3_0 *setup() {
-  char dir[] = "/tmp/tavik-fuzz-p11-XXXXXX";
-  check(mkdtemp(dir) != nullptr);
-  setenv("TAVIK_PKCS11_DIR", dir, 1);
+  check(mkdtemp(g_dir) != nullptr);
+  setenv("TAVIK_PKCS11_DIR", g_dir, 1);
+  std::atexit([] {
+    std::error_code e;
+    std::filesystem::remove_all(g_dir, e);
+  });
   CK_INTERFACE_PTR i = nullptr;
   check(C_GetInterface(nullptr, nullptr, &i, 0) == CKR_OK);
   auto *f = static_cast<CK_FUNCTION_LIST_3_0 *>(i->pFunctionList);
