@@ -54,6 +54,12 @@ test-tsan:
 	  echo "test-tsan: $$path path"; \
 	  TAVIK_BACKEND=$$path TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_threads; \
 	done
+	@# The PKCS#11 module: six threads signing, verifying and drawing random bytes in sessions of their own.
+	@if cmake --build build-tsan --target help | grep -q ' test_pkcs11$$'; then \
+	  cmake --build build-tsan --target test_pkcs11 -j $(JOBS) && \
+	  echo "test-tsan: PKCS#11 module, concurrent sessions" && \
+	  TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_pkcs11 --gtest_filter=Token.ConcurrentSessions; \
+	else echo "test-tsan: the PKCS#11 module is not built here (libsodium-dev, libp11-kit-dev): skipped"; fi
 
 # Constant-time check: tavik_ct_check under valgrind's memcheck with the secrets marked, built by
 # g++ and clang at -O2 and -O3, on the scalar path and on the avx2 path at four and at eight Keccak

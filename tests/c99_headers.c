@@ -7,6 +7,11 @@
 #include "tavik_api.h"
 #include "tavik_der.h"
 #include "tavik_files.h"
+#include "tavik_pkcs11.h"
+
+/* The token's key type and mechanisms lie in the vendor-defined ranges (from 0x80000000). */
+typedef char tavik_pkcs11_vendor_range[(TAVIK_CKK_KEY >= 0x80000000UL && TAVIK_CKM_KEY_PAIR_GEN >= 0x80000000UL &&
+                                        TAVIK_CKM_SIGN >= 0x80000000UL && TAVIK_CKM_SIGN_MU >= 0x80000000UL) ? 1 : -1];
 
 /* A negative array size stops the build when the layout differs from the C11 and C++ one. */
 typedef char tavik_sk_aligned[__alignof__(tavik_expanded_sk) == 64 ? 1 : -1];
