@@ -58,6 +58,9 @@ namespace tavik_cli {
 void open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
                   uint8_t *pk) {
   const std::string name = shown_path(path);
+  if (o.old_secret_key)
+    std::fprintf(stderr, "tavik: warning: reading ./tavik.sec from the current folder, where it is easily "
+                 "published; move it to %s\n", shown_path(default_secret_key()).c_str());
   if (d.mode & 044)
     std::fprintf(stderr, "tavik: warning: %s is readable by group or others (mode %04o); chmod 600 it\n",
                  name.c_str(), d.mode);

@@ -25,7 +25,8 @@ struct SecretKey {
 };
 
 // The secret key of document d (read from path) and its key id, checked against the public key it
-// rebuilds; the passphrase is asked for only when the key is sealed.
+// rebuilds; the passphrase is asked for only when the key is sealed. Warns of a key that others may
+// read, and of ./tavik.sec of an earlier tool.
 void open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
                   uint8_t *pk);
 // The files a command reads (paths and passphrase sources), by device and inode.
@@ -41,9 +42,9 @@ Document public_document(const uint8_t *pk);
 // XDG_CONFIG_HOME is unset, empty or not an absolute path. Throws Error when neither is known.
 std::string default_secret_key();
 // The secret key a command reads: -s, else the file of default_secret_key(), else ./tavik.sec of
-// an earlier tool with a one-line warning; when none exists, the default (whose absence the
-// reader reports).
-std::string secret_key_to_read(const Options &o);
+// an earlier tool (o.old_secret_key, and open_checked warns in one line when it reads it); when none
+// exists, the default (whose absence the reader reports).
+std::string secret_key_to_read(Options &o);
 // The secret key keygen writes: -s, else default_secret_key() with its directories made (0700).
 std::string secret_key_to_write(const Options &o);
 

@@ -46,14 +46,11 @@ void make_folder(const std::string &dir) {
 
 std::string default_secret_key() { return config_home() + "/tavik/tavik.sec"; }
 
-std::string secret_key_to_read(const Options &o) {
+std::string secret_key_to_read(Options &o) {
   if (o.count("-s")) return o.at("-s");
   const std::string home = default_secret_key();
   if (exists(home) || !exists(OLD_SECRET_KEY)) return home;
-  std::fprintf(stderr,
-               "tavik: warning: reading ./tavik.sec from the current folder, where it is easily published; move it to "
-               "%s\n",
-               shown_path(home).c_str());
+  o.old_secret_key = true;
   return OLD_SECRET_KEY;
 }
 
@@ -84,6 +81,10 @@ void read_public_key(const std::string &path, uint8_t *pk) {
     const Document d = read_document(path, Kind::public_key);
     std::memcpy(pk, d.data.data(), TAVIK_PK_BYTES);
     return;
+  }
+  if (pem && start.rfind("-----BEGIN PUBLIC KEY-----", 0) != 0) {
+    close(fd);
+    throw Error{name + ": not a PEM public key (its first line is not -----BEGIN PUBLIC KEY-----)"};
   }
   // A container: read whole (public bytes, at most TAVIK_PK_PEM_MAX_BYTES of them).
   std::vector<char> text(start.begin(), start.end());
