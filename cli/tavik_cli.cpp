@@ -526,8 +526,9 @@ const Command COMMANDS[] = {
      "  SECFILE (default: see keygen; ./tavik.sec of earlier tools is read with a warning) into\n"
      "  FILE.tsig, or into SIGFILE for a single file (- writes it to standard output). The\n"
      "  signature covers the trusted comment -t (default: the time of signing and the file's name)\n"
-     "  and not the untrusted comment -c; comments are one line of at most 1024 bytes. An existing SIGFILE is replaced only if it is a signature file, or with -f;\n"
-     "  never a link, a directory, a device, or a file the command reads.\n",
+     "  and not the untrusted comment -c; comments are one line of at most 1024 bytes. An existing\n"
+     "  SIGFILE is replaced only if it is a signature file, or with -f; never a link, a directory, a\n"
+     "  device, or a file the command reads.\n",
      "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd", cmd_sign},
     {"verify",
      "tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
