@@ -351,6 +351,7 @@ TEST(ToolFiles, WritesTheFilesTheToolWrites) {
   longest.trusted_comment_len = longest.untrusted_comment_len = TAVIK_FILE_COMMENT_MAX;
   std::memset(longest.trusted_comment, 't', TAVIK_FILE_COMMENT_MAX);
   std::memset(longest.untrusted_comment, 'u', TAVIK_FILE_COMMENT_MAX);
+  longest.trusted_comment[TAVIK_FILE_COMMENT_MAX] = longest.untrusted_comment[TAVIK_FILE_COMMENT_MAX] = '\0';
   ASSERT_EQ(tavik_signature_file_format(out, sizeof out, &n, &longest), TAVIK_OK);
   EXPECT_EQ(n + 1, sizeof out);
   tavik_signature_file back;
