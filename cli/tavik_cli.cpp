@@ -4,6 +4,8 @@
 //   tavik verify [-p PUBFILE | -P KEY] -m FILE... [-x SIGFILE] [-q] [--allow-legacy]
 //   tavik passwd [-s SECFILE] [PASSPHRASE] [--no-passphrase | NEW PASSPHRASE]
 //   tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [PASSPHRASE]
+//   tavik convert -i INFILE -o OUTFILE --to tavik|pem|der|raw [-f] [PASSPHRASE] [--no-passphrase | NEW PASSPHRASE]
+// The secret key lives by default under $XDG_CONFIG_HOME/tavik/ (~/.config/tavik/).
 // PASSPHRASE is --passphrase-file FILE ("-": standard input) or --passphrase-fd N, NEW PASSPHRASE
 // the same with --new-. Exit status: 0 success (valid signature), 1 invalid signature, 2 usage or
 // input error.
@@ -14,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -23,15 +26,13 @@
 #include <vector>
 
 #include "tavik.h"
+#include "tavik_cli_commands.h"
 #include "tavik_cli_files.h"
 #include "tavik_cli_passphrase.h"
 #include "tavik_files.h"
 
-using namespace tavik_cli;
-
 namespace {
 
-constexpr int EXIT_VALID = 0, EXIT_INVALID = 1, EXIT_ERROR = 2;
 constexpr size_t CHUNK = 64 * 1024;
 
 const char *const USAGE =
@@ -43,28 +44,23 @@ const char *const USAGE =
     "       tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
     "                    [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
     "       tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
+    "       tavik convert -i INFILE -o OUTFILE --to tavik|pem|der|raw [-f] [--no-passphrase]\n"
+    "                     [--passphrase-file FILE | --passphrase-fd N]\n"
+    "                     [--new-passphrase-file FILE | --new-passphrase-fd N]\n"
     "       tavik --help | --version | COMMAND --help\n";
 
-struct Command {
-  const char *name;
-  const char *help;
-  const char *flags;    // options without a value
-  const char *valued;   // options with a value
-  int (*run)(Options &opts);
-};
+}  // namespace
 
-// Secret bytes wiped when they go out of scope.
-struct SecretKey {
-  uint8_t bytes[TAVIK_SK_BYTES];
-  SecretKey() { sodium_memzero(bytes, sizeof bytes); }
-  ~SecretKey() { sodium_memzero(bytes, sizeof bytes); }
-};
+namespace tavik_cli {
 
 // The secret key of document d (read from path) and its key id, checked against the public key it
 // rebuilds. The passphrase is asked for only when the key is sealed.
 void open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
                   uint8_t *pk) {
   const std::string name = shown_path(path);
+  if (o.old_secret_key)
+    std::fprintf(stderr, "tavik: warning: reading ./tavik.sec from the current folder, where it is easily "
+                 "published; move it to %s\n", shown_path(default_secret_key()).c_str());
   if (d.mode & 044)
     std::fprintf(stderr, "tavik: warning: %s is readable by group or others (mode %04o); chmod 600 it\n",
                  name.c_str(), d.mode);
@@ -183,9 +179,23 @@ Document public_document(const uint8_t *pk) {
   return Document{Kind::public_key, {{"key-id", key_id(pk)}}, std::vector<uint8_t>(pk, pk + TAVIK_PK_BYTES)};
 }
 
+}  // namespace tavik_cli
+
+namespace {
+
+using namespace tavik_cli;
+
+struct Command {
+  const char *name;
+  const char *help;
+  const char *flags;    // options without a value
+  const char *valued;   // options with a value
+  int (*run)(Options &opts);
+};
+
 int cmd_keygen(Options &o) {
   const std::string pub = o.count("-p") ? o["-p"] : "tavik.pub";
-  const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  const std::string sec = secret_key_to_write(o);
   const bool force = o.count("-f") != 0;
   if (same_file(pub, sec)) throw Error{"the public and the secret key need different files"};
   const std::vector<FileId> inputs = input_files(o, {});
@@ -260,7 +270,7 @@ std::string default_trusted_comment(const std::string &file, time_t now) {
 }
 
 int cmd_sign(Options &o) {
-  const std::string secfile = o.count("-s") ? o["-s"] : "tavik.sec";
+  const std::string secfile = secret_key_to_read(o);
   if (path_reads_stdin(secfile, false)) o.stdin_taken = true;
   const auto pairs = signed_files(o);
   const bool to_stdout = o.count("-x") && o["-x"] == "-";
@@ -330,7 +340,7 @@ int cmd_sign(Options &o) {
 }
 
 // The public key to verify with: -P KEY (the key file's data lines as one base64 string), -p
-// PUBFILE, or tavik.pub.
+// PUBFILE (the tool's file, or PEM or DER), or tavik.pub.
 void verifying_key(Options &o, tavik_public_key_file *key, std::string *name) {
   if (o.count("-p") && o.count("-P")) throw Error{"-p and -P exclude each other"};
   if (o.count("-P")) {
@@ -342,8 +352,7 @@ void verifying_key(Options &o, tavik_public_key_file *key, std::string *name) {
     *name = "the key given by -P";
   } else {
     const std::string path = o.count("-p") ? o["-p"] : "tavik.pub";
-    const Document pub = read_document(path, Kind::public_key);
-    std::memcpy(key->pk, pub.data.data(), TAVIK_PK_BYTES);
+    read_public_key(path, key->pk);
     *name = shown_path(path);
   }
   std::snprintf(key->key_id, sizeof key->key_id, "%s", key_id(key->pk).c_str());
@@ -358,6 +367,58 @@ const char *legacy_note(unsigned version) {
                         "version 3)";
 }
 
+// The verdict on one file: EXIT_VALID or EXIT_INVALID, printed unless quiet; throws Error.
+int verify_one(const std::string &msg, const std::string &sigfile, const tavik_public_key_file &key,
+               const std::string &key_name, uint32_t flags, bool quiet) {
+  const std::string shown = msg == "-" ? "standard input" : shown_path(msg);
+  const Document sig = read_document(sigfile, Kind::signature);
+  tavik_signature_file s{};
+  s.version = sig.version;
+  std::snprintf(s.key_id, sizeof s.key_id, "%s", sig.field("key-id")->c_str());
+  std::memcpy(s.sig, sig.data.data(), TAVIK_SIG_BYTES);
+  const std::string trusted = sig.version >= 2 ? *sig.field("trusted-comment") : "";
+  s.trusted_comment_len = uint32_t(trusted.size());
+  std::memcpy(s.trusted_comment, trusted.c_str(), trusted.size() + 1);
+  // The library's reader decides, so that the tool and applications apply one rule to legacy
+  // versions.
+  tavik_file_verify_state st;
+  const int32_t init = tavik_file_verify_init_flags(&st, &key, &s, flags);
+  if (init == TAVIK_FILE_OTHER_KEY || init == TAVIK_FILE_LEGACY_VERSION) {
+    if (!quiet && init == TAVIK_FILE_OTHER_KEY)
+      std::printf("%s: NOT verified: signed with a different key (id %s), not %s (id %s)\n", shown.c_str(),
+                  s.key_id, key_name.c_str(), key.key_id);
+    if (!quiet && init == TAVIK_FILE_LEGACY_VERSION)
+      std::printf("%s: NOT verified: a legacy version %u signature, which a raw signature by the same key can "
+                  "pass for; --allow-legacy checks it\n",
+                  shown.c_str(), sig.version);
+    return EXIT_INVALID;
+  }
+  if (init != TAVIK_OK) throw Error{"verification failed to start"};
+  stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_file_verify_update(&st, p, size_t(n)); });
+  const int32_t r = tavik_file_verify_final(&st);
+  if (r == TAVIK_OK) {
+    if (!quiet) {
+      std::printf("%s: valid signature by key %s\n", shown.c_str(), key.key_id);
+      if (sig.version >= 2) std::printf("trusted comment: %s\n", shown_text(trusted).c_str());
+      if (sig.version < 3) std::printf("%s\n", legacy_note(sig.version));
+    }
+    return EXIT_VALID;
+  }
+  if (r == TAVIK_FILE_LEGACY_LABELLED) {
+    if (!quiet)
+      std::printf("%s: NOT verified: a version 1 signature of a file that begins with the version 2 label is "
+                  "refused always (it may be a version 2 signature stripped of its trusted comment)\n",
+                  shown.c_str());
+    return EXIT_INVALID;
+  }
+  if (r != TAVIK_INVALID_SIGNATURE) throw Error{"verification failed"};
+  if (!quiet)
+    std::printf("%s: INVALID signature: the file, its trusted comment or the signature is not what key %s signed\n",
+                shown.c_str(), key.key_id);
+  return EXIT_INVALID;
+}
+
+
 int cmd_verify(Options &o) {
   const auto pairs = signed_files(o);
   const bool quiet = o.count("-q") != 0;
@@ -369,62 +430,23 @@ int cmd_verify(Options &o) {
   tavik_public_key_file key;
   std::string key_name;
   verifying_key(o, &key, &key_name);
+  // Every file gets its verdict, or its error on standard error; the status is the worst of them.
   int status = EXIT_VALID;
   for (const auto &[msg, sigfile] : pairs) {
-    const std::string shown = msg == "-" ? "standard input" : shown_path(msg);
-    const Document sig = read_document(sigfile, Kind::signature);
-    tavik_signature_file s{};
-    s.version = sig.version;
-    std::snprintf(s.key_id, sizeof s.key_id, "%s", sig.field("key-id")->c_str());
-    std::memcpy(s.sig, sig.data.data(), TAVIK_SIG_BYTES);
-    const std::string trusted = sig.version >= 2 ? *sig.field("trusted-comment") : "";
-    s.trusted_comment_len = uint32_t(trusted.size());
-    std::memcpy(s.trusted_comment, trusted.c_str(), trusted.size() + 1);
-    // The library's reader decides, so that the tool and applications apply one rule to legacy
-    // versions.
-    tavik_file_verify_state st;
-    const int32_t init = tavik_file_verify_init_flags(&st, &key, &s, flags);
-    if (init == TAVIK_FILE_OTHER_KEY || init == TAVIK_FILE_LEGACY_VERSION) {
-      if (!quiet && init == TAVIK_FILE_OTHER_KEY)
-        std::printf("%s: NOT verified: signed with a different key (id %s), not %s (id %s)\n", shown.c_str(),
-                    s.key_id, key_name.c_str(), key.key_id);
-      if (!quiet && init == TAVIK_FILE_LEGACY_VERSION)
-        std::printf("%s: NOT verified: a legacy version %u signature, which a raw signature by the same key can "
-                    "pass for; --allow-legacy checks it\n",
-                    shown.c_str(), sig.version);
-      status = EXIT_INVALID;
-      continue;
+    int one;
+    try {
+      one = verify_one(msg, sigfile, key, key_name, flags, quiet);
+    } catch (const Error &e) {
+      std::fprintf(stderr, "tavik verify: %s\n", e.message.c_str());
+      one = EXIT_ERROR;
     }
-    if (init != TAVIK_OK) throw Error{"verification failed to start"};
-    stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_file_verify_update(&st, p, size_t(n)); });
-    const int32_t r = tavik_file_verify_final(&st);
-    if (r == TAVIK_OK) {
-      if (!quiet) {
-        std::printf("%s: valid signature by key %s\n", shown.c_str(), key.key_id);
-        if (sig.version >= 2) std::printf("trusted comment: %s\n", shown_text(trusted).c_str());
-        if (sig.version < 3) std::printf("%s\n", legacy_note(sig.version));
-      }
-      continue;
-    }
-    if (r == TAVIK_FILE_LEGACY_LABELLED) {
-      if (!quiet)
-        std::printf("%s: NOT verified: a version 1 signature of a file that begins with the version 2 label is "
-                    "refused always (it may be a version 2 signature stripped of its trusted comment)\n",
-                    shown.c_str());
-      status = EXIT_INVALID;
-      continue;
-    }
-    if (r != TAVIK_INVALID_SIGNATURE) throw Error{"verification failed"};
-    if (!quiet)
-      std::printf("%s: INVALID signature: the file, its trusted comment or the signature is not what key %s signed\n",
-                  shown.c_str(), key.key_id);
-    status = EXIT_INVALID;
+    status = std::max(status, one);
   }
   return status;
 }
 
 int cmd_passwd(Options &o) {
-  const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  const std::string sec = secret_key_to_read(o);
   const std::string name = shown_path(sec);
   // The file is replaced where it lies: its name must hold a regular file, never a link.
   struct stat st {};
@@ -463,7 +485,7 @@ int cmd_passwd(Options &o) {
 }
 
 int cmd_pubkey(Options &o) {
-  const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  const std::string sec = secret_key_to_read(o);
   o.stdin_taken = path_reads_stdin(sec, false);
   std::optional<FileId> old_pub;
   if (o.count("-p")) {
@@ -491,8 +513,9 @@ const Command COMMANDS[] = {
      "tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase]\n"
      "             [--passphrase-file FILE | --passphrase-fd N]\n"
      "  Makes a key pair: the public key in PUBFILE (default tavik.pub), the secret key in SECFILE\n"
-     "  (default tavik.sec, mode 0600), encrypted under a passphrase asked twice on the terminal or\n"
-     "  read from the first line of FILE (- for standard input) or of descriptor N.\n"
+     "  (default $XDG_CONFIG_HOME/tavik/tavik.sec, else ~/.config/tavik/tavik.sec, in folders made\n"
+     "  with mode 0700; the file mode 0600), encrypted under a passphrase asked twice on the\n"
+     "  terminal or read from the first line of FILE (- for standard input) or of descriptor N.\n"
      "  --no-passphrase stores it unencrypted. Existing files are kept unless -f; an interrupted run\n"
      "  leaves the old files whole.\n",
      "-f --no-passphrase", "-p -s --passphrase-file --passphrase-fd", cmd_keygen},
@@ -500,36 +523,41 @@ const Command COMMANDS[] = {
      "tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
      "           [--passphrase-file FILE | --passphrase-fd N]\n"
      "  Signs the bytes of each FILE (any size; - reads standard input and then needs -x) with\n"
-     "  SECFILE (default tavik.sec) into FILE.tsig, or into SIGFILE for a single file (- writes it\n"
-     "  to standard output). The signature covers the trusted comment -t (default: the time of\n"
-     "  signing and the file's name) and not the untrusted comment -c; comments are one line of at\n"
-     "  most 1024 bytes. An existing SIGFILE is replaced only if it is a signature file, or with -f;\n"
-     "  never a link, a directory, a device, or a file the command reads.\n",
+     "  SECFILE (default: see keygen; ./tavik.sec of earlier tools is read with a warning) into\n"
+     "  FILE.tsig, or into SIGFILE for a single file (- writes it to standard output). The\n"
+     "  signature covers the trusted comment -t (default: the time of signing and the file's name)\n"
+     "  and not the untrusted comment -c; comments are one line of at most 1024 bytes. An existing\n"
+     "  SIGFILE is replaced only if it is a signature file, or with -f; never a link, a directory, a\n"
+     "  device, or a file the command reads.\n",
      "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd", cmd_sign},
     {"verify",
      "tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
      "  Checks the signature of each FILE (FILE.tsig, or SIGFILE for a single file; - reads it from\n"
-     "  standard input) with the public key PUBFILE (default tavik.pub) or KEY (a public key file's\n"
-     "  data lines joined into one base64 string), and shows the trusted comment; -q says nothing.\n"
+     "  standard input) with the public key PUBFILE (default tavik.pub; the tool's file, or a PUBLIC\n"
+     "  KEY in PEM or DER) or KEY (a public key file's data lines joined into one base64 string),\n"
+     "  and shows the trusted comment; -q says nothing.\n"
      "  Signatures of versions 1 and 2, made by earlier tools, are refused: a raw signature by the\n"
      "  same key can pass for one. --allow-legacy checks them and says what they leave open; a\n"
      "  version 1 signature of a file that begins with the version 2 label is refused even then.\n"
-     "  Exit status 0 all valid, 1 one not verified (a changed file, trusted comment or signature,\n"
-     "  another key, a refused legacy signature), 2 usage or input error.\n",
+     "  Every file is reported; the exit status is the worst: 0 all valid, 1 one not verified (a\n"
+     "  changed file, trusted comment or signature, another key, a refused legacy signature), 2 a\n"
+     "  usage or input error (a missing file or signature).\n",
      "-q --allow-legacy", "-p -P -m -x", cmd_verify},
     {"passwd",
      "tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
      "             [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
-     "  Changes the passphrase of SECFILE (default tavik.sec): the old one (if it has one) and the\n"
+     "  Changes the passphrase of SECFILE (default: see sign): the old one (if it has one) and the\n"
      "  new one (twice) are asked on the terminal unless given; --no-passphrase stores the key\n"
      "  unencrypted. Both may come from one stream, the old on its first line, the new on its second.\n"
      "  The file is replaced at once or not at all.\n",
      "--no-passphrase", "-s --passphrase-file --passphrase-fd --new-passphrase-file --new-passphrase-fd", cmd_passwd},
     {"pubkey",
      "tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
-     "  Rebuilds the public key from the secret key (default tavik.sec), into PUBFILE (kept unless\n"
+     "  Rebuilds the public key from the secret key (default: see sign), into PUBFILE (kept unless\n"
      "  -f) or onto standard output.\n",
      "-f", "-s -p --passphrase-file --passphrase-fd", cmd_pubkey},
+    {"convert", CONVERT_HELP, "-f --no-passphrase",
+     "-i -o --to --passphrase-file --passphrase-fd --new-passphrase-file --new-passphrase-fd", cmd_convert},
 };
 
 bool listed(const char *list, const std::string &opt) {
@@ -538,6 +566,8 @@ bool listed(const char *list, const std::string &opt) {
 }
 
 }  // namespace
+
+using namespace tavik_cli;
 
 int main(int argc, char **argv) {
   if (argc < 2) {

@@ -13,6 +13,7 @@
 #include "base64.h"
 #include "fips202.h"
 #include "tavik.h"
+#include "tavik_files.h"
 
 namespace tavik_cli {
 
@@ -213,9 +214,8 @@ bool control_point(uint32_t cp) {
 }
 
 // Well-formed UTF-8 of printable characters stays; every byte of a control point and every byte
-// that begins no well-formed sequence (a raw 0x9b, an overlong form, a surrogate) becomes \xHH,
-// and so does a backslash when `backslash` holds.
-std::string shown_utf8(const std::string &text, bool backslash) {
+// that begins no well-formed sequence (a raw 0x9b, an overlong form, a surrogate) becomes \xHH.
+std::string shown_utf8(const std::string &text) {
   std::string o;
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -237,7 +237,7 @@ std::string shown_utf8(const std::string &text, bool backslash) {
       if ((len == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff)))
         len = 0;
     }
-    if (len > 0 && !control_point(cp) && !(backslash && cp == '\\')) {
+    if (len > 0 && !control_point(cp)) {
       o.append(text, i, len);
       i += len;
       continue;
@@ -253,9 +253,9 @@ std::string shown_utf8(const std::string &text, bool backslash) {
 
 }  // namespace
 
-std::string shown_path(const std::string &path) { return shown_utf8(path, false); }
+std::string shown_path(const std::string &path) { return shown_utf8(path); }
 
-std::string shown_text(const std::string &text) { return shown_utf8(text, true); }
+std::string shown_text(const std::string &text) { return shown_utf8(text); }
 
 const char *comment_fault(const std::string &comment) {
   if (comment.size() > MAX_COMMENT_BYTES) return "longer than 1024 bytes";
@@ -341,9 +341,11 @@ Document read_document(const std::string &path, Kind want) {
     at = end + 1;
   }
   wipe(text);
-  const std::string want_line = std::string("tavik ") + kind_name(want) + " v1";
+  // The kind line this tool writes for the kind, named when a file is none of its kind.
+  const std::string want_line = std::string("tavik ") + kind_name(want) + " v" +
+                                std::to_string(want == Kind::signature ? TAVIK_FILE_SIGNATURE_VERSION : 1);
   const std::string first = lines.empty() ? "" : lines[0];
-  unsigned version = first == want_line ? 1 : 0;
+  unsigned version = first == std::string("tavik ") + kind_name(want) + " v1" ? 1 : 0;
   for (const unsigned later : {2u, 3u}) {  // signatures only; 1 and 2 are legacy, for verify to judge
     if (want == Kind::signature && first == "tavik signature v" + std::to_string(later)) version = later;
   }

@@ -32,7 +32,8 @@ std::string shown(const std::string &text);
 // U+202A-U+202E, U+2066-U+2069), the line and paragraph separators and bytes of no well-formed
 // sequence become \xHH, one for each byte.
 std::string shown_path(const std::string &path);
-// A comment for the terminal: as shown_path, and a backslash becomes \x5c.
+// A comment for the terminal, as typed where it is printable: as shown_path (a backslash stays a
+// backslash; controls, C1 controls and the bidirectional marks are escaped).
 std::string shown_text(const std::string &text);
 // Why `comment` cannot go into a signature file (longer than 1024 bytes, or a control byte), or
 // null when it can.

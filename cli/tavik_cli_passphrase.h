@@ -15,6 +15,7 @@ constexpr size_t MAX_PASSPHRASE = 1024;
 struct Options : std::map<std::string, std::string> {
   std::vector<std::string> files;
   bool stdin_taken = false;  // a file of the command (not a passphrase) reads standard input
+  bool old_secret_key = false;  // the secret key is ./tavik.sec of an earlier tool: warned when read
 };
 
 // A passphrase, wiped when it goes out of scope.

@@ -7,7 +7,9 @@
 // Signing is hedged unless asked otherwise: fresh random bytes go into every signature, so that a
 // fault in the key or the computation cannot give the key away. Mode::deterministic gives the
 // reproducible signatures of known-answer tests.
-// Long messages can be given in pieces through tavik::Signer and tavik::Verifier.
+// Long messages can be given in pieces through tavik::Signer and tavik::Verifier: the object is the
+// C call's _init, update() its _update and finalize() its _final (finish(), the name of 0.1.0 and
+// 0.2.0, stays as a deprecated alias).
 // A tavik::Context binds a signature to one protocol; tavik::mu and tavik::sign_mu split hashing
 // the message from signing it (external mu).
 // Nothing here throws or allocates. Keys and signatures are fixed-size arrays; a secret key is
@@ -207,7 +209,7 @@ class MuHasher {
   Status update(std::span<const std::uint8_t> piece) {
     return Status(tavik_mu_update(&state_, piece.data(), piece.size()));
   }
-  Result<Mu> finish() {
+  Result<Mu> finalize() {
     Mu mu{};
     const std::int32_t r = tavik_mu_final(&state_, mu.data());
     if (r != TAVIK_OK) return Status(r);
@@ -226,7 +228,7 @@ inline Result<Mu> mu(std::span<const std::uint8_t, TAVIK_PK_BYTES> pk, std::span
                      Context ctx = {}) {
   MuHasher h(pk, ctx);
   if (const Status s = h.update(msg); s != Status::ok) return s;
-  return h.finish();
+  return h.finalize();
 }
 
 // The signature of the message whose mu this is: the bytes sign() makes of the message (in the
@@ -246,7 +248,7 @@ inline Result<Signature> sign_mu(const SecretKey &sk, const Mu &mu, Mode mode = 
 }
 
 // Signs a message given in pieces, as sign() does the pieces joined. Holds a copy of the secret
-// key until finish(), and wipes it then or when destroyed. Neither copied nor moved.
+// key until finalize(), and wipes it then or when destroyed. Neither copied nor moved.
 class Signer {
  public:
   explicit Signer(const SecretKey &sk, Mode mode = Mode::hedged) {
@@ -266,12 +268,13 @@ class Signer {
     return Status(tavik_sign_update(&state_, piece.data(), piece.size()));
   }
   // The signature; Status::illegal_parameter when called a second time.
-  Result<Signature> finish() {
+  Result<Signature> finalize() {
     Signature sig{};
     const std::int32_t r = tavik_sign_final(&state_, sig.data());
     if (r != TAVIK_OK) return Status(r);
     return sig;
   }
+  [[deprecated("finish() is finalize()")]] Result<Signature> finish() { return finalize(); }
 
  private:
   tavik_sign_state state_{};
@@ -294,8 +297,11 @@ class Verifier {
   }
   // The verdict over every piece given; Status::illegal_parameter for a signature of the wrong
   // length (the verifier stays usable then) or when called after a verdict.
-  [[nodiscard]] Status finish(std::span<const std::uint8_t> sig) {
+  [[nodiscard]] Status finalize(std::span<const std::uint8_t> sig) {
     return Status(tavik_verify_final(&state_, sig.data(), sig.size()));
+  }
+  [[deprecated("finish(sig) is finalize(sig)")]] [[nodiscard]] Status finish(std::span<const std::uint8_t> sig) {
+    return finalize(sig);
   }
 
  private:

@@ -130,6 +130,22 @@ int32_t tavik_file_verify_stream_flags(const tavik_public_key_file *pk, const ta
 int32_t tavik_file_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk, const char *trusted_comment,
                                     size_t len);
 
+/* Writing the files, as the tool writes them (the data in base64 lines of 64 characters, "\n"
+   line ends): the encoders write *outlen characters and a terminating NUL to out, which has cap
+   bytes of room (TAVIK_PUBLIC_KEY_FILE_CHARS, TAVIK_SIGNATURE_FILE_MAX_CHARS: enough for any), and
+   return 0, -2 for a null pointer, or TAVIK_FILE_BUFFER_TOO_SMALL (nothing written). */
+#define TAVIK_FILE_BUFFER_TOO_SMALL (-143) /* the output does not fit; nothing written */
+#define TAVIK_PUBLIC_KEY_FILE_CHARS 2047
+#define TAVIK_SIGNATURE_FILE_MAX_CHARS 5623
+/* The public key file of pk: the key and its key id. 0, or -2 for a null pointer. */
+int32_t tavik_public_key_file_from_key(tavik_public_key_file *out, const uint8_t *pk);
+/* The text of a public key file; -2 also for a key id that is not the key's own. */
+int32_t tavik_public_key_file_format(char *out, size_t cap, size_t *outlen, const tavik_public_key_file *pk);
+/* The text of a signature file of the current version: sig->version must be
+   TAVIK_FILE_SIGNATURE_VERSION, the key id 16 lower-case hex digits and both comments what the
+   parser accepts (their lengths those of the NUL-terminated texts); -2 otherwise. */
+int32_t tavik_signature_file_format(char *out, size_t cap, size_t *outlen, const tavik_signature_file *sig);
+
 /* A short English description of any code these calls return ("" for none of them). */
 const char *tavik_file_error_string(int32_t code);
 

@@ -47,12 +47,13 @@ setup(
     ext_modules=[
         Extension(
             "tavik._tavik",
-            sources=["ext/tavik_module.c", "ext/tavik_context.c"],
+            sources=["ext/tavik_module.c", "ext/tavik_context.c", "ext/tavik_files.c"],
             include_dirs=[str(ROOT / "include")],
-            depends=[str(ROOT / "include" / "tavik.h"), "ext/tavik_ext.h"],
+            depends=[str(ROOT / "include" / name) for name in ("tavik.h", "tavik_der.h", "tavik_files.h")]
+            + ["ext/tavik_ext.h"],
             # The library is C++; its runtime comes from the system (libstdc++).
             libraries=["stdc++", "m"],
-            # The two files share helpers that stay inside the module (hidden visibility).
+            # The files share helpers that stay inside the module (hidden visibility).
             extra_compile_args=["-Wall", "-Wextra", "-fvisibility=hidden"],
             # Only the module's entry point is exported, not the library's calls.
             extra_link_args=["-Wl,--exclude-libs,ALL", "-Wl,-z,noexecstack"],

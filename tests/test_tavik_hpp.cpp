@@ -90,22 +90,33 @@ TEST(TavikHpp, PiecesSignAndVerifyAsTheWholeMessage) {
     EXPECT_EQ(signer.update(m.subspan(at, piece)), tavik::Status::ok);
     EXPECT_EQ(verifier.update(m.subspan(at, piece)), tavik::Status::ok);
   }
-  const auto pieced = signer.finish();
+  const auto pieced = signer.finalize();
   ASSERT_TRUE(pieced);
   EXPECT_EQ(*pieced, *whole);
   // Finished states refuse more work; a wrong-length signature leaves the verifier usable.
   EXPECT_EQ(signer.update(m), tavik::Status::illegal_parameter);
-  EXPECT_EQ(signer.finish().status(), tavik::Status::illegal_parameter);
-  EXPECT_EQ(verifier.finish(std::span(*whole).first(10)), tavik::Status::illegal_parameter);
-  EXPECT_EQ(verifier.finish(*whole), tavik::Status::ok);
+  EXPECT_EQ(signer.finalize().status(), tavik::Status::illegal_parameter);
+  EXPECT_EQ(verifier.finalize(std::span(*whole).first(10)), tavik::Status::illegal_parameter);
+  EXPECT_EQ(verifier.finalize(*whole), tavik::Status::ok);
   EXPECT_EQ(verifier.update(m), tavik::Status::illegal_parameter);
 
   tavik::Signer hedged(kp.secret_key);
   EXPECT_EQ(hedged.update(m), tavik::Status::ok);
-  const auto h = hedged.finish();
+  const auto h = hedged.finalize();
   ASSERT_TRUE(h);
   EXPECT_NE(*h, *whole);
   EXPECT_EQ(tavik::verify(kp.public_key, m, *h), tavik::Status::ok);
+
+  // finish(), the name of these steps before finalize(), still takes them (deprecated).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  tavik::Signer old_signer(kp.secret_key, tavik::Mode::deterministic);
+  tavik::Verifier old_verifier(kp.public_key);
+  EXPECT_EQ(old_signer.update(m), tavik::Status::ok);
+  EXPECT_EQ(old_verifier.update(m), tavik::Status::ok);
+  EXPECT_EQ(*old_signer.finish(), *whole);
+  EXPECT_EQ(old_verifier.finish(*whole), tavik::Status::ok);
+#pragma GCC diagnostic pop
 }
 
 TEST(TavikHpp, SecretKeyIsWipedWhenMovedFromAndDestroyed) {
@@ -187,8 +198,8 @@ TEST(TavikHpp, ContextsAndMu) {
   tavik::Verifier verifier(kp.public_key, ctx);
   ASSERT_EQ(signer.update(msg), tavik::Status::ok);
   ASSERT_EQ(verifier.update(msg), tavik::Status::ok);
-  EXPECT_EQ(*signer.finish(), *s);
-  EXPECT_EQ(verifier.finish(*s), tavik::Status::ok);
+  EXPECT_EQ(*signer.finalize(), *s);
+  EXPECT_EQ(verifier.finalize(*s), tavik::Status::ok);
 
   const std::vector<std::uint8_t> too_long(TAVIK_MAX_CONTEXT_BYTES + 1, 'c');
   const tavik::Context bad{std::span<const std::uint8_t>(too_long)};

@@ -346,6 +346,7 @@ const char *tavik_file_error_string(int32_t code) {
     case TAVIK_FILE_LEGACY_VERSION:
       return "a legacy signature (version 1 or 2), which a raw signature by the same key can pass for; "
              "verified only when legacy versions are allowed";
+    case TAVIK_FILE_BUFFER_TOO_SMALL: return "the output does not fit";
     case TAVIK_FILE_LEGACY_LABELLED:
       return "a version 1 signature of a file that begins with the version 2 label: refused always";
     default: return "";

@@ -138,13 +138,15 @@ static PyObject *verify_mu(PyObject *Py_UNUSED(module), PyObject *args) {
                         Py_TYPE(pk_obj)->tp_name);
   if (!xpk && input_get(pk_obj, "public key", TAVIK_PK_BYTES, 0, &pk) < 0) return NULL;
   if (input_get(mu_obj, "mu", TAVIK_MU_BYTES, 0, &mu) < 0) return input_release(&pk), NULL;
-  if (input_get(sig_obj, "signature", TAVIK_SIG_BYTES, 0, &sig) < 0) {
+  if (input_get(sig_obj, "signature", -1, 0, &sig) < 0) {
     input_release(&mu);
     input_release(&pk);
     return NULL;
   }
   int32_t r = TAVIK_ILLEGAL_PARAMETER;
-  if (!xpk || expanded_acquire(xpk) == 0) {
+  if (sig.len != TAVIK_SIG_BYTES) {
+    r = TAVIK_INVALID_SIGNATURE; /* no signature has another length: untrusted input, a verdict */
+  } else if (!xpk || expanded_acquire(xpk) == 0) {
     const tavik_expanded_pk *x = xpk ? (const tavik_expanded_pk *)xpk->mem : NULL;
     Py_BEGIN_ALLOW_THREADS
     r = x ? tavik_verify_expanded_mu(x, sig.data, (uint64_t)sig.len, mu.data)
@@ -209,7 +211,8 @@ static PyMethodDef context_methods[] = {
     {"verify_mu", verify_mu, METH_VARARGS,
      "verify_mu(pk, mu, sig) -> bool\n--\n\n"
      "verify() of the message whose mu() is mu (48 bytes), under pk (1472 bytes, or an\n"
-     "ExpandedPublicKey) and the context mu was made with. ValueError for wrong lengths."},
+     "ExpandedPublicKey) and the context mu was made with. False for a signature of the wrong\n"
+     "length; ValueError for a key or mu of the wrong length."},
     {NULL, NULL, 0, NULL}};
 
 int add_context_calls(PyObject *m) {

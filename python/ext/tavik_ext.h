@@ -41,10 +41,15 @@ typedef struct {
   int busy;               /* a call on this object runs with the interpreter lock released */
 } StreamObject;
 
-extern PyTypeObject ExpandedSecretKeyType, ExpandedPublicKeyType, SignerType, VerifierType, MuHasherType;
+extern PyTypeObject SecretKeyType, ExpandedSecretKeyType, ExpandedPublicKeyType, SignerType, VerifierType, MuHasherType;
 
 /* tavik_module.c */
 void wipe(void *p, size_t n);
+/* A new SecretKey of zero bytes, which the caller fills; NULL with an exception set. */
+SecretKeyObject *secret_key_new_empty(void);
+/* The SecretKey obj held for one call (secret_key_release ends it), or NULL with an exception set. */
+SecretKeyObject *claim_secret_key(PyObject *obj, const char *name);
+void secret_key_release(SecretKeyObject *self);
 int input_get(PyObject *obj, const char *name, Py_ssize_t expected, int secret, Input *in);
 void input_release(Input *in);
 PyObject *raise_code(int32_t r, const char *what);
@@ -70,5 +75,10 @@ PyObject *Stream_repr(StreamObject *self);
 int context_get(PyObject *obj, Input *in);
 /* Adds MuHasher, mu, sign_mu and verify_mu to the module m: 0, or -1 with an exception set. */
 int add_context_calls(PyObject *m);
+
+/* tavik_files.c */
+/* Adds the key containers (PEM, DER) and the tool's files to the module m: 0, or -1 with an
+   exception set. */
+int add_file_calls(PyObject *m);
 
 #endif

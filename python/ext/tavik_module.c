@@ -116,9 +116,9 @@ void free_wiped(void *p, size_t size) {
 
 /* ---- SecretKey ---- */
 
-static PyTypeObject SecretKeyType;
+PyTypeObject SecretKeyType;
 
-static SecretKeyObject *secret_key_new_empty(void) {
+SecretKeyObject *secret_key_new_empty(void) {
   SecretKeyObject *self = PyObject_New(SecretKeyObject, &SecretKeyType);
   if (self) {
     self->closed = 0;
@@ -191,7 +191,7 @@ static int secret_key_acquire(SecretKeyObject *self) {
   return 0;
 }
 
-static void secret_key_release(SecretKeyObject *self) {
+void secret_key_release(SecretKeyObject *self) {
   if (--self->users == 0 && self->closed) wipe(self->key, sizeof self->key);
 }
 
@@ -231,7 +231,7 @@ static PyGetSetDef SecretKey_getset[] = {
     {"closed", (getter)SecretKey_get_closed, NULL, "True once the key has been wiped.", NULL},
     {NULL, NULL, NULL, NULL, NULL}};
 
-static PyTypeObject SecretKeyType = {
+PyTypeObject SecretKeyType = {
     PyVarObject_HEAD_INIT(NULL, 0)
     .tp_name = "tavik.SecretKey",
     .tp_basicsize = sizeof(SecretKeyObject),
@@ -452,7 +452,7 @@ static int check_secret_key(PyObject *obj, const char *name) {
    set: a wrong type, or a closed key. Held first, before any other input is read: reading one may
    run Python code (a buffer exporter, a finaliser) that closes the key, which then stays intact
    until the call is done. */
-static SecretKeyObject *claim_secret_key(PyObject *obj, const char *name) {
+SecretKeyObject *claim_secret_key(PyObject *obj, const char *name) {
   if (check_secret_key(obj, name) < 0 || secret_key_acquire((SecretKeyObject *)obj) < 0) return NULL;
   return (SecretKeyObject *)obj;
 }
@@ -594,7 +594,7 @@ static PyObject *verify(PyObject *Py_UNUSED(module), PyObject *const *args, Py_s
   }
   if (context_get(ctx_obj, &ctx) < 0) return input_release(&pk), NULL;
   if (input_get(args[1], "msg", -1, 0, &msg) < 0) return input_release(&ctx), input_release(&pk), NULL;
-  if (input_get(args[2], "signature", TAVIK_SIG_BYTES, 0, &sig) < 0) {
+  if (input_get(args[2], "signature", -1, 0, &sig) < 0) {
     input_release(&msg);
     input_release(&ctx);
     input_release(&pk);
@@ -603,7 +603,9 @@ static PyObject *verify(PyObject *Py_UNUSED(module), PyObject *const *args, Py_s
   int32_t r;
   const uint8_t *c = ctx.data;
   const uint64_t cn = (uint64_t)ctx.len;
-  if (xpk) {
+  if (sig.len != TAVIK_SIG_BYTES) {
+    r = TAVIK_INVALID_SIGNATURE; /* no signature has another length: untrusted input, a verdict */
+  } else if (xpk) {
     if (expanded_acquire(xpk) < 0) {
       input_release(&sig);
       input_release(&msg);
@@ -829,21 +831,29 @@ static PyObject *Signer_finalize(StreamObject *self, PyObject *Py_UNUSED(ignored
   return sig;
 }
 
-static PyObject *Verifier_verify(StreamObject *self, PyObject *sig_obj) {
+static PyObject *Verifier_finalize(StreamObject *self, PyObject *sig_obj) {
   Input sig;
-  if (input_get(sig_obj, "signature", TAVIK_SIG_BYTES, 0, &sig) < 0) return NULL;
+  if (input_get(sig_obj, "signature", -1, 0, &sig) < 0) return NULL;
   if (stream_claim(self) < 0) return input_release(&sig), NULL;
   tavik_verify_state *st = self->st;
-  int32_t r;
-  Py_BEGIN_ALLOW_THREADS
-  r = tavik_verify_final(st, sig.data, (uint64_t)sig.len);
-  Py_END_ALLOW_THREADS
+  int32_t r = TAVIK_INVALID_SIGNATURE; /* a signature of the wrong length: the verdict, as verify() gives it */
+  if (sig.len == TAVIK_SIG_BYTES) {
+    Py_BEGIN_ALLOW_THREADS
+    r = tavik_verify_final(st, sig.data, (uint64_t)sig.len);
+    Py_END_ALLOW_THREADS
+  }
   input_release(&sig);
   self->busy = 0;
   stream_end(self);
   if (r == TAVIK_OK) Py_RETURN_TRUE;
   if (r == TAVIK_INVALID_SIGNATURE) Py_RETURN_FALSE;
-  return raise_code(r, "verify");
+  return raise_code(r, "finalize");
+}
+
+/* The name of finalize() in 0.2.0, kept for the programs written against it. */
+static PyObject *Verifier_verify(StreamObject *self, PyObject *sig_obj) {
+  if (PyErr_WarnEx(PyExc_DeprecationWarning, "Verifier.verify(sig) is Verifier.finalize(sig)", 1) < 0) return NULL;
+  return Verifier_finalize(self, sig_obj);
 }
 
 PyObject *Stream_close(StreamObject *self, PyObject *Py_UNUSED(ignored)) {
@@ -884,9 +894,11 @@ static PyMethodDef Signer_methods[] = {
 static PyMethodDef Verifier_methods[] = {
     {"update", (PyCFunction)Stream_update, METH_O,
      "update(data) -> None\n--\n\nAppend a piece of the message (any length, empty too)."},
+    {"finalize", (PyCFunction)Verifier_finalize, METH_O,
+     "finalize(sig) -> bool\n--\n\nTrue when sig is a valid signature of the pieces joined, False when it is\n"
+     "not (a signature of the wrong length included); ends the Verifier."},
     {"verify", (PyCFunction)Verifier_verify, METH_O,
-     "verify(sig) -> bool\n--\n\nTrue when sig is a valid signature of the pieces joined; ends the Verifier.\n"
-     "A signature of the wrong length raises ValueError and leaves the Verifier as it was."},
+     "verify(sig) -> bool\n--\n\nDeprecated: the name of finalize(sig) in 0.2.0 (a DeprecationWarning)."},
     {"close", (PyCFunction)Stream_close, METH_NOARGS, "close() -> None\n--\n\nGive up and free the state."},
     {"__enter__", SecretKey_enter, METH_NOARGS, NULL},
     {"__exit__", (PyCFunction)Stream_exit, METH_VARARGS, NULL},
@@ -916,7 +928,7 @@ PyTypeObject VerifierType = {
     .tp_repr = (reprfunc)Stream_repr,
     .tp_flags = Py_TPFLAGS_DEFAULT,
     .tp_doc = "Verifier(pk, *, context=b\"\")\n--\n\n"
-              "Verifies a message given in pieces: update() each piece, then verify(sig). pk is a\n"
+              "Verifies a message given in pieces: update() each piece, then finalize(sig). pk is a\n"
               "public key of 1472 bytes or an ExpandedPublicKey; the context is as verify()'s.",
     .tp_methods = Verifier_methods,
     .tp_new = Verifier_new,
@@ -1024,9 +1036,9 @@ static PyMethodDef module_methods[] = {
      "verify(pk, msg, sig, *, context=b\"\") -> bool\n--\n\n"
      "True when sig is a valid signature of msg under pk (1472 bytes, or an ExpandedPublicKey)\n"
      "and the context (0 to 255 bytes; b\"\" is no context), False when it is not, as for a\n"
-     "signature made under another context or under none. ValueError when pk or sig has the\n"
-     "wrong length or the context is over 255 bytes, TypeError for arguments that are not\n"
-     "bytes-like."},
+     "signature made under another context or under none, or a signature of the wrong length\n"
+     "(no signature has one: untrusted input needs no try). ValueError when pk has the wrong\n"
+     "length or the context is over 255 bytes, TypeError for arguments that are not bytes-like."},
     {"_time_c_calls", time_c_calls, METH_VARARGS, NULL},
     {NULL, NULL, 0, NULL}};
 
@@ -1059,7 +1071,7 @@ PyMODINIT_FUNC PyInit__tavik(void) {
       PyModule_AddObjectRef(m, "RandomnessError", RandomnessError) < 0 ||
       add_type(m, &SecretKeyType, "SecretKey") < 0 || add_type(m, &ExpandedSecretKeyType, "ExpandedSecretKey") < 0 ||
       add_type(m, &ExpandedPublicKeyType, "ExpandedPublicKey") < 0 || add_type(m, &SignerType, "Signer") < 0 ||
-      add_type(m, &VerifierType, "Verifier") < 0 || add_context_calls(m) < 0 ||
+      add_type(m, &VerifierType, "Verifier") < 0 || add_context_calls(m) < 0 || add_file_calls(m) < 0 ||
       PyModule_AddIntConstant(m, "PUBLIC_KEY_SIZE", TAVIK_PK_BYTES) < 0 ||
       PyModule_AddIntConstant(m, "SECRET_KEY_SIZE", TAVIK_SK_BYTES) < 0 ||
       PyModule_AddIntConstant(m, "SIGNATURE_SIZE", TAVIK_SIG_BYTES) < 0 ||

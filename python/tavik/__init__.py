@@ -2,7 +2,8 @@
 
     pk, sk = tavik.generate_keypair()
     sig = tavik.sign(sk, b"attack at dawn")          # hedged: differs every time
-    assert tavik.verify(pk, b"attack at dawn", sig)  # False for an invalid signature
+    if not tavik.verify(pk, b"attack at dawn", sig): # False for an invalid signature
+        raise SystemExit("invalid signature")
 
 Keys and signatures are bytes of fixed sizes (PUBLIC_KEY_SIZE, SECRET_KEY_SIZE, SIGNATURE_SIZE);
 messages are bytes-like of any length. A secret key is a SecretKey, whose bytes are wiped when it
@@ -15,8 +16,8 @@ ValueError; b"" is no context and gives the bytes of the calls without one). A s
 under one context verifies under that context alone, so one key can serve several protocols:
 
     sig = tavik.sign(sk, msg, context=b"my protocol v1")
-    assert tavik.verify(pk, msg, sig, context=b"my protocol v1")
-    assert not tavik.verify(pk, msg, sig)
+    tavik.verify(pk, msg, sig, context=b"my protocol v1")   # True
+    tavik.verify(pk, msg, sig)                              # False: made under a context
 
 External mu: mu(pk, msg, context=...) (or MuHasher, in pieces) is the 48-byte digest of the message
 that signing signs, made from the public key alone where the message lies; sign_mu(sk, mu) and
@@ -28,9 +29,18 @@ key), so every SecretKey in use has passed that check once; generate_keypair() a
 keypair_from_seed() make whole keys. An ExpandedSecretKey carries a check value that every call
 using it verifies.
 
-Errors: TypeError for arguments of the wrong type, ValueError for wrong lengths, closed keys and
-damaged keys; tavik.SigningError and tavik.RandomnessError (both tavik.Error) for failures inside
-the library.
+Streams: Signer, Verifier and MuHasher take update(piece) and end with finalize() (the C calls'
+_init, _update and _final); Verifier.verify(sig) is the deprecated name of Verifier.finalize(sig).
+
+Keys that move: public_key_to_pem/_from_pem, _to_der/_from_der and _to_tavik/_from_tavik (the
+tavik tool's public key file), secret_key_to_pem/_from_pem and _to_der/_from_der (unencrypted
+PrivateKeyInfo), SignatureFile, FileSigner and FileVerifier (the tool's signatures): all of them
+read and written by the library's own parsers and encoders, as the tool and C programs do.
+
+Errors: TypeError for arguments of the wrong type, ValueError for keys of the wrong length, closed
+keys, damaged keys and files the parsers refuse; verify(), verify_mu() and Verifier.finalize()
+return False for a signature of the wrong length, so untrusted input needs no try;
+tavik.SigningError and tavik.RandomnessError (both tavik.Error) for failures inside the library.
 """
 from ._tavik import (
     MAX_CONTEXT_SIZE,
@@ -53,11 +63,22 @@ from ._tavik import (
     library_version,
     mu,
     public_key,
+    public_key_from_der,
+    public_key_from_pem,
+    public_key_from_tavik,
+    public_key_to_der,
+    public_key_to_pem,
+    public_key_to_tavik,
+    secret_key_from_der,
+    secret_key_from_pem,
+    secret_key_to_der,
+    secret_key_to_pem,
     sign,
     sign_mu,
     verify,
     verify_mu,
 )
+from .files import FileSigner, FileVerifier, SignatureFile
 
 __version__ = library_version
 
@@ -71,9 +92,12 @@ __all__ = [
     "Error",
     "ExpandedPublicKey",
     "ExpandedSecretKey",
+    "FileSigner",
+    "FileVerifier",
     "MuHasher",
     "RandomnessError",
     "SecretKey",
+    "SignatureFile",
     "Signer",
     "SigningError",
     "Verifier",
@@ -81,6 +105,16 @@ __all__ = [
     "keypair_from_seed",
     "mu",
     "public_key",
+    "public_key_from_der",
+    "public_key_from_pem",
+    "public_key_from_tavik",
+    "public_key_to_der",
+    "public_key_to_pem",
+    "public_key_to_tavik",
+    "secret_key_from_der",
+    "secret_key_from_pem",
+    "secret_key_to_der",
+    "secret_key_to_pem",
     "sign",
     "sign_mu",
     "verify",

@@ -98,7 +98,7 @@ def run(args):
     sig = read_exact(args.signature, tavik.SIGNATURE_SIZE, "signature")
     verifier = tavik.Verifier(pk, context=args.context.encode())
     feed(verifier, args.file)
-    valid = verifier.verify(sig)
+    valid = verifier.finalize(sig)
     print("valid" if valid else "invalid")
     return 0 if valid else 1
 

@@ -107,6 +107,8 @@ def expect(name, args, code, out=None, err=None, **kw):
 
 os.chdir(tempfile.mkdtemp())
 os.umask(0o022)
+# The secret key's default home, inside the test's folder: never the user's own.
+os.environ["XDG_CONFIG_HOME"] = os.path.abspath("config")
 write("pw", "correct horse battery staple\n")
 write("wrong", "correct horse\n")
 
@@ -120,6 +122,23 @@ expect("missing value", ["sign", "-s"], 2)
 
 # Key pairs: defaults without passphrase, a sealed one, modes, key id = SHAKE256(pk)[0..8).
 expect("keygen plain", ["keygen", "--no-passphrase"], 0, out="(unencrypted)")
+# The secret key goes to $XDG_CONFIG_HOME/tavik/ (else ~/.config/tavik/; a relative XDG_CONFIG_HOME is
+# ignored), in folders made 0700, away from the files being signed.
+check([oct(os.stat(d).st_mode & 0o777) for d in ("config", "config/tavik", "config/tavik/tavik.sec")] ==
+      ["0o700", "0o700", "0o600"] and not os.path.exists("tavik.sec"), "keygen: the secret key's default home")
+os.mkdir("home")
+for xdg in ("", "relative"):
+    expect(f"keygen under HOME, XDG_CONFIG_HOME {xdg!r}", ["keygen", "--no-passphrase", "-p", "h.pub"], 0,
+           out="home/.config/tavik/tavik.sec", env={"XDG_CONFIG_HOME": xdg, "HOME": os.path.abspath("home")})
+    check(os.stat("home/.config/tavik").st_mode & 0o777 == 0o700, "~/.config/tavik: mode")
+    os.unlink("h.pub")
+    os.unlink("home/.config/tavik/tavik.sec")
+write("x.txt", "x")
+got, _, e = run("sign", "-m", "x.txt")
+check(got == 0 and e == "", f"sign with the key in its home: {got} {e!r}")
+os.rename("config/tavik/tavik.sec", "tavik.sec")  # as an earlier tool left it
+expect("./tavik.sec of an earlier tool", ["sign", "-m", "x.txt", "-f"], 0,
+       err="warning: reading ./tavik.sec from the current folder")
 expect("keygen sealed", ["keygen", "-p", "b.pub", "-s", "b.sec", "--passphrase-file", "pw"], 0,
        out="(passphrase-protected)")
 for pub, sec in (("tavik.pub", "tavik.sec"), ("b.pub", "b.sec")):
@@ -150,8 +169,8 @@ except OSError:
     unnamed = False
 for mode in ("", ",no-tmpfile"):
     for fault, code in (("rename", -signal.SIGKILL), ("write", 2), ("limit", 2)):
-        got, _, e = run("keygen", "-f", "--no-passphrase", env={"TAVIK_CLI_FAULT": fault + mode}, tool=TESTBUILD,
-                        limit=1000 if fault == "limit" else None)
+        got, _, e = run("keygen", "-f", "--no-passphrase", "-s", "tavik.sec", env={"TAVIK_CLI_FAULT": fault + mode},
+                        tool=TESTBUILD, limit=1000 if fault == "limit" else None)
         what = f"keygen with fault {fault + mode}"
         check(got == code, f"{what}: status {got}: {e}")
         check({p: read(p) for p in old} == old, f"{what}: old keys changed")
@@ -161,8 +180,8 @@ for mode in ("", ",no-tmpfile"):
             os.unlink(n)  # what a killed run leaves: complete new files beside, never over, the keys
     for sig, ignored in ((signal.SIGINT, None), (signal.SIGTERM, None), (signal.SIGHUP, None),
                          (signal.SIGTERM, signal.SIGHUP)):  # as under nohup: a hangup changes nothing
-        p = subprocess.Popen([TESTBUILD, "keygen", "-f", "--no-passphrase"], stdout=subprocess.DEVNULL,
-                             stderr=subprocess.PIPE, start_new_session=True, preexec_fn=lambda: signals(ignored),
+        p = subprocess.Popen([TESTBUILD, "keygen", "-f", "--no-passphrase", "-s", "tavik.sec"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True, preexec_fn=lambda: signals(ignored),
                              env=dict(os.environ, TAVIK_CLI_FAULT="wait" + mode))
         p.stderr.readline()  # the temporaries are complete
         if ignored:
@@ -700,11 +719,75 @@ _, e = p.communicate(timeout=120)
 check(p.returncode == 2 and b"changed while the tool ran" in e and os.stat("v.sec").st_ino == now.st_ino and
       read("v.sec") == read("tavik.sec"), f"a key replaced during passwd: status {p.returncode}, {e!r}")
 
+# A verify of several files reports every one, a missing file or signature included, and exits with the
+# worst status; a file of the wrong kind is named against the kind line this tool writes now.
+write("gone.tsig", read("one.tsig"))  # a signature without its file
+got, o, e = run("verify", "-m", "one", "-m", "gone", "-m", "short", "-m", "nosig")
+check(got == 2 and o.count("valid signature by key") == 2 and "gone: No such file" in e and "nosig.tsig: No such" in e,
+      f"verify of four files with two missing: {got} {o!r} {e!r}")
+write("short3", read("short") + b"!")
+write("short3.tsig", read("short.tsig"))
+got, o, _ = run("verify", "-m", "short3", "-m", "one")
+check(got == 1 and "short3: INVALID" in o and "one: valid" in o, f"an invalid file before a valid one: {got} {o!r}")
+expect("a public key as a signature", ["verify", "-m", "one", "-x", "tavik.pub"], 2,
+       err="wrong kind of file: a public key, not a signature")
+write("text.tsig", "hello\n")
+expect("not a signature", ["verify", "-m", "one", "-x", "text.tsig"], 2, err='first line is not "tavik signature v3"')
+# A comment is shown as typed where printable: a backslash stays one.
+expect("sign with a backslash", ["sign", "-m", "one", "-x", "bs.tsig", "-t", r"C:\new\x5c"], 0)
+expect("a backslash shown as typed", ["verify", "-m", "one", "-x", "bs.tsig"], 0, out="trusted comment: C:\\new\\x5c\n")
+
+# Keys that move: every form to every other and back, the same key; the secret key signs after the
+# round trip; verify -p takes PEM and DER; a secret key written as PEM, DER or raw is unencrypted,
+# 0600 and warned of; the tool's file is sealed again. OpenSSL reads the containers where it has the
+# provider (tests/provider); here the library's decoders read them back.
+forms = ["tavik", "pem", "der", "raw"]
+for kind, src in (("public", "b.pub"), ("secret", "b.sec")):
+    for a_ in forms:
+        pw = ["--passphrase-file", "pw"] if kind == "secret" and src == "b.sec" else []
+        new = ["--no-passphrase"] if kind == "secret" and a_ == "tavik" else []
+        got, o, e = run("convert", "-i", src, "-o", f"k.{kind}.{a_}", "--to", a_, "-f", *pw, *new)
+        check(got == 0 and f"written to k.{kind}.{a_} as {a_}" in o, f"convert {src} to {a_}: {got} {e!r}")
+        if kind == "secret":
+            check(os.stat(f"k.{kind}.{a_}").st_mode & 0o777 == 0o600, f"convert {kind} {a_}: mode")
+            check(("holds the secret key unencrypted" in e) == (a_ != "tavik"), f"convert {kind} {a_}: warning {e!r}")
+    for a_ in forms:
+        for b_ in forms:
+            new = ["--new-passphrase-file", "pw"] if kind == "secret" and b_ == "tavik" else []
+            got, _, e = run("convert", "-i", f"k.{kind}.{a_}", "-o", f"k2.{kind}.{a_}.{b_}", "--to", b_, *new)
+            check(got == 0, f"convert {kind} {a_} to {b_}: {e!r}")
+            if b_ != "tavik":
+                check(read(f"k2.{kind}.{a_}.{b_}") == read(f"k.{kind}.{b_}"), f"convert {kind} {a_} to {b_}: bytes")
+check(fields("k2.secret.pem.tavik")[1]["encryption"] == "argon2id-xchacha20poly1305", "convert: not sealed again")
+expect("a key sealed again", ["pubkey", "-s", "k2.secret.raw.tavik", "--passphrase-file", "pw"], 0,
+       out=read("b.pub").decode())
+for key in ("k.public.pem", "k.public.der"):
+    expect(f"verify -p {key}", ["verify", "-p", key, "-m", "short", "-x", "b.tsig"], 0, out="valid signature")
+expect("sign with a converted key", ["sign", "-s", "k.secret.tavik", "-m", "one", "-x", "kc.tsig"], 0)
+expect("verify with a converted key", ["verify", "-p", "k.public.pem", "-m", "one", "-x", "kc.tsig"], 0)
+write("junk.pem", "-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n")
+for name, args, says in (
+        ("a damaged PEM key", ["verify", "-p", "junk.pem", "-m", "one"], "junk.pem: not a tavik public key (PEM:"),
+        ("a secret key as -p", ["verify", "-p", "k.secret.pem", "-m", "one"], "not a PEM public key"),
+        ("convert to an unknown form", ["convert", "-i", "tavik.pub", "-o", "x", "--to", "ssh"], "tavik, pem, der or raw"),
+        ("convert over its input", ["convert", "-i", "tavik.pub", "-o", "tavik.pub", "--to", "pem", "-f"], "inputs"),
+        ("convert over a file", ["convert", "-i", "tavik.pub", "-o", "one", "--to", "pem"], "exists; use -f"),
+        ("convert a signature", ["convert", "-i", "one.tsig", "-o", "x", "--to", "pem"], "wrong kind of file"),
+        ("convert a text", ["convert", "-i", "x.txt", "-o", "x", "--to", "pem"], "not a key this tool reads"),
+        ("convert a public key with a passphrase", ["convert", "-i", "tavik.pub", "-o", "x", "--to", "tavik",
+                                                    "--no-passphrase"], "apply to a secret key written as tavik"),
+        ("convert without --to", ["convert", "-i", "tavik.pub", "-o", "x"], "--to")):
+    expect(name, args, 2, err=says)
+check(not os.path.exists("x"), "a refused convert wrote its output")
+
 # No piece of a secret key, a passphrase or a derived key stays on the stack or in the heap.
 for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passphrase-file", "pw"]),
                    ("sign sealed", ["sign", "-s", "b.sec", "-m", "big", "-x", "r.tsig", "--passphrase-file", "pw"]),
                    ("sign plain", ["sign", "-s", "tavik.sec", "-m", "big", "-x", "r.tsig"]),
                    ("pubkey", ["pubkey", "-s", "b.sec", "--passphrase-file", "pw"]),
+                   ("convert", ["convert", "-i", "b.sec", "-o", "r.pem", "--to", "pem", "--passphrase-file", "pw"]),
+                   ("convert back", ["convert", "-i", "k.secret.der", "-o", "r2.sec", "--to", "tavik",
+                                     "--new-passphrase-file", "pw"]),
                    ("passwd", ["passwd", "-s", "p.sec", "--passphrase-file", "pw", "--new-passphrase-file", "pw2"]),
                    ("wrong passphrase", ["sign", "-s", "b.sec", "-m", "short", "-x", "r.tsig", "--passphrase-file",
                                          "wrong"])):

@@ -54,7 +54,7 @@ def test_model_known_answers():
             verifier = tavik.Verifier(key, context=ctx)
             verifier.update(msg)
             assert tavik.verify(key, msg, sig, context=ctx) and tavik.verify_mu(key, mu, sig), where
-            assert verifier.verify(sig), where
+            assert verifier.finalize(sig), where
 
 
 # Each pair is (context signed under, context checked under); every one must be refused.

@@ -328,3 +328,45 @@ TEST(ToolFiles, NoSignaturePassesForAnotherVersion) {
 }
 
 }  // namespace
+
+// The writers make what the tool writes and what the parser reads back: the fixture's own bytes for
+// a public key and a version 3 signature, and refuse what the parser would refuse.
+TEST(ToolFiles, WritesTheFilesTheToolWrites) {
+  const std::string pub = fixture("v1.pub"), v3 = fixture("hello.txt.v3.tsig");
+  tavik_public_key_file k, made;
+  tavik_signature_file s;
+  ASSERT_EQ(tavik_public_key_file_parse(&k, pub.data(), pub.size()), TAVIK_OK);
+  ASSERT_EQ(tavik_signature_file_parse(&s, v3.data(), v3.size()), TAVIK_OK);
+  ASSERT_EQ(tavik_public_key_file_from_key(&made, k.pk), TAVIK_OK);
+  EXPECT_STREQ(made.key_id, k.key_id);
+  char out[TAVIK_SIGNATURE_FILE_MAX_CHARS];
+  size_t n = 0;
+  ASSERT_EQ(tavik_public_key_file_format(out, TAVIK_PUBLIC_KEY_FILE_CHARS, &n, &made), TAVIK_OK);
+  EXPECT_EQ(std::string(out, n), pub);
+  EXPECT_EQ(n + 1, size_t(TAVIK_PUBLIC_KEY_FILE_CHARS));  // every public key file has this length
+  ASSERT_EQ(tavik_signature_file_format(out, sizeof out, &n, &s), TAVIK_OK);
+  EXPECT_EQ(std::string(out, n), v3);
+  // The longest comments fill the bound exactly.
+  tavik_signature_file longest = s;
+  longest.trusted_comment_len = longest.untrusted_comment_len = TAVIK_FILE_COMMENT_MAX;
+  std::memset(longest.trusted_comment, 't', TAVIK_FILE_COMMENT_MAX);
+  std::memset(longest.untrusted_comment, 'u', TAVIK_FILE_COMMENT_MAX);
+  longest.trusted_comment[TAVIK_FILE_COMMENT_MAX] = longest.untrusted_comment[TAVIK_FILE_COMMENT_MAX] = '\0';
+  ASSERT_EQ(tavik_signature_file_format(out, sizeof out, &n, &longest), TAVIK_OK);
+  EXPECT_EQ(n + 1, sizeof out);
+  tavik_signature_file back;
+  EXPECT_EQ(tavik_signature_file_parse(&back, out, n), TAVIK_OK);
+  EXPECT_EQ(tavik_signature_file_format(out, n, &n, &longest), TAVIK_FILE_BUFFER_TOO_SMALL) << "no room for the NUL";
+
+  const auto refused = [&](const char *why, auto change) {
+    tavik_signature_file bad = s;
+    change(bad);
+    EXPECT_EQ(tavik_signature_file_format(out, sizeof out, &n, &bad), TAVIK_ILLEGAL_PARAMETER) << why;
+  };
+  refused("a legacy version is not written", [](tavik_signature_file &f) { f.version = 2; });
+  refused("an upper-case key id", [](tavik_signature_file &f) { f.key_id[0] = 'A'; });
+  refused("a line end in a comment", [](tavik_signature_file &f) { f.trusted_comment[0] = '\n'; });
+  refused("a length that is not the text's", [](tavik_signature_file &f) { f.untrusted_comment_len += 1; });
+  made.key_id[3] ^= 1;
+  EXPECT_EQ(tavik_public_key_file_format(out, sizeof out, &n, &made), TAVIK_ILLEGAL_PARAMETER) << "another key's id";
+}

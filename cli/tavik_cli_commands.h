@@ -1,0 +1,59 @@
+// What the tool's commands share: exit codes, secret keys in memory, where keys lie by default, the
+// checks on output files, and the commands that live in files of their own.
+#pragma once
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <optional>
+#include <sodium.h>
+#include <string>
+#include <vector>
+
+#include "tavik.h"
+#include "tavik_cli_files.h"
+#include "tavik_cli_passphrase.h"
+
+namespace tavik_cli {
+
+constexpr int EXIT_VALID = 0, EXIT_INVALID = 1, EXIT_ERROR = 2;
+
+// Secret bytes wiped when they go out of scope.
+struct SecretKey {
+  uint8_t bytes[TAVIK_SK_BYTES];
+  SecretKey() { sodium_memzero(bytes, sizeof bytes); }
+  ~SecretKey() { sodium_memzero(bytes, sizeof bytes); }
+};
+
+// The secret key of document d (read from path) and its key id, checked against the public key it
+// rebuilds; the passphrase is asked for only when the key is sealed. Warns of a key that others may
+// read, and of ./tavik.sec of an earlier tool.
+void open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
+                  uint8_t *pk);
+// The files a command reads (paths and passphrase sources), by device and inode.
+std::vector<FileId> input_files(Options &o, const std::vector<std::string> &paths);
+// Whether `path` may receive an output: the file to replace, or nothing for a new name; throws Error.
+std::optional<FileId> output_file(const std::string &path, const std::vector<FileId> &inputs, bool force,
+                                  bool signature);
+// Whether two paths name one file.
+bool same_file(const std::string &a, const std::string &b);
+Document public_document(const uint8_t *pk);
+
+// The secret key's home: $XDG_CONFIG_HOME/tavik/tavik.sec, or ~/.config/tavik/tavik.sec when
+// XDG_CONFIG_HOME is unset, empty or not an absolute path. Throws Error when neither is known.
+std::string default_secret_key();
+// The secret key a command reads: -s, else the file of default_secret_key(), else ./tavik.sec of
+// an earlier tool (o.old_secret_key, and open_checked warns in one line when it reads it); when none
+// exists, the default (whose absence the reader reports).
+std::string secret_key_to_read(Options &o);
+// The secret key keygen writes: -s, else default_secret_key() with its directories made (0700).
+std::string secret_key_to_write(const Options &o);
+
+// A public key from PUBFILE: the tool's public key file, or a "PUBLIC KEY" in PEM or DER (a
+// SubjectPublicKeyInfo). Throws Error naming the file and the reason.
+void read_public_key(const std::string &path, uint8_t *pk);
+
+// tavik convert.
+extern const char *const CONVERT_HELP;
+int cmd_convert(Options &o);
+
+}  // namespace tavik_cli
