@@ -32,6 +32,8 @@ openssl req "${P[@]}" -new -key leaf.key -subj "/CN=tavik test leaf" -out leaf.c
 openssl req "${P[@]}" -in leaf.csr -verify -noout 2>&1 | grep -q "verify OK" || fail "request self-signature"
 openssl x509 "${P[@]}" -req -in leaf.csr -CA root.pem -CAkey root.key -CAcreateserial -days 10 -out leaf.pem
 openssl verify "${P[@]}" -CAfile root.pem leaf.pem | grep -q "leaf.pem: OK" || fail "chain not verified"
+# No security level is claimed: a check that asks for one (auth_level 1: 80 bits) refuses the key.
+refused "key too weak" openssl verify "${P[@]}" -auth_level 1 -CAfile root.pem leaf.pem
 openssl x509 "${P[@]}" -in leaf.pem -noout -text | grep -q "Signature Algorithm: tavik" || fail "x509 -text"
 
 # One bit of the leaf's signature (its last bytes) changed: refused.
