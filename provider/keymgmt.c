@@ -9,10 +9,10 @@
 #include "tavik_prov.h"
 
 #define SECRET_BYTES (TAVIK_SK_BYTES + TAVIK_SEED_BYTES)
-/* The size of a public key in bits, and a conservative figure for the strength of the parameter
-   set, as libcrypto's security-level checks read them. */
+/* The size of a public key in bits. No "security-bits" is reported: the parameter set has no
+   derived strength figure, so libcrypto reads 0 and its security-level checks (an auth_level of
+   1 or more, TLS security levels) refuse these keys rather than rely on an unfounded number. */
 #define KEY_BITS (8 * TAVIK_PK_BYTES)
-#define SECURITY_BITS 128
 
 static void *align64(void *p);
 
@@ -257,10 +257,8 @@ static int km_validate(const void *keydata, int selection, int checktype) {
 }
 
 static const OSSL_PARAM gettable[] = {OSSL_PARAM_int(OSSL_PKEY_PARAM_BITS, NULL),
-                                      OSSL_PARAM_int(OSSL_PKEY_PARAM_SECURITY_BITS, NULL),
                                       OSSL_PARAM_int(OSSL_PKEY_PARAM_MAX_SIZE, NULL),
                                       OSSL_PARAM_utf8_string(OSSL_PKEY_PARAM_DEFAULT_DIGEST, NULL, 0),
-                                      OSSL_PARAM_utf8_string(OSSL_PKEY_PARAM_MANDATORY_DIGEST, NULL, 0),
                                       OSSL_PARAM_octet_string(OSSL_PKEY_PARAM_PUB_KEY, NULL, 0),
                                       OSSL_PARAM_octet_string(OSSL_PKEY_PARAM_PRIV_KEY, NULL, 0),
                                       OSSL_PARAM_octet_string(TAVIK_PKEY_PARAM_SEED, NULL, 0),
@@ -276,18 +274,15 @@ static int set_octets(OSSL_PARAM params[], const char *name, int has, const uint
   return p == NULL || !has || OSSL_PARAM_set_octet_string(p, v, len);
 }
 
-/* The digest: none. libcrypto's way to say so is an empty mandatory digest, which
-   EVP_PKEY_get_default_digest_name() reports as "UNDEF" (returning 2, "mandatory"), and on which
-   applications sign the message itself; the default digest is reported empty too. */
+/* The digest: none, said as an empty default digest, which EVP_PKEY_get_default_digest_name()
+   reports as "UNDEF" (returning 1) and on which libcrypto signs the message itself. It is not
+   said as a mandatory digest: on one, the openssl program drops a digest the user named
+   (req -sha256, x509 -sha256) without a word, where it should reach the signature and be refused. */
 static int km_get_params(void *keydata, OSSL_PARAM params[]) {
   const TAVIK_KEY *key = keydata;
   OSSL_PARAM *p;
   if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_BITS)) != NULL && !OSSL_PARAM_set_int(p, KEY_BITS)) return 0;
-  if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_SECURITY_BITS)) != NULL && !OSSL_PARAM_set_int(p, SECURITY_BITS))
-    return 0;
   if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_MAX_SIZE)) != NULL && !OSSL_PARAM_set_int(p, TAVIK_SIG_BYTES))
-    return 0;
-  if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_MANDATORY_DIGEST)) != NULL && !OSSL_PARAM_set_utf8_string(p, ""))
     return 0;
   if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_DEFAULT_DIGEST)) != NULL && !OSSL_PARAM_set_utf8_string(p, ""))
     return 0;
@@ -356,9 +351,18 @@ static void *km_gen(void *genctx, OSSL_CALLBACK *cb, void *cbarg) {
   GEN_CTX *gen = genctx;
   (void)cb;
   (void)cbarg;
-  if (!gen->has_seed && RAND_priv_bytes_ex(gen->prov->libctx, gen->seed, TAVIK_SEED_BYTES, 0) != 1) {
-    tavik_raise(gen->prov, TAVIK_R_NO_RANDOMNESS, NULL);
-    return NULL;
+  /* The seed comes from the generator the application configured. Where no loaded provider
+     offers one (the tavik provider alone), that is said, with the remedy, instead of a failure of
+     a random source; libcrypto's own lines about the fetch stay on the queue before it. */
+  if (!gen->has_seed) {
+    if (RAND_get0_private(gen->prov->libctx) == NULL) {
+      tavik_raise(gen->prov, TAVIK_R_NO_GENERATOR, NULL);
+      return NULL;
+    }
+    if (RAND_priv_bytes_ex(gen->prov->libctx, gen->seed, TAVIK_SEED_BYTES, 0) != 1) {
+      tavik_raise(gen->prov, TAVIK_R_GENERATOR_FAILED, NULL);
+      return NULL;
+    }
   }
   TAVIK_KEY *key = tavik_key_new(gen->prov);
   if (key != NULL && !tavik_key_set(key, gen->seed, NULL, NULL)) {

@@ -65,6 +65,10 @@ static OSSL_ITEM reason_strings[] = {
     {TAVIK_R_OUTPUT_FAILED, "could not write the output"},
     {TAVIK_R_FINISHED, "the signature or verification is finished: initialise the context again"},
     {TAVIK_R_BAD_CONTEXT, "context-string refused (0 to 255 bytes, set before the message): initialise again"},
+    {TAVIK_R_NO_GENERATOR,
+     "no OpenSSL random generator to draw the key's seed from: load the default provider too (-provider default, or "
+     "activate it in the configuration file)"},
+    {TAVIK_R_GENERATOR_FAILED, "OpenSSL's random generator gave no bytes for the key's seed"},
     /* filled from tavik_der_error_string() at load time */
     {2, NULL}, {101, NULL}, {102, NULL}, {103, NULL}, {104, NULL}, {105, NULL}, {106, NULL}, {107, NULL},
     {108, NULL}, {109, NULL}, {110, NULL}, {111, NULL}, {112, NULL}, {113, NULL}, {114, NULL}, {120, NULL},

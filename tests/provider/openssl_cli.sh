@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The provider through OpenSSL's own command line: keys, a root and a leaf certificate, the chain
 # verified and a damaged certificate refused, raw signatures of a file, an encrypted private key,
-# and the text form. Usage: openssl_cli.sh <directory holding tavik.so>
+# the text form, digests refused on every command that takes one, key generation without the
+# default provider, and the shipped openssl.cnf. Usage: openssl_cli.sh <directory holding tavik.so>
 # A module built with the sanitizers needs their runtime loaded first: TAVIK_OPENSSL_PRELOAD names
 # it, and only the openssl program gets it.
 set -euo pipefail
 openssl() { LD_PRELOAD="${TAVIK_OPENSSL_PRELOAD:-${LD_PRELOAD:-}}" command openssl "$@"; }
 export OPENSSL_MODULES=$(cd "$1" && pwd)
+conf=$(cd "$(dirname "$0")/../../provider" && pwd)/openssl.cnf
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -30,6 +32,8 @@ openssl req "${P[@]}" -new -key leaf.key -subj "/CN=tavik test leaf" -out leaf.c
 openssl req "${P[@]}" -in leaf.csr -verify -noout 2>&1 | grep -q "verify OK" || fail "request self-signature"
 openssl x509 "${P[@]}" -req -in leaf.csr -CA root.pem -CAkey root.key -CAcreateserial -days 10 -out leaf.pem
 openssl verify "${P[@]}" -CAfile root.pem leaf.pem | grep -q "leaf.pem: OK" || fail "chain not verified"
+# No security level is claimed: a check that asks for one (auth_level 1: 80 bits) refuses the key.
+refused "key too weak" openssl verify "${P[@]}" -auth_level 1 -CAfile root.pem leaf.pem
 openssl x509 "${P[@]}" -in leaf.pem -noout -text | grep -q "Signature Algorithm: tavik" || fail "x509 -text"
 
 # One bit of the leaf's signature (its last bytes) changed: refused.
@@ -87,6 +91,37 @@ openssl pkey "${P[@]}" -in leaf.key -text -noout >text.txt
 for part in "tavik Private-Key:" "seed:" "priv:" "pub:"; do grep -q "^$part" text.txt || fail "-text lacks $part"; done
 openssl pkey "${P[@]}" -pubin -in leaf.pub -text -noout | grep -q "^tavik Public-Key:" || fail "public -text"
 
-# A digest is refused with the provider's own reason.
+# A digest is refused with the provider's own reason on every command that takes one (the
+# openssl program would drop it unseen if the key declared "no digest" mandatory).
 refused "no digest may be set" openssl dgst "${P[@]}" -sha256 -sign leaf.key msg.bin
+refused "no digest may be set" openssl req "${P[@]}" -x509 -new -sha256 -key root.key -subj "/CN=r" -out d.pem
+refused "no digest may be set" openssl req "${P[@]}" -new -sha512 -key leaf.key -subj "/CN=l" -out d.csr
+refused "no digest may be set" openssl x509 "${P[@]}" -req -sha256 -in leaf.csr -CA root.pem -CAkey root.key \
+  -CAcreateserial -out d.pem
+refused "no digest may be set" openssl x509 "${P[@]}" -sha256 -in root.pem -signkey root.key -out d.pem
+[ ! -s d.pem ] && [ ! -s d.csr ] || fail "a refused digest left a certificate or request"
+
+# openssl ca cannot sign on OpenSSL 3.0, as the README says: it takes the key's default digest
+# name "UNDEF" in place of any digest, and libcrypto fails to fetch a digest of that name.
+mkdir -p ca/certs && : >ca/index.txt && echo 01 >ca/serial
+printf '%s\n' '[ca]' 'default_ca = d' '[d]' 'database = ca/index.txt' 'new_certs_dir = ca/certs' \
+  'serial = ca/serial' 'default_md = default' 'policy = p' 'default_days = 1' '[p]' 'commonName = supplied' >ca.cnf
+for md in default sha256; do
+  refused "UNDEF" openssl ca "${P[@]}" -batch -config ca.cnf -md $md -cert root.pem -keyfile root.key -in leaf.csr -out ca.pem
+done
+
+# The tavik provider alone has no random generator for a key's seed: the error names the remedy.
+refused "load the default provider too" openssl genpkey -provider tavik -algorithm tavik -out alone.key
+
+# The shipped configuration loads both providers: the whole chain with no -provider option.
+(
+  export OPENSSL_CONF=$conf
+  openssl list -providers | grep -q "tavik-c provider" || fail "openssl.cnf: tavik not loaded"
+  openssl genpkey -algorithm tavik -out c_root.key
+  openssl req -x509 -new -key c_root.key -subj "/CN=conf root" -days 3 -out c_root.pem
+  openssl genpkey -algorithm tavik -out c_leaf.key
+  openssl req -new -key c_leaf.key -subj "/CN=conf leaf" -out c_leaf.csr
+  openssl x509 -req -in c_leaf.csr -CA c_root.pem -CAkey c_root.key -CAcreateserial -days 2 -out c_leaf.pem
+  openssl verify -CAfile c_root.pem c_leaf.pem | grep -q "c_leaf.pem: OK" || fail "openssl.cnf: chain not verified"
+)
 echo "openssl command line: all passed"

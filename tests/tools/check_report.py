@@ -107,6 +107,20 @@ check(series("paths/paths.svg") == ["series-1-scalar", "series-2-avx2", "series-
 with open("paths/summary.md") as f:
     check("| sig_sign | 800.0 (2,080,000) | 200.0 (520,000) | 160.0 (416,000) |" in f.read(), "paths: summary row")
 
+# A path measured at two arithmetic widths (tavik_speed --compare) is two series, each with its own
+# figures: charting the first record of the path alone showed the 256-bit figures as the path's.
+records = [{"call": "sig_sign", "path": p, "arith_bits": b, "median_us": m, "median_ticks": m * 2000}
+           for p, b, m in (("avx2", 256, 50.0), ("avx512", 256, 45.0), ("avx512", 512, 30.0))]
+with open("widths.json", "w") as f:
+    json.dump({"records": records}, f)
+r = subprocess.run([REPORT, "-o", "widths", "widths.json"], capture_output=True, text=True)
+check(r.returncode == 0, f"widths: status {r.returncode}: {r.stderr}")
+check(series("widths/paths.svg") == ["series-1-avx2", "series-2-avx512", "series-3-avx512"], "widths: series")
+with open("widths/summary.md") as f:
+    text = f.read()
+check("| call | avx2 | avx512/256 | avx512/512 |" in text, "widths: summary header")
+check("| sig_sign | 50.0 (100,000) | 45.0 (90,000) | 30.0 (60,000) |" in text, "widths: summary row")
+
 for f in failures:
     print("FAIL:", f)
 print(f"{len(cases) + 1} report cases; {len(failures)} failure(s)")
