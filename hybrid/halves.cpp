@@ -5,16 +5,12 @@
 #include <cstring>
 
 #include "ct.h"
+#include "sodium_marks.h"
 #include "wipe.h"
 
 // libsodium's Ed25519 with seeds and its SHA-512 need no sodium_init(): it chooses among
 // implementations of other primitives and opens libsodium's own random source, which none of
 // these calls use.
-//
-// The constant-time check: under valgrind, libsodium's code is followed like the library's own,
-// and what it derives from the seed comes out secret. Under MemorySanitizer it is not
-// instrumented: what it writes keeps the marks its buffer had. So every output of libsodium is
-// marked for what it is as it returns (public_from_sodium, secret_from_sodium below).
 
 namespace tavik::hybrid {
 
@@ -35,14 +31,6 @@ bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk) {
     return false;
   }
   return true;
-}
-
-void message_hash(uint8_t digest[TAVIK_HYBRID_MESSAGE_HASH_BYTES], const uint8_t *msg, uint64_t msglen) {
-  crypto_hash_sha512_state h;
-  crypto_hash_sha512_init(&h);
-  if (msglen > 0) crypto_hash_sha512_update(&h, msg, msglen);
-  crypto_hash_sha512_final(&h, digest);
-  public_from_sodium(digest, TAVIK_HYBRID_MESSAGE_HASH_BYTES);
 }
 
 int32_t sign_representative(const uint8_t *sk, const Ed25519Key &key, const Representative &rep, bool hedged,

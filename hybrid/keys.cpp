@@ -7,6 +7,7 @@
 #include "fips202.h"
 #include "halves.h"
 #include "randombytes.h"
+#include "sodium_marks.h"
 #include "wipe.h"
 
 namespace {
