@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ct.h"
+#include "key_memo.h"
 #include "sodium_marks.h"
 #include "wipe.h"
 
@@ -15,21 +16,22 @@
 namespace tavik::hybrid {
 
 bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk) {
+  // The key is read once; what is checked is what signs.
+  std::memcpy(key.seed_pk, sk + TAVIK_HYBRID_SK_ED25519_SEED_OFFSET, sizeof key.seed_pk);
+  if (ed25519_remembered(key.seed_pk)) return true;
   uint8_t rebuilt[TAVIK_HYBRID_ED25519_PK_BYTES];
-  uint8_t seed[TAVIK_HYBRID_ED25519_SEED_BYTES];
-  std::memcpy(seed, sk + TAVIK_HYBRID_SK_ED25519_SEED_OFFSET, sizeof seed);
-  crypto_sign_ed25519_seed_keypair(rebuilt, key.seed_pk, seed);
+  uint8_t expanded[TAVIK_HYBRID_ED25519_SEED_BYTES + TAVIK_HYBRID_ED25519_PK_BYTES];
+  crypto_sign_ed25519_seed_keypair(rebuilt, expanded, key.seed_pk);
   public_from_sodium(rebuilt, sizeof rebuilt);
-  secret_from_sodium(key.seed_pk, TAVIK_HYBRID_ED25519_SEED_BYTES);
-  public_from_sodium(key.seed_pk + TAVIK_HYBRID_ED25519_SEED_BYTES, TAVIK_HYBRID_ED25519_PK_BYTES);
-  secure_wipe(seed, sizeof seed);
+  secure_wipe(expanded, sizeof expanded);
   // Whether the stored public key is the seed's is public: a key whose halves disagree is refused.
   const uint32_t differs = ct::declassify(
-      ct::differ(rebuilt, sk + TAVIK_HYBRID_SK_ED25519_PK_OFFSET, TAVIK_HYBRID_ED25519_PK_BYTES));
+      ct::differ(rebuilt, key.seed_pk + TAVIK_HYBRID_ED25519_SEED_BYTES, TAVIK_HYBRID_ED25519_PK_BYTES));
   if (differs != 0) {
     secure_wipe(key.seed_pk, sizeof key.seed_pk);
     return false;
   }
+  ed25519_remember(key.seed_pk);
   return true;
 }
 

@@ -20,9 +20,9 @@ struct Ed25519Key {
   uint8_t seed_pk[TAVIK_HYBRID_ED25519_SEED_BYTES + TAVIK_HYBRID_ED25519_PK_BYTES];
 };
 
-// Rebuilds the Ed25519 public key from the seed stored in sk and compares it with the stored one:
-// true and the key in key when they agree (key then holds the secret seed: wipe it), false
-// (key wiped) when not.
+// Reads the Ed25519 seed and public key stored in sk into key, and checks that the public key is
+// the seed's: remembered from an earlier call (key_memo.h), or rebuilt from the seed and compared.
+// True when they agree (key then holds the secret seed: wipe it), false (key wiped) when not.
 bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk);
 
 // Signs rep with both halves into sig (TAVIK_HYBRID_SIG_BYTES, written only on success): the
