@@ -9,9 +9,9 @@
 #include "sodium_marks.h"
 #include "wipe.h"
 
-// libsodium's Ed25519 with seeds and its SHA-512 need no sodium_init(): it chooses among
-// implementations of other primitives and opens libsodium's own random source, which none of
-// these calls use.
+// The library never calls sodium_init(): it only picks faster forms of some primitives (BLAKE2b's
+// among them; the portable forms give the same bytes) and opens libsodium's own random source,
+// which no call here uses.
 
 namespace tavik::hybrid {
 
