@@ -15,9 +15,10 @@
 
 namespace tavik::hybrid {
 
-bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk) {
-  // The key is read once; what is checked is what signs.
-  std::memcpy(key.seed_pk, sk + TAVIK_HYBRID_SK_ED25519_SEED_OFFSET, sizeof key.seed_pk);
+namespace {
+
+// ed25519_key_of's work; it leaves the seed's traces in the dead frames below it.
+bool ed25519_key_intact(Ed25519Key &key) {
   if (ed25519_remembered(key.seed_pk)) return true;
   uint8_t rebuilt[TAVIK_HYBRID_ED25519_PK_BYTES];
   uint8_t expanded[TAVIK_HYBRID_ED25519_SEED_BYTES + TAVIK_HYBRID_ED25519_PK_BYTES];
@@ -27,12 +28,21 @@ bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk) {
   // Whether the stored public key is the seed's is public: a key whose halves disagree is refused.
   const uint32_t differs = ct::declassify(
       ct::differ(rebuilt, key.seed_pk + TAVIK_HYBRID_ED25519_SEED_BYTES, TAVIK_HYBRID_ED25519_PK_BYTES));
-  if (differs != 0) {
-    secure_wipe(key.seed_pk, sizeof key.seed_pk);
-    return false;
-  }
+  if (differs != 0) return false;
   ed25519_remember(key.seed_pk);
   return true;
+}
+
+}  // namespace
+
+bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk) {
+  // The key is read once; what is checked is what signs.
+  std::memcpy(key.seed_pk, sk + TAVIK_HYBRID_SK_ED25519_SEED_OFFSET, sizeof key.seed_pk);
+  const bool intact = ed25519_key_intact(key);
+  // The tag's hashing and the scalar multiplication of the seed left their frames below this one.
+  scrub_stack<4096>();
+  if (!intact) secure_wipe(key.seed_pk, sizeof key.seed_pk);
+  return intact;
 }
 
 int32_t sign_representative(const uint8_t *sk, const Ed25519Key &key, const Representative &rep, bool hedged,
