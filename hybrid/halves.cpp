@@ -54,6 +54,7 @@ int32_t sign_representative(const uint8_t *sk, const Ed25519Key &key, const Repr
   const int32_t rc = sign(sk, reinterpret_cast<const uint8_t *>(TAVIK_HYBRID_TAVIK_CONTEXT),
                           TAVIK_HYBRID_TAVIK_CONTEXT_BYTES, rep.bytes, rep.len, out);
   if (rc == TAVIK_OK) std::memcpy(sig, out, sizeof out);
+  secure_wipe(out, sizeof out);
   // The Ed25519 signing's dead frames (its nonce's and its scalar's arithmetic) below this one.
   scrub_stack<4096>();
   return rc;
