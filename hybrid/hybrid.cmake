@@ -5,16 +5,6 @@
 # uses the core's SHAKE256, which libtavik.so does not export).
 find_path(SODIUM_INCLUDE_DIR sodium.h)
 find_library(SODIUM_LIBRARY sodium)
-# The pair's object identifier is defined once, in the public header; the containers take it
-# from TAVIK_HYBRID_OID.
-file(STRINGS ${PROJECT_SOURCE_DIR}/include/tavik_hybrid.h TAVIK_HYBRID_OID_LINE
-     REGEX "^#define TAVIK_HYBRID_OID_TEXT \"[0-9.]+\"")
-string(REGEX REPLACE ".*\"([0-9.]+)\".*" "\\1" TAVIK_HYBRID_OID "${TAVIK_HYBRID_OID_LINE}")
-if(NOT TAVIK_HYBRID_OID MATCHES "^[0-2](\\.(0|[1-9][0-9]*))+$")
-  message(FATAL_ERROR "include/tavik_hybrid.h: TAVIK_HYBRID_OID_TEXT is not a dotted object identifier")
-endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/tavik_hybrid.h)
-
 set(TAVIK_HYBRID_FOUND OFF)
 if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
   set(TAVIK_HYBRID_FOUND ON)
