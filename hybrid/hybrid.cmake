@@ -25,7 +25,8 @@ if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
   if(BUILD_SHARED_LIBS)
     set_target_properties(tavik_hybrid PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
       LINKER_LANGUAGE CXX)
-    target_link_libraries(tavik_hybrid PRIVATE tavik_internal ${SODIUM_LIBRARY})
+    # Its users get libtavik.so for the core's calls; its own copy of the core stays hidden.
+    target_link_libraries(tavik_hybrid PRIVATE tavik_internal ${SODIUM_LIBRARY} INTERFACE tavik)
     target_link_options(tavik_hybrid PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
   else()
     target_link_libraries(tavik_hybrid PUBLIC tavik PRIVATE ${SODIUM_LIBRARY})
