@@ -40,10 +40,15 @@ if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
     target_compile_options(tavik_hybrid PRIVATE -fsanitize=fuzzer-no-link)
   endif()
   if(TAVIK_INSTALL)
-    install(TARGETS tavik_hybrid EXPORT tavikTargets
-      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
-      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # A component and export set of its own: an install of the core library alone (components
+    # Unspecified and Development) neither needs it built nor names it. tavikConfig.cmake loads
+    # tavik::hybrid where it was installed.
+    install(TARGETS tavik_hybrid EXPORT tavikHybridTargets
+      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hybrid
+      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hybrid NAMELINK_COMPONENT hybrid
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT hybrid)
+    install(EXPORT tavikHybridTargets NAMESPACE tavik:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavik
+      COMPONENT hybrid)
   endif()
 else()
   message(WARNING "libsodium (libsodium-dev) not found: the hybrid library libtavik-hybrid is not built")
