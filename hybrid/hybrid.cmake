@@ -3,10 +3,14 @@
 # links nothing. Static or shared after BUILD_SHARED_LIBS, as the core: the static archive leaves
 # the core's calls to libtavik.a; the shared one carries the core objects it needs, hidden (it
 # uses the core's SHAKE256, which libtavik.so does not export).
+# Inside another project it is built only when asked (-DTAVIK_HYBRID=ON).
+option(TAVIK_HYBRID "Build libtavik-hybrid where libsodium is found" ${PROJECT_IS_TOP_LEVEL})
 find_path(SODIUM_INCLUDE_DIR sodium.h)
 find_library(SODIUM_LIBRARY sodium)
 set(TAVIK_HYBRID_FOUND OFF)
-if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
+if(NOT TAVIK_HYBRID)
+  # Not asked for: nothing built, nothing said.
+elseif(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
   set(TAVIK_HYBRID_FOUND ON)
   file(GLOB TAVIK_HYBRID_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/hybrid/*.cpp)
   add_library(tavik_hybrid ${TAVIK_HYBRID_SOURCES})
