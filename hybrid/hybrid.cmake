@@ -1,0 +1,56 @@
+# libtavik-hybrid (hybrid/, include/tavik_hybrid.h): a tavik signature beside an Ed25519 one. Its
+# Ed25519 comes from libsodium, so it is built only where libsodium is found; the core library
+# links nothing. Static or shared after BUILD_SHARED_LIBS, as the core: the static archive leaves
+# the core's calls to libtavik.a; the shared one carries the core objects it needs, hidden (it
+# uses the core's SHAKE256, which libtavik.so does not export).
+find_path(SODIUM_INCLUDE_DIR sodium.h)
+find_library(SODIUM_LIBRARY sodium)
+# The pair's object identifier is defined once, in the public header; the containers take it
+# from TAVIK_HYBRID_OID.
+file(STRINGS ${PROJECT_SOURCE_DIR}/include/tavik_hybrid.h TAVIK_HYBRID_OID_LINE
+     REGEX "^#define TAVIK_HYBRID_OID_TEXT \"[0-9.]+\"")
+string(REGEX REPLACE ".*\"([0-9.]+)\".*" "\\1" TAVIK_HYBRID_OID "${TAVIK_HYBRID_OID_LINE}")
+if(NOT TAVIK_HYBRID_OID MATCHES "^[0-2](\\.(0|[1-9][0-9]*))+$")
+  message(FATAL_ERROR "include/tavik_hybrid.h: TAVIK_HYBRID_OID_TEXT is not a dotted object identifier")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/tavik_hybrid.h)
+
+set(TAVIK_HYBRID_FOUND OFF)
+if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
+  set(TAVIK_HYBRID_FOUND ON)
+  file(GLOB TAVIK_HYBRID_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/hybrid/*.cpp)
+  add_library(tavik_hybrid ${TAVIK_HYBRID_SOURCES})
+  add_library(tavik::hybrid ALIAS tavik_hybrid)
+  add_dependencies(tavik_programs tavik_hybrid)
+  set_target_properties(tavik_hybrid PROPERTIES OUTPUT_NAME tavik-hybrid EXPORT_NAME hybrid
+    C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  if(TAVIK_PIC)
+    set_target_properties(tavik_hybrid PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  endif()
+  target_compile_features(tavik_hybrid INTERFACE cxx_std_20)
+  target_include_directories(tavik_hybrid
+    PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
+    PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/containers ${SODIUM_INCLUDE_DIR})
+  target_compile_definitions(tavik_hybrid PRIVATE "TAVIK_OID_TEXT=\"${TAVIK_OID}\"")
+  if(BUILD_SHARED_LIBS)
+    set_target_properties(tavik_hybrid PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+      LINKER_LANGUAGE CXX)
+    target_link_libraries(tavik_hybrid PRIVATE tavik_internal ${SODIUM_LIBRARY})
+    target_link_options(tavik_hybrid PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
+  else()
+    target_link_libraries(tavik_hybrid PUBLIC tavik PRIVATE ${SODIUM_LIBRARY})
+    if(TAVIK_FAT_LTO)
+      add_custom_command(TARGET tavik_hybrid POST_BUILD
+        COMMAND ${CMAKE_OBJCOPY} --wildcard -R ".gnu.lto_*" -R ".gnu.debuglto_*" $<TARGET_FILE:tavik_hybrid>
+        VERBATIM)
+    endif()
+  endif()
+  if(TAVIK_INSTALL)
+    install(TARGETS tavik_hybrid EXPORT tavikTargets
+      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+else()
+  message(WARNING "libsodium (libsodium-dev) not found: the hybrid library libtavik-hybrid is not built")
+endif()
