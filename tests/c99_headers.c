@@ -8,6 +8,7 @@
 #include "tavik_der.h"
 #include "tavik_files.h"
 #include "tavik_hybrid.h"
+#include "tavik_hybrid_der.h"
 
 /* A negative array size stops the build when the layout differs from the C11 and C++ one. */
 typedef char tavik_sk_aligned[__alignof__(tavik_expanded_sk) == 64 ? 1 : -1];
