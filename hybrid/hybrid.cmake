@@ -54,3 +54,10 @@ if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
 else()
   message(WARNING "libsodium (libsodium-dev) not found: the hybrid library libtavik-hybrid is not built")
 endif()
+
+# What the Ed25519 half costs (bench/hybrid): medians, no timed test; not installed.
+if(TAVIK_HYBRID_FOUND AND TAVIK_PROGRAMS)
+  tavik_program(tavik_hybrid_speed DESTINATION none SOURCES ${PROJECT_SOURCE_DIR}/bench/hybrid/tavik_hybrid_speed.cpp
+                LIBS tavik_hybrid ${SODIUM_LIBRARY})
+  target_include_directories(tavik_hybrid_speed PRIVATE ${SODIUM_INCLUDE_DIR})
+endif()

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "halves.h"
 #include "oid.h"
 
 namespace tavik::hybrid {
@@ -57,10 +58,7 @@ extern "C" int32_t tavik_hybrid_representative(const uint8_t *ctx, uint64_t ctxl
   Head head;
   make_head(head, ctx, ctxlen);
   uint8_t digest[TAVIK_HYBRID_MESSAGE_HASH_BYTES];
-  crypto_hash_sha512_state h;
-  crypto_hash_sha512_init(&h);
-  if (msglen > 0) crypto_hash_sha512_update(&h, msg, msglen);
-  crypto_hash_sha512_final(&h, digest);
+  message_hash(digest, msg, msglen);
   Representative out;
   join(out, head, digest);
   std::memcpy(rep, out.bytes, out.len);

@@ -134,7 +134,8 @@ int32_t tavik_hybrid_verify_halves(const uint8_t *pk, const uint8_t *ctx, uint64
    call (but -2). Every call returns -2 for a null state, key or signature, a null msg with len > 0,
    a bad context, a state not initialised or already finished, or a key, context, message or
    signature sharing a byte with the state; a final call returning -2 leaves the state as it was.
-   The init calls check the secret key as the signing calls do. */
+   The sign init calls check the Ed25519 half of the secret key (-2); the final call checks both
+   halves as the one-shot calls do, and -2 for a damaged key leaves the state as it was. */
 #define TAVIK_HYBRID_SIGN_STATE_BYTES 4096
 #define TAVIK_HYBRID_VERIFY_STATE_BYTES 2048
 typedef struct tavik_hybrid_sign_state { uint64_t opaque[TAVIK_HYBRID_SIGN_STATE_BYTES / 8]; } tavik_hybrid_sign_state;
