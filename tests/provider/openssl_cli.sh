@@ -89,4 +89,48 @@ openssl pkey "${P[@]}" -pubin -in leaf.pub -text -noout | grep -q "^tavik Public
 
 # A digest is refused with the provider's own reason.
 refused "no digest may be set" openssl dgst "${P[@]}" -sha256 -sign leaf.key msg.bin
+# The hybrid pair, tavik-ed25519, where the module offers it: keys, a root and a leaf certificate
+# and the chain, raw signatures, and signatures whose halves were swapped or cut refused.
+if openssl list "${P[@]}" -key-managers 2>/dev/null | grep -q "tavik-ed25519"; then
+  openssl genpkey "${P[@]}" -algorithm tavik-ed25519 -out proot.key
+  openssl genpkey "${P[@]}" -algorithm tavik-ed25519 -out pleaf.key
+  openssl req "${P[@]}" -x509 -new -key proot.key -subj "/CN=pair root" -days 30 -out proot.pem
+  openssl req "${P[@]}" -new -key pleaf.key -subj "/CN=pair leaf" -out pleaf.csr
+  openssl x509 "${P[@]}" -req -in pleaf.csr -CA proot.pem -CAkey proot.key -CAcreateserial -days 10 -out pleaf.pem
+  openssl verify "${P[@]}" -CAfile proot.pem pleaf.pem | grep -q "pleaf.pem: OK" || fail "pair chain not verified"
+  openssl x509 "${P[@]}" -in pleaf.pem -noout -text | grep -q "Signature Algorithm: tavik-ed25519" || fail "pair x509"
+  # The single scheme's root does not vouch for the pair's leaf.
+  refused "certificate signature failure\|unable to get local issuer" openssl verify "${P[@]}" -CAfile root.pem pleaf.pem
+  # A leaf whose Ed25519 half (the signature's last 64 bytes, the certificate's last bytes) has one bit
+  # changed: the tavik half alone does not carry it.
+  openssl x509 -in pleaf.pem -outform DER -out pleaf.der
+  size=$(stat -c %s pleaf.der)
+  byte=$(od -An -tu1 -j $((size - 10)) -N1 pleaf.der | tr -d ' ')
+  { head -c $((size - 10)) pleaf.der; printf "\\$(printf %o $((byte ^ 1)))"; tail -c 9 pleaf.der; } >pbad.der
+  openssl x509 "${P[@]}" -inform DER -in pbad.der -out pbad.pem
+  refused "certificate signature failure" openssl verify "${P[@]}" -CAfile proot.pem pbad.pem
+
+  openssl pkey "${P[@]}" -in pleaf.key -pubout -out pleaf.pub
+  openssl pkeyutl "${P[@]}" -sign -rawin -inkey pleaf.key -in msg.bin -out pmsg.sig
+  [ "$(stat -c %s pmsg.sig)" = 2637 ] || fail "pair signature size"
+  openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey pleaf.pub -in msg.bin -sigfile pmsg.sig |
+    grep -q "Verified Successfully" || fail "pair signature not verified"
+  # Either half taken from a signature of another message, or the tavik half alone: refused.
+  printf y >other.bin
+  openssl pkeyutl "${P[@]}" -sign -rawin -inkey pleaf.key -in other.bin -out pother.sig
+  { head -c 2573 pmsg.sig; tail -c 64 pother.sig; } >mixed1.sig
+  { head -c 2573 pother.sig; tail -c 64 pmsg.sig; } >mixed2.sig
+  head -c 2573 pmsg.sig >half.sig
+  for bad in mixed1.sig mixed2.sig half.sig; do
+    refused "Verification Failure" openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey pleaf.pub -in msg.bin -sigfile $bad
+  done
+  # Its tavik half is no tavik signature of the message.
+  refused "Verification Failure" openssl pkeyutl "${P[@]}" -verify -rawin -pubin -inkey leaf.pub -in msg.bin -sigfile half.sig
+  openssl pkey "${P[@]}" -in pleaf.key -text -noout | grep -q "^tavik-ed25519 Private-Key:" || fail "pair -text"
+  openssl pkey "${P[@]}" -in pleaf.key -aes256 -passout pass:pw -out penc.pem
+  openssl pkey "${P[@]}" -in penc.pem -passin pass:pw -out pdec.pem
+  cmp -s pdec.pem pleaf.key || fail "decrypted pair key differs"
+else
+  echo "the module offers no tavik-ed25519: the pair's part skipped"
+fi
 echo "openssl command line: all passed"
