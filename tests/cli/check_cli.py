@@ -745,6 +745,9 @@ expect("a pair signature without its field", ["verify", "-p", "tavik.pub", "-m",
        err="wrong length")
 write("algo.pub", tavik_file(hk, {"algorithm": "tavik-x448"} | {"key-id": hf["key-id"]}, hpk))
 expect("unknown algorithm", ["verify", "-p", "algo.pub", "-m", "short", "-x", "h.tsig"], 2, err="unknown algorithm")
+# The library's reader of the tool's files refuses the pair's (exit 3: not parsed).
+for pub, sig_ in (("tavik.pub", "h.tsig"), ("h.pub", "short.tsig")):
+    check(subprocess.run([RAW_VERIFY, "--files", pub, sig_, "short"]).returncode == 3, f"library read {pub} {sig_}")
 expect("pubkey hybrid", ["pubkey", "-s", "h.sec", "-p", "h2.pub", "--passphrase-file", "pw"], 0)
 check(read("h2.pub") == read("h.pub"), "pubkey: the pair's rebuilt public key differs")
 
