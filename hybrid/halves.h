@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ct.h"
 #include "representative.h"
 #include "tavik_hybrid.h"
 
@@ -14,6 +15,11 @@ inline bool overlaps(const void *a, size_t an, const void *b, size_t bn) {
   const auto x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
   return an > 0 && bn > 0 && x < y + bn && y < x + an;
 }
+
+// Marks bytes libsodium wrote for the constant-time check (halves.cpp says why): an Ed25519
+// signature, a public key and a message digest are public, a key's seed secret.
+inline void public_from_sodium(const void *p, size_t n) { TAVIK_DECLASSIFY(p, n); }
+inline void secret_from_sodium(const void *p, size_t n) { TAVIK_SECRET(p, n); }
 
 // The Ed25519 key of a hybrid secret key, as libsodium signs with it: seed || public key.
 struct Ed25519Key {

@@ -45,6 +45,9 @@ if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
         VERBATIM)
     endif()
   endif()
+  if(TAVIK_FUZZ)
+    target_compile_options(tavik_hybrid PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
   if(TAVIK_INSTALL)
     install(TARGETS tavik_hybrid EXPORT tavikTargets
       ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -35,6 +35,9 @@ extern "C" int32_t tavik_hybrid_keygen_from_seed(uint8_t *pk, uint8_t *sk, const
   uint8_t ed_pk[TAVIK_HYBRID_ED25519_PK_BYTES];
   Ed25519Key ed;
   crypto_sign_ed25519_seed_keypair(ed_pk, ed.seed_pk, halves + TAVIK_SEED_BYTES);
+  public_from_sodium(ed_pk, sizeof ed_pk);
+  secret_from_sodium(ed.seed_pk, TAVIK_HYBRID_ED25519_SEED_BYTES);
+  public_from_sodium(ed.seed_pk + TAVIK_HYBRID_ED25519_SEED_BYTES, TAVIK_HYBRID_ED25519_PK_BYTES);
   const int32_t rc = sig_keygen_from_seed(pk, sk, halves);
   tavik::secure_wipe(halves, sizeof halves);
   if (rc == TAVIK_OK) {

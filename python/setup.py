@@ -36,7 +36,18 @@ class BuildWithLibrary(build_ext):
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
         subprocess.run(configure, check=True)
         subprocess.run([configure[0], "--build", str(cmake_dir), "--target", "tavik", "-j", jobs], check=True)
+        # tavik._hybrid links libtavik-hybrid.a and libsodium: built where CMake found libsodium.
+        hybrid = "SODIUM_LIBRARY:FILEPATH=" in (cmake_dir / "CMakeCache.txt").read_text() and \
+            "SODIUM_LIBRARY:FILEPATH=SODIUM_LIBRARY-NOTFOUND" not in (cmake_dir / "CMakeCache.txt").read_text()
+        if hybrid:
+            subprocess.run([configure[0], "--build", str(cmake_dir), "--target", "tavik_hybrid", "-j", jobs], check=True)
+        else:
+            print("tavik: libsodium (libsodium-dev) not found: tavik.hybrid is not built")
+            self.extensions = [e for e in self.extensions if e.name != "tavik._hybrid"]
         for ext in self.extensions:
+            if ext.name == "tavik._hybrid":
+                ext.extra_objects.append(str(cmake_dir / "libtavik-hybrid.a"))
+                ext.depends.append(str(cmake_dir / "libtavik-hybrid.a"))
             ext.extra_objects.append(str(cmake_dir / "libtavik.a"))
             ext.depends.append(str(cmake_dir / "libtavik.a"))
         super().run()
@@ -56,7 +67,16 @@ setup(
             extra_compile_args=["-Wall", "-Wextra", "-fvisibility=hidden"],
             # Only the module's entry point is exported, not the library's calls.
             extra_link_args=["-Wl,--exclude-libs,ALL", "-Wl,-z,noexecstack"],
-        )
+        ),
+        Extension(
+            "tavik._hybrid",
+            sources=["ext/tavik_hybrid.c"],
+            include_dirs=[str(ROOT / "include")],
+            depends=[str(ROOT / "include" / "tavik.h"), str(ROOT / "include" / "tavik_hybrid.h")],
+            libraries=["sodium", "stdc++", "m"],
+            extra_compile_args=["-Wall", "-Wextra", "-fvisibility=hidden"],
+            extra_link_args=["-Wl,--exclude-libs,ALL", "-Wl,-z,noexecstack"],
+        ),
     ],
     cmdclass={"build_ext": BuildWithLibrary},
 )
