@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tavik.h"
+
 namespace tavik_cli {
 
 // A refusal or failure: one line for standard error.
@@ -40,7 +42,7 @@ const char *comment_fault(const std::string &comment);
 
 // First 8 bytes of SHAKE256 of the public key (pklen bytes: a tavik key's, or a hybrid pair's), in
 // lower-case hex.
-std::string key_id(const uint8_t *pk, size_t pklen = 1472);
+std::string key_id(const uint8_t *pk, size_t pklen = TAVIK_PK_BYTES);
 
 // The hybrid pair (tavik beside Ed25519) in the tool's files: its keys and signatures carry the
 // header field "algorithm: tavik-ed25519" first, so that a reader of the single scheme's files (an
