@@ -5,44 +5,44 @@
 #include <cstring>
 
 #include "ct.h"
+#include "key_memo.h"
+#include "sodium_marks.h"
 #include "wipe.h"
 
-// libsodium's Ed25519 with seeds and its SHA-512 need no sodium_init(): it chooses among
-// implementations of other primitives and opens libsodium's own random source, which none of
-// these calls use.
-//
-// The constant-time check: under valgrind, libsodium's code is followed like the library's own,
-// and what it derives from the seed comes out secret. Under MemorySanitizer it is not
-// instrumented: what it writes keeps the marks its buffer had. So every output of libsodium is
-// marked for what it is as it returns (public_from_sodium, secret_from_sodium below).
+// The library never calls sodium_init(): it only picks faster forms of some primitives (BLAKE2b's
+// among them; the portable forms give the same bytes) and opens libsodium's own random source,
+// which no call here uses.
 
 namespace tavik::hybrid {
 
-bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk) {
+namespace {
+
+// ed25519_key_of's work; it leaves the seed's traces in the dead frames below it.
+bool ed25519_key_intact(Ed25519Key &key) {
+  if (ed25519_remembered(key.seed_pk)) return true;
   uint8_t rebuilt[TAVIK_HYBRID_ED25519_PK_BYTES];
-  uint8_t seed[TAVIK_HYBRID_ED25519_SEED_BYTES];
-  std::memcpy(seed, sk + TAVIK_HYBRID_SK_ED25519_SEED_OFFSET, sizeof seed);
-  crypto_sign_ed25519_seed_keypair(rebuilt, key.seed_pk, seed);
+  uint8_t expanded[TAVIK_HYBRID_ED25519_SEED_BYTES + TAVIK_HYBRID_ED25519_PK_BYTES];
+  crypto_sign_ed25519_seed_keypair(rebuilt, expanded, key.seed_pk);
   public_from_sodium(rebuilt, sizeof rebuilt);
-  secret_from_sodium(key.seed_pk, TAVIK_HYBRID_ED25519_SEED_BYTES);
-  public_from_sodium(key.seed_pk + TAVIK_HYBRID_ED25519_SEED_BYTES, TAVIK_HYBRID_ED25519_PK_BYTES);
-  secure_wipe(seed, sizeof seed);
+  secure_wipe(expanded, sizeof expanded);
   // Whether the stored public key is the seed's is public: a key whose halves disagree is refused.
   const uint32_t differs = ct::declassify(
-      ct::differ(rebuilt, sk + TAVIK_HYBRID_SK_ED25519_PK_OFFSET, TAVIK_HYBRID_ED25519_PK_BYTES));
-  if (differs != 0) {
-    secure_wipe(key.seed_pk, sizeof key.seed_pk);
-    return false;
-  }
+      ct::differ(rebuilt, key.seed_pk + TAVIK_HYBRID_ED25519_SEED_BYTES, TAVIK_HYBRID_ED25519_PK_BYTES));
+  if (differs != 0) return false;
+  ed25519_remember(key.seed_pk);
   return true;
 }
 
-void message_hash(uint8_t digest[TAVIK_HYBRID_MESSAGE_HASH_BYTES], const uint8_t *msg, uint64_t msglen) {
-  crypto_hash_sha512_state h;
-  crypto_hash_sha512_init(&h);
-  if (msglen > 0) crypto_hash_sha512_update(&h, msg, msglen);
-  crypto_hash_sha512_final(&h, digest);
-  public_from_sodium(digest, TAVIK_HYBRID_MESSAGE_HASH_BYTES);
+}  // namespace
+
+bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk) {
+  // The key is read once; what is checked is what signs.
+  std::memcpy(key.seed_pk, sk + TAVIK_HYBRID_SK_ED25519_SEED_OFFSET, sizeof key.seed_pk);
+  const bool intact = ed25519_key_intact(key);
+  // The tag's hashing and the scalar multiplication of the seed left their frames below this one.
+  scrub_stack<4096>();
+  if (!intact) secure_wipe(key.seed_pk, sizeof key.seed_pk);
+  return intact;
 }
 
 int32_t sign_representative(const uint8_t *sk, const Ed25519Key &key, const Representative &rep, bool hedged,
@@ -54,6 +54,7 @@ int32_t sign_representative(const uint8_t *sk, const Ed25519Key &key, const Repr
   const int32_t rc = sign(sk, reinterpret_cast<const uint8_t *>(TAVIK_HYBRID_TAVIK_CONTEXT),
                           TAVIK_HYBRID_TAVIK_CONTEXT_BYTES, rep.bytes, rep.len, out);
   if (rc == TAVIK_OK) std::memcpy(sig, out, sizeof out);
+  secure_wipe(out, sizeof out);
   // The Ed25519 signing's dead frames (its nonce's and its scalar's arithmetic) below this one.
   scrub_stack<4096>();
   return rc;

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ct.h"
 #include "representative.h"
 #include "tavik_hybrid.h"
 
@@ -16,23 +15,15 @@ inline bool overlaps(const void *a, size_t an, const void *b, size_t bn) {
   return an > 0 && bn > 0 && x < y + bn && y < x + an;
 }
 
-// Marks bytes libsodium wrote for the constant-time check (halves.cpp says why): an Ed25519
-// signature, a public key and a message digest are public, a key's seed secret.
-inline void public_from_sodium(const void *p, size_t n) { TAVIK_DECLASSIFY(p, n); }
-inline void secret_from_sodium(const void *p, size_t n) { TAVIK_SECRET(p, n); }
-
 // The Ed25519 key of a hybrid secret key, as libsodium signs with it: seed || public key.
 struct Ed25519Key {
   uint8_t seed_pk[TAVIK_HYBRID_ED25519_SEED_BYTES + TAVIK_HYBRID_ED25519_PK_BYTES];
 };
 
-// Rebuilds the Ed25519 public key from the seed stored in sk and compares it with the stored one:
-// true and the key in key when they agree (key then holds the secret seed: wipe it), false
-// (key wiped) when not.
+// Reads the Ed25519 seed and public key stored in sk into key, and checks that the public key is
+// the seed's: remembered from an earlier call (key_memo.h), or rebuilt from the seed and compared.
+// True when they agree (key then holds the secret seed: wipe it), false (key wiped) when not.
 bool ed25519_key_of(Ed25519Key &key, const uint8_t *sk);
-
-// SHA-512 of msg[0..msglen), msg read where it lies.
-void message_hash(uint8_t digest[TAVIK_HYBRID_MESSAGE_HASH_BYTES], const uint8_t *msg, uint64_t msglen);
 
 // Signs rep with both halves into sig (TAVIK_HYBRID_SIG_BYTES, written only on success): the
 // Ed25519 half with key, the tavik half with the tavik secret key at the start of sk, hedged or

@@ -3,20 +3,14 @@
 # links nothing. Static or shared after BUILD_SHARED_LIBS, as the core: the static archive leaves
 # the core's calls to libtavik.a; the shared one carries the core objects it needs, hidden (it
 # uses the core's SHAKE256, which libtavik.so does not export).
+# Inside another project it is built only when asked (-DTAVIK_HYBRID=ON).
+option(TAVIK_HYBRID "Build libtavik-hybrid where libsodium is found" ${PROJECT_IS_TOP_LEVEL})
 find_path(SODIUM_INCLUDE_DIR sodium.h)
 find_library(SODIUM_LIBRARY sodium)
-# The pair's object identifier is defined once, in the public header; the containers take it
-# from TAVIK_HYBRID_OID.
-file(STRINGS ${PROJECT_SOURCE_DIR}/include/tavik_hybrid.h TAVIK_HYBRID_OID_LINE
-     REGEX "^#define TAVIK_HYBRID_OID_TEXT \"[0-9.]+\"")
-string(REGEX REPLACE ".*\"([0-9.]+)\".*" "\\1" TAVIK_HYBRID_OID "${TAVIK_HYBRID_OID_LINE}")
-if(NOT TAVIK_HYBRID_OID MATCHES "^[0-2](\\.(0|[1-9][0-9]*))+$")
-  message(FATAL_ERROR "include/tavik_hybrid.h: TAVIK_HYBRID_OID_TEXT is not a dotted object identifier")
-endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/tavik_hybrid.h)
-
 set(TAVIK_HYBRID_FOUND OFF)
-if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
+if(NOT TAVIK_HYBRID)
+  # Not asked for: nothing built, nothing said.
+elseif(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
   set(TAVIK_HYBRID_FOUND ON)
   file(GLOB TAVIK_HYBRID_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/hybrid/*.cpp)
   add_library(tavik_hybrid ${TAVIK_HYBRID_SOURCES})
@@ -35,7 +29,8 @@ if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
   if(BUILD_SHARED_LIBS)
     set_target_properties(tavik_hybrid PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
       LINKER_LANGUAGE CXX)
-    target_link_libraries(tavik_hybrid PRIVATE tavik_internal ${SODIUM_LIBRARY})
+    # Its users get libtavik.so for the core's calls; its own copy of the core stays hidden.
+    target_link_libraries(tavik_hybrid PRIVATE tavik_internal ${SODIUM_LIBRARY} INTERFACE tavik)
     target_link_options(tavik_hybrid PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
   else()
     target_link_libraries(tavik_hybrid PUBLIC tavik PRIVATE ${SODIUM_LIBRARY})
@@ -49,10 +44,15 @@ if(SODIUM_INCLUDE_DIR AND SODIUM_LIBRARY)
     target_compile_options(tavik_hybrid PRIVATE -fsanitize=fuzzer-no-link)
   endif()
   if(TAVIK_INSTALL)
-    install(TARGETS tavik_hybrid EXPORT tavikTargets
-      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
-      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # A component and export set of its own: an install of the core library alone (components
+    # Unspecified and Development) neither needs it built nor names it. tavikConfig.cmake loads
+    # tavik::hybrid where it was installed.
+    install(TARGETS tavik_hybrid EXPORT tavikHybridTargets
+      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hybrid
+      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT hybrid NAMELINK_COMPONENT hybrid
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT hybrid)
+    install(EXPORT tavikHybridTargets NAMESPACE tavik:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavik
+      COMPONENT hybrid)
   endif()
 else()
   message(WARNING "libsodium (libsodium-dev) not found: the hybrid library libtavik-hybrid is not built")

@@ -7,6 +7,7 @@
 #include "fips202.h"
 #include "halves.h"
 #include "randombytes.h"
+#include "sodium_marks.h"
 #include "wipe.h"
 
 namespace {
@@ -45,6 +46,7 @@ extern "C" int32_t tavik_hybrid_keygen_from_seed(uint8_t *pk, uint8_t *sk, const
     std::memcpy(sk + TAVIK_HYBRID_SK_ED25519_SEED_OFFSET, ed.seed_pk, sizeof ed.seed_pk);
   }
   tavik::secure_wipe(ed.seed_pk, sizeof ed.seed_pk);
+  tavik::secure_wipe(ed_pk, sizeof ed_pk);
   tavik::scrub_stack<4096>();
   return rc;
 }
@@ -87,6 +89,9 @@ extern "C" int32_t tavik_hybrid_keygen_from_keys(uint8_t *pk, uint8_t *sk, const
   }
   tavik::secure_wipe(ed.seed_pk, sizeof ed.seed_pk);
   tavik::secure_wipe(out_sk, sizeof out_sk);
+  // The public keys too: nothing on the dead stack tells which key pair was made.
+  tavik::secure_wipe(out_pk, sizeof out_pk);
+  tavik::secure_wipe(rebuilt_pk, sizeof rebuilt_pk);
   tavik::scrub_stack<4096>();
   return rc;
 }
@@ -102,6 +107,7 @@ extern "C" int32_t tavik_hybrid_pk_from_sk(uint8_t *pk, const uint8_t *sk) {
     std::memcpy(pk, out, sizeof out);
     rc = TAVIK_HYBRID_OK;
   }
+  tavik::secure_wipe(out, sizeof out);
   tavik::secure_wipe(ed.seed_pk, sizeof ed.seed_pk);
   tavik::scrub_stack<4096>();
   return rc;

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "halves.h"
 #include "oid.h"
+#include "sodium_marks.h"
 
 namespace tavik::hybrid {
 
@@ -30,6 +30,14 @@ static_assert(crypto_sign_ed25519_PUBLICKEYBYTES == TAVIK_HYBRID_ED25519_PK_BYTE
 static_assert(crypto_sign_ed25519_SEEDBYTES == TAVIK_HYBRID_ED25519_SEED_BYTES);
 
 }  // namespace
+
+void message_hash(uint8_t digest[TAVIK_HYBRID_MESSAGE_HASH_BYTES], const uint8_t *msg, uint64_t msglen) {
+  crypto_hash_sha512_state h;
+  crypto_hash_sha512_init(&h);
+  if (msglen > 0) crypto_hash_sha512_update(&h, msg, msglen);
+  crypto_hash_sha512_final(&h, digest);
+  public_from_sodium(digest, TAVIK_HYBRID_MESSAGE_HASH_BYTES);
+}
 
 void make_head(Head &head, const uint8_t *ctx, uint64_t ctxlen) {
   uint32_t n = 0;

@@ -21,6 +21,9 @@ struct Head {
 // Writes the head for ctx (which must satisfy context_ok) to head.
 void make_head(Head &head, const uint8_t *ctx, uint64_t ctxlen);
 
+// SHA-512 of msg[0..msglen), msg read where it lies (libsodium's).
+void message_hash(uint8_t digest[TAVIK_HYBRID_MESSAGE_HASH_BYTES], const uint8_t *msg, uint64_t msglen);
+
 // The representative: a head followed by the digest.
 struct Representative {
   uint8_t bytes[TAVIK_HYBRID_MAX_REPRESENTATIVE_BYTES];

@@ -108,7 +108,11 @@ int32_t tavik_hybrid_pk_from_sk(uint8_t *pk, const uint8_t *sk);
    the same in both. Both check the secret key first: the tavik half as every tavik signing call
    from a stored key does, the Ed25519 half by rebuilding its public key from the seed and
    comparing with the stored one (an Ed25519 signer given a public key that is not its own can give
-   away its key). Writes TAVIK_HYBRID_SIG_BYTES to sig: 0; -2 (nothing written) for a null
+   away its key). The last 8 Ed25519 halves found intact are remembered by a 16-byte tag, BLAKE2b of
+   seed and public key keyed with 32 bytes the process draws from its random source without
+   waiting; the same bytes again skip the rebuild, and changed ones pass for a remembered key with
+   probability at most 8 * 2^-128 (keyed BLAKE2b taken as a random function). Without those random
+   bytes nothing is remembered. Writes TAVIK_HYBRID_SIG_BYTES to sig: 0; -2 (nothing written) for a null
    pointer, a bad context or a damaged key; -3; -4 (hedged, no random source answered). sig may
    overlap sk, ctx or msg. */
 int32_t tavik_hybrid_sign(const uint8_t *sk, const uint8_t *ctx, uint64_t ctxlen, const uint8_t *msg,

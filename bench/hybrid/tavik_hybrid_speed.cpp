@@ -1,8 +1,8 @@
 // What the Ed25519 half costs: medians of hybrid signing and verification against
 // tavik_sign_hedged and tavik_verify on the same messages, and of the Ed25519 steps a hybrid call
 // adds (signing, verifying, and rebuilding the public key from the seed, which signing does to
-// check the key). The calls take turns within each round, so a change in the machine's load falls
-// on all of them alike.
+// check a key the first time it sees it). The calls take turns within each round, so a change in
+// the machine's load falls on all of them alike.
 //   tavik_hybrid_speed [rounds] [message bytes]     (defaults 2000 and 1024)
 #include <sodium.h>
 

@@ -208,6 +208,7 @@ TEST(Hybrid, KeysFromTwoKeysAndDamagedKeys) {
       {"the Ed25519 seed", TAVIK_HYBRID_SK_ED25519_SEED_OFFSET + 3},
       {"the stored Ed25519 public key", TAVIK_HYBRID_SK_ED25519_PK_OFFSET + 31},
   };
+  // The intact key has been remembered (pk_from_sk above): a damaged one must still be checked.
   const Bytes msg = bytes(10, 1);
   for (const Damage &d : damages) {
     Pair bad = *a;
