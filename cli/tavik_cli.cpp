@@ -305,7 +305,8 @@ int cmd_sign(Options &o) {
     const std::string comment = o.count("-t") ? trusted : default_trusted_comment(msg, now);
     std::vector<uint8_t> signature;
     if (pair) {
-      signature = pair_sign_file(sk.bytes, comment, [&](const auto &update) { stream_file(msg, update); });
+      const std::string &file = msg;  // a structured binding, which clang 14's lambdas cannot capture
+      signature = pair_sign_file(sk.bytes, comment, [&](const auto &update) { stream_file(file, update); });
     } else {
       tavik_sign_state st;
       // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
@@ -435,7 +436,8 @@ int cmd_verify(Options &o) {
     const std::string shown = msg == "-" ? "standard input" : shown_path(msg);
     const Document sig = read_document(sigfile, Kind::signature);
     if (!pair_pk.empty() || is_pair(sig)) {
-      const auto feed = [&](const auto &update) { stream_file(msg, update); };
+      const std::string &file = msg;  // a structured binding, which clang 14's lambdas cannot capture
+      const auto feed = [&](const auto &update) { stream_file(file, update); };
       if (verify_pair(sig, pair_pk, key.key_id, key_name, shown, quiet, feed) != EXIT_VALID) status = EXIT_INVALID;
       continue;
     }
