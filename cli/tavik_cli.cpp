@@ -1,5 +1,5 @@
 // tavik: makes key pairs, signs files and verifies signatures of files.
-//   tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase] [PASSPHRASE]
+//   tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--hybrid] [--no-passphrase] [PASSPHRASE]
 //   tavik sign [-s SECFILE] -m FILE... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f] [PASSPHRASE]
 //   tavik verify [-p PUBFILE | -P KEY] -m FILE... [-x SIGFILE] [-q] [--allow-legacy]
 //   tavik passwd [-s SECFILE] [PASSPHRASE] [--no-passphrase | NEW PASSPHRASE]
@@ -28,15 +28,17 @@
 #include "tavik.h"
 #include "tavik_cli_commands.h"
 #include "tavik_cli_files.h"
+#include "tavik_cli_hybrid.h"
 #include "tavik_cli_passphrase.h"
 #include "tavik_files.h"
+#include "tavik_hybrid.h"
 
 namespace {
 
 constexpr size_t CHUNK = 64 * 1024;
 
 const char *const USAGE =
-    "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f]\n"
+    "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--hybrid]\n"
     "                    [--no-passphrase | --passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
     "                  [--passphrase-file FILE | --passphrase-fd N]\n"
@@ -54,9 +56,10 @@ const char *const USAGE =
 namespace tavik_cli {
 
 // The secret key of document d (read from path) and its key id, checked against the public key it
-// rebuilds. The passphrase is asked for only when the key is sealed.
-void open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
-                  uint8_t *pk) {
+// rebuilds (pk: room for a pair's). The passphrase is asked for only when the key is sealed.
+// Returns the public key's size.
+size_t open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
+                    uint8_t *pk) {
   const std::string name = shown_path(path);
   if (o.old_secret_key)
     std::fprintf(stderr, "tavik: warning: reading ./tavik.sec from the current folder, where it is easily "
@@ -69,13 +72,17 @@ void open_checked(Options &o, const Document &d, const std::string &path, Secret
   open_secret_key(d, path, is_sealed(d) ? &pass.text : nullptr, sk->bytes);
   note_secret_key(sk->bytes);
   *id = *d.field("key-id");
-  if (tavik_pk_from_sk(pk, sk->bytes) != TAVIK_OK) throw Error{name + ": damaged secret key (its parts disagree)"};
-  if (key_id(pk) != *id)
-    throw Error{name + ": key id mismatch (the file says " + *id + ", the key is " + key_id(pk) + ")"};
+  const bool pair = is_pair(d);
+  if (!(pair ? pair_public_key(pk, sk->bytes) : tavik_pk_from_sk(pk, sk->bytes) == TAVIK_OK))
+    throw Error{name + ": damaged secret key (its parts disagree)"};
+  const size_t pklen = pair ? TAVIK_HYBRID_PK_BYTES : TAVIK_PK_BYTES;
+  if (key_id(pk, pklen) != *id)
+    throw Error{name + ": key id mismatch (the file says " + *id + ", the key is " + key_id(pk, pklen) + ")"};
+  return pklen;
 }
 
-void load_secret_key(Options &o, const std::string &path, SecretKey *sk, std::string *id, uint8_t *pk) {
-  open_checked(o, read_document(path, Kind::secret_key), path, sk, id, pk);
+size_t load_secret_key(Options &o, const std::string &path, SecretKey *sk, std::string *id, uint8_t *pk) {
+  return open_checked(o, read_document(path, Kind::secret_key), path, sk, id, pk);
 }
 
 // The files a command reads, by device and inode: no output may be one of them. `paths` are file
@@ -175,8 +182,10 @@ void stream_file(const std::string &path, Update update) {
   if (!in) close(fd);
 }
 
-Document public_document(const uint8_t *pk) {
-  return Document{Kind::public_key, {{"key-id", key_id(pk)}}, std::vector<uint8_t>(pk, pk + TAVIK_PK_BYTES)};
+Document public_document(const uint8_t *pk, size_t pklen) {
+  Document d{Kind::public_key, {{"key-id", key_id(pk, pklen)}}, std::vector<uint8_t>(pk, pk + pklen)};
+  if (pklen == TAVIK_HYBRID_PK_BYTES) d.fields.insert(d.fields.begin(), {"algorithm", PAIR_ALGORITHM});
+  return d;
 }
 
 }  // namespace tavik_cli
@@ -204,27 +213,33 @@ int cmd_keygen(Options &o) {
   Passphrase pass;
   const std::string *passphrase = new_passphrase(o, "--", "passphrase for " + shown_path(sec) + ": ", &pass);
 
-  uint8_t pk[TAVIK_PK_BYTES];
+  const bool pair = o.count("--hybrid") != 0;
+  uint8_t pk[TAVIK_HYBRID_PK_BYTES];
+  const size_t pklen = pair ? TAVIK_HYBRID_PK_BYTES : TAVIK_PK_BYTES;
   SecretKey sk;
-  const int32_t made = sig_keygen(pk, sk.bytes);
-  if (made == TAVIK_NO_RANDOMNESS) throw Error{"key generation failed: the system's random source does not answer"};
-  if (made != TAVIK_OK) throw Error{"key generation failed"};
-  note_secret_key(sk.bytes);
-  const std::string id = key_id(pk);
-  const Document sealed = seal_secret_key(sk.bytes, id, passphrase, DEFAULT_SEAL_LIMITS);
+  if (pair) {
+    pair_keygen(pk, sk.bytes);
+  } else {
+    const int32_t made = sig_keygen(pk, sk.bytes);
+    if (made == TAVIK_NO_RANDOMNESS) throw Error{"key generation failed: the system's random source does not answer"};
+    if (made != TAVIK_OK) throw Error{"key generation failed"};
+    note_secret_key(sk.bytes);
+  }
+  const std::string id = key_id(pk, pklen);
+  const Document sealed = seal_secret_key(sk.bytes, id, passphrase, DEFAULT_SEAL_LIMITS, pair);
   std::string sec_text = format_document(sealed);
   AtomicWrites w;
   try {
     w.add(sec, sec_text, true, old_sec ? &*old_sec : nullptr);
-    w.add(pub, format_document(public_document(pk)), false, old_pub ? &*old_pub : nullptr);
+    w.add(pub, format_document(public_document(pk, pklen)), false, old_pub ? &*old_pub : nullptr);
     w.commit();
   } catch (...) {
     wipe(sec_text);
     throw;
   }
   wipe(sec_text);
-  std::printf("key id %s: public key %s, secret key %s%s\n", id.c_str(), shown_path(pub).c_str(),
-              shown_path(sec).c_str(),
+  std::printf("key id %s%s: public key %s, secret key %s%s\n", id.c_str(), pair ? " (tavik-ed25519)" : "",
+              shown_path(pub).c_str(), shown_path(sec).c_str(),
               is_sealed(sealed) ? " (passphrase-protected)" : " (unencrypted)");
   return EXIT_VALID;
 }
@@ -291,38 +306,46 @@ int cmd_sign(Options &o) {
   }
   SecretKey sk;
   std::string id;
-  uint8_t pk[TAVIK_PK_BYTES];
-  load_secret_key(o, secfile, &sk, &id, pk);
+  uint8_t pk[TAVIK_HYBRID_PK_BYTES];
+  const bool pair = load_secret_key(o, secfile, &sk, &id, pk) == TAVIK_HYBRID_PK_BYTES;
   const time_t now = std::time(nullptr);
 
   for (size_t i = 0; i < pairs.size(); ++i) {
     const auto &[msg, sigfile] = pairs[i];
     const std::string comment = o.count("-t") ? trusted : default_trusted_comment(msg, now);
-    tavik_sign_state st;
-    // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
-    // disk cannot give itself away through two signatures of one file. The signature is made
-    // under the file tool's own context; the trusted comment goes in first, in its own framed
-    // part, then the file's bytes.
-    if (tavik_file_sign_init_hedged(&st, sk.bytes, comment.data(), comment.size()) != TAVIK_OK)
-      throw Error{"signing failed"};
-    uint8_t sig[TAVIK_SIG_BYTES];
-    try {
-      stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
-    } catch (...) {
-      tavik_sign_state_wipe(&st);
-      throw;
-    }
-    const int32_t signed_ = tavik_sign_final(&st, sig);
-    if (signed_ != TAVIK_OK) {
-      tavik_sign_state_wipe(&st);
-      throw Error{signed_ == TAVIK_NO_RANDOMNESS ? "signing failed: the system's random source does not answer"
-                  : signed_ == TAVIK_SIGNING_FAILED ? "signing failed: the secret key or the memory holding it is faulty"
-                                                    : "signing failed"};
+    std::vector<uint8_t> signature;
+    if (pair) {
+      const std::string &file = msg;  // a structured binding, which clang 14's lambdas cannot capture
+      signature = pair_sign_file(sk.bytes, comment, [&](const auto &update) { stream_file(file, update); });
+    } else {
+      tavik_sign_state st;
+      // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
+      // disk cannot give itself away through two signatures of one file. The signature is made
+      // under the file tool's own context; the trusted comment goes in first, in its own framed
+      // part, then the file's bytes.
+      if (tavik_file_sign_init_hedged(&st, sk.bytes, comment.data(), comment.size()) != TAVIK_OK)
+        throw Error{"signing failed"};
+      uint8_t sig[TAVIK_SIG_BYTES];
+      try {
+        stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
+      } catch (...) {
+        tavik_sign_state_wipe(&st);
+        throw;
+      }
+      const int32_t signed_ = tavik_sign_final(&st, sig);
+      if (signed_ != TAVIK_OK) {
+        tavik_sign_state_wipe(&st);
+        throw Error{signed_ == TAVIK_NO_RANDOMNESS ? "signing failed: the system's random source does not answer"
+                    : signed_ == TAVIK_SIGNING_FAILED ? "signing failed: the secret key or the memory holding it is faulty"
+                                                      : "signing failed"};
+      }
+      signature.assign(sig, sig + sizeof sig);
     }
     Document d{Kind::signature,
                {{"key-id", id}, {"untrusted-comment", o.count("-c") ? untrusted : "signed by key " + id},
                 {"trusted-comment", comment}},
-               {sig, sig + sizeof sig}};
+               signature};
+    if (pair) d.fields.insert(d.fields.begin(), {"algorithm", PAIR_ALGORITHM});
     d.version = TAVIK_FILE_SIGNATURE_VERSION;
     const std::string text = format_document(d);
     if (to_stdout) {
@@ -340,22 +363,61 @@ int cmd_sign(Options &o) {
 }
 
 // The public key to verify with: -P KEY (the key file's data lines as one base64 string), -p
-// PUBFILE (the tool's file, or PEM or DER), or tavik.pub.
-void verifying_key(Options &o, tavik_public_key_file *key, std::string *name) {
+// PUBFILE (the tool's file, or PEM or DER), or tavik.pub. A hybrid pair's public key goes to
+// *pair_pk (key->key_id names it), a tavik key to key.
+void verifying_key(Options &o, tavik_public_key_file *key, std::vector<uint8_t> *pair_pk, std::string *name) {
   if (o.count("-p") && o.count("-P")) throw Error{"-p and -P exclude each other"};
+  std::vector<uint8_t> pk;
   if (o.count("-P")) {
-    std::vector<uint8_t> pk;
-    if (!base64_decode(o["-P"], &pk) || pk.size() != TAVIK_PK_BYTES)
+    if (!base64_decode(o["-P"], &pk) || (pk.size() != TAVIK_PK_BYTES && pk.size() != TAVIK_HYBRID_PK_BYTES))
       throw Error{"-P: not a public key (the base64 of a public key file's data lines, " +
-                  std::to_string(TAVIK_PK_BYTES) + " bytes, expected)"};
-    std::memcpy(key->pk, pk.data(), TAVIK_PK_BYTES);
+                  std::to_string(TAVIK_PK_BYTES) + " bytes, or " + std::to_string(TAVIK_HYBRID_PK_BYTES) +
+                  " for a tavik-ed25519 pair, expected)"};
     *name = "the key given by -P";
   } else {
     const std::string path = o.count("-p") ? o["-p"] : "tavik.pub";
-    read_public_key(path, key->pk);
+    pk.resize(TAVIK_HYBRID_PK_BYTES);
+    pk.resize(read_public_key(path, pk.data(), pk.size()));
     *name = shown_path(path);
   }
-  std::snprintf(key->key_id, sizeof key->key_id, "%s", key_id(key->pk).c_str());
+  if (pk.size() == TAVIK_HYBRID_PK_BYTES) *pair_pk = pk;
+  else std::memcpy(key->pk, pk.data(), TAVIK_PK_BYTES);
+  std::snprintf(key->key_id, sizeof key->key_id, "%s", key_id(pk.data(), pk.size()).c_str());
+}
+
+// A file signature of the hybrid pair, or one met with the other kind of key: valid only with a pair's
+// key and a pair's signature of that key whose two halves both verify. Prints the verdict (unless
+// quiet); returns the exit status.
+int verify_pair(const Document &sig, const std::vector<uint8_t> &pair_pk, const char *id, const std::string &key_name,
+                const std::string &shown, bool quiet, const Feed &feed) {
+  const auto say = [&](const std::string &line) {
+    if (!quiet) std::printf("%s: %s\n", shown.c_str(), line.c_str());
+  };
+  if (pair_pk.empty() || !is_pair(sig)) {
+    say(std::string("NOT verified: ") +
+        (pair_pk.empty() ? std::string("a ") + PAIR_ALGORITHM + " signature (tavik beside Ed25519), and " + key_name +
+                               " is a tavik key"
+                         : std::string("a tavik signature, and ") + key_name + " is a " + PAIR_ALGORITHM + " pair"));
+    return EXIT_INVALID;
+  }
+  if (*sig.field("key-id") != id) {
+    say("NOT verified: signed with a different key (id " + shown_text(*sig.field("key-id")) + "), not " + key_name +
+        " (id " + id + ")");
+    return EXIT_INVALID;
+  }
+  const std::string &trusted = *sig.field("trusted-comment");
+  uint32_t failed = 0;
+  if (pair_verify_file(pair_pk.data(), sig.data, trusted, feed, &failed) != 0) {
+    say("INVALID signature: " + failed_halves(failed) + " of the " + PAIR_ALGORITHM +
+        " signature did not verify (the file, its trusted comment or the signature is not what key " + id +
+        " signed)");
+    return EXIT_INVALID;
+  }
+  if (!quiet) {
+    say(std::string("valid signature by key ") + id + " (" + PAIR_ALGORITHM + ": both halves verified)");
+    std::printf("trusted comment: %s\n", shown_text(trusted).c_str());
+  }
+  return EXIT_VALID;
 }
 
 // What a legacy signature that verified does not guarantee, in one line.
@@ -367,11 +429,16 @@ const char *legacy_note(unsigned version) {
                         "version 3)";
 }
 
-// The verdict on one file: EXIT_VALID or EXIT_INVALID, printed unless quiet; throws Error.
+// The verdict on one file (a pair's signature or key goes to verify_pair): EXIT_VALID or
+// EXIT_INVALID, printed unless quiet; throws Error.
 int verify_one(const std::string &msg, const std::string &sigfile, const tavik_public_key_file &key,
-               const std::string &key_name, uint32_t flags, bool quiet) {
+               const std::vector<uint8_t> &pair_pk, const std::string &key_name, uint32_t flags, bool quiet) {
   const std::string shown = msg == "-" ? "standard input" : shown_path(msg);
   const Document sig = read_document(sigfile, Kind::signature);
+  if (!pair_pk.empty() || is_pair(sig)) {
+    const auto feed = [&](const auto &update) { stream_file(msg, update); };
+    return verify_pair(sig, pair_pk, key.key_id, key_name, shown, quiet, feed);
+  }
   tavik_signature_file s{};
   s.version = sig.version;
   std::snprintf(s.key_id, sizeof s.key_id, "%s", sig.field("key-id")->c_str());
@@ -428,14 +495,15 @@ int cmd_verify(Options &o) {
       throw Error{"standard input cannot hold both the file and its signature"};
   }
   tavik_public_key_file key;
+  std::vector<uint8_t> pair_pk;
   std::string key_name;
-  verifying_key(o, &key, &key_name);
+  verifying_key(o, &key, &pair_pk, &key_name);
   // Every file gets its verdict, or its error on standard error; the status is the worst of them.
   int status = EXIT_VALID;
   for (const auto &[msg, sigfile] : pairs) {
     int one;
     try {
-      one = verify_one(msg, sigfile, key, key_name, flags, quiet);
+      one = verify_one(msg, sigfile, key, pair_pk, key_name, flags, quiet);
     } catch (const Error &e) {
       std::fprintf(stderr, "tavik verify: %s\n", e.message.c_str());
       one = EXIT_ERROR;
@@ -460,7 +528,7 @@ int cmd_passwd(Options &o) {
   const Document d = read_document(sec, Kind::secret_key);
   SecretKey sk;
   std::string id;
-  uint8_t pk[TAVIK_PK_BYTES];
+  uint8_t pk[TAVIK_HYBRID_PK_BYTES];
   // A given old passphrase is read even for an unencrypted key, so that a stream holding the old
   // and the new one is read in that order whatever the key.
   Passphrase skipped;
@@ -468,7 +536,7 @@ int cmd_passwd(Options &o) {
   open_checked(o, d, sec, &sk, &id, pk);
   Passphrase pass;
   const std::string *passphrase = new_passphrase(o, "--new-", "new passphrase for " + name + ": ", &pass);
-  const Document sealed = seal_secret_key(sk.bytes, id, passphrase, DEFAULT_SEAL_LIMITS);
+  const Document sealed = seal_secret_key(sk.bytes, id, passphrase, DEFAULT_SEAL_LIMITS, is_pair(d));
   std::string text = format_document(sealed);
   try {
     AtomicWrites w;
@@ -494,9 +562,9 @@ int cmd_pubkey(Options &o) {
   }
   SecretKey sk;
   std::string id;
-  uint8_t pk[TAVIK_PK_BYTES];
-  load_secret_key(o, sec, &sk, &id, pk);
-  const std::string text = format_document(public_document(pk));
+  uint8_t pk[TAVIK_HYBRID_PK_BYTES];
+  const size_t pklen = load_secret_key(o, sec, &sk, &id, pk);
+  const std::string text = format_document(public_document(pk, pklen));
   if (!o.count("-p")) {
     std::fputs(text.c_str(), stdout);
     return EXIT_VALID;
@@ -510,15 +578,16 @@ int cmd_pubkey(Options &o) {
 
 const Command COMMANDS[] = {
     {"keygen",
-     "tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--no-passphrase]\n"
+     "tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--hybrid] [--no-passphrase]\n"
      "             [--passphrase-file FILE | --passphrase-fd N]\n"
      "  Makes a key pair: the public key in PUBFILE (default tavik.pub), the secret key in SECFILE\n"
      "  (default $XDG_CONFIG_HOME/tavik/tavik.sec, else ~/.config/tavik/tavik.sec, in folders made\n"
      "  with mode 0700; the file mode 0600), encrypted under a passphrase asked twice on the\n"
      "  terminal or read from the first line of FILE (- for standard input) or of descriptor N.\n"
      "  --no-passphrase stores it unencrypted. Existing files are kept unless -f; an interrupted run\n"
-     "  leaves the old files whole.\n",
-     "-f --no-passphrase", "-p -s --passphrase-file --passphrase-fd", cmd_keygen},
+     "  leaves the old files whole. --hybrid makes a tavik-ed25519 pair: a tavik key beside an Ed25519\n"
+     "  key, whose signatures hold only when both halves verify.\n",
+     "-f --no-passphrase --hybrid", "-p -s --passphrase-file --passphrase-fd", cmd_keygen},
     {"sign",
      "tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
      "           [--passphrase-file FILE | --passphrase-fd N]\n"

@@ -12,23 +12,25 @@
 #include "tavik.h"
 #include "tavik_cli_files.h"
 #include "tavik_cli_passphrase.h"
+#include "tavik_hybrid.h"
 
 namespace tavik_cli {
 
 constexpr int EXIT_VALID = 0, EXIT_INVALID = 1, EXIT_ERROR = 2;
 
-// Secret bytes wiped when they go out of scope.
+// Secret bytes wiped when they go out of scope: a tavik secret key or a hybrid pair's.
 struct SecretKey {
-  uint8_t bytes[TAVIK_SK_BYTES];
+  uint8_t bytes[TAVIK_HYBRID_SK_BYTES];
   SecretKey() { sodium_memzero(bytes, sizeof bytes); }
   ~SecretKey() { sodium_memzero(bytes, sizeof bytes); }
 };
 
 // The secret key of document d (read from path) and its key id, checked against the public key it
 // rebuilds; the passphrase is asked for only when the key is sealed. Warns of a key that others may
-// read, and of ./tavik.sec of an earlier tool.
-void open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
-                  uint8_t *pk);
+// read, and of ./tavik.sec of an earlier tool. pk has room for a pair's public key; returns the
+// public key's size (TAVIK_PK_BYTES, or TAVIK_HYBRID_PK_BYTES for a pair).
+size_t open_checked(Options &o, const Document &d, const std::string &path, SecretKey *sk, std::string *id,
+                    uint8_t *pk);
 // The files a command reads (paths and passphrase sources), by device and inode.
 std::vector<FileId> input_files(Options &o, const std::vector<std::string> &paths);
 // Whether `path` may receive an output: the file to replace, or nothing for a new name; throws Error.
@@ -36,7 +38,8 @@ std::optional<FileId> output_file(const std::string &path, const std::vector<Fil
                                   bool signature);
 // Whether two paths name one file.
 bool same_file(const std::string &a, const std::string &b);
-Document public_document(const uint8_t *pk);
+// The public key file of pk (pklen bytes: a pair's key carries its algorithm field).
+Document public_document(const uint8_t *pk, size_t pklen = TAVIK_PK_BYTES);
 
 // The secret key's home: $XDG_CONFIG_HOME/tavik/tavik.sec, or ~/.config/tavik/tavik.sec when
 // XDG_CONFIG_HOME is unset, empty or not an absolute path. Throws Error when neither is known.
@@ -49,8 +52,9 @@ std::string secret_key_to_read(Options &o);
 std::string secret_key_to_write(const Options &o);
 
 // A public key from PUBFILE: the tool's public key file, or a "PUBLIC KEY" in PEM or DER (a
-// SubjectPublicKeyInfo). Throws Error naming the file and the reason.
-void read_public_key(const std::string &path, uint8_t *pk);
+// SubjectPublicKeyInfo), into pk (room bytes); returns its size: TAVIK_PK_BYTES, or a pair's
+// TAVIK_HYBRID_PK_BYTES from the tool's file when room holds it. Throws Error naming the file and the reason.
+size_t read_public_key(const std::string &path, uint8_t *pk, size_t room = TAVIK_PK_BYTES);
 
 // tavik convert.
 extern const char *const CONVERT_HELP;

@@ -14,6 +14,7 @@
 #include "fips202.h"
 #include "tavik.h"
 #include "tavik_files.h"
+#include "tavik_hybrid.h"
 
 namespace tavik_cli {
 
@@ -29,11 +30,11 @@ constexpr int VARIANT = sodium_base64_VARIANT_ORIGINAL;
 
 std::string errno_text() { return std::strerror(errno); }
 
-size_t data_bytes(Kind k, bool sealed) {
+size_t data_bytes(Kind k, bool sealed, bool pair) {
   switch (k) {
-    case Kind::public_key: return TAVIK_PK_BYTES;
-    case Kind::secret_key: return TAVIK_SK_BYTES + (sealed ? crypto_aead_xchacha20poly1305_ietf_ABYTES : 0);
-    case Kind::signature: return TAVIK_SIG_BYTES;
+    case Kind::public_key: return pair ? TAVIK_HYBRID_PK_BYTES : TAVIK_PK_BYTES;
+    case Kind::secret_key: return secret_key_bytes(pair) + (sealed ? crypto_aead_xchacha20poly1305_ietf_ABYTES : 0);
+    case Kind::signature: return pair ? TAVIK_HYBRID_SIG_BYTES : TAVIK_SIG_BYTES;
   }
   return 0;
 }
@@ -266,9 +267,15 @@ const char *comment_fault(const std::string &comment) {
   return nullptr;
 }
 
-std::string key_id(const uint8_t *pk) {
+const char *const PAIR_ALGORITHM = "tavik-ed25519";
+
+bool is_pair(const Document &d) { return !d.fields.empty() && d.fields[0].first == "algorithm"; }
+
+size_t secret_key_bytes(bool pair) { return pair ? TAVIK_HYBRID_SK_BYTES : TAVIK_SK_BYTES; }
+
+std::string key_id(const uint8_t *pk, size_t pklen) {
   uint8_t h[8];
-  tavik::shake256(h, sizeof h, pk, TAVIK_PK_BYTES);
+  tavik::shake256(h, sizeof h, pk, pklen);
   char hex[17];
   for (int i = 0; i < 8; ++i) std::snprintf(hex + 2 * i, 3, "%02x", h[i]);
   return hex;
@@ -378,7 +385,19 @@ Document read_document(const std::string &path, Kind want) {
   for (++i; i < lines.size(); ++i) b64 += lines[i];
   for (std::string &line : lines) wipe(line);
 
+  // The pair's files name their algorithm first; only version 3 signatures exist for it.
+  const bool pair = is_pair(d);
+  if (pair && d.fields[0].second != PAIR_ALGORITHM) {
+    wipe(b64);
+    throw Error{name + ": unknown algorithm \"" + shown(d.fields[0].second.substr(0, 64)) + "\" (" +
+                PAIR_ALGORITHM + " expected)"};
+  }
+  if (pair && want == Kind::signature && version != 3) {
+    wipe(b64);
+    throw Error{name + ": a " + PAIR_ALGORITHM + " signature exists in version 3 only"};
+  }
   std::vector<std::string> names = {"key-id"};
+  if (pair) names.insert(names.begin(), "algorithm");
   if (version >= 2) names.insert(names.end(), {"untrusted-comment", "trusted-comment"});
   bool sealed = false;
   if (want == Kind::secret_key) {
@@ -422,12 +441,13 @@ Document read_document(const std::string &path, Kind want) {
   const bool decoded = base64_decode(b64, &d.data);
   wipe(b64);
   if (!decoded) throw Error{name + ": bad base64 in the data"};
-  const size_t want_bytes = data_bytes(want, sealed);
+  const size_t want_bytes = data_bytes(want, sealed, pair);
   if (d.data.size() != want_bytes)
     throw Error{name + ": wrong length of the " + kind_name(want) + " (" + std::to_string(d.data.size()) +
                 " bytes, " + std::to_string(want_bytes) + " expected)"};
-  if (want == Kind::public_key && key_id(d.data.data()) != id)
-    throw Error{name + ": key id mismatch (the file says " + id + ", the key is " + key_id(d.data.data()) + ")"};
+  if (want == Kind::public_key && key_id(d.data.data(), d.data.size()) != id)
+    throw Error{name + ": key id mismatch (the file says " + id + ", the key is " +
+                key_id(d.data.data(), d.data.size()) + ")"};
   return d;
 }
 
@@ -436,13 +456,15 @@ const SealLimits MIN_SEAL_LIMITS = {2, size_t(64) << 20};
 const SealLimits MAX_SEAL_LIMITS = {8, size_t(1) << 30};
 
 Document seal_secret_key(const uint8_t *sk, const std::string &id, const std::string *passphrase,
-                         const SealLimits &limits) {
+                         const SealLimits &limits, bool pair) {
   Document d;
   d.kind = Kind::secret_key;
   d.fields = {{"key-id", id}};
+  if (pair) d.fields.insert(d.fields.begin(), {"algorithm", PAIR_ALGORITHM});
+  const size_t sk_bytes = secret_key_bytes(pair);
   if (passphrase == nullptr) {
     d.fields.emplace_back("encryption", "none");
-    d.data.assign(sk, sk + TAVIK_SK_BYTES);
+    d.data.assign(sk, sk + sk_bytes);
     return d;
   }
   uint8_t salt[SALT_BYTES], nonce[NONCE_BYTES];
@@ -456,8 +478,8 @@ Document seal_secret_key(const uint8_t *sk, const std::string &id, const std::st
   SealKey key;
   derive_key(&key, d, "the new secret key", *passphrase);
   const std::string header = sealed_header(d);
-  d.data.resize(TAVIK_SK_BYTES + crypto_aead_xchacha20poly1305_ietf_ABYTES);
-  crypto_aead_xchacha20poly1305_ietf_encrypt(d.data.data(), nullptr, sk, TAVIK_SK_BYTES,
+  d.data.resize(sk_bytes + crypto_aead_xchacha20poly1305_ietf_ABYTES);
+  crypto_aead_xchacha20poly1305_ietf_encrypt(d.data.data(), nullptr, sk, sk_bytes,
                                              reinterpret_cast<const uint8_t *>(header.data()), header.size(),
                                              nullptr, nonce, key.bytes);
   return d;
@@ -469,8 +491,9 @@ bool is_sealed(const Document &d) {
 }
 
 void open_secret_key(const Document &d, const std::string &path, const std::string *passphrase, uint8_t *sk) {
+  const size_t sk_bytes = secret_key_bytes(is_pair(d));
   if (!is_sealed(d)) {
-    std::memcpy(sk, d.data.data(), TAVIK_SK_BYTES);
+    std::memcpy(sk, d.data.data(), sk_bytes);
     return;
   }
   if (passphrase == nullptr) throw Error{shown_path(path) + ": the secret key is protected by a passphrase"};
@@ -484,7 +507,7 @@ void open_secret_key(const Document &d, const std::string &path, const std::stri
       sk, nullptr, nullptr, d.data.data(), d.data.size(), reinterpret_cast<const uint8_t *>(header.data()),
       header.size(), nonce.data(), key.bytes);
   if (r != 0) {
-    sodium_memzero(sk, TAVIK_SK_BYTES);
+    sodium_memzero(sk, sk_bytes);
     throw Error{shown_path(path) + ": wrong passphrase, or the file was changed"};
   }
 }

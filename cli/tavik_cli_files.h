@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tavik.h"
+
 namespace tavik_cli {
 
 // A refusal or failure: one line for standard error.
@@ -39,8 +41,19 @@ std::string shown_text(const std::string &text);
 // null when it can.
 const char *comment_fault(const std::string &comment);
 
-// First 8 bytes of SHAKE256 of the public key, in lower-case hex.
-std::string key_id(const uint8_t *pk);
+// First 8 bytes of SHAKE256 of the public key (pklen bytes: a tavik key's, or a hybrid pair's), in
+// lower-case hex.
+std::string key_id(const uint8_t *pk, size_t pklen = TAVIK_PK_BYTES);
+
+// The hybrid pair (tavik beside Ed25519) in the tool's files: its keys and signatures carry the
+// header field "algorithm: tavik-ed25519" first, so that a reader of the single scheme's files (an
+// earlier tool, the library's reader) refuses them for their fields, and their data has the
+// pair's sizes.
+extern const char *const PAIR_ALGORITHM;
+struct Document;
+bool is_pair(const Document &d);
+// The secret key's size in a document: the pair's or the single scheme's.
+size_t secret_key_bytes(bool pair);
 
 enum class Kind { public_key, secret_key, signature };
 const char *kind_name(Kind k);
@@ -143,8 +156,8 @@ extern const SealLimits DEFAULT_SEAL_LIMITS;  // 3 passes over 256 MiB
 extern const SealLimits MIN_SEAL_LIMITS, MAX_SEAL_LIMITS;
 // Fields and data of a secret-key document: encryption none or sealed.
 Document seal_secret_key(const uint8_t *sk, const std::string &id, const std::string *passphrase,
-                         const SealLimits &limits);
-// The secret key of a document; passphrase is consulted only for a sealed key (null: the key is
+                         const SealLimits &limits, bool pair = false);
+// The secret key of a document (secret_key_bytes(is_pair(d)) bytes to sk); passphrase is consulted only for a sealed key (null: the key is
 // sealed and no passphrase was given, an Error). Throws Error for a wrong passphrase or a changed
 // file.
 void open_secret_key(const Document &d, const std::string &path, const std::string *passphrase, uint8_t *sk);

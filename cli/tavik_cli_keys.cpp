@@ -62,7 +62,7 @@ std::string secret_key_to_write(const Options &o) {
   return config + "/tavik/tavik.sec";
 }
 
-void read_public_key(const std::string &path, uint8_t *pk) {
+size_t read_public_key(const std::string &path, uint8_t *pk, size_t room) {
   const std::string name = shown_path(path);
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw Error{name + ": " + std::strerror(errno)};
@@ -79,8 +79,10 @@ void read_public_key(const std::string &path, uint8_t *pk) {
   if (!pem && !der) {
     close(fd);
     const Document d = read_document(path, Kind::public_key);
-    std::memcpy(pk, d.data.data(), TAVIK_PK_BYTES);
-    return;
+    if (d.data.size() > room)
+      throw Error{name + ": a " + PAIR_ALGORITHM + " pair's public key, which this command does not take"};
+    std::memcpy(pk, d.data.data(), d.data.size());
+    return d.data.size();
   }
   if (pem && start.rfind("-----BEGIN PUBLIC KEY-----", 0) != 0) {
     close(fd);
@@ -102,6 +104,7 @@ void read_public_key(const std::string &path, uint8_t *pk) {
                         : tavik_pk_from_der(pk, reinterpret_cast<const uint8_t *>(text.data()), text.size());
   if (r != TAVIK_OK)
     throw Error{name + ": not a tavik public key (" + (pem ? "PEM" : "DER") + ": " + tavik_der_error_string(r) + ")"};
+  return TAVIK_PK_BYTES;
 }
 
 }  // namespace tavik_cli

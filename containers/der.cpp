@@ -51,22 +51,32 @@ int32_t take(Span &in, uint8_t tag, Span *content) {
     if (r_ != TAVIK_OK) return r_;         \
   } while (0)
 
-int32_t take_algorithm(Span &in) {
+// An algorithm as the containers see it: its identifier and the sizes of its keys. This build's
+// algorithm is one; the generic calls describe others (a pair of keys, for instance).
+struct Algorithm {
+  const uint8_t *oid;
+  size_t oid_len;
+  size_t pk_bytes, seed_bytes, sk_bytes;
+};
+
+constexpr Algorithm kTavik{kOid.bytes, kOid.len, TAVIK_PK_BYTES, TAVIK_SEED_BYTES, TAVIK_SK_BYTES};
+
+int32_t take_algorithm(Span &in, const Algorithm &a) {
   Span alg, oid;
   TRY(take(in, TAG_SEQUENCE, &alg));
   TRY(take(alg, TAG_OID, &oid));
-  if (oid.n != kOid.len || std::memcmp(oid.p, kOid.bytes, oid.n) != 0) return TAVIK_DER_WRONG_ALGORITHM;
+  if (oid.n != a.oid_len || std::memcmp(oid.p, a.oid, oid.n) != 0) return TAVIK_DER_WRONG_ALGORITHM;
   if (alg.n != 0) return TAVIK_DER_PARAMETERS_PRESENT;
   return TAVIK_OK;
 }
 
-// A BIT STRING holding exactly one public key.
-int32_t take_public_key(Span &in, uint8_t tag, const uint8_t **pk) {
+// A BIT STRING holding exactly one public key of pk_bytes bytes.
+int32_t take_public_key(Span &in, uint8_t tag, size_t pk_bytes, const uint8_t **pk) {
   Span bits;
   TRY(take(in, tag, &bits));
   if (bits.n == 0) return TAVIK_DER_BAD_KEY_LENGTH;
   if (bits.p[0] != 0) return TAVIK_DER_BAD_BIT_STRING;
-  if (bits.n - 1 != TAVIK_PK_BYTES) return TAVIK_DER_BAD_KEY_LENGTH;
+  if (bits.n - 1 != pk_bytes) return TAVIK_DER_BAD_KEY_LENGTH;
   *pk = bits.p + 1;
   return TAVIK_OK;
 }
@@ -107,13 +117,115 @@ uint8_t *put_header(uint8_t *out, uint8_t tag, size_t len) {
   return out;
 }
 
-size_t algorithm_bytes() { return 2 + 2 + kOid.len; }
+size_t algorithm_bytes(const Algorithm &a) { return 2 + 2 + a.oid_len; }
 
-uint8_t *put_algorithm(uint8_t *out) {
-  out = put_header(out, TAG_SEQUENCE, 2 + kOid.len);
-  out = put_header(out, TAG_OID, kOid.len);
-  std::memcpy(out, kOid.bytes, kOid.len);
-  return out + kOid.len;
+uint8_t *put_algorithm(uint8_t *out, const Algorithm &a) {
+  out = put_header(out, TAG_SEQUENCE, 2 + a.oid_len);
+  out = put_header(out, TAG_OID, a.oid_len);
+  std::memcpy(out, a.oid, a.oid_len);
+  return out + a.oid_len;
+}
+
+// SubjectPublicKeyInfo of pk (a.pk_bytes bytes); the caller has checked its arguments.
+int32_t put_spki(uint8_t *out, size_t cap, size_t *outlen, const Algorithm &a, const uint8_t *pk) {
+  const size_t bits = 1 + a.pk_bytes;
+  const size_t content = algorithm_bytes(a) + header_bytes(bits) + bits;
+  const size_t total = header_bytes(content) + content;
+  if (cap < total) return TAVIK_DER_BUFFER_TOO_SMALL;
+  uint8_t *p = put_header(out, TAG_SEQUENCE, content);
+  p = put_algorithm(p, a);
+  p = put_header(p, TAG_BIT_STRING, bits);
+  *p++ = 0;
+  std::memmove(p, pk, a.pk_bytes);
+  *outlen = total;
+  return TAVIK_OK;
+}
+
+// The public key inside a SubjectPublicKeyInfo of algorithm a, in place.
+int32_t parse_spki(const Algorithm &a, const uint8_t *der, size_t derlen, const uint8_t **key) {
+  Span in{der, derlen}, spki;
+  TRY(take(in, TAG_SEQUENCE, &spki));
+  if (in.n != 0) return TAVIK_DER_TRAILING_DATA;
+  TRY(take_algorithm(spki, a));
+  TRY(take_public_key(spki, TAG_BIT_STRING, a.pk_bytes, key));
+  if (spki.n != 0) return TAVIK_DER_TRAILING_DATA;
+  return TAVIK_OK;
+}
+
+// PrivateKeyInfo version 0 of the seed, the key or both (either may be null, not both); the caller
+// has checked that they belong together.
+int32_t put_pkcs8(uint8_t *out, size_t cap, size_t *outlen, const Algorithm &a, const uint8_t *seed,
+                  const uint8_t *sk) {
+  const size_t seed_el = seed ? 2 + a.seed_bytes : 0;
+  const size_t sk_el = sk ? header_bytes(a.sk_bytes) + a.sk_bytes : 0;
+  const size_t inner = seed && sk ? header_bytes(seed_el + sk_el) + seed_el + sk_el : seed_el + sk_el;
+  const size_t content = 3 + algorithm_bytes(a) + header_bytes(inner) + inner;
+  const size_t total = header_bytes(content) + content;
+  if (cap < total) return TAVIK_DER_BUFFER_TOO_SMALL;
+  uint8_t *p = put_header(out, TAG_SEQUENCE, content);
+  *p++ = TAG_INTEGER;
+  *p++ = 1;
+  *p++ = 0;
+  p = put_algorithm(p, a);
+  p = put_header(p, TAG_OCTET_STRING, inner);
+  if (seed && sk) p = put_header(p, TAG_SEQUENCE, seed_el + sk_el);
+  if (seed) {
+    p = put_header(p, sk ? TAG_OCTET_STRING : TAG_SEED, a.seed_bytes);
+    std::memcpy(p, seed, a.seed_bytes);
+    p += a.seed_bytes;
+  }
+  if (sk) {
+    p = put_header(p, TAG_OCTET_STRING, a.sk_bytes);
+    std::memcpy(p, sk, a.sk_bytes);
+  }
+  *outlen = total;
+  return TAVIK_OK;
+}
+
+// The parts of a PrivateKeyInfo of algorithm a, in place: the seed and the key (either may be
+// null, not both), and the version 1 public key (null when absent). Structure only: whether the
+// parts belong together is the caller's to judge.
+int32_t parse_pkcs8(const Algorithm &a, const uint8_t *der, size_t derlen, const uint8_t **seed, const uint8_t **key,
+                    const uint8_t **pub) {
+  Span in{der, derlen}, info, priv;
+  uint32_t version = 0;
+  TRY(take(in, TAG_SEQUENCE, &info));
+  if (in.n != 0) return TAVIK_DER_TRAILING_DATA;
+  TRY(take_version(info, &version));
+  TRY(take_algorithm(info, a));
+  TRY(take(info, TAG_OCTET_STRING, &priv));
+  if (info.n != 0 && info.p[0] == TAG_ATTRIBUTES) return TAVIK_DER_ATTRIBUTES_PRESENT;
+  // The tags of the fields that may follow, in the other form: not what their place needs.
+  if (info.n != 0 && (info.p[0] == (TAG_ATTRIBUTES & ~CONSTRUCTED) || info.p[0] == (TAG_PUBLIC_KEY | CONSTRUCTED)))
+    return TAVIK_DER_BAD_TAG;
+  const uint8_t *stored_pk = nullptr;
+  if (info.n != 0 && info.p[0] == TAG_PUBLIC_KEY) {
+    if (version != 1) return TAVIK_DER_BAD_VERSION;
+    TRY(take_public_key(info, TAG_PUBLIC_KEY, a.pk_bytes, &stored_pk));
+  }
+  if (info.n != 0) return TAVIK_DER_TRAILING_DATA;
+
+  // The private key's own form: [0] seed, the key, or both in a sequence.
+  const uint8_t *s = nullptr, *k = nullptr;
+  if (priv.n == 0) return TAVIK_DER_TRUNCATED;
+  if (priv.p[0] == TAG_SEED) {
+    TRY(take_exact(priv, TAG_SEED, a.seed_bytes, &s));
+  } else if (priv.p[0] == TAG_OCTET_STRING) {
+    TRY(take_exact(priv, TAG_OCTET_STRING, a.sk_bytes, &k));
+  } else if (priv.p[0] == TAG_SEQUENCE) {
+    Span both;
+    TRY(take(priv, TAG_SEQUENCE, &both));
+    TRY(take_exact(both, TAG_OCTET_STRING, a.seed_bytes, &s));
+    TRY(take_exact(both, TAG_OCTET_STRING, a.sk_bytes, &k));
+    if (both.n != 0) return TAVIK_DER_TRAILING_DATA;
+  } else {
+    return TAVIK_DER_BAD_TAG;
+  }
+  if (priv.n != 0) return TAVIK_DER_TRAILING_DATA;
+  *seed = s;
+  *key = k;
+  *pub = stored_pk;
+  return TAVIK_OK;
 }
 
 // TAVIK_OK when the seed makes the secret key sk, else TAVIK_DER_SEED_MISMATCH.
@@ -163,35 +275,20 @@ extern "C" const char *tavik_der_oid(void) { return TAVIK_OID_TEXT; }
 
 extern "C" int32_t tavik_der_algorithm_identifier(uint8_t *out, size_t cap, size_t *outlen) {
   if (out == nullptr || outlen == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  if (cap < algorithm_bytes()) return TAVIK_DER_BUFFER_TOO_SMALL;
-  *outlen = size_t(put_algorithm(out) - out);
+  if (cap < algorithm_bytes(kTavik)) return TAVIK_DER_BUFFER_TOO_SMALL;
+  *outlen = size_t(put_algorithm(out, kTavik) - out);
   return TAVIK_OK;
 }
 
 extern "C" int32_t tavik_pk_to_der(uint8_t *out, size_t cap, size_t *outlen, const uint8_t *pk) {
   if (out == nullptr || outlen == nullptr || pk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  const size_t bits = 1 + TAVIK_PK_BYTES;
-  const size_t content = algorithm_bytes() + header_bytes(bits) + bits;
-  const size_t total = header_bytes(content) + content;
-  if (cap < total) return TAVIK_DER_BUFFER_TOO_SMALL;
-  uint8_t *p = put_header(out, TAG_SEQUENCE, content);
-  p = put_algorithm(p);
-  p = put_header(p, TAG_BIT_STRING, bits);
-  *p++ = 0;
-  std::memmove(p, pk, TAVIK_PK_BYTES);
-  *outlen = total;
-  return TAVIK_OK;
+  return put_spki(out, cap, outlen, kTavik, pk);
 }
 
 extern "C" int32_t tavik_pk_from_der(uint8_t *pk, const uint8_t *der, size_t derlen) {
   if (pk == nullptr || der == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  Span in{der, derlen}, spki;
   const uint8_t *key = nullptr;
-  TRY(take(in, TAG_SEQUENCE, &spki));
-  if (in.n != 0) return TAVIK_DER_TRAILING_DATA;
-  TRY(take_algorithm(spki));
-  TRY(take_public_key(spki, TAG_BIT_STRING, &key));
-  if (spki.n != 0) return TAVIK_DER_TRAILING_DATA;
+  TRY(parse_spki(kTavik, der, derlen, &key));
   std::memmove(pk, key, TAVIK_PK_BYTES);
   return TAVIK_OK;
 }
@@ -202,69 +299,13 @@ extern "C" int32_t tavik_sk_to_der(uint8_t *out, size_t cap, size_t *outlen, con
     const int32_t r = check_seed_makes(seed, sk);
     if (r != TAVIK_OK) return r;
   }
-  const size_t seed_el = seed ? 2 + TAVIK_SEED_BYTES : 0;
-  const size_t sk_el = sk ? 4 + TAVIK_SK_BYTES : 0;
-  const size_t inner = seed && sk ? header_bytes(seed_el + sk_el) + seed_el + sk_el : seed_el + sk_el;
-  const size_t content = 3 + algorithm_bytes() + header_bytes(inner) + inner;
-  const size_t total = header_bytes(content) + content;
-  if (cap < total) return TAVIK_DER_BUFFER_TOO_SMALL;
-  uint8_t *p = put_header(out, TAG_SEQUENCE, content);
-  *p++ = TAG_INTEGER;
-  *p++ = 1;
-  *p++ = 0;
-  p = put_algorithm(p);
-  p = put_header(p, TAG_OCTET_STRING, inner);
-  if (seed && sk) p = put_header(p, TAG_SEQUENCE, seed_el + sk_el);
-  if (seed) {
-    p = put_header(p, sk ? TAG_OCTET_STRING : TAG_SEED, TAVIK_SEED_BYTES);
-    std::memcpy(p, seed, TAVIK_SEED_BYTES);
-    p += TAVIK_SEED_BYTES;
-  }
-  if (sk) {
-    p = put_header(p, TAG_OCTET_STRING, TAVIK_SK_BYTES);
-    std::memcpy(p, sk, TAVIK_SK_BYTES);
-  }
-  *outlen = total;
-  return TAVIK_OK;
+  return put_pkcs8(out, cap, outlen, kTavik, seed, sk);
 }
 
 extern "C" int32_t tavik_sk_from_der(uint8_t *sk, uint8_t *seed, uint32_t *form, const uint8_t *der, size_t derlen) {
   if (sk == nullptr || der == nullptr) return TAVIK_ILLEGAL_PARAMETER;
-  Span in{der, derlen}, info, priv;
-  uint32_t version = 0;
-  TRY(take(in, TAG_SEQUENCE, &info));
-  if (in.n != 0) return TAVIK_DER_TRAILING_DATA;
-  TRY(take_version(info, &version));
-  TRY(take_algorithm(info));
-  TRY(take(info, TAG_OCTET_STRING, &priv));
-  if (info.n != 0 && info.p[0] == TAG_ATTRIBUTES) return TAVIK_DER_ATTRIBUTES_PRESENT;
-  // The tags of the fields that may follow, in the other form: not what their place needs.
-  if (info.n != 0 && (info.p[0] == (TAG_ATTRIBUTES & ~CONSTRUCTED) || info.p[0] == (TAG_PUBLIC_KEY | CONSTRUCTED)))
-    return TAVIK_DER_BAD_TAG;
-  const uint8_t *stored_pk = nullptr;
-  if (info.n != 0 && info.p[0] == TAG_PUBLIC_KEY) {
-    if (version != 1) return TAVIK_DER_BAD_VERSION;
-    TRY(take_public_key(info, TAG_PUBLIC_KEY, &stored_pk));
-  }
-  if (info.n != 0) return TAVIK_DER_TRAILING_DATA;
-
-  // The private key's own form: [0] seed, the key, or both in a sequence.
-  const uint8_t *s = nullptr, *k = nullptr;
-  if (priv.n == 0) return TAVIK_DER_TRUNCATED;
-  if (priv.p[0] == TAG_SEED) {
-    TRY(take_exact(priv, TAG_SEED, TAVIK_SEED_BYTES, &s));
-  } else if (priv.p[0] == TAG_OCTET_STRING) {
-    TRY(take_exact(priv, TAG_OCTET_STRING, TAVIK_SK_BYTES, &k));
-  } else if (priv.p[0] == TAG_SEQUENCE) {
-    Span both;
-    TRY(take(priv, TAG_SEQUENCE, &both));
-    TRY(take_exact(both, TAG_OCTET_STRING, TAVIK_SEED_BYTES, &s));
-    TRY(take_exact(both, TAG_OCTET_STRING, TAVIK_SK_BYTES, &k));
-    if (both.n != 0) return TAVIK_DER_TRAILING_DATA;
-  } else {
-    return TAVIK_DER_BAD_TAG;
-  }
-  if (priv.n != 0) return TAVIK_DER_TRAILING_DATA;
+  const uint8_t *s = nullptr, *k = nullptr, *stored_pk = nullptr;
+  TRY(parse_pkcs8(kTavik, der, derlen, &s, &k, &stored_pk));
 
   uint8_t pk[TAVIK_PK_BYTES], key[TAVIK_SK_BYTES];
   int32_t r = TAVIK_OK;
@@ -289,4 +330,67 @@ extern "C" int32_t tavik_sk_from_der(uint8_t *sk, uint8_t *seed, uint32_t *form,
   }
   secure_wipe(key, sizeof key);
   return r;
+}
+
+// ---- Containers of other algorithms, by identifier and key sizes ----
+
+namespace {
+
+// The algorithm a generic call names, or false for arguments no container can carry.
+bool generic_algorithm(const tavik_der_layout *layout, EncodedOid *oid, Algorithm *a) {
+  if (layout == nullptr || layout->oid == nullptr) return false;
+  *oid = encode_oid(layout->oid);
+  if (!oid->ok || layout->pk_bytes == 0 || layout->pk_bytes > TAVIK_DER_MAX_KEY_BYTES ||
+      layout->seed_bytes == 0 || layout->seed_bytes > 127 || layout->sk_bytes == 0 ||
+      layout->sk_bytes > TAVIK_DER_MAX_KEY_BYTES)
+    return false;
+  *a = Algorithm{oid->bytes, oid->len, layout->pk_bytes, layout->seed_bytes, layout->sk_bytes};
+  return true;
+}
+
+}  // namespace
+
+extern "C" int32_t tavik_der_spki_encode(uint8_t *out, size_t cap, size_t *outlen, const tavik_der_layout *layout,
+                                         const uint8_t *pk) {
+  EncodedOid oid;
+  Algorithm a{};
+  if (out == nullptr || outlen == nullptr || pk == nullptr || !generic_algorithm(layout, &oid, &a))
+    return TAVIK_ILLEGAL_PARAMETER;
+  return put_spki(out, cap, outlen, a, pk);
+}
+
+extern "C" int32_t tavik_der_spki_decode(uint8_t *pk, const tavik_der_layout *layout, const uint8_t *der,
+                                         size_t derlen) {
+  EncodedOid oid;
+  Algorithm a{};
+  if (pk == nullptr || der == nullptr || !generic_algorithm(layout, &oid, &a)) return TAVIK_ILLEGAL_PARAMETER;
+  const uint8_t *key = nullptr;
+  TRY(parse_spki(a, der, derlen, &key));
+  std::memmove(pk, key, a.pk_bytes);
+  return TAVIK_OK;
+}
+
+extern "C" int32_t tavik_der_pkcs8_encode(uint8_t *out, size_t cap, size_t *outlen, const tavik_der_layout *layout,
+                                          const uint8_t *seed, const uint8_t *sk) {
+  EncodedOid oid;
+  Algorithm a{};
+  if (out == nullptr || outlen == nullptr || (seed == nullptr && sk == nullptr) || !generic_algorithm(layout, &oid, &a))
+    return TAVIK_ILLEGAL_PARAMETER;
+  return put_pkcs8(out, cap, outlen, a, seed, sk);
+}
+
+extern "C" int32_t tavik_der_pkcs8_decode(uint8_t *seed, uint8_t *sk, uint8_t *pk, uint32_t *form,
+                                          const tavik_der_layout *layout, const uint8_t *der, size_t derlen) {
+  EncodedOid oid;
+  Algorithm a{};
+  if (seed == nullptr || sk == nullptr || pk == nullptr || form == nullptr || der == nullptr ||
+      !generic_algorithm(layout, &oid, &a))
+    return TAVIK_ILLEGAL_PARAMETER;
+  const uint8_t *s = nullptr, *k = nullptr, *p = nullptr;
+  TRY(parse_pkcs8(a, der, derlen, &s, &k, &p));
+  if (s != nullptr) std::memmove(seed, s, a.seed_bytes);
+  if (k != nullptr) std::memmove(sk, k, a.sk_bytes);
+  if (p != nullptr) std::memmove(pk, p, a.pk_bytes);
+  *form = (s ? TAVIK_FORM_SEED : 0u) | (k ? TAVIK_FORM_KEY : 0u) | (p ? TAVIK_FORM_PUBLIC : 0u);
+  return TAVIK_OK;
 }

@@ -18,7 +18,7 @@ namespace {
 constexpr size_t LINE_CHARS = 64, MAX_LINE_CHARS = 76;
 // Room for the decoded armour of a container of at most `der` bytes, and its base64 characters.
 constexpr size_t decoded_room(size_t der) { return (der + 2) / 3 * 3; }
-constexpr size_t MAX_BASE64 = decoded_room(TAVIK_PKCS8_MAX_BYTES) / 3 * 4;
+constexpr size_t MAX_BASE64 = decoded_room(TAVIK_DER_MAX_CONTAINER_BYTES) / 3 * 4;
 constexpr const char PUBLIC_LABEL[] = "PUBLIC KEY", PRIVATE_LABEL[] = "PRIVATE KEY";
 
 // The base64 character of a 6-bit value: 'A' + v, moved into the next range at 26, 52, 62, 63.
@@ -167,5 +167,43 @@ extern "C" int32_t tavik_sk_from_pem(uint8_t *sk, uint8_t *seed, uint32_t *form,
   int32_t r = from_pem(der, TAVIK_PKCS8_MAX_BYTES, &n, PRIVATE_LABEL, pem, pemlen);
   if (r == TAVIK_OK) r = tavik_sk_from_der(sk, seed, form, der, n);
   secure_wipe(der, sizeof der);
+  return r;
+}
+
+namespace {
+
+// A label the armour lines can carry: capital letters, digits and single spaces inside.
+bool fit_label(const char *label) {
+  const size_t n = label == nullptr ? 0 : std::strlen(label);
+  if (n == 0 || n > 40 || label[0] == ' ' || label[n - 1] == ' ') return false;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = label[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || (c == ' ' && label[i + 1] != ' '))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int32_t tavik_der_to_pem(char *out, size_t cap, size_t *outlen, const char *label, const uint8_t *der,
+                                    size_t derlen) {
+  if (out == nullptr || outlen == nullptr || der == nullptr || !fit_label(label) ||
+      derlen > TAVIK_DER_MAX_CONTAINER_BYTES)
+    return TAVIK_ILLEGAL_PARAMETER;
+  return to_pem(out, cap, outlen, label, der, derlen);
+}
+
+extern "C" int32_t tavik_pem_to_der(uint8_t *der, size_t cap, size_t *derlen, const char *label, const char *pem,
+                                    size_t pemlen) {
+  if (der == nullptr || derlen == nullptr || pem == nullptr || !fit_label(label)) return TAVIK_ILLEGAL_PARAMETER;
+  uint8_t buf[decoded_room(TAVIK_DER_MAX_CONTAINER_BYTES)];
+  size_t n = 0;
+  int32_t r = from_pem(buf, TAVIK_DER_MAX_CONTAINER_BYTES, &n, label, pem, pemlen);
+  if (r == TAVIK_OK && n > cap) r = TAVIK_DER_BUFFER_TOO_SMALL;
+  if (r == TAVIK_OK) {
+    std::memcpy(der, buf, n);
+    *derlen = n;
+  }
+  secure_wipe(buf, sizeof buf);
   return r;
 }

@@ -104,6 +104,51 @@ int32_t tavik_pk_from_pem(uint8_t *pk, const char *pem, size_t pemlen);
 int32_t tavik_sk_to_pem(char *out, size_t cap, size_t *outlen, const uint8_t *seed, const uint8_t *sk);
 int32_t tavik_sk_from_pem(uint8_t *sk, uint8_t *seed, uint32_t *form, const char *pem, size_t pemlen);
 
+/* ---- Containers of other algorithms ----
+   The same containers, strict in the same ways, for an algorithm named by its identifier and
+   the sizes of its keys: a pair of keys of which this scheme is one half, for instance. These
+   calls check structure only (identifier, form, sizes, DER rules); whether a seed makes the
+   key, whether a key is intact and whether a stored public key is the key's own are for the
+   caller, who knows the algorithm. The single scheme's calls above refuse such a container
+   (TAVIK_DER_WRONG_ALGORITHM), and these refuse the single scheme's under another identifier. */
+#define TAVIK_DER_MAX_KEY_BYTES 4096     /* a public or secret key */
+#define TAVIK_DER_MAX_SEED_BYTES 127     /* a seed */
+/* The longest container the generic decoders read: a version 1 PrivateKeyInfo of the largest
+   seed, key and public key. */
+#define TAVIK_DER_MAX_CONTAINER_BYTES (2 * TAVIK_DER_MAX_KEY_BYTES + TAVIK_DER_MAX_SEED_BYTES + 96 + TAVIK_OID_MAX_BYTES)
+/* The form bit of a version 1 private key's public key (reported by tavik_der_pkcs8_decode). */
+#define TAVIK_FORM_PUBLIC 4u
+
+typedef struct tavik_der_layout {
+  const char *oid;    /* dotted text, at most TAVIK_OID_MAX_BYTES content bytes encoded */
+  size_t pk_bytes;    /* 1 to TAVIK_DER_MAX_KEY_BYTES */
+  size_t seed_bytes;  /* 1 to TAVIK_DER_MAX_SEED_BYTES */
+  size_t sk_bytes;    /* 1 to TAVIK_DER_MAX_KEY_BYTES */
+} tavik_der_layout;
+
+/* SubjectPublicKeyInfo of the layout's pk_bytes of pk: 0, -2 (a null pointer or a layout no
+   container can carry) or TAVIK_DER_BUFFER_TOO_SMALL. */
+int32_t tavik_der_spki_encode(uint8_t *out, size_t cap, size_t *outlen, const tavik_der_layout *layout,
+                              const uint8_t *pk);
+int32_t tavik_der_spki_decode(uint8_t *pk, const tavik_der_layout *layout, const uint8_t *der, size_t derlen);
+/* PrivateKeyInfo version 0 of the seed, the key or both (seed or sk may be NULL, not both). */
+int32_t tavik_der_pkcs8_encode(uint8_t *out, size_t cap, size_t *outlen, const tavik_der_layout *layout,
+                               const uint8_t *seed, const uint8_t *sk);
+/* The parts a PrivateKeyInfo holds: the seed to seed, the key to sk, a version 1 public key to pk,
+   each only when present, and which were present to *form (TAVIK_FORM_SEED, _KEY, _PUBLIC bits).
+   No pointer may be NULL, and no output may overlap der. */
+int32_t tavik_der_pkcs8_decode(uint8_t *seed, uint8_t *sk, uint8_t *pk, uint32_t *form,
+                               const tavik_der_layout *layout, const uint8_t *der, size_t derlen);
+/* PEM armour of any DER text under `label` (1 to 40 characters, capital letters, digits and
+   spaces, as "PUBLIC KEY"): at most TAVIK_DER_MAX_CONTAINER_BYTES of DER. The decoder writes
+   *derlen bytes to der (cap bytes of room) and is as strict as the key decoders above; the
+   encoder writes text and a NUL as tavik_pk_to_pem does. Nothing of a secret key's armour is
+   looked up in a table or branched on. */
+int32_t tavik_der_to_pem(char *out, size_t cap, size_t *outlen, const char *label, const uint8_t *der,
+                         size_t derlen);
+int32_t tavik_pem_to_der(uint8_t *der, size_t cap, size_t *derlen, const char *label, const char *pem,
+                         size_t pemlen);
+
 #if defined(__GNUC__)
 #pragma GCC visibility pop
 #endif

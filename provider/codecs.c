@@ -17,25 +17,20 @@
 
 enum { SPKI_DER, SPKI_PEM, PKI_DER, PKI_PEM, TEXT };
 
-typedef struct {
-  TAVIK_PROVCTX *prov;
-  EVP_CIPHER *cipher; /* encrypt the private key with it when set */
-} CODEC_CTX;
-
-static void *codec_newctx(void *provctx) {
+void *tavik_codec_newctx(void *provctx) {
   CODEC_CTX *ctx = OPENSSL_zalloc(sizeof *ctx);
   if (ctx != NULL) ctx->prov = provctx;
   return ctx;
 }
 
-static void codec_freectx(void *vctx) {
+void tavik_codec_freectx(void *vctx) {
   CODEC_CTX *ctx = vctx;
   if (ctx == NULL) return;
   EVP_CIPHER_free(ctx->cipher);
   OPENSSL_free(ctx);
 }
 
-static int enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
+int tavik_enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
   CODEC_CTX *ctx = vctx;
   const OSSL_PARAM *cipher = OSSL_PARAM_locate_const(params, OSSL_ENCODER_PARAM_CIPHER);
   const OSSL_PARAM *props = OSSL_PARAM_locate_const(params, OSSL_ENCODER_PARAM_PROPERTIES);
@@ -51,7 +46,7 @@ static int enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
   return ctx->cipher != NULL;
 }
 
-static const OSSL_PARAM *enc_settable_ctx_params(void *provctx) {
+const OSSL_PARAM *tavik_enc_settable_ctx_params(void *provctx) {
   static const OSSL_PARAM settable[] = {OSSL_PARAM_utf8_string(OSSL_ENCODER_PARAM_CIPHER, NULL, 0),
                                         OSSL_PARAM_utf8_string(OSSL_ENCODER_PARAM_PROPERTIES, NULL, 0),
                                         OSSL_PARAM_END};
@@ -60,7 +55,7 @@ static const OSSL_PARAM *enc_settable_ctx_params(void *provctx) {
 }
 
 /* Selections are levels: a selection asks for its highest part, which the coder must handle. */
-static int selection_fits(int selection, int handled) {
+int tavik_selection_fits(int selection, int handled) {
   if (selection == 0) return 1;
   if ((selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0) return (handled & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0;
   if ((selection & OSSL_KEYMGMT_SELECT_PUBLIC_KEY) != 0) return (handled & OSSL_KEYMGMT_SELECT_PUBLIC_KEY) != 0;
@@ -69,7 +64,7 @@ static int selection_fits(int selection, int handled) {
 
 /* Hex with colons, 15 bytes a line, as libcrypto prints keys; the digits are computed, not
    looked up, since a secret key is printed too. */
-static int write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, size_t n) {
+int tavik_write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, size_t n) {
   char line[4 + 15 * 3 + 2];
   if (!tavik_bio_write(out, title, strlen(title))) return 0;
   for (size_t i = 0; i < n; i += 15) {
@@ -92,7 +87,7 @@ static int write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, si
 
 /* EncryptedPrivateKeyInfo of a PrivateKeyInfo under the context's cipher and the caller's
    passphrase, in DER or PEM. */
-static int write_encrypted(CODEC_CTX *ctx, OSSL_CORE_BIO *out, const uint8_t *der, size_t n, int pem,
+int tavik_write_encrypted(CODEC_CTX *ctx, OSSL_CORE_BIO *out, const uint8_t *der, size_t n, int pem,
                            OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {
   char pass[1024];
   size_t passlen = 0;
@@ -171,10 +166,12 @@ static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_
   } else if (kind == TEXT) {
     const int priv = (selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0 && key->has_priv;
     const char *head = priv ? "tavik Private-Key:\n" : "tavik Public-Key:\n";
-    ok = tavik_bio_write(out, head, strlen(head)) && (!priv || seed == NULL || write_hex(out, "seed:\n", seed, TAVIK_SEED_BYTES)) &&
-         (!priv || write_hex(out, "priv:\n", sk, TAVIK_SK_BYTES)) && write_hex(out, "pub:\n", key->pub, TAVIK_PK_BYTES);
+    ok = tavik_bio_write(out, head, strlen(head)) &&
+         (!priv || seed == NULL || tavik_write_hex(out, "seed:\n", seed, TAVIK_SEED_BYTES)) &&
+         (!priv || tavik_write_hex(out, "priv:\n", sk, TAVIK_SK_BYTES)) &&
+         tavik_write_hex(out, "pub:\n", key->pub, TAVIK_PK_BYTES);
   } else if ((kind == PKI_DER || kind == PKI_PEM) && ctx->cipher != NULL) {
-    ok = write_encrypted(ctx, out, buf, n, kind == PKI_PEM, cb, cbarg);
+    ok = tavik_write_encrypted(ctx, out, buf, n, kind == PKI_PEM, cb, cbarg);
   } else {
     ok = tavik_bio_write(out, buf, n);
   }
@@ -199,17 +196,17 @@ static void enc_free_object(void *key) { tavik_key_free(key); }
 #define ENCODER(name, kind, handled)                                                                            \
   static int name##_does_selection(void *provctx, int selection) {                                             \
     (void)provctx;                                                                                              \
-    return selection_fits(selection, handled);                                                                 \
+    return tavik_selection_fits(selection, handled);                                                                 \
   }                                                                                                             \
   static int name##_encode(void *vctx, OSSL_CORE_BIO *out, const void *obj_raw, const OSSL_PARAM obj_abstract[], \
                            int selection, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {                          \
     return encode(vctx, kind, out, obj_raw, obj_abstract, selection, cb, cbarg);                                \
   }                                                                                                             \
   const OSSL_DISPATCH tavik_##name##_encoder_functions[] = {                                                    \
-      {OSSL_FUNC_ENCODER_NEWCTX, (void (*)(void))codec_newctx},                                                 \
-      {OSSL_FUNC_ENCODER_FREECTX, (void (*)(void))codec_freectx},                                               \
-      {OSSL_FUNC_ENCODER_SET_CTX_PARAMS, (void (*)(void))enc_set_ctx_params},                                   \
-      {OSSL_FUNC_ENCODER_SETTABLE_CTX_PARAMS, (void (*)(void))enc_settable_ctx_params},                         \
+      {OSSL_FUNC_ENCODER_NEWCTX, (void (*)(void))tavik_codec_newctx},                                                 \
+      {OSSL_FUNC_ENCODER_FREECTX, (void (*)(void))tavik_codec_freectx},                                               \
+      {OSSL_FUNC_ENCODER_SET_CTX_PARAMS, (void (*)(void))tavik_enc_set_ctx_params},                                   \
+      {OSSL_FUNC_ENCODER_SETTABLE_CTX_PARAMS, (void (*)(void))tavik_enc_settable_ctx_params},                         \
       {OSSL_FUNC_ENCODER_DOES_SELECTION, (void (*)(void))name##_does_selection},                                \
       {OSSL_FUNC_ENCODER_ENCODE, (void (*)(void))name##_encode},                                                \
       {OSSL_FUNC_ENCODER_IMPORT_OBJECT, (void (*)(void))enc_import_object},                                     \
@@ -294,7 +291,7 @@ static int dec_export_object(void *vctx, const void *objref, size_t objref_sz, O
 #define DECODER(name, secret, handled)                                                                       \
   static int name##_dec_does_selection(void *provctx, int selection) {                                     \
     (void)provctx;                                                                                          \
-    return selection_fits(selection, handled);                                                             \
+    return tavik_selection_fits(selection, handled);                                                             \
   }                                                                                                         \
   static int name##_decode(void *vctx, OSSL_CORE_BIO *in, int selection, OSSL_CALLBACK *data_cb,            \
                            void *data_cbarg, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {                   \
@@ -303,8 +300,8 @@ static int dec_export_object(void *vctx, const void *objref, size_t objref_sz, O
     return decode(vctx, secret, in, selection, data_cb, data_cbarg);                                        \
   }                                                                                                         \
   const OSSL_DISPATCH tavik_##name##_decoder_functions[] = {                                                \
-      {OSSL_FUNC_DECODER_NEWCTX, (void (*)(void))codec_newctx},                                             \
-      {OSSL_FUNC_DECODER_FREECTX, (void (*)(void))codec_freectx},                                           \
+      {OSSL_FUNC_DECODER_NEWCTX, (void (*)(void))tavik_codec_newctx},                                             \
+      {OSSL_FUNC_DECODER_FREECTX, (void (*)(void))tavik_codec_freectx},                                           \
       {OSSL_FUNC_DECODER_DOES_SELECTION, (void (*)(void))name##_dec_does_selection},                        \
       {OSSL_FUNC_DECODER_DECODE, (void (*)(void))name##_decode},                                            \
       {OSSL_FUNC_DECODER_EXPORT_OBJECT, (void (*)(void))dec_export_object},                                 \

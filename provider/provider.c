@@ -81,9 +81,17 @@ static const OSSL_ITEM *tavik_get_reason_strings(void *provctx) {
 }
 
 static const OSSL_ALGORITHM keymgmt[] = {
-    {TAVIK_ALG_NAMES, "provider=tavik", tavik_keymgmt_functions, "tavik keys"}, {NULL, NULL, NULL, NULL}};
+    {TAVIK_ALG_NAMES, "provider=tavik", tavik_keymgmt_functions, "tavik keys"},
+#ifdef TAVIK_PROVIDER_PAIR
+    {TAVIK_PAIR_NAMES, "provider=tavik", tavik_pair_keymgmt_functions, "tavik beside Ed25519: hybrid key pairs"},
+#endif
+    {NULL, NULL, NULL, NULL}};
 static const OSSL_ALGORITHM signature[] = {
     {TAVIK_ALG_NAMES, "provider=tavik", tavik_signature_functions, "tavik signatures of whole messages"},
+#ifdef TAVIK_PROVIDER_PAIR
+    {TAVIK_PAIR_NAMES, "provider=tavik", tavik_pair_signature_functions,
+     "hybrid signatures of whole messages, valid only when the tavik and the Ed25519 half both are"},
+#endif
     {NULL, NULL, NULL, NULL}};
 static const OSSL_ALGORITHM encoders[] = {
     {TAVIK_ALG_NAMES, "provider=tavik,output=der,structure=SubjectPublicKeyInfo", tavik_spki_der_encoder_functions,
@@ -93,11 +101,28 @@ static const OSSL_ALGORITHM encoders[] = {
     {TAVIK_ALG_NAMES, "provider=tavik,output=der,structure=PrivateKeyInfo", tavik_pki_der_encoder_functions, NULL},
     {TAVIK_ALG_NAMES, "provider=tavik,output=pem,structure=PrivateKeyInfo", tavik_pki_pem_encoder_functions, NULL},
     {TAVIK_ALG_NAMES, "provider=tavik,output=text", tavik_text_encoder_functions, NULL},
+#ifdef TAVIK_PROVIDER_PAIR
+    {TAVIK_PAIR_NAMES, "provider=tavik,output=der,structure=SubjectPublicKeyInfo",
+     tavik_pair_spki_der_encoder_functions, NULL},
+    {TAVIK_PAIR_NAMES, "provider=tavik,output=pem,structure=SubjectPublicKeyInfo",
+     tavik_pair_spki_pem_encoder_functions, NULL},
+    {TAVIK_PAIR_NAMES, "provider=tavik,output=der,structure=PrivateKeyInfo", tavik_pair_pki_der_encoder_functions,
+     NULL},
+    {TAVIK_PAIR_NAMES, "provider=tavik,output=pem,structure=PrivateKeyInfo", tavik_pair_pki_pem_encoder_functions,
+     NULL},
+    {TAVIK_PAIR_NAMES, "provider=tavik,output=text", tavik_pair_text_encoder_functions, NULL},
+#endif
     {NULL, NULL, NULL, NULL}};
 static const OSSL_ALGORITHM decoders[] = {
     {TAVIK_ALG_NAMES, "provider=tavik,input=der,structure=SubjectPublicKeyInfo", tavik_spki_der_decoder_functions,
      NULL},
     {TAVIK_ALG_NAMES, "provider=tavik,input=der,structure=PrivateKeyInfo", tavik_pki_der_decoder_functions, NULL},
+#ifdef TAVIK_PROVIDER_PAIR
+    {TAVIK_PAIR_NAMES, "provider=tavik,input=der,structure=SubjectPublicKeyInfo",
+     tavik_pair_spki_der_decoder_functions, NULL},
+    {TAVIK_PAIR_NAMES, "provider=tavik,input=der,structure=PrivateKeyInfo", tavik_pair_pki_der_decoder_functions,
+     NULL},
+#endif
     {NULL, NULL, NULL, NULL}};
 
 static const OSSL_ALGORITHM *tavik_query(void *provctx, int operation_id, int *no_cache) {
@@ -182,6 +207,12 @@ __attribute__((visibility("default"))) int OSSL_provider_init(const OSSL_CORE_HA
       !c_obj_create(handle, TAVIK_OID_TEXT, TAVIK_ALG_NAME, TAVIK_ALG_NAME) ||
       !c_obj_add_sigid(handle, TAVIK_ALG_NAME, "", TAVIK_ALG_NAME))
     return 0;
+#ifdef TAVIK_PROVIDER_PAIR
+  /* The pair's identifier likewise names its keys and its signatures. */
+  if (!c_obj_create(handle, TAVIK_HYBRID_OID_TEXT, TAVIK_PAIR_NAME, TAVIK_PAIR_NAME) ||
+      !c_obj_add_sigid(handle, TAVIK_PAIR_NAME, "", TAVIK_PAIR_NAME))
+    return 0;
+#endif
 
   TAVIK_PROVCTX *prov = OPENSSL_zalloc(sizeof *prov);
   if (prov == NULL) return 0;

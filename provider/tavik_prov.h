@@ -92,6 +92,24 @@ int tavik_key_set(TAVIK_KEY *key, const uint8_t *seed, const uint8_t *sk, const 
 int tavik_key_import(void *keydata, int selection, const OSSL_PARAM params[]);
 int tavik_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbarg);
 
+/* Encoders and decoders (codecs.c), shared with the pair's. */
+typedef struct {
+  TAVIK_PROVCTX *prov;
+  EVP_CIPHER *cipher; /* encrypt the private key with it when set */
+} CODEC_CTX;
+void *tavik_codec_newctx(void *provctx);
+void tavik_codec_freectx(void *vctx);
+int tavik_enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]);
+const OSSL_PARAM *tavik_enc_settable_ctx_params(void *provctx);
+/* Whether a coder that handles the parts `handled` serves `selection` (its highest part). */
+int tavik_selection_fits(int selection, int handled);
+/* Hex with colons, 15 bytes a line, the digits computed (a secret key is printed too). */
+int tavik_write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, size_t n);
+/* EncryptedPrivateKeyInfo of the PrivateKeyInfo der[0..n) under the context's cipher and the
+   caller's passphrase, in DER or PEM. */
+int tavik_write_encrypted(CODEC_CTX *ctx, OSSL_CORE_BIO *out, const uint8_t *der, size_t n, int pem,
+                          OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg);
+
 extern const OSSL_DISPATCH tavik_keymgmt_functions[];
 extern const OSSL_DISPATCH tavik_signature_functions[];
 extern const OSSL_DISPATCH tavik_spki_der_encoder_functions[];
@@ -101,5 +119,45 @@ extern const OSSL_DISPATCH tavik_pki_pem_encoder_functions[];
 extern const OSSL_DISPATCH tavik_text_encoder_functions[];
 extern const OSSL_DISPATCH tavik_spki_der_decoder_functions[];
 extern const OSSL_DISPATCH tavik_pki_der_decoder_functions[];
+
+/* ---- The hybrid pair "tavik-ed25519" (libtavik-hybrid), where the build has it ---- */
+#ifdef TAVIK_PROVIDER_PAIR
+#include "tavik_hybrid.h"
+#include "tavik_hybrid_der.h"
+
+#define TAVIK_PAIR_NAME "tavik-ed25519"
+#define TAVIK_PAIR_NAMES TAVIK_PAIR_NAME ":" TAVIK_HYBRID_OID_TEXT
+
+/* A pair: the public key always, the secret key and the pair's seed when known; shared by
+   reference, immutable once made. */
+typedef struct tavik_pair_key {
+  TAVIK_PROVCTX *prov;
+  atomic_int refs;
+  int has_pub, has_priv, has_seed;
+  uint8_t pub[TAVIK_HYBRID_PK_BYTES];
+  uint8_t *secret; /* secure heap: the secret key, then the seed */
+} TAVIK_PAIR_KEY;
+
+#define TAVIK_PAIR_SK(k) ((k)->secret)
+#define TAVIK_PAIR_SEED(k) ((k)->secret + TAVIK_HYBRID_SK_BYTES)
+
+TAVIK_PAIR_KEY *tavik_pair_key_new(TAVIK_PROVCTX *prov);
+void tavik_pair_key_free(TAVIK_PAIR_KEY *key);
+int tavik_pair_key_up_ref(TAVIK_PAIR_KEY *key);
+/* Fills key from a seed, a secret key or a public key: each checked against the others given. */
+int tavik_pair_key_set(TAVIK_PAIR_KEY *key, const uint8_t *seed, const uint8_t *sk, const uint8_t *pk);
+int tavik_pair_key_import(void *keydata, int selection, const OSSL_PARAM params[]);
+int tavik_pair_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbarg);
+
+extern const OSSL_DISPATCH tavik_pair_keymgmt_functions[];
+extern const OSSL_DISPATCH tavik_pair_signature_functions[];
+extern const OSSL_DISPATCH tavik_pair_spki_der_encoder_functions[];
+extern const OSSL_DISPATCH tavik_pair_spki_pem_encoder_functions[];
+extern const OSSL_DISPATCH tavik_pair_pki_der_encoder_functions[];
+extern const OSSL_DISPATCH tavik_pair_pki_pem_encoder_functions[];
+extern const OSSL_DISPATCH tavik_pair_text_encoder_functions[];
+extern const OSSL_DISPATCH tavik_pair_spki_der_decoder_functions[];
+extern const OSSL_DISPATCH tavik_pair_pki_der_decoder_functions[];
+#endif
 
 #endif

@@ -8,6 +8,7 @@
 #include "tavik_der.h"
 #include "tavik_files.h"
 #include "tavik_hybrid.h"
+#include "tavik_hybrid_der.h"
 #include "tavik_pkcs11.h"
 
 /* The token's key type and mechanisms lie in the vendor-defined ranges (from 0x80000000). */

@@ -118,7 +118,7 @@ elseif(MODE STREQUAL "contents")
   # Its dynamic symbols: exactly the functions the installed C headers declare.
   set(declared "")
   file(GLOB headers ${WORK}/shared/include/*.h)
-  list(FILTER headers EXCLUDE REGEX "/tavik_hybrid\\.h$")  # libtavik-hybrid's calls, not libtavik's
+  list(FILTER headers EXCLUDE REGEX "/tavik_hybrid(_der)?\\.h$")  # libtavik-hybrid's calls, not libtavik's
   foreach(h IN LISTS headers)
     file(STRINGS ${h} lines REGEX "^[A-Za-z_][A-Za-z0-9_ ]*[ *]([A-Za-z_][A-Za-z0-9_]*)\\(")
     foreach(line IN LISTS lines)

@@ -779,11 +779,63 @@ for name, args, says in (
         ("convert without --to", ["convert", "-i", "tavik.pub", "-o", "x"], "--to")):
     expect(name, args, 2, err=says)
 check(not os.path.exists("x"), "a refused convert wrote its output")
+# The hybrid pair: keys named by their algorithm field, signatures that need both halves and say which
+# failed, and no pair signature or half of one taken for the single scheme's, nor the reverse.
+def tavik_file(kind, flds, data):
+    b = base64.b64encode(data).decode()
+    return f"{kind}\n" + "".join(f"{k}: {v}\n" for k, v in flds.items()) + "data:\n" + \
+        "".join(b[i:i + 64] + "\n" for i in range(0, len(b), 64))
+
+
+expect("keygen hybrid", ["keygen", "--hybrid", "-p", "h.pub", "-s", "h.sec", "--passphrase-file", "pw"], 0,
+       out="(tavik-ed25519)")
+hk, hf, hpk = fields("h.pub")
+check(hk == "tavik public key v1" and list(hf) == ["algorithm", "key-id"] and hf["algorithm"] == "tavik-ed25519" and
+      len(hpk) == 1504 and list(fields("h.sec")[1])[:2] == ["algorithm", "key-id"] and len(fields("h.sec")[2]) == 3136,
+      "hybrid key files")
+expect("sign hybrid", ["sign", "-s", "h.sec", "-m", "short", "-x", "h.tsig", "-t", "pair", "--passphrase-file", "pw"], 0)
+sk_, sf, hsig = fields("h.tsig")
+check(sk_ == "tavik signature v3" and list(sf)[0] == "algorithm" and len(hsig) == 2637, "hybrid signature file")
+expect("verify hybrid", ["verify", "-p", "h.pub", "-m", "short", "-x", "h.tsig"], 0, out="both halves verified")
+hpk_b64 = base64.b64encode(hpk).decode()
+expect("verify hybrid -P", ["verify", "-P", hpk_b64, "-m", "short", "-x", "h.tsig"], 0, out="trusted comment: pair")
+expect("hybrid, file changed", ["verify", "-p", "h.pub", "-m", "short2", "-x", "h.tsig"], 1, out="both halves")
+for at, half in ((100, "the tavik half"), (2600, "the Ed25519 half")):
+    bad = bytearray(hsig)
+    bad[at] ^= 1
+    write("hbad.tsig", tavik_file(sk_, sf, bytes(bad)))
+    expect(f"hybrid, {half} changed", ["verify", "-p", "h.pub", "-m", "short", "-x", "hbad.tsig"], 1,
+           out=f"INVALID signature: {half} of")
+write("hcut.tsig", tavik_file(sk_, sf, hsig[:2573]))  # the Ed25519 half stripped
+expect("hybrid, a half stripped", ["verify", "-p", "h.pub", "-m", "short", "-x", "hcut.tsig"], 2, err="2637 expected")
+expect("hybrid signature, tavik key", ["verify", "-p", "tavik.pub", "-m", "short", "-x", "h.tsig"], 1,
+       out="is a tavik key")
+expect("tavik signature, hybrid key", ["verify", "-p", "h.pub", "-m", "short", "-x", "short.tsig"], 1,
+       out="is a tavik-ed25519 pair")
+# The pair's tavik half, as a single scheme's version 3 signature under the pair's tavik key: refused,
+# and the pair's files without their algorithm field are refused for their sizes.
+tpk = hpk[:1472]
+tid = hashlib.shake_256(tpk).hexdigest(8)
+write("half.pub", tavik_file("tavik public key v1", {"key-id": tid}, tpk))
+write("half.tsig", tavik_file(sk_, {k: v for k, v in sf.items() if k != "algorithm"} | {"key-id": tid}, hsig[:2573]))
+expect("a half as a tavik signature", ["verify", "-p", "half.pub", "-m", "short", "-x", "half.tsig"], 1, out="INVALID")
+write("plain.tsig", tavik_file(sk_, {k: v for k, v in sf.items() if k != "algorithm"}, hsig))
+expect("a pair signature without its field", ["verify", "-p", "tavik.pub", "-m", "short", "-x", "plain.tsig"], 2,
+       err="wrong length")
+write("algo.pub", tavik_file(hk, {"algorithm": "tavik-x448"} | {"key-id": hf["key-id"]}, hpk))
+expect("unknown algorithm", ["verify", "-p", "algo.pub", "-m", "short", "-x", "h.tsig"], 2, err="unknown algorithm")
+# The library's reader of the tool's files refuses the pair's (exit 3: not parsed).
+for pub, sig_ in (("tavik.pub", "h.tsig"), ("h.pub", "short.tsig")):
+    check(subprocess.run([RAW_VERIFY, "--files", pub, sig_, "short"]).returncode == 3, f"library read {pub} {sig_}")
+expect("pubkey hybrid", ["pubkey", "-s", "h.sec", "-p", "h2.pub", "--passphrase-file", "pw"], 0)
+check(read("h2.pub") == read("h.pub"), "pubkey: the pair's rebuilt public key differs")
 
 # No piece of a secret key, a passphrase or a derived key stays on the stack or in the heap.
 for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passphrase-file", "pw"]),
                    ("sign sealed", ["sign", "-s", "b.sec", "-m", "big", "-x", "r.tsig", "--passphrase-file", "pw"]),
                    ("sign plain", ["sign", "-s", "tavik.sec", "-m", "big", "-x", "r.tsig"]),
+                   ("keygen hybrid", ["keygen", "--hybrid", "-p", "rh.pub", "-s", "rh.sec", "--passphrase-file", "pw"]),
+                   ("sign hybrid", ["sign", "-s", "h.sec", "-m", "big", "-x", "r.tsig", "--passphrase-file", "pw"]),
                    ("pubkey", ["pubkey", "-s", "b.sec", "--passphrase-file", "pw"]),
                    ("convert", ["convert", "-i", "b.sec", "-o", "r.pem", "--to", "pem", "--passphrase-file", "pw"]),
                    ("convert back", ["convert", "-i", "k.secret.der", "-o", "r2.sec", "--to", "tavik",

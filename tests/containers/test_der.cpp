@@ -305,4 +305,71 @@ TEST(Containers, ArgumentsAndRoom) {
   EXPECT_EQ(tavik_sk_from_der(sk, nullptr, nullptr, der, 0), TAVIK_DER_TRUNCATED);
 }
 
+// The generic calls under another identifier and other sizes: every form round trips, and neither
+// the scheme's decoders nor the generic ones take the other's containers.
+TEST(Containers, OtherAlgorithmsRoundTripAndStayApart) {
+  const tavik_der_layout pair{"1.3.6.1.4.1.55555.7", TAVIK_PK_BYTES + 32, 32, TAVIK_SK_BYTES + 64};
+  Bytes pk(pair.pk_bytes), sk(pair.sk_bytes), seed(pair.seed_bytes);
+  for (size_t i = 0; i < pk.size(); ++i) pk[i] = uint8_t(i * 7);
+  for (size_t i = 0; i < sk.size(); ++i) sk[i] = uint8_t(i * 13 + 1);
+  for (size_t i = 0; i < seed.size(); ++i) seed[i] = uint8_t(i + 100);
+  uint8_t der[TAVIK_DER_MAX_CONTAINER_BYTES], back[TAVIK_DER_MAX_KEY_BYTES];
+  size_t n = 0;
+  ASSERT_EQ(tavik_der_spki_encode(der, sizeof der, &n, &pair, pk.data()), 0);
+  ASSERT_EQ(tavik_der_spki_decode(back, &pair, der, n), 0);
+  EXPECT_EQ(raw(back, pk.size()), pk);
+  uint8_t single[TAVIK_PK_BYTES];
+  EXPECT_EQ(tavik_pk_from_der(single, der, n), TAVIK_DER_WRONG_ALGORITHM) << "a pair's key under the single OID";
+  size_t m = 0;
+  ASSERT_EQ(tavik_pk_to_der(der, sizeof der, &m, keys().pk), 0);
+  EXPECT_EQ(tavik_der_spki_decode(back, &pair, der, m), TAVIK_DER_WRONG_ALGORITHM) << "a single key as a pair's";
+
+  for (const uint32_t want : {TAVIK_FORM_SEED, TAVIK_FORM_KEY, TAVIK_FORM_BOTH}) {
+    ASSERT_EQ(tavik_der_pkcs8_encode(der, sizeof der, &n, &pair, want & TAVIK_FORM_SEED ? seed.data() : nullptr,
+                                     want & TAVIK_FORM_KEY ? sk.data() : nullptr),
+              0);
+    char pem[TAVIK_PEM_BYTES_FOR(TAVIK_DER_MAX_CONTAINER_BYTES)];
+    size_t len = 0;
+    ASSERT_EQ(tavik_der_to_pem(pem, sizeof pem, &len, "PRIVATE KEY", der, n), 0);
+    uint8_t sk1[TAVIK_SK_BYTES];
+    EXPECT_EQ(tavik_sk_from_der(sk1, nullptr, nullptr, der, n), TAVIK_DER_WRONG_ALGORITHM) << want;
+    // The key forms' armour is longer than any of the scheme's: refused before the identifier.
+    EXPECT_NE(tavik_sk_from_pem(sk1, nullptr, nullptr, pem, len), 0) << want;
+    uint8_t der2[TAVIK_DER_MAX_CONTAINER_BYTES], s2[32] = {}, k2[TAVIK_DER_MAX_KEY_BYTES] = {}, p2[1];
+    size_t n2 = 0;
+    uint32_t form = 0;
+    ASSERT_EQ(tavik_pem_to_der(der2, sizeof der2, &n2, "PRIVATE KEY", pem, len), 0);
+    EXPECT_EQ(raw(der2, n2), raw(der, n));
+    EXPECT_EQ(tavik_pem_to_der(der2, n2 - 1, &n2, "PRIVATE KEY", pem, len), TAVIK_DER_BUFFER_TOO_SMALL);
+    EXPECT_EQ(tavik_pem_to_der(der2, sizeof der2, &n2, "PUBLIC KEY", pem, len), TAVIK_PEM_BAD_HEADER);
+    ASSERT_EQ(tavik_der_pkcs8_decode(s2, k2, p2, &form, &pair, der, n), 0);
+    EXPECT_EQ(form, want);
+    if (want & TAVIK_FORM_SEED) {
+      EXPECT_EQ(raw(s2, 32), seed);
+    }
+    if (want & TAVIK_FORM_KEY) {
+      EXPECT_EQ(raw(k2, sk.size()), sk);
+    }
+  }
+  // A version 1 key reports its public key; the scheme's own PKCS#8 is another algorithm's.
+  const auto oid = tavik::der::encode_oid(pair.oid);
+  const Bytes v1 = el(0x30, cat({V1, el(0x30, el(0x06, raw(oid.bytes, oid.len))), el(0x04, el(0x80, seed)),
+                                 el(0x81, cat({{0}, pk}))}));
+  uint8_t s3[32], k3[TAVIK_DER_MAX_KEY_BYTES], p3[TAVIK_DER_MAX_KEY_BYTES];
+  uint32_t form = 0;
+  ASSERT_EQ(tavik_der_pkcs8_decode(s3, k3, p3, &form, &pair, v1.data(), v1.size()), 0);
+  EXPECT_EQ(form, TAVIK_FORM_SEED | TAVIK_FORM_PUBLIC);
+  EXPECT_EQ(raw(p3, pk.size()), pk);
+  ASSERT_EQ(tavik_sk_to_der(der, sizeof der, &n, keys().seed, nullptr), 0);
+  EXPECT_EQ(tavik_der_pkcs8_decode(s3, k3, p3, &form, &pair, der, n), TAVIK_DER_WRONG_ALGORITHM);
+
+  // Layouts no container can carry, and labels no armour line can.
+  const tavik_der_layout bad[] = {{nullptr, 1, 1, 1}, {"1.40", 1, 1, 1}, {"1.2.3", 0, 1, 1},
+                                  {"1.2.3", TAVIK_DER_MAX_KEY_BYTES + 1, 1, 1}, {"1.2.3", 1, 128, 1}};
+  for (const auto &b : bad) EXPECT_EQ(tavik_der_spki_encode(der, sizeof der, &n, &b, pk.data()), TAVIK_ILLEGAL_PARAMETER);
+  char pem[64];
+  for (const char *label : {"", " KEY", "KEY ", "A  B", "private key", "A-B"})
+    EXPECT_EQ(tavik_der_to_pem(pem, sizeof pem, &n, label, der, 1), TAVIK_ILLEGAL_PARAMETER) << label;
+}
+
 }  // namespace

@@ -20,6 +20,10 @@
 
 #include "tavik.h"
 #include "tavik_der.h"
+#ifdef TAVIK_TEST_PAIR
+#include "tavik_hybrid.h"
+#include "tavik_hybrid_der.h"
+#endif
 
 namespace {
 
@@ -116,7 +120,7 @@ class Provider : public testing::Test {
 
   static Bytes digest_sign(EVP_PKEY *pkey, const Bytes &msg) {
     EVP_MD_CTX *md = EVP_MD_CTX_new();
-    Bytes sig(TAVIK_SIG_BYTES + 10);
+    Bytes sig(4096);  // room for either algorithm's signature
     size_t len = sig.size();
     const bool ok = EVP_DigestSignInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, pkey, nullptr) == 1 &&
                     EVP_DigestSign(md, sig.data(), &len, msg.data(), msg.size()) == 1;
@@ -641,5 +645,106 @@ TEST_F(Provider, EightThreadsShareOneKey) {
   for (auto &th : threads) th.join();
   for (size_t t = 0; t < failures.size(); ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
+
+#ifdef TAVIK_TEST_PAIR
+// The hybrid pair through libcrypto: the provider's keys are the library's for the same seed, its
+// signatures verify with tavik_hybrid_verify and the library's with it (one piece, streamed, raw,
+// under a context), its containers are the pair's, and a single scheme's key is not a pair's.
+TEST_F(Provider, PairKeysSignaturesAndContainersAreTheHybridLibrarys) {
+  uint8_t seed[TAVIK_HYBRID_SEED_BYTES], pk[TAVIK_HYBRID_PK_BYTES], sk[TAVIK_HYBRID_SK_BYTES];
+  std::memset(seed, 0x5c, sizeof seed);
+  ASSERT_EQ(tavik_hybrid_keygen_from_seed(pk, sk, seed), 0);
+  EVP_PKEY_CTX *gen = EVP_PKEY_CTX_new_from_name(ctx->lib, "tavik-ed25519", nullptr);
+  ASSERT_NE(gen, nullptr);
+  const OSSL_PARAM params[] = {OSSL_PARAM_octet_string("seed", seed, sizeof seed), OSSL_PARAM_END};
+  EVP_PKEY *pkey = nullptr;
+  ASSERT_EQ(EVP_PKEY_keygen_init(gen), 1);
+  ASSERT_EQ(EVP_PKEY_CTX_set_params(gen, params), 1);
+  ASSERT_EQ(EVP_PKEY_generate(gen, &pkey), 1);
+  EVP_PKEY_CTX_free(gen);
+  uint8_t got[TAVIK_HYBRID_SK_BYTES];
+  size_t n = 0;
+  ASSERT_EQ(EVP_PKEY_get_octet_string_param(pkey, OSSL_PKEY_PARAM_PUB_KEY, got, sizeof got, &n), 1);
+  EXPECT_EQ(Bytes(got, got + n), Bytes(pk, pk + sizeof pk));
+  ASSERT_EQ(EVP_PKEY_get_octet_string_param(pkey, OSSL_PKEY_PARAM_PRIV_KEY, got, sizeof got, &n), 1);
+  EXPECT_EQ(Bytes(got, got + n), Bytes(sk, sk + sizeof sk));
+  EXPECT_TRUE(EVP_PKEY_is_a(pkey, TAVIK_HYBRID_OID_TEXT));
+  EXPECT_FALSE(EVP_PKEY_is_a(pkey, "tavik"));
+  EXPECT_EQ(EVP_PKEY_get_size(pkey), TAVIK_HYBRID_SIG_BYTES);
+
+  const uint8_t context[] = {'a', 'p', 'p'};
+  for (size_t len : {0, 59, 10000}) {
+    const Bytes msg = message(len, 5);
+    const Bytes sig = digest_sign(pkey, msg);
+    ASSERT_EQ(sig.size(), size_t(TAVIK_HYBRID_SIG_BYTES)) << len;
+    EXPECT_EQ(tavik_hybrid_verify(pk, nullptr, 0, sig.data(), sig.size(), msg.data(), msg.size()), 0) << len;
+    Bytes lib_sig(TAVIK_HYBRID_SIG_BYTES);
+    ASSERT_EQ(tavik_hybrid_sign_deterministic(sk, nullptr, 0, msg.data(), msg.size(), lib_sig.data()), 0);
+    EXPECT_EQ(digest_verify(pkey, lib_sig, msg), 1) << len;
+    // The tavik half with another message's Ed25519 half: refused.
+    Bytes other(TAVIK_HYBRID_SIG_BYTES);
+    ASSERT_EQ(tavik_hybrid_sign_deterministic(sk, nullptr, 0, context, sizeof context, other.data()), 0);
+    std::copy(other.begin() + TAVIK_HYBRID_SIG_ED25519_OFFSET, other.end(), lib_sig.begin() + TAVIK_HYBRID_SIG_ED25519_OFFSET);
+    EXPECT_EQ(digest_verify(pkey, lib_sig, msg), 0) << len;
+
+    // Streamed in pieces.
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    ASSERT_EQ(EVP_DigestSignInit_ex(md, nullptr, nullptr, ctx->lib, nullptr, pkey, nullptr), 1);
+    for (size_t off = 0; off < msg.size(); off += 777)
+      ASSERT_EQ(EVP_DigestSignUpdate(md, msg.data() + off, std::min<size_t>(777, msg.size() - off)), 1);
+    Bytes streamed(TAVIK_HYBRID_SIG_BYTES);
+    n = streamed.size();
+    ASSERT_EQ(EVP_DigestSignFinal(md, streamed.data(), &n), 1);
+    EVP_MD_CTX_free(md);
+    EXPECT_EQ(tavik_hybrid_verify(pk, nullptr, 0, streamed.data(), n, msg.data(), msg.size()), 0) << len;
+
+    // Raw, under a context: it binds the signature.
+    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_pkey(ctx->lib, pkey, nullptr);
+    const OSSL_PARAM with_context[] = {OSSL_PARAM_octet_string("context-string", const_cast<uint8_t *>(context),
+                                                               sizeof context),
+                                       OSSL_PARAM_END};
+    Bytes raw(TAVIK_HYBRID_SIG_BYTES);
+    n = raw.size();
+    ASSERT_EQ(EVP_PKEY_sign_init_ex(pctx, with_context), 1);
+    ASSERT_EQ(EVP_PKEY_sign(pctx, raw.data(), &n, msg.data(), msg.size()), 1);
+    EVP_PKEY_CTX_free(pctx);
+    EXPECT_EQ(tavik_hybrid_verify(pk, context, sizeof context, raw.data(), n, msg.data(), msg.size()), 0) << len;
+    EXPECT_EQ(tavik_hybrid_verify(pk, nullptr, 0, raw.data(), n, msg.data(), msg.size()), 1) << len;
+  }
+
+  // The containers libcrypto writes are the pair's, and read back to the same key.
+  unsigned char *der = nullptr;
+  int len = i2d_PUBKEY(pkey, &der);
+  uint8_t want[TAVIK_HYBRID_PKCS8_MAX_BYTES];
+  size_t want_len = 0;
+  ASSERT_EQ(tavik_hybrid_pk_to_der(want, sizeof want, &want_len, pk), 0);
+  EXPECT_EQ(Bytes(der, der + len), Bytes(want, want + want_len));
+  const unsigned char *p = der;
+  EVP_PKEY *back = d2i_PUBKEY_ex(nullptr, &p, len, ctx->lib, nullptr);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(EVP_PKEY_eq(back, pkey), 1);
+  EVP_PKEY_free(back);
+  OPENSSL_free(der);
+  der = nullptr;
+  len = i2d_PrivateKey(pkey, &der);
+  ASSERT_EQ(tavik_hybrid_sk_to_der(want, sizeof want, &want_len, seed, sk), 0);
+  EXPECT_EQ(Bytes(der, der + len), Bytes(want, want + want_len));
+  p = der;
+  back = d2i_AutoPrivateKey_ex(nullptr, &p, len, ctx->lib, nullptr);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(EVP_PKEY_eq(back, pkey), 1);
+  EVP_PKEY_free(back);
+  OPENSSL_free(der);
+
+  // A single scheme's key is not the pair's tavik half: never equal, its signatures never pass.
+  Keys single;
+  make(single, 0x5c);
+  EXPECT_NE(EVP_PKEY_eq(single.pkey, pkey), 1);
+  const Bytes msg = message(59, 1);
+  EXPECT_NE(digest_verify(pkey, digest_sign(single.pkey, msg), msg), 1);
+  ERR_clear_error();
+  EVP_PKEY_free(pkey);
+}
+#endif
 
 }  // namespace
