@@ -25,6 +25,7 @@
 #include "tavik.h"
 #include "tavik_cli_files.h"
 #include "tavik_cli_passphrase.h"
+#include "tavik_cli_pkcs11.h"
 #include "tavik_files.h"
 
 using namespace tavik_cli;
@@ -38,7 +39,7 @@ const char *const USAGE =
     "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f]\n"
     "                    [--no-passphrase | --passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
-    "                  [--passphrase-file FILE | --passphrase-fd N]\n"
+    "                  [--passphrase-file FILE | --passphrase-fd N | --pin-file FILE | --pin-fd N]\n"
     "       tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
     "       tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
     "                    [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
@@ -99,6 +100,9 @@ std::vector<FileId> input_files(Options &o, const std::vector<std::string> &path
     if (o.count(file)) add(o[file] == "-" ? fstat(0, &st) == 0 : stat(o[file].c_str(), &st) == 0, st);
     if (o.count(fd)) add(fstat(descriptor(fd, o[fd]), &st) == 0, st);
   }
+  struct stat pin {};
+  if (o.count("--pin-file")) add(o["--pin-file"] == "-" ? fstat(0, &pin) == 0 : stat(o["--pin-file"].c_str(), &pin) == 0, pin);
+  if (o.count("--pin-fd")) add(fstat(descriptor("--pin-fd", o["--pin-fd"]), &pin) == 0, pin);
   return ids;
 }
 
@@ -261,6 +265,7 @@ std::string default_trusted_comment(const std::string &file, time_t now) {
 
 int cmd_sign(Options &o) {
   const std::string secfile = o.count("-s") ? o["-s"] : "tavik.sec";
+  check_key_options(o, is_pkcs11_uri(secfile));
   if (path_reads_stdin(secfile, false)) o.stdin_taken = true;
   const auto pairs = signed_files(o);
   const bool to_stdout = o.count("-x") && o["-x"] == "-";
@@ -282,32 +287,38 @@ int cmd_sign(Options &o) {
   SecretKey sk;
   std::string id;
   uint8_t pk[TAVIK_PK_BYTES];
-  load_secret_key(o, secfile, &sk, &id, pk);
+  TokenKeyPtr token;  // a key in a token signs instead of a key file
+  if (is_pkcs11_uri(secfile)) token = open_token_key(o, secfile, &id, pk);
+  else load_secret_key(o, secfile, &sk, &id, pk);
   const time_t now = std::time(nullptr);
 
   for (size_t i = 0; i < pairs.size(); ++i) {
     const auto &[msg, sigfile] = pairs[i];
     const std::string comment = o.count("-t") ? trusted : default_trusted_comment(msg, now);
-    tavik_sign_state st;
-    // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
-    // disk cannot give itself away through two signatures of one file. The signature is made
-    // under the file tool's own context; the trusted comment goes in first, in its own framed
-    // part, then the file's bytes.
-    if (tavik_file_sign_init_hedged(&st, sk.bytes, comment.data(), comment.size()) != TAVIK_OK)
-      throw Error{"signing failed"};
     uint8_t sig[TAVIK_SIG_BYTES];
-    try {
-      stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
-    } catch (...) {
-      tavik_sign_state_wipe(&st);
-      throw;
-    }
-    const int32_t signed_ = tavik_sign_final(&st, sig);
-    if (signed_ != TAVIK_OK) {
-      tavik_sign_state_wipe(&st);
-      throw Error{signed_ == TAVIK_NO_RANDOMNESS ? "signing failed: the system's random source does not answer"
-                  : signed_ == TAVIK_SIGNING_FAILED ? "signing failed: the secret key or the memory holding it is faulty"
-                                                    : "signing failed"};
+    if (token) {
+      token_sign_file(*token, comment, [&](const auto &sink) { stream_file(msg, sink); }, sig);
+    } else {
+      tavik_sign_state st;
+      // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or
+      // on disk cannot give itself away through two signatures of one file. The signature is made
+      // under the file tool's own context; the trusted comment goes in first, in its own framed
+      // part, then the file's bytes.
+      if (tavik_file_sign_init_hedged(&st, sk.bytes, comment.data(), comment.size()) != TAVIK_OK)
+        throw Error{"signing failed"};
+      try {
+        stream_file(msg, [&](const uint8_t *p, uint64_t n) { tavik_sign_update(&st, p, n); });
+      } catch (...) {
+        tavik_sign_state_wipe(&st);
+        throw;
+      }
+      const int32_t signed_ = tavik_sign_final(&st, sig);
+      if (signed_ != TAVIK_OK) {
+        tavik_sign_state_wipe(&st);
+        throw Error{signed_ == TAVIK_NO_RANDOMNESS ? "signing failed: the system's random source does not answer"
+                    : signed_ == TAVIK_SIGNING_FAILED ? "signing failed: the secret key or the memory holding it is faulty"
+                                                      : "signing failed"};
+      }
     }
     Document d{Kind::signature,
                {{"key-id", id}, {"untrusted-comment", o.count("-c") ? untrusted : "signed by key " + id},
@@ -464,6 +475,7 @@ int cmd_passwd(Options &o) {
 
 int cmd_pubkey(Options &o) {
   const std::string sec = o.count("-s") ? o["-s"] : "tavik.sec";
+  check_key_options(o, is_pkcs11_uri(sec));
   o.stdin_taken = path_reads_stdin(sec, false);
   std::optional<FileId> old_pub;
   if (o.count("-p")) {
@@ -473,7 +485,8 @@ int cmd_pubkey(Options &o) {
   SecretKey sk;
   std::string id;
   uint8_t pk[TAVIK_PK_BYTES];
-  load_secret_key(o, sec, &sk, &id, pk);
+  if (is_pkcs11_uri(sec)) token_public_key(o, sec, &id, pk);
+  else load_secret_key(o, sec, &sk, &id, pk);
   const std::string text = format_document(public_document(pk));
   if (!o.count("-p")) {
     std::fputs(text.c_str(), stdout);
@@ -504,8 +517,8 @@ const Command COMMANDS[] = {
      "  to standard output). The signature covers the trusted comment -t (default: the time of\n"
      "  signing and the file's name) and not the untrusted comment -c; comments are one line of at\n"
      "  most 1024 bytes. An existing SIGFILE is replaced only if it is a signature file, or with -f;\n"
-     "  never a link, a directory, a device, or a file the command reads.\n",
-     "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd", cmd_sign},
+     "  never a link, a directory, a device, or a file the command reads.\n" TAVIK_CLI_SIGN_TOKEN_HELP,
+     "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd --pin-file --pin-fd", cmd_sign},
     {"verify",
      "tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
      "  Checks the signature of each FILE (FILE.tsig, or SIGFILE for a single file; - reads it from\n"
@@ -528,8 +541,8 @@ const Command COMMANDS[] = {
     {"pubkey",
      "tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
      "  Rebuilds the public key from the secret key (default tavik.sec), into PUBFILE (kept unless\n"
-     "  -f) or onto standard output.\n",
-     "-f", "-s -p --passphrase-file --passphrase-fd", cmd_pubkey},
+     "  -f) or onto standard output.\n" TAVIK_CLI_PUBKEY_TOKEN_HELP,
+     "-f", "-s -p --passphrase-file --passphrase-fd --pin-file --pin-fd", cmd_pubkey},
 };
 
 bool listed(const char *list, const std::string &opt) {
