@@ -77,6 +77,9 @@ def main(d):
     # The public key, without a PIN: the token's public key object, as the tool writes key files.
     r, _, e = tool("pubkey", "-s", URI, "-p", f("tok.pub"))
     check(r == 0 and data_of(f("tok.pub")) == pk, f"pubkey from the token: {r} {e}")
+    # type=private: the private key's own public key, after a login.
+    r, out, e = tool("pubkey", "-s", URI + ";type=private", "--pin-file", f("pin"))
+    check(r == 0 and base64.b64decode("".join(out.split("data:\n", 1)[1].split())) == pk, f"type=private: {e}")
 
     # Signed through the token (PIN from a file; from a descriptor, two files in one login): the
     # plain verify accepts each with the token's public key.
