@@ -195,9 +195,24 @@ std::string module_of(const Uri &u) {
 // The token under a module: the module loaded and started, a session on the token's slot.
 class Token {
  public:
+  // A constructor that throws runs no destructor: what was opened is closed here.
   Token(const Uri &u, const std::string &uri_text) {
+    try {
+      open(u, uri_text);
+    } catch (...) {
+      close();
+      throw;
+    }
+  }
+  ~Token() { close(); }
+  Token(const Token &) = delete;
+  Token &operator=(const Token &) = delete;
+
+  std::string name() const { return "token \"" + shown_text(label_) + "\""; }
+
+ private:
+  void open(const Uri &u, const std::string &uri_text) {
     const std::string path = module_of(u);
-    module_ = path;
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
       const char *why = dlerror();
@@ -252,18 +267,17 @@ class Token {
     open_ = true;
   }
 
-  ~Token() {
+  void close() {
     if (f_ != nullptr) {
       if (logged_in_) f_->C_Logout(session_);
       if (open_) f_->C_CloseSession(session_);
       if (started_) f_->C_Finalize(nullptr);
     }
+    logged_in_ = open_ = started_ = false;
     // The module stays loaded: a module's own threads or handlers may outlive C_Finalize.
   }
-  Token(const Token &) = delete;
-  Token &operator=(const Token &) = delete;
 
-  std::string name() const { return "token \"" + shown_text(label_) + "\""; }
+ public:
 
   // Logs in as the user with the PIN from --pin-file, --pin-fd or the terminal; wiped at once.
   void login(Options &o) {
@@ -344,7 +358,7 @@ class Token {
   }
 
  private:
-  std::string module_, label_;
+  std::string label_;
   void *handle_ = nullptr;
   CK_FUNCTION_LIST_PTR f_ = nullptr;
   CK_SLOT_ID slot_ = 0;
