@@ -297,7 +297,7 @@ int cmd_sign(Options &o) {
     const std::string comment = o.count("-t") ? trusted : default_trusted_comment(msg, now);
     uint8_t sig[TAVIK_SIG_BYTES];
     if (token) {
-      token_sign_file(*token, comment, [&](const auto &sink) { stream_file(msg, sink); }, sig);
+      token_sign_file(*token, comment, [&file = msg](const auto &sink) { stream_file(file, sink); }, sig);
     } else {
       tavik_sign_state st;
       // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or

@@ -122,7 +122,8 @@ Uri parse_uri(const std::string &text) {
         u.id.assign(v.begin(), v.end());
         u.has_id = true;
       } else if (!in_query && name == "type") {
-        if (v != "private" && v != "public") throw Error{"the PKCS#11 URI: type=" + shown_path(v) + " is no key pair's part (private or public)"};
+        if (v != "private" && v != "public")
+          throw Error{"the PKCS#11 URI: type=" + shown_path(v) + " is no key pair's part (private or public)"};
         u.type = v;
       } else if (!in_query && name == "slot-id") {
         if (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos)
@@ -169,9 +170,11 @@ std::string field(const CK_UTF8CHAR *p, size_t n) {
 }
 
 std::string module_of(const Uri &u) {
-  if (!u.module_path.empty()) return u.module_path.find('/') == std::string::npos ? "./" + u.module_path : u.module_path;
+  // A name without a slash is a file of the current directory, not one for dlopen to search for.
+  const auto as_path = [](const std::string &p) { return p.find('/') == std::string::npos ? "./" + p : p; };
+  if (!u.module_path.empty()) return as_path(u.module_path);
   const char *env = std::getenv("TAVIK_PKCS11_MODULE");
-  if (env != nullptr && *env != '\0') return std::string(env).find('/') == std::string::npos ? std::string("./") + env : env;
+  if (env != nullptr && *env != '\0') return as_path(env);
   std::vector<std::string> where;
   char self[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -230,7 +233,8 @@ class Token {
     CK_ULONG count = 0;
     if (f_->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) throw Error{"the PKCS#11 module lists no slots"};
     std::vector<CK_SLOT_ID> slots(count);
-    if (count > 0 && f_->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK) throw Error{"the PKCS#11 module lists no slots"};
+    if (count > 0 && f_->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK)
+      throw Error{"the PKCS#11 module lists no slots"};
     slots.resize(count);
     std::vector<std::string> labels;
     int matches = 0;
@@ -294,7 +298,8 @@ class Token {
     if (rv == CKR_USER_ALREADY_LOGGED_IN) rv = CKR_OK;
     if (rv == CKR_PIN_INCORRECT) throw Error{"wrong PIN for " + name()};
     if (rv == CKR_PIN_LOCKED)
-      throw Error{"the user PIN of " + name() + " is locked after too many wrong PINs; its security officer must set a new one"};
+      throw Error{"the user PIN of " + name() +
+                  " is locked after too many wrong PINs; its security officer must set a new one"};
     if (rv == CKR_PIN_LEN_RANGE) throw Error{"a PIN of that length is not one of " + name()};
     if (rv == CKR_USER_PIN_NOT_INITIALIZED) throw Error{name() + " has no user PIN yet; its security officer sets one"};
     if (rv != CKR_OK) throw Error{"login to " + name() + " failed: " + rv_text(rv)};
@@ -381,7 +386,8 @@ void TokenKeyDeleter::operator()(TokenKey *k) const { delete k; }
 
 TokenKeyPtr open_token_key(Options &o, const std::string &uri, std::string *id, uint8_t *pk) {
   const Uri u = parse_uri(uri);
-  if (u.type == "public") throw Error{"the PKCS#11 URI names a public key (type=public); signing needs the private one"};
+  if (u.type == "public")
+    throw Error{"the PKCS#11 URI names a public key (type=public); signing needs the private one"};
   TokenKeyPtr k(new TokenKey(u, uri));
   k->token.login(o);
   k->key = k->token.find(u, CKO_PRIVATE_KEY, uri);
