@@ -100,8 +100,9 @@ std::vector<FileId> input_files(Options &o, const std::vector<std::string> &path
     if (o.count(file)) add(o[file] == "-" ? fstat(0, &st) == 0 : stat(o[file].c_str(), &st) == 0, st);
     if (o.count(fd)) add(fstat(descriptor(fd, o[fd]), &st) == 0, st);
   }
-  struct stat pin {};
-  if (o.count("--pin-file")) add(o["--pin-file"] == "-" ? fstat(0, &pin) == 0 : stat(o["--pin-file"].c_str(), &pin) == 0, pin);
+  struct stat pin {};  // a token's PIN
+  if (o.count("--pin-file"))
+    add(o["--pin-file"] == "-" ? fstat(0, &pin) == 0 : stat(o["--pin-file"].c_str(), &pin) == 0, pin);
   if (o.count("--pin-fd")) add(fstat(descriptor("--pin-fd", o["--pin-fd"]), &pin) == 0, pin);
   return ids;
 }
