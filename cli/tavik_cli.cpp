@@ -30,6 +30,7 @@
 #include "tavik_cli_files.h"
 #include "tavik_cli_hybrid.h"
 #include "tavik_cli_passphrase.h"
+#include "tavik_cli_pkcs11.h"
 #include "tavik_files.h"
 #include "tavik_hybrid.h"
 
@@ -41,7 +42,7 @@ const char *const USAGE =
     "usage: tavik keygen [-p PUBFILE] [-s SECFILE] [-f] [--hybrid]\n"
     "                    [--no-passphrase | --passphrase-file FILE | --passphrase-fd N]\n"
     "       tavik sign [-s SECFILE] -m FILE [-m FILE]... [-x SIGFILE] [-t COMMENT] [-c COMMENT] [-f]\n"
-    "                  [--passphrase-file FILE | --passphrase-fd N]\n"
+    "                  [--passphrase-file FILE | --passphrase-fd N | --pin-file FILE | --pin-fd N]\n"
     "       tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
     "       tavik passwd [-s SECFILE] [--passphrase-file FILE | --passphrase-fd N]\n"
     "                    [--no-passphrase | --new-passphrase-file FILE | --new-passphrase-fd N]\n"
@@ -102,6 +103,10 @@ std::vector<FileId> input_files(Options &o, const std::vector<std::string> &path
     if (o.count(file)) add(o[file] == "-" ? fstat(0, &st) == 0 : stat(o[file].c_str(), &st) == 0, st);
     if (o.count(fd)) add(fstat(descriptor(fd, o[fd]), &st) == 0, st);
   }
+  struct stat pin {};  // a token's PIN
+  if (o.count("--pin-file"))
+    add(o["--pin-file"] == "-" ? fstat(0, &pin) == 0 : stat(o["--pin-file"].c_str(), &pin) == 0, pin);
+  if (o.count("--pin-fd")) add(fstat(descriptor("--pin-fd", o["--pin-fd"]), &pin) == 0, pin);
   return ids;
 }
 
@@ -285,7 +290,8 @@ std::string default_trusted_comment(const std::string &file, time_t now) {
 }
 
 int cmd_sign(Options &o) {
-  const std::string secfile = secret_key_to_read(o);
+  const std::string secfile = secret_key_to_read(o);  // -s as given: a key file or a token's URI
+  check_key_options(o, is_pkcs11_uri(secfile));
   if (path_reads_stdin(secfile, false)) o.stdin_taken = true;
   const auto pairs = signed_files(o);
   const bool to_stdout = o.count("-x") && o["-x"] == "-";
@@ -307,7 +313,10 @@ int cmd_sign(Options &o) {
   SecretKey sk;
   std::string id;
   uint8_t pk[TAVIK_HYBRID_PK_BYTES];
-  const bool pair = load_secret_key(o, secfile, &sk, &id, pk) == TAVIK_HYBRID_PK_BYTES;
+  TokenKeyPtr token;  // a key in a token signs instead of a key file
+  bool pair = false;
+  if (is_pkcs11_uri(secfile)) token = open_token_key(o, secfile, &id, pk);
+  else pair = load_secret_key(o, secfile, &sk, &id, pk) == TAVIK_HYBRID_PK_BYTES;
   const time_t now = std::time(nullptr);
 
   for (size_t i = 0; i < pairs.size(); ++i) {
@@ -317,6 +326,10 @@ int cmd_sign(Options &o) {
     if (pair) {
       const std::string &file = msg;  // a structured binding, which clang 14's lambdas cannot capture
       signature = pair_sign_file(sk.bytes, comment, [&](const auto &update) { stream_file(file, update); });
+    } else if (token) {
+      uint8_t sig[TAVIK_SIG_BYTES];
+      token_sign_file(*token, comment, [&file = msg](const auto &sink) { stream_file(file, sink); }, sig);
+      signature.assign(sig, sig + sizeof sig);
     } else {
       tavik_sign_state st;
       // Hedged: fresh random bytes in every signature's masks, so that a key damaged in memory or on
@@ -553,7 +566,8 @@ int cmd_passwd(Options &o) {
 }
 
 int cmd_pubkey(Options &o) {
-  const std::string sec = secret_key_to_read(o);
+  const std::string sec = secret_key_to_read(o);  // -s as given: a key file or a token's URI
+  check_key_options(o, is_pkcs11_uri(sec));
   o.stdin_taken = path_reads_stdin(sec, false);
   std::optional<FileId> old_pub;
   if (o.count("-p")) {
@@ -563,7 +577,9 @@ int cmd_pubkey(Options &o) {
   SecretKey sk;
   std::string id;
   uint8_t pk[TAVIK_HYBRID_PK_BYTES];
-  const size_t pklen = load_secret_key(o, sec, &sk, &id, pk);
+  size_t pklen = TAVIK_PK_BYTES;
+  if (is_pkcs11_uri(sec)) token_public_key(o, sec, &id, pk);
+  else pklen = load_secret_key(o, sec, &sk, &id, pk);
   const std::string text = format_document(public_document(pk, pklen));
   if (!o.count("-p")) {
     std::fputs(text.c_str(), stdout);
@@ -597,8 +613,8 @@ const Command COMMANDS[] = {
      "  signature covers the trusted comment -t (default: the time of signing and the file's name)\n"
      "  and not the untrusted comment -c; comments are one line of at most 1024 bytes. An existing\n"
      "  SIGFILE is replaced only if it is a signature file, or with -f; never a link, a directory, a\n"
-     "  device, or a file the command reads.\n",
-     "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd", cmd_sign},
+     "  device, or a file the command reads.\n" TAVIK_CLI_SIGN_TOKEN_HELP,
+     "-f", "-s -m -x -t -c --passphrase-file --passphrase-fd --pin-file --pin-fd", cmd_sign},
     {"verify",
      "tavik verify [-p PUBFILE | -P KEY] -m FILE [-m FILE]... [-x SIGFILE] [-q] [--allow-legacy]\n"
      "  Checks the signature of each FILE (FILE.tsig, or SIGFILE for a single file; - reads it from\n"
@@ -623,8 +639,8 @@ const Command COMMANDS[] = {
     {"pubkey",
      "tavik pubkey [-s SECFILE] [-p PUBFILE] [-f] [--passphrase-file FILE | --passphrase-fd N]\n"
      "  Rebuilds the public key from the secret key (default: see sign), into PUBFILE (kept unless\n"
-     "  -f) or onto standard output.\n",
-     "-f", "-s -p --passphrase-file --passphrase-fd", cmd_pubkey},
+     "  -f) or onto standard output.\n" TAVIK_CLI_PUBKEY_TOKEN_HELP,
+     "-f", "-s -p --passphrase-file --passphrase-fd --pin-file --pin-fd", cmd_pubkey},
     {"convert", CONVERT_HELP, "-f --no-passphrase",
      "-i -o --to --passphrase-file --passphrase-fd --new-passphrase-file --new-passphrase-fd", cmd_convert},
 };

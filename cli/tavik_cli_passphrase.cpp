@@ -19,7 +19,7 @@ namespace {
 
 // The first line of what fd `fd` holds, without its line end; read a byte at a time, so that the
 // next line stays for the next reader of a shared stream (old and new passphrase on one pipe).
-void read_passphrase_line(int fd, const std::string &name, Passphrase *p) {
+void read_passphrase_line(int fd, const std::string &name, Passphrase *p, const char *what = "passphrase") {
   char ch = 0;
   size_t len = 0;
   ssize_t n;
@@ -35,7 +35,7 @@ void read_passphrase_line(int fd, const std::string &name, Passphrase *p) {
   if (!p->text.empty() && p->text.back() == '\r') p->text.pop_back();
   if (p->text.size() > MAX_PASSPHRASE) {
     wipe(p->text);
-    throw Error{name + ": passphrase longer than 1024 bytes"};
+    throw Error{name + ": " + what + " longer than 1024 bytes"};
   }
   note_secret(p->text.data(), p->text.size());
 }
@@ -74,9 +74,9 @@ bool path_reads_stdin(const std::string &path, bool dash) {
 namespace {
 
 // A passphrase source that reads what a file of the command reads already: refused.
-void refuse_shared_stdin(Options &o, int fd, const std::string &name) {
+void refuse_shared_stdin(Options &o, int fd, const std::string &name, const char *what) {
   if (o.stdin_taken && fd_reads_stdin(fd))
-    throw Error{name + ": standard input cannot hold both a file and a passphrase"};
+    throw Error{name + ": standard input cannot hold both a file and a " + what};
 }
 
 }  // namespace
@@ -84,21 +84,26 @@ void refuse_shared_stdin(Options &o, int fd, const std::string &name) {
 // The passphrase from the source that `prefix` ("--" or "--new-") names: FILE, "-" (standard
 // input) or descriptor N. False when neither option was given.
 bool given_passphrase(Options &o, const std::string &prefix, Passphrase *p) {
-  const std::string file = prefix + "passphrase-file", fd = prefix + "passphrase-fd";
+  return given_secret(o, prefix + "passphrase-file", prefix + "passphrase-fd", "passphrase", p);
+}
+
+// A secret (`what`: "passphrase", "PIN") from the option `file` (a file name, "-" for standard
+// input) or `fd` (a descriptor number); false when neither was given.
+bool given_secret(Options &o, const std::string &file, const std::string &fd, const char *what, Passphrase *p) {
   if (o.count(file) && o.count(fd)) throw Error{file + " and " + fd + " exclude each other"};
   if (o.count(fd)) {
     const int n = descriptor(fd, o[fd]);
-    refuse_shared_stdin(o, n, "descriptor " + o[fd]);
-    read_passphrase_line(n, "descriptor " + o[fd], p);
+    refuse_shared_stdin(o, n, "descriptor " + o[fd], what);
+    read_passphrase_line(n, "descriptor " + o[fd], p, what);
   } else if (o.count(file) && o[file] == "-") {
-    refuse_shared_stdin(o, 0, "-");
-    read_passphrase_line(0, "standard input", p);
+    refuse_shared_stdin(o, 0, "-", what);
+    read_passphrase_line(0, "standard input", p, what);
   } else if (o.count(file)) {
     const int f = open(o[file].c_str(), O_RDONLY | O_CLOEXEC);
     if (f < 0) throw Error{shown_path(o[file]) + ": " + std::strerror(errno)};
     try {
-      refuse_shared_stdin(o, f, shown_path(o[file]));  // by what was opened, not by its name
-      read_passphrase_line(f, shown_path(o[file]), p);
+      refuse_shared_stdin(o, f, shown_path(o[file]), what);  // by what was opened, not by its name
+      read_passphrase_line(f, shown_path(o[file]), p, what);
     } catch (...) {
       close(f);
       throw;
@@ -163,9 +168,10 @@ class EchoOff {
 
 // Asks on the terminal with echo off; an empty answer is returned as such, a longer one than 1024
 // bytes refused.
-void ask_passphrase(const char *prompt, Passphrase *p) {
+void ask_passphrase(const char *prompt, Passphrase *p,
+                    const char *no_tty = "no terminal to ask for the passphrase: use --passphrase-file FILE") {
   const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0) throw Error{"no terminal to ask for the passphrase: use --passphrase-file FILE"};
+  if (tty < 0) throw Error{no_tty};
   size_t len = 0;
   {
     const EchoOff quiet(tty);
@@ -187,6 +193,10 @@ void ask_passphrase(const char *prompt, Passphrase *p) {
 }
 
 }  // namespace
+
+// A secret typed on the terminal with its echo off, after `prompt`; `no_tty` is the error when there
+// is no terminal.
+void ask_secret(const std::string &prompt, const char *no_tty, Passphrase *p) { ask_passphrase(prompt.c_str(), p, no_tty); }
 
 // The passphrase of an existing secret key: from its option, else from the terminal.
 void existing_passphrase(Options &o, const std::string &secfile, Passphrase *p) {

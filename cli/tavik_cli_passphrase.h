@@ -36,6 +36,11 @@ bool path_reads_stdin(const std::string &path, bool dash = true);
 // input) or descriptor N. False when neither option was given. A source that reads what
 // o.stdin_taken says a file of the command reads already is refused, by what it opened.
 bool given_passphrase(Options &o, const std::string &prefix, Passphrase *p);
+// The same for any secret (`what`: "PIN", say) from the options `file` and `fd`.
+bool given_secret(Options &o, const std::string &file, const std::string &fd, const char *what, Passphrase *p);
+// A secret typed on the terminal with its echo off, after `prompt`; `no_tty` is the error when there
+// is no terminal. An answer longer than 1024 bytes is refused.
+void ask_secret(const std::string &prompt, const char *no_tty, Passphrase *p);
 // Whether a passphrase option of `o` reads standard input, however it names it.
 bool passphrase_on_stdin(Options &o);
 // For the signal handlers (async-signal-safe): the echo back before the process ends or stops, and

@@ -122,6 +122,14 @@ int32_t tavik_file_verify_final(tavik_file_verify_state *st);
 int32_t tavik_file_verify_stream_flags(const tavik_public_key_file *pk, const tavik_signature_file *sig, FILE *f,
                                        uint32_t flags);
 
+/* The µ of a version 3 file signature, for a signer that signs µ (tavik_sign_mu, a token's sign-µ
+   mechanism): starts st from the public key under the file signature's context and binds the
+   trusted comment as tavik_file_sign_init_hedged does; the file's bytes then go through
+   tavik_mu_update and tavik_mu_final gives µ. A signature of that µ is the file's version 3
+   signature. 0, or -2 for a null st or pk, a null comment with len > 0, or a comment the parser
+   would refuse. */
+int32_t tavik_file_mu_init(tavik_mu_state *st, const uint8_t *pk, const char *trusted_comment, size_t len);
+
 /* Streamed signing in the version 3 form, hedged: binds the trusted comment (len bytes, at most
    TAVIK_FILE_COMMENT_MAX, no control bytes) and then takes the file's bytes through
    tavik_sign_update and tavik_sign_final; the file holding it states version

@@ -326,6 +326,14 @@ int32_t tavik_file_sign_init_hedged(tavik_sign_state *st, const uint8_t *sk, con
   return bind_comment(st, tavik_sign_update, 3, trusted_comment, len);
 }
 
+int32_t tavik_file_mu_init(tavik_mu_state *st, const uint8_t *pk, const char *trusted_comment, size_t len) {
+  if (st == nullptr || pk == nullptr || (trusted_comment == nullptr && len > 0)) return TAVIK_ILLEGAL_PARAMETER;
+  if (len > 0 && !clean_comment(trusted_comment, len)) return TAVIK_ILLEGAL_PARAMETER;
+  const int32_t r = tavik_mu_init(st, pk, reinterpret_cast<const uint8_t *>(V3_CONTEXT), V3_CONTEXT_BYTES);
+  if (r != TAVIK_OK) return r;
+  return bind_comment(st, tavik_mu_update, 3, trusted_comment, len);
+}
+
 const char *tavik_file_error_string(int32_t code) {
   switch (code) {
     case TAVIK_OK: return "valid";

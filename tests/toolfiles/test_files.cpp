@@ -252,6 +252,42 @@ TEST(ToolFiles, SignsTheVersion3Form) {
   }
 }
 
+// The µ of a file signature, signed by a µ signer, is the version 3 signature: byte for byte the
+// deterministic signature of the comment's length, the comment and the file under the file context,
+// and the file verifier takes it with its comment only.
+TEST(ToolFiles, MuOfTheVersion3Form) {
+  uint8_t seed[TAVIK_SEED_BYTES] = {5}, sk[TAVIK_SK_BYTES], mu[TAVIK_MU_BYTES], framed_sig[TAVIK_SIG_BYTES];
+  tavik_public_key_file k;
+  ASSERT_EQ(sig_keygen_from_seed(k.pk, sk, seed), TAVIK_OK);
+  const std::string comment = "timestamp:1 file:a.tar", file(5000, 'f');
+  tavik_mu_state ms;
+  ASSERT_EQ(tavik_file_mu_init(&ms, k.pk, comment.data(), comment.size()), TAVIK_OK);
+  const auto *bytes = reinterpret_cast<const uint8_t *>(file.data());
+  ASSERT_EQ(tavik_mu_update(&ms, bytes, 1234), TAVIK_OK);
+  ASSERT_EQ(tavik_mu_update(&ms, bytes + 1234, file.size() - 1234), TAVIK_OK);
+  ASSERT_EQ(tavik_mu_final(&ms, mu), TAVIK_OK);
+  tavik_signature_file s{};
+  ASSERT_EQ(tavik_sign_mu(sk, mu, s.sig), TAVIK_OK);
+  const std::string framed = std::string{'\0', '\0', '\0', char(comment.size())} + comment + file;
+  ASSERT_EQ(tavik_sign_ctx(sk, reinterpret_cast<const uint8_t *>(TAVIK_FILE_V3_CONTEXT), 23,
+                           reinterpret_cast<const uint8_t *>(framed.data()), framed.size(), framed_sig),
+            TAVIK_OK);
+  EXPECT_EQ(std::memcmp(s.sig, framed_sig, sizeof framed_sig), 0);
+  s.version = TAVIK_FILE_SIGNATURE_VERSION;
+  std::snprintf(k.key_id, sizeof k.key_id, "0123456789abcdef");
+  std::memcpy(s.key_id, k.key_id, sizeof s.key_id);
+  for (const auto &[tc, want] : {std::pair{comment, TAVIK_OK}, std::pair{std::string("timestamp:2"), 1}}) {
+    std::snprintf(s.trusted_comment, sizeof s.trusted_comment, "%s", tc.c_str());
+    s.trusted_comment_len = uint32_t(tc.size());
+    EXPECT_EQ(check(k, s, file, 0), want) << tc;
+  }
+  // What the signing call refuses, this one refuses: comments the parser would not read, no key.
+  for (const std::string &bad : {std::string("two\nlines"), std::string(1025, 'x')})
+    EXPECT_EQ(tavik_file_mu_init(&ms, k.pk, bad.data(), bad.size()), TAVIK_ILLEGAL_PARAMETER);
+  EXPECT_EQ(tavik_file_mu_init(&ms, nullptr, "", 0), TAVIK_ILLEGAL_PARAMETER);
+  EXPECT_EQ(tavik_file_mu_init(&ms, k.pk, nullptr, 1), TAVIK_ILLEGAL_PARAMETER);
+}
+
 // Signatures made for one purpose, wrapped as a file signature of some version: only the one made
 // for that version verifies as it, and version 3 takes nothing but its own.
 TEST(ToolFiles, NoSignaturePassesForAnotherVersion) {
