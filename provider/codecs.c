@@ -124,7 +124,7 @@ static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_
   TAVIK_KEY *imported = NULL;
   int ok = 0;
   if (key == NULL && obj_abstract != NULL) {
-    if ((imported = tavik_key_new(ctx->prov)) == NULL || !tavik_key_import(imported, selection, obj_abstract)) {
+    if ((imported = tavik_key_new(&tavik_alg, ctx->prov)) == NULL || !tavik_key_import(imported, selection, obj_abstract)) {
       tavik_key_free(imported);
       return 0;
     }
@@ -183,7 +183,7 @@ done:
 
 static void *enc_import_object(void *vctx, int selection, const OSSL_PARAM params[]) {
   CODEC_CTX *ctx = vctx;
-  TAVIK_KEY *key = tavik_key_new(ctx->prov);
+  TAVIK_KEY *key = tavik_key_new(&tavik_alg, ctx->prov);
   if (key != NULL && !tavik_key_import(key, selection, params)) {
     tavik_key_free(key);
     key = NULL;
@@ -259,7 +259,7 @@ static int decode(CODEC_CTX *ctx, int secret, OSSL_CORE_BIO *in, int selection, 
     }
     goto done;
   }
-  if ((key = tavik_key_new(ctx->prov)) == NULL ||
+  if ((key = tavik_key_new(&tavik_alg, ctx->prov)) == NULL ||
       !(secret ? tavik_key_set(key, (form & TAVIK_FORM_SEED) ? seed : NULL, (form & TAVIK_FORM_SEED) ? NULL : sk, NULL)
                : tavik_key_set(key, NULL, NULL, pk))) {
     ok = 0;

@@ -16,13 +16,13 @@ enum { SPKI_DER, SPKI_PEM, PKI_DER, PKI_PEM, TEXT };
 
 static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_raw, const OSSL_PARAM obj_abstract[],
                   int selection, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {
-  const TAVIK_PAIR_KEY *key = obj_raw;
-  TAVIK_PAIR_KEY *imported = NULL;
+  const TAVIK_KEY *key = obj_raw;
+  TAVIK_KEY *imported = NULL;
   int ok = 0;
   if (key == NULL && obj_abstract != NULL) {
-    if ((imported = tavik_pair_key_new(ctx->prov)) == NULL ||
-        !tavik_pair_key_import(imported, selection, obj_abstract)) {
-      tavik_pair_key_free(imported);
+    if ((imported = tavik_key_new(&tavik_pair_alg, ctx->prov)) == NULL ||
+        !tavik_key_import(imported, selection, obj_abstract)) {
+      tavik_key_free(imported);
       return 0;
     }
     key = imported;
@@ -42,8 +42,8 @@ static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_
     tavik_raise(ctx->prov, TAVIK_R_OUT_OF_MEMORY, NULL);
     goto done;
   }
-  const uint8_t *seed = key->has_priv && key->has_seed ? TAVIK_PAIR_SEED(key) : NULL;
-  const uint8_t *sk = key->has_priv ? TAVIK_PAIR_SK(key) : NULL;
+  const uint8_t *seed = key->has_priv && key->has_seed ? TAVIK_KEY_SEED(key) : NULL;
+  const uint8_t *sk = key->has_priv ? TAVIK_KEY_SK(key) : NULL;
   switch (kind) {
     case SPKI_DER: r = tavik_hybrid_pk_to_der(buf, ROOM, &n, key->pub); break;
     case SPKI_PEM: r = tavik_hybrid_pk_to_pem((char *)buf, ROOM, &n, key->pub); break;
@@ -78,21 +78,21 @@ static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_
   }
   OPENSSL_secure_clear_free(buf, ROOM);
 done:
-  tavik_pair_key_free(imported);
+  tavik_key_free(imported);
   return ok;
 }
 
 static void *enc_import_object(void *vctx, int selection, const OSSL_PARAM params[]) {
   CODEC_CTX *ctx = vctx;
-  TAVIK_PAIR_KEY *key = tavik_pair_key_new(ctx->prov);
-  if (key != NULL && !tavik_pair_key_import(key, selection, params)) {
-    tavik_pair_key_free(key);
+  TAVIK_KEY *key = tavik_key_new(&tavik_pair_alg, ctx->prov);
+  if (key != NULL && !tavik_key_import(key, selection, params)) {
+    tavik_key_free(key);
     key = NULL;
   }
   return key;
 }
 
-static void enc_free_object(void *key) { tavik_pair_key_free(key); }
+static void enc_free_object(void *key) { tavik_key_free(key); }
 
 #define ENCODER(name, kind, handled)                                                                            \
   static int name##_does_selection(void *provctx, int selection) {                                             \
@@ -141,7 +141,7 @@ static int decode(CODEC_CTX *ctx, int secret, OSSL_CORE_BIO *in, OSSL_CALLBACK *
   size_t n = 0, got = 0;
   uint32_t form = 0;
   int ok = 1;
-  TAVIK_PAIR_KEY *key = NULL;
+  TAVIK_KEY *key = NULL;
   if (der == NULL || sk == NULL) {
     tavik_raise(ctx->prov, TAVIK_R_OUT_OF_MEMORY, NULL);
     ok = 0;
@@ -158,10 +158,10 @@ static int decode(CODEC_CTX *ctx, int secret, OSSL_CORE_BIO *in, OSSL_CALLBACK *
     }
     goto done;
   }
-  if ((key = tavik_pair_key_new(ctx->prov)) == NULL ||
-      !(secret ? tavik_pair_key_set(key, (form & TAVIK_FORM_SEED) ? seed : NULL, (form & TAVIK_FORM_SEED) ? NULL : sk,
+  if ((key = tavik_key_new(&tavik_pair_alg, ctx->prov)) == NULL ||
+      !(secret ? tavik_key_set(key, (form & TAVIK_FORM_SEED) ? seed : NULL, (form & TAVIK_FORM_SEED) ? NULL : sk,
                                     NULL)
-               : tavik_pair_key_set(key, NULL, NULL, pk))) {
+               : tavik_key_set(key, NULL, NULL, pk))) {
     ok = 0;
     goto done;
   }
@@ -175,7 +175,7 @@ static int decode(CODEC_CTX *ctx, int secret, OSSL_CORE_BIO *in, OSSL_CALLBACK *
     ok = data_cb(params, data_cbarg);
   }
 done:
-  tavik_pair_key_free(key); /* NULL when the key was taken over */
+  tavik_key_free(key); /* NULL when the key was taken over */
   OPENSSL_secure_clear_free(der, DECODE_ROOM);
   OPENSSL_secure_clear_free(sk, TAVIK_HYBRID_SK_BYTES + TAVIK_HYBRID_SEED_BYTES);
   return ok;
@@ -184,8 +184,8 @@ done:
 static int dec_export_object(void *vctx, const void *objref, size_t objref_sz, OSSL_CALLBACK *export_cb,
                              void *export_cbarg) {
   (void)vctx;
-  if (objref == NULL || objref_sz != sizeof(TAVIK_PAIR_KEY *)) return 0;
-  return tavik_pair_key_export(*(TAVIK_PAIR_KEY *const *)objref, OSSL_KEYMGMT_SELECT_ALL, export_cb, export_cbarg);
+  if (objref == NULL || objref_sz != sizeof(TAVIK_KEY *)) return 0;
+  return tavik_key_export(*(TAVIK_KEY *const *)objref, OSSL_KEYMGMT_SELECT_ALL, export_cb, export_cbarg);
 }
 
 #define DECODER(name, secret, handled)                                                                       \

@@ -20,7 +20,7 @@ enum { STREAM_NONE, STREAM_OPEN, STREAM_FINISHED };
 
 typedef struct {
   TAVIK_PROVCTX *prov;
-  TAVIK_PAIR_KEY *key;
+  TAVIK_KEY *key;
   int op;
   int stream;
   tavik_hybrid_sign_state *sign; /* secure heap: it holds a copy of the secret key */
@@ -52,7 +52,7 @@ static void ps_freectx(void *vctx) {
   PAIR_SIG_CTX *ctx = vctx;
   if (ctx == NULL) return;
   drop_streams(ctx);
-  tavik_pair_key_free(ctx->key);
+  tavik_key_free(ctx->key);
   OPENSSL_free(ctx);
 }
 
@@ -64,7 +64,7 @@ static void *ps_dupctx(void *vctx) {
   ctx->stream = src->stream;
   memcpy(ctx->context, src->context, src->context_len);
   ctx->context_len = src->context_len;
-  if (src->key != NULL && tavik_pair_key_up_ref(src->key)) ctx->key = src->key;
+  if (src->key != NULL && tavik_key_up_ref(src->key)) ctx->key = src->key;
   if (src->sign != NULL) {
     ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
     if (ctx->sign != NULL) memcpy(ctx->sign, src->sign, sizeof *ctx->sign);
@@ -129,13 +129,13 @@ static const OSSL_PARAM *ps_md_params(void *vctx) {
 }
 
 static int ps_init(PAIR_SIG_CTX *ctx, void *provkey, int op, const OSSL_PARAM params[]) {
-  TAVIK_PAIR_KEY *key = provkey;
+  TAVIK_KEY *key = provkey;
   drop_streams(ctx);
   ctx->op = OP_NONE;
   ctx->context_len = 0;
   if (key != NULL) {
-    tavik_pair_key_up_ref(key);
-    tavik_pair_key_free(ctx->key);
+    tavik_key_up_ref(key);
+    tavik_key_free(ctx->key);
     ctx->key = key;
   }
   if (ctx->key == NULL || (op == OP_SIGN ? !ctx->key->has_priv : !ctx->key->has_pub)) {
@@ -174,7 +174,7 @@ static int ps_sign(void *vctx, unsigned char *sig, size_t *siglen, size_t sigsiz
   PAIR_SIG_CTX *ctx = vctx;
   if (!signature_room(ctx, sig, siglen, sigsize)) return 0;
   if (sig == NULL) return 1;
-  const int32_t r = tavik_hybrid_sign(TAVIK_PAIR_SK(ctx->key), ctx->context, ctx->context_len, tbs, tbslen, sig);
+  const int32_t r = tavik_hybrid_sign(TAVIK_KEY_SK(ctx->key), ctx->context, ctx->context_len, tbs, tbslen, sig);
   if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
   return r == TAVIK_OK;
 }
@@ -211,7 +211,7 @@ static int start_stream(PAIR_SIG_CTX *ctx) {
   if (ctx->op == OP_SIGN) {
     if (ctx->sign == NULL) ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
     ok = ctx->sign != NULL &&
-         tavik_hybrid_sign_init(ctx->sign, TAVIK_PAIR_SK(ctx->key), ctx->context, ctx->context_len) == TAVIK_OK;
+         tavik_hybrid_sign_init(ctx->sign, TAVIK_KEY_SK(ctx->key), ctx->context, ctx->context_len) == TAVIK_OK;
   } else if (ctx->op == OP_VERIFY) {
     if (ctx->verify == NULL) ctx->verify = OPENSSL_malloc(sizeof *ctx->verify);
     ok = ctx->verify != NULL &&

@@ -50,15 +50,43 @@ typedef struct tavik_provctx {
   OSSL_LIB_CTX *libctx; /* child of the application's context: ciphers and randomness */
 } TAVIK_PROVCTX;
 
+/* The algorithms the provider offers share one implementation of key management, signatures and
+   containers; what differs between them is in a table per algorithm: sizes, names, and the
+   library's calls. */
+#ifdef TAVIK_PROVIDER_PAIR
+#include "tavik_hybrid.h"
+#include "tavik_hybrid_der.h"
+#define TAVIK_PROV_PK_MAX_BYTES TAVIK_HYBRID_PK_BYTES
+#else
+#define TAVIK_PROV_PK_MAX_BYTES TAVIK_PK_BYTES
+#endif
+/* Every algorithm's seed is this long or shorter. */
+#define TAVIK_PROV_SEED_MAX_BYTES TAVIK_SEED_BYTES
+
+typedef struct tavik_alg {
+  const char *name; /* the signature operation's name, and the data type of a decoded key */
+  size_t pk_bytes, sk_bytes, seed_bytes, sig_bytes;
+  int key_bits;
+  int security_bits;          /* reported only where not 0 */
+  const OSSL_PARAM *gettable; /* the key's parameters */
+  const char *damaged_key;    /* the detail reported when a secret key fails its check, or NULL */
+  int gen_names_generator;    /* 0: a key generation without random bytes reports no randomness */
+  int32_t (*keygen_from_seed)(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
+  int32_t (*pk_from_sk)(uint8_t *pk, const uint8_t *sk);
+} TAVIK_ALG;
+
+extern const TAVIK_ALG tavik_alg;
+
 /* A key: the public key always, the secret key and the seed when known. Shared by reference
    between the application's key object and the operations that use it; immutable once made.
-   A key used more than once keeps its expanded forms, made on its second use and published
-   once, for the signatures and verifications that follow. */
+   A key of the single scheme used more than once keeps its expanded forms, made on its second
+   use and published once, for the signatures and verifications that follow. */
 typedef struct tavik_key {
+  const TAVIK_ALG *alg;
   TAVIK_PROVCTX *prov;
   atomic_int refs;
   int has_pub, has_priv, has_seed;
-  uint8_t pub[TAVIK_PK_BYTES];
+  uint8_t pub[TAVIK_PROV_PK_MAX_BYTES];
   uint8_t *secret; /* secure heap: the secret key, then the seed */
   pthread_mutex_t lock;                     /* making the expanded forms */
   atomic_int sk_uses, pk_uses;
@@ -68,7 +96,7 @@ typedef struct tavik_key {
 } TAVIK_KEY;
 
 #define TAVIK_KEY_SK(k) ((k)->secret)
-#define TAVIK_KEY_SEED(k) ((k)->secret + TAVIK_SK_BYTES)
+#define TAVIK_KEY_SEED(k) ((k)->secret + (k)->alg->sk_bytes)
 
 /* Errors: a reason and an optional printf-style detail. */
 void tavik_raise(const TAVIK_PROVCTX *prov, int reason, const char *fmt, ...);
@@ -80,14 +108,14 @@ int tavik_bio_read(OSSL_CORE_BIO *bio, void *buf, size_t len, size_t *got);
 int tavik_bio_write(OSSL_CORE_BIO *bio, const void *buf, size_t len);
 
 /* Keys (keymgmt.c). */
-TAVIK_KEY *tavik_key_new(TAVIK_PROVCTX *prov);
+TAVIK_KEY *tavik_key_new(const TAVIK_ALG *alg, TAVIK_PROVCTX *prov);
 void tavik_key_free(TAVIK_KEY *key);
 int tavik_key_up_ref(TAVIK_KEY *key);
-/* Fills key from a seed, a secret key or a public key: each checked against the others given. */
 /* The expanded secret or public key, or NULL on the key's first use (or when memory or the key
    fails): then the caller uses the key itself. */
 const tavik_expanded_sk *tavik_key_expanded_sk(TAVIK_KEY *key);
 const tavik_expanded_pk *tavik_key_expanded_pk(TAVIK_KEY *key);
+/* Fills key from a seed, a secret key or a public key: each checked against the others given. */
 int tavik_key_set(TAVIK_KEY *key, const uint8_t *seed, const uint8_t *sk, const uint8_t *pk);
 int tavik_key_import(void *keydata, int selection, const OSSL_PARAM params[]);
 int tavik_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbarg);
@@ -122,32 +150,10 @@ extern const OSSL_DISPATCH tavik_pki_der_decoder_functions[];
 
 /* ---- The hybrid pair "tavik-ed25519" (libtavik-hybrid), where the build has it ---- */
 #ifdef TAVIK_PROVIDER_PAIR
-#include "tavik_hybrid.h"
-#include "tavik_hybrid_der.h"
-
 #define TAVIK_PAIR_NAME "tavik-ed25519"
 #define TAVIK_PAIR_NAMES TAVIK_PAIR_NAME ":" TAVIK_HYBRID_OID_TEXT
 
-/* A pair: the public key always, the secret key and the pair's seed when known; shared by
-   reference, immutable once made. */
-typedef struct tavik_pair_key {
-  TAVIK_PROVCTX *prov;
-  atomic_int refs;
-  int has_pub, has_priv, has_seed;
-  uint8_t pub[TAVIK_HYBRID_PK_BYTES];
-  uint8_t *secret; /* secure heap: the secret key, then the seed */
-} TAVIK_PAIR_KEY;
-
-#define TAVIK_PAIR_SK(k) ((k)->secret)
-#define TAVIK_PAIR_SEED(k) ((k)->secret + TAVIK_HYBRID_SK_BYTES)
-
-TAVIK_PAIR_KEY *tavik_pair_key_new(TAVIK_PROVCTX *prov);
-void tavik_pair_key_free(TAVIK_PAIR_KEY *key);
-int tavik_pair_key_up_ref(TAVIK_PAIR_KEY *key);
-/* Fills key from a seed, a secret key or a public key: each checked against the others given. */
-int tavik_pair_key_set(TAVIK_PAIR_KEY *key, const uint8_t *seed, const uint8_t *sk, const uint8_t *pk);
-int tavik_pair_key_import(void *keydata, int selection, const OSSL_PARAM params[]);
-int tavik_pair_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbarg);
+extern const TAVIK_ALG tavik_pair_alg;
 
 extern const OSSL_DISPATCH tavik_pair_keymgmt_functions[];
 extern const OSSL_DISPATCH tavik_pair_signature_functions[];
