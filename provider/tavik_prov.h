@@ -63,6 +63,27 @@ typedef struct tavik_provctx {
 /* Every algorithm's seed is this long or shorter. */
 #define TAVIK_PROV_SEED_MAX_BYTES TAVIK_SEED_BYTES
 
+typedef struct tavik_key TAVIK_KEY;
+
+/* An algorithm's signatures: in one piece, streamed (the states are opaque here, of the sizes
+   given), and the AlgorithmIdentifier certificates carry. The key's calls may use its expanded
+   forms. */
+typedef struct tavik_sig_calls {
+  size_t sign_state_bytes, verify_state_bytes;
+  int32_t (*sign)(TAVIK_KEY *key, const uint8_t *ctx, size_t ctxlen, const uint8_t *msg, size_t msglen,
+                  uint8_t *sig);
+  int32_t (*verify)(TAVIK_KEY *key, const uint8_t *ctx, size_t ctxlen, const uint8_t *sig, size_t siglen,
+                    const uint8_t *msg, size_t msglen);
+  int32_t (*sign_init)(void *st, TAVIK_KEY *key, const uint8_t *ctx, size_t ctxlen);
+  int32_t (*sign_update)(void *st, const uint8_t *msg, size_t len);
+  int32_t (*sign_final)(void *st, uint8_t *sig);
+  void (*sign_state_wipe)(void *st);
+  int32_t (*verify_init)(void *st, TAVIK_KEY *key, const uint8_t *ctx, size_t ctxlen);
+  int32_t (*verify_update)(void *st, const uint8_t *msg, size_t len);
+  int32_t (*verify_final)(void *st, const uint8_t *sig, size_t siglen);
+  int32_t (*algorithm_identifier)(uint8_t *out, size_t cap, size_t *outlen);
+} TAVIK_SIG_CALLS;
+
 typedef struct tavik_alg {
   const char *name; /* the signature operation's name, and the data type of a decoded key */
   size_t pk_bytes, sk_bytes, seed_bytes, sig_bytes;
@@ -73,15 +94,17 @@ typedef struct tavik_alg {
   int gen_names_generator;    /* 0: a key generation without random bytes reports no randomness */
   int32_t (*keygen_from_seed)(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
   int32_t (*pk_from_sk)(uint8_t *pk, const uint8_t *sk);
+  const TAVIK_SIG_CALLS *sig;
 } TAVIK_ALG;
 
 extern const TAVIK_ALG tavik_alg;
+extern const TAVIK_SIG_CALLS tavik_sig_calls; /* signature.c */
 
 /* A key: the public key always, the secret key and the seed when known. Shared by reference
    between the application's key object and the operations that use it; immutable once made.
    A key of the single scheme used more than once keeps its expanded forms, made on its second
    use and published once, for the signatures and verifications that follow. */
-typedef struct tavik_key {
+struct tavik_key {
   const TAVIK_ALG *alg;
   TAVIK_PROVCTX *prov;
   atomic_int refs;
@@ -93,7 +116,7 @@ typedef struct tavik_key {
   _Atomic(const tavik_expanded_sk *) xsk;   /* in xsk_mem, on the secure heap */
   _Atomic(const tavik_expanded_pk *) xpk;   /* in xpk_mem */
   void *xsk_mem, *xpk_mem;
-} TAVIK_KEY;
+};
 
 #define TAVIK_KEY_SK(k) ((k)->secret)
 #define TAVIK_KEY_SEED(k) ((k)->secret + (k)->alg->sk_bytes)
@@ -154,6 +177,7 @@ extern const OSSL_DISPATCH tavik_pki_der_decoder_functions[];
 #define TAVIK_PAIR_NAMES TAVIK_PAIR_NAME ":" TAVIK_HYBRID_OID_TEXT
 
 extern const TAVIK_ALG tavik_pair_alg;
+extern const TAVIK_SIG_CALLS tavik_pair_sig_calls; /* pair_signature.c */
 
 extern const OSSL_DISPATCH tavik_pair_keymgmt_functions[];
 extern const OSSL_DISPATCH tavik_pair_signature_functions[];
