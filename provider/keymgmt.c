@@ -399,7 +399,9 @@ const TAVIK_ALG tavik_alg = {
     .gen_names_generator = 1,
     .keygen_from_seed = sig_keygen_from_seed,
     .pk_from_sk = tavik_pk_from_sk,
+    .algorithm_identifier = tavik_der_algorithm_identifier,
     .sig = &tavik_sig_calls,
+    .codec = &tavik_codec_calls,
 };
 
 /* An algorithm's key management: the calls that name no key are made for it here. */

@@ -39,5 +39,7 @@ const TAVIK_ALG tavik_pair_alg = {
     .gen_names_generator = 0,
     .keygen_from_seed = tavik_hybrid_keygen_from_seed,
     .pk_from_sk = tavik_hybrid_pk_from_sk,
+    .algorithm_identifier = tavik_hybrid_der_algorithm_identifier,
     .sig = &tavik_pair_sig_calls,
+    .codec = &tavik_pair_codec_calls,
 };

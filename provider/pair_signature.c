@@ -46,5 +46,4 @@ const TAVIK_SIG_CALLS tavik_pair_sig_calls = {
     .verify_init = pair_verify_init,
     .verify_update = pair_verify_update,
     .verify_final = pair_verify_final,
-    .algorithm_identifier = tavik_hybrid_der_algorithm_identifier,
 };

@@ -284,7 +284,7 @@ static int sg_get_ctx_params(void *vctx, OSSL_PARAM params[]) {
   if (p != NULL) {
     uint8_t aid[8 + TAVIK_OID_MAX_BYTES];
     size_t n = 0;
-    if (ctx->alg->sig->algorithm_identifier(aid, sizeof aid, &n) != TAVIK_OK ||
+    if (ctx->alg->algorithm_identifier(aid, sizeof aid, &n) != TAVIK_OK ||
         !OSSL_PARAM_set_octet_string(p, aid, n)) {
       tavik_raise(ctx->prov, TAVIK_R_OUTPUT_FAILED, "algorithm identifier");
       return 0;
@@ -352,7 +352,6 @@ const TAVIK_SIG_CALLS tavik_sig_calls = {
     .verify_init = single_verify_init,
     .verify_update = single_verify_update,
     .verify_final = single_verify_final,
-    .algorithm_identifier = tavik_der_algorithm_identifier,
 };
 
 /* An algorithm's signature operations: a new context is made for it here. */

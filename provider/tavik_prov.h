@@ -65,9 +65,8 @@ typedef struct tavik_provctx {
 
 typedef struct tavik_key TAVIK_KEY;
 
-/* An algorithm's signatures: in one piece, streamed (the states are opaque here, of the sizes
-   given), and the AlgorithmIdentifier certificates carry. The key's calls may use its expanded
-   forms. */
+/* An algorithm's signatures: in one piece and streamed (the states are opaque here, of the
+   sizes given). The key's calls may use its expanded forms. */
 typedef struct tavik_sig_calls {
   size_t sign_state_bytes, verify_state_bytes;
   int32_t (*sign)(TAVIK_KEY *key, const uint8_t *ctx, size_t ctxlen, const uint8_t *msg, size_t msglen,
@@ -81,8 +80,27 @@ typedef struct tavik_sig_calls {
   int32_t (*verify_init)(void *st, TAVIK_KEY *key, const uint8_t *ctx, size_t ctxlen);
   int32_t (*verify_update)(void *st, const uint8_t *msg, size_t len);
   int32_t (*verify_final)(void *st, const uint8_t *sig, size_t siglen);
-  int32_t (*algorithm_identifier)(uint8_t *out, size_t cap, size_t *outlen);
 } TAVIK_SIG_CALLS;
+
+/* A part of a key's text form: a title, then bytes of the secret or the public key in hex. */
+typedef struct {
+  const char *title;
+  int secret;
+  size_t offset, len;
+} TAVIK_TEXT_PART;
+
+/* An algorithm's containers (SubjectPublicKeyInfo and PrivateKeyInfo, DER and PEM) and text form. */
+typedef struct tavik_codec_calls {
+  size_t room;        /* for the longest container written */
+  size_t decode_room; /* input longer than this is no container of the algorithm */
+  int32_t (*pk_to_der)(uint8_t *out, size_t cap, size_t *outlen, const uint8_t *pk);
+  int32_t (*pk_to_pem)(char *out, size_t cap, size_t *outlen, const uint8_t *pk);
+  int32_t (*sk_to_der)(uint8_t *out, size_t cap, size_t *outlen, const uint8_t *seed, const uint8_t *sk);
+  int32_t (*sk_to_pem)(char *out, size_t cap, size_t *outlen, const uint8_t *seed, const uint8_t *sk);
+  int32_t (*pk_from_der)(uint8_t *pk, const uint8_t *der, size_t derlen);
+  int32_t (*sk_from_der)(uint8_t *sk, uint8_t *seed, uint32_t *form, const uint8_t *der, size_t derlen);
+  const TAVIK_TEXT_PART *text; /* after the seed, when known; ends with a NULL title */
+} TAVIK_CODEC_CALLS;
 
 typedef struct tavik_alg {
   const char *name; /* the signature operation's name, and the data type of a decoded key */
@@ -94,11 +112,15 @@ typedef struct tavik_alg {
   int gen_names_generator;    /* 0: a key generation without random bytes reports no randomness */
   int32_t (*keygen_from_seed)(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
   int32_t (*pk_from_sk)(uint8_t *pk, const uint8_t *sk);
+  /* The AlgorithmIdentifier that names the algorithm in containers and certificates. */
+  int32_t (*algorithm_identifier)(uint8_t *out, size_t cap, size_t *outlen);
   const TAVIK_SIG_CALLS *sig;
+  const TAVIK_CODEC_CALLS *codec;
 } TAVIK_ALG;
 
 extern const TAVIK_ALG tavik_alg;
-extern const TAVIK_SIG_CALLS tavik_sig_calls; /* signature.c */
+extern const TAVIK_SIG_CALLS tavik_sig_calls;     /* signature.c */
+extern const TAVIK_CODEC_CALLS tavik_codec_calls; /* codecs.c */
 
 /* A key: the public key always, the secret key and the seed when known. Shared by reference
    between the application's key object and the operations that use it; immutable once made.
@@ -143,24 +165,6 @@ int tavik_key_set(TAVIK_KEY *key, const uint8_t *seed, const uint8_t *sk, const 
 int tavik_key_import(void *keydata, int selection, const OSSL_PARAM params[]);
 int tavik_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbarg);
 
-/* Encoders and decoders (codecs.c), shared with the pair's. */
-typedef struct {
-  TAVIK_PROVCTX *prov;
-  EVP_CIPHER *cipher; /* encrypt the private key with it when set */
-} CODEC_CTX;
-void *tavik_codec_newctx(void *provctx);
-void tavik_codec_freectx(void *vctx);
-int tavik_enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]);
-const OSSL_PARAM *tavik_enc_settable_ctx_params(void *provctx);
-/* Whether a coder that handles the parts `handled` serves `selection` (its highest part). */
-int tavik_selection_fits(int selection, int handled);
-/* Hex with colons, 15 bytes a line, the digits computed (a secret key is printed too). */
-int tavik_write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, size_t n);
-/* EncryptedPrivateKeyInfo of the PrivateKeyInfo der[0..n) under the context's cipher and the
-   caller's passphrase, in DER or PEM. */
-int tavik_write_encrypted(CODEC_CTX *ctx, OSSL_CORE_BIO *out, const uint8_t *der, size_t n, int pem,
-                          OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg);
-
 extern const OSSL_DISPATCH tavik_keymgmt_functions[];
 extern const OSSL_DISPATCH tavik_signature_functions[];
 extern const OSSL_DISPATCH tavik_spki_der_encoder_functions[];
@@ -177,7 +181,8 @@ extern const OSSL_DISPATCH tavik_pki_der_decoder_functions[];
 #define TAVIK_PAIR_NAMES TAVIK_PAIR_NAME ":" TAVIK_HYBRID_OID_TEXT
 
 extern const TAVIK_ALG tavik_pair_alg;
-extern const TAVIK_SIG_CALLS tavik_pair_sig_calls; /* pair_signature.c */
+extern const TAVIK_SIG_CALLS tavik_pair_sig_calls;     /* pair_signature.c */
+extern const TAVIK_CODEC_CALLS tavik_pair_codec_calls; /* pair_codecs.c */
 
 extern const OSSL_DISPATCH tavik_pair_keymgmt_functions[];
 extern const OSSL_DISPATCH tavik_pair_signature_functions[];
