@@ -1,4 +1,5 @@
-/* Encoders and decoders: SubjectPublicKeyInfo and PrivateKeyInfo in DER and PEM through the
+/* Encoders and decoders, one implementation for every algorithm the provider offers (its table
+   says the containers' calls and sizes): SubjectPublicKeyInfo and PrivateKeyInfo in DER and PEM through the
    library's containers, the private key encrypted (EncryptedPrivateKeyInfo) when libcrypto asks
    for a cipher, and a text form for -text. PEM input, encrypted or not, reaches the DER decoders
    through libcrypto's own PEM and decryption decoders. */
@@ -17,20 +18,25 @@
 
 enum { SPKI_DER, SPKI_PEM, PKI_DER, PKI_PEM, TEXT };
 
-void *tavik_codec_newctx(void *provctx) {
+typedef struct {
+  TAVIK_PROVCTX *prov;
+  EVP_CIPHER *cipher; /* encrypt the private key with it when set */
+} CODEC_CTX;
+
+static void *tavik_codec_newctx(void *provctx) {
   CODEC_CTX *ctx = OPENSSL_zalloc(sizeof *ctx);
   if (ctx != NULL) ctx->prov = provctx;
   return ctx;
 }
 
-void tavik_codec_freectx(void *vctx) {
+static void tavik_codec_freectx(void *vctx) {
   CODEC_CTX *ctx = vctx;
   if (ctx == NULL) return;
   EVP_CIPHER_free(ctx->cipher);
   OPENSSL_free(ctx);
 }
 
-int tavik_enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
+static int tavik_enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
   CODEC_CTX *ctx = vctx;
   const OSSL_PARAM *cipher = OSSL_PARAM_locate_const(params, OSSL_ENCODER_PARAM_CIPHER);
   const OSSL_PARAM *props = OSSL_PARAM_locate_const(params, OSSL_ENCODER_PARAM_PROPERTIES);
@@ -46,7 +52,7 @@ int tavik_enc_set_ctx_params(void *vctx, const OSSL_PARAM params[]) {
   return ctx->cipher != NULL;
 }
 
-const OSSL_PARAM *tavik_enc_settable_ctx_params(void *provctx) {
+static const OSSL_PARAM *tavik_enc_settable_ctx_params(void *provctx) {
   static const OSSL_PARAM settable[] = {OSSL_PARAM_utf8_string(OSSL_ENCODER_PARAM_CIPHER, NULL, 0),
                                         OSSL_PARAM_utf8_string(OSSL_ENCODER_PARAM_PROPERTIES, NULL, 0),
                                         OSSL_PARAM_END};
@@ -55,7 +61,7 @@ const OSSL_PARAM *tavik_enc_settable_ctx_params(void *provctx) {
 }
 
 /* Selections are levels: a selection asks for its highest part, which the coder must handle. */
-int tavik_selection_fits(int selection, int handled) {
+static int tavik_selection_fits(int selection, int handled) {
   if (selection == 0) return 1;
   if ((selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0) return (handled & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0;
   if ((selection & OSSL_KEYMGMT_SELECT_PUBLIC_KEY) != 0) return (handled & OSSL_KEYMGMT_SELECT_PUBLIC_KEY) != 0;
@@ -64,7 +70,7 @@ int tavik_selection_fits(int selection, int handled) {
 
 /* Hex with colons, 15 bytes a line, as libcrypto prints keys; the digits are computed, not
    looked up, since a secret key is printed too. */
-int tavik_write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, size_t n) {
+static int tavik_write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, size_t n) {
   char line[4 + 15 * 3 + 2];
   if (!tavik_bio_write(out, title, strlen(title))) return 0;
   for (size_t i = 0; i < n; i += 15) {
@@ -87,8 +93,8 @@ int tavik_write_hex(OSSL_CORE_BIO *out, const char *title, const uint8_t *p, siz
 
 /* EncryptedPrivateKeyInfo of a PrivateKeyInfo under the context's cipher and the caller's
    passphrase, in DER or PEM. */
-int tavik_write_encrypted(CODEC_CTX *ctx, OSSL_CORE_BIO *out, const uint8_t *der, size_t n, int pem,
-                           OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {
+static int tavik_write_encrypted(CODEC_CTX *ctx, OSSL_CORE_BIO *out, const uint8_t *der, size_t n, int pem,
+                                 OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {
   char pass[1024];
   size_t passlen = 0;
   int ok = 0;
@@ -118,13 +124,14 @@ done:
   return ok;
 }
 
-static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_raw, const OSSL_PARAM obj_abstract[],
-                  int selection, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {
+static int encode(const TAVIK_ALG *alg, CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_raw,
+                  const OSSL_PARAM obj_abstract[], int selection, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {
+  const TAVIK_CODEC_CALLS *calls = alg->codec;
   const TAVIK_KEY *key = obj_raw;
   TAVIK_KEY *imported = NULL;
   int ok = 0;
   if (key == NULL && obj_abstract != NULL) {
-    if ((imported = tavik_key_new(ctx->prov)) == NULL || !tavik_key_import(imported, selection, obj_abstract)) {
+    if ((imported = tavik_key_new(alg, ctx->prov)) == NULL || !tavik_key_import(imported, selection, obj_abstract)) {
       tavik_key_free(imported);
       return 0;
     }
@@ -138,7 +145,7 @@ static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_
     tavik_raise(ctx->prov, TAVIK_R_NO_SECRET_KEY, NULL);
     goto done;
   }
-  uint8_t *buf = OPENSSL_secure_malloc(TAVIK_SK_PEM_MAX_BYTES);
+  uint8_t *buf = OPENSSL_secure_malloc(calls->room);
   size_t n = 0;
   int32_t r = TAVIK_OK;
   if (buf == NULL) {
@@ -148,15 +155,15 @@ static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_
   const uint8_t *seed = key->has_priv && key->has_seed ? TAVIK_KEY_SEED(key) : NULL;
   const uint8_t *sk = key->has_priv ? TAVIK_KEY_SK(key) : NULL;
   switch (kind) {
-    case SPKI_DER: r = tavik_pk_to_der(buf, TAVIK_SK_PEM_MAX_BYTES, &n, key->pub); break;
-    case SPKI_PEM: r = tavik_pk_to_pem((char *)buf, TAVIK_SK_PEM_MAX_BYTES, &n, key->pub); break;
+    case SPKI_DER: r = calls->pk_to_der(buf, calls->room, &n, key->pub); break;
+    case SPKI_PEM: r = calls->pk_to_pem((char *)buf, calls->room, &n, key->pub); break;
     case PKI_DER:
     case PKI_PEM:
       /* The seed and the key both, when the seed is known. Encrypted, libcrypto armours the DER. */
       if (kind == PKI_DER || ctx->cipher != NULL) {
-        r = tavik_sk_to_der(buf, TAVIK_SK_PEM_MAX_BYTES, &n, seed, sk);
+        r = calls->sk_to_der(buf, calls->room, &n, seed, sk);
       } else {
-        r = tavik_sk_to_pem((char *)buf, TAVIK_SK_PEM_MAX_BYTES, &n, seed, sk);
+        r = calls->sk_to_pem((char *)buf, calls->room, &n, seed, sk);
       }
       break;
     default: break;
@@ -164,26 +171,28 @@ static int encode(CODEC_CTX *ctx, int kind, OSSL_CORE_BIO *out, const void *obj_
   if (r != TAVIK_OK) {
     tavik_raise_code(ctx->prov, r);
   } else if (kind == TEXT) {
+    /* The algorithm's name and what the key holds, the secret parts only when asked for. */
     const int priv = (selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0 && key->has_priv;
-    const char *head = priv ? "tavik Private-Key:\n" : "tavik Public-Key:\n";
-    ok = tavik_bio_write(out, head, strlen(head)) &&
-         (!priv || seed == NULL || tavik_write_hex(out, "seed:\n", seed, TAVIK_SEED_BYTES)) &&
-         (!priv || tavik_write_hex(out, "priv:\n", sk, TAVIK_SK_BYTES)) &&
-         tavik_write_hex(out, "pub:\n", key->pub, TAVIK_PK_BYTES);
+    const char *head = priv ? " Private-Key:\n" : " Public-Key:\n";
+    ok = tavik_bio_write(out, alg->name, strlen(alg->name)) && tavik_bio_write(out, head, strlen(head)) &&
+         (!priv || seed == NULL || tavik_write_hex(out, "seed:\n", seed, alg->seed_bytes));
+    for (const TAVIK_TEXT_PART *part = calls->text; ok && part->title != NULL; ++part)
+      if (priv || !part->secret)
+        ok = tavik_write_hex(out, part->title, (part->secret ? sk : key->pub) + part->offset, part->len);
   } else if ((kind == PKI_DER || kind == PKI_PEM) && ctx->cipher != NULL) {
     ok = tavik_write_encrypted(ctx, out, buf, n, kind == PKI_PEM, cb, cbarg);
   } else {
     ok = tavik_bio_write(out, buf, n);
   }
-  OPENSSL_secure_clear_free(buf, TAVIK_SK_PEM_MAX_BYTES);
+  OPENSSL_secure_clear_free(buf, calls->room);
 done:
   tavik_key_free(imported);
   return ok;
 }
 
-static void *enc_import_object(void *vctx, int selection, const OSSL_PARAM params[]) {
+static void *enc_import_object(const TAVIK_ALG *alg, void *vctx, int selection, const OSSL_PARAM params[]) {
   CODEC_CTX *ctx = vctx;
-  TAVIK_KEY *key = tavik_key_new(ctx->prov);
+  TAVIK_KEY *key = tavik_key_new(alg, ctx->prov);
   if (key != NULL && !tavik_key_import(key, selection, params)) {
     tavik_key_free(key);
     key = NULL;
@@ -193,73 +202,46 @@ static void *enc_import_object(void *vctx, int selection, const OSSL_PARAM param
 
 static void enc_free_object(void *key) { tavik_key_free(key); }
 
-#define ENCODER(name, kind, handled)                                                                            \
-  static int name##_does_selection(void *provctx, int selection) {                                             \
-    (void)provctx;                                                                                              \
-    return tavik_selection_fits(selection, handled);                                                                 \
-  }                                                                                                             \
-  static int name##_encode(void *vctx, OSSL_CORE_BIO *out, const void *obj_raw, const OSSL_PARAM obj_abstract[], \
-                           int selection, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {                          \
-    return encode(vctx, kind, out, obj_raw, obj_abstract, selection, cb, cbarg);                                \
-  }                                                                                                             \
-  const OSSL_DISPATCH tavik_##name##_encoder_functions[] = {                                                    \
-      {OSSL_FUNC_ENCODER_NEWCTX, (void (*)(void))tavik_codec_newctx},                                                 \
-      {OSSL_FUNC_ENCODER_FREECTX, (void (*)(void))tavik_codec_freectx},                                               \
-      {OSSL_FUNC_ENCODER_SET_CTX_PARAMS, (void (*)(void))tavik_enc_set_ctx_params},                                   \
-      {OSSL_FUNC_ENCODER_SETTABLE_CTX_PARAMS, (void (*)(void))tavik_enc_settable_ctx_params},                         \
-      {OSSL_FUNC_ENCODER_DOES_SELECTION, (void (*)(void))name##_does_selection},                                \
-      {OSSL_FUNC_ENCODER_ENCODE, (void (*)(void))name##_encode},                                                \
-      {OSSL_FUNC_ENCODER_IMPORT_OBJECT, (void (*)(void))enc_import_object},                                     \
-      {OSSL_FUNC_ENCODER_FREE_OBJECT, (void (*)(void))enc_free_object},                                         \
-      {0, NULL}};
-
-ENCODER(spki_der, SPKI_DER, OSSL_KEYMGMT_SELECT_PUBLIC_KEY)
-ENCODER(spki_pem, SPKI_PEM, OSSL_KEYMGMT_SELECT_PUBLIC_KEY)
-ENCODER(pki_der, PKI_DER, OSSL_KEYMGMT_SELECT_PRIVATE_KEY)
-ENCODER(pki_pem, PKI_PEM, OSSL_KEYMGMT_SELECT_PRIVATE_KEY)
-ENCODER(text, TEXT, OSSL_KEYMGMT_SELECT_KEYPAIR)
-
-/* Decoding. Input that is not one of this algorithm's containers is left to other decoders
-   (return 1, nothing decoded); a container of this algorithm that the strict decoder refuses
-   ends the decoding with the refusal's reason. */
-#define DECODE_ROOM (TAVIK_PKCS8_MAX_BYTES + 4096)
-
-static int ours(const uint8_t *der, size_t n) {
+/* Decoding. Input that is not one of the algorithm's containers is left to other decoders
+   (return 1, nothing decoded); a container of the algorithm that the strict decoder refuses ends
+   the decoding with the refusal's reason. */
+static int ours(const TAVIK_ALG *alg, const uint8_t *der, size_t n) {
   uint8_t aid[8 + TAVIK_OID_MAX_BYTES];
   size_t len = 0;
-  if (tavik_der_algorithm_identifier(aid, sizeof aid, &len) != TAVIK_OK) return 0;
+  if (alg->algorithm_identifier(aid, sizeof aid, &len) != TAVIK_OK) return 0;
   for (size_t i = 0; i + len <= n && i < 32; ++i)
     if (memcmp(der + i, aid, len) == 0) return 1;
   return 0;
 }
 
-static int decode(CODEC_CTX *ctx, int secret, OSSL_CORE_BIO *in, int selection, OSSL_CALLBACK *data_cb,
+static int decode(const TAVIK_ALG *alg, CODEC_CTX *ctx, int secret, OSSL_CORE_BIO *in, OSSL_CALLBACK *data_cb,
                   void *data_cbarg) {
-  uint8_t *der = OPENSSL_secure_malloc(DECODE_ROOM);
-  uint8_t *sk = OPENSSL_secure_malloc(TAVIK_SK_BYTES + TAVIK_SEED_BYTES);
-  uint8_t pk[TAVIK_PK_BYTES];
+  const TAVIK_CODEC_CALLS *calls = alg->codec;
+  const size_t room = calls->decode_room, secret_bytes = alg->sk_bytes + alg->seed_bytes;
+  uint8_t *der = OPENSSL_secure_malloc(room);
+  uint8_t *sk = OPENSSL_secure_malloc(secret_bytes);
+  uint8_t pk[TAVIK_PROV_PK_MAX_BYTES];
   size_t n = 0, got = 0;
   uint32_t form = 0;
   int ok = 1;
   TAVIK_KEY *key = NULL;
-  (void)selection;
   if (der == NULL || sk == NULL) {
     tavik_raise(ctx->prov, TAVIK_R_OUT_OF_MEMORY, NULL);
     ok = 0;
     goto done;
   }
-  while (n < DECODE_ROOM && tavik_bio_read(in, der + n, DECODE_ROOM - n, &got) && got > 0) n += got;
-  if (n == DECODE_ROOM) goto done; /* longer than any container of ours */
-  uint8_t *seed = sk + TAVIK_SK_BYTES;
-  const int32_t r = secret ? tavik_sk_from_der(sk, seed, &form, der, n) : tavik_pk_from_der(pk, der, n);
+  while (n < room && tavik_bio_read(in, der + n, room - n, &got) && got > 0) n += got;
+  if (n == room) goto done; /* longer than any container of the algorithm */
+  uint8_t *seed = sk + alg->sk_bytes;
+  const int32_t r = secret ? calls->sk_from_der(sk, seed, &form, der, n) : calls->pk_from_der(pk, der, n);
   if (r != TAVIK_OK) {
-    if (r != TAVIK_DER_WRONG_ALGORITHM && ours(der, n)) {
+    if (r != TAVIK_DER_WRONG_ALGORITHM && ours(alg, der, n)) {
       tavik_raise_code(ctx->prov, r);
       ok = 0;
     }
     goto done;
   }
-  if ((key = tavik_key_new(ctx->prov)) == NULL ||
+  if ((key = tavik_key_new(alg, ctx->prov)) == NULL ||
       !(secret ? tavik_key_set(key, (form & TAVIK_FORM_SEED) ? seed : NULL, (form & TAVIK_FORM_SEED) ? NULL : sk, NULL)
                : tavik_key_set(key, NULL, NULL, pk))) {
     ok = 0;
@@ -269,15 +251,15 @@ static int decode(CODEC_CTX *ctx, int secret, OSSL_CORE_BIO *in, int selection, 
     int type = OSSL_OBJECT_PKEY;
     OSSL_PARAM params[4];
     params[0] = OSSL_PARAM_construct_int(OSSL_OBJECT_PARAM_TYPE, &type);
-    params[1] = OSSL_PARAM_construct_utf8_string(OSSL_OBJECT_PARAM_DATA_TYPE, (char *)TAVIK_ALG_NAME, 0);
+    params[1] = OSSL_PARAM_construct_utf8_string(OSSL_OBJECT_PARAM_DATA_TYPE, (char *)alg->name, 0);
     params[2] = OSSL_PARAM_construct_octet_string(OSSL_OBJECT_PARAM_REFERENCE, &key, sizeof key);
     params[3] = OSSL_PARAM_construct_end();
     ok = data_cb(params, data_cbarg);
   }
 done:
   tavik_key_free(key); /* NULL when the key was taken over */
-  OPENSSL_secure_clear_free(der, DECODE_ROOM);
-  OPENSSL_secure_clear_free(sk, TAVIK_SK_BYTES + TAVIK_SEED_BYTES);
+  OPENSSL_secure_clear_free(der, room);
+  OPENSSL_secure_clear_free(sk, secret_bytes);
   return ok;
 }
 
@@ -288,24 +270,77 @@ static int dec_export_object(void *vctx, const void *objref, size_t objref_sz, O
   return tavik_key_export(*(TAVIK_KEY *const *)objref, OSSL_KEYMGMT_SELECT_ALL, export_cb, export_cbarg);
 }
 
-#define DECODER(name, secret, handled)                                                                       \
-  static int name##_dec_does_selection(void *provctx, int selection) {                                     \
-    (void)provctx;                                                                                          \
-    return tavik_selection_fits(selection, handled);                                                             \
-  }                                                                                                         \
-  static int name##_decode(void *vctx, OSSL_CORE_BIO *in, int selection, OSSL_CALLBACK *data_cb,            \
-                           void *data_cbarg, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {                   \
-    (void)cb;                                                                                               \
-    (void)cbarg;                                                                                            \
-    return decode(vctx, secret, in, selection, data_cb, data_cbarg);                                        \
-  }                                                                                                         \
-  const OSSL_DISPATCH tavik_##name##_decoder_functions[] = {                                                \
-      {OSSL_FUNC_DECODER_NEWCTX, (void (*)(void))tavik_codec_newctx},                                             \
-      {OSSL_FUNC_DECODER_FREECTX, (void (*)(void))tavik_codec_freectx},                                           \
-      {OSSL_FUNC_DECODER_DOES_SELECTION, (void (*)(void))name##_dec_does_selection},                        \
-      {OSSL_FUNC_DECODER_DECODE, (void (*)(void))name##_decode},                                            \
-      {OSSL_FUNC_DECODER_EXPORT_OBJECT, (void (*)(void))dec_export_object},                                 \
+/* The single scheme's containers, and its text form after the seed: the secret key, the public key. */
+static const TAVIK_TEXT_PART single_text[] = {
+    {"priv:\n", 1, 0, TAVIK_SK_BYTES}, {"pub:\n", 0, 0, TAVIK_PK_BYTES}, {NULL, 0, 0, 0}};
+
+const TAVIK_CODEC_CALLS tavik_codec_calls = {
+    .room = TAVIK_SK_PEM_MAX_BYTES,
+    .decode_room = TAVIK_PKCS8_MAX_BYTES + 4096,
+    .pk_to_der = tavik_pk_to_der,
+    .pk_to_pem = tavik_pk_to_pem,
+    .sk_to_der = tavik_sk_to_der,
+    .sk_to_pem = tavik_sk_to_pem,
+    .pk_from_der = tavik_pk_from_der,
+    .sk_from_der = tavik_sk_from_der,
+    .text = single_text,
+};
+
+/* An algorithm's encoder of one container (kind) for the parts it handles, and its decoders. */
+#define ENCODER(prefix, alg, name, kind, handled)                                                             \
+  static int prefix##_##name##_does_selection(void *provctx, int selection) {                                \
+    (void)provctx;                                                                                            \
+    return tavik_selection_fits(selection, handled);                                                          \
+  }                                                                                                           \
+  static int prefix##_##name##_encode(void *vctx, OSSL_CORE_BIO *out, const void *obj_raw,                    \
+                                      const OSSL_PARAM obj_abstract[], int selection,                         \
+                                      OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {                            \
+    return encode(&(alg), vctx, kind, out, obj_raw, obj_abstract, selection, cb, cbarg);                      \
+  }                                                                                                           \
+  static void *prefix##_##name##_import_object(void *vctx, int selection, const OSSL_PARAM params[]) {       \
+    return enc_import_object(&(alg), vctx, selection, params);                                                \
+  }                                                                                                           \
+  const OSSL_DISPATCH prefix##_##name##_encoder_functions[] = {                                               \
+      {OSSL_FUNC_ENCODER_NEWCTX, (void (*)(void))tavik_codec_newctx},                                         \
+      {OSSL_FUNC_ENCODER_FREECTX, (void (*)(void))tavik_codec_freectx},                                       \
+      {OSSL_FUNC_ENCODER_SET_CTX_PARAMS, (void (*)(void))tavik_enc_set_ctx_params},                           \
+      {OSSL_FUNC_ENCODER_SETTABLE_CTX_PARAMS, (void (*)(void))tavik_enc_settable_ctx_params},                 \
+      {OSSL_FUNC_ENCODER_DOES_SELECTION, (void (*)(void))prefix##_##name##_does_selection},                   \
+      {OSSL_FUNC_ENCODER_ENCODE, (void (*)(void))prefix##_##name##_encode},                                   \
+      {OSSL_FUNC_ENCODER_IMPORT_OBJECT, (void (*)(void))prefix##_##name##_import_object},                     \
+      {OSSL_FUNC_ENCODER_FREE_OBJECT, (void (*)(void))enc_free_object},                                       \
       {0, NULL}};
 
-DECODER(spki_der, 0, OSSL_KEYMGMT_SELECT_PUBLIC_KEY)
-DECODER(pki_der, 1, OSSL_KEYMGMT_SELECT_PRIVATE_KEY)
+#define DECODER(prefix, alg, name, secret, handled)                                                           \
+  static int prefix##_##name##_dec_does_selection(void *provctx, int selection) {                            \
+    (void)provctx;                                                                                            \
+    return tavik_selection_fits(selection, handled);                                                          \
+  }                                                                                                           \
+  static int prefix##_##name##_decode(void *vctx, OSSL_CORE_BIO *in, int selection, OSSL_CALLBACK *data_cb,   \
+                                      void *data_cbarg, OSSL_PASSPHRASE_CALLBACK *cb, void *cbarg) {          \
+    (void)selection;                                                                                          \
+    (void)cb;                                                                                                 \
+    (void)cbarg;                                                                                              \
+    return decode(&(alg), vctx, secret, in, data_cb, data_cbarg);                                             \
+  }                                                                                                           \
+  const OSSL_DISPATCH prefix##_##name##_decoder_functions[] = {                                               \
+      {OSSL_FUNC_DECODER_NEWCTX, (void (*)(void))tavik_codec_newctx},                                         \
+      {OSSL_FUNC_DECODER_FREECTX, (void (*)(void))tavik_codec_freectx},                                       \
+      {OSSL_FUNC_DECODER_DOES_SELECTION, (void (*)(void))prefix##_##name##_dec_does_selection},               \
+      {OSSL_FUNC_DECODER_DECODE, (void (*)(void))prefix##_##name##_decode},                                   \
+      {OSSL_FUNC_DECODER_EXPORT_OBJECT, (void (*)(void))dec_export_object},                                   \
+      {0, NULL}};
+
+#define CODECS(prefix, alg)                                                  \
+  ENCODER(prefix, alg, spki_der, SPKI_DER, OSSL_KEYMGMT_SELECT_PUBLIC_KEY)   \
+  ENCODER(prefix, alg, spki_pem, SPKI_PEM, OSSL_KEYMGMT_SELECT_PUBLIC_KEY)   \
+  ENCODER(prefix, alg, pki_der, PKI_DER, OSSL_KEYMGMT_SELECT_PRIVATE_KEY)    \
+  ENCODER(prefix, alg, pki_pem, PKI_PEM, OSSL_KEYMGMT_SELECT_PRIVATE_KEY)    \
+  ENCODER(prefix, alg, text, TEXT, OSSL_KEYMGMT_SELECT_KEYPAIR)              \
+  DECODER(prefix, alg, spki_der, 0, OSSL_KEYMGMT_SELECT_PUBLIC_KEY)          \
+  DECODER(prefix, alg, pki_der, 1, OSSL_KEYMGMT_SELECT_PRIVATE_KEY)
+
+CODECS(tavik, tavik_alg)
+#ifdef TAVIK_PROVIDER_PAIR
+CODECS(tavik_pair, tavik_pair_alg)
+#endif

@@ -1,5 +1,7 @@
-/* Key management: making, importing, exporting, comparing and checking keys. The secret key and
-   its seed live on OpenSSL's secure heap and are wiped when the last reference goes. */
+/* Key management, one implementation for every algorithm the provider offers (its table says
+   the sizes and the library's calls): making, importing, exporting, comparing and checking keys.
+   The secret key and its seed live on OpenSSL's secure heap and are wiped when the last reference
+   goes. */
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/params.h>
@@ -8,20 +10,17 @@
 
 #include "tavik_prov.h"
 
-#define SECRET_BYTES (TAVIK_SK_BYTES + TAVIK_SEED_BYTES)
-/* The size of a public key in bits. No "security-bits" is reported: the parameter set has no
-   derived strength figure, so libcrypto reads 0 and its security-level checks (an auth_level of
-   1 or more, TLS security levels) refuse these keys rather than rely on an unfounded number. */
-#define KEY_BITS (8 * TAVIK_PK_BYTES)
+#define SECRET_BYTES(alg) ((alg)->sk_bytes + (alg)->seed_bytes)
 
 static void *align64(void *p);
 
-TAVIK_KEY *tavik_key_new(TAVIK_PROVCTX *prov) {
+TAVIK_KEY *tavik_key_new(const TAVIK_ALG *alg, TAVIK_PROVCTX *prov) {
   TAVIK_KEY *key = OPENSSL_zalloc(sizeof *key);
   if (key == NULL) {
     tavik_raise(prov, TAVIK_R_OUT_OF_MEMORY, NULL);
     return NULL;
   }
+  key->alg = alg;
   key->prov = prov;
   atomic_init(&key->refs, 1);
   atomic_init(&key->sk_uses, 0);
@@ -84,49 +83,50 @@ void tavik_key_free(TAVIK_KEY *key) {
     OPENSSL_secure_clear_free(key->xsk_mem, EXPANDED_ROOM(tavik_expanded_sk));
   }
   OPENSSL_free(key->xpk_mem);
-  OPENSSL_secure_clear_free(key->secret, SECRET_BYTES);
+  OPENSSL_secure_clear_free(key->secret, SECRET_BYTES(key->alg));
   pthread_mutex_destroy(&key->lock);
   OPENSSL_free(key);
 }
 
 /* Room for the secret parts. */
 static int key_secret_room(TAVIK_KEY *key) {
-  if (key->secret == NULL) key->secret = OPENSSL_secure_zalloc(SECRET_BYTES);
+  if (key->secret == NULL) key->secret = OPENSSL_secure_zalloc(SECRET_BYTES(key->alg));
   if (key->secret == NULL) tavik_raise(key->prov, TAVIK_R_OUT_OF_MEMORY, NULL);
   return key->secret != NULL;
 }
 
 int tavik_key_set(TAVIK_KEY *key, const uint8_t *seed, const uint8_t *sk, const uint8_t *pk) {
-  uint8_t pub[TAVIK_PK_BYTES];
+  const TAVIK_ALG *alg = key->alg;
+  uint8_t pub[TAVIK_PROV_PK_MAX_BYTES];
   if (seed != NULL || sk != NULL) {
     if (!key_secret_room(key)) return 0;
     if (seed != NULL) {
-      if (sig_keygen_from_seed(pub, TAVIK_KEY_SK(key), seed) != TAVIK_OK) return 0;
+      if (alg->keygen_from_seed(pub, TAVIK_KEY_SK(key), seed) != TAVIK_OK) return 0;
       /* Public: whether the key given beside the seed is the seed's is the result. */
-      if (sk != NULL && CRYPTO_memcmp(TAVIK_KEY_SK(key), sk, TAVIK_SK_BYTES) != 0) {
-        OPENSSL_cleanse(key->secret, SECRET_BYTES);
+      if (sk != NULL && CRYPTO_memcmp(TAVIK_KEY_SK(key), sk, alg->sk_bytes) != 0) {
+        OPENSSL_cleanse(key->secret, SECRET_BYTES(alg));
         tavik_raise(key->prov, TAVIK_R_KEY_MISMATCH, "the seed does not make the secret key");
         return 0;
       }
-      memcpy(TAVIK_KEY_SEED(key), seed, TAVIK_SEED_BYTES);
+      memcpy(TAVIK_KEY_SEED(key), seed, alg->seed_bytes);
     } else {
-      memcpy(TAVIK_KEY_SK(key), sk, TAVIK_SK_BYTES);
-      if (tavik_pk_from_sk(pub, TAVIK_KEY_SK(key)) != TAVIK_OK) {
-        OPENSSL_cleanse(key->secret, SECRET_BYTES);
-        tavik_raise(key->prov, TAVIK_R_DAMAGED_KEY, NULL);
+      memcpy(TAVIK_KEY_SK(key), sk, alg->sk_bytes);
+      if (alg->pk_from_sk(pub, TAVIK_KEY_SK(key)) != TAVIK_OK) {
+        OPENSSL_cleanse(key->secret, SECRET_BYTES(alg));
+        tavik_raise(key->prov, TAVIK_R_DAMAGED_KEY, alg->damaged_key != NULL ? "%s" : NULL, alg->damaged_key);
         return 0;
       }
     }
-    if (pk != NULL && memcmp(pub, pk, TAVIK_PK_BYTES) != 0) {
-      OPENSSL_cleanse(key->secret, SECRET_BYTES);
+    if (pk != NULL && memcmp(pub, pk, alg->pk_bytes) != 0) {
+      OPENSSL_cleanse(key->secret, SECRET_BYTES(alg));
       tavik_raise(key->prov, TAVIK_R_KEY_MISMATCH, "the public key is not the secret key's");
       return 0;
     }
-    memcpy(key->pub, pub, TAVIK_PK_BYTES);
+    memcpy(key->pub, pub, alg->pk_bytes);
     key->has_priv = 1;
     key->has_seed = seed != NULL;
   } else {
-    memcpy(key->pub, pk, TAVIK_PK_BYTES);
+    memcpy(key->pub, pk, alg->pk_bytes);
   }
   key->has_pub = 1;
   return 1;
@@ -144,15 +144,14 @@ static const uint8_t *octets(const OSSL_PARAM params[], const char *name, size_t
   return p->data;
 }
 
-static void *km_new(void *provctx) { return tavik_key_new(provctx); }
 static void km_free(void *keydata) { tavik_key_free(keydata); }
 
 static void *km_dup(const void *keydata, int selection) {
   const TAVIK_KEY *src = keydata;
-  TAVIK_KEY *key = tavik_key_new(src->prov);
+  TAVIK_KEY *key = tavik_key_new(src->alg, src->prov);
   if (key == NULL) return NULL;
   if ((selection & OSSL_KEYMGMT_SELECT_KEYPAIR) != 0 && src->has_pub) {
-    memcpy(key->pub, src->pub, TAVIK_PK_BYTES);
+    memcpy(key->pub, src->pub, src->alg->pk_bytes);
     key->has_pub = 1;
   }
   if ((selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0 && src->has_priv) {
@@ -160,7 +159,7 @@ static void *km_dup(const void *keydata, int selection) {
       tavik_key_free(key);
       return NULL;
     }
-    memcpy(key->secret, src->secret, SECRET_BYTES);
+    memcpy(key->secret, src->secret, SECRET_BYTES(src->alg));
     key->has_priv = 1;
     key->has_seed = src->has_seed;
   }
@@ -171,11 +170,12 @@ int tavik_key_import(void *keydata, int selection, const OSSL_PARAM params[]) {
   TAVIK_KEY *key = keydata;
   int bad = 0;
   if (key == NULL || key->has_pub) return 0;
-  const uint8_t *pk = octets(params, OSSL_PKEY_PARAM_PUB_KEY, TAVIK_PK_BYTES, &bad);
+  const TAVIK_ALG *alg = key->alg;
+  const uint8_t *pk = octets(params, OSSL_PKEY_PARAM_PUB_KEY, alg->pk_bytes, &bad);
   const uint8_t *sk = NULL, *seed = NULL;
   if ((selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0) {
-    sk = octets(params, OSSL_PKEY_PARAM_PRIV_KEY, TAVIK_SK_BYTES, &bad);
-    seed = octets(params, TAVIK_PKEY_PARAM_SEED, TAVIK_SEED_BYTES, &bad);
+    sk = octets(params, OSSL_PKEY_PARAM_PRIV_KEY, alg->sk_bytes, &bad);
+    seed = octets(params, TAVIK_PKEY_PARAM_SEED, alg->seed_bytes, &bad);
   }
   if (bad) {
     tavik_raise(key->prov, TAVIK_R_BAD_PARAMETER_LENGTH, NULL);
@@ -209,12 +209,13 @@ int tavik_key_export(void *keydata, int selection, OSSL_CALLBACK *cb, void *cbar
   OSSL_PARAM params[4];
   size_t n = 0;
   if (key == NULL || cb == NULL) return 0;
+  const TAVIK_ALG *alg = key->alg;
   if ((selection & OSSL_KEYMGMT_SELECT_KEYPAIR) != 0 && key->has_pub)
-    params[n++] = OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, key->pub, TAVIK_PK_BYTES);
+    params[n++] = OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, key->pub, alg->pk_bytes);
   if ((selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0 && key->has_priv) {
-    params[n++] = OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PRIV_KEY, TAVIK_KEY_SK(key), TAVIK_SK_BYTES);
+    params[n++] = OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PRIV_KEY, TAVIK_KEY_SK(key), alg->sk_bytes);
     if (key->has_seed)
-      params[n++] = OSSL_PARAM_construct_octet_string(TAVIK_PKEY_PARAM_SEED, TAVIK_KEY_SEED(key), TAVIK_SEED_BYTES);
+      params[n++] = OSSL_PARAM_construct_octet_string(TAVIK_PKEY_PARAM_SEED, TAVIK_KEY_SEED(key), alg->seed_bytes);
   }
   params[n] = OSSL_PARAM_construct_end();
   return cb(params, cbarg);
@@ -231,24 +232,26 @@ static int km_has(const void *keydata, int selection) {
 static int km_match(const void *keydata1, const void *keydata2, int selection) {
   const TAVIK_KEY *a = keydata1, *b = keydata2;
   if ((selection & OSSL_KEYMGMT_SELECT_KEYPAIR) == 0) return 1;
-  if (a->has_pub != b->has_pub || (a->has_pub && memcmp(a->pub, b->pub, TAVIK_PK_BYTES) != 0)) return 0;
+  if (a->alg != b->alg) return 0;
+  if (a->has_pub != b->has_pub || (a->has_pub && memcmp(a->pub, b->pub, a->alg->pk_bytes) != 0)) return 0;
   if ((selection & OSSL_KEYMGMT_SELECT_KEYPAIR) == OSSL_KEYMGMT_SELECT_PRIVATE_KEY && a->has_priv && b->has_priv)
-    return CRYPTO_memcmp(TAVIK_KEY_SK(a), TAVIK_KEY_SK(b), TAVIK_SK_BYTES) == 0;
+    return CRYPTO_memcmp(TAVIK_KEY_SK(a), TAVIK_KEY_SK(b), a->alg->sk_bytes) == 0;
   return 1;
 }
 
-/* A secret key is checked against its own fields and against the public key beside it. */
+/* A secret key is checked against its own fields (both halves, for the pair) and against the
+   public key beside it. */
 static int km_validate(const void *keydata, int selection, int checktype) {
   const TAVIK_KEY *key = keydata;
   (void)checktype;
   if (!km_has(keydata, selection)) return 0;
   if ((selection & OSSL_KEYMGMT_SELECT_PRIVATE_KEY) != 0) {
-    uint8_t pub[TAVIK_PK_BYTES];
-    if (tavik_pk_from_sk(pub, TAVIK_KEY_SK(key)) != TAVIK_OK) {
+    uint8_t pub[TAVIK_PROV_PK_MAX_BYTES];
+    if (key->alg->pk_from_sk(pub, TAVIK_KEY_SK(key)) != TAVIK_OK) {
       tavik_raise(key->prov, TAVIK_R_DAMAGED_KEY, NULL);
       return 0;
     }
-    if (memcmp(pub, key->pub, TAVIK_PK_BYTES) != 0) {
+    if (memcmp(pub, key->pub, key->alg->pk_bytes) != 0) {
       tavik_raise(key->prov, TAVIK_R_KEY_MISMATCH, NULL);
       return 0;
     }
@@ -256,6 +259,9 @@ static int km_validate(const void *keydata, int selection, int checktype) {
   return 1;
 }
 
+/* The single scheme's parameters. No "security-bits" is reported: the parameter set has no
+   derived strength figure, so libcrypto reads 0 and its security-level checks (an auth_level of
+   1 or more, TLS security levels) refuse these keys rather than rely on an unfounded number. */
 static const OSSL_PARAM gettable[] = {OSSL_PARAM_int(OSSL_PKEY_PARAM_BITS, NULL),
                                       OSSL_PARAM_int(OSSL_PKEY_PARAM_MAX_SIZE, NULL),
                                       OSSL_PARAM_utf8_string(OSSL_PKEY_PARAM_DEFAULT_DIGEST, NULL, 0),
@@ -263,11 +269,6 @@ static const OSSL_PARAM gettable[] = {OSSL_PARAM_int(OSSL_PKEY_PARAM_BITS, NULL)
                                       OSSL_PARAM_octet_string(OSSL_PKEY_PARAM_PRIV_KEY, NULL, 0),
                                       OSSL_PARAM_octet_string(TAVIK_PKEY_PARAM_SEED, NULL, 0),
                                       OSSL_PARAM_END};
-
-static const OSSL_PARAM *km_gettable_params(void *provctx) {
-  (void)provctx;
-  return gettable;
-}
 
 static int set_octets(OSSL_PARAM params[], const char *name, int has, const uint8_t *v, size_t len) {
   OSSL_PARAM *p = OSSL_PARAM_locate(params, name);
@@ -280,48 +281,52 @@ static int set_octets(OSSL_PARAM params[], const char *name, int has, const uint
    (req -sha256, x509 -sha256) without a word, where it should reach the signature and be refused. */
 static int km_get_params(void *keydata, OSSL_PARAM params[]) {
   const TAVIK_KEY *key = keydata;
+  const TAVIK_ALG *alg = key->alg;
   OSSL_PARAM *p;
-  if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_BITS)) != NULL && !OSSL_PARAM_set_int(p, KEY_BITS)) return 0;
-  if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_MAX_SIZE)) != NULL && !OSSL_PARAM_set_int(p, TAVIK_SIG_BYTES))
+  if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_BITS)) != NULL && !OSSL_PARAM_set_int(p, alg->key_bits))
+    return 0;
+  if (alg->security_bits != 0 && (p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_SECURITY_BITS)) != NULL &&
+      !OSSL_PARAM_set_int(p, alg->security_bits))
+    return 0;
+  if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_MAX_SIZE)) != NULL && !OSSL_PARAM_set_int(p, (int)alg->sig_bytes))
     return 0;
   if ((p = OSSL_PARAM_locate(params, OSSL_PKEY_PARAM_DEFAULT_DIGEST)) != NULL && !OSSL_PARAM_set_utf8_string(p, ""))
     return 0;
-  return set_octets(params, OSSL_PKEY_PARAM_PUB_KEY, key->has_pub, key->pub, TAVIK_PK_BYTES) &&
-         set_octets(params, OSSL_PKEY_PARAM_PRIV_KEY, key->has_priv, key->secret, TAVIK_SK_BYTES) &&
+  return set_octets(params, OSSL_PKEY_PARAM_PUB_KEY, key->has_pub, key->pub, alg->pk_bytes) &&
+         set_octets(params, OSSL_PKEY_PARAM_PRIV_KEY, key->has_priv, key->secret, alg->sk_bytes) &&
          set_octets(params, TAVIK_PKEY_PARAM_SEED, key->has_seed, key->has_seed ? TAVIK_KEY_SEED(key) : NULL,
-                    TAVIK_SEED_BYTES);
+                    alg->seed_bytes);
 }
 
-static const char *km_query_operation_name(int operation_id) {
-  return operation_id == OSSL_OP_SIGNATURE ? TAVIK_ALG_NAME : NULL;
-}
-
-/* Loading the key a decoder made: the reference holds its address, which is taken over. */
-static void *km_load(const void *reference, size_t reference_sz) {
+/* Loading the key a decoder made: the reference holds its address, which is taken over when the
+   key is of the algorithm asked for. */
+static void *km_load(const TAVIK_ALG *alg, const void *reference, size_t reference_sz) {
   if (reference == NULL || reference_sz != sizeof(TAVIK_KEY *)) return NULL;
   TAVIK_KEY *key = *(TAVIK_KEY **)reference;
+  if (key == NULL || key->alg != alg) return NULL;
   *(TAVIK_KEY **)reference = NULL;
   return key;
 }
 
 /* Key generation: a seed from the library context's private random generator, or the one given
-   as the "seed" parameter. */
+   as the "seed" parameter; for the pair, both halves come from it. */
 typedef struct {
+  const TAVIK_ALG *alg;
   TAVIK_PROVCTX *prov;
   int has_seed;
-  uint8_t seed[TAVIK_SEED_BYTES];
+  uint8_t seed[TAVIK_PROV_SEED_MAX_BYTES];
 } GEN_CTX;
 
 static int km_gen_set_params(void *genctx, const OSSL_PARAM params[]) {
   GEN_CTX *gen = genctx;
   int bad = 0;
-  const uint8_t *seed = octets(params, TAVIK_PKEY_PARAM_SEED, TAVIK_SEED_BYTES, &bad);
+  const uint8_t *seed = octets(params, TAVIK_PKEY_PARAM_SEED, gen->alg->seed_bytes, &bad);
   if (bad) {
     tavik_raise(gen->prov, TAVIK_R_BAD_PARAMETER_LENGTH, NULL);
     return 0;
   }
   if (seed != NULL) {
-    memcpy(gen->seed, seed, TAVIK_SEED_BYTES);
+    memcpy(gen->seed, seed, gen->alg->seed_bytes);
     gen->has_seed = 1;
   }
   return 1;
@@ -334,11 +339,12 @@ static const OSSL_PARAM *km_gen_settable_params(void *genctx, void *provctx) {
   return settable;
 }
 
-static void *km_gen_init(void *provctx, int selection, const OSSL_PARAM params[]) {
+static void *km_gen_init(const TAVIK_ALG *alg, void *provctx, int selection, const OSSL_PARAM params[]) {
   GEN_CTX *gen;
   if ((selection & OSSL_KEYMGMT_SELECT_KEYPAIR) == 0) return NULL;
   gen = OPENSSL_secure_zalloc(sizeof *gen);
   if (gen == NULL) return NULL;
+  gen->alg = alg;
   gen->prov = provctx;
   if (!km_gen_set_params(gen, params)) {
     OPENSSL_secure_clear_free(gen, sizeof *gen);
@@ -347,53 +353,96 @@ static void *km_gen_init(void *provctx, int selection, const OSSL_PARAM params[]
   return gen;
 }
 
+/* The seed's random bytes. The single scheme's come from the generator the application
+   configured: where no loaded provider offers one (the tavik provider alone), that is said, with
+   the remedy, instead of a failure of a random source; libcrypto's own lines about the fetch stay
+   on the queue before it. The pair reports a failure of its random source either way. */
+static int draw_seed(GEN_CTX *gen) {
+  if (gen->alg->gen_names_generator && RAND_get0_private(gen->prov->libctx) == NULL) {
+    tavik_raise(gen->prov, TAVIK_R_NO_GENERATOR, NULL);
+    return 0;
+  }
+  if (RAND_priv_bytes_ex(gen->prov->libctx, gen->seed, gen->alg->seed_bytes, 0) != 1) {
+    tavik_raise(gen->prov, gen->alg->gen_names_generator ? TAVIK_R_GENERATOR_FAILED : TAVIK_R_NO_RANDOMNESS, NULL);
+    return 0;
+  }
+  return 1;
+}
+
 static void *km_gen(void *genctx, OSSL_CALLBACK *cb, void *cbarg) {
   GEN_CTX *gen = genctx;
   (void)cb;
   (void)cbarg;
-  /* The seed comes from the generator the application configured. Where no loaded provider
-     offers one (the tavik provider alone), that is said, with the remedy, instead of a failure of
-     a random source; libcrypto's own lines about the fetch stay on the queue before it. */
-  if (!gen->has_seed) {
-    if (RAND_get0_private(gen->prov->libctx) == NULL) {
-      tavik_raise(gen->prov, TAVIK_R_NO_GENERATOR, NULL);
-      return NULL;
-    }
-    if (RAND_priv_bytes_ex(gen->prov->libctx, gen->seed, TAVIK_SEED_BYTES, 0) != 1) {
-      tavik_raise(gen->prov, TAVIK_R_GENERATOR_FAILED, NULL);
-      return NULL;
-    }
-  }
-  TAVIK_KEY *key = tavik_key_new(gen->prov);
+  if (!gen->has_seed && !draw_seed(gen)) return NULL;
+  TAVIK_KEY *key = tavik_key_new(gen->alg, gen->prov);
   if (key != NULL && !tavik_key_set(key, gen->seed, NULL, NULL)) {
     tavik_key_free(key);
     key = NULL;
   }
-  OPENSSL_cleanse(gen->seed, TAVIK_SEED_BYTES);
+  OPENSSL_cleanse(gen->seed, gen->alg->seed_bytes);
   gen->has_seed = 0;
   return key;
 }
 
 static void km_gen_cleanup(void *genctx) { OPENSSL_secure_clear_free(genctx, sizeof(GEN_CTX)); }
 
-const OSSL_DISPATCH tavik_keymgmt_functions[] = {
-    {OSSL_FUNC_KEYMGMT_NEW, (void (*)(void))km_new},
-    {OSSL_FUNC_KEYMGMT_FREE, (void (*)(void))km_free},
-    {OSSL_FUNC_KEYMGMT_DUP, (void (*)(void))km_dup},
-    {OSSL_FUNC_KEYMGMT_LOAD, (void (*)(void))km_load},
-    {OSSL_FUNC_KEYMGMT_GEN_INIT, (void (*)(void))km_gen_init},
-    {OSSL_FUNC_KEYMGMT_GEN_SET_PARAMS, (void (*)(void))km_gen_set_params},
-    {OSSL_FUNC_KEYMGMT_GEN_SETTABLE_PARAMS, (void (*)(void))km_gen_settable_params},
-    {OSSL_FUNC_KEYMGMT_GEN, (void (*)(void))km_gen},
-    {OSSL_FUNC_KEYMGMT_GEN_CLEANUP, (void (*)(void))km_gen_cleanup},
-    {OSSL_FUNC_KEYMGMT_GET_PARAMS, (void (*)(void))km_get_params},
-    {OSSL_FUNC_KEYMGMT_GETTABLE_PARAMS, (void (*)(void))km_gettable_params},
-    {OSSL_FUNC_KEYMGMT_HAS, (void (*)(void))km_has},
-    {OSSL_FUNC_KEYMGMT_MATCH, (void (*)(void))km_match},
-    {OSSL_FUNC_KEYMGMT_VALIDATE, (void (*)(void))km_validate},
-    {OSSL_FUNC_KEYMGMT_IMPORT, (void (*)(void))tavik_key_import},
-    {OSSL_FUNC_KEYMGMT_IMPORT_TYPES, (void (*)(void))km_key_types},
-    {OSSL_FUNC_KEYMGMT_EXPORT, (void (*)(void))tavik_key_export},
-    {OSSL_FUNC_KEYMGMT_EXPORT_TYPES, (void (*)(void))km_key_types},
-    {OSSL_FUNC_KEYMGMT_QUERY_OPERATION_NAME, (void (*)(void))km_query_operation_name},
-    {0, NULL}};
+const TAVIK_ALG tavik_alg = {
+    .name = TAVIK_ALG_NAME,
+    .pk_bytes = TAVIK_PK_BYTES,
+    .sk_bytes = TAVIK_SK_BYTES,
+    .seed_bytes = TAVIK_SEED_BYTES,
+    .sig_bytes = TAVIK_SIG_BYTES,
+    .key_bits = 8 * TAVIK_PK_BYTES,
+    .security_bits = 0,
+    .gettable = gettable,
+    .damaged_key = NULL,
+    .gen_names_generator = 1,
+    .keygen_from_seed = sig_keygen_from_seed,
+    .pk_from_sk = tavik_pk_from_sk,
+    .algorithm_identifier = tavik_der_algorithm_identifier,
+    .sig = &tavik_sig_calls,
+    .codec = &tavik_codec_calls,
+};
+
+/* An algorithm's key management: the calls that name no key are made for it here. */
+#define KEYMGMT(prefix, alg)                                                                        \
+  static void *prefix##_km_new(void *provctx) { return tavik_key_new(&(alg), provctx); }             \
+  static void *prefix##_km_load(const void *reference, size_t reference_sz) {                        \
+    return km_load(&(alg), reference, reference_sz);                                                 \
+  }                                                                                                  \
+  static void *prefix##_km_gen_init(void *provctx, int selection, const OSSL_PARAM params[]) {       \
+    return km_gen_init(&(alg), provctx, selection, params);                                          \
+  }                                                                                                  \
+  static const OSSL_PARAM *prefix##_km_gettable_params(void *provctx) {                              \
+    (void)provctx;                                                                                   \
+    return (alg).gettable;                                                                           \
+  }                                                                                                  \
+  static const char *prefix##_km_query_operation_name(int operation_id) {                            \
+    return operation_id == OSSL_OP_SIGNATURE ? (alg).name : NULL;                                    \
+  }                                                                                                  \
+  const OSSL_DISPATCH prefix##_keymgmt_functions[] = {                                               \
+      {OSSL_FUNC_KEYMGMT_NEW, (void (*)(void))prefix##_km_new},                                      \
+      {OSSL_FUNC_KEYMGMT_FREE, (void (*)(void))km_free},                                             \
+      {OSSL_FUNC_KEYMGMT_DUP, (void (*)(void))km_dup},                                               \
+      {OSSL_FUNC_KEYMGMT_LOAD, (void (*)(void))prefix##_km_load},                                    \
+      {OSSL_FUNC_KEYMGMT_GEN_INIT, (void (*)(void))prefix##_km_gen_init},                            \
+      {OSSL_FUNC_KEYMGMT_GEN_SET_PARAMS, (void (*)(void))km_gen_set_params},                         \
+      {OSSL_FUNC_KEYMGMT_GEN_SETTABLE_PARAMS, (void (*)(void))km_gen_settable_params},               \
+      {OSSL_FUNC_KEYMGMT_GEN, (void (*)(void))km_gen},                                               \
+      {OSSL_FUNC_KEYMGMT_GEN_CLEANUP, (void (*)(void))km_gen_cleanup},                               \
+      {OSSL_FUNC_KEYMGMT_GET_PARAMS, (void (*)(void))km_get_params},                                 \
+      {OSSL_FUNC_KEYMGMT_GETTABLE_PARAMS, (void (*)(void))prefix##_km_gettable_params},              \
+      {OSSL_FUNC_KEYMGMT_HAS, (void (*)(void))km_has},                                               \
+      {OSSL_FUNC_KEYMGMT_MATCH, (void (*)(void))km_match},                                           \
+      {OSSL_FUNC_KEYMGMT_VALIDATE, (void (*)(void))km_validate},                                     \
+      {OSSL_FUNC_KEYMGMT_IMPORT, (void (*)(void))tavik_key_import},                                  \
+      {OSSL_FUNC_KEYMGMT_IMPORT_TYPES, (void (*)(void))km_key_types},                                \
+      {OSSL_FUNC_KEYMGMT_EXPORT, (void (*)(void))tavik_key_export},                                  \
+      {OSSL_FUNC_KEYMGMT_EXPORT_TYPES, (void (*)(void))km_key_types},                                \
+      {OSSL_FUNC_KEYMGMT_QUERY_OPERATION_NAME, (void (*)(void))prefix##_km_query_operation_name},    \
+      {0, NULL}};
+
+KEYMGMT(tavik, tavik_alg)
+#ifdef TAVIK_PROVIDER_PAIR
+KEYMGMT(tavik_pair, tavik_pair_alg)
+#endif

@@ -1,4 +1,5 @@
-/* Signatures of whole messages, never of digests: EVP_PKEY_sign/verify take the message itself
+/* Signatures, one implementation for every algorithm the provider offers (its table says the
+   sizes and the library's calls). Signatures of whole messages, never of digests: EVP_PKEY_sign/verify take the message itself
    (pkeyutl -rawin), EVP_DigestSign/DigestVerify take it in one piece or streamed, with no digest
    set (what certificate signing uses). Signing is hedged: fresh random bytes join the key in the
    seed of every mask. A digest is refused however it is named: as the init call's digest name,
@@ -24,31 +25,33 @@ enum { OP_NONE, OP_SIGN, OP_VERIFY };
 enum { STREAM_NONE, STREAM_OPEN, STREAM_FINISHED };
 
 typedef struct {
+  const TAVIK_ALG *alg;
   TAVIK_PROVCTX *prov;
   TAVIK_KEY *key;
   int op;
   int stream;               /* STREAM_* */
-  tavik_sign_state *sign;   /* secure heap: it holds a copy of the secret key */
-  tavik_verify_state *verify;
+  void *sign;               /* secure heap: it holds a copy of the secret key */
+  void *verify;
   uint8_t context[TAVIK_MAX_CONTEXT_BYTES];
   size_t context_len;       /* 0: no context */
 } SIG_CTX;
 
 static void drop_streams(SIG_CTX *ctx) {
+  const TAVIK_SIG_CALLS *calls = ctx->alg->sig;
   if (ctx->sign != NULL) {
-    tavik_sign_state_wipe(ctx->sign);
-    OPENSSL_secure_clear_free(ctx->sign, sizeof *ctx->sign);
+    calls->sign_state_wipe(ctx->sign);
+    OPENSSL_secure_clear_free(ctx->sign, calls->sign_state_bytes);
     ctx->sign = NULL;
   }
-  OPENSSL_clear_free(ctx->verify, sizeof *ctx->verify);
+  OPENSSL_clear_free(ctx->verify, calls->verify_state_bytes);
   ctx->verify = NULL;
   ctx->stream = STREAM_NONE;
 }
 
-static void *sg_newctx(void *provctx, const char *propq) {
+static void *sg_newctx(const TAVIK_ALG *alg, void *provctx) {
   SIG_CTX *ctx = OPENSSL_zalloc(sizeof *ctx);
-  (void)propq;
   if (ctx == NULL) return NULL;
+  ctx->alg = alg;
   ctx->prov = provctx;
   return ctx;
 }
@@ -64,7 +67,8 @@ static void sg_freectx(void *vctx) {
 /* A copy, streamed message included: libcrypto finishes a copy when asked for a signature midway. */
 static void *sg_dupctx(void *vctx) {
   const SIG_CTX *src = vctx;
-  SIG_CTX *ctx = sg_newctx(src->prov, NULL);
+  const TAVIK_SIG_CALLS *calls = src->alg->sig;
+  SIG_CTX *ctx = sg_newctx(src->alg, src->prov);
   if (ctx == NULL) return NULL;
   ctx->op = src->op;
   ctx->stream = src->stream;
@@ -72,10 +76,10 @@ static void *sg_dupctx(void *vctx) {
   ctx->context_len = src->context_len;
   if (src->key != NULL && tavik_key_up_ref(src->key)) ctx->key = src->key;
   if (src->sign != NULL) {
-    ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
-    if (ctx->sign != NULL) memcpy(ctx->sign, src->sign, sizeof *ctx->sign);
+    ctx->sign = OPENSSL_secure_malloc(calls->sign_state_bytes);
+    if (ctx->sign != NULL) memcpy(ctx->sign, src->sign, calls->sign_state_bytes);
   }
-  if (src->verify != NULL) ctx->verify = OPENSSL_memdup(src->verify, sizeof *src->verify);
+  if (src->verify != NULL) ctx->verify = OPENSSL_memdup(src->verify, calls->verify_state_bytes);
   if ((src->sign != NULL && ctx->sign == NULL) || (src->verify != NULL && ctx->verify == NULL)) {
     sg_freectx(ctx);
     return NULL;
@@ -181,11 +185,12 @@ static int signature_room(SIG_CTX *ctx, unsigned char *sig, size_t *siglen, size
     tavik_raise(ctx->prov, TAVIK_R_WRONG_OPERATION, NULL);
     return 0;
   }
-  if (sig != NULL && sigsize < TAVIK_SIG_BYTES) {
-    tavik_raise(ctx->prov, TAVIK_R_SIGNATURE_BUFFER_TOO_SMALL, "%zu bytes given, %d needed", sigsize, TAVIK_SIG_BYTES);
+  if (sig != NULL && sigsize < ctx->alg->sig_bytes) {
+    tavik_raise(ctx->prov, TAVIK_R_SIGNATURE_BUFFER_TOO_SMALL, "%zu bytes given, %d needed", sigsize,
+                (int)ctx->alg->sig_bytes);
     return 0;
   }
-  *siglen = TAVIK_SIG_BYTES;
+  *siglen = ctx->alg->sig_bytes;
   return 1;
 }
 
@@ -194,10 +199,7 @@ static int sg_sign(void *vctx, unsigned char *sig, size_t *siglen, size_t sigsiz
   SIG_CTX *ctx = vctx;
   if (!signature_room(ctx, sig, siglen, sigsize)) return 0;
   if (sig == NULL) return 1;
-  const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
-  const int32_t r = x != NULL ? tavik_sign_expanded_ctx_hedged(x, ctx->context, ctx->context_len, tbs, tbslen, sig)
-                              : tavik_sign_ctx_hedged(TAVIK_KEY_SK(ctx->key), ctx->context, ctx->context_len, tbs,
-                                                      tbslen, sig);
+  const int32_t r = ctx->alg->sig->sign(ctx->key, ctx->context, ctx->context_len, tbs, tbslen, sig);
   if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
   return r == TAVIK_OK;
 }
@@ -208,10 +210,7 @@ static int sg_verify(void *vctx, const unsigned char *sig, size_t siglen, const 
     tavik_raise(ctx->prov, TAVIK_R_WRONG_OPERATION, NULL);
     return 0;
   }
-  const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
-  return (x != NULL ? tavik_verify_expanded_ctx(x, ctx->context, ctx->context_len, sig, siglen, tbs, tbslen)
-                    : tavik_verify_ctx(ctx->key->pub, ctx->context, ctx->context_len, sig, siglen, tbs, tbslen)) ==
-         TAVIK_OK;
+  return ctx->alg->sig->verify(ctx->key, ctx->context, ctx->context_len, sig, siglen, tbs, tbslen) == TAVIK_OK;
 }
 
 static int digest_init(SIG_CTX *ctx, const char *mdname, void *provkey, int op, const OSSL_PARAM params[]) {
@@ -234,20 +233,14 @@ static int start_stream(SIG_CTX *ctx) {
     tavik_raise(ctx->prov, TAVIK_R_FINISHED, NULL);
     return 0;
   }
+  const TAVIK_SIG_CALLS *calls = ctx->alg->sig;
   int ok = 0;
   if (ctx->op == OP_SIGN) {
-    if (ctx->sign == NULL) ctx->sign = OPENSSL_secure_malloc(sizeof *ctx->sign);
-    const tavik_expanded_sk *x = tavik_key_expanded_sk(ctx->key);
-    ok = ctx->sign != NULL &&
-         (x != NULL ? tavik_sign_init_expanded_ctx_hedged(ctx->sign, x, ctx->context, ctx->context_len)
-                    : tavik_sign_init_ctx_hedged(ctx->sign, TAVIK_KEY_SK(ctx->key), ctx->context, ctx->context_len)) ==
-             TAVIK_OK;
+    if (ctx->sign == NULL) ctx->sign = OPENSSL_secure_malloc(calls->sign_state_bytes);
+    ok = ctx->sign != NULL && calls->sign_init(ctx->sign, ctx->key, ctx->context, ctx->context_len) == TAVIK_OK;
   } else if (ctx->op == OP_VERIFY) {
-    if (ctx->verify == NULL) ctx->verify = OPENSSL_malloc(sizeof *ctx->verify);
-    const tavik_expanded_pk *x = tavik_key_expanded_pk(ctx->key);
-    ok = ctx->verify != NULL &&
-         (x != NULL ? tavik_verify_init_expanded_ctx(ctx->verify, x, ctx->context, ctx->context_len)
-                    : tavik_verify_init_ctx(ctx->verify, ctx->key->pub, ctx->context, ctx->context_len)) == TAVIK_OK;
+    if (ctx->verify == NULL) ctx->verify = OPENSSL_malloc(calls->verify_state_bytes);
+    ok = ctx->verify != NULL && calls->verify_init(ctx->verify, ctx->key, ctx->context, ctx->context_len) == TAVIK_OK;
   }
   if (!ok) tavik_raise(ctx->prov, ctx->op == OP_NONE ? TAVIK_R_WRONG_OPERATION : TAVIK_R_OUT_OF_MEMORY, NULL);
   ctx->stream = ok ? STREAM_OPEN : STREAM_NONE;
@@ -257,8 +250,8 @@ static int start_stream(SIG_CTX *ctx) {
 static int sg_digest_update(void *vctx, const unsigned char *data, size_t len) {
   SIG_CTX *ctx = vctx;
   if (!start_stream(ctx)) return 0;
-  return ctx->op == OP_SIGN ? tavik_sign_update(ctx->sign, data, len) == TAVIK_OK
-                            : tavik_verify_update(ctx->verify, data, len) == TAVIK_OK;
+  return ctx->op == OP_SIGN ? ctx->alg->sig->sign_update(ctx->sign, data, len) == TAVIK_OK
+                            : ctx->alg->sig->verify_update(ctx->verify, data, len) == TAVIK_OK;
 }
 
 static int sg_digest_sign_final(void *vctx, unsigned char *sig, size_t *siglen, size_t sigsize) {
@@ -267,7 +260,7 @@ static int sg_digest_sign_final(void *vctx, unsigned char *sig, size_t *siglen, 
   if (sig == NULL) return 1;
   if (!start_stream(ctx)) return 0;
   ctx->stream = STREAM_FINISHED;
-  const int32_t r = tavik_sign_final(ctx->sign, sig);
+  const int32_t r = ctx->alg->sig->sign_final(ctx->sign, sig);
   if (r != TAVIK_OK) tavik_raise_code(ctx->prov, r);
   return r == TAVIK_OK;
 }
@@ -280,17 +273,19 @@ static int sg_digest_verify_final(void *vctx, const unsigned char *sig, size_t s
   }
   if (!start_stream(ctx)) return 0;
   ctx->stream = STREAM_FINISHED;
-  return tavik_verify_final(ctx->verify, sig, siglen) == TAVIK_OK;
+  return ctx->alg->sig->verify_final(ctx->verify, sig, siglen) == TAVIK_OK;
 }
 
-/* The AlgorithmIdentifier that certificates carry for these signatures, and the context set. */
+/* The algorithm's AlgorithmIdentifier, which certificates carry for these signatures, and the
+   context set. */
 static int sg_get_ctx_params(void *vctx, OSSL_PARAM params[]) {
   SIG_CTX *ctx = vctx;
   OSSL_PARAM *p = OSSL_PARAM_locate(params, OSSL_SIGNATURE_PARAM_ALGORITHM_ID);
   if (p != NULL) {
     uint8_t aid[8 + TAVIK_OID_MAX_BYTES];
     size_t n = 0;
-    if (tavik_der_algorithm_identifier(aid, sizeof aid, &n) != TAVIK_OK || !OSSL_PARAM_set_octet_string(p, aid, n)) {
+    if (ctx->alg->algorithm_identifier(aid, sizeof aid, &n) != TAVIK_OK ||
+        !OSSL_PARAM_set_octet_string(p, aid, n)) {
       tavik_raise(ctx->prov, TAVIK_R_OUTPUT_FAILED, "algorithm identifier");
       return 0;
     }
@@ -312,28 +307,86 @@ static const OSSL_PARAM *sg_gettable_ctx_params(void *vctx, void *provctx) {
   return gettable;
 }
 
-const OSSL_DISPATCH tavik_signature_functions[] = {
-    {OSSL_FUNC_SIGNATURE_NEWCTX, (void (*)(void))sg_newctx},
-    {OSSL_FUNC_SIGNATURE_FREECTX, (void (*)(void))sg_freectx},
-    {OSSL_FUNC_SIGNATURE_DUPCTX, (void (*)(void))sg_dupctx},
-    {OSSL_FUNC_SIGNATURE_SIGN_INIT, (void (*)(void))sg_sign_init},
-    {OSSL_FUNC_SIGNATURE_SIGN, (void (*)(void))sg_sign},
-    {OSSL_FUNC_SIGNATURE_VERIFY_INIT, (void (*)(void))sg_verify_init},
-    {OSSL_FUNC_SIGNATURE_VERIFY, (void (*)(void))sg_verify},
-    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_INIT, (void (*)(void))sg_digest_sign_init},
-    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_UPDATE, (void (*)(void))sg_digest_update},
-    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_FINAL, (void (*)(void))sg_digest_sign_final},
-    {OSSL_FUNC_SIGNATURE_DIGEST_SIGN, (void (*)(void))sg_sign},
-    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_INIT, (void (*)(void))sg_digest_verify_init},
-    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_UPDATE, (void (*)(void))sg_digest_update},
-    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_FINAL, (void (*)(void))sg_digest_verify_final},
-    {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY, (void (*)(void))sg_verify},
-    {OSSL_FUNC_SIGNATURE_GET_CTX_PARAMS, (void (*)(void))sg_get_ctx_params},
-    {OSSL_FUNC_SIGNATURE_GETTABLE_CTX_PARAMS, (void (*)(void))sg_gettable_ctx_params},
-    {OSSL_FUNC_SIGNATURE_SET_CTX_PARAMS, (void (*)(void))sg_set_ctx_params},
-    {OSSL_FUNC_SIGNATURE_SETTABLE_CTX_PARAMS, (void (*)(void))sg_settable_ctx_params},
-    {OSSL_FUNC_SIGNATURE_GET_CTX_MD_PARAMS, (void (*)(void))sg_get_ctx_params},
-    {OSSL_FUNC_SIGNATURE_GETTABLE_CTX_MD_PARAMS, (void (*)(void))sg_md_params},
-    {OSSL_FUNC_SIGNATURE_SET_CTX_MD_PARAMS, (void (*)(void))sg_set_ctx_params},
-    {OSSL_FUNC_SIGNATURE_SETTABLE_CTX_MD_PARAMS, (void (*)(void))sg_md_params},
-    {0, NULL}};
+/* The single scheme's calls: the key's expanded forms once it has them, the key itself before. */
+static int32_t single_sign(TAVIK_KEY *key, const uint8_t *c, size_t clen, const uint8_t *m, size_t mlen, uint8_t *sig) {
+  const tavik_expanded_sk *x = tavik_key_expanded_sk(key);
+  return x != NULL ? tavik_sign_expanded_ctx_hedged(x, c, clen, m, mlen, sig)
+                   : tavik_sign_ctx_hedged(TAVIK_KEY_SK(key), c, clen, m, mlen, sig);
+}
+
+static int32_t single_verify(TAVIK_KEY *key, const uint8_t *c, size_t clen, const uint8_t *sig, size_t siglen,
+                             const uint8_t *m, size_t mlen) {
+  const tavik_expanded_pk *x = tavik_key_expanded_pk(key);
+  return x != NULL ? tavik_verify_expanded_ctx(x, c, clen, sig, siglen, m, mlen)
+                   : tavik_verify_ctx(key->pub, c, clen, sig, siglen, m, mlen);
+}
+
+static int32_t single_sign_init(void *st, TAVIK_KEY *key, const uint8_t *c, size_t clen) {
+  const tavik_expanded_sk *x = tavik_key_expanded_sk(key);
+  return x != NULL ? tavik_sign_init_expanded_ctx_hedged(st, x, c, clen)
+                   : tavik_sign_init_ctx_hedged(st, TAVIK_KEY_SK(key), c, clen);
+}
+
+static int32_t single_verify_init(void *st, TAVIK_KEY *key, const uint8_t *c, size_t clen) {
+  const tavik_expanded_pk *x = tavik_key_expanded_pk(key);
+  return x != NULL ? tavik_verify_init_expanded_ctx(st, x, c, clen) : tavik_verify_init_ctx(st, key->pub, c, clen);
+}
+
+static int32_t single_sign_update(void *st, const uint8_t *m, size_t len) { return tavik_sign_update(st, m, len); }
+static int32_t single_sign_final(void *st, uint8_t *sig) { return tavik_sign_final(st, sig); }
+static void single_sign_state_wipe(void *st) { tavik_sign_state_wipe(st); }
+static int32_t single_verify_update(void *st, const uint8_t *m, size_t len) { return tavik_verify_update(st, m, len); }
+static int32_t single_verify_final(void *st, const uint8_t *sig, size_t siglen) {
+  return tavik_verify_final(st, sig, siglen);
+}
+
+const TAVIK_SIG_CALLS tavik_sig_calls = {
+    .sign_state_bytes = sizeof(tavik_sign_state),
+    .verify_state_bytes = sizeof(tavik_verify_state),
+    .sign = single_sign,
+    .verify = single_verify,
+    .sign_init = single_sign_init,
+    .sign_update = single_sign_update,
+    .sign_final = single_sign_final,
+    .sign_state_wipe = single_sign_state_wipe,
+    .verify_init = single_verify_init,
+    .verify_update = single_verify_update,
+    .verify_final = single_verify_final,
+};
+
+/* An algorithm's signature operations: a new context is made for it here. */
+#define SIGNATURE(prefix, alg)                                                                     \
+  static void *prefix##_sg_newctx(void *provctx, const char *propq) {                               \
+    (void)propq;                                                                                    \
+    return sg_newctx(&(alg), provctx);                                                              \
+  }                                                                                                 \
+  const OSSL_DISPATCH prefix##_signature_functions[] = {                                            \
+      {OSSL_FUNC_SIGNATURE_NEWCTX, (void (*)(void))prefix##_sg_newctx},                             \
+      {OSSL_FUNC_SIGNATURE_FREECTX, (void (*)(void))sg_freectx},                                    \
+      {OSSL_FUNC_SIGNATURE_DUPCTX, (void (*)(void))sg_dupctx},                                      \
+      {OSSL_FUNC_SIGNATURE_SIGN_INIT, (void (*)(void))sg_sign_init},                                \
+      {OSSL_FUNC_SIGNATURE_SIGN, (void (*)(void))sg_sign},                                          \
+      {OSSL_FUNC_SIGNATURE_VERIFY_INIT, (void (*)(void))sg_verify_init},                            \
+      {OSSL_FUNC_SIGNATURE_VERIFY, (void (*)(void))sg_verify},                                      \
+      {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_INIT, (void (*)(void))sg_digest_sign_init},                  \
+      {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_UPDATE, (void (*)(void))sg_digest_update},                   \
+      {OSSL_FUNC_SIGNATURE_DIGEST_SIGN_FINAL, (void (*)(void))sg_digest_sign_final},                \
+      {OSSL_FUNC_SIGNATURE_DIGEST_SIGN, (void (*)(void))sg_sign},                                   \
+      {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_INIT, (void (*)(void))sg_digest_verify_init},              \
+      {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_UPDATE, (void (*)(void))sg_digest_update},                 \
+      {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY_FINAL, (void (*)(void))sg_digest_verify_final},            \
+      {OSSL_FUNC_SIGNATURE_DIGEST_VERIFY, (void (*)(void))sg_verify},                               \
+      {OSSL_FUNC_SIGNATURE_GET_CTX_PARAMS, (void (*)(void))sg_get_ctx_params},                      \
+      {OSSL_FUNC_SIGNATURE_GETTABLE_CTX_PARAMS, (void (*)(void))sg_gettable_ctx_params},            \
+      {OSSL_FUNC_SIGNATURE_SET_CTX_PARAMS, (void (*)(void))sg_set_ctx_params},                      \
+      {OSSL_FUNC_SIGNATURE_SETTABLE_CTX_PARAMS, (void (*)(void))sg_settable_ctx_params},            \
+      {OSSL_FUNC_SIGNATURE_GET_CTX_MD_PARAMS, (void (*)(void))sg_get_ctx_params},                   \
+      {OSSL_FUNC_SIGNATURE_GETTABLE_CTX_MD_PARAMS, (void (*)(void))sg_md_params},                   \
+      {OSSL_FUNC_SIGNATURE_SET_CTX_MD_PARAMS, (void (*)(void))sg_set_ctx_params},                   \
+      {OSSL_FUNC_SIGNATURE_SETTABLE_CTX_MD_PARAMS, (void (*)(void))sg_md_params},                   \
+      {0, NULL}};
+
+SIGNATURE(tavik, tavik_alg)
+#ifdef TAVIK_PROVIDER_PAIR
+SIGNATURE(tavik_pair, tavik_pair_alg)
+#endif
