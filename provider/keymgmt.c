@@ -353,17 +353,16 @@ static void *km_gen_init(const TAVIK_ALG *alg, void *provctx, int selection, con
   return gen;
 }
 
-/* The seed's random bytes. The single scheme's come from the generator the application
-   configured: where no loaded provider offers one (the tavik provider alone), that is said, with
-   the remedy, instead of a failure of a random source; libcrypto's own lines about the fetch stay
-   on the queue before it. The pair reports a failure of its random source either way. */
+/* The seed's random bytes, from the generator the application configured: where no loaded
+   provider offers one (the tavik provider alone), that is said, with the remedy, instead of a
+   failure of a random source; libcrypto's own lines about the fetch stay on the queue before it. */
 static int draw_seed(GEN_CTX *gen) {
-  if (gen->alg->gen_names_generator && RAND_get0_private(gen->prov->libctx) == NULL) {
+  if (RAND_get0_private(gen->prov->libctx) == NULL) {
     tavik_raise(gen->prov, TAVIK_R_NO_GENERATOR, NULL);
     return 0;
   }
   if (RAND_priv_bytes_ex(gen->prov->libctx, gen->seed, gen->alg->seed_bytes, 0) != 1) {
-    tavik_raise(gen->prov, gen->alg->gen_names_generator ? TAVIK_R_GENERATOR_FAILED : TAVIK_R_NO_RANDOMNESS, NULL);
+    tavik_raise(gen->prov, TAVIK_R_GENERATOR_FAILED, NULL);
     return 0;
   }
   return 1;
@@ -396,7 +395,6 @@ const TAVIK_ALG tavik_alg = {
     .security_bits = 0,
     .gettable = gettable,
     .damaged_key = NULL,
-    .gen_names_generator = 1,
     .keygen_from_seed = sig_keygen_from_seed,
     .pk_from_sk = tavik_pk_from_sk,
     .algorithm_identifier = tavik_der_algorithm_identifier,

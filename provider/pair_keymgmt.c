@@ -36,7 +36,6 @@ const TAVIK_ALG tavik_pair_alg = {
     .security_bits = PAIR_SECURITY_BITS,
     .gettable = gettable,
     .damaged_key = "a half of the pair's secret key fails its check",
-    .gen_names_generator = 0,
     .keygen_from_seed = tavik_hybrid_keygen_from_seed,
     .pk_from_sk = tavik_hybrid_pk_from_sk,
     .algorithm_identifier = tavik_hybrid_der_algorithm_identifier,

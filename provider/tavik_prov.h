@@ -109,7 +109,6 @@ typedef struct tavik_alg {
   int security_bits;          /* reported only where not 0 */
   const OSSL_PARAM *gettable; /* the key's parameters */
   const char *damaged_key;    /* the detail reported when a secret key fails its check, or NULL */
-  int gen_names_generator;    /* 0: a key generation without random bytes reports no randomness */
   int32_t (*keygen_from_seed)(uint8_t *pk, uint8_t *sk, const uint8_t *seed);
   int32_t (*pk_from_sk)(uint8_t *pk, const uint8_t *sk);
   /* The AlgorithmIdentifier that names the algorithm in containers and certificates. */

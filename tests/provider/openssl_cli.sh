@@ -138,6 +138,7 @@ if openssl list "${P[@]}" -key-managers 2>/dev/null | grep "tavik-ed25519" >/dev
   openssl x509 "${P[@]}" -in pleaf.pem -noout -text | grep "Signature Algorithm: tavik-ed25519" >/dev/null ||
     fail "pair x509"
   refused "no digest may be set" openssl req "${P[@]}" -x509 -new -sha256 -key proot.key -subj "/CN=r" -out pd.pem
+  refused "load the default provider too" openssl genpkey -provider tavik -algorithm tavik-ed25519 -out palone.key
   # The single scheme's root does not vouch for the pair's leaf.
   refused "certificate signature failure\|unable to get local issuer" openssl verify "${P[@]}" -CAfile root.pem pleaf.pem
   # A leaf whose Ed25519 half (the signature's last 64 bytes, the certificate's last bytes) has one bit
