@@ -198,7 +198,8 @@ void encode(Options &o, const Key &k, Form to, const std::string &outname, std::
         r = k.secret ? tavik_hybrid_sk_to_der(d, out->size(), &n, seed, k.sk.bytes)
                      : tavik_hybrid_pk_to_der(d, out->size(), &n, k.pk);
       else
-        r = k.secret ? tavik_sk_to_der(d, out->size(), &n, seed, k.sk.bytes) : tavik_pk_to_der(d, out->size(), &n, k.pk);
+        r = k.secret ? tavik_sk_to_der(d, out->size(), &n, seed, k.sk.bytes)
+                     : tavik_pk_to_der(d, out->size(), &n, k.pk);
       break;
     }
   }

@@ -86,8 +86,9 @@ bool der_names_pair(const uint8_t *der, size_t len, bool secret) {
 bool pem_names_pair(const char *pem, size_t len, bool secret) {
   uint8_t der[TAVIK_HYBRID_PKCS8_MAX_BYTES];
   size_t n = 0;
-  const bool pair = tavik_pem_to_der(der, sizeof der, &n, secret ? "PRIVATE KEY" : "PUBLIC KEY", pem, len) == TAVIK_OK &&
-                    der_names_pair(der, n, secret);
+  const char *label = secret ? "PRIVATE KEY" : "PUBLIC KEY";
+  const bool pair =
+      tavik_pem_to_der(der, sizeof der, &n, label, pem, len) == TAVIK_OK && der_names_pair(der, n, secret);
   sodium_memzero(der, sizeof der);  // it may hold a secret key
   return pair;
 }

@@ -106,7 +106,8 @@ size_t read_public_key(const std::string &path, uint8_t *pk, size_t room) {
   if (text.size() > limit) throw Error{name + ": too large for a public key"};
   const auto *der_bytes = reinterpret_cast<const uint8_t *>(text.data());
   uint8_t key[TAVIK_HYBRID_PK_BYTES];
-  const bool pair = pem ? pem_names_pair(text.data(), text.size(), false) : der_names_pair(der_bytes, text.size(), false);
+  const bool pair =
+      pem ? pem_names_pair(text.data(), text.size(), false) : der_names_pair(der_bytes, text.size(), false);
   const size_t len = pair ? TAVIK_HYBRID_PK_BYTES : TAVIK_PK_BYTES;
   if (pair && len > room)
     throw Error{name + ": a " + PAIR_ALGORITHM + " pair's public key, which this command does not take"};

@@ -865,7 +865,8 @@ for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passph
                    ("convert", ["convert", "-i", "b.sec", "-o", "r.pem", "--to", "pem", "--passphrase-file", "pw"]),
                    ("convert back", ["convert", "-i", "k.secret.der", "-o", "r2.sec", "--to", "tavik",
                                      "--new-passphrase-file", "pw"]),
-                   ("convert pair", ["convert", "-i", "h.sec", "-o", "r3.pem", "--to", "pem", "--passphrase-file", "pw"]),
+                   ("convert pair", ["convert", "-i", "h.sec", "-o", "r3.pem", "--to", "pem",
+                                     "--passphrase-file", "pw"]),
                    ("passwd", ["passwd", "-s", "p.sec", "--passphrase-file", "pw", "--new-passphrase-file", "pw2"]),
                    ("wrong passphrase", ["sign", "-s", "b.sec", "-m", "short", "-x", "r.tsig", "--passphrase-file",
                                          "wrong"])):
