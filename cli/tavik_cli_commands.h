@@ -52,8 +52,8 @@ std::string secret_key_to_read(Options &o);
 std::string secret_key_to_write(const Options &o);
 
 // A public key from PUBFILE: the tool's public key file, or a "PUBLIC KEY" in PEM or DER (a
-// SubjectPublicKeyInfo), into pk (room bytes); returns its size: TAVIK_PK_BYTES, or a pair's
-// TAVIK_HYBRID_PK_BYTES from the tool's file when room holds it. Throws Error naming the file and the reason.
+// SubjectPublicKeyInfo, under either identifier), into pk (room bytes); returns its size:
+// TAVIK_PK_BYTES, or a pair's TAVIK_HYBRID_PK_BYTES when room holds it. Throws Error naming the file and the reason.
 size_t read_public_key(const std::string &path, uint8_t *pk, size_t room = TAVIK_PK_BYTES);
 
 // tavik convert.

@@ -1,8 +1,11 @@
 #include "tavik_cli_hybrid.h"
 
+#include <sodium.h>
+
 #include <cstring>
 
 #include "tavik_hybrid.h"
+#include "tavik_hybrid_der.h"
 
 namespace tavik_cli {
 
@@ -69,6 +72,25 @@ int pair_verify_file(const uint8_t *pk, const std::vector<uint8_t> &sig, const s
   const int32_t r = tavik_hybrid_verify_final_halves(&st, sig.data(), sig.size(), failed);
   if (r != TAVIK_HYBRID_OK && r != TAVIK_HYBRID_INVALID_SIGNATURE) throw Error{"verification failed"};
   return r;
+}
+
+bool der_names_pair(const uint8_t *der, size_t len, bool secret) {
+  uint8_t id[2 + TAVIK_HYBRID_OID_DER_BYTES];
+  size_t n = 0;
+  if (tavik_hybrid_der_algorithm_identifier(id, sizeof id, &n) != TAVIK_OK) return false;
+  // 30 82 LL LL: every key container is longer than 255 bytes; a PrivateKeyInfo adds 02 01 00.
+  const size_t at = secret ? 7 : 4;
+  return len >= at + n && std::memcmp(der + at, id, n) == 0;
+}
+
+bool pem_names_pair(const char *pem, size_t len, bool secret) {
+  uint8_t der[TAVIK_HYBRID_PKCS8_MAX_BYTES];
+  size_t n = 0;
+  const char *label = secret ? "PRIVATE KEY" : "PUBLIC KEY";
+  const bool pair =
+      tavik_pem_to_der(der, sizeof der, &n, label, pem, len) == TAVIK_OK && der_names_pair(der, n, secret);
+  sodium_memzero(der, sizeof der);  // it may hold a secret key
+  return pair;
 }
 
 std::string failed_halves(uint32_t failed) {

@@ -29,6 +29,12 @@ std::vector<uint8_t> pair_sign_file(const uint8_t *sk, const std::string &commen
 // (TAVIK_HYBRID_TAVIK_HALF, TAVIK_HYBRID_ED25519_HALF); throws Error for arguments the library refuses.
 int pair_verify_file(const uint8_t *pk, const std::vector<uint8_t> &sig, const std::string &comment, const Feed &feed,
                      uint32_t *failed);
+// Whether a key container names the pair's algorithm: its AlgorithmIdentifier, after the outer
+// SEQUENCE's header (and a PrivateKeyInfo's version, when secret), is the pair's. The decoder of
+// that algorithm then checks the whole. DER bytes, or PEM text under "PUBLIC KEY" or "PRIVATE KEY"
+// (false for armour that does not unwrap: the single scheme's decoder then says why).
+bool der_names_pair(const uint8_t *der, size_t len, bool secret);
+bool pem_names_pair(const char *pem, size_t len, bool secret);
 // Which halves failed, for a message: "the tavik half", "the Ed25519 half" or "both halves".
 std::string failed_halves(uint32_t failed);
 

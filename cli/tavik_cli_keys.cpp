@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "tavik_cli_commands.h"
+#include "tavik_cli_hybrid.h"
 #include "tavik_der.h"
+#include "tavik_hybrid_der.h"
 
 namespace tavik_cli {
 
@@ -88,10 +91,11 @@ size_t read_public_key(const std::string &path, uint8_t *pk, size_t room) {
     close(fd);
     throw Error{name + ": not a PEM public key (its first line is not -----BEGIN PUBLIC KEY-----)"};
   }
-  // A container: read whole (public bytes, at most TAVIK_PK_PEM_MAX_BYTES of them).
+  // A container: read whole (public bytes, at most a pair's PEM of them).
+  constexpr size_t limit = std::max<size_t>(TAVIK_PK_PEM_MAX_BYTES, TAVIK_HYBRID_PK_PEM_MAX_BYTES);
   std::vector<char> text(start.begin(), start.end());
   char buf[4096];
-  while (text.size() <= TAVIK_PK_PEM_MAX_BYTES && (n = read(fd, buf, sizeof buf)) != 0) {
+  while (text.size() <= limit && (n = read(fd, buf, sizeof buf)) != 0) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     text.insert(text.end(), buf, buf + n);
@@ -99,12 +103,22 @@ size_t read_public_key(const std::string &path, uint8_t *pk, size_t room) {
   const int err = errno;
   close(fd);
   if (n < 0) throw Error{name + ": " + std::strerror(err)};
-  if (text.size() > TAVIK_PK_PEM_MAX_BYTES) throw Error{name + ": too large for a public key"};
-  const int32_t r = pem ? tavik_pk_from_pem(pk, text.data(), text.size())
-                        : tavik_pk_from_der(pk, reinterpret_cast<const uint8_t *>(text.data()), text.size());
+  if (text.size() > limit) throw Error{name + ": too large for a public key"};
+  const auto *der_bytes = reinterpret_cast<const uint8_t *>(text.data());
+  uint8_t key[TAVIK_HYBRID_PK_BYTES];
+  const bool pair =
+      pem ? pem_names_pair(text.data(), text.size(), false) : der_names_pair(der_bytes, text.size(), false);
+  const size_t len = pair ? TAVIK_HYBRID_PK_BYTES : TAVIK_PK_BYTES;
+  if (pair && len > room)
+    throw Error{name + ": a " + PAIR_ALGORITHM + " pair's public key, which this command does not take"};
+  const int32_t r = pair ? (pem ? tavik_hybrid_pk_from_pem(key, text.data(), text.size())
+                                : tavik_hybrid_pk_from_der(key, der_bytes, text.size()))
+                         : (pem ? tavik_pk_from_pem(key, text.data(), text.size())
+                                : tavik_pk_from_der(key, der_bytes, text.size()));
   if (r != TAVIK_OK)
     throw Error{name + ": not a tavik public key (" + (pem ? "PEM" : "DER") + ": " + tavik_der_error_string(r) + ")"};
-  return TAVIK_PK_BYTES;
+  std::memcpy(pk, key, len);
+  return len;
 }
 
 }  // namespace tavik_cli

@@ -829,6 +829,31 @@ for pub, sig_ in (("tavik.pub", "h.tsig"), ("h.pub", "short.tsig")):
     check(subprocess.run([RAW_VERIFY, "--files", pub, sig_, "short"]).returncode == 3, f"library read {pub} {sig_}")
 expect("pubkey hybrid", ["pubkey", "-s", "h.sec", "-p", "h2.pub", "--passphrase-file", "pw"], 0)
 check(read("h2.pub") == read("h.pub"), "pubkey: the pair's rebuilt public key differs")
+# The pair's keys move through every form and come back the same: tool file -> pem -> der -> raw ->
+# tool file; the raw keys have the pair's sizes, a secret key out of the tool's file is unencrypted,
+# 0600 and warned of, and the original's signature verifies with the converted public key.
+for kind, src, size in (("public", "h.pub", 1504), ("secret", "h.sec", 3120)):
+    prev = src
+    for to in ("pem", "der", "raw", "tavik"):
+        pw = ["--passphrase-file", "pw"] if prev == "h.sec" else []
+        new = ["--no-passphrase"] if kind == "secret" and to == "tavik" else []
+        out = f"hc.{kind}.{to}"
+        got, o, e = run("convert", "-i", prev, "-o", out, "--to", to, *pw, *new)
+        check(got == 0 and "(tavik-ed25519)" in o, f"convert pair {prev} to {to}: {got} {e!r}")
+        if kind == "secret":
+            check(os.stat(out).st_mode & 0o777 == 0o600, f"convert pair {kind} {to}: mode")
+            check(("holds the secret key unencrypted" in e) == (to != "tavik"), f"convert pair {to}: warning {e!r}")
+        prev = out
+    check(len(read(f"hc.{kind}.raw")) == size, f"convert pair {kind}: raw size")
+check(read("hc.public.raw") == hpk and read("hc.public.tavik") == read("h.pub"), "convert pair: public key changed")
+check(fields("hc.secret.tavik")[1]["algorithm"] == "tavik-ed25519", "convert pair: secret key file lost its field")
+expect("pair key after a round trip", ["pubkey", "-s", "hc.secret.tavik"], 0, out=read("h.pub").decode())
+expect("verify -p a pair's PEM", ["verify", "-p", "hc.public.pem", "-m", "short", "-x", "h.tsig"], 0,
+       out="both halves verified")
+# A truncated raw pair secret key has no size a key has: refused, nothing written.
+write("hcut.raw", read("hc.secret.raw")[:-1])
+expect("convert a short pair key", ["convert", "-i", "hcut.raw", "-o", "hcut.pem", "--to", "pem"], 2, err="hcut.raw")
+check(not os.path.exists("hcut.pem"), "a refused pair convert wrote its output")
 
 # No piece of a secret key, a passphrase or a derived key stays on the stack or in the heap.
 for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passphrase-file", "pw"]),
@@ -840,6 +865,8 @@ for name, args in (("keygen", ["keygen", "-p", "r.pub", "-s", "r.sec", "--passph
                    ("convert", ["convert", "-i", "b.sec", "-o", "r.pem", "--to", "pem", "--passphrase-file", "pw"]),
                    ("convert back", ["convert", "-i", "k.secret.der", "-o", "r2.sec", "--to", "tavik",
                                      "--new-passphrase-file", "pw"]),
+                   ("convert pair", ["convert", "-i", "h.sec", "-o", "r3.pem", "--to", "pem",
+                                     "--passphrase-file", "pw"]),
                    ("passwd", ["passwd", "-s", "p.sec", "--passphrase-file", "pw", "--new-passphrase-file", "pw2"]),
                    ("wrong passphrase", ["sign", "-s", "b.sec", "-m", "short", "-x", "r.tsig", "--passphrase-file",
                                          "wrong"])):
