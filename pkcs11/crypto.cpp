@@ -176,6 +176,18 @@ CK_RV keep(Session &s, Token &t, std::unique_ptr<Object> o, CK_OBJECT_HANDLE *ha
   return CKR_OK;
 }
 
+// A piece of a several-part operation op in session h; a refused piece ends the operation.
+CK_RV update_part(CK_SESSION_HANDLE h, Op op, CK_BYTE_PTR part, CK_ULONG len) {
+  std::shared_ptr<Session> sp;
+  if (CK_RV rv = session_of(h, &sp); rv != CKR_OK) return rv;
+  Session &s = *sp;
+  std::lock_guard<std::mutex> g(s.mu);
+  if (s.op != op) return CKR_OPERATION_NOT_INITIALIZED;
+  const CK_RV rv = !part && len ? CKR_ARGUMENTS_BAD : update(s, part, len);
+  if (rv != CKR_OK) s.end_op();
+  return rv;
+}
+
 }  // namespace
 
 extern "C" {
@@ -314,16 +326,7 @@ CK_RV C_Sign(CK_SESSION_HANDLE h, CK_BYTE_PTR data, CK_ULONG len, CK_BYTE_PTR si
   return rv;
 }
 
-CK_RV C_SignUpdate(CK_SESSION_HANDLE h, CK_BYTE_PTR part, CK_ULONG len) {
-  std::shared_ptr<Session> sp;
-  if (CK_RV rv = session_of(h, &sp); rv != CKR_OK) return rv;
-  Session &s = *sp;
-  std::lock_guard<std::mutex> g(s.mu);
-  if (s.op != Op::sign) return CKR_OPERATION_NOT_INITIALIZED;
-  const CK_RV rv = !part && len ? CKR_ARGUMENTS_BAD : update(s, part, len);
-  if (rv != CKR_OK) s.end_op();
-  return rv;
-}
+CK_RV C_SignUpdate(CK_SESSION_HANDLE h, CK_BYTE_PTR part, CK_ULONG len) { return update_part(h, Op::sign, part, len); }
 
 CK_RV C_SignFinal(CK_SESSION_HANDLE h, CK_BYTE_PTR sig, CK_ULONG_PTR siglen) {
   std::shared_ptr<Session> sp;
@@ -359,14 +362,7 @@ CK_RV C_Verify(CK_SESSION_HANDLE h, CK_BYTE_PTR data, CK_ULONG len, CK_BYTE_PTR 
 }
 
 CK_RV C_VerifyUpdate(CK_SESSION_HANDLE h, CK_BYTE_PTR part, CK_ULONG len) {
-  std::shared_ptr<Session> sp;
-  if (CK_RV rv = session_of(h, &sp); rv != CKR_OK) return rv;
-  Session &s = *sp;
-  std::lock_guard<std::mutex> g(s.mu);
-  if (s.op != Op::verify) return CKR_OPERATION_NOT_INITIALIZED;
-  const CK_RV rv = !part && len ? CKR_ARGUMENTS_BAD : update(s, part, len);
-  if (rv != CKR_OK) s.end_op();
-  return rv;
+  return update_part(h, Op::verify, part, len);
 }
 
 CK_RV C_VerifyFinal(CK_SESSION_HANDLE h, CK_BYTE_PTR sig, CK_ULONG siglen) {
