@@ -1,9 +1,13 @@
 // What the tool's commands share: exit codes, secret keys in memory, where keys lie by default, the
 // checks on output files, and the commands that live in files of their own.
 #pragma once
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <sodium.h>
 #include <string>
@@ -55,6 +59,40 @@ std::string secret_key_to_write(const Options &o);
 // SubjectPublicKeyInfo, under either identifier), into pk (room bytes); returns its size:
 // TAVIK_PK_BYTES, or a pair's TAVIK_HYBRID_PK_BYTES when room holds it. Throws Error naming the file and the reason.
 size_t read_public_key(const std::string &path, uint8_t *pk, size_t room = TAVIK_PK_BYTES);
+
+// The bytes a file is read in.
+inline constexpr size_t STREAM_CHUNK = 64 * 1024;
+// Feeds FILE ("-" for standard input) to `update` in chunks.
+template <typename Update>
+void stream_file(const std::string &path, Update update) {
+  const bool in = path == "-";
+  const int fd = in ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Error{shown_path(path) + ": " + std::strerror(errno)};
+  struct stat st{};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (!in) close(fd);
+    throw Error{shown_path(path) + ": is a directory"};
+  }
+  std::vector<uint8_t> buf(STREAM_CHUNK);
+  ssize_t n;
+  while ((n = read(fd, buf.data(), buf.size())) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const std::string why = std::strerror(errno);
+      if (!in) close(fd);
+      throw Error{(in ? std::string("standard input") : shown_path(path)) + ": " + why};
+    }
+    update(buf.data(), uint64_t(n));
+  }
+  if (!in) close(fd);
+}
+
+// The files of -m and the signature file of each (-x for a single one, else FILE.tsig); marks
+// standard input taken when one of them reads it. Throws Error.
+std::vector<std::pair<std::string, std::string>> signed_files(Options &o);
+
+// tavik verify.
+int cmd_verify(Options &o);
 
 // tavik convert.
 extern const char *const CONVERT_HELP;
