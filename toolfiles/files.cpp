@@ -9,6 +9,7 @@
 
 #include "base64.h"
 #include "fips202.h"
+#include "key_id.h"
 
 namespace {
 
@@ -69,16 +70,6 @@ int32_t decode_base64(Text rest, uint8_t *out, size_t want) {
   return TAVIK_OK;
 }
 
-void hex_key_id(const uint8_t *pk, char *out) {
-  uint8_t h[8];
-  tavik::shake256(h, sizeof h, pk, TAVIK_PK_BYTES);
-  static const char digits[] = "0123456789abcdef";
-  for (int i = 0; i < 8; ++i) {
-    out[2 * i] = digits[h[i] >> 4];
-    out[2 * i + 1] = digits[h[i] & 15];
-  }
-  out[16] = '\0';
-}
 
 bool clean_comment(const char *p, size_t n) {
   if (n > TAVIK_FILE_COMMENT_MAX) return false;
@@ -153,7 +144,7 @@ int32_t public_key_of(tavik_public_key_file *out, Text b64, const Text *id) {
   const int32_t r = decode_base64(b64, pk, sizeof pk);
   if (r != TAVIK_OK) return r;
   char own[17];
-  hex_key_id(pk, own);
+  tavik::files::hex_key_id(pk, own);
   if (id != nullptr && !id->is(own)) return TAVIK_FILE_KEY_ID_MISMATCH;
   std::memcpy(out->pk, pk, sizeof pk);
   std::memcpy(out->key_id, own, sizeof own);
@@ -362,3 +353,18 @@ const char *tavik_file_error_string(int32_t code) {
 }
 
 }  // extern "C"
+
+namespace tavik::files {
+
+void hex_key_id(const uint8_t *pk, char *out) {
+  uint8_t h[8];
+  tavik::shake256(h, sizeof h, pk, TAVIK_PK_BYTES);
+  static const char digits[] = "0123456789abcdef";
+  for (int i = 0; i < 8; ++i) {
+    out[2 * i] = digits[h[i] >> 4];
+    out[2 * i + 1] = digits[h[i] & 15];
+  }
+  out[16] = '\0';
+}
+
+}  // namespace tavik::files

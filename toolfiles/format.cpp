@@ -2,7 +2,7 @@
 // that make them without the tool. Everything here is public data; nothing is allocated.
 #include <cstring>
 
-#include "fips202.h"
+#include "key_id.h"
 #include "tavik_files.h"
 
 namespace {
@@ -53,17 +53,6 @@ struct Out {
   }
 };
 
-void key_id_of(const uint8_t *pk, char *out) {
-  uint8_t h[8];
-  tavik::shake256(h, sizeof h, pk, TAVIK_PK_BYTES);
-  static const char digits[] = "0123456789abcdef";
-  for (int i = 0; i < 8; ++i) {
-    out[2 * i] = digits[h[i] >> 4];
-    out[2 * i + 1] = digits[h[i] & 15];
-  }
-  out[16] = '\0';
-}
-
 bool hex_id(const char *id) {
   for (int i = 0; i < 16; ++i) {
     if (!((id[i] >= '0' && id[i] <= '9') || (id[i] >= 'a' && id[i] <= 'f'))) return false;
@@ -87,7 +76,7 @@ extern "C" {
 int32_t tavik_public_key_file_from_key(tavik_public_key_file *out, const uint8_t *pk) {
   if (out == nullptr || pk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   char id[17];
-  key_id_of(pk, id);
+  tavik::files::hex_key_id(pk, id);
   std::memmove(out->pk, pk, TAVIK_PK_BYTES);
   std::memcpy(out->key_id, id, sizeof id);
   return TAVIK_OK;
@@ -96,7 +85,7 @@ int32_t tavik_public_key_file_from_key(tavik_public_key_file *out, const uint8_t
 int32_t tavik_public_key_file_format(char *out, size_t cap, size_t *outlen, const tavik_public_key_file *pk) {
   if (out == nullptr || outlen == nullptr || pk == nullptr) return TAVIK_ILLEGAL_PARAMETER;
   char id[17];
-  key_id_of(pk->pk, id);
+  tavik::files::hex_key_id(pk->pk, id);
   if (std::memcmp(id, pk->key_id, sizeof id) != 0) return TAVIK_ILLEGAL_PARAMETER;
   Out o{out, cap};
   o.put("tavik public key v1\nkey-id: ");
