@@ -200,9 +200,10 @@ function signingFailure(code, what) {
 const WIPED = 'secret key was wiped';
 // Signing states of a key's unfinished Signers, wiped with the key.
 const liveSigners = new WeakMap();
-// The seed of the key the next SecretKey is made of (set by keyPair only), and the calls of this
-// module that read a key's bytes and its public key.
-let seedOfNextKey = null;
+// The seed and public key of the key the library has just made, which the next SecretKey takes
+// without checking it again (set by keyPair only); and the calls of this module that read a key's
+// bytes and its public key.
+let madeByLibrary = null;
 let skBytes;
 let skPublic;
 
@@ -212,10 +213,11 @@ export class SecretKey {
   #pk;
 
   constructor(bytes) {
-    const seed = seedOfNextKey;
-    seedOfNextKey = null;
+    const made = madeByLibrary;
+    madeByLibrary = null;
+    const seed = made?.seed ?? null;
     const sk = sized(bytes, 'secret key', SECRET_KEY_SIZE).slice();
-    const pk = withArena((a) => {
+    const pk = made?.publicKey ?? withArena((a) => {
       const pkPtr = a.alloc(PUBLIC_KEY_SIZE);
       const code = w.tavik_wasm_pk_from_sk(pkPtr, a.put(sk));
       if (code !== OK) {
@@ -280,11 +282,12 @@ function keyPair(make) {
     make(pk, sk, seed, a);
     const skCopy = copyOut(sk, SECRET_KEY_SIZE);
     const seedCopy = copyOut(seed, SEED_SIZE);
+    const publicKey = copyOut(pk, PUBLIC_KEY_SIZE);
     try {
-      seedOfNextKey = seedCopy;
-      return { publicKey: copyOut(pk, PUBLIC_KEY_SIZE), secretKey: new SecretKey(skCopy) };
+      madeByLibrary = { seed: seedCopy, publicKey: publicKey.slice() };
+      return { publicKey, secretKey: new SecretKey(skCopy) };
     } finally {
-      seedOfNextKey = null;
+      madeByLibrary = null;
       skCopy.fill(0);
       seedCopy.fill(0);
     }

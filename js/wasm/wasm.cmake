@@ -12,7 +12,8 @@ set(TAVIK_WASM_DIST ${PROJECT_SOURCE_DIR}/js/dist CACHE PATH "Where the .wasm mo
 # The self-tests of a vector path run on the caller's stack here (no thread can be started): a key
 # pair, a signature and a verification nested below the package's first call need about 140 KiB.
 set(TAVIK_WASM_STACK 1048576 CACHE STRING "Stack of the WebAssembly modules in bytes")
-set(TAVIK_WASM_OPT "-O2" CACHE STRING "Optimisation level of the WebAssembly modules")
+set(TAVIK_WASM_OPT "-O3" CACHE STRING "Optimisation level of the WebAssembly modules (-O2 or -O3)")
+option(TAVIK_WASM_LTO "Link-time optimisation of the WebAssembly modules" ON)
 
 # Linked without the compile flags: clang given an optimisation level at the link runs wasm-opt
 # itself when it finds one, on a stripped module whose SIMD it cannot see. wasm-opt runs below, by
@@ -23,6 +24,11 @@ function(tavik_wasm_module target output)
   add_executable(${target} ${TAVIK_SOURCES} ${TAVIK_WASM_GLUE} ${ARGN})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
   target_compile_options(${target} PRIVATE ${TAVIK_WASM_OPT} -ffunction-sections -fdata-sections)
+  if(TAVIK_WASM_LTO)
+    string(REGEX REPLACE "^-O" "" level "${TAVIK_WASM_OPT}")
+    target_compile_options(${target} PRIVATE -flto)
+    target_link_options(${target} PRIVATE -flto -Wl,--lto-O${level})
+  endif()
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output} SUFFIX ".wasm"
     RUNTIME_OUTPUT_DIRECTORY ${TAVIK_WASM_DIST}
     C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
