@@ -5,6 +5,7 @@ import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, existsSync } from 'node:fs';
 import { createHash, randomInt } from 'node:crypto';
+import { gzipSync } from 'node:zlib';
 
 const root = new URL('../../', import.meta.url);
 
@@ -48,6 +49,18 @@ function pieces(bytes) {
   }
   return out;
 }
+
+// Each module imports the package's random source and nothing else (no WASI shim is needed), and
+// stays within its budget: 256 KiB, 96 KiB gzipped.
+test('modules: imports and size', () => {
+  for (const file of ['tavik.wasm', 'tavik-simd.wasm']) {
+    const bytes = readFileSync(new URL(`js/dist/${file}`, root));
+    const imports = WebAssembly.Module.imports(new WebAssembly.Module(bytes));
+    assert.deepEqual(imports, [{ module: 'env', name: 'random_fill', kind: 'function' }], file);
+    assert.ok(bytes.length <= 256 * 1024, `${file}: ${bytes.length} bytes`);
+    assert.ok(gzipSync(bytes, { level: 9 }).length <= 96 * 1024, `${file} gzipped`);
+  }
+});
 
 for (const variant of ['default', 'scalar']) {
   describe(`core on the ${variant} module`, async () => {
@@ -124,6 +137,7 @@ for (const variant of ['default', 'scalar']) {
       const { publicKey, secretKey } = t.generateKeyPair();
       assert.equal(secretKey.seed.length, 32);
       assert.equal(hex(t.keyPairFromSeed(secretKey.seed).publicKey), hex(publicKey));
+      assert.notEqual(hex(t.generateKeyPair().publicKey), hex(publicKey)); // a fresh seed each time
       const msg = message(59);
       const a = t.sign(secretKey, msg);
       const b = t.sign(secretKey, msg);
