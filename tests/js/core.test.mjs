@@ -244,5 +244,20 @@ for (const variant of ['default', 'scalar']) {
       assert.ok(t.verify(publicKey, message(9), t.sign(secretKey, message(9))));
     });
 
+    test('without globalThis.crypto at load (Node 18), node:crypto is the random source', async () => {
+      const real = Object.getOwnPropertyDescriptor(globalThis, 'crypto');
+      Object.defineProperty(globalThis, 'crypto', { value: undefined, configurable: true, writable: true });
+      try {
+        const bare = await import(new URL(`js/core.js?no-global-crypto-${variant}`, root));
+        const a = bare.generateKeyPair();
+        const b = bare.generateKeyPair();
+        assert.notEqual(hex(a.publicKey), hex(b.publicKey));
+        const msg = message(9);
+        assert.notEqual(hex(bare.sign(a.secretKey, msg)), hex(bare.sign(a.secretKey, msg)));
+      } finally {
+        Object.defineProperty(globalThis, 'crypto', real);
+      }
+    });
+
   });
 }
