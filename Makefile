@@ -151,8 +151,8 @@ test-js:
 	  echo "test-js: skipped: missing $$missing" | tr '\n' ' '; echo; exit 0; \
 	fi; \
 	set -e; $(MAKE) --no-print-directory js; \
-	echo "test-js: node --test tests/js/ (both modules: SIMD and forced scalar)"; \
-	node --test tests/js/
+	echo "test-js: node --test tests/js/*.test.mjs (both modules: SIMD and forced scalar)"; \
+	node --test tests/js/*.test.mjs
 	@# The browser test (tests/js/browser.mjs, headless Chromium) runs here, after the Node tests.
 
 # Medians of key generation, signing and verification in Node on both modules, beside the native
