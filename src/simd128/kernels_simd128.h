@@ -23,6 +23,9 @@ uint32_t rej_uniform_simd128(uint32_t *out, uint32_t needed, const uint8_t *buf,
 uint32_t rej_eta_simd128(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
 uint32_t rej_gamma1m1_simd128(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 
+// planes_simd128.cpp: the bit-plane packer, two groups of eight coefficients a step.
+void pack_planes_simd128(uint8_t *out, const uint32_t *in, uint32_t cls);
+
 // keccak_simd128.cpp: two states in the two 64-bit halves of each register; four and eight
 // interleaved states as two and four such pairs (lanes i of states 2m and 2m + 1 are adjacent
 // words). The single state stays on 64-bit integers, which rotate in one instruction.
@@ -51,6 +54,7 @@ constexpr Table simd128_table(Table base) {
   k.inverse_ntt = inverse_ntt_simd128;
   k.inner_product = poly_inner_product_simd128;
   k.inner_product_minus = poly_inner_product_minus_simd128;
+  k.pack_planes = pack_planes_simd128;
   k.rej_uniform = rej_uniform_simd128;
   k.rej_eta = rej_eta_simd128;
   k.rej_gamma1m1 = rej_gamma1m1_simd128;
