@@ -18,6 +18,19 @@ void poly_inner_product_simd128(uint32_t *out, const uint32_t *a, const uint32_t
 void poly_inner_product_minus_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count,
                                       const uint32_t *c, const uint32_t *d);
 
+// rounding_simd128.cpp: the element-wise and rounding loops, vectorised by the compiler on request.
+void polyvec_add_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+void polyvec_sub_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
+void polyvec_freeze_simd128(uint32_t *v, uint32_t count);
+int32_t polyvec_check_norm_simd128(const uint32_t *v, uint32_t count, uint32_t bound);
+void polyvec_power2round_simd128(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count);
+void polyvec_decompose_simd128(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
+void polyvec_highbits_simd128(uint32_t *a1, const uint32_t *a, uint32_t count);
+uint32_t polyvec_make_hint_simd128(uint32_t *h, const uint32_t *a, const uint32_t *b);
+void polyvec_use_hint_simd128(uint32_t *out, const uint32_t *hint, const uint32_t *a, uint32_t count);
+uint32_t poly_candidate_check_simd128(const uint32_t *v, const uint32_t *e, const uint32_t *w1, uint32_t r0_bound,
+                                      uint32_t e_bound);
+
 // rej_simd128.cpp: the rejection steps, eight candidates a round.
 uint32_t rej_uniform_simd128(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len);
 uint32_t rej_eta_simd128(uint32_t *out, uint32_t needed, const uint8_t *buf, uint32_t len, uint32_t eta);
@@ -42,11 +55,9 @@ void keccak_extract8x_simd128(uint8_t *const out[8], const uint64_t *s);
 
 // The simd128 path's table over `base` (the scalar table; Table is the struct Kernels of
 // kernels.h, left a parameter so that this header need not include the dispatch point that
-// includes it): the kernels of this folder where they pay, the scalar ones elsewhere. The module
-// with these kernels is compiled for WebAssembly SIMD as a whole, so the element-wise and rounding
-// loops of the scalar table are four-lane vector code there already (the compiler vectorises
-// them; copies of them in this folder measured no faster), and the single-state permutation
-// rotates in one 64-bit instruction.
+// includes it): the kernels of this folder where they pay, the scalar ones elsewhere (the
+// single-state permutation, which rotates in one 64-bit instruction; the split of packed pairs,
+// the challenge's shuffle and the unpacker, small parts of the work).
 template <class Table>
 constexpr Table simd128_table(Table base) {
   Table k = base;
@@ -54,6 +65,16 @@ constexpr Table simd128_table(Table base) {
   k.inverse_ntt = inverse_ntt_simd128;
   k.inner_product = poly_inner_product_simd128;
   k.inner_product_minus = poly_inner_product_minus_simd128;
+  k.add = polyvec_add_simd128;
+  k.sub = polyvec_sub_simd128;
+  k.freeze = polyvec_freeze_simd128;
+  k.check_norm = polyvec_check_norm_simd128;
+  k.power2round = polyvec_power2round_simd128;
+  k.decompose = polyvec_decompose_simd128;
+  k.highbits = polyvec_highbits_simd128;
+  k.make_hint = polyvec_make_hint_simd128;
+  k.use_hint = polyvec_use_hint_simd128;
+  k.candidate_check = poly_candidate_check_simd128;
   k.pack_planes = pack_planes_simd128;
   k.rej_uniform = rej_uniform_simd128;
   k.rej_eta = rej_eta_simd128;
