@@ -22,6 +22,7 @@ void poly_inner_product_minus_simd128(uint32_t *out, const uint32_t *a, const ui
 void polyvec_add_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 void polyvec_sub_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);
 void polyvec_freeze_simd128(uint32_t *v, uint32_t count);
+void polyvec_split_pair_simd128(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count);
 int32_t polyvec_check_norm_simd128(const uint32_t *v, uint32_t count, uint32_t bound);
 void polyvec_power2round_simd128(uint32_t *t1, uint32_t *t0, const uint32_t *t, uint32_t count);
 void polyvec_decompose_simd128(uint32_t *a1, uint32_t *a0, const uint32_t *a, uint32_t count);
@@ -56,8 +57,8 @@ void keccak_extract8x_simd128(uint8_t *const out[8], const uint64_t *s);
 // The simd128 path's table over `base` (the scalar table; Table is the struct Kernels of
 // kernels.h, left a parameter so that this header need not include the dispatch point that
 // includes it): the kernels of this folder where they pay, the scalar ones elsewhere (the
-// single-state permutation, which rotates in one 64-bit instruction; the split of packed pairs,
-// the challenge's shuffle and the unpacker, small parts of the work).
+// single-state permutation, which rotates in one 64-bit instruction; the challenge's shuffle and
+// the unpacker, small parts of the work).
 template <class Table>
 constexpr Table simd128_table(Table base) {
   Table k = base;
@@ -68,6 +69,7 @@ constexpr Table simd128_table(Table base) {
   k.add = polyvec_add_simd128;
   k.sub = polyvec_sub_simd128;
   k.freeze = polyvec_freeze_simd128;
+  k.split_pair = polyvec_split_pair_simd128;
   k.check_norm = polyvec_check_norm_simd128;
   k.power2round = polyvec_power2round_simd128;
   k.decompose = polyvec_decompose_simd128;

@@ -7,6 +7,7 @@
 
 #include "Reduce.h"
 #include "params.h"
+#include "rules/polyvec_ops_impl.h"
 #include "rules/rounding_rules.h"
 #include "simd128/kernels_simd128.h"
 
@@ -31,6 +32,12 @@ void polyvec_sub_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b, ui
 void polyvec_freeze_simd128(uint32_t *v, uint32_t count) {
   TAVIK_SIMD128_VECTORISE
   for (size_t i = 0; i < size_t(count) * N; ++i) v[i] = freeze32(v[i]);
+}
+
+// The rule of split_pair_loop one coefficient at a time, in the loop marked here.
+void polyvec_split_pair_simd128(uint32_t *lo, uint32_t *hi, const uint32_t *x, uint32_t shift, uint32_t count) {
+  TAVIK_SIMD128_VECTORISE
+  for (size_t i = 0; i < size_t(count) * N; ++i) split_pair_loop(lo + i, hi + i, x + i, shift, 1);
 }
 
 int32_t polyvec_check_norm_simd128(const uint32_t *v, uint32_t count, uint32_t bound) {
