@@ -67,15 +67,16 @@ test-tsan:
 # lanes, whose key generation and signing are forms of their own (tests/ct/ct_check.cmake). valgrind
 # has no AVX-512: the configurations with a fourth field also build the avx512 path's kernels over
 # SIMDe's portable intrinsics and run them at the widths it lists (arithmetic bits / Keccak lanes),
-# and check that a planted branch and a planted secret-indexed load in them are reported.
+# and check that a planted branch and a planted secret-indexed load in them are reported; those
+# configurations also run the simd128 path (WebAssembly SIMD kernels over SIMDe) at 4 and 8 lanes.
 CT_CONFIGS ?= g++:gcc:O2 g++:gcc:O3:avx512/256/4,avx512/512/8 clang++:clang:O2:avx512/256/8,avx512/512/4 clang++:clang:O3
 test-ct:
 	@set -e; for cfg in $(CT_CONFIGS); do \
 	  cxx=$${cfg%%:*}; rest=$${cfg#*:}; cc=$${rest%%:*}; rest=$${rest#*:}; opt=$${rest%%:*}; \
 	  runs=; case $$rest in *:*) runs=$${rest#*:};; esac; dir=build-ct-$$cc-$$opt; \
-	  emulated="-DTAVIK_CT_AVX512_EMULATED=OFF"; \
-	  if [ -n "$$runs" ]; then emulated="-DTAVIK_CT_AVX512_EMULATED=ON -DTAVIK_CT_AVX512_RUNS=$$(echo $$runs | tr , ';')"; fi; \
-	  echo "test-ct: $$cxx -$$opt: scalar, avx2 at 4 and 8 lanes$${runs:+, $$runs over SIMDe}"; \
+	  emulated="-DTAVIK_CT_AVX512_EMULATED=OFF -DTAVIK_CT_SIMD128_EMULATED=OFF"; \
+	  if [ -n "$$runs" ]; then emulated="-DTAVIK_CT_AVX512_EMULATED=ON -DTAVIK_CT_SIMD128_EMULATED=ON -DTAVIK_CT_AVX512_RUNS=$$(echo $$runs | tr , ';')"; fi; \
+	  echo "test-ct: $$cxx -$$opt: scalar, avx2 at 4 and 8 lanes$${runs:+, $$runs and simd128/4,8 over SIMDe}"; \
 	  cmake -S . -B $$dir -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON -DTAVIK_TESTS=OFF -DTAVIK_PROGRAMS=OFF -DTAVIK_CT_VALGRIND=ON $$emulated \
 	    -DCMAKE_CXX_COMPILER=$$cxx -DCMAKE_C_COMPILER=$$cc "-DCMAKE_CXX_FLAGS_RELEASE=-$$opt -gdwarf-4" \
 	    "-DCMAKE_C_FLAGS_RELEASE=-$$opt -gdwarf-4" >/dev/null; \

@@ -73,6 +73,11 @@ bool backend_available(Backend b) {
     case Backend::avx2: return features().avx2;
     case Backend::avx512: return features().avx512;
     case Backend::neon: return features().neon;
+#if TAVIK_SIMD128_KERNELS
+    case Backend::simd128: return true;  // the module would not have loaded without SIMD
+#else
+    case Backend::simd128: return false;
+#endif
   }
   return false;
 }
@@ -87,6 +92,7 @@ const char *backend_name(Backend b) {
     case Backend::avx2: return "avx2";
     case Backend::avx512: return "avx512";
     case Backend::neon: return "neon";
+    case Backend::simd128: return "simd128";
   }
   return "scalar";
 }

@@ -11,14 +11,19 @@
 #if defined(__aarch64__) && defined(__AARCH64EL__) && !defined(TAVIK_PORTABLE)
 #define TAVIK_NEON_KERNELS 1
 #endif
+// The WebAssembly SIMD kernels exist only in a wasm build compiled with SIMD (-msimd128), which
+// runs only on engines that validate it; the scalar build of the same sources has none.
+#if defined(__wasm_simd128__) && !defined(TAVIK_PORTABLE)
+#define TAVIK_SIMD128_KERNELS 1
+#endif
 
 namespace tavik {
 
-enum class Backend : int { scalar = 0, avx2 = 1, avx512 = 2, neon = 3 };
+enum class Backend : int { scalar = 0, avx2 = 1, avx512 = 2, neon = 3, simd128 = 4 };
 
 // True when this processor (and this build) can run the path.
 bool backend_available(Backend b);
-// Name of a path: "scalar", "avx2", "avx512" or "neon".
+// Name of a path: "scalar", "avx2", "avx512", "neon" or "simd128".
 const char *backend_name(Backend b);
 // True when the neon path may use the SHA-3 instructions (EOR3, RAX1, XAR, BCAX): the processor
 // reports them (HWCAP_SHA3). False on every other processor.

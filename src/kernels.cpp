@@ -12,6 +12,9 @@
 #if TAVIK_NEON_KERNELS
 #include "neon/kernels_neon.h"
 #endif
+#if TAVIK_SIMD128_KERNELS
+#include "simd128/kernels_simd128.h"
+#endif
 
 namespace tavik {
 namespace {
@@ -121,6 +124,11 @@ constexpr Kernels NEON_SHA3 = TAVIK_NEON_TABLE(sha3);
 #undef TAVIK_NEON_TABLE
 #endif
 
+#if TAVIK_SIMD128_KERNELS
+// WebAssembly SIMD: 128-bit vectors where they pay, the scalar kernels elsewhere.
+constexpr Kernels SIMD128 = simd128_table(SCALAR);
+#endif
+
 // The width of the avx512 path's arithmetic, set once by the path's choice.
 std::atomic<uint32_t> avx512_bits{256};
 
@@ -141,6 +149,9 @@ const Kernels &kernels_of(Backend b) {
 #endif
 #if TAVIK_NEON_KERNELS
     case Backend::neon: return kernels_neon(cpu_has_sha3());
+#endif
+#if TAVIK_SIMD128_KERNELS
+    case Backend::simd128: return SIMD128;
 #endif
     default: return SCALAR;
   }

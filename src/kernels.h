@@ -1,8 +1,8 @@
-// The dispatch point: one table of kernels per path (scalar, avx2, avx512, neon). The generic modules
-// (Polynomial, Rounding, io, fips202, fips202x4) call through kernels() and never ask which path
-// runs; the kernels never call back into them. Which table kernels() returns is set from outside:
-// once per process by the path's choice (path.h), and per thread while a self-test runs on the
-// kernels it was handed.
+// The dispatch point: one table of kernels per path (scalar, avx2, avx512, neon, simd128). The
+// generic modules (Polynomial, Rounding, io, fips202, fips202x4) call through kernels() and never
+// ask which path runs; the kernels never call back into them. Which table kernels() returns is
+// set from outside: once per process by the path's choice (path.h), and per thread while a
+// self-test runs on the kernels it was handed.
 //
 // Each field below states the one contract that every path's kernel meets, scalar and vector
 // alike: the input ranges it accepts, the range of what it returns and which arguments may

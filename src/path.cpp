@@ -240,16 +240,17 @@ Backend choose(PathTest test, LaneWork work) {
   Backend top = backend_available(Backend::avx512) ? Backend::avx512
                 : backend_available(Backend::avx2) ? Backend::avx2
                 : backend_available(Backend::neon) ? Backend::neon
+                : backend_available(Backend::simd128) ? Backend::simd128
                                                    : Backend::scalar;
   const char *env = env_value("TAVIK_BACKEND");
   bool requested = false;
-  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512, Backend::neon}) {
+  for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512, Backend::neon, Backend::simd128}) {
     if (env != nullptr && std::strcmp(env, backend_name(b)) == 0 && backend_available(b)) {
       top = b;
       requested = true;
     }
   }
-  Backend candidates[4];
+  Backend candidates[5];
   uint32_t count = 0;
   for (int b = int(top); b >= 0; --b) {
     if (backend_available(Backend(b))) candidates[count++] = Backend(b);
@@ -305,7 +306,7 @@ const char *path_arith_reason() { return arith_reason; }
 uint32_t path_arith_for(Backend b, PathTest test, char *why, size_t why_len) {
   if (b != Backend::avx512) {
     say(why, why_len, {"the path's only width"});
-    return b == Backend::scalar ? 32 : b == Backend::neon ? 128 : 256;
+    return b == Backend::scalar ? 32 : b == Backend::neon || b == Backend::simd128 ? 128 : 256;
   }
   uint32_t bits = 256;
   if (const char *env = env_word("TAVIK_ARITH", "256", "512")) {

@@ -36,8 +36,9 @@ const char *path_reason();
 uint32_t path_lanes();
 const char *path_lanes_reason();
 // The vector width of the arithmetic kernels in use, in bits (32 on the scalar path, 256 on avx2,
-// 256 or 512 on avx512, 128 on neon; 0 before the choice), and why: the path's only width, a measurement of
-// both widths of the avx512 path, TAVIK_ARITH=256 or 512, or a failed self-test of 512.
+// 256 or 512 on avx512, 128 on neon and simd128; 0 before the choice), and why: the path's only
+// width, a measurement of both widths of the avx512 path, TAVIK_ARITH=256 or 512, or a failed
+// self-test of 512.
 uint32_t path_arith_bits();
 const char *path_arith_reason();
 // The width of the arithmetic path b would run at, with why written to why[0..why_len): the

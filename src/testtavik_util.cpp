@@ -185,10 +185,10 @@ int32_t test_check_backend_env(FILE *err) {
   const char *env = std::getenv("TAVIK_BACKEND");
   if (env == nullptr) return ret;
   const tavik::Backend all[] = {tavik::Backend::scalar, tavik::Backend::avx2, tavik::Backend::avx512,
-                                tavik::Backend::neon};
+                                tavik::Backend::neon, tavik::Backend::simd128};
   for (tavik::Backend b : all) {
     if (std::strcmp(env, tavik::backend_name(b)) == 0) return ret;
   }
-  fprintf(err, "TAVIK_BACKEND=%s names no path (scalar, avx2, avx512, neon); using the best available one\n", env);
+  fprintf(err, "TAVIK_BACKEND=%s names no path (scalar, avx2, avx512, neon, simd128); using the best available one\n", env);
   return -1;
 }

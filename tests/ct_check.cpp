@@ -4,7 +4,8 @@
 // purpose. Two builds run it:
 //   TAVIK_CT_VALGRIND=ON, under valgrind's memcheck (make test-ct), on what valgrind can run: the
 //     scalar and avx2 paths, and the avx512 path's source compiled over SIMDe's portable
-//     intrinsics (TAVIK_CT_AVX512_EMULATED=ON);
+//     intrinsics (TAVIK_CT_AVX512_EMULATED=ON), as is the simd128 path's (WebAssembly SIMD) with
+//     TAVIK_CT_SIMD128_EMULATED=ON;
 //   TAVIK_CT_MSAN=ON, the library built by clang under MemorySanitizer with address checks
 //     (make test-ct-avx512), on the code compiled for AVX-512 itself, where the processor has it.
 // The messages are chosen so that signing takes every path: several attempts, an attempt abandoned
@@ -13,7 +14,8 @@
 // taken.
 //
 // Usage: tavik_ct_check [--plant=KIND] [PATH...]. Without a PATH the process's own path runs;
-// each PATH (scalar, avx2/LANES, avx512/BITS/LANES, with LANES 4 or 8 and BITS 256 or 512) runs
+// each PATH (scalar, avx2/LANES, avx512/BITS/LANES, simd128/LANES where the build has it, with
+// LANES 4 or 8 and BITS 256 or 512) runs
 // every check on that path's kernels at that Keccak lane width, in this thread. Exit status 3:
 // a named path cannot run on this processor (nothing was checked). --plant=KIND (builds with
 // the avx512 path under either tool) puts a deliberate leak into the avx512 path's kernels
@@ -35,6 +37,10 @@
 
 #if TAVIK_CT_PLANTED
 #include "ct/planted.h"
+#endif
+
+#if TAVIK_CT_SIMD128
+#include "simd128/kernels_simd128.h"
 #endif
 
 #ifndef TAVIK_AVX512_EMULATED
@@ -267,6 +273,14 @@ int parse_path(const char *name, PathRun *run) {
     run->avx512 = true;
     return 0;
   }
+#if TAVIK_CT_SIMD128
+  // The simd128 path's kernels over portable intrinsics: any processor runs them.
+  if (std::strncmp(name, "simd128/", 8) == 0 && (run->lanes = lanes_of(name + 8)) != 0) {
+    static const Kernels simd128 = simd128_table(kernels_of(Backend::scalar));
+    run->k = &simd128;
+    return 0;
+  }
+#endif
   return 2;
 }
 
@@ -287,7 +301,7 @@ int main(int argc, char **argv) {
   for (int i = 0; i < count; ++i) {
     const int r = parse_path(argv[first + i], &runs[i]);
     if (r == 3) std::printf("ct_check: this processor cannot run the %s path; nothing checked\n", argv[first + i]);
-    if (r == 2) std::fprintf(stderr, "ct_check: %s is not a path (scalar, avx2/4|8, avx512/256|512/4|8)\n", argv[first + i]);
+    if (r == 2) std::fprintf(stderr, "ct_check: %s is not a path (scalar, avx2/4|8, avx512/256|512/4|8, simd128/4|8)\n", argv[first + i]);
     if (r != 0) return r;
   }
 #if TAVIK_CT_PLANTED

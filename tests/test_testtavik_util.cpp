@@ -256,8 +256,8 @@ TEST(BackendEnv, UnknownValuesAreNamedOnTheGivenStream) {
       {"scalar", 0, ""},
       {"avx2", 0, ""},
       {"avx512", 0, ""},
-      {"AVX2", -1, "TAVIK_BACKEND=AVX2 names no path (scalar, avx2, avx512, neon); using the best available one\n"},
-      {"", -1, "TAVIK_BACKEND= names no path (scalar, avx2, avx512, neon); using the best available one\n"},
+      {"AVX2", -1, "TAVIK_BACKEND=AVX2 names no path (scalar, avx2, avx512, neon, simd128); using the best available one\n"},
+      {"", -1, "TAVIK_BACKEND= names no path (scalar, avx2, avx512, neon, simd128); using the best available one\n"},
   };
   for (const Case &c : cases) {
     if (c.value) setenv("TAVIK_BACKEND", c.value, 1);

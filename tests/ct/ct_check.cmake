@@ -4,6 +4,8 @@
 #   TAVIK_CT_VALGRIND: memcheck requests; each run under valgrind. valgrind has no AVX-512, so
 #     the avx512 path runs only with TAVIK_CT_AVX512_EMULATED, its kernels compiled over SIMDe's
 #     portable intrinsics (AVX2 code): a check of their source, not of AVX-512 code.
+#   TAVIK_CT_SIMD128_EMULATED (with TAVIK_CT_VALGRIND): the simd128 path's kernels (WebAssembly
+#     SIMD, src/simd128/) compiled over SIMDe's portable WebAssembly intrinsics, run as that path.
 #   TAVIK_CT_MSAN: clang's MemorySanitizer over the whole library, the annotations poisoning and
 #     unpoisoning; the code compiled for AVX-512 itself runs, where the processor has it.
 if(TAVIK_CT_VALGRIND AND TAVIK_CT_MSAN)
@@ -11,6 +13,9 @@ if(TAVIK_CT_VALGRIND AND TAVIK_CT_MSAN)
 endif()
 if(TAVIK_CT_AVX512_EMULATED AND NOT (TAVIK_CT_VALGRIND AND TAVIK_AVX512_SOURCES))
   message(FATAL_ERROR "TAVIK_CT_AVX512_EMULATED needs TAVIK_CT_VALGRIND and an x86-64 build with the vector paths")
+endif()
+if(TAVIK_CT_SIMD128_EMULATED AND NOT TAVIK_CT_VALGRIND)
+  message(FATAL_ERROR "TAVIK_CT_SIMD128_EMULATED needs TAVIK_CT_VALGRIND")
 endif()
 set(TAVIK_CT_AVX512_RUNS "avx512/256/4;avx512/256/8;avx512/512/4;avx512/512/8" CACHE STRING
     "The avx512 path's widths (arithmetic bits / Keccak lanes) the check runs at")
@@ -42,6 +47,17 @@ if(TAVIK_CT_AVX512_EMULATED)
   endforeach()
   target_compile_options(tavik_ct_check PRIVATE -Wno-psabi)
   target_link_options(tavik_ct_check PRIVATE -Wno-psabi)
+endif()
+
+if(TAVIK_CT_SIMD128_EMULATED)
+  find_path(SIMDE_WASM_INCLUDE_DIR simde/wasm/simd128.h)
+  if(NOT SIMDE_WASM_INCLUDE_DIR)
+    message(FATAL_ERROR "TAVIK_CT_SIMD128_EMULATED needs SIMDe's headers (Debian: libsimde-dev)")
+  endif()
+  file(GLOB tavik_simd128_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/simd128/*.cpp)
+  target_sources(tavik_ct_check PRIVATE ${tavik_simd128_sources})
+  target_include_directories(tavik_ct_check PRIVATE ${PROJECT_SOURCE_DIR}/src SYSTEM PRIVATE ${SIMDE_WASM_INCLUDE_DIR})
+  target_compile_definitions(tavik_ct_check PRIVATE TAVIK_SIMD128_EMULATED=1 TAVIK_CT_SIMD128=1)
 endif()
 
 if(TAVIK_CT_MSAN)
@@ -87,6 +103,9 @@ set(tavik_ct_environment "TAVIK_LANES=4;TAVIK_ARITH=256")
 set(tavik_ct_paths scalar avx2/4 avx2/8)
 if(TAVIK_CT_MSAN OR TAVIK_CT_AVX512_EMULATED)
   list(APPEND tavik_ct_paths ${TAVIK_CT_AVX512_RUNS})
+endif()
+if(TAVIK_CT_SIMD128_EMULATED)
+  list(APPEND tavik_ct_paths simd128/4 simd128/8)
 endif()
 foreach(path IN LISTS tavik_ct_paths)
   add_test(NAME ct/${path} COMMAND ${tavik_ct_runner} $<TARGET_FILE:tavik_ct_check> ${path})
