@@ -27,7 +27,9 @@ function skip(why) {
 let playwright;
 try {
   const entry = createRequire(join(jsDir, 'package.json')).resolve('playwright-core');
-  playwright = await import(pathToFileURL(entry).href);
+  const module = await import(pathToFileURL(entry).href);
+  playwright = module.chromium ? module : module.default; // the package's CommonJS entry
+
 } catch {
   skip('js/node_modules/playwright-core is missing (npm ci --prefix js)');
 }
