@@ -6,7 +6,7 @@ BENCH_RUNS ?= 1000
 PREFIX ?= /usr/local
 CONFIGURE = cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON $(CMAKE_FLAGS)
 
-.PHONY: all build programs test test-fast test-asan test-cross run bench report install fuzz clean kat test-ct test-ct-avx512 test-tsan
+.PHONY: all build programs test test-fast test-asan test-cross run bench report install fuzz clean kat test-ct test-ct-avx512 test-tsan js test-js bench-js
 
 all: build
 
@@ -41,7 +41,7 @@ test-asan:
 
 # The stages in turn, stopping at the first that fails, then one line per stage and the verdict
 # (tools/test_stages.sh); make fails when a stage did.
-TEST_STAGES = test-fast test-asan test-ct test-ct-avx512
+TEST_STAGES = test-fast test-asan test-ct test-ct-avx512 test-js
 test:
 	@sh tools/test_stages.sh "$(MAKE)" $(TEST_STAGES)
 
@@ -133,6 +133,34 @@ test-cross:
 	  fi; \
 	done
 
+# The JavaScript package's WebAssembly modules, js/dist/tavik.wasm (portable kernels) and
+# js/dist/tavik-simd.wasm (WebAssembly SIMD), compiled by clang for wasm32-wasi with Debian's
+# wasi-libc and libc++ (cmake/wasm32-wasi.cmake, js/wasm/wasm.cmake).
+WASM_CONFIGURE = cmake -S . -B build-wasm -DCMAKE_TOOLCHAIN_FILE=cmake/wasm32-wasi.cmake -DCMAKE_BUILD_TYPE=Release \
+	-DTAVIK_WERROR=ON -DTAVIK_PROGRAMS=OFF -DTAVIK_TESTS=OFF -DTAVIK_INSTALL=OFF -DTAVIK_HYBRID=OFF
+js:
+	$(WASM_CONFIGURE) >/dev/null
+	cmake --build build-wasm --target tavik_js -j $(JOBS)
+
+# The package's tests: Node's test runner over tests/js/*.test.mjs. Skipped, with what is missing
+# (tools/js_missing.sh), where Node 18+ or clang's wasm32-wasi toolchain is not installed; under
+# CI=true a missing tool fails the stage instead.
+test-js:
+	@if missing=$$(sh tools/js_missing.sh); then \
+	  if [ "$$CI" = true ]; then echo "test-js: missing under CI: $$missing" | tr '\n' ' '; echo; exit 1; fi; \
+	  echo "test-js: skipped: missing $$missing" | tr '\n' ' '; echo; exit 0; \
+	fi; \
+	set -e; $(MAKE) --no-print-directory js; \
+	echo "test-js: node --test tests/js/*.test.mjs (both modules: SIMD and forced scalar)"; \
+	node --test tests/js/*.test.mjs
+	@# The browser test (tests/js/browser.mjs, headless Chromium) runs here, after the Node tests.
+
+# Medians of key generation, signing and verification in Node on both modules, beside the native
+# scalar path's (build/tavik_speed with TAVIK_BACKEND=scalar), in the same sitting.
+bench-js: js
+	$(call quiet_build,tavik_speed)
+	node bench/js/bench.mjs
+
 run:
 	$(call quiet_build,tavik_run,testtavik and the provider where OpenSSL 3 is found)
 	@./build/testtavik
@@ -172,7 +200,7 @@ report:
 	./tools/tavik_report -o $(REPORT_DIR) $(LOG) $(SPEED)
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-ct-* build-aarch64 build-s390x build-install-*
+	rm -rf build build-asan build-tsan build-fuzz build-ct-* build-aarch64 build-s390x build-install-* build-wasm js/dist
 
 # Every target of fuzz/ for FUZZ_SECONDS each under ASan + UBSan (CI: FUZZ_SECONDS=20); prints
 # each target's executions.

@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
 #include "byteorder.h"
 #include "ct.h"
 #include "fips202.h"
+#include "lock.h"
 #include "randombytes.h"
 #include "wipe.h"
 
@@ -29,7 +29,7 @@ static_assert(KEY_CHECK_MAX_BYTES % 16 == 0, "whole pairs of words");
 // lock, before `drawn` is set; only read after.
 alignas(64) uint8_t check_key[KEY_CHECK_MAX_BYTES];
 std::atomic<bool> drawn{false};
-std::mutex draw_lock;
+Lock draw_lock;
 
 __extension__ typedef unsigned __int128 u128;
 
@@ -130,7 +130,7 @@ void clmul_portable(uint64_t x, uint64_t y, uint64_t &lo, uint64_t &hi) {
 // else only from bytes there at once.
 bool draw_check_key(bool wait) {
   if (drawn.load(std::memory_order_acquire)) return true;
-  const std::lock_guard<std::mutex> hold(draw_lock);
+  const LockHold hold(draw_lock);
   if (drawn.load(std::memory_order_relaxed)) return true;
   uint8_t seed[32];
   const bool got = wait ? randombytes(seed, sizeof seed) : randombytes_now(seed, sizeof seed);
@@ -147,7 +147,7 @@ struct Remembered {
   size_t used = 0, next = 0;
 };
 Remembered remembered;
-std::mutex remembered_lock;
+Lock remembered_lock;
 
 }  // namespace
 
@@ -158,7 +158,7 @@ StoredKeyLookup stored_key_seen(const uint8_t *key, size_t len, KeyCheckValue &v
   value = key_check_of(key, len, path);
   uint32_t same = 0;
   {
-    const std::lock_guard<std::mutex> hold(remembered_lock);
+    const LockHold hold(remembered_lock);
     // Every remembered value is compared, whichever matches.
     for (size_t i = 0; i < remembered.used; ++i)
       same |= ct::mask_zero(ct::differ(&value, &remembered.value[i], sizeof value));
@@ -168,7 +168,7 @@ StoredKeyLookup stored_key_seen(const uint8_t *key, size_t len, KeyCheckValue &v
 }
 
 void stored_key_remember(const KeyCheckValue &value) {
-  const std::lock_guard<std::mutex> hold(remembered_lock);
+  const LockHold hold(remembered_lock);
   remembered.value[remembered.next] = value;
   remembered.next = (remembered.next + 1) % STORED_KEYS_REMEMBERED;
   if (remembered.used < STORED_KEYS_REMEMBERED) ++remembered.used;
@@ -176,11 +176,11 @@ void stored_key_remember(const KeyCheckValue &value) {
 
 void key_check_seam_forget() {
   {
-    const std::lock_guard<std::mutex> hold(remembered_lock);
+    const LockHold hold(remembered_lock);
     secure_wipe(&remembered, sizeof remembered);
     remembered.used = remembered.next = 0;
   }
-  const std::lock_guard<std::mutex> hold(draw_lock);
+  const LockHold hold(draw_lock);
   drawn.store(false, std::memory_order_release);
   secure_wipe(check_key, sizeof check_key);
 }

@@ -1,6 +1,10 @@
 #include "path.h"
 
+#include "lock.h"
+
+#if !defined(TAVIK_SINGLE_THREADED)
 #include <pthread.h>
+#endif
 #include <stdlib.h>
 
 #include <algorithm>
@@ -10,7 +14,13 @@
 #include <initializer_list>
 #include <mutex>
 
+#if defined(__wasm__)
+// A WebAssembly module of this build imports nothing from its host but the random source: it reads
+// no clock and no environment, so nothing below is timed or requested by a variable.
+#define TAVIK_NO_HOST_CLOCK_OR_ENV 1
+#else
 #include "cpucycles.h"
+#endif
 #include "params.h"
 #include "shake_lanes.h"
 
@@ -27,7 +37,20 @@ std::once_flag choice_made;
 
 // Stack of the thread that runs the self-tests: a signature's work and the test's own buffers,
 // with room to spare for sanitizer builds, whose frames are several times larger.
+#if !defined(TAVIK_SINGLE_THREADED)
 constexpr size_t SELF_TEST_STACK = 4u << 20;
+#endif
+
+// Writes the pieces one after another to out[0..size), cut to fit, and terminates them. The
+// reasons are joined here rather than by snprintf, so that a build without a host system
+// (WebAssembly) links no stdio, whose error output would be an import from the host.
+void say(char *out, size_t size, std::initializer_list<const char *> pieces) {
+  if (size == 0) return;
+  size_t at = 0;
+  for (const char *p : pieces)
+    for (; *p != '\0' && at + 1 < size; ++p) out[at++] = *p;
+  out[at] = '\0';
+}
 
 // The candidates, the test and the outcome of the self-tests, handed to and from their thread.
 struct Trial {
@@ -44,6 +67,7 @@ thread_local PathTest trial_test = nullptr;
 
 bool test_path(Backend b) { return trial_test(kernels_of(b)); }
 
+#if !defined(TAVIK_NO_HOST_CLOCK_OR_ENV)
 // The wider form (eight lanes, 512-bit arithmetic) is kept only when the work takes less than 95%
 // of its time at the narrower one, so that noise does not flip a tie towards it.
 constexpr uint64_t WIDER_PERMILLE = 950;
@@ -100,12 +124,21 @@ Timing time_both(Run run, Rounds rounds) {
   }
   return Timing{middle(narrow, counted), middle(wide, counted), middle(ratio, counted)};
 }
+#endif
 
 // The value of the environment variable `name` when it is the word a or b, else null. Read with
 // secure_getenv: in a program that runs with more rights than its caller (setuid, setgid, file
 // capabilities), the caller's environment chooses nothing, not even a slower path.
+const char *env_value(const char *name) {
+#if defined(TAVIK_NO_HOST_CLOCK_OR_ENV)
+  (void)name;
+  return nullptr;
+#else
+  return ::secure_getenv(name);
+#endif
+}
 const char *env_word(const char *name, const char *a, const char *b) {
-  const char *v = ::secure_getenv(name);
+  const char *v = env_value(name);
   return v != nullptr && (std::strcmp(v, a) == 0 || std::strcmp(v, b) == 0) ? v : nullptr;
 }
 
@@ -121,24 +154,29 @@ void choose_lanes(const Kernels &k, LaneWork work) {
   const char *env = env_word("TAVIK_LANES", "4", "8");
   if (!k.four_streams) {
     lanes_chosen = 1;
-    std::snprintf(lanes_reason, sizeof lanes_reason, "the path hashes one stream at a time%s",
-                  env != nullptr ? " (TAVIK_LANES does not apply)" : "");
+    say(lanes_reason, sizeof lanes_reason,
+        {"the path hashes one stream at a time", env != nullptr ? " (TAVIK_LANES does not apply)" : ""});
     return;
   }
   if (env != nullptr) {
     lanes_chosen = env[0] == '8' ? 8 : 4;
-    std::snprintf(lanes_reason, sizeof lanes_reason, "requested by TAVIK_LANES");
+    say(lanes_reason, sizeof lanes_reason, {"requested by TAVIK_LANES"});
     return;
   }
   if (work == nullptr) {
     lanes_chosen = 4;
-    std::snprintf(lanes_reason, sizeof lanes_reason, "not measured: no work to time");
+    say(lanes_reason, sizeof lanes_reason, {"not measured: no work to time"});
     return;
   }
+#if defined(TAVIK_NO_HOST_CLOCK_OR_ENV)
+  lanes_chosen = 4;
+  say(lanes_reason, sizeof lanes_reason, {"not measured: this build reads no clock"});
+#else
   const Timing t = time_both([&](bool eight) { work(k, eight ? 8 : 4); }, LANE_ROUNDS);
   lanes_chosen = t.ratio < WIDER_PERMILLE ? 8 : 4;
   std::snprintf(lanes_reason, sizeof lanes_reason, "verification at 8 lanes %llu ticks vs at 4 %llu, medians of %u",
                 (unsigned long long)t.wide, (unsigned long long)t.narrow, LANE_ROUNDS.counted());
+#endif
 }
 
 // The arithmetic whose speed decides the avx512 path's width: four forward transforms and their
@@ -181,6 +219,12 @@ void *run_trial(void *arg) {
 // signature and a verification nested below the caller's first call would need about 140 KiB).
 // False when no such thread could be run: then nothing was tested.
 bool choose_on_own_thread(Trial &t) {
+#if defined(TAVIK_SINGLE_THREADED)
+  // No thread can be started: the self-tests run on the caller's stack, which such builds make
+  // large enough for them (the WebAssembly link gives its stack 1 MiB).
+  run_trial(&t);
+  return true;
+#else
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   pthread_t thread;
@@ -188,6 +232,7 @@ bool choose_on_own_thread(Trial &t) {
                        pthread_create(&thread, &attr, run_trial, &t) == 0;
   pthread_attr_destroy(&attr);
   return started && pthread_join(thread, nullptr) == 0;
+#endif
 }
 
 // Best first: the request of TAVIK_BACKEND when available, then every available path below it.
@@ -196,7 +241,7 @@ Backend choose(PathTest test, LaneWork work) {
                 : backend_available(Backend::avx2) ? Backend::avx2
                 : backend_available(Backend::neon) ? Backend::neon
                                                    : Backend::scalar;
-  const char *env = ::secure_getenv("TAVIK_BACKEND");
+  const char *env = env_value("TAVIK_BACKEND");
   bool requested = false;
   for (Backend b : {Backend::scalar, Backend::avx2, Backend::avx512, Backend::neon}) {
     if (env != nullptr && std::strcmp(env, backend_name(b)) == 0 && backend_available(b)) {
@@ -216,8 +261,7 @@ Backend choose(PathTest test, LaneWork work) {
     choose_lanes(kernels_of(trial.chosen), work);
   } else if (!choose_on_own_thread(trial)) {
     // An untested vector path is never used: the scalar path needs no test.
-    std::snprintf(reason, sizeof reason, "no thread could run the self-test of %s; scalar needs none",
-                  backend_name(candidates[0]));
+    say(reason, sizeof reason, {"no thread could run the self-test of ", backend_name(candidates[0]), "; scalar needs none"});
     arith_chosen = choose_arith(Backend::scalar, test);
     choose_lanes(kernels_of(Backend::scalar), work);
     return Backend::scalar;
@@ -225,14 +269,14 @@ Backend choose(PathTest test, LaneWork work) {
   const uint32_t failed = trial.failed;
   const Backend b = trial.chosen;
   if (failed == 1) {
-    std::snprintf(reason, sizeof reason, "%s failed its self-test; %s is the next path down",
-                  backend_name(candidates[0]), backend_name(b));
+    say(reason, sizeof reason,
+        {backend_name(candidates[0]), " failed its self-test; ", backend_name(b), " is the next path down"});
   } else if (failed > 1) {
-    std::snprintf(reason, sizeof reason, "%s and %s failed their self-tests; %s is the next path down",
-                  backend_name(candidates[0]), backend_name(candidates[1]), backend_name(b));
+    say(reason, sizeof reason, {backend_name(candidates[0]), " and ", backend_name(candidates[1]),
+                                " failed their self-tests; ", backend_name(b), " is the next path down"});
   } else {
-    std::snprintf(reason, sizeof reason, "%s%s", requested ? "requested by TAVIK_BACKEND" : "best available",
-                  b == Backend::scalar ? "" : ", self-test passed");
+    say(reason, sizeof reason,
+        {requested ? "requested by TAVIK_BACKEND" : "best available", b == Backend::scalar ? "" : ", self-test passed"});
   }
   return b;
 }
@@ -260,23 +304,28 @@ const char *path_arith_reason() { return arith_reason; }
 
 uint32_t path_arith_for(Backend b, PathTest test, char *why, size_t why_len) {
   if (b != Backend::avx512) {
-    std::snprintf(why, why_len, "the path's only width");
+    say(why, why_len, {"the path's only width"});
     return b == Backend::scalar ? 32 : b == Backend::neon ? 128 : 256;
   }
   uint32_t bits = 256;
   if (const char *env = env_word("TAVIK_ARITH", "256", "512")) {
     bits = env[0] == '5' ? 512 : 256;
-    std::snprintf(why, why_len, "requested by TAVIK_ARITH");
+    say(why, why_len, {"requested by TAVIK_ARITH"});
   } else {
+#if defined(TAVIK_NO_HOST_CLOCK_OR_ENV)
+    bits = 256;
+    say(why, why_len, {"not measured: this build reads no clock"});
+#else
     ArithWork work;
     const Timing t = time_both([&](bool wide) { work.run(kernels_avx512(wide ? 512 : 256)); }, ARITH_ROUNDS);
     bits = t.ratio < WIDER_PERMILLE ? 512 : 256;
     std::snprintf(why, why_len, "transforms at 512 bits %llu ticks vs at 256 %llu, medians of %u",
                   (unsigned long long)t.wide, (unsigned long long)t.narrow, ARITH_ROUNDS.counted());
+#endif
   }
   if (bits == 512 && !test(kernels_avx512(512))) {
     bits = 256;
-    std::snprintf(why, why_len, "the 512-bit arithmetic failed its self-test");
+    say(why, why_len, {"the 512-bit arithmetic failed its self-test"});
   }
   return bits;
 }

@@ -1,0 +1,2 @@
+export * from './core.js';
+export * from './jose.js';
