@@ -1,7 +1,7 @@
 // The demo page (js/demo/) in Debian's headless Chromium, driven by playwright-core over a loopback
 // server: a file is chosen, signed and verified ("valid"), then changed and verified again
 // ("invalid"); the public JWK the page shows is read back here and verifies the page's token with
-// the package in Node; the page must report the WebAssembly SIMD kernels.
+// the package in Node; the page must load the WebAssembly SIMD module and report its kernels.
 //   node tests/js/browser.mjs
 // Exits 77 (skipped) with a message when Chromium or js/node_modules/playwright-core is missing,
 // except under CI=true, where that is a failure. TAVIK_CHROMIUM names another Chromium.
@@ -50,9 +50,16 @@ try {
   page.on('pageerror', (e) => faults.push(`page error: ${e.message}`));
   page.on('console', (m) => { if (m.type() === 'error') faults.push(`console: ${m.text()}`); });
 
+  const modules = [];
+  page.on('request', (r) => { if (r.url().endsWith('.wasm')) modules.push(new URL(r.url()).pathname); });
+
   await page.goto(`${server.url}demo/`);
   await page.waitForSelector('body[data-ready="true"]', { timeout: 30000 });
-  assert.equal(await page.textContent('#backend'), 'simd128', 'Chromium validates SIMD: the page must run those kernels');
+  // Chromium validates WebAssembly SIMD: the page loads the SIMD module, which runs its vector
+  // kernels when the build has them (src/simd128/) and they passed their self-test.
+  assert.deepEqual(modules, ['/dist/tavik-simd.wasm']);
+  const simd128Built = existsSync(new URL('../../src/simd128', import.meta.url));
+  assert.equal(await page.textContent('#backend'), simd128Built ? 'simd128' : 'scalar', 'the kernels the page reports');
 
   const original = { name: 'notes.txt', mimeType: 'text/plain', buffer: Buffer.from('tavik signs this file\n') };
   const changed = { ...original, buffer: Buffer.from('tavik signs this file!\n') };
@@ -80,7 +87,7 @@ try {
   assert.deepEqual(Buffer.from(result.payload), original.buffer);
   assert.equal(tavik.verifyJws(publicKey, token(changed)), null);
   assert.deepEqual(faults, []);
-  console.log('browser: the demo page signed and verified a file in Chromium (simd128 kernels); the changed file failed');
+  console.log(`browser: the demo page signed and verified a file in Chromium (${modules[0]}, ${simd128Built ? 'simd128' : 'scalar'} kernels); the changed file failed`);
 } finally {
   await context?.close();
   await server.close();
