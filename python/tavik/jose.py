@@ -19,7 +19,8 @@ else raises ValueError; an argument that is neither a dict nor a str raises Type
 A JWS is the compact serialization only, signed without a context: the protected header is
 {"alg": JWK_ALGORITHM, **header} serialized as json.dumps(h, separators=(",", ":"),
 ensure_ascii=False) in UTF-8, which the JavaScript package's JSON.stringify matches byte for byte
-for headers of strings, integers, booleans, lists and objects. verify_jws returns None for a token
+for headers of strings, integers, booleans, lists and objects whose member names are not array
+indices such as "1" (JavaScript puts those first). verify_jws returns None for a token
 that is malformed, whose header is not a JSON object, names another "alg", carries "crit" (no
 extension is understood here) or a "b64" other than true, or whose signature does not verify.
 """
