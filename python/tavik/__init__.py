@@ -36,6 +36,8 @@ Keys that move: public_key_to_pem/_from_pem, _to_der/_from_der and _to_tavik/_fr
 tavik tool's public key file), secret_key_to_pem/_from_pem and _to_der/_from_der (unencrypted
 PrivateKeyInfo), SignatureFile, FileSigner and FileVerifier (the tool's signatures): all of them
 read and written by the library's own parsers and encoders, as the tool and C programs do.
+tavik.jose gives keys as JWK (key type "AKP", the seed as "priv" where known) and signatures as
+compact JWS, under the provisional algorithm name tavik.jose.JWK_ALGORITHM.
 
 Errors: TypeError for arguments of the wrong type, ValueError for keys of the wrong length, closed
 keys, damaged keys and files the parsers refuse; verify(), verify_mu() and Verifier.finalize()
@@ -78,6 +80,7 @@ from ._tavik import (
     verify,
     verify_mu,
 )
+from . import jose
 from .files import FileSigner, FileVerifier, SignatureFile
 
 __version__ = library_version
