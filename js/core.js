@@ -146,11 +146,13 @@ function optionsOf(options) {
 // allocator at load, so that a call allocates and frees nothing in the module. A call that put a
 // secret there (a secret key, a seed) zeroes those bytes before it returns or throws; the message
 // and context places are zeroed too, as far as the call wrote them.
+// The secret key, seed and public key are adjacent, so that a new key pair leaves the module in one
+// copy.
 const SLOT_SK = 0;
-const SLOT_PK = SLOT_SK + 3056;
+const SLOT_SEED = SLOT_SK + 3056;
+const SLOT_PK = SLOT_SEED + 32;
 const SLOT_SIG = SLOT_PK + 1472;
-const SLOT_SEED = SLOT_SIG + 2576;
-const SLOT_MU = SLOT_SEED + 32;
+const SLOT_MU = SLOT_SIG + 2576;
 const SLOT_CTX = SLOT_MU + 48;
 const SLOT_MSG = SLOT_CTX + 256;
 // Pieces of a streamed message go into the module this many bytes at a time.
@@ -291,11 +293,14 @@ function derivePublic(sk) {
 function keyPair(make) {
   try {
     make(scratch + SLOT_PK, scratch + SLOT_SK, scratch + SLOT_SEED);
+    // One copy holds the key's secret key, seed and public key (never handed out itself: the
+    // key's getters copy); the caller's public key is a copy of its own.
+    const held = copyOut(scratch + SLOT_SK, SLOT_PK + PUBLIC_KEY_SIZE - SLOT_SK);
     const publicKey = copyOut(scratch + SLOT_PK, PUBLIC_KEY_SIZE);
     madeByLibrary = {
-      secretKey: copyOut(scratch + SLOT_SK, SECRET_KEY_SIZE),
-      seed: copyOut(scratch + SLOT_SEED, SEED_SIZE),
-      publicKey: publicKey.slice(),
+      secretKey: held.subarray(SLOT_SK, SLOT_SK + SECRET_KEY_SIZE),
+      seed: held.subarray(SLOT_SEED, SLOT_SEED + SEED_SIZE),
+      publicKey: held.subarray(SLOT_PK, SLOT_PK + PUBLIC_KEY_SIZE),
     };
     return { publicKey, secretKey: new SecretKey(null) };
   } finally {
