@@ -122,9 +122,11 @@ function sized(value, name, size) {
   return b;
 }
 
+const NO_CONTEXT = new Uint8Array(0);
+
 function contextOf(options) {
   const ctx = options?.context;
-  if (ctx === undefined || ctx === null) return new Uint8Array(0);
+  if (ctx === undefined || ctx === null) return NO_CONTEXT;
   const b = asBytes(ctx, 'context');
   if (b.length > MAX_CONTEXT_SIZE) {
     throw new RangeError(`context must be at most ${MAX_CONTEXT_SIZE} bytes, got ${b.length}`);
@@ -140,52 +142,58 @@ function optionsOf(options) {
 
 // ---- Buffers in the module's memory ----
 
-// Buffers of one call: each from the glue's allocator, each zeroed as it is given back (free()).
-class Arena {
-  #held = [];
-  alloc(len) {
-    const ptr = w.tavik_wasm_alloc(len);
-    if (ptr === 0) throw new TavikError(`out of WebAssembly memory for ${len} bytes`);
-    this.#held.push([ptr, len]);
-    return ptr;
-  }
-  put(bytes) {
-    const ptr = this.alloc(bytes.length);
-    new Uint8Array(memory.buffer, ptr, bytes.length).set(bytes);
-    return ptr;
-  }
-  free() {
-    for (const [ptr, len] of this.#held) w.tavik_wasm_free(ptr, len);
-    this.#held = [];
-  }
+// The fixed-size buffers of the calls live at fixed places of one region taken from the glue's
+// allocator at load, so that a call allocates and frees nothing in the module. A call that put a
+// secret there (a secret key, a seed) zeroes those bytes before it returns or throws; the message
+// and context places are zeroed too, as far as the call wrote them.
+// The secret key, seed and public key are adjacent, so that a new key pair leaves the module in one
+// copy.
+const SLOT_SK = 0;
+const SLOT_SEED = SLOT_SK + 3056;
+const SLOT_PK = SLOT_SEED + 32;
+const SLOT_SIG = SLOT_PK + 1472;
+const SLOT_MU = SLOT_SIG + 2576;
+const SLOT_CTX = SLOT_MU + 48;
+const SLOT_MSG = SLOT_CTX + 256;
+// Pieces of a streamed message go into the module this many bytes at a time.
+const PIECE = 65536;
+const SCRATCH_BYTES = SLOT_MSG + PIECE;
+
+const scratch = w.tavik_wasm_alloc(SCRATCH_BYTES);
+if (scratch === 0) throw new Error('tavik: out of WebAssembly memory for the call buffers');
+
+// A view of the module's memory, taken again after the memory has grown (which detaches the old
+// buffer).
+let heapView = new Uint8Array(memory.buffer);
+function heap() {
+  if (heapView.buffer !== memory.buffer) heapView = new Uint8Array(memory.buffer);
+  return heapView;
 }
 
-function withArena(fn) {
-  const a = new Arena();
-  try {
-    return fn(a);
-  } finally {
-    a.free();
-  }
+// Writes bytes at a slot of the region and gives its address.
+function put(slot, bytes) {
+  heap().set(bytes, scratch + slot);
+  return scratch + slot;
+}
+
+function zero(slot, len) {
+  if (len > 0) heap().fill(0, scratch + slot, scratch + slot + len);
 }
 
 function copyOut(ptr, len) {
-  return new Uint8Array(memory.buffer, ptr, len).slice();
+  return heap().slice(ptr, ptr + len);
 }
-
-// Pieces of a streamed message go into the module this many bytes at a time.
-const PIECE = 65536;
 
 function feed(update, state, bytes) {
   if (bytes.length === 0) return;
-  withArena((a) => {
-    const buf = a.alloc(Math.min(bytes.length, PIECE));
+  try {
     for (let at = 0; at < bytes.length; at += PIECE) {
       const piece = bytes.subarray(at, at + PIECE);
-      new Uint8Array(memory.buffer, buf, piece.length).set(piece);
-      if (update(state, buf, piece.length) !== OK) throw new TavikError('the library refused the piece');
+      if (update(state, put(SLOT_MSG, piece), piece.length) !== OK) throw new TavikError('the library refused the piece');
     }
-  });
+  } finally {
+    zero(SLOT_MSG, Math.min(bytes.length, PIECE));
+  }
 }
 
 function signingFailure(code, what) {
@@ -216,19 +224,12 @@ export class SecretKey {
     const made = madeByLibrary;
     madeByLibrary = null;
     const seed = made?.seed ?? null;
-    const sk = sized(bytes, 'secret key', SECRET_KEY_SIZE).slice();
-    const pk = made?.publicKey ?? withArena((a) => {
-      const pkPtr = a.alloc(PUBLIC_KEY_SIZE);
-      const code = w.tavik_wasm_pk_from_sk(pkPtr, a.put(sk));
-      if (code !== OK) {
-        sk.fill(0);
-        throw new RangeError('secret key is damaged: its stored hash of the public key or its t0 disagrees');
-      }
-      return copyOut(pkPtr, PUBLIC_KEY_SIZE);
-    });
+    // The library's own key arrives as a fresh copy that this key takes over; any other is copied.
+    const sk = made !== null ? made.secretKey : sized(bytes, 'secret key', SECRET_KEY_SIZE).slice();
+    const pk = made?.publicKey ?? derivePublic(sk);
     this.#sk = sk;
     this.#pk = pk;
-    this.#seed = seed === null ? null : seed.slice();
+    this.#seed = seed;
   }
 
   #live() {
@@ -274,24 +275,39 @@ export class SecretKey {
 if (typeof Symbol.dispose === 'symbol') SecretKey.prototype[Symbol.dispose] = SecretKey.prototype.wipe;
 
 
-function keyPair(make) {
-  return withArena((a) => {
-    const pk = a.alloc(PUBLIC_KEY_SIZE);
-    const sk = a.alloc(SECRET_KEY_SIZE);
-    const seed = a.alloc(SEED_SIZE);
-    make(pk, sk, seed, a);
-    const skCopy = copyOut(sk, SECRET_KEY_SIZE);
-    const seedCopy = copyOut(seed, SEED_SIZE);
-    const publicKey = copyOut(pk, PUBLIC_KEY_SIZE);
-    try {
-      madeByLibrary = { seed: seedCopy, publicKey: publicKey.slice() };
-      return { publicKey, secretKey: new SecretKey(skCopy) };
-    } finally {
-      madeByLibrary = null;
-      skCopy.fill(0);
-      seedCopy.fill(0);
+// The public key of a secret key given from outside, checked by the library as it checks a stored
+// key.
+function derivePublic(sk) {
+  try {
+    const code = w.tavik_wasm_pk_from_sk(scratch + SLOT_PK, put(SLOT_SK, sk));
+    if (code !== OK) {
+      sk.fill(0);
+      throw new RangeError('secret key is damaged: its stored hash of the public key or its t0 disagrees');
     }
-  });
+    return copyOut(scratch + SLOT_PK, PUBLIC_KEY_SIZE);
+  } finally {
+    zero(SLOT_SK, SECRET_KEY_SIZE);
+  }
+}
+
+function keyPair(make) {
+  try {
+    make(scratch + SLOT_PK, scratch + SLOT_SK, scratch + SLOT_SEED);
+    // One copy holds the key's secret key, seed and public key (never handed out itself: the
+    // key's getters copy); the caller's public key is a copy of its own.
+    const held = copyOut(scratch + SLOT_SK, SLOT_PK + PUBLIC_KEY_SIZE - SLOT_SK);
+    const publicKey = copyOut(scratch + SLOT_PK, PUBLIC_KEY_SIZE);
+    madeByLibrary = {
+      secretKey: held.subarray(SLOT_SK, SLOT_SK + SECRET_KEY_SIZE),
+      seed: held.subarray(SLOT_SEED, SLOT_SEED + SEED_SIZE),
+      publicKey: held.subarray(SLOT_PK, SLOT_PK + PUBLIC_KEY_SIZE),
+    };
+    return { publicKey, secretKey: new SecretKey(null) };
+  } finally {
+    madeByLibrary = null;
+    zero(SLOT_SK, SECRET_KEY_SIZE);
+    zero(SLOT_SEED, SEED_SIZE);
+  }
 }
 
 export function generateKeyPair() {
@@ -305,7 +321,7 @@ export function generateKeyPair() {
 export function keyPairFromSeed(seed) {
   const s = sized(seed, 'seed', SEED_SIZE);
   return keyPair((pk, sk, seedPtr) => {
-    new Uint8Array(memory.buffer, seedPtr, SEED_SIZE).set(s);
+    heap().set(s, seedPtr);
     const code = w.tavik_wasm_keygen_from_seed(pk, sk, seedPtr);
     if (code !== OK) throw new TavikError(`keyPairFromSeed: the library returned ${code}`);
   });
@@ -325,13 +341,17 @@ export function sign(secretKey, message, options) {
   if (msg.length > PIECE) {
     return new Signer(secretKey, opts).update(msg).finalize();
   }
-  return withArena((a) => {
-    const sig = a.alloc(SIGNATURE_SIZE);
-    const code = w.tavik_wasm_sign(a.put(sk), a.put(ctx), ctx.length, a.put(msg), msg.length, sig,
-      opts.deterministic ? 0 : 1);
+  try {
+    const sig = scratch + SLOT_SIG;
+    const code = w.tavik_wasm_sign(put(SLOT_SK, sk), put(SLOT_CTX, ctx), ctx.length, put(SLOT_MSG, msg), msg.length,
+      sig, opts.deterministic ? 0 : 1);
     if (code !== OK) throw signingFailure(code, 'sign');
     return copyOut(sig, SIGNATURE_SIZE);
-  });
+  } finally {
+    zero(SLOT_SK, SECRET_KEY_SIZE);
+    zero(SLOT_CTX, ctx.length);
+    zero(SLOT_MSG, msg.length);
+  }
 }
 
 function verdict(code, what) {
@@ -348,9 +368,13 @@ export function verify(publicKey, message, signature, options) {
   const ctx = contextOf(opts);
   if (sig.length !== SIGNATURE_SIZE) return false;
   if (msg.length > PIECE) return new Verifier(pk, opts).update(msg).finalize(sig);
-  return withArena((a) =>
-    verdict(w.tavik_wasm_verify(a.put(pk), a.put(ctx), ctx.length, a.put(sig), sig.length, a.put(msg), msg.length),
-      'verify'));
+  try {
+    return verdict(w.tavik_wasm_verify(put(SLOT_PK, pk), put(SLOT_CTX, ctx), ctx.length, put(SLOT_SIG, sig), sig.length,
+      put(SLOT_MSG, msg), msg.length), 'verify');
+  } finally {
+    zero(SLOT_CTX, ctx.length);
+    zero(SLOT_MSG, msg.length);
+  }
 }
 
 // A streaming state in the module's memory; the registry wipes and frees one that is dropped
@@ -403,8 +427,14 @@ export class Signer {
     const sk = skBytes(secretKey);
     const ctx = contextOf(opts);
     this.#state = new Stream(SIGN_STATE, w.tavik_wasm_sign_state_wipe, () => this.#why);
-    const code = withArena((a) =>
-      w.tavik_wasm_sign_init(this.#state.ptr, a.put(sk), a.put(ctx), ctx.length, opts.deterministic ? 0 : 1));
+    let code;
+    try {
+      code = w.tavik_wasm_sign_init(this.#state.ptr, put(SLOT_SK, sk), put(SLOT_CTX, ctx), ctx.length,
+        opts.deterministic ? 0 : 1);
+    } finally {
+      zero(SLOT_SK, SECRET_KEY_SIZE);
+      zero(SLOT_CTX, ctx.length);
+    }
     if (code !== OK) {
       this.#state.close();
       throw signingFailure(code, 'Signer');
@@ -423,17 +453,14 @@ export class Signer {
 
   finalize() {
     const st = this.#state.ptr;
-    const sig = withArena((a) => {
-      const out = a.alloc(SIGNATURE_SIZE);
+    const out = scratch + SLOT_SIG;
+    try {
       const code = w.tavik_wasm_sign_final(st, out);
-      if (code !== OK) {
-        this.#release();
-        throw signingFailure(code, 'Signer.finalize');
-      }
+      if (code !== OK) throw signingFailure(code, 'Signer.finalize');
       return copyOut(out, SIGNATURE_SIZE);
-    });
-    this.#release();
-    return sig;
+    } finally {
+      this.#release();
+    }
   }
 
   #release() {
@@ -456,7 +483,8 @@ export class Verifier {
     const pk = sized(publicKey, 'public key', PUBLIC_KEY_SIZE);
     const ctx = contextOf(opts);
     this.#state = new Stream(VERIFY_STATE, null, () => 'verifier was finalized');
-    const code = withArena((a) => w.tavik_wasm_verify_init(this.#state.ptr, a.put(pk), a.put(ctx), ctx.length));
+    const code = w.tavik_wasm_verify_init(this.#state.ptr, put(SLOT_PK, pk), put(SLOT_CTX, ctx), ctx.length);
+    zero(SLOT_CTX, ctx.length);
     if (code !== OK) {
       this.#state.close();
       throw new TavikError(`Verifier: the library returned ${code}`);
@@ -473,7 +501,7 @@ export class Verifier {
     const st = this.#state.ptr;
     try {
       if (sig.length !== SIGNATURE_SIZE) return false;
-      return withArena((a) => verdict(w.tavik_wasm_verify_final(st, a.put(sig), sig.length), 'Verifier.finalize'));
+      return verdict(w.tavik_wasm_verify_final(st, put(SLOT_SIG, sig), sig.length), 'Verifier.finalize');
     } finally {
       this.#state.close();
     }
@@ -488,7 +516,8 @@ export class MuHasher {
     const pk = sized(publicKey, 'public key', PUBLIC_KEY_SIZE);
     const ctx = contextOf(opts);
     this.#state = new Stream(MU_STATE, null, () => 'mu hasher was finalized');
-    const code = withArena((a) => w.tavik_wasm_mu_init(this.#state.ptr, a.put(pk), a.put(ctx), ctx.length));
+    const code = w.tavik_wasm_mu_init(this.#state.ptr, put(SLOT_PK, pk), put(SLOT_CTX, ctx), ctx.length);
+    zero(SLOT_CTX, ctx.length);
     if (code !== OK) {
       this.#state.close();
       throw new TavikError(`MuHasher: the library returned ${code}`);
@@ -503,12 +532,10 @@ export class MuHasher {
   finalize() {
     const st = this.#state.ptr;
     try {
-      return withArena((a) => {
-        const out = a.alloc(MU_SIZE);
-        const code = w.tavik_wasm_mu_final(st, out);
-        if (code !== OK) throw new TavikError(`MuHasher.finalize: the library returned ${code}`);
-        return copyOut(out, MU_SIZE);
-      });
+      const out = scratch + SLOT_MU;
+      const code = w.tavik_wasm_mu_final(st, out);
+      if (code !== OK) throw new TavikError(`MuHasher.finalize: the library returned ${code}`);
+      return copyOut(out, MU_SIZE);
     } finally {
       this.#state.close();
     }
@@ -524,12 +551,14 @@ export function signMu(secretKey, muBytes, options) {
   const opts = optionsOf(options);
   const sk = skBytes(secretKey);
   const m = sized(muBytes, 'mu', MU_SIZE);
-  return withArena((a) => {
-    const sig = a.alloc(SIGNATURE_SIZE);
-    const code = w.tavik_wasm_sign_mu(a.put(sk), a.put(m), sig, opts.deterministic ? 0 : 1);
+  try {
+    const sig = scratch + SLOT_SIG;
+    const code = w.tavik_wasm_sign_mu(put(SLOT_SK, sk), put(SLOT_MU, m), sig, opts.deterministic ? 0 : 1);
     if (code !== OK) throw signingFailure(code, 'signMu');
     return copyOut(sig, SIGNATURE_SIZE);
-  });
+  } finally {
+    zero(SLOT_SK, SECRET_KEY_SIZE);
+  }
 }
 
 export function verifyMu(publicKey, muBytes, signature) {
@@ -537,5 +566,5 @@ export function verifyMu(publicKey, muBytes, signature) {
   const m = sized(muBytes, 'mu', MU_SIZE);
   const sig = asBytes(signature, 'signature');
   if (sig.length !== SIGNATURE_SIZE) return false;
-  return withArena((a) => verdict(w.tavik_wasm_verify_mu(a.put(pk), a.put(sig), sig.length, a.put(m)), 'verifyMu'));
+  return verdict(w.tavik_wasm_verify_mu(put(SLOT_PK, pk), put(SLOT_SIG, sig), sig.length, put(SLOT_MU, m)), 'verifyMu');
 }

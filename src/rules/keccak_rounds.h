@@ -237,6 +237,47 @@ template <class Ops, class Beside>
   TAVIK_KECCAK_STORE(Beside, B, t);
 }
 
+// Y = X, lane by lane.
+#define TAVIK_KECCAK_COPY(X, Y)                                                                    \
+  do {                                                                                             \
+    X##ba = Y##ba, X##be = Y##be, X##bi = Y##bi, X##bo = Y##bo, X##bu = Y##bu;                     \
+    X##ga = Y##ga, X##ge = Y##ge, X##gi = Y##gi, X##go = Y##go, X##gu = Y##gu;                     \
+    X##ka = Y##ka, X##ke = Y##ke, X##ki = Y##ki, X##ko = Y##ko, X##ku = Y##ku;                     \
+    X##ma = Y##ma, X##me = Y##me, X##mi = Y##mi, X##mo = Y##mo, X##mu = Y##mu;                     \
+    X##sa = Y##sa, X##se = Y##se, X##si = Y##si, X##so = Y##so, X##su = Y##su;                     \
+  } while (0)
+
+// keccak_permute_lanes and keccak_permute_lanes_beside with one round per pass, its result
+// copied back to the lanes the next pass reads. For WebAssembly: V8 keeps fewer lanes in
+// registers than a native compiler and spills the two-round loop's fifty lanes more; the copies
+// cost it less than the spills (see js/wasm/wasm.cmake for the measurements).
+template <class Ops>
+[[gnu::always_inline]] inline void keccak_permute_lanes_by_round(uint64_t *s) {
+  using V = typename Ops::V;
+  TAVIK_KECCAK_LOAD(Ops, V, A, s);
+  for (int round = 0; round < 24; ++round) {
+    TAVIK_KECCAK_ROUND(Ops, V, A, A_, KeccakF_RoundConstants[round]);
+    TAVIK_KECCAK_COPY(A, A_);
+  }
+  TAVIK_KECCAK_STORE(Ops, A, s);
+}
+
+template <class Ops, class Beside>
+[[gnu::always_inline]] inline void keccak_permute_lanes_beside_by_round(uint64_t *s, uint64_t *t) {
+  using V = typename Ops::V;
+  using U = typename Beside::V;
+  TAVIK_KECCAK_LOAD(Ops, V, A, s);
+  TAVIK_KECCAK_LOAD(Beside, U, B, t);
+  for (int round = 0; round < 24; ++round) {
+    TAVIK_KECCAK_ROUND(Ops, V, A, A_, KeccakF_RoundConstants[round]);
+    TAVIK_KECCAK_ROUND(Beside, U, B, B_, KeccakF_RoundConstants[round]);
+    TAVIK_KECCAK_COPY(A, A_);
+    TAVIK_KECCAK_COPY(B, B_);
+  }
+  TAVIK_KECCAK_STORE(Ops, A, s);
+  TAVIK_KECCAK_STORE(Beside, B, t);
+}
+
 // The operations on one state in 64-bit integers, its lanes Stride words apart (one of several
 // interleaved states when Stride > 1). With BMI1 the chi step is one andn; without it, lane
 // complementing (Complemented) saves four NOTs per plane.

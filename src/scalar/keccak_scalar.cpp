@@ -10,12 +10,26 @@
 #include "scalar/kernels_scalar.h"
 
 namespace tavik {
+namespace {
 
-void keccak_permute_scalar(uint64_t s[25]) { keccak_permute_lanes<ScalarLaneOps<1, true>>(s); }
+// In WebAssembly one round per pass (keccak_permute_lanes_by_round), which V8 runs faster than
+// two; native compilers keep the two-round loop's lanes in registers.
+template <class Ops>
+inline void permute_lanes(uint64_t *s) {
+#if defined(__wasm__)
+  keccak_permute_lanes_by_round<Ops>(s);
+#else
+  keccak_permute_lanes<Ops>(s);
+#endif
+}
+
+}  // namespace
+
+void keccak_permute_scalar(uint64_t s[25]) { permute_lanes<ScalarLaneOps<1, true>>(s); }
 
 // Each of the four states in place, its lanes four words apart.
 void keccak_permute4x_scalar(uint64_t s[100]) {
-  for (size_t j = 0; j < 4; ++j) keccak_permute_lanes<ScalarLaneOps<4, true>>(s + j);
+  for (size_t j = 0; j < 4; ++j) permute_lanes<ScalarLaneOps<4, true>>(s + j);
 }
 
 void keccak_permute4x1_scalar(uint64_t s[100], uint64_t t[25]) {
@@ -25,7 +39,7 @@ void keccak_permute4x1_scalar(uint64_t s[100], uint64_t t[25]) {
 
 // Each of the eight states in place, its lanes eight words apart.
 void keccak_permute8x_scalar(uint64_t s[200]) {
-  for (size_t j = 0; j < 8; ++j) keccak_permute_lanes<ScalarLaneOps<8, true>>(s + j);
+  for (size_t j = 0; j < 8; ++j) permute_lanes<ScalarLaneOps<8, true>>(s + j);
 }
 
 void keccak_permute8x1_scalar(uint64_t s[200], uint64_t t[25]) {

@@ -1,6 +1,6 @@
 // The WebAssembly SIMD Keccak kernels: two states in the two 64-bit halves of a register, the
 // round text of keccak_rounds.h with rotation as two shifts and an or, chi as an and-not and an
-// exclusive or. Four and eight interleaved states run as two and four pairs (lanes i of states
+// exclusive or, one round per pass (V8 runs that faster than two: fewer spilled lanes). Four and eight interleaved states run as two and four pairs (lanes i of states
 // 2m and 2m + 1 are adjacent words); the single state stays on 64-bit integers, where a rotation
 // is one instruction, and rides beside the first pair in permute4x1 and permute8x1. Contracts in
 // kernels.h.
@@ -43,22 +43,22 @@ using One = ScalarLaneOps<1, true>;  // no and-not on the integers: lane complem
 }  // namespace
 
 void keccak_permute4x_simd128(uint64_t s[100]) {
-  keccak_permute_lanes<Pair4>(s);
-  keccak_permute_lanes<Pair4>(s + 2);
+  keccak_permute_lanes_by_round<Pair4>(s);
+  keccak_permute_lanes_by_round<Pair4>(s + 2);
 }
 
 void keccak_permute4x1_simd128(uint64_t s[100], uint64_t t[25]) {
-  keccak_permute_lanes_beside<Pair4, One>(s, t);
-  keccak_permute_lanes<Pair4>(s + 2);
+  keccak_permute_lanes_beside_by_round<Pair4, One>(s, t);
+  keccak_permute_lanes_by_round<Pair4>(s + 2);
 }
 
 void keccak_permute8x_simd128(uint64_t s[200]) {
-  for (size_t j = 0; j < 8; j += 2) keccak_permute_lanes<Pair8>(s + j);
+  for (size_t j = 0; j < 8; j += 2) keccak_permute_lanes_by_round<Pair8>(s + j);
 }
 
 void keccak_permute8x1_simd128(uint64_t s[200], uint64_t t[25]) {
-  keccak_permute_lanes_beside<Pair8, One>(s, t);
-  for (size_t j = 2; j < 8; j += 2) keccak_permute_lanes<Pair8>(s + j);
+  keccak_permute_lanes_beside_by_round<Pair8, One>(s, t);
+  for (size_t j = 2; j < 8; j += 2) keccak_permute_lanes_by_round<Pair8>(s + j);
 }
 
 namespace {

@@ -10,8 +10,9 @@
 
 namespace tavik {
 
-// ntt_simd128.cpp: the transforms and products, four coefficients a register. Their results
-// equal those of the scalar kernels value for value (the same Montgomery reduction, lane by lane).
+// ntt_simd128.cpp: the transforms and products, four coefficients a register. Their results are
+// those of the scalar kernels modulo Q, within the same bounds (multiplications by a twiddle use
+// Shoup's method rather than the Montgomery reduction, so the values themselves may differ).
 void forward_ntt_simd128(uint32_t *p);
 void inverse_ntt_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b);
 void poly_inner_product_simd128(uint32_t *out, const uint32_t *a, const uint32_t *b, uint32_t count);

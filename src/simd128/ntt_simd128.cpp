@@ -1,10 +1,15 @@
 // WebAssembly SIMD forward and inverse transforms and products, four coefficients a register.
 //
-// Every butterfly is the scalar one lane by lane: the same unsigned Montgomery reduction
-// (m = (a * z mod 2^32) * QINV, then the high half of a * z + m * Q, taken with widening 32 x 32
-// -> 64-bit multiplies of the low and the high two lanes and one shuffle of the high halves), the
-// same offsets and the same order of twiddles, so that each result equals the scalar kernel's
-// value for value, not only modulo Q.
+// The butterflies are the scalar ones with the same offsets and the same order of twiddles, but
+// multiply by a known twiddle with Shoup's method instead of a Montgomery reduction: for w < Q and
+// w' = floor(w * 2^32 / Q), a * w - floor(a * w' / 2^32) * Q (mod 2^32) lies in [0, 2Q) for every
+// 32-bit a, and needs two widening multiplies (the high half of a * w') where the Montgomery
+// reduction needs four. With w = z * 2^-32 mod Q for the scalar twiddle z, the product is
+// congruent to the scalar montgomery_reduce(a * z) and in the same range [0, 2Q), so every
+// result is the scalar kernel's modulo Q and within its bounds, not always the same value. The
+// products of two varying polynomials (pointwise_sum) keep the Montgomery reduction. The last
+// inverse level also applies the final scaling: its sum is multiplied by the scale and its
+// difference by the twiddle times the scale, saving a pass and half its multiplies.
 //
 // Layout: coefficient i in register i / 4, lane i % 4, as in memory. The levels with len >= 4
 // pair whole registers. Levels 2 and 1 run together on eight coefficients (two registers): a
@@ -27,11 +32,23 @@ using V = v128_t;
 constexpr uint32_t FWD_OFFSET = 2 * Q;    // keeps the forward differences non-negative
 constexpr uint32_t INV_OFFSET = 256 * Q;  // the same for the inverse (sums stay below 512Q)
 
+// 2^-32 mod Q, which takes a scalar (Montgomery) twiddle to the plain factor Shoup's method uses.
+constexpr uint32_t RINV = ntt_rules::powmod(ntt_rules::powmod(2, 32), Q - 2);
+static_assert(ntt_rules::mulmod(RINV, ntt_rules::powmod(2, 32)) == 1);
+
+// The factor w = z * 2^-32 mod Q of scalar twiddle z, and its companion floor(w * 2^32 / Q).
+constexpr uint32_t shoup_w(uint32_t z) { return ntt_rules::mulmod(z, RINV); }
+constexpr uint32_t shoup_wq(uint32_t w) { return uint32_t((uint64_t(w) << 32) / Q); }
+
 // Twiddles of levels 2 and 1 in the lane order of the interleaved and transposed registers, with
-// their companions z * QINV mod 2^32. Group g covers coefficients 8g .. 8g + 7.
+// their companions. Group g covers coefficients 8g .. 8g + 7. Then the twiddles of the levels with
+// len >= 4 in the scalar order (fwd[k] for zetas[k], inv[k] for zetas_inv[k]; inv[k] for the last
+// inverse level carries the final scale), and the scale itself.
 struct LaneTables {
   uint32_t fwd2[32][4], fwd2_q[32][4], fwd1[32][4], fwd1_q[32][4];
   uint32_t inv1[32][4], inv1_q[32][4], inv2[32][4], inv2_q[32][4];
+  uint32_t fwd[128], fwd_q[128], inv[256], inv_q[256];
+  uint32_t scale, scale_q;
 };
 
 constexpr LaneTables make_lane_tables() {
@@ -48,12 +65,19 @@ constexpr LaneTables make_lane_tables() {
     const uint32_t i2[4] = {ntt_rules::zeta_inv(128 + 2 * g), ntt_rules::zeta_inv(128 + 2 * g),
                             ntt_rules::zeta_inv(129 + 2 * g), ntt_rules::zeta_inv(129 + 2 * g)};
     for (uint32_t l = 0; l < 4; ++l) {
-      t.fwd2[g][l] = f2[l], t.fwd2_q[g][l] = f2[l] * QINV;
-      t.fwd1[g][l] = f1[l], t.fwd1_q[g][l] = f1[l] * QINV;
-      t.inv1[g][l] = i1[l], t.inv1_q[g][l] = i1[l] * QINV;
-      t.inv2[g][l] = i2[l], t.inv2_q[g][l] = i2[l] * QINV;
+      t.fwd2[g][l] = shoup_w(f2[l]), t.fwd2_q[g][l] = shoup_wq(t.fwd2[g][l]);
+      t.fwd1[g][l] = shoup_w(f1[l]), t.fwd1_q[g][l] = shoup_wq(t.fwd1[g][l]);
+      t.inv1[g][l] = shoup_w(i1[l]), t.inv1_q[g][l] = shoup_wq(t.inv1[g][l]);
+      t.inv2[g][l] = shoup_w(i2[l]), t.inv2_q[g][l] = shoup_wq(t.inv2[g][l]);
     }
   }
+  for (uint32_t k = 1; k < 64; ++k) t.fwd[k] = shoup_w(ntt_rules::zeta_fwd(k)), t.fwd_q[k] = shoup_wq(t.fwd[k]);
+  // zetas_inv[254], the last inverse level's, times the scale (montgomery_reduce(z * scale) is
+  // z * scale * 2^-32: the product of the two plain factors).
+  const uint32_t plain_scale = shoup_w(ntt_rules::NTT_SCALE);
+  for (uint32_t k = 192; k < 254; ++k) t.inv[k] = shoup_w(ntt_rules::zeta_inv(k)), t.inv_q[k] = shoup_wq(t.inv[k]);
+  t.inv[254] = ntt_rules::mulmod(shoup_w(ntt_rules::zeta_inv(254)), plain_scale), t.inv_q[254] = shoup_wq(t.inv[254]);
+  t.scale = plain_scale, t.scale_q = shoup_wq(plain_scale);
   return t;
 }
 
@@ -62,6 +86,12 @@ alignas(16) constexpr LaneTables T = make_lane_tables();
 inline V ld(const uint32_t *p) { return wasm_v128_load(p); }
 inline void st(uint32_t *p, V v) { wasm_v128_store(p, v); }
 inline V splat(uint32_t x) { return wasm_i32x4_splat(int32_t(x)); }
+
+// a * w mod Q in [0, 2Q) in each lane by Shoup's method, wq = floor(w * 2^32 / Q), w < Q; any a.
+inline V mulshoup(V a, V w, V wq) {
+  const V hi = wasm_i32x4_shuffle(wasm_u64x2_extmul_low_u32x4(a, wq), wasm_u64x2_extmul_high_u32x4(a, wq), 1, 3, 5, 7);
+  return wasm_i32x4_sub(wasm_i32x4_mul(a, w), wasm_i32x4_mul(hi, splat(Q)));
+}
 
 // montgomery_reduce(a * z) in each lane; zq = z * QINV mod 2^32. a * z < Q * 2^32 as the scalar
 // reduction requires (z < Q), so a * z + m * Q < 2Q * 2^32 fits 64 bits.
@@ -81,7 +111,7 @@ inline V reduce22v(V x) { return wasm_i32x4_sub(x, wasm_i32x4_mul(wasm_u32x4_shr
 
 // Forward butterfly on registers x (lower) and y (upper) with twiddle z.
 inline void fwd_bfly(V &x, V &y, V z, V zq) {
-  const V t = montmul(y, z, zq);
+  const V t = mulshoup(y, z, zq);
   y = wasm_i32x4_sub(wasm_i32x4_add(x, splat(FWD_OFFSET)), t);
   x = wasm_i32x4_add(x, t);
 }
@@ -90,7 +120,7 @@ inline void fwd_bfly(V &x, V &y, V z, V zq) {
 inline void inv_bfly(V &x, V &y, V z, V zq) {
   const V u = wasm_i32x4_sub(wasm_i32x4_add(x, splat(INV_OFFSET)), y);
   x = wasm_i32x4_add(x, y);
-  y = montmul(u, z, zq);
+  y = mulshoup(u, z, zq);
 }
 
 // The 64-bit interleaves and 32-bit transposes of two registers.
@@ -113,10 +143,10 @@ void inverse_levels_simd128(uint32_t *out) {
     st(out + 8 * g + 4, zip2_64(a, b));
   }
   uint32_t k = 192;
-  for (uint32_t len = 4; len < N; len <<= 1) {
+  for (uint32_t len = 4; len < N / 2; len <<= 1) {
     for (uint32_t start = 0; start < N; start += 2 * len) {
-      const uint32_t zs = zetas_inv[k++];
-      const V z = splat(zs), zq = splat(zs * QINV);
+      const V z = splat(T.inv[k]), zq = splat(T.inv_q[k]);
+      ++k;
       for (uint32_t j = start; j < start + len; j += 4) {
         V x = ld(out + j), y = ld(out + j + len);
         inv_bfly(x, y, z, zq);
@@ -125,8 +155,14 @@ void inverse_levels_simd128(uint32_t *out) {
       }
     }
   }
-  const V s = splat(ntt_rules::NTT_SCALE), sq = splat(ntt_rules::NTT_SCALE * QINV);
-  for (uint32_t i = 0; i < N; i += 4) st(out + i, montmul(ld(out + i), s, sq));
+  // The last level with the scaling: (x + y) * scale and (x + 256Q - y) * twiddle * scale.
+  const V z = splat(T.inv[254]), zq = splat(T.inv_q[254]), s = splat(T.scale), sq = splat(T.scale_q);
+  for (uint32_t j = 0; j < N / 2; j += 4) {
+    V x = ld(out + j), y = ld(out + j + N / 2);
+    inv_bfly(x, y, z, zq);
+    st(out + j, mulshoup(x, s, sq));
+    st(out + j + N / 2, y);
+  }
 }
 
 // Sum over i < count of a[i] * b[i] in the NTT domain (each term reduced below 2Q), minus c * d
@@ -150,8 +186,8 @@ void forward_ntt_simd128(uint32_t *p) {
   uint32_t k = 1;
   for (uint32_t len = 128; len >= 4; len >>= 1) {
     for (uint32_t start = 0; start < N; start += 2 * len) {
-      const uint32_t zs = zetas[k++];
-      const V z = splat(zs), zq = splat(zs * QINV);
+      const V z = splat(T.fwd[k]), zq = splat(T.fwd_q[k]);
+      ++k;
       for (uint32_t j = start; j < start + len; j += 4) {
         V x = ld(p + j), y = ld(p + j + len);
         fwd_bfly(x, y, z, zq);
