@@ -15,36 +15,13 @@
 #include "ct.h"
 #include "neon/kernels_neon.h"
 #include "params.h"
+#include "rules/lanes128.h"
 #include "rules/sampler_rules.h"
 
 namespace tavik {
 namespace {
 
-// For every 4-bit accept mask: the bytes of the accepted 32-bit lanes, in lane order, then
-// indices that yield zero bytes; and the number of accepted lanes.
-struct CompactTable {
-  uint8_t idx[16][16];
-  uint32_t count[16];
-};
-
-constexpr CompactTable make_compact_table() {
-  CompactTable t{};
-  for (uint32_t m = 0; m < 16; ++m) {
-    uint32_t k = 0;
-    for (uint32_t lane = 0; lane < 4; ++lane) {
-      if ((m >> lane) & 1) {
-        for (uint32_t b = 0; b < 4; ++b) t.idx[m][4 * k + b] = uint8_t(4 * lane + b);
-        ++k;
-      }
-    }
-    for (uint32_t b = 4 * k; b < 16; ++b) t.idx[m][b] = 0xFF;
-    t.count[m] = k;
-  }
-  return t;
-}
-
-alignas(16) constexpr CompactTable COMPACT = make_compact_table();
-static_assert(COMPACT.count[15] == 4 && COMPACT.idx[10][0] == 4 && COMPACT.idx[10][4] == 12);
+using lanes128::COMPACT;
 
 // The accept mask (lanes all ones or zero) as four bits, lane i at bit i.
 inline uint32_t lane_mask(uint32x4_t accept) {

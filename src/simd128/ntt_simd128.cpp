@@ -19,6 +19,7 @@
 
 #include "Reduce.h"
 #include "params.h"
+#include "rules/lanes128.h"
 #include "rules/ntt_rules.h"
 #include "scalar/kernels_scalar.h"
 #include "simd128/kernels_simd128.h"
@@ -54,21 +55,12 @@ struct LaneTables {
 constexpr LaneTables make_lane_tables() {
   LaneTables t{};
   for (uint32_t g = 0; g < 32; ++g) {
-    // Level 2: lanes [c0 c1 c4 c5] against [c2 c3 c6 c7]; blocks 2g and 2g + 1.
-    const uint32_t f2[4] = {ntt_rules::zeta_fwd(64 + 2 * g), ntt_rules::zeta_fwd(64 + 2 * g),
-                            ntt_rules::zeta_fwd(65 + 2 * g), ntt_rules::zeta_fwd(65 + 2 * g)};
-    // Level 1: lanes [c0 c4 c2 c6] against [c1 c5 c3 c7]; pairs 4g + 0, 2, 1, 3.
-    const uint32_t f1[4] = {ntt_rules::zeta_fwd(128 + 4 * g), ntt_rules::zeta_fwd(130 + 4 * g),
-                            ntt_rules::zeta_fwd(129 + 4 * g), ntt_rules::zeta_fwd(131 + 4 * g)};
-    const uint32_t i1[4] = {ntt_rules::zeta_inv(4 * g), ntt_rules::zeta_inv(4 * g + 2),
-                            ntt_rules::zeta_inv(4 * g + 1), ntt_rules::zeta_inv(4 * g + 3)};
-    const uint32_t i2[4] = {ntt_rules::zeta_inv(128 + 2 * g), ntt_rules::zeta_inv(128 + 2 * g),
-                            ntt_rules::zeta_inv(129 + 2 * g), ntt_rules::zeta_inv(129 + 2 * g)};
+    const lanes128::Level12 z = lanes128::level12_twiddles(g);
     for (uint32_t l = 0; l < 4; ++l) {
-      t.fwd2[g][l] = shoup_w(f2[l]), t.fwd2_q[g][l] = shoup_wq(t.fwd2[g][l]);
-      t.fwd1[g][l] = shoup_w(f1[l]), t.fwd1_q[g][l] = shoup_wq(t.fwd1[g][l]);
-      t.inv1[g][l] = shoup_w(i1[l]), t.inv1_q[g][l] = shoup_wq(t.inv1[g][l]);
-      t.inv2[g][l] = shoup_w(i2[l]), t.inv2_q[g][l] = shoup_wq(t.inv2[g][l]);
+      t.fwd2[g][l] = shoup_w(z.fwd2[l]), t.fwd2_q[g][l] = shoup_wq(t.fwd2[g][l]);
+      t.fwd1[g][l] = shoup_w(z.fwd1[l]), t.fwd1_q[g][l] = shoup_wq(t.fwd1[g][l]);
+      t.inv1[g][l] = shoup_w(z.inv1[l]), t.inv1_q[g][l] = shoup_wq(t.inv1[g][l]);
+      t.inv2[g][l] = shoup_w(z.inv2[l]), t.inv2_q[g][l] = shoup_wq(t.inv2[g][l]);
     }
   }
   for (uint32_t k = 1; k < 64; ++k) t.fwd[k] = shoup_w(ntt_rules::zeta_fwd(k)), t.fwd_q[k] = shoup_wq(t.fwd[k]);
