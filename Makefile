@@ -154,6 +154,11 @@ test-js:
 	set -e; $(MAKE) --no-print-directory js; \
 	echo "test-js: node --test tests/js/*.test.mjs (both modules: SIMD and forced scalar)"; \
 	node --test tests/js/*.test.mjs; \
+	if [ -x js/node_modules/.bin/tsc ]; then \
+	  echo "test-js: the declarations, tsc --noEmit --strict tests/js/types_check.ts"; \
+	  js/node_modules/.bin/tsc --noEmit --strict --target es2022 --module nodenext --moduleResolution nodenext tests/js/types_check.ts; \
+	elif [ "$$CI" = true ]; then echo "test-js: no TypeScript under CI (npm ci --prefix js)"; exit 1; \
+	else echo "test-js: declarations not checked: no js/node_modules/.bin/tsc (npm ci --prefix js)"; fi; \
 	echo "test-js: the demo page in headless Chromium (tests/js/browser.mjs)"; \
 	rc=0; node tests/js/browser.mjs || rc=$$?; \
 	if [ $$rc = 77 ]; then echo "test-js: browser test skipped"; else exit $$rc; fi

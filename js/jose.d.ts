@@ -1,7 +1,4 @@
-import type { SecretKey } from './core.js';
-
-/** Bytes accepted as input: any ArrayBufferView (Uint8Array, Buffer, DataView...) or an ArrayBuffer. */
-type Bytes = ArrayBufferView | ArrayBuffer;
+import type { Bytes, SecretKey } from './core.js';
 
 /** The private, provisional `alg` name of JWKs and JWS headers; it changes when the scheme has a registered one. */
 export declare const JWK_ALGORITHM: 'x-tavik-v0';
