@@ -126,9 +126,10 @@ Timing time_both(Run run, Rounds rounds) {
 }
 #endif
 
-// The value of the environment variable `name` when it is the word a or b, else null. Read with
-// secure_getenv: in a program that runs with more rights than its caller (setuid, setgid, file
-// capabilities), the caller's environment chooses nothing, not even a slower path.
+// The value of the environment variable `name`, or null; always null in a build that reads no
+// environment. Read with secure_getenv: in a program that runs with more rights than its caller
+// (setuid, setgid, file capabilities), the caller's environment chooses nothing, not even a
+// slower path.
 const char *env_value(const char *name) {
 #if defined(TAVIK_NO_HOST_CLOCK_OR_ENV)
   (void)name;
@@ -137,6 +138,7 @@ const char *env_value(const char *name) {
   return ::secure_getenv(name);
 #endif
 }
+// The value of the environment variable `name` when it is the word a or b, else null.
 const char *env_word(const char *name, const char *a, const char *b) {
   const char *v = env_value(name);
   return v != nullptr && (std::strcmp(v, a) == 0 || std::strcmp(v, b) == 0) ? v : nullptr;
