@@ -237,7 +237,7 @@ template <class Ops, class Beside>
   TAVIK_KECCAK_STORE(Beside, B, t);
 }
 
-// Y = X, lane by lane.
+// X = Y, lane by lane.
 #define TAVIK_KECCAK_COPY(X, Y)                                                                    \
   do {                                                                                             \
     X##ba = Y##ba, X##be = Y##be, X##bi = Y##bi, X##bo = Y##bo, X##bu = Y##bu;                     \
